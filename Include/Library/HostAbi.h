@@ -1,0 +1,19 @@
+// The host build's seams: the few calls through which firmware libraries reach the emulated
+// board. Only the host variants of IoLib, TimerLib and CpuLib/ArmLib include this; the host
+// platform defines these functions and the module shared objects resolve them at load time.
+#pragma once
+
+#include <Uefi/UefiBaseType.h>
+
+extern "C" {
+UINT64 HostAbiMmioRead(UINT64 Address, UINT32 Width);
+VOID HostAbiMmioWrite(UINT64 Address, UINT32 Width, UINT64 Value);
+VOID HostAbiMemoryFence(VOID);
+VOID HostAbiStall(UINT64 Microseconds);
+UINT64 HostAbiVirtualTimeNs(VOID);
+// Dead loop or breakpoint: never returns; the platform unwinds to whoever started the image.
+[[noreturn]] VOID HostAbiHalt(const CHAR8 *Reason);
+// Cache, MMU and interrupt operations, recorded in order ("ArmDisableMmu", ...).
+VOID HostAbiCpuOperation(const CHAR8 *Operation);
+BOOLEAN HostAbiInterruptsEnabled(VOID);
+}

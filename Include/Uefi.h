@@ -1,0 +1,5 @@
+// Umbrella header for UEFI firmware code.
+#pragma once
+
+#include <Uefi/UefiBaseType.h>
+#include <Uefi/UefiSpec.h>

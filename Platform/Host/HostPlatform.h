@@ -1,0 +1,162 @@
+// The emulated UEFI core for the host build: one Platform is one boot of the emulated board.
+// It fills real UEFI tables (system table, boot services, runtime services, DXE services)
+// with implementations that follow the UEFI and PI rules, loads each module's shared object
+// as a separate image, and owns the physical address space where device models attach.
+//
+// Host code (producers, device models, boardsim, tests) uses this interface; firmware code
+// sees only the UEFI tables and the seams of Library/HostAbi.h.
+#pragma once
+
+#include <Uefi.h>
+
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+struct EFI_DXE_SERVICES;
+
+namespace host {
+
+class VariableStore;
+class GcdMap;
+
+// Raised when firmware stops for good: a dead loop, a breakpoint, or the virtual-time
+// watchdog tripping on a wait that never ends. The platform catches it where it started
+// the image (or the protocol member, or the notification) and reports it.
+struct Halt : std::exception {
+  std::string Reason;  // "CpuDeadLoop", "CpuBreakpoint", "watchdog: ..."
+  std::string Image;   // the image whose code was running
+  uint64_t VirtualTimeNs = 0;
+  std::string Text;
+  Halt(std::string Reason, std::string Image, uint64_t VirtualTimeNs);
+  const char *what() const noexcept override { return Text.c_str(); }
+};
+
+// A register-level hardware model attached to the physical address space.
+class MmioDevice {
+public:
+  virtual ~MmioDevice() = default;
+  virtual std::string Name() const = 0;
+  // Offset is relative to the base the device was attached at; Width is 1, 2, 4 or 8 bytes.
+  virtual uint64_t Read(uint64_t Offset, unsigned Width) = 0;
+  virtual void Write(uint64_t Offset, unsigned Width, uint64_t Value) = 0;
+  // Virtual time one access costs.
+  virtual uint64_t AccessCostNs() const { return 100; }
+};
+
+// An access to an address where no device is attached. Reads return all ones.
+struct Fault {
+  uint64_t Address = 0;
+  unsigned Width = 0;
+  bool IsWrite = false;
+  uint64_t Value = 0;
+  std::string Image;
+  uint64_t VirtualTimeNs = 0;
+};
+
+struct LogLine {
+  uint64_t VirtualTimeNs = 0;
+  std::string Source;  // the image or producer that wrote it ("Nicpatch", "core", "acpi")
+  std::string Text;    // one line, without its line end
+};
+
+// The board log: what the core, the producers and the firmware's diagnostics print.
+class BoardLog {
+public:
+  void SetEcho(std::ostream *Echo) { Echo_ = Echo; }
+  // Appends text; several lines in one call are split, a trailing partial line is kept
+  // open until the same source completes it.
+  void Append(const std::string &Source, const std::string &Text, uint64_t VirtualTimeNs);
+  const std::vector<LogLine> &Lines() const { return Lines_; }
+  std::string Text() const;  // "[source] text\n" per line
+  bool Contains(const std::string &Needle) const;
+
+private:
+  std::vector<LogLine> Lines_;
+  std::string Pending_;
+  std::string PendingSource_;
+  std::ostream *Echo_ = nullptr;
+};
+
+struct PlatformOptions {
+  std::filesystem::path ModuleDir;  // where <Name>.so are; defaults to the build's module folder
+  std::filesystem::path NvramFile;  // non-volatile variables persist here; empty: none persist
+  uint64_t WatchdogNs = 30'000'000'000ull;  // virtual time one call into firmware may take
+  std::ostream *Echo = nullptr;             // echo of the board log as it grows
+};
+
+struct ImageResult {
+  EFI_STATUS Status = EFI_SUCCESS;
+  bool Unloaded = false;       // a driver whose entry failed is unloaded, as the dispatcher does
+  std::optional<Halt> Halted;  // set when the image halted instead of returning
+};
+
+class Platform {
+public:
+  explicit Platform(PlatformOptions Options = {});
+  ~Platform();
+  Platform(const Platform &) = delete;
+  Platform &operator=(const Platform &) = delete;
+
+  // The platform alive now (there is at most one); the tables and the seams reach it here.
+  static Platform &Current();
+
+  EFI_SYSTEM_TABLE *SystemTable();
+  EFI_BOOT_SERVICES *BootServices();
+  EFI_RUNTIME_SERVICES *RuntimeServices();
+  EFI_DXE_SERVICES *DxeServices();
+  // The handle that owns what the host producers install (the "firmware" image).
+  EFI_HANDLE FirmwareHandle();
+
+  // Images. LoadModule finds <ModuleDir>/<Name>.so; every load gets fresh globals.
+  EFI_STATUS LoadModule(const std::string &Name, EFI_HANDLE *ImageHandle);
+  ImageResult StartImage(EFI_HANDLE ImageHandle);
+  ImageResult RunModule(const std::string &Name);  // LoadModule + StartImage
+  bool IsImageLoaded(EFI_HANDLE ImageHandle) const;
+  std::string ImageName(EFI_HANDLE ImageHandle) const;
+  // The image whose code is running now ("core" when none).
+  std::string CurrentImageName() const;
+
+  // Runs a host-side call into firmware (a protocol member, Connect) with the same halt and
+  // watchdog handling as an image entry. Returns the halt if one happened.
+  std::optional<Halt> Guard(const std::function<void()> &Call);
+
+  // Physical address space.
+  void Attach(uint64_t Base, uint64_t Size, std::shared_ptr<MmioDevice> Device);
+  const std::vector<Fault> &Faults() const;
+  uint64_t VirtualTimeNs() const;
+  void AdvanceTime(uint64_t Nanoseconds);  // also fires due timer events
+  const std::vector<std::string> &CpuOperations() const;
+
+  // Memory accounting, per image.
+  uint64_t OutstandingPoolBytes(EFI_HANDLE ImageHandle) const;
+  uint64_t OutstandingPages(EFI_HANDLE ImageHandle) const;
+  uint64_t FreePoolCalls(EFI_HANDLE ImageHandle) const;
+  const std::vector<std::string> &MemoryErrors() const;  // double frees, foreign frees, leaks
+
+  // Consoles (ConOut and StdErr), as the firmware wrote them.
+  std::u16string ConsoleText() const;
+  std::u16string StdErrText() const;
+
+  BoardLog &Log();
+  VariableStore &Variables();
+  GcdMap &Gcd();
+
+  // Hand-over to the OS: ExitBootServices signals its group once; SetVirtualAddressMap
+  // signals the virtual-address-change group, ConvertPointer adding Offset to every pointer.
+  EFI_STATUS ExitBootServices();
+  EFI_STATUS SetVirtualAddressMap(int64_t Offset);
+
+  struct Impl;
+
+private:
+  std::unique_ptr<Impl> Impl_;
+};
+
+}  // namespace host

@@ -1,0 +1,100 @@
+# Helpers that build firmware code for either target.
+#
+#   firmware_library(<name> SOURCES ... [HOST_SOURCES ...] [AARCH64_SOURCES ...] [LIBRARIES ...])
+#       A static library of firmware code. HOST_SOURCES / AARCH64_SOURCES hold the seam
+#       variants that differ between the targets.
+#   firmware_module(<name> DRIVER|APPLICATION SOURCES ... LIBRARIES ...)
+#       One UEFI image: <name>.efi (PE32+, AArch64) or, on the host, <name>.so in
+#       ${FIRMWARE_MODULE_DIR}, loaded by the emulated core with its own globals. The host
+#       build also gets <name>Objects, a static library of the module's code for unit tests.
+
+set(FIRMWARE_MODULE_DIR "${CMAKE_BINARY_DIR}/modules")
+
+set(FIRMWARE_COMMON_FLAGS
+    -std=c++20 -ffreestanding -nostdinc++ -fno-exceptions -fno-rtti -fno-threadsafe-statics
+    -Wall -Wextra -Werror -Wno-unused-parameter)
+
+if(FIRMWARE_TARGET STREQUAL "aarch64")
+  set(FIRMWARE_TARGET_FLAGS -O2 -mgeneral-regs-only -fno-stack-protector -mno-stack-arg-probe
+                            -fno-asynchronous-unwind-tables)
+  set(CMAKE_CXX_LINK_EXECUTABLE
+      "${LLD_LINK} /nodefaultlib /machine:arm64 /entry:_ModuleEntryPoint /debug:none /opt:ref <LINK_FLAGS> <OBJECTS> <LINK_LIBRARIES> /out:<TARGET>")
+else()
+  # Position-independent for the module shared objects; unwind tables so that a halt raised
+  # by the host platform can unwind through firmware frames back to the harness.
+  set(FIRMWARE_TARGET_FLAGS -fPIC -fasynchronous-unwind-tables -g)
+endif()
+
+if(HOST_SANITIZE)
+  set(HOST_SANITIZER_FLAGS -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_compile_options(${HOST_SANITIZER_FLAGS})
+  add_link_options(${HOST_SANITIZER_FLAGS})
+endif()
+
+function(_firmware_compile_options target)
+  target_compile_options(${target} PRIVATE ${FIRMWARE_COMMON_FLAGS} ${FIRMWARE_TARGET_FLAGS})
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/Include)
+endfunction()
+
+function(firmware_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;HOST_SOURCES;AARCH64_SOURCES;LIBRARIES" ${ARGN})
+  set(sources ${ARG_SOURCES})
+  if(FIRMWARE_TARGET STREQUAL "aarch64")
+    list(APPEND sources ${ARG_AARCH64_SOURCES})
+  else()
+    list(APPEND sources ${ARG_HOST_SOURCES})
+  endif()
+  add_library(${name} STATIC ${sources})
+  _firmware_compile_options(${name})
+  target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  if(ARG_LIBRARIES)
+    target_link_libraries(${name} PUBLIC ${ARG_LIBRARIES})
+  endif()
+endfunction()
+
+function(firmware_module name kind)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES" ${ARGN})
+  if(kind STREQUAL "DRIVER")
+    set(subsystem efi_boot_service_driver)
+    set(entry_library UefiDriverEntryPoint)
+  elseif(kind STREQUAL "APPLICATION")
+    set(subsystem efi_application)
+    set(entry_library UefiApplicationEntryPoint)
+  else()
+    message(FATAL_ERROR "firmware_module(${name}): kind must be DRIVER or APPLICATION")
+  endif()
+
+  if(FIRMWARE_TARGET STREQUAL "aarch64")
+    add_executable(${name} ${ARG_SOURCES})
+    _firmware_compile_options(${name})
+    target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+    target_link_libraries(${name} PRIVATE ${entry_library} ${ARG_LIBRARIES})
+    target_link_options(${name} PRIVATE /subsystem:${subsystem})
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${FIRMWARE_MODULE_DIR})
+  else()
+    add_library(${name}Objects STATIC ${ARG_SOURCES})
+    _firmware_compile_options(${name}Objects)
+    target_include_directories(${name}Objects PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+    target_link_libraries(${name}Objects PUBLIC ${entry_library} ${ARG_LIBRARIES})
+
+    # The module exports its entry point only and binds every other symbol to its own copy,
+    # the way a separate UEFI image has its own globals.
+    add_library(${name} MODULE $<TARGET_OBJECTS:${name}Objects>)
+    target_link_libraries(${name} PRIVATE -Wl,--start-group ${entry_library} ${ARG_LIBRARIES} -Wl,--end-group)
+    target_link_options(${name} PRIVATE -Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/HostModule.map
+                        -Wl,-Bsymbolic)
+    set_target_properties(${name} PROPERTIES PREFIX "" LIBRARY_OUTPUT_DIRECTORY ${FIRMWARE_MODULE_DIR})
+  endif()
+endfunction()
+
+# Adds every direct subfolder of the current folder that has a CMakeLists.txt, so that new
+# libraries, modules and test folders join the build without touching a shared list.
+function(add_all_subdirectories)
+  file(GLOB children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  list(SORT children)
+  foreach(child ${children})
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${child}/CMakeLists.txt)
+      add_subdirectory(${child})
+    endif()
+  endforeach()
+endfunction()

@@ -1,0 +1,13 @@
+# Cross toolchain for AArch64 UEFI images: clang emits COFF objects for the Windows ARM64 ABI
+# (the UEFI ABI on AArch64) and lld-link writes PE32+ images with an EFI subsystem.
+set(CMAKE_SYSTEM_NAME Generic)
+set(CMAKE_SYSTEM_PROCESSOR aarch64)
+set(CMAKE_C_COMPILER clang)
+set(CMAKE_CXX_COMPILER clang++)
+set(CMAKE_C_COMPILER_TARGET aarch64-unknown-windows)
+set(CMAKE_CXX_COMPILER_TARGET aarch64-unknown-windows)
+find_program(LLVM_AR NAMES llvm-ar llvm-ar-14 REQUIRED)
+find_program(LLD_LINK NAMES lld-link lld-link-14 REQUIRED)
+set(CMAKE_AR "${LLVM_AR}" CACHE FILEPATH "" FORCE)
+set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
+set(CMAKE_EXECUTABLE_SUFFIX ".efi")
