@@ -15,10 +15,16 @@ set(FIRMWARE_COMMON_FLAGS
     -Wall -Wextra -Werror -Wno-unused-parameter)
 
 if(FIRMWARE_TARGET STREQUAL "aarch64")
+  # No floating point or SIMD registers (firmware does not save them), no stack probes or
+  # cookies (no C runtime), one section per function so that /opt:ref drops what is unused.
   set(FIRMWARE_TARGET_FLAGS -O2 -mgeneral-regs-only -fno-stack-protector -mno-stack-arg-probe
-                            -fno-asynchronous-unwind-tables)
+                            -fno-asynchronous-unwind-tables -ffunction-sections -fdata-sections)
+  # A UEFI image is relocatable (/dynamicbase keeps the base relocations), imports nothing
+  # (/nodefaultlib) and enters at the entry library's _ModuleEntryPoint. Sections keep the
+  # linker's default 4 KiB alignment, so the firmware can protect them page by page. Linker
+  # warnings, an unknown library among them, are errors.
   set(CMAKE_CXX_LINK_EXECUTABLE
-      "${LLD_LINK} /nodefaultlib /machine:arm64 /entry:_ModuleEntryPoint /debug:none /opt:ref <LINK_FLAGS> <OBJECTS> <LINK_LIBRARIES> /out:<TARGET>")
+      "${LLD_LINK} /nologo /nodefaultlib /machine:arm64 /entry:_ModuleEntryPoint /dynamicbase /debug:none /opt:ref /WX <LINK_FLAGS> <OBJECTS> <LINK_LIBRARIES> /out:<TARGET>")
 else()
   # Position-independent for the module shared objects; unwind tables so that a halt raised
   # by the host platform can unwind through firmware frames back to the harness.
@@ -70,7 +76,7 @@ function(firmware_module name kind)
     target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
     target_link_libraries(${name} PRIVATE ${entry_library} ${ARG_LIBRARIES})
     target_link_options(${name} PRIVATE /subsystem:${subsystem})
-    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${FIRMWARE_MODULE_DIR})
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${FIRMWARE_MODULE_DIR} SUFFIX ".efi")
   else()
     add_library(${name}Objects STATIC ${ARG_SOURCES})
     _firmware_compile_options(${name}Objects)

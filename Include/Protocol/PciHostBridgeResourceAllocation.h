@@ -1,0 +1,77 @@
+// PCI Host Bridge Resource Allocation protocol: how the PCI bus driver walks a host bridge's
+// root bridges through the enumeration phases (PI 1.x, volume 5, chapter 10).
+#pragma once
+
+#include <Protocol/PciRootBridgeIo.h>
+#include <Uefi.h>
+
+#define EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL_GUID                                                \
+  {                                                                                                          \
+    0xCF8034BE, 0x6768, 0x4D8B, {                                                                            \
+      0xB7, 0x39, 0x7C, 0xCE, 0x68, 0x3A, 0x9F, 0xBE                                                         \
+    }                                                                                                        \
+  }
+extern EFI_GUID gEfiPciHostBridgeResourceAllocationProtocolGuid;
+
+// GetAllocAttributes bits.
+constexpr UINT64 EFI_PCI_HOST_BRIDGE_COMBINE_MEM_PMEM = 1;
+constexpr UINT64 EFI_PCI_HOST_BRIDGE_MEM64_DECODE = 2;
+
+// Status written into the _GRA field of GetProposedResources descriptors.
+constexpr UINT64 EFI_RESOURCE_SATISFIED = 0x0000000000000000ULL;
+constexpr UINT64 EFI_RESOURCE_NOT_SATISFIED = 0xFFFFFFFFFFFFFFFFULL;
+
+enum EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PHASE : UINT32 {
+  EfiPciHostBridgeBeginEnumeration,
+  EfiPciHostBridgeBeginBusAllocation,
+  EfiPciHostBridgeEndBusAllocation,
+  EfiPciHostBridgeBeginResourceAllocation,
+  EfiPciHostBridgeAllocateResources,
+  EfiPciHostBridgeSetResources,
+  EfiPciHostBridgeFreeResources,
+  EfiPciHostBridgeEndResourceAllocation,
+  EfiPciHostBridgeEndEnumeration,
+  EfiMaxPciHostBridgeEnumerationPhase
+};
+
+enum EFI_PCI_CONTROLLER_RESOURCE_ALLOCATION_PHASE : UINT32 {
+  EfiPciBeforeChildBusEnumeration,
+  EfiPciBeforeResourceCollection
+};
+
+struct EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL;
+
+typedef EFI_STATUS(EFIAPI *EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL_NOTIFY_PHASE)(
+    EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL *This,
+    EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PHASE Phase);
+typedef EFI_STATUS(EFIAPI *EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL_GET_NEXT_ROOT_BRIDGE)(
+    EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL *This, EFI_HANDLE *RootBridgeHandle);
+typedef EFI_STATUS(EFIAPI *EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL_GET_ATTRIBUTES)(
+    EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL *This, EFI_HANDLE RootBridgeHandle, UINT64 *Attributes);
+typedef EFI_STATUS(EFIAPI *EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL_START_BUS_ENUMERATION)(
+    EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL *This, EFI_HANDLE RootBridgeHandle,
+    VOID **Configuration);
+typedef EFI_STATUS(EFIAPI *EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL_SET_BUS_NUMBERS)(
+    EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL *This, EFI_HANDLE RootBridgeHandle, VOID *Configuration);
+typedef EFI_STATUS(EFIAPI *EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL_SUBMIT_RESOURCES)(
+    EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL *This, EFI_HANDLE RootBridgeHandle, VOID *Configuration);
+typedef EFI_STATUS(EFIAPI *EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL_GET_PROPOSED_RESOURCES)(
+    EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL *This, EFI_HANDLE RootBridgeHandle,
+    VOID **Configuration);
+typedef EFI_STATUS(EFIAPI *EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL_PREPROCESS_CONTROLLER)(
+    EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL *This, EFI_HANDLE RootBridgeHandle,
+    EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL_PCI_ADDRESS PciAddress,
+    EFI_PCI_CONTROLLER_RESOURCE_ALLOCATION_PHASE Phase);
+
+struct EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL {
+  EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL_NOTIFY_PHASE NotifyPhase;
+  EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL_GET_NEXT_ROOT_BRIDGE GetNextRootBridge;
+  EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL_GET_ATTRIBUTES GetAllocAttributes;
+  EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL_START_BUS_ENUMERATION StartBusEnumeration;
+  EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL_SET_BUS_NUMBERS SetBusNumbers;
+  EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL_SUBMIT_RESOURCES SubmitResources;
+  EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL_GET_PROPOSED_RESOURCES GetProposedResources;
+  EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL_PREPROCESS_CONTROLLER PreprocessController;
+};
+static_assert(OFFSET_OF(EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL, GetProposedResources) == 48);
+static_assert(sizeof(EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL) == 64);

@@ -1,0 +1,136 @@
+// Interrupt masking, cache and MMU control, cache maintenance on AArch64. The system
+// control register used is the one of the exception level the code runs at.
+#include <Library/ArmLib.h>
+
+namespace {
+
+// SCTLR_ELx bits.
+constexpr UINT64 SctlrMmuEnable = 1ull << 0;      // M
+constexpr UINT64 SctlrDataCache = 1ull << 2;      // C
+constexpr UINT64 SctlrInstructionCache = 1ull << 12;  // I
+
+// DAIF: the I (IRQ) mask bit as read from the register, and its bit in "msr daifset/daifclr".
+constexpr UINT64 DaifIrqMask = 1ull << 7;
+#define DAIF_IRQ_IMMEDIATE "#2"
+
+// CurrentEL holds the level in bits [3:2].
+constexpr UINT64 CurrentElShift = 2;
+constexpr UINT64 CurrentElMask = 3;
+
+// CLIDR_EL1 and CCSIDR_EL1 fields used by the set/way walk.
+constexpr UINT32 ClidrLevelOfCoherenceShift = 24;
+constexpr UINT32 ClidrFieldMask = 7;
+constexpr UINT32 ClidrCacheTypeBits = 3;
+constexpr UINT32 CacheTypeDataOrUnified = 2;  // 2: data only, 3: separate, 4: unified
+constexpr UINT64 CcsidrLineSizeMask = 7;
+constexpr UINT64 CcsidrLineSizeBias = 4;  // log2(bytes) = field + 4
+constexpr UINT64 CcsidrWaysShift = 3;
+constexpr UINT64 CcsidrWaysMask = 0x3FF;
+constexpr UINT64 CcsidrSetsShift = 13;
+constexpr UINT64 CcsidrSetsMask = 0x7FFF;
+
+UINT64 CurrentEl() {
+  UINT64 Value;
+  __asm__ volatile("mrs %0, CurrentEL" : "=r"(Value));
+  return (Value >> CurrentElShift) & CurrentElMask;
+}
+
+UINT64 ReadSctlr() {
+  UINT64 Value;
+  switch (CurrentEl()) {
+  case 3: __asm__ volatile("mrs %0, sctlr_el3" : "=r"(Value)); break;
+  case 2: __asm__ volatile("mrs %0, sctlr_el2" : "=r"(Value)); break;
+  default: __asm__ volatile("mrs %0, sctlr_el1" : "=r"(Value)); break;
+  }
+  return Value;
+}
+
+// The barrier before the write completes outstanding accesses under the old setting; the
+// ISB after it makes the new setting apply to the instructions that follow.
+void WriteSctlr(UINT64 Value) {
+  __asm__ volatile("dsb sy" ::: "memory");
+  switch (CurrentEl()) {
+  case 3: __asm__ volatile("msr sctlr_el3, %0" ::"r"(Value) : "memory"); break;
+  case 2: __asm__ volatile("msr sctlr_el2, %0" ::"r"(Value) : "memory"); break;
+  default: __asm__ volatile("msr sctlr_el1, %0" ::"r"(Value) : "memory"); break;
+  }
+  __asm__ volatile("isb" ::: "memory");
+}
+
+void SetSctlrBits(UINT64 Bits) { WriteSctlr(ReadSctlr() | Bits); }
+void ClearSctlrBits(UINT64 Bits) { WriteSctlr(ReadSctlr() & ~Bits); }
+
+void InvalidateTlbs() {
+  switch (CurrentEl()) {
+  case 3: __asm__ volatile("tlbi alle3" ::: "memory"); break;
+  case 2: __asm__ volatile("tlbi alle2" ::: "memory"); break;
+  default: __asm__ volatile("tlbi vmalle1" ::: "memory"); break;
+  }
+  __asm__ volatile("dsb sy\n\tisb" ::: "memory");
+}
+
+// Clean and invalidate every line of the data or unified cache at Level (0-based) by set/way.
+void CleanInvalidateLevel(UINT32 Level) {
+  UINT64 Ccsidr;
+  UINT64 Selector = static_cast<UINT64>(Level) << 1;
+  // Select the level's data or unified cache, then read its geometry.
+  __asm__ volatile("msr csselr_el1, %1\n\tisb\n\tmrs %0, ccsidr_el1" : "=r"(Ccsidr) : "r"(Selector) : "memory");
+  UINT64 LineShift = (Ccsidr & CcsidrLineSizeMask) + CcsidrLineSizeBias;
+  UINT64 Ways = ((Ccsidr >> CcsidrWaysShift) & CcsidrWaysMask) + 1;
+  UINT64 Sets = ((Ccsidr >> CcsidrSetsShift) & CcsidrSetsMask) + 1;
+  // The way number sits in the top bits of the operand: shift = 32 - log2(ways), rounded up.
+  UINT32 WayShift = Ways > 1 ? static_cast<UINT32>(__builtin_clz(static_cast<UINT32>(Ways - 1))) : 0;
+  for (UINT64 Way = 0; Way < Ways; Way++) {
+    for (UINT64 Set = 0; Set < Sets; Set++) {
+      UINT64 Operand = (Way << WayShift) | (Set << LineShift) | Selector;
+      __asm__ volatile("dc cisw, %0" ::"r"(Operand) : "memory");
+    }
+  }
+}
+
+}  // namespace
+
+VOID ArmDisableInterrupts(VOID) { __asm__ volatile("msr daifset, " DAIF_IRQ_IMMEDIATE ::: "memory"); }
+
+VOID ArmEnableInterrupts(VOID) { __asm__ volatile("msr daifclr, " DAIF_IRQ_IMMEDIATE ::: "memory"); }
+
+BOOLEAN ArmGetInterruptState(VOID) {
+  UINT64 Daif;
+  __asm__ volatile("mrs %0, daif" : "=r"(Daif));
+  return (Daif & DaifIrqMask) == 0 ? TRUE : FALSE;
+}
+
+VOID ArmDisableDataCache(VOID) { ClearSctlrBits(SctlrDataCache); }
+
+VOID ArmEnableDataCache(VOID) { SetSctlrBits(SctlrDataCache); }
+
+VOID ArmDisableInstructionCache(VOID) { ClearSctlrBits(SctlrInstructionCache); }
+
+VOID ArmEnableInstructionCache(VOID) { SetSctlrBits(SctlrInstructionCache); }
+
+VOID ArmDisableMmu(VOID) {
+  ClearSctlrBits(SctlrMmuEnable);
+  InvalidateTlbs();
+}
+
+VOID ArmEnableMmu(VOID) { SetSctlrBits(SctlrMmuEnable); }
+
+// Walks the cache levels up to the level of coherence given by CLIDR_EL1.
+VOID ArmCleanInvalidateDataCache(VOID) {
+  UINT64 Clidr;
+  __asm__ volatile("dsb sy\n\tmrs %0, clidr_el1" : "=r"(Clidr)::"memory");
+  UINT32 LevelOfCoherence = static_cast<UINT32>(Clidr >> ClidrLevelOfCoherenceShift) & ClidrFieldMask;
+  for (UINT32 Level = 0; Level < LevelOfCoherence; Level++) {
+    UINT32 CacheType = static_cast<UINT32>(Clidr >> (Level * ClidrCacheTypeBits)) & ClidrFieldMask;
+    if (CacheType >= CacheTypeDataOrUnified) {
+      CleanInvalidateLevel(Level);
+    }
+  }
+  __asm__ volatile("msr csselr_el1, xzr\n\tdsb sy\n\tisb" ::: "memory");
+}
+
+VOID ArmInvalidateInstructionCache(VOID) { __asm__ volatile("ic iallu\n\tdsb sy\n\tisb" ::: "memory"); }
+
+VOID ArmDataSynchronizationBarrier(VOID) { __asm__ volatile("dsb sy" ::: "memory"); }
+
+VOID ArmInstructionSynchronizationBarrier(VOID) { __asm__ volatile("isb" ::: "memory"); }

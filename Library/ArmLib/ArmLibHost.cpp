@@ -1,0 +1,18 @@
+// ArmLib on the host: each operation is recorded by the emulated board under its own name,
+// and the board keeps the interrupt mask those records imply.
+#include <Library/ArmLib.h>
+#include <Library/HostAbi.h>
+
+VOID ArmDisableInterrupts(VOID) { HostAbiCpuOperation("ArmDisableInterrupts"); }
+VOID ArmEnableInterrupts(VOID) { HostAbiCpuOperation("ArmEnableInterrupts"); }
+BOOLEAN ArmGetInterruptState(VOID) { return HostAbiInterruptsEnabled(); }
+VOID ArmDisableDataCache(VOID) { HostAbiCpuOperation("ArmDisableDataCache"); }
+VOID ArmEnableDataCache(VOID) { HostAbiCpuOperation("ArmEnableDataCache"); }
+VOID ArmDisableInstructionCache(VOID) { HostAbiCpuOperation("ArmDisableInstructionCache"); }
+VOID ArmEnableInstructionCache(VOID) { HostAbiCpuOperation("ArmEnableInstructionCache"); }
+VOID ArmDisableMmu(VOID) { HostAbiCpuOperation("ArmDisableMmu"); }
+VOID ArmEnableMmu(VOID) { HostAbiCpuOperation("ArmEnableMmu"); }
+VOID ArmCleanInvalidateDataCache(VOID) { HostAbiCpuOperation("ArmCleanInvalidateDataCache"); }
+VOID ArmInvalidateInstructionCache(VOID) { HostAbiCpuOperation("ArmInvalidateInstructionCache"); }
+VOID ArmDataSynchronizationBarrier(VOID) { HostAbiCpuOperation("ArmDataSynchronizationBarrier"); }
+VOID ArmInstructionSynchronizationBarrier(VOID) { HostAbiCpuOperation("ArmInstructionSynchronizationBarrier"); }

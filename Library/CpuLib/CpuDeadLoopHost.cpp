@@ -1,0 +1,7 @@
+// Processor stop points on the host: both become a halt that unwinds to the harness.
+#include <Library/BaseLib.h>
+#include <Library/HostAbi.h>
+
+VOID CpuDeadLoop(VOID) { HostAbiHalt("CpuDeadLoop"); }
+
+VOID CpuBreakpoint(VOID) { HostAbiHalt("CpuBreakpoint"); }

@@ -1,0 +1,13 @@
+// Entry point of an application image.
+#include <Library/ModuleEntryPoint.h>
+
+extern "C" EFI_STATUS EFIAPI _ModuleEntryPoint(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+  if (SystemTable->Hdr.Revision < _gUefiDriverRevision) {
+    return EFI_INCOMPATIBLE_VERSION;
+  }
+  ProcessLibraryConstructorList(ImageHandle, SystemTable);
+  EFI_STATUS Status = ProcessModuleEntryPointList(ImageHandle, SystemTable);
+  // An application is unloaded as soon as it returns, whatever its status.
+  ProcessLibraryDestructorList(ImageHandle, SystemTable);
+  return Status;
+}

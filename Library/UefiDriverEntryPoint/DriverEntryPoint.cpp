@@ -1,0 +1,15 @@
+// Entry point of a boot-service driver image.
+#include <Library/ModuleEntryPoint.h>
+
+extern "C" EFI_STATUS EFIAPI _ModuleEntryPoint(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+  if (SystemTable->Hdr.Revision < _gUefiDriverRevision) {
+    return EFI_INCOMPATIBLE_VERSION;
+  }
+  ProcessLibraryConstructorList(ImageHandle, SystemTable);
+  EFI_STATUS Status = ProcessModuleEntryPointList(ImageHandle, SystemTable);
+  // A failed driver is unloaded: give its libraries the chance to undo what they set up.
+  if (EFI_ERROR(Status)) {
+    ProcessLibraryDestructorList(ImageHandle, SystemTable);
+  }
+  return Status;
+}

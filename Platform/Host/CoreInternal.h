@@ -1,0 +1,323 @@
+// State of the emulated core shared by its units. Host-only; firmware never sees it.
+#pragma once
+
+#include "GcdMap.h"
+#include "HostPlatform.h"
+#include "VariableStore.h"
+
+#include <Pi/PiDxeCis.h>
+#include <Protocol/DriverBinding.h>
+#include <Protocol/LoadedImage.h>
+#include <Protocol/SimpleTextOut.h>
+
+#include <array>
+#include <cstdarg>
+#include <deque>
+#include <map>
+#include <set>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace host {
+
+// GUIDs the core needs, kept local so that host code does not depend on the firmware's
+// GUID library (whose definitions tests may also link).
+namespace CoreGuid {
+inline constexpr EFI_GUID DevicePath = EFI_DEVICE_PATH_PROTOCOL_GUID;
+inline constexpr EFI_GUID DriverBinding = EFI_DRIVER_BINDING_PROTOCOL_GUID;
+inline constexpr EFI_GUID LoadedImage = EFI_LOADED_IMAGE_PROTOCOL_GUID;
+inline constexpr EFI_GUID SimpleTextOut = EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL_GUID;
+inline constexpr EFI_GUID ExitBootServices = EFI_EVENT_GROUP_EXIT_BOOT_SERVICES;
+inline constexpr EFI_GUID VirtualAddressChange = EFI_EVENT_GROUP_VIRTUAL_ADDRESS_CHANGE;
+inline constexpr EFI_GUID DxeServicesTable = {0x05AD34BA, 0x6F02, 0x4214, {0x95, 0x2E, 0x4D, 0xA0, 0x39, 0x8E, 0x2B, 0xB9}};
+}  // namespace CoreGuid
+
+std::string GuidText(const EFI_GUID &Guid);
+std::string StatusName(EFI_STATUS Status);  // "EFI_NOT_FOUND", or "0x..." for unnamed values
+std::string Utf16ToUtf8(const std::u16string &Text);
+uint32_t Crc32(const void *Data, size_t Size);
+
+constexpr uint64_t HandleSignature = 0x454C444E41484F43ull;  // "COHANDLE"
+constexpr uint64_t EventSignature = 0x544E455645434F43ull;   // "COCEVENT"
+constexpr uint64_t RegistrationSignature = 0x4754534947455243ull;
+
+// Device path helpers (the handle database compares paths).
+size_t DevicePathNodeLength(const EFI_DEVICE_PATH_PROTOCOL *Node);
+bool IsDevicePathEndNode(const EFI_DEVICE_PATH_PROTOCOL *Node);
+size_t DevicePathInstanceSize(const EFI_DEVICE_PATH_PROTOCOL *Path);  // bytes before the first end node
+
+struct HandleRecord;
+
+struct OpenEntry {
+  EFI_HANDLE AgentHandle = nullptr;
+  EFI_HANDLE ControllerHandle = nullptr;
+  UINT32 Attributes = 0;
+  UINT32 OpenCount = 0;
+};
+
+struct ProtocolInterface {
+  EFI_GUID Guid{};
+  uint64_t Sequence = 0;  // install order, the order LocateHandle and LocateProtocol report
+  VOID *Interface = nullptr;
+  HandleRecord *Handle = nullptr;
+  std::vector<OpenEntry> Opens;
+};
+
+struct HandleRecord {
+  uint64_t Signature = HandleSignature;
+  uint64_t Key = 0;  // creation order
+  std::vector<std::unique_ptr<ProtocolInterface>> Protocols;
+};
+
+struct EventRecord {
+  uint64_t Signature = EventSignature;
+  UINT32 Type = 0;
+  EFI_TPL NotifyTpl = 0;
+  EFI_EVENT_NOTIFY NotifyFunction = nullptr;
+  VOID *NotifyContext = nullptr;
+  std::optional<EFI_GUID> Group;
+  bool Signaled = false;
+  bool Queued = false;
+  uint64_t TimerDueNs = 0;  // 0: no timer armed
+  uint64_t TimerPeriodNs = 0;
+  EFI_HANDLE OwnerImage = nullptr;
+};
+
+struct NotifyRegistration {
+  uint64_t Signature = RegistrationSignature;
+  EFI_GUID Guid{};
+  EventRecord *Event = nullptr;
+  std::deque<HandleRecord *> Pending;  // handles that gained the protocol since the last lookup
+};
+
+struct PoolBlock {
+  size_t Size = 0;
+  EFI_MEMORY_TYPE Type = EfiBootServicesData;
+  EFI_HANDLE Owner = nullptr;
+};
+
+struct PageRange {
+  uint64_t Base = 0;
+  uint64_t Pages = 0;
+  EFI_MEMORY_TYPE Type = EfiBootServicesData;
+  EFI_HANDLE Owner = nullptr;
+};
+
+struct ImageStats {
+  std::string Name;
+  uint64_t PoolBytes = 0;
+  uint64_t Pages = 0;
+  uint64_t FreePoolCalls = 0;
+};
+
+struct ImageRecord {
+  EFI_HANDLE Handle = nullptr;
+  std::string Name;
+  void *Library = nullptr;  // dlopen handle
+  std::filesystem::path TempFile;
+  uintptr_t Base = 0;  // load address of the shared object
+  EFI_IMAGE_ENTRY_POINT Entry = nullptr;
+  bool IsApplication = false;
+  bool Started = false;
+  bool Running = false;
+  EFI_LOADED_IMAGE_PROTOCOL Loaded{};
+};
+
+// One call into firmware: an image entry, a Guard() or a notification.
+struct CallFrame {
+  EFI_HANDLE Image = nullptr;
+  std::string Name;
+  uint64_t StartNs = 0;
+};
+
+// Marks code of an image as running inside the current call (a driver's Supported, a
+// notification), for attribution; the watchdog keeps measuring the enclosing call.
+class ImageScope {
+public:
+  ImageScope(Platform::Impl &Core, EFI_HANDLE Image);
+  ~ImageScope();
+  ImageScope(const ImageScope &) = delete;
+  ImageScope &operator=(const ImageScope &) = delete;
+
+private:
+  Platform::Impl &Core_;
+  size_t Depth_;
+};
+
+// Unwinds from Exit() to the StartImage of the image that called it.
+struct ImageExit {
+  EFI_HANDLE Image;
+  EFI_STATUS Status;
+};
+
+struct Attachment {
+  uint64_t Base = 0;
+  uint64_t Size = 0;
+  std::shared_ptr<MmioDevice> Device;
+};
+
+struct ConsoleDevice {
+  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL Protocol{};  // first: the record is found from This
+  EFI_SIMPLE_TEXT_OUTPUT_MODE Mode{};
+  std::u16string Text;
+  std::string Name;
+  EFI_HANDLE Handle = nullptr;
+};
+
+// A range given to SetVirtualAddressMap; ConvertPointer maps addresses inside it.
+struct VirtualRange {
+  uint64_t PhysicalStart = 0;
+  uint64_t Size = 0;
+  int64_t Offset = 0;
+};
+
+struct Platform::Impl {
+  explicit Impl(PlatformOptions Options);
+
+  PlatformOptions Options;
+  BoardLog Log;
+
+  // Tables.
+  EFI_SYSTEM_TABLE SystemTable{};
+  EFI_BOOT_SERVICES BootServices{};
+  EFI_RUNTIME_SERVICES RuntimeServices{};
+  EFI_DXE_SERVICES DxeServices{};
+  std::vector<EFI_CONFIGURATION_TABLE> ConfigurationTables;
+  EFI_HANDLE FirmwareHandle = nullptr;
+  bool BootServicesEnded = false;
+  uint64_t MonotonicCount = 0;
+
+  // Handle database.
+  uint64_t NextHandleKey = 1;
+  uint64_t NextProtocolSequence = 1;
+  EFI_LOADED_IMAGE_PROTOCOL FirmwareImage{};
+  std::vector<HandleRecord *> Handles;  // live, in creation order
+  std::unordered_set<HandleRecord *> LiveHandles;
+  std::vector<std::unique_ptr<HandleRecord>> RetiredHandles;  // never reused, so stale handles stay invalid
+  std::vector<std::unique_ptr<NotifyRegistration>> Registrations;
+
+  // Events and TPL.
+  EFI_TPL CurrentTpl = TPL_APPLICATION;
+  std::array<std::deque<EventRecord *>, TPL_HIGH_LEVEL + 1> NotifyQueues;
+  std::vector<std::unique_ptr<EventRecord>> Events;  // every event ever created: closed ones stay invalid
+  std::vector<EventRecord *> LiveEvents;              // in creation order
+  bool InterruptsEnabled = true;
+
+  // Memory.
+  std::unordered_map<void *, PoolBlock> Pool;
+  std::unordered_set<void *> FreedPool;
+  std::map<uint64_t, PageRange> PageRanges;  // by base
+  uint64_t MapKey = 1;
+  std::map<EFI_HANDLE, ImageStats> Stats;
+  std::vector<std::string> MemoryErrors;
+
+  // Images.
+  std::map<EFI_HANDLE, std::unique_ptr<ImageRecord>> Images;
+  std::vector<CallFrame> Frames;
+
+  // Address space and clock.
+  std::vector<Attachment> Attachments;
+  std::vector<Fault> Faults;
+  uint64_t NowNs = 0;
+  std::vector<std::string> CpuOperations;
+
+  // Consoles.
+  std::unique_ptr<ConsoleDevice> ConOut;
+  std::unique_ptr<ConsoleDevice> StdErr;
+
+  // Runtime.
+  std::vector<VirtualRange> VirtualMap;
+  bool VirtualMapSet = false;
+  int64_t TimeOffsetSeconds = 0;
+
+  std::unique_ptr<VariableStore> Variables;
+  std::unique_ptr<GcdMap> Gcd;
+
+  // Set up in the units: each fills its members of the tables.
+  void FillHandleServices();
+  void FillOpenProtocolServices();
+  void FillDriverModelServices();
+  void FillEventServices();
+  void FillMemoryServices();
+  void FillImageServices();
+  void FillMiscServices();
+  void InitBootServices();
+  void InitRuntimeServices();
+  void InitDxeServices();
+  void InitConsoles();
+  void UpdateTableCrcs();
+
+  void LogLine(const std::string &Text) { Log.Append("core", Text + "\n", NowNs); }
+  std::string CurrentImageName() const;
+  EFI_HANDLE CurrentImage() const;
+  EFI_HANDLE ImageFromAddress(const void *Address) const;  // the image whose code is at Address
+  EFI_HANDLE CallerImage(const void *ReturnAddress) const;
+
+  // Handle database.
+  HandleRecord *ValidHandle(EFI_HANDLE Handle) const;
+  ProtocolInterface *FindProtocol(HandleRecord *Handle, const EFI_GUID &Guid) const;
+  EFI_STATUS InstallProtocol(EFI_HANDLE *Handle, const EFI_GUID &Guid, VOID *Interface, bool Notify);
+  EFI_STATUS UninstallProtocol(EFI_HANDLE Handle, const EFI_GUID &Guid, VOID *Interface);
+  void NotifyProtocolInstalled(ProtocolInterface *Protocol);
+  void RemoveHandleIfEmpty(HandleRecord *Handle);
+  std::vector<ProtocolInterface *> InterfacesOf(const EFI_GUID &Guid) const;  // in install order
+  NotifyRegistration *ValidRegistration(VOID *Registration) const;
+  EFI_STATUS OpenProtocol(EFI_HANDLE Handle, const EFI_GUID &Guid, VOID **Interface, EFI_HANDLE Agent,
+                          EFI_HANDLE Controller, UINT32 Attributes);
+  EFI_STATUS CloseProtocol(EFI_HANDLE Handle, const EFI_GUID &Guid, EFI_HANDLE Agent, EFI_HANDLE Controller);
+  EFI_STATUS DisconnectUsers(HandleRecord *Handle, ProtocolInterface *Protocol);
+
+  // Driver model.
+  EFI_STATUS ConnectController(EFI_HANDLE Controller, EFI_HANDLE *DriverImageHandles,
+                               EFI_DEVICE_PATH_PROTOCOL *Remaining, bool Recursive);
+  EFI_STATUS DisconnectController(EFI_HANDLE Controller, EFI_HANDLE Driver, EFI_HANDLE Child);
+
+  // Events and TPL.
+  EventRecord *ValidEvent(EFI_EVENT Event) const;
+  EFI_STATUS CreateEvent(UINT32 Type, EFI_TPL NotifyTpl, EFI_EVENT_NOTIFY Notify, const VOID *Context,
+                         const EFI_GUID *Group, EFI_EVENT *Event);
+  EFI_STATUS CloseEvent(EFI_EVENT Event);
+  EFI_STATUS SignalEvent(EventRecord *Event);
+  void SignalGroup(const EFI_GUID &Group);
+  void SignalOne(EventRecord *Event);
+  EFI_TPL RaiseTpl(EFI_TPL NewTpl);
+  void RestoreTpl(EFI_TPL OldTpl);
+  void DispatchNotifications(EFI_TPL Above);
+  void FireDueTimers();
+  uint64_t NextTimerDueNs() const;
+
+  // Memory.
+  EFI_STATUS AllocatePool(EFI_HANDLE Owner, EFI_MEMORY_TYPE Type, UINTN Size, VOID **Buffer);
+  EFI_STATUS FreePool(EFI_HANDLE Caller, VOID *Buffer);
+  EFI_STATUS AllocatePages(EFI_HANDLE Owner, EFI_ALLOCATE_TYPE Type, EFI_MEMORY_TYPE MemoryType, UINTN Pages,
+                           EFI_PHYSICAL_ADDRESS *Memory);
+  EFI_STATUS FreePages(EFI_PHYSICAL_ADDRESS Memory, UINTN Pages);
+  void MemoryError(const std::string &Text);
+  void ReportLeaks(EFI_HANDLE Image, const std::string &When);
+  void ReleaseAllMemory();
+
+  // Images.
+  EFI_STATUS LoadModule(const std::string &Name, EFI_HANDLE Parent, EFI_HANDLE *ImageHandle);
+  ImageResult StartImage(EFI_HANDLE ImageHandle);
+  EFI_STATUS UnloadImage(EFI_HANDLE ImageHandle, bool CallUnload);
+  void UnloadAllImages();
+
+  // Time, watchdog and halts.
+  void Advance(uint64_t Nanoseconds);
+  void CheckWatchdog();
+  std::optional<Halt> RunFrame(EFI_HANDLE Image, const std::string &Name, const std::function<void()> &Call);
+  bool BootServiceAllowed(const char *Service);
+};
+
+// Opens a boot-service function: binds Core and refuses the call after ExitBootServices.
+#define CORE_BOOT_SERVICE(Name)         \
+  Platform::Impl &Core = host::Core();  \
+  if (!Core.BootServiceAllowed(Name)) { \
+    return EFI_UNSUPPORTED;             \
+  }
+
+// The platform alive now; the table functions and the seams reach it here.
+Platform::Impl &Core();
+bool CoreAlive();
+
+}  // namespace host

@@ -1,0 +1,338 @@
+// Events, event groups, timers on the virtual clock, and task priority levels with
+// notification dispatch (higher TPL first, first-in first-out within one TPL).
+#include "CoreInternal.h"
+
+#include <algorithm>
+
+namespace host {
+
+namespace {
+
+constexpr uint64_t kNsPer100Ns = 100;
+constexpr uint64_t kTimerTickNs = 1'000'000;  // a zero trigger time means "the next tick"
+constexpr uint64_t kCheckEventCostNs = 1'000; // a poll of an event takes time like any other access
+
+constexpr UINT32 kKnownEventBits = EVT_TIMER | EVT_RUNTIME | EVT_NOTIFY_WAIT | EVT_NOTIFY_SIGNAL | 0x00000001 |
+                                   0x00000002 | 0x20000000;
+
+bool SameGuid(const EFI_GUID &A, const EFI_GUID &B) { return CompareGuidValues(A, B); }
+
+bool ValidNotifyTpl(EFI_TPL Tpl) { return Tpl > TPL_APPLICATION && Tpl < TPL_HIGH_LEVEL; }
+
+}  // namespace
+
+EventRecord *Platform::Impl::ValidEvent(EFI_EVENT Event) const {
+  auto *Record = static_cast<EventRecord *>(Event);
+  if (Record == nullptr || std::find(LiveEvents.begin(), LiveEvents.end(), Record) == LiveEvents.end()) {
+    return nullptr;
+  }
+  return Record;
+}
+
+EFI_STATUS Platform::Impl::CreateEvent(UINT32 Type, EFI_TPL NotifyTpl, EFI_EVENT_NOTIFY Notify, const VOID *Context,
+                                       const EFI_GUID *Group, EFI_EVENT *Event) {
+  if (Event == nullptr || (Type & ~kKnownEventBits) != 0) {
+    return EFI_INVALID_PARAMETER;
+  }
+  const bool Wait = (Type & EVT_NOTIFY_WAIT) != 0;
+  const bool Signal = (Type & EVT_NOTIFY_SIGNAL) != 0;
+  if (Wait && Signal) {
+    return EFI_INVALID_PARAMETER;
+  }
+  if ((Wait || Signal) && (Notify == nullptr || !ValidNotifyTpl(NotifyTpl))) {
+    return EFI_INVALID_PARAMETER;
+  }
+  std::optional<EFI_GUID> EventGroup;
+  if (Type == EVT_SIGNAL_EXIT_BOOT_SERVICES || Type == EVT_SIGNAL_VIRTUAL_ADDRESS_CHANGE) {
+    // These types name their group themselves; a second group is a contradiction.
+    if (Group != nullptr) {
+      return EFI_INVALID_PARAMETER;
+    }
+    EventGroup = Type == EVT_SIGNAL_EXIT_BOOT_SERVICES ? CoreGuid::ExitBootServices : CoreGuid::VirtualAddressChange;
+  } else if (Group != nullptr) {
+    EventGroup = *Group;
+  }
+  auto Record = std::make_unique<EventRecord>();
+  Record->Type = Type;
+  Record->NotifyTpl = NotifyTpl;
+  Record->NotifyFunction = (Wait || Signal) ? Notify : nullptr;
+  Record->NotifyContext = const_cast<VOID *>(Context);
+  Record->Group = EventGroup;
+  Record->OwnerImage = Notify != nullptr ? ImageFromAddress(reinterpret_cast<const void *>(Notify)) : nullptr;
+  if (Record->OwnerImage == nullptr) {
+    Record->OwnerImage = CurrentImage();
+  }
+  *Event = Record.get();
+  LiveEvents.push_back(Record.get());
+  Events.push_back(std::move(Record));
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS Platform::Impl::CloseEvent(EFI_EVENT Event) {
+  EventRecord *Record = ValidEvent(Event);
+  if (Record == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  for (auto &Queue : NotifyQueues) {
+    Queue.erase(std::remove(Queue.begin(), Queue.end(), Record), Queue.end());
+  }
+  Registrations.erase(std::remove_if(Registrations.begin(), Registrations.end(),
+                                     [&](const auto &Entry) { return Entry->Event == Record; }),
+                      Registrations.end());
+  LiveEvents.erase(std::remove(LiveEvents.begin(), LiveEvents.end(), Record), LiveEvents.end());
+  Record->Signature = 0;
+  Record->TimerDueNs = 0;
+  return EFI_SUCCESS;
+}
+
+void Platform::Impl::SignalOne(EventRecord *Event) {
+  if (Event->Signaled) {
+    return;
+  }
+  Event->Signaled = true;
+  if ((Event->Type & EVT_NOTIFY_SIGNAL) != 0 && !Event->Queued) {
+    Event->Queued = true;
+    NotifyQueues[Event->NotifyTpl].push_back(Event);
+  }
+}
+
+void Platform::Impl::SignalGroup(const EFI_GUID &Group) {
+  // A copy: notifications may create or close events.
+  std::vector<EventRecord *> Members = LiveEvents;
+  for (EventRecord *Member : Members) {
+    if (Member->Group && SameGuid(*Member->Group, Group) && ValidEvent(Member) != nullptr) {
+      SignalOne(Member);
+    }
+  }
+}
+
+EFI_STATUS Platform::Impl::SignalEvent(EventRecord *Event) {
+  if (ValidEvent(Event) == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  EFI_TPL Old = RaiseTpl(TPL_HIGH_LEVEL);
+  if (Event->Group) {
+    SignalGroup(*Event->Group);
+  } else {
+    SignalOne(Event);
+  }
+  RestoreTpl(Old);
+  return EFI_SUCCESS;
+}
+
+EFI_TPL Platform::Impl::RaiseTpl(EFI_TPL NewTpl) {
+  EFI_TPL Old = CurrentTpl;
+  if (NewTpl > TPL_HIGH_LEVEL || NewTpl < Old) {
+    LogLine("RaiseTPL(" + std::to_string(NewTpl) + ") at TPL " + std::to_string(Old) + " by " +
+            CurrentImageName() + " ignored: not a raise");
+    return Old;
+  }
+  if (NewTpl >= TPL_HIGH_LEVEL && Old < TPL_HIGH_LEVEL) {
+    InterruptsEnabled = false;
+  }
+  CurrentTpl = NewTpl;
+  return Old;
+}
+
+void Platform::Impl::DispatchNotifications(EFI_TPL Above) {
+  while (true) {
+    EFI_TPL Tpl = TPL_HIGH_LEVEL;
+    while (Tpl > Above && NotifyQueues[Tpl].empty()) {
+      Tpl--;
+    }
+    if (Tpl <= Above) {
+      return;
+    }
+    EventRecord *Event = NotifyQueues[Tpl].front();
+    NotifyQueues[Tpl].pop_front();
+    Event->Queued = false;
+    if ((Event->Type & EVT_NOTIFY_SIGNAL) != 0) {
+      Event->Signaled = false;
+    }
+    CurrentTpl = Tpl;
+    InterruptsEnabled = Tpl < TPL_HIGH_LEVEL;
+    ImageScope Scope(*this, Event->OwnerImage);
+    Event->NotifyFunction(Event, Event->NotifyContext);
+  }
+}
+
+void Platform::Impl::RestoreTpl(EFI_TPL OldTpl) {
+  if (OldTpl > CurrentTpl) {
+    LogLine("RestoreTPL(" + std::to_string(OldTpl) + ") at TPL " + std::to_string(CurrentTpl) + " by " +
+            CurrentImageName() + " ignored: not a restore");
+    return;
+  }
+  if (OldTpl < TPL_HIGH_LEVEL && CurrentTpl >= TPL_HIGH_LEVEL) {
+    // The timer interrupt held off while the TPL was high is taken now.
+    CurrentTpl = TPL_HIGH_LEVEL;
+    FireDueTimers();
+  }
+  DispatchNotifications(OldTpl);
+  CurrentTpl = OldTpl;
+  InterruptsEnabled = OldTpl < TPL_HIGH_LEVEL;
+}
+
+uint64_t Platform::Impl::NextTimerDueNs() const {
+  uint64_t Next = 0;
+  for (const EventRecord *Event : LiveEvents) {
+    if (Event->TimerDueNs != 0 && (Next == 0 || Event->TimerDueNs < Next)) {
+      Next = Event->TimerDueNs;
+    }
+  }
+  return Next;
+}
+
+void Platform::Impl::FireDueTimers() {
+  std::vector<EventRecord *> Due;
+  for (EventRecord *Event : LiveEvents) {
+    if (Event->TimerDueNs != 0 && Event->TimerDueNs <= NowNs) {
+      Due.push_back(Event);
+    }
+  }
+  for (EventRecord *Event : Due) {
+    Event->TimerDueNs = Event->TimerPeriodNs != 0 ? std::max(Event->TimerDueNs + Event->TimerPeriodNs, NowNs + 1) : 0;
+    if (Event->Group) {
+      SignalGroup(*Event->Group);
+    } else {
+      SignalOne(Event);
+    }
+  }
+}
+
+void Platform::Impl::Advance(uint64_t Nanoseconds) {
+  const uint64_t Target = NowNs + Nanoseconds;
+  // The clock stops at every timer that falls due on the way, as the timer interrupt would.
+  while (CurrentTpl < TPL_HIGH_LEVEL) {
+    uint64_t Next = NextTimerDueNs();
+    if (Next == 0 || Next > Target) {
+      break;
+    }
+    NowNs = std::max(NowNs, Next);
+    EFI_TPL Old = RaiseTpl(TPL_HIGH_LEVEL);
+    FireDueTimers();
+    RestoreTpl(Old);
+  }
+  NowNs = std::max(NowNs, Target);
+}
+
+namespace {
+
+EFI_STATUS CheckOne(Platform::Impl &Core, EFI_EVENT Event) {
+  EventRecord *Record = Core.ValidEvent(Event);
+  if (Record == nullptr || (Record->Type & EVT_NOTIFY_SIGNAL) != 0) {
+    return EFI_INVALID_PARAMETER;
+  }
+  Core.Advance(kCheckEventCostNs);
+  Core.CheckWatchdog();
+  if (!Record->Signaled && (Record->Type & EVT_NOTIFY_WAIT) != 0 && !Record->Queued) {
+    // A wait event's notification runs to find out whether the event has happened.
+    EFI_TPL Old = Core.RaiseTpl(TPL_HIGH_LEVEL);
+    Record->Queued = true;
+    Core.NotifyQueues[Record->NotifyTpl].push_back(Record);
+    Core.RestoreTpl(Old);
+  }
+  if (Core.ValidEvent(Event) != nullptr && Record->Signaled) {
+    Record->Signaled = false;
+    return EFI_SUCCESS;
+  }
+  return EFI_NOT_READY;
+}
+
+EFI_STATUS EFIAPI CreateEvent(UINT32 Type, EFI_TPL NotifyTpl, EFI_EVENT_NOTIFY NotifyFunction, VOID *NotifyContext,
+                              EFI_EVENT *Event) {
+  CORE_BOOT_SERVICE("CreateEvent");
+  return Core.CreateEvent(Type, NotifyTpl, NotifyFunction, NotifyContext, nullptr, Event);
+}
+
+EFI_STATUS EFIAPI CreateEventEx(UINT32 Type, EFI_TPL NotifyTpl, EFI_EVENT_NOTIFY NotifyFunction,
+                                const VOID *NotifyContext, const EFI_GUID *EventGroup, EFI_EVENT *Event) {
+  CORE_BOOT_SERVICE("CreateEventEx");
+  return Core.CreateEvent(Type, NotifyTpl, NotifyFunction, NotifyContext, EventGroup, Event);
+}
+
+EFI_STATUS EFIAPI CloseEvent(EFI_EVENT Event) {
+  CORE_BOOT_SERVICE("CloseEvent");
+  return Core.CloseEvent(Event);
+}
+
+EFI_STATUS EFIAPI SignalEvent(EFI_EVENT Event) {
+  CORE_BOOT_SERVICE("SignalEvent");
+  return Core.SignalEvent(Core.ValidEvent(Event));
+}
+
+EFI_STATUS EFIAPI CheckEvent(EFI_EVENT Event) {
+  CORE_BOOT_SERVICE("CheckEvent");
+  return CheckOne(Core, Event);
+}
+
+EFI_STATUS EFIAPI WaitForEvent(UINTN NumberOfEvents, EFI_EVENT *Event, UINTN *Index) {
+  CORE_BOOT_SERVICE("WaitForEvent");
+  if (NumberOfEvents == 0 || Event == nullptr || Index == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  if (Core.CurrentTpl != TPL_APPLICATION) {
+    return EFI_UNSUPPORTED;
+  }
+  while (true) {
+    for (UINTN Number = 0; Number < NumberOfEvents; Number++) {
+      EFI_STATUS Status = CheckOne(Core, Event[Number]);
+      if (Status != EFI_NOT_READY) {
+        *Index = Number;
+        return Status;
+      }
+    }
+    // Nothing but a timer can signal an event while the caller waits: sleep until the next
+    // one, or let the watchdog end a wait that nothing will ever end.
+    uint64_t Next = Core.NextTimerDueNs();
+    uint64_t Step = Next > Core.NowNs ? Next - Core.NowNs : kTimerTickNs;
+    if (Next == 0) {
+      Step = Core.Options.WatchdogNs + 1;
+    }
+    Core.Advance(Step);
+    Core.CheckWatchdog();
+  }
+}
+
+EFI_STATUS EFIAPI SetTimer(EFI_EVENT Event, EFI_TIMER_DELAY Type, UINT64 TriggerTime) {
+  CORE_BOOT_SERVICE("SetTimer");
+  EventRecord *Record = Core.ValidEvent(Event);
+  if (Record == nullptr || (Record->Type & EVT_TIMER) == 0 || Type > TimerRelative) {
+    return EFI_INVALID_PARAMETER;
+  }
+  uint64_t DelayNs = TriggerTime * kNsPer100Ns;
+  switch (Type) {
+  case TimerCancel:
+    Record->TimerDueNs = 0;
+    Record->TimerPeriodNs = 0;
+    break;
+  case TimerRelative:
+    Record->TimerDueNs = Core.NowNs + (DelayNs != 0 ? DelayNs : kTimerTickNs);
+    Record->TimerPeriodNs = 0;
+    break;
+  case TimerPeriodic:
+    Record->TimerPeriodNs = DelayNs != 0 ? DelayNs : kTimerTickNs;
+    Record->TimerDueNs = Core.NowNs + Record->TimerPeriodNs;
+    break;
+  }
+  return EFI_SUCCESS;
+}
+
+EFI_TPL EFIAPI RaiseTPL(EFI_TPL NewTpl) { return host::Core().RaiseTpl(NewTpl); }
+
+VOID EFIAPI RestoreTPL(EFI_TPL OldTpl) { host::Core().RestoreTpl(OldTpl); }
+
+}  // namespace
+
+void Platform::Impl::FillEventServices() {
+  BootServices.CreateEvent = CreateEvent;
+  BootServices.CreateEventEx = CreateEventEx;
+  BootServices.CloseEvent = CloseEvent;
+  BootServices.SignalEvent = SignalEvent;
+  BootServices.CheckEvent = CheckEvent;
+  BootServices.WaitForEvent = WaitForEvent;
+  BootServices.SetTimer = SetTimer;
+  BootServices.RaiseTPL = RaiseTPL;
+  BootServices.RestoreTPL = RestoreTPL;
+}
+
+}  // namespace host

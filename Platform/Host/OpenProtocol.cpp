@@ -1,0 +1,225 @@
+// OpenProtocol, CloseProtocol and OpenProtocolInformation with the open-list rules of the
+// driver model: BY_DRIVER and EXCLUSIVE users, children, and plain lookups.
+#include "CoreInternal.h"
+
+#include <algorithm>
+
+namespace host {
+
+namespace {
+
+constexpr UINT32 kByDriverExclusive = EFI_OPEN_PROTOCOL_BY_DRIVER | EFI_OPEN_PROTOCOL_EXCLUSIVE;
+
+bool IsKnownAttribute(UINT32 Attributes) {
+  switch (Attributes) {
+  case EFI_OPEN_PROTOCOL_BY_HANDLE_PROTOCOL:
+  case EFI_OPEN_PROTOCOL_GET_PROTOCOL:
+  case EFI_OPEN_PROTOCOL_TEST_PROTOCOL:
+  case EFI_OPEN_PROTOCOL_BY_CHILD_CONTROLLER:
+  case EFI_OPEN_PROTOCOL_BY_DRIVER:
+  case kByDriverExclusive:
+  case EFI_OPEN_PROTOCOL_EXCLUSIVE:
+    return true;
+  default:
+    return false;
+  }
+}
+
+// The agent and controller handles each attribute requires.
+EFI_STATUS CheckOpenHandles(Platform::Impl &Core, EFI_HANDLE Handle, EFI_HANDLE Agent, EFI_HANDLE Controller,
+                            UINT32 Attributes) {
+  switch (Attributes) {
+  case EFI_OPEN_PROTOCOL_BY_CHILD_CONTROLLER:
+    if (Core.ValidHandle(Agent) == nullptr || Core.ValidHandle(Controller) == nullptr || Handle == Controller) {
+      return EFI_INVALID_PARAMETER;
+    }
+    break;
+  case EFI_OPEN_PROTOCOL_BY_DRIVER:
+  case kByDriverExclusive:
+    if (Core.ValidHandle(Agent) == nullptr || Core.ValidHandle(Controller) == nullptr) {
+      return EFI_INVALID_PARAMETER;
+    }
+    break;
+  case EFI_OPEN_PROTOCOL_EXCLUSIVE:
+    if (Core.ValidHandle(Agent) == nullptr) {
+      return EFI_INVALID_PARAMETER;
+    }
+    break;
+  default:
+    break;
+  }
+  return EFI_SUCCESS;
+}
+
+// Applies the conflict rules for BY_DRIVER and EXCLUSIVE requests. A request for exclusive
+// use asks the drivers that hold the interface BY_DRIVER to let go first.
+EFI_STATUS ResolveConflicts(Platform::Impl &Core, HandleRecord *Handle, const EFI_GUID &Guid, EFI_HANDLE Agent,
+                            UINT32 Attributes, ProtocolInterface **Protocol) {
+  if ((Attributes & (EFI_OPEN_PROTOCOL_BY_DRIVER | EFI_OPEN_PROTOCOL_EXCLUSIVE)) == 0) {
+    return EFI_SUCCESS;
+  }
+  bool ByDriver = false;
+  bool Exclusive = false;
+  for (const OpenEntry &Open : (*Protocol)->Opens) {
+    if ((Open.Attributes & EFI_OPEN_PROTOCOL_BY_DRIVER) != 0 && Open.AgentHandle == Agent &&
+        (Attributes & EFI_OPEN_PROTOCOL_BY_DRIVER) != 0) {
+      return EFI_ALREADY_STARTED;
+    }
+    ByDriver |= (Open.Attributes & EFI_OPEN_PROTOCOL_BY_DRIVER) != 0;
+    Exclusive |= (Open.Attributes & EFI_OPEN_PROTOCOL_EXCLUSIVE) != 0;
+  }
+  if (Exclusive) {
+    return EFI_ACCESS_DENIED;
+  }
+  if (!ByDriver) {
+    return EFI_SUCCESS;
+  }
+  if (Attributes == EFI_OPEN_PROTOCOL_BY_DRIVER) {
+    return EFI_ACCESS_DENIED;
+  }
+  // EXCLUSIVE or BY_DRIVER|EXCLUSIVE: disconnect the drivers that use the interface.
+  std::vector<EFI_HANDLE> Drivers;
+  for (const OpenEntry &Open : (*Protocol)->Opens) {
+    if ((Open.Attributes & EFI_OPEN_PROTOCOL_BY_DRIVER) != 0 &&
+        std::find(Drivers.begin(), Drivers.end(), Open.AgentHandle) == Drivers.end()) {
+      Drivers.push_back(Open.AgentHandle);
+    }
+  }
+  const VOID *Interface = (*Protocol)->Interface;
+  for (EFI_HANDLE Driver : Drivers) {
+    Core.DisconnectController(Handle, Driver, nullptr);
+  }
+  *Protocol = Core.ValidHandle(Handle) != nullptr ? Core.FindProtocol(Handle, Guid) : nullptr;
+  if (*Protocol == nullptr || (*Protocol)->Interface != Interface) {
+    return EFI_UNSUPPORTED;
+  }
+  for (const OpenEntry &Open : (*Protocol)->Opens) {
+    if ((Open.Attributes & EFI_OPEN_PROTOCOL_BY_DRIVER) != 0) {
+      return EFI_ACCESS_DENIED;
+    }
+  }
+  return EFI_SUCCESS;
+}
+
+}  // namespace
+
+EFI_STATUS Platform::Impl::OpenProtocol(EFI_HANDLE Handle, const EFI_GUID &Guid, VOID **Interface,
+                                        EFI_HANDLE Agent, EFI_HANDLE Controller, UINT32 Attributes) {
+  if (Attributes != EFI_OPEN_PROTOCOL_TEST_PROTOCOL && Interface == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  HandleRecord *Record = ValidHandle(Handle);
+  if (Record == nullptr || !IsKnownAttribute(Attributes)) {
+    return EFI_INVALID_PARAMETER;
+  }
+  EFI_STATUS Status = CheckOpenHandles(*this, Handle, Agent, Controller, Attributes);
+  if (EFI_ERROR(Status)) {
+    return Status;
+  }
+  ProtocolInterface *Protocol = FindProtocol(Record, Guid);
+  if (Protocol == nullptr) {
+    if (Attributes != EFI_OPEN_PROTOCOL_TEST_PROTOCOL) {
+      *Interface = nullptr;
+    }
+    return EFI_UNSUPPORTED;
+  }
+  Status = ResolveConflicts(*this, Record, Guid, Agent, Attributes, &Protocol);
+  if (Attributes != EFI_OPEN_PROTOCOL_TEST_PROTOCOL) {
+    // EFI_ALREADY_STARTED still hands out the interface the agent already has.
+    *Interface = (Status == EFI_SUCCESS || Status == EFI_ALREADY_STARTED) ? Protocol->Interface : nullptr;
+  }
+  if (EFI_ERROR(Status)) {
+    return Status;
+  }
+  for (OpenEntry &Open : Protocol->Opens) {
+    if (Open.AgentHandle == Agent && Open.ControllerHandle == Controller && Open.Attributes == Attributes) {
+      Open.OpenCount++;
+      return EFI_SUCCESS;
+    }
+  }
+  Protocol->Opens.push_back({Agent, Controller, Attributes, 1});
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS Platform::Impl::CloseProtocol(EFI_HANDLE Handle, const EFI_GUID &Guid, EFI_HANDLE Agent,
+                                         EFI_HANDLE Controller) {
+  HandleRecord *Record = ValidHandle(Handle);
+  if (Record == nullptr || ValidHandle(Agent) == nullptr ||
+      (Controller != nullptr && ValidHandle(Controller) == nullptr)) {
+    return EFI_INVALID_PARAMETER;
+  }
+  ProtocolInterface *Protocol = FindProtocol(Record, Guid);
+  if (Protocol == nullptr) {
+    return EFI_NOT_FOUND;
+  }
+  auto &Opens = Protocol->Opens;
+  auto Matches = [&](const OpenEntry &Open) {
+    return Open.AgentHandle == Agent && Open.ControllerHandle == Controller;
+  };
+  auto Removed = std::remove_if(Opens.begin(), Opens.end(), Matches);
+  if (Removed == Opens.end()) {
+    return EFI_NOT_FOUND;
+  }
+  Opens.erase(Removed, Opens.end());
+  return EFI_SUCCESS;
+}
+
+namespace {
+
+EFI_STATUS EFIAPI OpenProtocol(EFI_HANDLE Handle, EFI_GUID *Protocol, VOID **Interface, EFI_HANDLE AgentHandle,
+                               EFI_HANDLE ControllerHandle, UINT32 Attributes) {
+  CORE_BOOT_SERVICE("OpenProtocol");
+  if (Protocol == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  return Core.OpenProtocol(Handle, *Protocol, Interface, AgentHandle, ControllerHandle, Attributes);
+}
+
+EFI_STATUS EFIAPI CloseProtocol(EFI_HANDLE Handle, EFI_GUID *Protocol, EFI_HANDLE AgentHandle,
+                                EFI_HANDLE ControllerHandle) {
+  CORE_BOOT_SERVICE("CloseProtocol");
+  if (Protocol == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  return Core.CloseProtocol(Handle, *Protocol, AgentHandle, ControllerHandle);
+}
+
+EFI_STATUS EFIAPI OpenProtocolInformation(EFI_HANDLE Handle, EFI_GUID *Protocol,
+                                          EFI_OPEN_PROTOCOL_INFORMATION_ENTRY **EntryBuffer, UINTN *EntryCount) {
+  EFI_HANDLE Caller = host::CoreAlive() ? host::Core().CallerImage(__builtin_return_address(0)) : nullptr;
+  CORE_BOOT_SERVICE("OpenProtocolInformation");
+  HandleRecord *Record = Core.ValidHandle(Handle);
+  if (Record == nullptr || Protocol == nullptr || EntryBuffer == nullptr || EntryCount == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  ProtocolInterface *Found = Core.FindProtocol(Record, *Protocol);
+  if (Found == nullptr) {
+    return EFI_NOT_FOUND;
+  }
+  const size_t Count = Found->Opens.size();
+  VOID *Memory = nullptr;
+  // One spare entry so that an empty list still yields a buffer the caller can free.
+  EFI_STATUS Status =
+      Core.AllocatePool(Caller, EfiBootServicesData, (Count + 1) * sizeof(EFI_OPEN_PROTOCOL_INFORMATION_ENTRY), &Memory);
+  if (EFI_ERROR(Status)) {
+    return Status;
+  }
+  auto *Entries = static_cast<EFI_OPEN_PROTOCOL_INFORMATION_ENTRY *>(Memory);
+  for (size_t Index = 0; Index < Count; Index++) {
+    const OpenEntry &Open = Found->Opens[Index];
+    Entries[Index] = {Open.AgentHandle, Open.ControllerHandle, Open.Attributes, Open.OpenCount};
+  }
+  *EntryBuffer = Entries;
+  *EntryCount = Count;
+  return EFI_SUCCESS;
+}
+
+}  // namespace
+
+void Platform::Impl::FillOpenProtocolServices() {
+  BootServices.OpenProtocol = OpenProtocol;
+  BootServices.CloseProtocol = CloseProtocol;
+  BootServices.OpenProtocolInformation = OpenProtocolInformation;
+}
+
+}  // namespace host

@@ -1,0 +1,221 @@
+// The platform object: one boot of the emulated board, its tables and its host-side views.
+#include "CoreInternal.h"
+
+#include <dlfcn.h>
+
+#include <stdexcept>
+
+namespace host {
+
+namespace {
+Platform *gCurrentPlatform = nullptr;
+Platform::Impl *gCurrentImpl = nullptr;
+
+constexpr char16_t kFirmwareVendor[] = u"Host Board Emulator";
+constexpr UINT32 kFirmwareRevision = 0x00010000;
+
+std::filesystem::path DefaultModuleDir() {
+#ifdef FIRMWARE_MODULE_DIR
+  return FIRMWARE_MODULE_DIR;
+#else
+  return {};
+#endif
+}
+}  // namespace
+
+Platform::Impl &Core() {
+  if (gCurrentImpl == nullptr) {
+    throw std::logic_error("no host::Platform is alive");
+  }
+  return *gCurrentImpl;
+}
+
+bool CoreAlive() { return gCurrentImpl != nullptr; }
+
+Halt::Halt(std::string ReasonText, std::string ImageName, uint64_t TimeNs)
+    : Reason(std::move(ReasonText)), Image(std::move(ImageName)), VirtualTimeNs(TimeNs) {
+  Text = "halt in " + Image + ": " + Reason + " at " + std::to_string(VirtualTimeNs) + " ns";
+}
+
+Platform::Impl::Impl(PlatformOptions PlatformOptionsIn) : Options(std::move(PlatformOptionsIn)) {
+  if (Options.ModuleDir.empty()) {
+    Options.ModuleDir = DefaultModuleDir();
+  }
+  Log.SetEcho(Options.Echo);
+  Variables = std::make_unique<VariableStore>();
+  Gcd = std::make_unique<GcdMap>();
+}
+
+void Platform::Impl::UpdateTableCrcs() {
+  SystemTable.NumberOfTableEntries = ConfigurationTables.size();
+  SystemTable.ConfigurationTable = ConfigurationTables.empty() ? nullptr : ConfigurationTables.data();
+  for (EFI_TABLE_HEADER *Header : {&BootServices.Hdr, &RuntimeServices.Hdr, &DxeServices.Hdr, &SystemTable.Hdr}) {
+    Header->CRC32 = 0;
+  }
+  BootServices.Hdr.CRC32 = Crc32(&BootServices, sizeof(BootServices));
+  RuntimeServices.Hdr.CRC32 = Crc32(&RuntimeServices, sizeof(RuntimeServices));
+  DxeServices.Hdr.CRC32 = Crc32(&DxeServices, sizeof(DxeServices));
+  SystemTable.Hdr.CRC32 = Crc32(&SystemTable, sizeof(SystemTable));
+}
+
+std::string Platform::Impl::CurrentImageName() const {
+  for (auto Frame = Frames.rbegin(); Frame != Frames.rend(); ++Frame) {
+    if (!Frame->Name.empty()) {
+      return Frame->Name;
+    }
+  }
+  return "core";
+}
+
+EFI_HANDLE Platform::Impl::CurrentImage() const {
+  for (auto Frame = Frames.rbegin(); Frame != Frames.rend(); ++Frame) {
+    if (Frame->Image != nullptr) {
+      return Frame->Image;
+    }
+  }
+  return FirmwareHandle;
+}
+
+EFI_HANDLE Platform::Impl::ImageFromAddress(const void *Address) const {
+  Dl_info Info{};
+  if (Address == nullptr || dladdr(Address, &Info) == 0) {
+    return nullptr;
+  }
+  for (const auto &[Handle, Image] : Images) {
+    if (Image->Base != 0 && Image->Base == reinterpret_cast<uintptr_t>(Info.dli_fbase)) {
+      return Handle;
+    }
+  }
+  return nullptr;
+}
+
+EFI_HANDLE Platform::Impl::CallerImage(const void *ReturnAddress) const {
+  EFI_HANDLE Image = ImageFromAddress(ReturnAddress);
+  return Image != nullptr ? Image : CurrentImage();
+}
+
+Platform::Platform(PlatformOptions Options) {
+  if (gCurrentPlatform != nullptr) {
+    throw std::logic_error("only one host::Platform may be alive at a time");
+  }
+  Impl_ = std::make_unique<Impl>(std::move(Options));
+  gCurrentPlatform = this;
+  gCurrentImpl = Impl_.get();
+  Impl &Core = *Impl_;
+
+  Core.InitBootServices();
+  Core.InitRuntimeServices();
+  Core.InitDxeServices();
+
+  Core.SystemTable.Hdr.Signature = EFI_SYSTEM_TABLE_SIGNATURE;
+  Core.SystemTable.Hdr.Revision = EFI_SYSTEM_TABLE_REVISION;
+  Core.SystemTable.Hdr.HeaderSize = sizeof(EFI_SYSTEM_TABLE);
+  Core.SystemTable.FirmwareVendor = const_cast<CHAR16 *>(kFirmwareVendor);
+  Core.SystemTable.FirmwareRevision = kFirmwareRevision;
+  Core.SystemTable.BootServices = &Core.BootServices;
+  Core.SystemTable.RuntimeServices = &Core.RuntimeServices;
+
+  // The firmware's own image handle: host producers install on it and own what they allocate.
+  EFI_LOADED_IMAGE_PROTOCOL &FirmwareImage = Core.FirmwareImage;
+  FirmwareImage.Revision = EFI_LOADED_IMAGE_PROTOCOL_REVISION;
+  FirmwareImage.SystemTable = &Core.SystemTable;
+  FirmwareImage.ImageCodeType = EfiBootServicesCode;
+  FirmwareImage.ImageDataType = EfiBootServicesData;
+  Core.InstallProtocol(&Core.FirmwareHandle, CoreGuid::LoadedImage, &FirmwareImage, false);
+  Core.Stats[Core.FirmwareHandle].Name = "firmware";
+
+  Core.InitConsoles();
+  Core.ConfigurationTables.push_back({CoreGuid::DxeServicesTable, &Core.DxeServices});
+  Core.UpdateTableCrcs();
+
+  if (!Core.Options.NvramFile.empty()) {
+    std::string Error;
+    if (!Core.Variables->AttachFile(Core.Options.NvramFile, &Error)) {
+      Core.LogLine("NVRAM file " + Core.Options.NvramFile.string() + " not usable: " + Error);
+    }
+  }
+  Core.LogLine("platform up");
+}
+
+Platform::~Platform() {
+  Impl &Core = *Impl_;
+  Core.UnloadAllImages();
+  Core.ReleaseAllMemory();
+  gCurrentPlatform = nullptr;
+  gCurrentImpl = nullptr;
+}
+
+Platform &Platform::Current() {
+  if (gCurrentPlatform == nullptr) {
+    throw std::logic_error("no host::Platform is alive");
+  }
+  return *gCurrentPlatform;
+}
+
+EFI_SYSTEM_TABLE *Platform::SystemTable() { return &Impl_->SystemTable; }
+EFI_BOOT_SERVICES *Platform::BootServices() { return &Impl_->BootServices; }
+EFI_RUNTIME_SERVICES *Platform::RuntimeServices() { return &Impl_->RuntimeServices; }
+EFI_DXE_SERVICES *Platform::DxeServices() { return &Impl_->DxeServices; }
+EFI_HANDLE Platform::FirmwareHandle() { return Impl_->FirmwareHandle; }
+
+EFI_STATUS Platform::LoadModule(const std::string &Name, EFI_HANDLE *ImageHandle) {
+  return Impl_->LoadModule(Name, Impl_->FirmwareHandle, ImageHandle);
+}
+
+ImageResult Platform::StartImage(EFI_HANDLE ImageHandle) { return Impl_->StartImage(ImageHandle); }
+
+ImageResult Platform::RunModule(const std::string &Name) {
+  EFI_HANDLE Handle = nullptr;
+  EFI_STATUS Status = LoadModule(Name, &Handle);
+  if (EFI_ERROR(Status)) {
+    ImageResult Result;
+    Result.Status = Status;
+    Result.Unloaded = true;
+    return Result;
+  }
+  return StartImage(Handle);
+}
+
+bool Platform::IsImageLoaded(EFI_HANDLE ImageHandle) const { return Impl_->Images.count(ImageHandle) != 0; }
+
+std::string Platform::ImageName(EFI_HANDLE ImageHandle) const {
+  auto Found = Impl_->Stats.find(ImageHandle);
+  return Found != Impl_->Stats.end() ? Found->second.Name : std::string();
+}
+
+std::string Platform::CurrentImageName() const { return Impl_->CurrentImageName(); }
+
+std::optional<Halt> Platform::Guard(const std::function<void()> &Call) {
+  return Impl_->RunFrame(nullptr, std::string(), Call);
+}
+
+const std::vector<Fault> &Platform::Faults() const { return Impl_->Faults; }
+uint64_t Platform::VirtualTimeNs() const { return Impl_->NowNs; }
+void Platform::AdvanceTime(uint64_t Nanoseconds) { Impl_->Advance(Nanoseconds); }
+const std::vector<std::string> &Platform::CpuOperations() const { return Impl_->CpuOperations; }
+
+uint64_t Platform::OutstandingPoolBytes(EFI_HANDLE ImageHandle) const {
+  auto Found = Impl_->Stats.find(ImageHandle);
+  return Found != Impl_->Stats.end() ? Found->second.PoolBytes : 0;
+}
+
+uint64_t Platform::OutstandingPages(EFI_HANDLE ImageHandle) const {
+  auto Found = Impl_->Stats.find(ImageHandle);
+  return Found != Impl_->Stats.end() ? Found->second.Pages : 0;
+}
+
+uint64_t Platform::FreePoolCalls(EFI_HANDLE ImageHandle) const {
+  auto Found = Impl_->Stats.find(ImageHandle);
+  return Found != Impl_->Stats.end() ? Found->second.FreePoolCalls : 0;
+}
+
+const std::vector<std::string> &Platform::MemoryErrors() const { return Impl_->MemoryErrors; }
+
+std::u16string Platform::ConsoleText() const { return Impl_->ConOut->Text; }
+std::u16string Platform::StdErrText() const { return Impl_->StdErr->Text; }
+
+BoardLog &Platform::Log() { return Impl_->Log; }
+VariableStore &Platform::Variables() { return *Impl_->Variables; }
+GcdMap &Platform::Gcd() { return *Impl_->Gcd; }
+
+}  // namespace host

@@ -1,0 +1,106 @@
+// Host producer of the status-code runtime protocol.
+#include "StatusCodeListener.h"
+
+#include <cstring>
+#include <memory>
+
+namespace host {
+namespace {
+
+// Texts are read from firmware memory only up to this many characters.
+constexpr size_t MAX_TEXT_LENGTH = 65536;
+constexpr UINT16 STRING_DATA_HEADER_SIZE = sizeof(EFI_STATUS_CODE_DATA);
+constexpr UINT16 STRING_DATA_BODY_SIZE = sizeof(EFI_STATUS_CODE_STRING_DATA) - sizeof(EFI_STATUS_CODE_DATA);
+constexpr EFI_GUID STRING_DATA_TYPE = EFI_STATUS_CODE_DATA_TYPE_STRING_GUID;
+
+std::unique_ptr<StatusCodeListener> gListener;
+Platform *gListenerBoard = nullptr;
+
+EFI_STATUS EFIAPI ListenerReportStatusCode(EFI_STATUS_CODE_TYPE Type, EFI_STATUS_CODE_VALUE Value,
+                                           UINT32 Instance, EFI_GUID *CallerId, EFI_STATUS_CODE_DATA *Data) {
+  if (gListener == nullptr || gListenerBoard != &Platform::Current()) {
+    return EFI_DEVICE_ERROR;
+  }
+  return gListener->OnReport(Type, Value, Instance, CallerId, Data);
+}
+
+EFI_STATUS_CODE_RUNTIME_PROTOCOL gStatusCodeProtocol = {ListenerReportStatusCode};
+
+std::string NarrowUnicode(const CHAR16 *Text, size_t MaxLength) {
+  std::string Result;
+  for (size_t Index = 0; Index < MaxLength && Text[Index] != u'\0'; Index++) {
+    Result.push_back(static_cast<char>(Text[Index] & 0xFF));
+  }
+  return Result;
+}
+
+} // namespace
+
+std::optional<std::string> DecodeStatusCodeString(const EFI_STATUS_CODE_DATA *Data, size_t MaxLength) {
+  if (Data == nullptr || Data->HeaderSize != STRING_DATA_HEADER_SIZE || Data->Size < STRING_DATA_BODY_SIZE ||
+      !CompareGuidValues(Data->Type, STRING_DATA_TYPE)) {
+    return std::nullopt;
+  }
+  EFI_STATUS_CODE_STRING_DATA Record;
+  std::memcpy(&Record, Data, sizeof(Record));
+  switch (Record.StringType) {
+  case EfiStringAscii:
+    if (Record.String.Ascii == nullptr) {
+      return std::nullopt;
+    }
+    return std::string(Record.String.Ascii, strnlen(Record.String.Ascii, MaxLength));
+  case EfiStringUnicode:
+    if (Record.String.Unicode == nullptr) {
+      return std::nullopt;
+    }
+    return NarrowUnicode(Record.String.Unicode, MaxLength);
+  default:
+    // HII string tokens need a string database this board does not have.
+    return std::nullopt;
+  }
+}
+
+EFI_STATUS StatusCodeListener::OnReport(EFI_STATUS_CODE_TYPE Type, EFI_STATUS_CODE_VALUE Value,
+                                        UINT32 Instance, const EFI_GUID *CallerId,
+                                        const EFI_STATUS_CODE_DATA *Data) {
+  StatusCodeRecord Entry;
+  Entry.Image = Board_.CurrentImageName();
+  Entry.Type = Type;
+  Entry.Value = Value;
+  Entry.Instance = Instance;
+  if (CallerId != nullptr) {
+    Entry.CallerId = *CallerId;
+  }
+  if (Data != nullptr) {
+    Entry.HasData = true;
+    const uint8_t *Bytes = reinterpret_cast<const uint8_t *>(Data);
+    size_t RecordSize = size_t(Data->HeaderSize) + Data->Size;
+    Entry.Bytes.assign(Bytes, Bytes + RecordSize);
+    Entry.Text = DecodeStatusCodeString(Data, MAX_TEXT_LENGTH);
+    if (Entry.Text.has_value()) {
+      EFI_STATUS_CODE_STRING_DATA Record;
+      std::memcpy(&Record, Data, sizeof(Record));
+      // Text kept right behind its record is part of the record's bytes.
+      if (Record.StringType == EfiStringAscii &&
+          reinterpret_cast<const uint8_t *>(Record.String.Ascii) == Bytes + RecordSize) {
+        Entry.Bytes.insert(Entry.Bytes.end(), Entry.Text->begin(), Entry.Text->end());
+        Entry.Bytes.push_back(0);
+      }
+      Board_.Log().Append(Entry.Image, *Entry.Text, Board_.VirtualTimeNs());
+    }
+  }
+  Records_.push_back(std::move(Entry));
+  return Result_;
+}
+
+StatusCodeListener &InstallStatusCodeListener(Platform &Board) {
+  gListener = std::make_unique<StatusCodeListener>(Board);
+  gListenerBoard = &Board;
+  EFI_HANDLE Handle = nullptr;
+  gListener->InstallStatus_ = Board.BootServices()->InstallProtocolInterface(
+      &Handle, &gEfiStatusCodeRuntimeProtocolGuid, EFI_NATIVE_INTERFACE, &gStatusCodeProtocol);
+  gListener->Handle_ = Handle;
+  return *gListener;
+}
+
+} // namespace host

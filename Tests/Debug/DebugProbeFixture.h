@@ -1,0 +1,31 @@
+// Runs test scripts inside a fresh load of the DebugProbe module on the emulated board.
+#pragma once
+
+#include "DebugProbe.h"
+
+#include <DebugOutput.h>
+#include <HostPlatform.h>
+#include <StatusCodeListener.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+class DebugProbeTest : public ::testing::Test {
+protected:
+  using Script = std::function<EFI_STATUS(const DEBUG_PROBE_FUNCTIONS &)>;
+
+  void SetUp() override;
+  void TearDown() override;
+
+  // Loads DebugProbe and runs Body inside its entry point.
+  host::ImageResult RunProbe(Script Body);
+  // LocateProtocol calls for the debug-output protocol since SetUp.
+  int DebugOutputLookups() const;
+  // Changes the task priority of the board and returns the previous one.
+  EFI_TPL RaiseTpl(EFI_TPL Tpl);
+  void RestoreTpl(EFI_TPL Tpl);
+
+  std::unique_ptr<host::Platform> Board;
+};
