@@ -87,9 +87,12 @@ function(firmware_module name kind)
     # the way a separate UEFI image has its own globals.
     add_library(${name} MODULE $<TARGET_OBJECTS:${name}Objects>)
     target_link_libraries(${name} PRIVATE -Wl,--start-group ${entry_library} ${ARG_LIBRARIES} -Wl,--end-group)
+    # The entry point lives in the entry library: ask for it, or nothing pulls it in.
     target_link_options(${name} PRIVATE -Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/HostModule.map
-                        -Wl,-Bsymbolic)
+                        -Wl,-Bsymbolic -Wl,--undefined=_ModuleEntryPoint)
     set_target_properties(${name} PROPERTIES PREFIX "" LIBRARY_OUTPUT_DIRECTORY ${FIRMWARE_MODULE_DIR})
+    # The host core reads the image kind here: an application is unloaded when it returns.
+    file(GENERATE OUTPUT ${FIRMWARE_MODULE_DIR}/${name}.kind CONTENT "${kind}\n")
   endif()
 endfunction()
 

@@ -14,14 +14,15 @@ constexpr UINT64 EFI_ACPI_ROOT_SYSTEM_DESCRIPTION_POINTER_SIGNATURE =
 constexpr UINT32 EFI_ACPI_ROOT_SYSTEM_DESCRIPTION_TABLE_SIGNATURE = SIGNATURE_32('R', 'S', 'D', 'T');
 constexpr UINT32 EFI_ACPI_EXTENDED_SYSTEM_DESCRIPTION_TABLE_SIGNATURE = SIGNATURE_32('X', 'S', 'D', 'T');
 constexpr UINT32 EFI_ACPI_FIXED_ACPI_DESCRIPTION_TABLE_SIGNATURE = SIGNATURE_32('F', 'A', 'C', 'P');
-constexpr UINT32 EFI_ACPI_DIFFERENTIATED_SYSTEM_DESCRIPTION_TABLE_SIGNATURE = SIGNATURE_32('D', 'S', 'D', 'T');
+constexpr UINT32 EFI_ACPI_DIFFERENTIATED_SYSTEM_DESCRIPTION_TABLE_SIGNATURE =
+    SIGNATURE_32('D', 'S', 'D', 'T');
 
 // Root System Description Pointer, ACPI 1.0 form (20 bytes, checksum over all of it).
 struct EFI_ACPI_1_0_ROOT_SYSTEM_DESCRIPTION_POINTER {
   UINT64 Signature;
   UINT8 Checksum;
   UINT8 OemId[6];
-  UINT8 Reserved;  // revision: 0 for ACPI 1.0
+  UINT8 Reserved; // revision: 0 for ACPI 1.0
   UINT32 RsdtAddress;
 };
 static_assert(sizeof(EFI_ACPI_1_0_ROOT_SYSTEM_DESCRIPTION_POINTER) == 20);
@@ -34,7 +35,7 @@ struct EFI_ACPI_2_0_ROOT_SYSTEM_DESCRIPTION_POINTER {
   UINT64 Signature;
   UINT8 Checksum;
   UINT8 OemId[6];
-  UINT8 Revision;  // 2 for ACPI 2.0 and later
+  UINT8 Revision; // 2 for ACPI 2.0 and later
   UINT32 RsdtAddress;
   UINT32 Length;
   UINT64 XsdtAddress;
@@ -268,18 +269,18 @@ constexpr UINT8 AML_METHOD_OP = 0x14;
 constexpr UINT8 AML_STRING_PREFIX = 0x0D;
 constexpr UINT8 AML_DUAL_NAME_PREFIX = 0x2E;
 constexpr UINT8 AML_MULTI_NAME_PREFIX = 0x2F;
-constexpr UINT8 AML_EXT_OP = 0x5B;  // prefix of the extended opcodes below
+constexpr UINT8 AML_EXT_OP = 0x5B; // prefix of the extended opcodes below
 constexpr UINT8 AML_EXT_REGION_OP = 0x80;
 constexpr UINT8 AML_EXT_DEVICE_OP = 0x82;
 constexpr UINT8 AML_EXT_PROCESSOR_OP = 0x83;
 constexpr UINT8 AML_EXT_POWER_RES_OP = 0x84;
 constexpr UINT8 AML_EXT_THERMAL_ZONE_OP = 0x85;
-constexpr UINT8 AML_ROOT_CHAR = 0x5C;    // "\"
-constexpr UINT8 AML_PARENT_PREFIX_CHAR = 0x5E;  // "^"
+constexpr UINT8 AML_ROOT_CHAR = 0x5C;          // "\"
+constexpr UINT8 AML_PARENT_PREFIX_CHAR = 0x5E; // "^"
 constexpr UINTN AML_NAME_SEG_SIZE = 4;
 
 // PkgLength: the top two bits of the lead byte count the bytes that follow (0-3).
 constexpr UINT8 AML_PKG_LENGTH_FOLLOWING_SHIFT = 6;
-constexpr UINT8 AML_PKG_LENGTH_SHORT_MASK = 0x3F;  // lead byte alone
-constexpr UINT8 AML_PKG_LENGTH_LEAD_MASK = 0x0F;   // lead byte with following bytes
-constexpr UINTN AML_PKG_LENGTH_MAX = 0x0FFFFFFF;   // 28 bits
+constexpr UINT8 AML_PKG_LENGTH_SHORT_MASK = 0x3F; // lead byte alone
+constexpr UINT8 AML_PKG_LENGTH_LEAD_MASK = 0x0F;  // lead byte with following bytes
+constexpr UINTN AML_PKG_LENGTH_MAX = 0x0FFFFFFF;  // 28 bits

@@ -22,8 +22,8 @@ constexpr UINTN MAX_UINTN = ~(UINTN)0;
 constexpr UINTN MAX_UNICODE_STRING_LENGTH = 1000000;
 constexpr UINTN MAX_ASCII_STRING_LENGTH = 1000000;
 
-UINTN StrLen(const CHAR16 *String);   // 0 for NULL
-UINTN StrSize(const CHAR16 *String);  // bytes, terminating NUL included
+UINTN StrLen(const CHAR16 *String);  // 0 for NULL
+UINTN StrSize(const CHAR16 *String); // bytes, terminating NUL included
 UINTN StrnLenS(const CHAR16 *String, UINTN MaxSize);
 INTN StrCmp(const CHAR16 *FirstString, const CHAR16 *SecondString);
 INTN StrnCmp(const CHAR16 *FirstString, const CHAR16 *SecondString, UINTN Length);
@@ -35,8 +35,8 @@ RETURN_STATUS StrCatS(CHAR16 *Destination, UINTN DestMax, const CHAR16 *Source);
 UINTN StrDecimalToUintn(const CHAR16 *String);
 UINTN StrHexToUintn(const CHAR16 *String);
 
-UINTN AsciiStrLen(const CHAR8 *String);   // 0 for NULL
-UINTN AsciiStrSize(const CHAR8 *String);  // bytes, terminating NUL included
+UINTN AsciiStrLen(const CHAR8 *String);  // 0 for NULL
+UINTN AsciiStrSize(const CHAR8 *String); // bytes, terminating NUL included
 UINTN AsciiStrnLenS(const CHAR8 *String, UINTN MaxSize);
 INTN AsciiStrCmp(const CHAR8 *FirstString, const CHAR8 *SecondString);
 INTN AsciiStrnCmp(const CHAR8 *FirstString, const CHAR8 *SecondString, UINTN Length);

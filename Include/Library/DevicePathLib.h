@@ -7,8 +7,8 @@ UINTN DevicePathNodeLength(const VOID *Node);
 UINT8 DevicePathType(const VOID *Node);
 UINT8 DevicePathSubType(const VOID *Node);
 EFI_DEVICE_PATH_PROTOCOL *NextDevicePathNode(const VOID *Node);
-BOOLEAN IsDevicePathEndType(const VOID *Node);  // end of an instance or of the whole path
-BOOLEAN IsDevicePathEnd(const VOID *Node);      // end of the whole path
+BOOLEAN IsDevicePathEndType(const VOID *Node); // end of an instance or of the whole path
+BOOLEAN IsDevicePathEnd(const VOID *Node);     // end of the whole path
 VOID SetDevicePathNodeLength(VOID *Node, UINTN Length);
 VOID SetDevicePathEndNode(VOID *Node);
 // End node included; 0 for NULL or for a malformed path (a node shorter than its header).

@@ -6,7 +6,8 @@
 #include <Protocol/DriverBinding.h>
 #include <Uefi.h>
 
-// Prints to gST->ConOut / gST->StdErr with the EDK2 print conventions; returns characters printed.
+// Prints to gST->ConOut / gST->StdErr with the EDK2 print conventions (Library/PrintLib.h);
+// text beyond 319 characters is cut. Returns the characters printed.
 UINTN Print(const CHAR16 *Format, ...);
 UINTN ErrorPrint(const CHAR16 *Format, ...);
 UINTN AsciiPrint(const CHAR8 *Format, ...);

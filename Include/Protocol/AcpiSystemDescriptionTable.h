@@ -5,8 +5,12 @@
 #include <IndustryStandard/Acpi.h>
 #include <Uefi.h>
 
-#define EFI_ACPI_SDT_PROTOCOL_GUID \
-  {0xEB97088E, 0xCFDF, 0x49C6, {0xBE, 0x4B, 0xD9, 0x06, 0xA5, 0xB2, 0x0E, 0x86}}
+#define EFI_ACPI_SDT_PROTOCOL_GUID                                                                           \
+  {                                                                                                          \
+    0xEB97088E, 0xCFDF, 0x49C6, {                                                                            \
+      0xBE, 0x4B, 0xD9, 0x06, 0xA5, 0xB2, 0x0E, 0x86                                                         \
+    }                                                                                                        \
+  }
 extern EFI_GUID gEfiAcpiSdtProtocolGuid;
 
 // The ACPI versions a table is installed for; GetAcpiTable reports them per table.
@@ -49,8 +53,8 @@ static_assert(sizeof(EFI_ACPI_SDT_HEADER) == sizeof(EFI_ACPI_DESCRIPTION_HEADER)
 static_assert(OFFSET_OF(EFI_ACPI_SDT_HEADER, Length) == 4);
 static_assert(OFFSET_OF(EFI_ACPI_SDT_HEADER, OemTableId) == 16);
 
-typedef EFI_STATUS(EFIAPI *EFI_ACPI_NOTIFICATION_FN)(EFI_ACPI_SDT_HEADER *Table, EFI_ACPI_TABLE_VERSION Version,
-                                                     UINTN TableKey);
+typedef EFI_STATUS(EFIAPI *EFI_ACPI_NOTIFICATION_FN)(EFI_ACPI_SDT_HEADER *Table,
+                                                     EFI_ACPI_TABLE_VERSION Version, UINTN TableKey);
 
 typedef EFI_STATUS(EFIAPI *EFI_ACPI_GET_ACPI_TABLE2)(UINTN Index, EFI_ACPI_SDT_HEADER **Table,
                                                      EFI_ACPI_TABLE_VERSION *Version, UINTN *TableKey);
@@ -59,8 +63,9 @@ typedef EFI_STATUS(EFIAPI *EFI_ACPI_OPEN)(VOID *Buffer, EFI_ACPI_HANDLE *Handle)
 typedef EFI_STATUS(EFIAPI *EFI_ACPI_OPEN_SDT)(UINTN TableKey, EFI_ACPI_HANDLE *Handle);
 typedef EFI_STATUS(EFIAPI *EFI_ACPI_CLOSE)(EFI_ACPI_HANDLE Handle);
 typedef EFI_STATUS(EFIAPI *EFI_ACPI_GET_CHILD)(EFI_ACPI_HANDLE ParentHandle, EFI_ACPI_HANDLE *Handle);
-typedef EFI_STATUS(EFIAPI *EFI_ACPI_GET_OPTION)(EFI_ACPI_HANDLE Handle, UINTN Index, EFI_ACPI_DATA_TYPE *DataType,
-                                                const VOID **Data, UINTN *DataSize);
+typedef EFI_STATUS(EFIAPI *EFI_ACPI_GET_OPTION)(EFI_ACPI_HANDLE Handle, UINTN Index,
+                                                EFI_ACPI_DATA_TYPE *DataType, const VOID **Data,
+                                                UINTN *DataSize);
 typedef EFI_STATUS(EFIAPI *EFI_ACPI_SET_OPTION)(EFI_ACPI_HANDLE Handle, UINTN Index, const VOID *Data,
                                                 UINTN DataSize);
 typedef EFI_STATUS(EFIAPI *EFI_ACPI_FIND_PATH)(EFI_ACPI_HANDLE HandleIn, VOID *AcpiPath,

@@ -5,9 +5,9 @@
 namespace {
 
 // SCTLR_ELx bits.
-constexpr UINT64 SctlrMmuEnable = 1ull << 0;      // M
-constexpr UINT64 SctlrDataCache = 1ull << 2;      // C
-constexpr UINT64 SctlrInstructionCache = 1ull << 12;  // I
+constexpr UINT64 SctlrMmuEnable = 1ull << 0;         // M
+constexpr UINT64 SctlrDataCache = 1ull << 2;         // C
+constexpr UINT64 SctlrInstructionCache = 1ull << 12; // I
 
 // DAIF: the I (IRQ) mask bit as read from the register, and its bit in "msr daifset/daifclr".
 constexpr UINT64 DaifIrqMask = 1ull << 7;
@@ -21,9 +21,9 @@ constexpr UINT64 CurrentElMask = 3;
 constexpr UINT32 ClidrLevelOfCoherenceShift = 24;
 constexpr UINT32 ClidrFieldMask = 7;
 constexpr UINT32 ClidrCacheTypeBits = 3;
-constexpr UINT32 CacheTypeDataOrUnified = 2;  // 2: data only, 3: separate, 4: unified
+constexpr UINT32 CacheTypeDataOrUnified = 2; // 2: data only, 3: separate, 4: unified
 constexpr UINT64 CcsidrLineSizeMask = 7;
-constexpr UINT64 CcsidrLineSizeBias = 4;  // log2(bytes) = field + 4
+constexpr UINT64 CcsidrLineSizeBias = 4; // log2(bytes) = field + 4
 constexpr UINT64 CcsidrWaysShift = 3;
 constexpr UINT64 CcsidrWaysMask = 0x3FF;
 constexpr UINT64 CcsidrSetsShift = 13;
@@ -38,9 +38,15 @@ UINT64 CurrentEl() {
 UINT64 ReadSctlr() {
   UINT64 Value;
   switch (CurrentEl()) {
-  case 3: __asm__ volatile("mrs %0, sctlr_el3" : "=r"(Value)); break;
-  case 2: __asm__ volatile("mrs %0, sctlr_el2" : "=r"(Value)); break;
-  default: __asm__ volatile("mrs %0, sctlr_el1" : "=r"(Value)); break;
+  case 3:
+    __asm__ volatile("mrs %0, sctlr_el3" : "=r"(Value));
+    break;
+  case 2:
+    __asm__ volatile("mrs %0, sctlr_el2" : "=r"(Value));
+    break;
+  default:
+    __asm__ volatile("mrs %0, sctlr_el1" : "=r"(Value));
+    break;
   }
   return Value;
 }
@@ -50,21 +56,37 @@ UINT64 ReadSctlr() {
 void WriteSctlr(UINT64 Value) {
   __asm__ volatile("dsb sy" ::: "memory");
   switch (CurrentEl()) {
-  case 3: __asm__ volatile("msr sctlr_el3, %0" ::"r"(Value) : "memory"); break;
-  case 2: __asm__ volatile("msr sctlr_el2, %0" ::"r"(Value) : "memory"); break;
-  default: __asm__ volatile("msr sctlr_el1, %0" ::"r"(Value) : "memory"); break;
+  case 3:
+    __asm__ volatile("msr sctlr_el3, %0" ::"r"(Value) : "memory");
+    break;
+  case 2:
+    __asm__ volatile("msr sctlr_el2, %0" ::"r"(Value) : "memory");
+    break;
+  default:
+    __asm__ volatile("msr sctlr_el1, %0" ::"r"(Value) : "memory");
+    break;
   }
   __asm__ volatile("isb" ::: "memory");
 }
 
-void SetSctlrBits(UINT64 Bits) { WriteSctlr(ReadSctlr() | Bits); }
-void ClearSctlrBits(UINT64 Bits) { WriteSctlr(ReadSctlr() & ~Bits); }
+void SetSctlrBits(UINT64 Bits) {
+  WriteSctlr(ReadSctlr() | Bits);
+}
+void ClearSctlrBits(UINT64 Bits) {
+  WriteSctlr(ReadSctlr() & ~Bits);
+}
 
 void InvalidateTlbs() {
   switch (CurrentEl()) {
-  case 3: __asm__ volatile("tlbi alle3" ::: "memory"); break;
-  case 2: __asm__ volatile("tlbi alle2" ::: "memory"); break;
-  default: __asm__ volatile("tlbi vmalle1" ::: "memory"); break;
+  case 3:
+    __asm__ volatile("tlbi alle3" ::: "memory");
+    break;
+  case 2:
+    __asm__ volatile("tlbi alle2" ::: "memory");
+    break;
+  default:
+    __asm__ volatile("tlbi vmalle1" ::: "memory");
+    break;
   }
   __asm__ volatile("dsb sy\n\tisb" ::: "memory");
 }
@@ -74,7 +96,10 @@ void CleanInvalidateLevel(UINT32 Level) {
   UINT64 Ccsidr;
   UINT64 Selector = static_cast<UINT64>(Level) << 1;
   // Select the level's data or unified cache, then read its geometry.
-  __asm__ volatile("msr csselr_el1, %1\n\tisb\n\tmrs %0, ccsidr_el1" : "=r"(Ccsidr) : "r"(Selector) : "memory");
+  __asm__ volatile("msr csselr_el1, %1\n\tisb\n\tmrs %0, ccsidr_el1"
+                   : "=r"(Ccsidr)
+                   : "r"(Selector)
+                   : "memory");
   UINT64 LineShift = (Ccsidr & CcsidrLineSizeMask) + CcsidrLineSizeBias;
   UINT64 Ways = ((Ccsidr >> CcsidrWaysShift) & CcsidrWaysMask) + 1;
   UINT64 Sets = ((Ccsidr >> CcsidrSetsShift) & CcsidrSetsMask) + 1;
@@ -88,11 +113,15 @@ void CleanInvalidateLevel(UINT32 Level) {
   }
 }
 
-}  // namespace
+} // namespace
 
-VOID ArmDisableInterrupts(VOID) { __asm__ volatile("msr daifset, " DAIF_IRQ_IMMEDIATE ::: "memory"); }
+VOID ArmDisableInterrupts(VOID) {
+  __asm__ volatile("msr daifset, " DAIF_IRQ_IMMEDIATE ::: "memory");
+}
 
-VOID ArmEnableInterrupts(VOID) { __asm__ volatile("msr daifclr, " DAIF_IRQ_IMMEDIATE ::: "memory"); }
+VOID ArmEnableInterrupts(VOID) {
+  __asm__ volatile("msr daifclr, " DAIF_IRQ_IMMEDIATE ::: "memory");
+}
 
 BOOLEAN ArmGetInterruptState(VOID) {
   UINT64 Daif;
@@ -100,20 +129,30 @@ BOOLEAN ArmGetInterruptState(VOID) {
   return (Daif & DaifIrqMask) == 0 ? TRUE : FALSE;
 }
 
-VOID ArmDisableDataCache(VOID) { ClearSctlrBits(SctlrDataCache); }
+VOID ArmDisableDataCache(VOID) {
+  ClearSctlrBits(SctlrDataCache);
+}
 
-VOID ArmEnableDataCache(VOID) { SetSctlrBits(SctlrDataCache); }
+VOID ArmEnableDataCache(VOID) {
+  SetSctlrBits(SctlrDataCache);
+}
 
-VOID ArmDisableInstructionCache(VOID) { ClearSctlrBits(SctlrInstructionCache); }
+VOID ArmDisableInstructionCache(VOID) {
+  ClearSctlrBits(SctlrInstructionCache);
+}
 
-VOID ArmEnableInstructionCache(VOID) { SetSctlrBits(SctlrInstructionCache); }
+VOID ArmEnableInstructionCache(VOID) {
+  SetSctlrBits(SctlrInstructionCache);
+}
 
 VOID ArmDisableMmu(VOID) {
   ClearSctlrBits(SctlrMmuEnable);
   InvalidateTlbs();
 }
 
-VOID ArmEnableMmu(VOID) { SetSctlrBits(SctlrMmuEnable); }
+VOID ArmEnableMmu(VOID) {
+  SetSctlrBits(SctlrMmuEnable);
+}
 
 // Walks the cache levels up to the level of coherence given by CLIDR_EL1.
 VOID ArmCleanInvalidateDataCache(VOID) {
@@ -129,8 +168,14 @@ VOID ArmCleanInvalidateDataCache(VOID) {
   __asm__ volatile("msr csselr_el1, xzr\n\tdsb sy\n\tisb" ::: "memory");
 }
 
-VOID ArmInvalidateInstructionCache(VOID) { __asm__ volatile("ic iallu\n\tdsb sy\n\tisb" ::: "memory"); }
+VOID ArmInvalidateInstructionCache(VOID) {
+  __asm__ volatile("ic iallu\n\tdsb sy\n\tisb" ::: "memory");
+}
 
-VOID ArmDataSynchronizationBarrier(VOID) { __asm__ volatile("dsb sy" ::: "memory"); }
+VOID ArmDataSynchronizationBarrier(VOID) {
+  __asm__ volatile("dsb sy" ::: "memory");
+}
 
-VOID ArmInstructionSynchronizationBarrier(VOID) { __asm__ volatile("isb" ::: "memory"); }
+VOID ArmInstructionSynchronizationBarrier(VOID) {
+  __asm__ volatile("isb" ::: "memory");
+}

@@ -3,16 +3,42 @@
 #include <Library/ArmLib.h>
 #include <Library/HostAbi.h>
 
-VOID ArmDisableInterrupts(VOID) { HostAbiCpuOperation("ArmDisableInterrupts"); }
-VOID ArmEnableInterrupts(VOID) { HostAbiCpuOperation("ArmEnableInterrupts"); }
-BOOLEAN ArmGetInterruptState(VOID) { return HostAbiInterruptsEnabled(); }
-VOID ArmDisableDataCache(VOID) { HostAbiCpuOperation("ArmDisableDataCache"); }
-VOID ArmEnableDataCache(VOID) { HostAbiCpuOperation("ArmEnableDataCache"); }
-VOID ArmDisableInstructionCache(VOID) { HostAbiCpuOperation("ArmDisableInstructionCache"); }
-VOID ArmEnableInstructionCache(VOID) { HostAbiCpuOperation("ArmEnableInstructionCache"); }
-VOID ArmDisableMmu(VOID) { HostAbiCpuOperation("ArmDisableMmu"); }
-VOID ArmEnableMmu(VOID) { HostAbiCpuOperation("ArmEnableMmu"); }
-VOID ArmCleanInvalidateDataCache(VOID) { HostAbiCpuOperation("ArmCleanInvalidateDataCache"); }
-VOID ArmInvalidateInstructionCache(VOID) { HostAbiCpuOperation("ArmInvalidateInstructionCache"); }
-VOID ArmDataSynchronizationBarrier(VOID) { HostAbiCpuOperation("ArmDataSynchronizationBarrier"); }
-VOID ArmInstructionSynchronizationBarrier(VOID) { HostAbiCpuOperation("ArmInstructionSynchronizationBarrier"); }
+VOID ArmDisableInterrupts(VOID) {
+  HostAbiCpuOperation("ArmDisableInterrupts");
+}
+VOID ArmEnableInterrupts(VOID) {
+  HostAbiCpuOperation("ArmEnableInterrupts");
+}
+BOOLEAN ArmGetInterruptState(VOID) {
+  return HostAbiInterruptsEnabled();
+}
+VOID ArmDisableDataCache(VOID) {
+  HostAbiCpuOperation("ArmDisableDataCache");
+}
+VOID ArmEnableDataCache(VOID) {
+  HostAbiCpuOperation("ArmEnableDataCache");
+}
+VOID ArmDisableInstructionCache(VOID) {
+  HostAbiCpuOperation("ArmDisableInstructionCache");
+}
+VOID ArmEnableInstructionCache(VOID) {
+  HostAbiCpuOperation("ArmEnableInstructionCache");
+}
+VOID ArmDisableMmu(VOID) {
+  HostAbiCpuOperation("ArmDisableMmu");
+}
+VOID ArmEnableMmu(VOID) {
+  HostAbiCpuOperation("ArmEnableMmu");
+}
+VOID ArmCleanInvalidateDataCache(VOID) {
+  HostAbiCpuOperation("ArmCleanInvalidateDataCache");
+}
+VOID ArmInvalidateInstructionCache(VOID) {
+  HostAbiCpuOperation("ArmInvalidateInstructionCache");
+}
+VOID ArmDataSynchronizationBarrier(VOID) {
+  HostAbiCpuOperation("ArmDataSynchronizationBarrier");
+}
+VOID ArmInstructionSynchronizationBarrier(VOID) {
+  HostAbiCpuOperation("ArmInstructionSynchronizationBarrier");
+}

@@ -10,7 +10,8 @@ template <typename Char> constexpr UINTN MaxStringLength() {
   return sizeof(Char) == 1 ? MAX_ASCII_STRING_LENGTH : MAX_UNICODE_STRING_LENGTH;
 }
 
-template <typename Char> RETURN_STATUS CheckDestination(const Char *Destination, UINTN DestMax, const Char *Source) {
+template <typename Char>
+RETURN_STATUS CheckDestination(const Char *Destination, UINTN DestMax, const Char *Source) {
   if (Destination == NULL || Source == NULL || DestMax == 0 || DestMax > MaxStringLength<Char>()) {
     return RETURN_INVALID_PARAMETER;
   }
@@ -24,7 +25,8 @@ template <typename Char> void CopyCharacters(Char *Destination, const Char *Sour
   Destination[Count] = 0;
 }
 
-template <typename Char> RETURN_STATUS BoundedCopy(Char *Destination, UINTN DestMax, const Char *Source, UINTN Length) {
+template <typename Char>
+RETURN_STATUS BoundedCopy(Char *Destination, UINTN DestMax, const Char *Source, UINTN Length) {
   RETURN_STATUS Status = CheckDestination(Destination, DestMax, Source);
   if (Status != RETURN_SUCCESS) {
     return Status;
@@ -64,7 +66,7 @@ template <typename Char> RETURN_STATUS Concatenate(Char *Destination, UINTN Dest
   return RETURN_SUCCESS;
 }
 
-}  // namespace
+} // namespace
 
 RETURN_STATUS StrCpyS(CHAR16 *Destination, UINTN DestMax, const CHAR16 *Source) {
   return BoundedCopy(Destination, DestMax, Source, MAX_UINTN);

@@ -28,8 +28,12 @@ template <typename Char> constexpr UINTN BoundedLength(const Char *String, UINTN
 }
 
 // A character's code as an unsigned value (CHAR8 is signed on some targets).
-constexpr UINT32 CharValue(CHAR8 C) { return static_cast<UINT8>(C); }
-constexpr UINT32 CharValue(CHAR16 C) { return C; }
+constexpr UINT32 CharValue(CHAR8 C) {
+  return static_cast<UINT8>(C);
+}
+constexpr UINT32 CharValue(CHAR16 C) {
+  return C;
+}
 
 // Compares at most Length characters; characters compare as unsigned values.
 template <typename Char> constexpr INTN Compare(const Char *First, const Char *Second, UINTN Length) {
@@ -50,9 +54,13 @@ inline bool Overlaps(const VOID *A, UINTN SizeA, const VOID *B, UINTN SizeB) {
   return StartA < StartB + SizeB && StartB < StartA + SizeA;
 }
 
-template <typename Char> constexpr bool IsBlank(Char C) { return C == ' ' || C == '\t'; }
+template <typename Char> constexpr bool IsBlank(Char C) {
+  return C == ' ' || C == '\t';
+}
 
-template <typename Char> constexpr bool IsDecimalDigit(Char C) { return C >= '0' && C <= '9'; }
+template <typename Char> constexpr bool IsDecimalDigit(Char C) {
+  return C >= '0' && C <= '9';
+}
 
 // The digit's value, or -1 for a character that is not a hexadecimal digit.
 template <typename Char> constexpr INTN HexDigitValue(Char C) {
@@ -70,4 +78,4 @@ template <typename Char> constexpr INTN HexDigitValue(Char C) {
 
 static_assert(HexDigitValue('f') == 15 && HexDigitValue('G') == -1 && HexDigitValue(u'9') == 9);
 
-}  // namespace BaseLibInternal
+} // namespace BaseLibInternal

@@ -65,12 +65,20 @@ template <typename Char> UINTN HexToUintn(const Char *String) {
   return Accumulate(String, HexRadix);
 }
 
-}  // namespace
+} // namespace
 
-UINTN StrDecimalToUintn(const CHAR16 *String) { return DecimalToUintn(String); }
+UINTN StrDecimalToUintn(const CHAR16 *String) {
+  return DecimalToUintn(String);
+}
 
-UINTN StrHexToUintn(const CHAR16 *String) { return HexToUintn(String); }
+UINTN StrHexToUintn(const CHAR16 *String) {
+  return HexToUintn(String);
+}
 
-UINTN AsciiStrDecimalToUintn(const CHAR8 *String) { return DecimalToUintn(String); }
+UINTN AsciiStrDecimalToUintn(const CHAR8 *String) {
+  return DecimalToUintn(String);
+}
 
-UINTN AsciiStrHexToUintn(const CHAR8 *String) { return HexToUintn(String); }
+UINTN AsciiStrHexToUintn(const CHAR8 *String) {
+  return HexToUintn(String);
+}

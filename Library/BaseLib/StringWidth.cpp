@@ -8,7 +8,8 @@ namespace {
 
 constexpr UINT32 MaxNarrowCharacter = 0xFF;
 
-template <typename From, typename To> RETURN_STATUS ConvertWidth(const From *Source, To *Destination, UINTN DestMax) {
+template <typename From, typename To>
+RETURN_STATUS ConvertWidth(const From *Source, To *Destination, UINTN DestMax) {
   if (Destination == NULL || Source == NULL || DestMax == 0 || DestMax > MAX_ASCII_STRING_LENGTH) {
     return RETURN_INVALID_PARAMETER;
   }
@@ -31,7 +32,7 @@ template <typename From, typename To> RETURN_STATUS ConvertWidth(const From *Sou
   return RETURN_SUCCESS;
 }
 
-}  // namespace
+} // namespace
 
 RETURN_STATUS UnicodeStrToAsciiStrS(const CHAR16 *Source, CHAR8 *Destination, UINTN DestMax) {
   return ConvertWidth(Source, Destination, DestMax);

@@ -22,4 +22,4 @@ int memcmp(const void *A, const void *B, size_t Length) {
   return Difference < 0 ? -1 : (Difference > 0 ? 1 : 0);
 }
 
-}  // extern "C"
+} // extern "C"

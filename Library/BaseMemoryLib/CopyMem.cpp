@@ -33,7 +33,7 @@ void CopyBackward(UINT8 *Destination, const UINT8 *Source, UINTN Length) {
   }
 }
 
-}  // namespace
+} // namespace
 
 VOID *CopyMem(VOID *DestinationBuffer, const VOID *SourceBuffer, UINTN Length) {
   UINT8 *Destination = static_cast<UINT8 *>(DestinationBuffer);

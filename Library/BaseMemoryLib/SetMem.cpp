@@ -38,4 +38,6 @@ VOID *SetMem32(VOID *Buffer, UINTN Length, UINT32 Value) {
   return Buffer;
 }
 
-VOID *ZeroMem(VOID *Buffer, UINTN Length) { return SetMem(Buffer, Length, 0); }
+VOID *ZeroMem(VOID *Buffer, UINTN Length) {
+  return SetMem(Buffer, Length, 0);
+}

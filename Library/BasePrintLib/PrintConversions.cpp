@@ -11,7 +11,7 @@ constexpr CHAR8 UpperDigits[] = "0123456789ABCDEF";
 constexpr UINTN StatusDigits = 16;
 constexpr UINTN ThousandsGroup = 3;
 
-}  // namespace
+} // namespace
 
 void AppendHex(ScratchText &Scratch, UINT64 Value, UINTN Digits, bool UpperCase) {
   const CHAR8 *Table = UpperCase ? UpperDigits : LowerDigits;
@@ -26,7 +26,8 @@ void AppendDecimal(ScratchText &Scratch, UINT64 Value, UINTN Digits) {
   FormatMagnitude(Scratch, Value, 10, false, Spec);
 }
 
-void FormatMagnitude(ScratchText &Scratch, UINT64 Magnitude, UINT32 Radix, bool UpperCase, const Directive &Spec) {
+void FormatMagnitude(ScratchText &Scratch, UINT64 Magnitude, UINT32 Radix, bool UpperCase,
+                     const Directive &Spec) {
   const CHAR8 *Table = UpperCase ? UpperDigits : LowerDigits;
   CHAR8 Reversed[ScratchText::Capacity];
   UINTN Count = 0;
@@ -99,4 +100,4 @@ void FormatTime(ScratchText &Scratch, const EFI_TIME *Time) {
   AppendDecimal(Scratch, Time->Minute, 2);
 }
 
-}  // namespace PrintInternal
+} // namespace PrintInternal

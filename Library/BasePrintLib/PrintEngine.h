@@ -86,7 +86,8 @@ void FormatGuid(ScratchText &Scratch, const EFI_GUID *Guid);
 void FormatStatus(ScratchText &Scratch, EFI_STATUS Status);
 void FormatTime(ScratchText &Scratch, const EFI_TIME *Time);
 // Digits of Magnitude (with precision zeros and thousands separators), without sign.
-void FormatMagnitude(ScratchText &Scratch, UINT64 Magnitude, UINT32 Radix, bool UpperCase, const Directive &Spec);
+void FormatMagnitude(ScratchText &Scratch, UINT64 Magnitude, UINT32 Radix, bool UpperCase,
+                     const Directive &Spec);
 
 template <typename Char> UINTN BoundedLength(const Char *Text, const Directive &Spec) {
   UINTN Length = 0;
@@ -154,19 +155,32 @@ void EmitNumber(OutputText<OutChar> &Out, const Directive &Spec, UINT64 Magnitud
 
 // Reads the flags, width, precision and size prefix after '%'; returns the conversion
 // character's position.
-template <typename FmtChar> const FmtChar *ParseDirective(const FmtChar *Format, ArgumentList &Args, Directive &Spec) {
+template <typename FmtChar>
+const FmtChar *ParseDirective(const FmtChar *Format, ArgumentList &Args, Directive &Spec) {
   for (;; Format++) {
     UINTN &Field = (Spec.Flags & FlagPrecision) != 0 ? Spec.Precision : Spec.Width;
     switch (*Format) {
-    case '-': Spec.Flags |= FlagLeftJustify; break;
-    case '+': Spec.Flags |= FlagSign; break;
-    case ' ': Spec.Flags |= FlagBlank; break;
-    case ',': Spec.Flags |= FlagComma; break;
+    case '-':
+      Spec.Flags |= FlagLeftJustify;
+      break;
+    case '+':
+      Spec.Flags |= FlagSign;
+      break;
+    case ' ':
+      Spec.Flags |= FlagBlank;
+      break;
+    case ',':
+      Spec.Flags |= FlagComma;
+      break;
     case 'l':
-    case 'L': Spec.Flags |= FlagLong; break;
-    case '.': Spec.Flags |= FlagPrecision; break;
+    case 'L':
+      Spec.Flags |= FlagLong;
+      break;
+    case '.':
+      Spec.Flags |= FlagPrecision;
+      break;
     case '*': {
-      INT32 Value = VA_ARG(Args.Marker, INT32);
+      INT64 Value = VA_ARG(Args.Marker, INT32);
       if (Value < 0 && (Spec.Flags & FlagPrecision) == 0) {
         Spec.Flags |= FlagLeftJustify;
         Value = -Value;
@@ -180,19 +194,29 @@ template <typename FmtChar> const FmtChar *ParseDirective(const FmtChar *Format,
         break;
       }
       [[fallthrough]];
-    case '1': case '2': case '3': case '4': case '5': case '6': case '7': case '8': case '9':
+    case '1':
+    case '2':
+    case '3':
+    case '4':
+    case '5':
+    case '6':
+    case '7':
+    case '8':
+    case '9':
       Field = 0;
       for (; *Format >= '0' && *Format <= '9'; Format++) {
         Field = Field * 10 + static_cast<UINTN>(*Format - '0');
       }
       Format--;
       break;
-    default: return Format;
+    default:
+      return Format;
     }
   }
 }
 
-template <typename OutChar> void EmitInteger(OutputText<OutChar> &Out, Directive Spec, UINT32 Conversion, ArgumentList &Args) {
+template <typename OutChar>
+void EmitInteger(OutputText<OutChar> &Out, Directive Spec, UINT32 Conversion, ArgumentList &Args) {
   bool Long = (Spec.Flags & FlagLong) != 0;
   UINT64 Raw = Long ? VA_ARG(Args.Marker, UINT64) : VA_ARG(Args.Marker, UINT32);
   switch (Conversion) {
@@ -203,8 +227,12 @@ template <typename OutChar> void EmitInteger(OutputText<OutChar> &Out, Directive
     EmitNumber(Out, Spec, Magnitude, Value < 0, true, 10, false);
     return;
   }
-  case 'u': EmitNumber(Out, Spec, Raw, false, false, 10, false); return;
-  case 'X': Spec.Flags |= FlagZeroFill; [[fallthrough]];
+  case 'u':
+    EmitNumber(Out, Spec, Raw, false, false, 10, false);
+    return;
+  case 'X':
+    Spec.Flags |= FlagZeroFill;
+    [[fallthrough]];
   default:
     Spec.Flags &= ~FlagComma;
     EmitNumber(Out, Spec, Raw, false, false, 16, Conversion == 'X');
@@ -212,31 +240,51 @@ template <typename OutChar> void EmitInteger(OutputText<OutChar> &Out, Directive
   }
 }
 
-template <typename OutChar> void EmitScratch(OutputText<OutChar> &Out, const Directive &Spec, const ScratchText &Text) {
+template <typename OutChar>
+void EmitScratch(OutputText<OutChar> &Out, const Directive &Spec, const ScratchText &Text) {
   EmitString(Out, Directive{Spec.Flags & FlagLeftJustify, Spec.Width, 0}, Text.Text);
 }
 
 // One conversion. Unknown conversion characters are copied as text.
-template <typename OutChar> void EmitConversion(OutputText<OutChar> &Out, const Directive &Spec, UINT32 Conversion, ArgumentList &Args) {
+template <typename OutChar>
+void EmitConversion(OutputText<OutChar> &Out, const Directive &Spec, UINT32 Conversion, ArgumentList &Args) {
   constexpr UINTN PointerDigits = sizeof(VOID *) * 2;
   ScratchText Scratch;
   switch (Conversion) {
-  case 'a': EmitString(Out, Spec, VA_ARG(Args.Marker, const CHAR8 *)); return;
+  case 'a':
+    EmitString(Out, Spec, VA_ARG(Args.Marker, const CHAR8 *));
+    return;
   case 's':
-  case 'S': EmitString(Out, Spec, VA_ARG(Args.Marker, const CHAR16 *)); return;
+  case 'S':
+    EmitString(Out, Spec, VA_ARG(Args.Marker, const CHAR16 *));
+    return;
   case 'c': {
     CHAR16 Character[2] = {static_cast<CHAR16>(VA_ARG(Args.Marker, UINT32)), 0};
     EmitString(Out, Directive{Spec.Flags & FlagLeftJustify, Spec.Width, 0}, Character);
     return;
   }
-  case 'd': case 'i': case 'u': case 'x': case 'X': EmitInteger(Out, Spec, Conversion, Args); return;
+  case 'd':
+  case 'i':
+  case 'u':
+  case 'x':
+  case 'X':
+    EmitInteger(Out, Spec, Conversion, Args);
+    return;
   case 'p':
     AppendHex(Scratch, reinterpret_cast<UINTN>(VA_ARG(Args.Marker, VOID *)), PointerDigits, true);
     break;
-  case 'g': FormatGuid(Scratch, VA_ARG(Args.Marker, const EFI_GUID *)); break;
-  case 'r': FormatStatus(Scratch, VA_ARG(Args.Marker, EFI_STATUS)); break;
-  case 't': FormatTime(Scratch, VA_ARG(Args.Marker, const EFI_TIME *)); break;
-  default: Out.Put(Conversion); return;
+  case 'g':
+    FormatGuid(Scratch, VA_ARG(Args.Marker, const EFI_GUID *));
+    break;
+  case 'r':
+    FormatStatus(Scratch, VA_ARG(Args.Marker, EFI_STATUS));
+    break;
+  case 't':
+    FormatTime(Scratch, VA_ARG(Args.Marker, const EFI_TIME *));
+    break;
+  default:
+    Out.Put(Conversion);
+    return;
   }
   EmitScratch(Out, Spec, Scratch);
 }
@@ -276,4 +324,4 @@ UINTN FormatText(OutChar *Buffer, UINTN BufferSize, const FmtChar *Format, VA_LI
   return Out.Finish();
 }
 
-}  // namespace PrintInternal
+} // namespace PrintInternal

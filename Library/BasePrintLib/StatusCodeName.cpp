@@ -27,15 +27,17 @@ constexpr CHAR8 PiWarningNames[][PiWarningNameWidth] = {
 
 // Error codes 1-33, in code order.
 constexpr CHAR8 ErrorNames[][ErrorNameWidth] = {
-    "EFI_LOAD_ERROR",         "EFI_INVALID_PARAMETER",    "EFI_UNSUPPORTED",        "EFI_BAD_BUFFER_SIZE",
-    "EFI_BUFFER_TOO_SMALL",   "EFI_NOT_READY",            "EFI_DEVICE_ERROR",       "EFI_WRITE_PROTECTED",
-    "EFI_OUT_OF_RESOURCES",   "EFI_VOLUME_CORRUPTED",     "EFI_VOLUME_FULL",        "EFI_NO_MEDIA",
-    "EFI_MEDIA_CHANGED",      "EFI_NOT_FOUND",            "EFI_ACCESS_DENIED",      "EFI_NO_RESPONSE",
-    "EFI_NO_MAPPING",         "EFI_TIMEOUT",              "EFI_NOT_STARTED",        "EFI_ALREADY_STARTED",
-    "EFI_ABORTED",            "EFI_ICMP_ERROR",           "EFI_TFTP_ERROR",         "EFI_PROTOCOL_ERROR",
-    "EFI_INCOMPATIBLE_VERSION", "EFI_SECURITY_VIOLATION", "EFI_CRC_ERROR",          "EFI_END_OF_MEDIA",
-    "EFI_UNDEFINED_29",       "EFI_UNDEFINED_30",         "EFI_END_OF_FILE",        "EFI_INVALID_LANGUAGE",
-    "EFI_COMPROMISED_DATA",
+    "EFI_LOAD_ERROR",           "EFI_INVALID_PARAMETER",  "EFI_UNSUPPORTED",
+    "EFI_BAD_BUFFER_SIZE",      "EFI_BUFFER_TOO_SMALL",   "EFI_NOT_READY",
+    "EFI_DEVICE_ERROR",         "EFI_WRITE_PROTECTED",    "EFI_OUT_OF_RESOURCES",
+    "EFI_VOLUME_CORRUPTED",     "EFI_VOLUME_FULL",        "EFI_NO_MEDIA",
+    "EFI_MEDIA_CHANGED",        "EFI_NOT_FOUND",          "EFI_ACCESS_DENIED",
+    "EFI_NO_RESPONSE",          "EFI_NO_MAPPING",         "EFI_TIMEOUT",
+    "EFI_NOT_STARTED",          "EFI_ALREADY_STARTED",    "EFI_ABORTED",
+    "EFI_ICMP_ERROR",           "EFI_TFTP_ERROR",         "EFI_PROTOCOL_ERROR",
+    "EFI_INCOMPATIBLE_VERSION", "EFI_SECURITY_VIOLATION", "EFI_CRC_ERROR",
+    "EFI_END_OF_MEDIA",         "EFI_UNDEFINED_29",       "EFI_UNDEFINED_30",
+    "EFI_END_OF_FILE",          "EFI_INVALID_LANGUAGE",   "EFI_COMPROMISED_DATA",
 };
 
 // PI error codes 0-2.
@@ -87,7 +89,7 @@ const CHAR8 *ErrorName(EFI_STATUS Status) {
   return Row(ErrorNames, Code, 1);
 }
 
-}  // namespace
+} // namespace
 
 const CHAR8 *StatusCodeName(EFI_STATUS Status) {
   if (Status == EFI_SUCCESS) {

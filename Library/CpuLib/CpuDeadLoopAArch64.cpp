@@ -8,4 +8,6 @@ VOID CpuDeadLoop(VOID) {
   }
 }
 
-VOID CpuBreakpoint(VOID) { __asm__ volatile("brk #0xf000" ::: "memory"); }
+VOID CpuBreakpoint(VOID) {
+  __asm__ volatile("brk #0xf000" ::: "memory");
+}

@@ -2,6 +2,10 @@
 #include <Library/BaseLib.h>
 #include <Library/HostAbi.h>
 
-VOID CpuDeadLoop(VOID) { HostAbiHalt("CpuDeadLoop"); }
+VOID CpuDeadLoop(VOID) {
+  HostAbiHalt("CpuDeadLoop");
+}
 
-VOID CpuBreakpoint(VOID) { HostAbiHalt("CpuBreakpoint"); }
+VOID CpuBreakpoint(VOID) {
+  HostAbiHalt("CpuBreakpoint");
+}

@@ -8,7 +8,9 @@ namespace {
 constexpr UINTN NodeHeaderSize = sizeof(EFI_DEVICE_PATH_PROTOCOL);
 constexpr UINTN EndNodeSize = NodeHeaderSize;
 
-const EFI_DEVICE_PATH_PROTOCOL *AsNode(const VOID *Node) { return static_cast<const EFI_DEVICE_PATH_PROTOCOL *>(Node); }
+const EFI_DEVICE_PATH_PROTOCOL *AsNode(const VOID *Node) {
+  return static_cast<const EFI_DEVICE_PATH_PROTOCOL *>(Node);
+}
 
 // Pool copy of a lone end node: what appending two empty paths gives.
 EFI_DEVICE_PATH_PROTOCOL *NewEndPath() {
@@ -19,20 +21,29 @@ EFI_DEVICE_PATH_PROTOCOL *NewEndPath() {
   return End;
 }
 
-}  // namespace
+} // namespace
 
-UINTN DevicePathNodeLength(const VOID *Node) { return AsNode(Node)->Length[0] | (AsNode(Node)->Length[1] << 8); }
+UINTN DevicePathNodeLength(const VOID *Node) {
+  return AsNode(Node)->Length[0] | (AsNode(Node)->Length[1] << 8);
+}
 
-UINT8 DevicePathType(const VOID *Node) { return AsNode(Node)->Type; }
+UINT8 DevicePathType(const VOID *Node) {
+  return AsNode(Node)->Type;
+}
 
-UINT8 DevicePathSubType(const VOID *Node) { return AsNode(Node)->SubType; }
+UINT8 DevicePathSubType(const VOID *Node) {
+  return AsNode(Node)->SubType;
+}
 
 EFI_DEVICE_PATH_PROTOCOL *NextDevicePathNode(const VOID *Node) {
   const UINT8 *Bytes = static_cast<const UINT8 *>(Node);
-  return reinterpret_cast<EFI_DEVICE_PATH_PROTOCOL *>(const_cast<UINT8 *>(Bytes + DevicePathNodeLength(Node)));
+  return reinterpret_cast<EFI_DEVICE_PATH_PROTOCOL *>(
+      const_cast<UINT8 *>(Bytes + DevicePathNodeLength(Node)));
 }
 
-BOOLEAN IsDevicePathEndType(const VOID *Node) { return DevicePathType(Node) == END_DEVICE_PATH_TYPE; }
+BOOLEAN IsDevicePathEndType(const VOID *Node) {
+  return DevicePathType(Node) == END_DEVICE_PATH_TYPE;
+}
 
 BOOLEAN IsDevicePathEnd(const VOID *Node) {
   return IsDevicePathEndType(Node) && DevicePathSubType(Node) == END_ENTIRE_DEVICE_PATH_SUBTYPE;
@@ -60,7 +71,7 @@ UINTN GetDevicePathSize(const EFI_DEVICE_PATH_PROTOCOL *DevicePath) {
   while (!IsDevicePathEnd(Node)) {
     UINTN Length = DevicePathNodeLength(Node);
     if (Length < NodeHeaderSize) {
-      return 0;  // a node that does not advance: the path is malformed
+      return 0; // a node that does not advance: the path is malformed
     }
     Size += Length;
     Node = NextDevicePathNode(Node);

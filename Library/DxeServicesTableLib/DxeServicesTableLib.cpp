@@ -5,7 +5,8 @@
 EFI_DXE_SERVICES *gDS = NULL;
 
 EFI_STATUS DxeServicesTableLibConstructor(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
-  if (SystemTable == NULL || (SystemTable->NumberOfTableEntries != 0 && SystemTable->ConfigurationTable == NULL)) {
+  if (SystemTable == NULL ||
+      (SystemTable->NumberOfTableEntries != 0 && SystemTable->ConfigurationTable == NULL)) {
     return EFI_INVALID_PARAMETER;
   }
   for (UINTN Index = 0; Index < SystemTable->NumberOfTableEntries; Index++) {

@@ -35,14 +35,14 @@ VOID CacheFadtDsdt(const EFI_ACPI_SDT_HEADER *Fadt, EFI_ACPI_TABLE_VERSION Table
   if (TableVersion == EFI_ACPI_TABLE_VERSION_1_0B &&
       ReadTableField(Fadt, EFI_ACPI_FADT_DSDT_OFFSET, sizeof(UINT32), &Address)) {
     mRsdtDsdt = Address;
-    TraceMessage(TRACE_ALWAYS, "AcpiResLib: LibGetDsdt(): Found v1.0b   RSDT->DSDT @ 0x%lX; -> %r \n", mRsdtDsdt,
-                 Status);
+    TraceMessage(TRACE_ALWAYS, "AcpiResLib: LibGetDsdt(): Found v1.0b   RSDT->DSDT @ 0x%lX; -> %r \n",
+                 mRsdtDsdt, Status);
   }
   if ((TableVersion & VERSION_MASK_X) != 0 &&
       ReadTableField(Fadt, EFI_ACPI_FADT_X_DSDT_OFFSET, sizeof(UINT64), &Address)) {
     mXsdtDsdt = Address;
-    TraceMessage(TRACE_ALWAYS, "AcpiResLib: LibGetDsdt(): Found v2.0&UP XSDT->DSDT @ 0x%lX; -> %r \n", mXsdtDsdt,
-                 Status);
+    TraceMessage(TRACE_ALWAYS, "AcpiResLib: LibGetDsdt(): Found v2.0&UP XSDT->DSDT @ 0x%lX; -> %r \n",
+                 mXsdtDsdt, Status);
   }
 }
 
@@ -68,7 +68,7 @@ EFI_STATUS SearchFadts(EFI_ACPI_SDT_PROTOCOL *Sdt) {
   }
 }
 
-}  // namespace
+} // namespace
 
 EFI_STATUS LibGetDsdt(UINT64 *Dsdt, UINT32 Version) {
   if (Dsdt == NULL) {
@@ -80,9 +80,11 @@ EFI_STATUS LibGetDsdt(UINT64 *Dsdt, UINT32 Version) {
       return EFI_NOT_AVAILABLE_YET;
     }
     EFI_ACPI_SDT_PROTOCOL *Sdt = NULL;
-    Status = gLibBootServices->LocateProtocol(&gEfiAcpiSdtProtocolGuid, NULL, reinterpret_cast<VOID **>(&Sdt));
+    Status =
+        gLibBootServices->LocateProtocol(&gEfiAcpiSdtProtocolGuid, NULL, reinterpret_cast<VOID **>(&Sdt));
     if (EFI_ERROR(Status)) {
-      TraceMessage(TRACE_ALWAYS, "AcpiResLib: LibGetDsdt(): LocateProtocol(ACPISupport) returned %r \n", Status);
+      TraceMessage(TRACE_ALWAYS, "AcpiResLib: LibGetDsdt(): LocateProtocol(ACPISupport) returned %r \n",
+                   Status);
       return EFI_NOT_AVAILABLE_YET;
     }
     Status = SearchFadts(Sdt);

@@ -9,18 +9,18 @@ namespace {
 struct AML_KIND_ENTRY {
   UINT32 Kind;
   UINT8 Opcode;
-  UINT8 ExtendedPrefix;  // AML_EXT_OP for extended opcodes, 0 otherwise
-  UINT8 FixedBytes;      // fixed fields between the name and the object's data
+  UINT8 ExtendedPrefix; // AML_EXT_OP for extended opcodes, 0 otherwise
+  UINT8 FixedBytes;     // fixed fields between the name and the object's data
 };
 
 constexpr AML_KIND_ENTRY mKinds[] = {
     {AmlScope, AML_SCOPE_OP, 0, 0},
     {AmlName, AML_NAME_OP, 0, 0},
-    {AmlProcessor, AML_EXT_PROCESSOR_OP, AML_EXT_OP, 6},  // processor ID, block address, length
+    {AmlProcessor, AML_EXT_PROCESSOR_OP, AML_EXT_OP, 6}, // processor ID, block address, length
     {AmlThermalZone, AML_EXT_THERMAL_ZONE_OP, AML_EXT_OP, 0},
     {AmlDevice, AML_EXT_DEVICE_OP, AML_EXT_OP, 0},
-    {AmlMethod, AML_METHOD_OP, 0, 1},                       // method flags
-    {AmlPowerResource, AML_EXT_POWER_RES_OP, AML_EXT_OP, 3},  // system level, resource order
+    {AmlMethod, AML_METHOD_OP, 0, 1},                        // method flags
+    {AmlPowerResource, AML_EXT_POWER_RES_OP, AML_EXT_OP, 3}, // system level, resource order
     {AmlOperationRegion, AML_EXT_REGION_OP, AML_EXT_OP, 0},
 };
 
@@ -41,7 +41,9 @@ constexpr const AML_KIND_ENTRY *FindKind(UINT32 Kind) {
 static_assert(FindKind(2) == NULL && FindKind(0) == NULL && FindKind(10) == NULL);
 static_assert(FindKind(AmlMethod)->FixedBytes == 1 && FindKind(AmlDevice)->ExtendedPrefix == AML_EXT_OP);
 
-constexpr bool HasPkgLength(UINT32 Kind) { return Kind != AmlName && Kind != AmlOperationRegion; }
+constexpr bool HasPkgLength(UINT32 Kind) {
+  return Kind != AmlName && Kind != AmlOperationRegion;
+}
 
 // Whether [Address - Back, Address) lies at or after Lower.
 bool CanReadBack(const UINT8 *Address, UINTN Back, const UINT8 *Lower) {
@@ -90,7 +92,7 @@ BOOLEAN CheckPackageOpcode(UINT8 *NameSeg, UINT8 Opcode, UINT8 ExtendedPrefix, c
   return FALSE;
 }
 
-}  // namespace
+} // namespace
 
 UINTN DecodePkgLength(const UINT8 *Lead, UINT8 *FollowingBytes) {
   UINT8 Following = (UINT8)(Lead[0] >> AML_PKG_LENGTH_FOLLOWING_SHIFT);
@@ -113,8 +115,8 @@ UINT8 *FindNameSeg(UINT8 *Start, UINT32 Seg, UINTN Length) {
   }
   for (UINTN Offset = 0; Offset <= Length - AML_NAME_SEG_SIZE; Offset++) {
     UINT8 *Candidate = Start + Offset;
-    UINT32 Value = SIGNATURE_32((UINT32)Candidate[0], (UINT32)Candidate[1], (UINT32)Candidate[2],
-                                (UINT32)Candidate[3]);
+    UINT32 Value =
+        SIGNATURE_32((UINT32)Candidate[0], (UINT32)Candidate[1], (UINT32)Candidate[2], (UINT32)Candidate[3]);
     if (Value == Seg) {
       return Candidate;
     }
@@ -128,7 +130,8 @@ BOOLEAN CheckObjectOpcode(UINT8 *NameSeg, UINT8 Opcode, UINT8 ExtendedPrefix, AM
     return FALSE;
   }
   // A root or parent prefix right before the segment counts as part of the name.
-  if (CanReadBack(NameSeg, 1, Lower) && (NameSeg[-1] == AML_ROOT_CHAR || NameSeg[-1] == AML_PARENT_PREFIX_CHAR)) {
+  if (CanReadBack(NameSeg, 1, Lower) &&
+      (NameSeg[-1] == AML_ROOT_CHAR || NameSeg[-1] == AML_PARENT_PREFIX_CHAR)) {
     NameSeg--;
   }
 

@@ -18,15 +18,33 @@ template <typename T> T Write(UINTN Address, T Value) {
   return Value;
 }
 
-}  // namespace
+} // namespace
 
-VOID MemoryFence(VOID) { __asm__ volatile("dmb sy" ::: "memory"); }
+VOID MemoryFence(VOID) {
+  __asm__ volatile("dmb sy" ::: "memory");
+}
 
-UINT8 MmioRead8(UINTN Address) { return Read<UINT8>(Address); }
-UINT16 MmioRead16(UINTN Address) { return Read<UINT16>(Address); }
-UINT32 MmioRead32(UINTN Address) { return Read<UINT32>(Address); }
-UINT64 MmioRead64(UINTN Address) { return Read<UINT64>(Address); }
-UINT8 MmioWrite8(UINTN Address, UINT8 Value) { return Write(Address, Value); }
-UINT16 MmioWrite16(UINTN Address, UINT16 Value) { return Write(Address, Value); }
-UINT32 MmioWrite32(UINTN Address, UINT32 Value) { return Write(Address, Value); }
-UINT64 MmioWrite64(UINTN Address, UINT64 Value) { return Write(Address, Value); }
+UINT8 MmioRead8(UINTN Address) {
+  return Read<UINT8>(Address);
+}
+UINT16 MmioRead16(UINTN Address) {
+  return Read<UINT16>(Address);
+}
+UINT32 MmioRead32(UINTN Address) {
+  return Read<UINT32>(Address);
+}
+UINT64 MmioRead64(UINTN Address) {
+  return Read<UINT64>(Address);
+}
+UINT8 MmioWrite8(UINTN Address, UINT8 Value) {
+  return Write(Address, Value);
+}
+UINT16 MmioWrite16(UINTN Address, UINT16 Value) {
+  return Write(Address, Value);
+}
+UINT32 MmioWrite32(UINTN Address, UINT32 Value) {
+  return Write(Address, Value);
+}
+UINT64 MmioWrite64(UINTN Address, UINT64 Value) {
+  return Write(Address, Value);
+}

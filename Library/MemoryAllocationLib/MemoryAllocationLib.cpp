@@ -39,7 +39,8 @@ VOID FreePool(VOID *Buffer) {
 
 VOID *AllocatePages(UINTN Pages) {
   EFI_PHYSICAL_ADDRESS Memory = 0;
-  if (Pages == 0 || gBS->AllocatePages(AllocateAnyPages, EfiBootServicesData, Pages, &Memory) != EFI_SUCCESS) {
+  if (Pages == 0 ||
+      gBS->AllocatePages(AllocateAnyPages, EfiBootServicesData, Pages, &Memory) != EFI_SUCCESS) {
     return NULL;
   }
   return reinterpret_cast<VOID *>(static_cast<UINTN>(Memory));

@@ -33,7 +33,7 @@ void WaitTicks(UINT64 Ticks) {
   }
 }
 
-}  // namespace
+} // namespace
 
 UINTN MicroSecondDelay(UINTN MicroSeconds) {
   WaitTicks(TicksFor(MicroSeconds, MicrosecondsPerSecond));
@@ -45,7 +45,9 @@ UINTN NanoSecondDelay(UINTN NanoSeconds) {
   return NanoSeconds;
 }
 
-UINT64 GetPerformanceCounter(VOID) { return CounterValue(); }
+UINT64 GetPerformanceCounter(VOID) {
+  return CounterValue();
+}
 
 UINT64 GetPerformanceCounterProperties(UINT64 *StartValue, UINT64 *EndValue) {
   if (StartValue != NULL) {
@@ -58,4 +60,6 @@ UINT64 GetPerformanceCounterProperties(UINT64 *StartValue, UINT64 *EndValue) {
 }
 
 // A counter that does not tick would make every delay endless.
-EFI_STATUS TimerLibConstructor(VOID) { return CounterFrequency() != 0 ? EFI_SUCCESS : EFI_DEVICE_ERROR; }
+EFI_STATUS TimerLibConstructor(VOID) {
+  return CounterFrequency() != 0 ? EFI_SUCCESS : EFI_DEVICE_ERROR;
+}

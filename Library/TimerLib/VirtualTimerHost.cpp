@@ -7,7 +7,7 @@ namespace {
 constexpr UINT64 NanosecondsPerMicrosecond = 1000;
 constexpr UINT64 VirtualClockHz = 1000000000;
 
-}  // namespace
+} // namespace
 
 UINTN MicroSecondDelay(UINTN MicroSeconds) {
   HostAbiStall(MicroSeconds);
@@ -19,7 +19,9 @@ UINTN NanoSecondDelay(UINTN NanoSeconds) {
   return NanoSeconds;
 }
 
-UINT64 GetPerformanceCounter(VOID) { return HostAbiVirtualTimeNs(); }
+UINT64 GetPerformanceCounter(VOID) {
+  return HostAbiVirtualTimeNs();
+}
 
 UINT64 GetPerformanceCounterProperties(UINT64 *StartValue, UINT64 *EndValue) {
   if (StartValue != NULL) {
@@ -31,4 +33,6 @@ UINT64 GetPerformanceCounterProperties(UINT64 *StartValue, UINT64 *EndValue) {
   return VirtualClockHz;
 }
 
-EFI_STATUS TimerLibConstructor(VOID) { return EFI_SUCCESS; }
+EFI_STATUS TimerLibConstructor(VOID) {
+  return EFI_SUCCESS;
+}

@@ -2,6 +2,9 @@
 #include <Library/ModuleEntryPoint.h>
 
 extern "C" EFI_STATUS EFIAPI _ModuleEntryPoint(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+  if (SystemTable == NULL) {
+    return EFI_INVALID_PARAMETER;
+  }
   if (SystemTable->Hdr.Revision < _gUefiDriverRevision) {
     return EFI_INCOMPATIBLE_VERSION;
   }

@@ -22,15 +22,17 @@ EFI_STATUS EfiLibInstallDriverBindingComponentName2(EFI_HANDLE ImageHandle, EFI_
         &gEfiComponentName2ProtocolGuid, ComponentName2, NULL);
   }
   if (ComponentName != NULL) {
-    return BootServices->InstallMultipleProtocolInterfaces(Handle, &gEfiDriverBindingProtocolGuid, DriverBinding,
-                                                           &gEfiComponentNameProtocolGuid, ComponentName, NULL);
+    return BootServices->InstallMultipleProtocolInterfaces(Handle, &gEfiDriverBindingProtocolGuid,
+                                                           DriverBinding, &gEfiComponentNameProtocolGuid,
+                                                           ComponentName, NULL);
   }
   if (ComponentName2 != NULL) {
-    return BootServices->InstallMultipleProtocolInterfaces(Handle, &gEfiDriverBindingProtocolGuid, DriverBinding,
-                                                           &gEfiComponentName2ProtocolGuid, ComponentName2, NULL);
+    return BootServices->InstallMultipleProtocolInterfaces(Handle, &gEfiDriverBindingProtocolGuid,
+                                                           DriverBinding, &gEfiComponentName2ProtocolGuid,
+                                                           ComponentName2, NULL);
   }
-  return BootServices->InstallMultipleProtocolInterfaces(Handle, &gEfiDriverBindingProtocolGuid, DriverBinding,
-                                                         NULL);
+  return BootServices->InstallMultipleProtocolInterfaces(Handle, &gEfiDriverBindingProtocolGuid,
+                                                         DriverBinding, NULL);
 }
 
 EFI_STATUS EfiLocateProtocolBuffer(EFI_GUID *Protocol, UINTN *NoProtocols, VOID ***Buffer) {

@@ -9,15 +9,22 @@ namespace {
 constexpr UINTN MaxPrintCharacters = 320;
 
 UINTN Output(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *Console, CHAR16 *Text, UINTN Count) {
-  if (Console == NULL || Count == 0) {
-    return Count;
+  if (Console == NULL) {
+    return 0; // nothing was printed
+  }
+  if (Count == 0) {
+    return 0;
   }
   Console->OutputString(Console, Text);
   return Count;
 }
 
-EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *ConsoleOut() { return gST != NULL ? gST->ConOut : NULL; }
-EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *StandardError() { return gST != NULL ? gST->StdErr : NULL; }
+EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *ConsoleOut() {
+  return gST != NULL ? gST->ConOut : NULL;
+}
+EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *StandardError() {
+  return gST != NULL ? gST->StdErr : NULL;
+}
 
 UINTN PrintUnicode(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *Console, const CHAR16 *Format, VA_LIST Marker) {
   CHAR16 Buffer[MaxPrintCharacters];
@@ -31,7 +38,7 @@ UINTN PrintAscii(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *Console, const CHAR8 *Format, 
   return Output(Console, Buffer, Count);
 }
 
-}  // namespace
+} // namespace
 
 UINTN Print(const CHAR16 *Format, ...) {
   VA_LIST Marker;

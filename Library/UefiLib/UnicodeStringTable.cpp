@@ -50,7 +50,7 @@ bool Contains(const CHAR8 *List, const CHAR8 *Language, BOOLEAN Iso639Language) 
   return Iso639Language ? ContainsIso639(List, Language) : ContainsRfc4646(List, Language);
 }
 
-}  // namespace
+} // namespace
 
 EFI_STATUS LookupUnicodeString2(const CHAR8 *Language, const CHAR8 *SupportedLanguages,
                                 const EFI_UNICODE_STRING_TABLE *UnicodeStringTable, CHAR16 **UnicodeString,

@@ -174,8 +174,8 @@ EFI_STATUS EFIAPI DisconnectController(EFI_HANDLE ControllerHandle, EFI_HANDLE D
 }  // namespace
 
 void Platform::Impl::FillDriverModelServices() {
-  BootServices.ConnectController = ConnectController;
-  BootServices.DisconnectController = DisconnectController;
+  BootServices.ConnectController = host::ConnectController;
+  BootServices.DisconnectController = host::DisconnectController;
 }
 
 }  // namespace host

@@ -202,7 +202,7 @@ void Platform::Impl::FireDueTimers() {
 void Platform::Impl::Advance(uint64_t Nanoseconds) {
   const uint64_t Target = NowNs + Nanoseconds;
   // The clock stops at every timer that falls due on the way, as the timer interrupt would.
-  while (CurrentTpl < TPL_HIGH_LEVEL) {
+  while (CurrentTpl < TPL_HIGH_LEVEL && InterruptsEnabled) {
     uint64_t Next = NextTimerDueNs();
     if (Next == 0 || Next > Target) {
       break;
@@ -324,15 +324,15 @@ VOID EFIAPI RestoreTPL(EFI_TPL OldTpl) { host::Core().RestoreTpl(OldTpl); }
 }  // namespace
 
 void Platform::Impl::FillEventServices() {
-  BootServices.CreateEvent = CreateEvent;
-  BootServices.CreateEventEx = CreateEventEx;
-  BootServices.CloseEvent = CloseEvent;
-  BootServices.SignalEvent = SignalEvent;
-  BootServices.CheckEvent = CheckEvent;
-  BootServices.WaitForEvent = WaitForEvent;
-  BootServices.SetTimer = SetTimer;
-  BootServices.RaiseTPL = RaiseTPL;
-  BootServices.RestoreTPL = RestoreTPL;
+  BootServices.CreateEvent = host::CreateEvent;
+  BootServices.CreateEventEx = host::CreateEventEx;
+  BootServices.CloseEvent = host::CloseEvent;
+  BootServices.SignalEvent = host::SignalEvent;
+  BootServices.CheckEvent = host::CheckEvent;
+  BootServices.WaitForEvent = host::WaitForEvent;
+  BootServices.SetTimer = host::SetTimer;
+  BootServices.RaiseTPL = host::RaiseTPL;
+  BootServices.RestoreTPL = host::RestoreTPL;
 }
 
 }  // namespace host

@@ -557,18 +557,18 @@ EFI_STATUS EFIAPI UninstallMultipleProtocolInterfaces(EFI_HANDLE Handle, ...) {
 }  // namespace
 
 void Platform::Impl::FillHandleServices() {
-  BootServices.InstallProtocolInterface = InstallProtocolInterface;
-  BootServices.ReinstallProtocolInterface = ReinstallProtocolInterface;
-  BootServices.UninstallProtocolInterface = UninstallProtocolInterface;
-  BootServices.HandleProtocol = HandleProtocol;
-  BootServices.RegisterProtocolNotify = RegisterProtocolNotify;
-  BootServices.LocateHandle = LocateHandle;
-  BootServices.LocateHandleBuffer = LocateHandleBuffer;
-  BootServices.LocateProtocol = LocateProtocol;
-  BootServices.ProtocolsPerHandle = ProtocolsPerHandle;
-  BootServices.LocateDevicePath = LocateDevicePath;
-  BootServices.InstallMultipleProtocolInterfaces = InstallMultipleProtocolInterfaces;
-  BootServices.UninstallMultipleProtocolInterfaces = UninstallMultipleProtocolInterfaces;
+  BootServices.InstallProtocolInterface = host::InstallProtocolInterface;
+  BootServices.ReinstallProtocolInterface = host::ReinstallProtocolInterface;
+  BootServices.UninstallProtocolInterface = host::UninstallProtocolInterface;
+  BootServices.HandleProtocol = host::HandleProtocol;
+  BootServices.RegisterProtocolNotify = host::RegisterProtocolNotify;
+  BootServices.LocateHandle = host::LocateHandle;
+  BootServices.LocateHandleBuffer = host::LocateHandleBuffer;
+  BootServices.LocateProtocol = host::LocateProtocol;
+  BootServices.ProtocolsPerHandle = host::ProtocolsPerHandle;
+  BootServices.LocateDevicePath = host::LocateDevicePath;
+  BootServices.InstallMultipleProtocolInterfaces = host::InstallMultipleProtocolInterfaces;
+  BootServices.UninstallMultipleProtocolInterfaces = host::UninstallMultipleProtocolInterfaces;
 }
 
 }  // namespace host

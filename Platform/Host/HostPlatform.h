@@ -84,6 +84,11 @@ private:
   std::ostream *Echo_ = nullptr;
 };
 
+// Text helpers for host code: "EFI_NOT_FOUND" (or "0x..." for a value without a name), and
+// UTF-16 console text as UTF-8.
+std::string StatusName(EFI_STATUS Status);
+std::string Utf16ToUtf8(const std::u16string &Text);
+
 struct PlatformOptions {
   std::filesystem::path ModuleDir;  // where <Name>.so are; defaults to the build's module folder
   std::filesystem::path NvramFile;  // non-volatile variables persist here; empty: none persist

@@ -217,9 +217,9 @@ EFI_STATUS EFIAPI OpenProtocolInformation(EFI_HANDLE Handle, EFI_GUID *Protocol,
 }  // namespace
 
 void Platform::Impl::FillOpenProtocolServices() {
-  BootServices.OpenProtocol = OpenProtocol;
-  BootServices.CloseProtocol = CloseProtocol;
-  BootServices.OpenProtocolInformation = OpenProtocolInformation;
+  BootServices.OpenProtocol = host::OpenProtocol;
+  BootServices.CloseProtocol = host::CloseProtocol;
+  BootServices.OpenProtocolInformation = host::OpenProtocolInformation;
 }
 
 }  // namespace host

@@ -17,12 +17,12 @@
 namespace host {
 
 struct AcpiTablesOptions {
-  bool Fadt10b = true;            // a revision-1 FADT (116 bytes, 32-bit Dsdt) listed in the RSDT
-  bool Fadt20 = true;             // a revision-6.3 FADT (276 bytes, 64-bit X_Dsdt) listed in the XSDT
-  std::vector<uint8_t> Dsdt;      // the DSDT's bytes; empty: the board's DSDT
+  bool Fadt10b = true;       // a revision-1 FADT (116 bytes, 32-bit Dsdt) listed in the RSDT
+  bool Fadt20 = true;        // a revision-6.3 FADT (276 bytes, 64-bit X_Dsdt) listed in the XSDT
+  std::vector<uint8_t> Dsdt; // the DSDT's bytes; empty: the board's DSDT
   bool RecomputeDsdtChecksum = true;
   bool InstallSdtProtocol = true;
-  bool InstallAcpiSupport = true;  // the ACPI Support protocol GUID with an empty interface
+  bool InstallAcpiSupport = true; // the ACPI Support protocol GUID with an empty interface
 };
 
 struct AcpiInstalledTable {
@@ -71,7 +71,7 @@ private:
   Platform &Board_;
   EFI_STATUS InstallStatus_ = EFI_NOT_STARTED;
   std::vector<AcpiInstalledTable> Tables_;
-  std::vector<std::pair<void *, size_t>> HostMappings_;  // low memory the core could not give
+  std::vector<std::pair<void *, size_t>> HostMappings_; // low memory the core could not give
   EFI_ACPI_2_0_ROOT_SYSTEM_DESCRIPTION_POINTER *Rsdp_ = nullptr;
   EFI_ACPI_DESCRIPTION_HEADER *Rsdt_ = nullptr;
   EFI_ACPI_DESCRIPTION_HEADER *Xsdt_ = nullptr;
@@ -91,14 +91,14 @@ AcpiTablesProducer &InstallAcpiTables(Platform &Board, const AcpiTablesOptions &
 uint8_t AcpiChecksum(const void *Data, size_t Length);
 
 struct AmlDisassembly {
-  bool Ran = false;               // iasl could be started and wrote the .dsl
-  bool ChecksumProblem = false;   // iasl reported a wrong table checksum
-  std::filesystem::path AmlFile;  // the table as written
-  std::filesystem::path DslFile;  // iasl's disassembly
-  std::string Output;             // what iasl printed
+  bool Ran = false;              // iasl could be started and wrote the .dsl
+  bool ChecksumProblem = false;  // iasl reported a wrong table checksum
+  std::filesystem::path AmlFile; // the table as written
+  std::filesystem::path DslFile; // iasl's disassembly
+  std::string Output;            // what iasl printed
 };
 
 // Writes Table to AmlFile and disassembles it with "iasl -d" into the .dsl beside it.
 AmlDisassembly WriteAndDisassembleAml(std::span<const uint8_t> Table, const std::filesystem::path &AmlFile);
 
-}  // namespace host
+} // namespace host

@@ -91,4 +91,4 @@ TEST(StringWidth, ConversionBothWays) {
   EXPECT_EQ(AsciiStrToUnicodeStrS("abc", Wide, 0), RETURN_INVALID_PARAMETER);
 }
 
-}  // namespace
+} // namespace

@@ -14,8 +14,8 @@ TEST(BaseMemoryLib, CopyHandlesOverlapInBothDirections) {
       alignas(8) std::array<UINT8, 64> Forward{}, Backward{};
       std::iota(Forward.begin(), Forward.end(), 0);
       std::iota(Backward.begin(), Backward.end(), 0);
-      CopyMem(Forward.data(), Forward.data() + Offset, Length);  // destination below source
-      CopyMem(Backward.data() + Offset, Backward.data(), Length);  // destination above source
+      CopyMem(Forward.data(), Forward.data() + Offset, Length);   // destination below source
+      CopyMem(Backward.data() + Offset, Backward.data(), Length); // destination above source
       for (size_t Index = 0; Index < Length; Index++) {
         ASSERT_EQ(Forward[Index], Index + Offset) << Offset << "/" << Length;
         ASSERT_EQ(Backward[Index + Offset], Index) << Offset << "/" << Length;
@@ -36,7 +36,7 @@ TEST(BaseMemoryLib, FillsRespectTheirLength) {
   SetMem(Words.data(), 16, 0x5A);
   EXPECT_EQ(Words[15], 0x5A);
   std::array<UINT16, 4> Halves{};
-  SetMem16(Halves.data(), 7, 0xBEEF);  // three whole elements
+  SetMem16(Halves.data(), 7, 0xBEEF); // three whole elements
   EXPECT_EQ(Halves[2], 0xBEEF);
   EXPECT_EQ(Halves[3], 0);
   std::array<UINT32, 3> Fulls{};
@@ -59,4 +59,4 @@ TEST(BaseMemoryLib, CompareAndGuids) {
   EXPECT_TRUE(CompareGuid(&First, &Second));
 }
 
-}  // namespace
+} // namespace

@@ -22,8 +22,8 @@ constexpr RootBridgePath RootBridge = {
     {{ACPI_DEVICE_PATH, ACPI_DP, {sizeof(ACPI_HID_DEVICE_PATH), 0}}, EISA_PNP_ID(0x0A03), 0xFF},
     {END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, {4, 0}}};
 
-constexpr ACPI_ADR_DEVICE_PATH DisplayNode = {{ACPI_DEVICE_PATH, ACPI_ADR_DP, {sizeof(ACPI_ADR_DEVICE_PATH), 0}},
-                                              0x80010100};
+constexpr ACPI_ADR_DEVICE_PATH DisplayNode = {
+    {ACPI_DEVICE_PATH, ACPI_ADR_DP, {sizeof(ACPI_ADR_DEVICE_PATH), 0}}, 0x80010100};
 
 const EFI_DEVICE_PATH_PROTOCOL *Path(const void *Bytes) {
   return static_cast<const EFI_DEVICE_PATH_PROTOCOL *>(Bytes);
@@ -91,4 +91,4 @@ TEST(DevicePathLib, FailedAllocationGivesNull) {
   EXPECT_EQ(AppendDevicePathNode(Path(&RootBridge), Path(&DisplayNode)), nullptr);
 }
 
-}  // namespace
+} // namespace

@@ -78,7 +78,7 @@ EFI_STATUS EFIAPI StdErrString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *, CHAR16 *Text) 
   return EFI_SUCCESS;
 }
 
-}  // namespace
+} // namespace
 
 FakeUefi::FakeUefi() {
   Current = this;

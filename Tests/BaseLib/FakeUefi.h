@@ -26,7 +26,7 @@ struct FakeUefi {
   EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL StdErr{};
   std::u16string ConOutText;
   std::u16string StdErrText;
-  std::map<VOID *, UINTN> Pool;  // live allocations and their sizes
+  std::map<VOID *, UINTN> Pool; // live allocations and their sizes
   std::vector<Installed> Protocols;
   UINTN InstallCalls = 0;
   bool FailAllocations = false;

@@ -21,7 +21,8 @@ template <typename... Args> std::u16string Unicode(const char16_t *Format, Args.
   return Buffer;
 }
 
-const EFI_GUID DebugOutputGuid = {0x36232936, 0x0E76, 0x31C8, {0xA1, 0x3A, 0x3A, 0xF2, 0xFC, 0x1C, 0x39, 0x32}};
+const EFI_GUID DebugOutputGuid = {
+    0x36232936, 0x0E76, 0x31C8, {0xA1, 0x3A, 0x3A, 0xF2, 0xFC, 0x1C, 0x39, 0x32}};
 
 TEST(PrintLib, IntegerWidthsAndFill) {
   EXPECT_EQ(Ascii("%08X", 0x1234), "00001234");
@@ -29,6 +30,8 @@ TEST(PrintLib, IntegerWidthsAndFill) {
   EXPECT_EQ(Ascii("%-5d|", 42), "42   |");
   EXPECT_EQ(Ascii("%05d", -5), "-0005");
   EXPECT_EQ(Ascii("%*d", 6, 42), "    42");
+  EXPECT_EQ(Ascii("%*d|", -4, 42), "42  |");
+  EXPECT_EQ(Ascii("%.*a", 2, "abc"), "ab");
   EXPECT_EQ(Ascii("%.3d", 5), "005");
   EXPECT_EQ(Ascii("%+d %+d", 5, -5), "+5 -5");
   EXPECT_EQ(Ascii("%,d", 1234567), "1,234,567");
@@ -121,4 +124,4 @@ TEST(PrintLib, OutputStopsAtBufferSizeAndStaysTerminated) {
   EXPECT_EQ(Narrow[0], '\0');
 }
 
-}  // namespace
+} // namespace

@@ -56,7 +56,8 @@ TEST(StatusCodeName, RowsAreFixedWidthAndNulPadded) {
   const CHAR8 *First = StatusCodeName(EFI_LOAD_ERROR);
   EXPECT_EQ(StatusCodeName(EFI_COMPROMISED_DATA) - First, 32 * 25);
   EXPECT_EQ(StatusCodeName(EFI_WARN_BUFFER_TOO_SMALL) - StatusCodeName(EFI_WARN_UNKNOWN_GLYPH), 3 * 26);
-  EXPECT_EQ(StatusCodeName(EFI_WARN_INTERRUPT_SOURCE_QUIESCED) - StatusCodeName(EFI_WARN_INTERRUPT_SOURCE_PENDING),
+  EXPECT_EQ(StatusCodeName(EFI_WARN_INTERRUPT_SOURCE_QUIESCED) -
+                StatusCodeName(EFI_WARN_INTERRUPT_SOURCE_PENDING),
             35);
   // The padding after a short name is all NUL up to the next row.
   const CHAR8 *Row = StatusCodeName(EFI_NOT_FOUND);
@@ -65,4 +66,4 @@ TEST(StatusCodeName, RowsAreFixedWidthAndNulPadded) {
   }
 }
 
-}  // namespace
+} // namespace

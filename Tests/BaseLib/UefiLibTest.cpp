@@ -56,8 +56,9 @@ TEST(UefiLib, InstallsBindingAndOnlyTheGivenNameProtocols) {
   EFI_DRIVER_BINDING_PROTOCOL Binding{};
   EFI_COMPONENT_NAME2_PROTOCOL Name2{};
   EFI_HANDLE Image = reinterpret_cast<EFI_HANDLE>(0x77);
-  ASSERT_EQ(EfiLibInstallDriverBindingComponentName2(Image, &Uefi.SystemTable, &Binding, nullptr, nullptr, &Name2),
-            EFI_SUCCESS);
+  ASSERT_EQ(
+      EfiLibInstallDriverBindingComponentName2(Image, &Uefi.SystemTable, &Binding, nullptr, nullptr, &Name2),
+      EFI_SUCCESS);
   EXPECT_EQ(Binding.ImageHandle, Image);
   ASSERT_NE(Binding.DriverBindingHandle, nullptr) << "the new handle must be stored in the binding";
   ASSERT_EQ(Uefi.Protocols.size(), 2u);
@@ -87,9 +88,9 @@ TEST(UefiLib, LocateProtocolBufferCollectsEveryInstance) {
 TEST(UefiLib, PrintGoesToTheRightConsole) {
   FakeUefi Uefi;
   EXPECT_EQ(Print(u"%d-%a\n", 5, "x"), 4u);
-  EXPECT_EQ(AsciiErrorPrint("ASSERT %a(%d): %a\n", "Unit.cpp", 317, "FALSE"), 27u);
+  EXPECT_EQ(AsciiErrorPrint("ASSERT %a(%d): %a\n", "Unit.cpp", 317, "FALSE"), 28u);
   EXPECT_EQ(Uefi.ConOutText, u"5-x\n");
   EXPECT_EQ(Uefi.StdErrText, u"ASSERT Unit.cpp(317): FALSE\n");
 }
 
-}  // namespace
+} // namespace

@@ -9,6 +9,7 @@ namespace {
 DebugProbeTest::Script gScript;
 EFI_LOCATE_PROTOCOL gRealLocateProtocol = nullptr;
 int gDebugOutputLookups = 0;
+int gStatusCodeLookups = 0;
 
 EFI_STATUS RunScript(const DEBUG_PROBE_FUNCTIONS *Functions) {
   return gScript(*Functions);
@@ -18,8 +19,10 @@ DEBUG_PROBE_PROTOCOL gProbe = {RunScript};
 
 EFI_STATUS EFIAPI CountingLocateProtocol(EFI_GUID *Protocol, VOID *Registration, VOID **Interface) {
   EFI_GUID DebugOutput = DEBUG_OUTPUT_PROTOCOL_GUID;
-  if (Protocol != nullptr && CompareGuidValues(*Protocol, DebugOutput)) {
-    gDebugOutputLookups++;
+  EFI_GUID StatusCode = EFI_STATUS_CODE_RUNTIME_PROTOCOL_GUID;
+  if (Protocol != nullptr) {
+    gDebugOutputLookups += CompareGuidValues(*Protocol, DebugOutput) ? 1 : 0;
+    gStatusCodeLookups += CompareGuidValues(*Protocol, StatusCode) ? 1 : 0;
   }
   return gRealLocateProtocol(Protocol, Registration, Interface);
 }
@@ -32,6 +35,7 @@ void DebugProbeTest::SetUp() {
   gRealLocateProtocol = Services->LocateProtocol;
   Services->LocateProtocol = CountingLocateProtocol;
   gDebugOutputLookups = 0;
+  gStatusCodeLookups = 0;
   EFI_GUID ProbeGuid = DEBUG_PROBE_PROTOCOL_GUID;
   EFI_HANDLE Handle = nullptr;
   ASSERT_EQ(Services->InstallProtocolInterface(&Handle, &ProbeGuid, EFI_NATIVE_INTERFACE, &gProbe),
@@ -51,6 +55,10 @@ host::ImageResult DebugProbeTest::RunProbe(Script Body) {
 
 int DebugProbeTest::DebugOutputLookups() const {
   return gDebugOutputLookups;
+}
+
+int DebugProbeTest::StatusCodeLookups() const {
+  return gStatusCodeLookups;
 }
 
 EFI_TPL DebugProbeTest::RaiseTpl(EFI_TPL Tpl) {

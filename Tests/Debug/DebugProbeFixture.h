@@ -13,16 +13,18 @@
 #include <memory>
 
 class DebugProbeTest : public ::testing::Test {
-protected:
+public:
   using Script = std::function<EFI_STATUS(const DEBUG_PROBE_FUNCTIONS &)>;
 
+protected:
   void SetUp() override;
   void TearDown() override;
 
   // Loads DebugProbe and runs Body inside its entry point.
   host::ImageResult RunProbe(Script Body);
-  // LocateProtocol calls for the debug-output protocol since SetUp.
+  // LocateProtocol calls for the debug-output and status-code protocols since SetUp.
   int DebugOutputLookups() const;
+  int StatusCodeLookups() const;
   // Changes the task priority of the board and returns the previous one.
   EFI_TPL RaiseTpl(EFI_TPL Tpl);
   void RestoreTpl(EFI_TPL Tpl);

@@ -47,10 +47,14 @@ TEST_F(TraceListenerTest, DebugCodesCarryTheStringRecord) {
 TEST_F(TraceListenerTest, MessagesBeforeTheListenerAreDroppedAndTheLookupRetried) {
   host::ImageResult Result = RunProbe([this](const DEBUG_PROBE_FUNCTIONS &F) {
     EXPECT_EQ(F.TraceMessage(TRACE_ALWAYS, "early\n"), EFI_NOT_FOUND);
+    EXPECT_EQ(F.TraceMessage(0, "level 0 looks nothing up\n"), EFI_SUCCESS);
+    EXPECT_EQ(StatusCodeLookups(), 1);
     host::StatusCodeListener &Listener = host::InstallStatusCodeListener(*Board);
-    Listener.SetResult(EFI_DEVICE_ERROR);
+    Listener.SetResult(EFI_DEVICE_ERROR);  // handed back to the caller unchanged
     EXPECT_EQ(F.TraceMessage(TRACE_ALWAYS, "late\n"), EFI_DEVICE_ERROR);
-    EXPECT_EQ(Listener.Records().size(), 1u);
+    EXPECT_EQ(F.TraceMessage(TRACE_ALWAYS, "cached\n"), EFI_DEVICE_ERROR);
+    EXPECT_EQ(StatusCodeLookups(), 2);
+    EXPECT_EQ(Listener.Records().size(), 2u);
     return EFI_SUCCESS;
   });
   EXPECT_EQ(Result.Status, EFI_SUCCESS);

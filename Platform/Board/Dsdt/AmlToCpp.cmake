@@ -1,15 +1,15 @@
 # Turns compiled AML tables into a C++ source with one byte array per table and a lookup
-# by table name. Run with -DOUTPUT=<file.cpp> -DTABLES=<name>=<file.aml>;...
+# by table name. Run with -DOUTPUT=<file.cpp> -DTABLES=<name>=<file.aml>|<name>=<file.aml>|...
 set(body "// Generated from the board's ASL sources by AmlToCpp.cmake; do not edit.\n")
 string(APPEND body "#include \"BoardAcpiTables.h\"\n\nnamespace host {\nnamespace {\n")
 set(lookup "")
-foreach(entry ${TABLES})
+string(REPLACE "|" ";" table_list "${TABLES}")
+foreach(entry ${table_list})
   string(REPLACE "=" ";" parts "${entry}")
   list(GET parts 0 name)
   list(GET parts 1 file)
   file(READ "${file}" hex HEX)
   string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
-  string(REGEX REPLACE "((0x[0-9a-f][0-9a-f],){16})" "\\1\n    " bytes "${bytes}")
   string(APPEND body "const uint8_t k${name}[] = {\n    ${bytes}\n};\n")
   string(APPEND lookup "  if (Name == \"${name}\") {\n    return {k${name}, sizeof(k${name})};\n  }\n")
 endforeach()

@@ -3,6 +3,8 @@
 
 namespace host {
 
-std::span<const uint8_t> BoardDsdtAml() { return CompiledAml("Dsdt"); }
+std::span<const uint8_t> BoardDsdtAml() {
+  return CompiledAml("Dsdt");
+}
 
-}  // namespace host
+} // namespace host

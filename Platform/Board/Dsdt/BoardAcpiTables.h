@@ -15,4 +15,4 @@ std::span<const uint8_t> CompiledAml(std::string_view Name);
 // The board's DSDT.
 std::span<const uint8_t> BoardDsdtAml();
 
-}  // namespace host
+} // namespace host

@@ -219,13 +219,13 @@ DefinitionBlock ("Dsdt.aml", "DSDT", 2, "VEXCEL", "TSLBOARD", 0x00000001)
       Name (_BBN, Zero)
       Name (_CCA, One)
       Name (RBUF, ResourceTemplate () {
-          WordBusNumber (ResourceProducer, MinFixed, MaxFixed, PosDecode,
-            0x0000, 0x0000, 0x00FF, 0x0000, 0x0100)
-          DWordMemory (ResourceProducer, PosDecode, MinFixed, MaxFixed, Cacheable, ReadWrite,
-            0x00000000, 0x50000000, 0x5FFFFFFF, 0x00000000, 0x10000000)
-          QWordMemory (ResourceProducer, PosDecode, MinFixed, MaxFixed, Prefetchable, ReadWrite,
-            0x0000000000000000, 0x0000008000000000, 0x000000FFFFFFFFFF, 0x0000000000000000,
-            0x0000008000000000)
+        WordBusNumber (ResourceProducer, MinFixed, MaxFixed, PosDecode,
+          0x0000, 0x0000, 0x00FF, 0x0000, 0x0100)
+        DWordMemory (ResourceProducer, PosDecode, MinFixed, MaxFixed, Cacheable, ReadWrite,
+          0x00000000, 0x50000000, 0x5FFFFFFF, 0x00000000, 0x10000000)
+        QWordMemory (ResourceProducer, PosDecode, MinFixed, MaxFixed, Prefetchable, ReadWrite,
+          0x0000000000000000, 0x0000008000000000, 0x000000FFFFFFFFFF, 0x0000000000000000,
+          0x0000008000000000)
       })
       Method (_CRS, 0, NotSerialized) {
         Return (RBUF)

@@ -1,0 +1,230 @@
+// The physical address space, the virtual clock's seams, the watchdog and halts: what
+// firmware reaches through Library/HostAbi.h.
+#include "CoreInternal.h"
+
+#include <Library/HostAbi.h>
+
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <stdexcept>
+
+namespace host {
+
+namespace {
+
+constexpr uint64_t kUnmappedAccessCostNs = 100;
+constexpr uint64_t kTimeReadCostNs = 10;  // reading the clock takes time, so a poll on it ends
+constexpr uint64_t kNsPerUs = 1000;
+
+uint64_t AllOnes(unsigned Width) { return Width >= 8 ? ~0ull : (1ull << (Width * 8)) - 1; }
+
+bool ValidWidth(unsigned Width) { return Width == 1 || Width == 2 || Width == 4 || Width == 8; }
+
+std::string Hex(uint64_t Value) {
+  char Text[24];
+  std::snprintf(Text, sizeof(Text), "0x%llX", static_cast<unsigned long long>(Value));
+  return Text;
+}
+
+const Attachment *FindDevice(const Platform::Impl &Core, uint64_t Address, unsigned Width) {
+  for (const Attachment &Entry : Core.Attachments) {
+    if (Address >= Entry.Base && Address - Entry.Base + Width <= Entry.Size) {
+      return &Entry;
+    }
+  }
+  return nullptr;
+}
+
+void RecordFault(Platform::Impl &Core, uint64_t Address, unsigned Width, bool IsWrite, uint64_t Value) {
+  Fault Entry{Address, Width, IsWrite, Value, Core.CurrentImageName(), Core.NowNs};
+  Core.Faults.push_back(Entry);
+  Core.LogLine("fault: " + std::string(IsWrite ? "write" : "read") + " of " + std::to_string(Width) +
+               " bytes at " + Hex(Address) + (IsWrite ? " (value " + Hex(Value) + ")" : std::string()) + " by " +
+               Entry.Image + ": no device there");
+}
+
+// The image whose code is at Address, or the one running now.
+std::string ImageAt(const Platform::Impl &Core, const void *Address) {
+  EFI_HANDLE Image = Core.ImageFromAddress(Address);
+  if (Image != nullptr) {
+    auto Found = Core.Stats.find(Image);
+    if (Found != Core.Stats.end()) {
+      return Found->second.Name;
+    }
+  }
+  return Core.CurrentImageName();
+}
+
+}  // namespace
+
+ImageScope::ImageScope(Platform::Impl &Core, EFI_HANDLE Image) : Core_(Core) {
+  CallFrame Frame;
+  Frame.Image = Image;
+  auto Found = Core.Stats.find(Image);
+  if (Image != nullptr && Found != Core.Stats.end()) {
+    Frame.Name = Found->second.Name;
+  }
+  Frame.StartNs = Core.Frames.empty() ? Core.NowNs : Core.Frames.back().StartNs;
+  Core.Frames.push_back(Frame);
+  Depth_ = Core.Frames.size();
+}
+
+ImageScope::~ImageScope() {
+  if (Core_.Frames.size() >= Depth_) {
+    Core_.Frames.resize(Depth_ - 1);
+  }
+}
+
+void Platform::Impl::CheckWatchdog() {
+  if (Frames.empty() || Options.WatchdogNs == 0) {
+    return;
+  }
+  const uint64_t Elapsed = NowNs - Frames.back().StartNs;
+  if (Elapsed > Options.WatchdogNs) {
+    throw Halt("watchdog: " + CurrentImageName() + " ran " + std::to_string(Elapsed / 1'000'000) +
+                   " ms of virtual time without returning",
+               CurrentImageName(), NowNs);
+  }
+}
+
+std::optional<Halt> Platform::Impl::RunFrame(EFI_HANDLE Image, const std::string &Name,
+                                             const std::function<void()> &Call) {
+  const size_t Depth = Frames.size();
+  const EFI_TPL SavedTpl = CurrentTpl;
+  Frames.push_back({Image, Name, NowNs});
+  struct Unwind {
+    std::vector<CallFrame> &Frames;
+    size_t Depth;
+    ~Unwind() { Frames.resize(std::min(Frames.size(), Depth)); }
+  } Restore{Frames, Depth};
+  try {
+    Call();
+  } catch (const Halt &Stopped) {
+    Frames.resize(Depth);
+    CurrentTpl = SavedTpl;
+    InterruptsEnabled = SavedTpl < TPL_HIGH_LEVEL;
+    LogLine("halt: " + Stopped.Reason + " in " + Stopped.Image + " at " + std::to_string(Stopped.VirtualTimeNs) +
+            " ns");
+    return Stopped;
+  }
+  return std::nullopt;
+}
+
+void Platform::Attach(uint64_t Base, uint64_t Size, std::shared_ptr<MmioDevice> Device) {
+  if (Size == 0 || Base + Size < Base || Device == nullptr) {
+    throw std::invalid_argument("Attach: empty range or no device");
+  }
+  for (const Attachment &Entry : Impl_->Attachments) {
+    if (Base < Entry.Base + Entry.Size && Entry.Base < Base + Size) {
+      throw std::invalid_argument("Attach: " + Device->Name() + " at " + Hex(Base) + " overlaps " +
+                                  Entry.Device->Name());
+    }
+  }
+  Impl_->Attachments.push_back({Base, Size, std::move(Device)});
+}
+
+// Called from the Platform constructor so that the seams below are always linked into an
+// executable that uses the platform: module shared objects resolve them at load time.
+void KeepSeamsLinked() {
+  static volatile const void *Seams[] = {
+      reinterpret_cast<const void *>(&HostAbiMmioRead),      reinterpret_cast<const void *>(&HostAbiMmioWrite),
+      reinterpret_cast<const void *>(&HostAbiMemoryFence),   reinterpret_cast<const void *>(&HostAbiStall),
+      reinterpret_cast<const void *>(&HostAbiVirtualTimeNs), reinterpret_cast<const void *>(&HostAbiHalt),
+      reinterpret_cast<const void *>(&HostAbiCpuOperation),  reinterpret_cast<const void *>(&HostAbiInterruptsEnabled)};
+  (void)Seams;
+}
+
+}  // namespace host
+
+using host::Core;
+using host::CoreAlive;
+
+extern "C" UINT64 HostAbiMmioRead(UINT64 Address, UINT32 Width) {
+  if (!CoreAlive()) {
+    return host::AllOnes(Width);
+  }
+  host::Platform::Impl &Platform = Core();
+  Platform.CheckWatchdog();
+  const host::Attachment *Device = host::ValidWidth(Width) ? host::FindDevice(Platform, Address, Width) : nullptr;
+  if (Device == nullptr) {
+    host::RecordFault(Platform, Address, Width, false, 0);
+    Platform.Advance(host::kUnmappedAccessCostNs);
+    return host::AllOnes(Width);
+  }
+  // The device stays alive through the access even if a notification detaches nothing else.
+  std::shared_ptr<host::MmioDevice> Model = Device->Device;
+  uint64_t Value = Model->Read(Address - Device->Base, Width) & host::AllOnes(Width);
+  Platform.Advance(Model->AccessCostNs());
+  return Value;
+}
+
+extern "C" VOID HostAbiMmioWrite(UINT64 Address, UINT32 Width, UINT64 Value) {
+  if (!CoreAlive()) {
+    return;
+  }
+  host::Platform::Impl &Platform = Core();
+  Platform.CheckWatchdog();
+  const host::Attachment *Device = host::ValidWidth(Width) ? host::FindDevice(Platform, Address, Width) : nullptr;
+  if (Device == nullptr) {
+    host::RecordFault(Platform, Address, Width, true, Value);
+    Platform.Advance(host::kUnmappedAccessCostNs);
+    return;
+  }
+  std::shared_ptr<host::MmioDevice> Model = Device->Device;
+  Model->Write(Address - Device->Base, Width, Value & host::AllOnes(Width));
+  Platform.Advance(Model->AccessCostNs());
+}
+
+extern "C" VOID HostAbiMemoryFence(VOID) {
+  if (CoreAlive()) {
+    Core().CheckWatchdog();
+  }
+}
+
+extern "C" VOID HostAbiStall(UINT64 Microseconds) {
+  if (!CoreAlive()) {
+    return;
+  }
+  host::Platform::Impl &Platform = Core();
+  Platform.CheckWatchdog();
+  Platform.Advance(Microseconds * host::kNsPerUs);
+}
+
+extern "C" UINT64 HostAbiVirtualTimeNs(VOID) {
+  if (!CoreAlive()) {
+    return 0;
+  }
+  host::Platform::Impl &Platform = Core();
+  Platform.CheckWatchdog();
+  Platform.Advance(host::kTimeReadCostNs);
+  return Platform.NowNs;
+}
+
+extern "C" [[noreturn]] VOID HostAbiHalt(const CHAR8 *Reason) {
+  std::string Text = Reason != nullptr ? Reason : "halt";
+  if (!CoreAlive()) {
+    throw host::Halt(Text, "core", 0);
+  }
+  host::Platform::Impl &Platform = Core();
+  throw host::Halt(Text, host::ImageAt(Platform, __builtin_return_address(0)), Platform.NowNs);
+}
+
+extern "C" VOID HostAbiCpuOperation(const CHAR8 *Operation) {
+  if (!CoreAlive() || Operation == nullptr) {
+    return;
+  }
+  host::Platform::Impl &Platform = Core();
+  Platform.CheckWatchdog();
+  std::string Name = Operation;
+  Platform.CpuOperations.push_back(Name);
+  if (Name == "ArmDisableInterrupts") {
+    Platform.InterruptsEnabled = false;
+  } else if (Name == "ArmEnableInterrupts") {
+    Platform.InterruptsEnabled = true;
+  }
+}
+
+extern "C" BOOLEAN HostAbiInterruptsEnabled(VOID) {
+  return (!CoreAlive() || Core().InterruptsEnabled) ? TRUE : FALSE;
+}

@@ -1,0 +1,341 @@
+// Images: each module's shared object loaded from a private copy (so every load has its
+// own globals), started through its entry point, and unloaded as the DXE dispatcher does.
+#include "CoreInternal.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+namespace host {
+
+namespace {
+
+constexpr char kEntrySymbol[] = "_ModuleEntryPoint";
+constexpr char kElfMagic[] = "\x7F"
+                             "ELF";
+// Written next to each module by the build: "DRIVER" or "APPLICATION".
+constexpr char kKindSuffix[] = ".kind";
+
+bool ReadFile(const std::filesystem::path &Path, std::vector<char> &Bytes) {
+  std::ifstream In(Path, std::ios::binary);
+  if (!In) {
+    return false;
+  }
+  Bytes.assign(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
+  return true;
+}
+
+bool IsApplicationModule(const std::filesystem::path &ModulePath) {
+  std::filesystem::path KindFile = ModulePath;
+  KindFile.replace_extension(kKindSuffix);
+  std::ifstream In(KindFile);
+  std::string Kind;
+  return In && (In >> Kind) && Kind == "APPLICATION";
+}
+
+// A fresh file for every load: dlopen maps a path once per process, so each load of the same
+// module needs its own copy to get its own globals.
+std::filesystem::path WriteTempCopy(const std::string &Name, const void *Bytes, size_t Size) {
+  std::filesystem::path Pattern = std::filesystem::temp_directory_path() / ("hostimage-" + Name + "-XXXXXX.so");
+  std::string Path = Pattern.string();
+  int File = mkstemps(Path.data(), 3);
+  if (File < 0) {
+    return {};
+  }
+  const char *Data = static_cast<const char *>(Bytes);
+  size_t Written = 0;
+  while (Written < Size) {
+    ssize_t Count = write(File, Data + Written, Size - Written);
+    if (Count <= 0) {
+      close(File);
+      unlink(Path.c_str());
+      return {};
+    }
+    Written += static_cast<size_t>(Count);
+  }
+  close(File);
+  return Path;
+}
+
+EFI_STATUS LoadFromBuffer(Platform::Impl &Core, const std::string &Name, const void *Buffer, size_t Size,
+                          bool IsApplication, EFI_HANDLE Parent, EFI_HANDLE *ImageHandle) {
+  if (Size < 4 || std::memcmp(Buffer, kElfMagic, 4) != 0) {
+    return EFI_UNSUPPORTED;
+  }
+  std::filesystem::path TempFile = WriteTempCopy(Name, Buffer, Size);
+  if (TempFile.empty()) {
+    return EFI_OUT_OF_RESOURCES;
+  }
+  void *Library = dlopen(TempFile.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (Library == nullptr) {
+    const char *Error = dlerror();
+    Core.LogLine("load " + Name + ": " + (Error != nullptr ? Error : "dlopen failed"));
+    std::filesystem::remove(TempFile);
+    return EFI_LOAD_ERROR;
+  }
+  void *Entry = dlsym(Library, kEntrySymbol);
+  Dl_info Info{};
+  if (Entry == nullptr || dladdr(Entry, &Info) == 0) {
+    Core.LogLine("load " + Name + ": no " + kEntrySymbol);
+    dlclose(Library);
+    std::filesystem::remove(TempFile);
+    return EFI_LOAD_ERROR;
+  }
+  auto Image = std::make_unique<ImageRecord>();
+  Image->Name = Name;
+  Image->Library = Library;
+  Image->TempFile = TempFile;
+  Image->Base = reinterpret_cast<uintptr_t>(Info.dli_fbase);
+  Image->Entry = reinterpret_cast<EFI_IMAGE_ENTRY_POINT>(Entry);
+  Image->IsApplication = IsApplication;
+  EFI_LOADED_IMAGE_PROTOCOL &Loaded = Image->Loaded;
+  Loaded.Revision = EFI_LOADED_IMAGE_PROTOCOL_REVISION;
+  Loaded.ParentHandle = Parent;
+  Loaded.SystemTable = &Core.SystemTable;
+  Loaded.ImageBase = Info.dli_fbase;
+  Loaded.ImageSize = Size;
+  Loaded.ImageCodeType = IsApplication ? EfiLoaderCode : EfiBootServicesCode;
+  Loaded.ImageDataType = IsApplication ? EfiLoaderData : EfiBootServicesData;
+
+  EFI_HANDLE Handle = nullptr;
+  // The Loaded Image interface lives in the record, whose address is stable.
+  ImageRecord *Record = Image.get();
+  EFI_STATUS Status = Core.InstallProtocol(&Handle, CoreGuid::LoadedImage, &Record->Loaded, true);
+  if (EFI_ERROR(Status)) {
+    dlclose(Library);
+    std::filesystem::remove(TempFile);
+    return Status;
+  }
+  Record->Handle = Handle;
+  Core.Images[Handle] = std::move(Image);
+  Core.Stats[Handle] = ImageStats{};
+  Core.Stats[Handle].Name = Name;
+  *ImageHandle = Handle;
+  Core.LogLine("load " + Name + ": EFI_SUCCESS");
+  return EFI_SUCCESS;
+}
+
+bool InsideImage(const Platform::Impl &Core, EFI_HANDLE Image, const void *Address) {
+  return Address != nullptr && Core.ImageFromAddress(Address) == Image;
+}
+
+// What an image leaves behind when it goes: its events and the interfaces that point into
+// its code or globals. Left in place they would call into unmapped memory later.
+void ReleaseImageObjects(Platform::Impl &Core, EFI_HANDLE ImageHandle, const std::string &Name) {
+  std::vector<EventRecord *> Events = Core.LiveEvents;
+  for (EventRecord *Event : Events) {
+    if (Event->OwnerImage == ImageHandle ||
+        InsideImage(Core, ImageHandle, reinterpret_cast<const void *>(Event->NotifyFunction))) {
+      Core.LogLine(Name + " left an event open at unload; closed");
+      Core.CloseEvent(Event);
+    }
+  }
+  std::vector<HandleRecord *> Handles = Core.Handles;
+  for (HandleRecord *Handle : Handles) {
+    if (Core.ValidHandle(Handle) == nullptr) {
+      continue;
+    }
+    for (const auto &Protocol : Handle->Protocols) {
+      auto &Opens = Protocol->Opens;
+      Opens.erase(std::remove_if(Opens.begin(), Opens.end(),
+                                 [&](const OpenEntry &Open) { return Open.AgentHandle == ImageHandle; }),
+                  Opens.end());
+    }
+    auto &List = Handle->Protocols;
+    auto Stale = std::remove_if(List.begin(), List.end(), [&](const auto &Protocol) {
+      return InsideImage(Core, ImageHandle, Protocol->Interface);
+    });
+    if (Stale != List.end()) {
+      Core.LogLine(Name + " left " + std::to_string(std::distance(Stale, List.end())) +
+                   " protocol interface(s) installed at unload; removed");
+      List.erase(Stale, List.end());
+      Core.RemoveHandleIfEmpty(Handle);
+    }
+  }
+}
+
+}  // namespace
+
+EFI_STATUS Platform::Impl::LoadModule(const std::string &Name, EFI_HANDLE Parent, EFI_HANDLE *ImageHandle) {
+  if (ImageHandle == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  std::filesystem::path ModulePath = Options.ModuleDir / (Name + ".so");
+  std::vector<char> Bytes;
+  if (!ReadFile(ModulePath, Bytes)) {
+    LogLine("load " + Name + ": EFI_NOT_FOUND (" + ModulePath.string() + ")");
+    return EFI_NOT_FOUND;
+  }
+  return LoadFromBuffer(*this, Name, Bytes.data(), Bytes.size(), IsApplicationModule(ModulePath), Parent,
+                        ImageHandle);
+}
+
+ImageResult Platform::Impl::StartImage(EFI_HANDLE ImageHandle) {
+  ImageResult Result;
+  auto Found = Images.find(ImageHandle);
+  if (Found == Images.end() || Found->second->Started) {
+    Result.Status = EFI_INVALID_PARAMETER;
+    return Result;
+  }
+  ImageRecord *Image = Found->second.get();
+  const std::string Name = Image->Name;
+  Image->Started = true;
+  Image->Running = true;
+  LogLine("start " + Name);
+  EFI_STATUS Status = EFI_SUCCESS;
+  Result.Halted = RunFrame(ImageHandle, Name, [&] {
+    try {
+      Status = Image->Entry(ImageHandle, &SystemTable);
+    } catch (const ImageExit &Exit) {
+      if (Exit.Image != ImageHandle) {
+        throw;
+      }
+      Status = Exit.Status;
+    }
+  });
+  Image->Running = false;
+  if (Result.Halted) {
+    // A halted image stopped the board where it stood: nothing is unloaded.
+    Result.Status = EFI_ABORTED;
+    LogLine(Name + " halted: " + Result.Halted->Reason);
+    return Result;
+  }
+  Result.Status = Status;
+  LogLine(Name + " returned " + StatusName(Status));
+  if (Image->IsApplication || EFI_ERROR(Status)) {
+    UnloadImage(ImageHandle, false);
+    Result.Unloaded = true;
+  }
+  return Result;
+}
+
+EFI_STATUS Platform::Impl::UnloadImage(EFI_HANDLE ImageHandle, bool CallUnload) {
+  auto Found = Images.find(ImageHandle);
+  if (Found == Images.end()) {
+    return EFI_INVALID_PARAMETER;
+  }
+  ImageRecord *Image = Found->second.get();
+  if (CallUnload && Image->Started) {
+    if (Image->Loaded.Unload == nullptr) {
+      return EFI_UNSUPPORTED;
+    }
+    ImageScope Scope(*this, ImageHandle);
+    EFI_STATUS Status = Image->Loaded.Unload(ImageHandle);
+    if (EFI_ERROR(Status)) {
+      return Status;
+    }
+  }
+  const std::string Name = Image->Name;
+  ReleaseImageObjects(*this, ImageHandle, Name);
+  ReportLeaks(ImageHandle, "at unload");
+  if (HandleRecord *Record = ValidHandle(ImageHandle)) {
+    auto &List = Record->Protocols;
+    List.erase(std::remove_if(List.begin(), List.end(),
+                              [&](const auto &Protocol) { return Protocol->Interface == &Image->Loaded; }),
+               List.end());
+    RemoveHandleIfEmpty(Record);
+  }
+  dlclose(Image->Library);
+  std::error_code Ignored;
+  std::filesystem::remove(Image->TempFile, Ignored);
+  Images.erase(Found);
+  LogLine("unload " + Name);
+  return EFI_SUCCESS;
+}
+
+void Platform::Impl::UnloadAllImages() {
+  while (!Images.empty()) {
+    auto Found = Images.begin();
+    ImageRecord *Image = Found->second.get();
+    const ImageStats &Entry = Stats[Image->Handle];
+    if (Entry.PoolBytes != 0 || Entry.Pages != 0) {
+      LogLine(Image->Name + " still holds " + std::to_string(Entry.PoolBytes) + " bytes of pool and " +
+              std::to_string(Entry.Pages) + " pages at teardown");
+    }
+    dlclose(Image->Library);
+    std::error_code Ignored;
+    std::filesystem::remove(Image->TempFile, Ignored);
+    Images.erase(Found);
+  }
+}
+
+namespace {
+
+EFI_STATUS EFIAPI LoadImage(BOOLEAN BootPolicy, EFI_HANDLE ParentImageHandle, EFI_DEVICE_PATH_PROTOCOL *DevicePath,
+                            VOID *SourceBuffer, UINTN SourceSize, EFI_HANDLE *ImageHandle) {
+  CORE_BOOT_SERVICE("LoadImage");
+  if (ImageHandle == nullptr || Core.ValidHandle(ParentImageHandle) == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  if (SourceBuffer == nullptr) {
+    // There are no file systems on the emulated board to load a path from.
+    return DevicePath == nullptr ? EFI_INVALID_PARAMETER : EFI_NOT_FOUND;
+  }
+  return LoadFromBuffer(Core, "image" + std::to_string(Core.Images.size() + 1), SourceBuffer, SourceSize, false,
+                        ParentImageHandle, ImageHandle);
+}
+
+EFI_STATUS EFIAPI StartImage(EFI_HANDLE ImageHandle, UINTN *ExitDataSize, CHAR16 **ExitData) {
+  CORE_BOOT_SERVICE("StartImage");
+  if (ExitDataSize != nullptr) {
+    *ExitDataSize = 0;
+  }
+  if (ExitData != nullptr) {
+    *ExitData = nullptr;
+  }
+  ImageResult Result = Core.StartImage(ImageHandle);
+  if (Result.Halted) {
+    // A halt stops the board, not just the image: the caller does not carry on either.
+    throw *Result.Halted;
+  }
+  return Result.Status;
+}
+
+EFI_STATUS EFIAPI Exit(EFI_HANDLE ImageHandle, EFI_STATUS ExitStatus, UINTN ExitDataSize, CHAR16 *ExitData) {
+  CORE_BOOT_SERVICE("Exit");
+  auto Found = Core.Images.find(ImageHandle);
+  if (Found == Core.Images.end()) {
+    return EFI_INVALID_PARAMETER;
+  }
+  if (!Found->second->Started) {
+    return Core.UnloadImage(ImageHandle, false);
+  }
+  // Only the innermost running image may exit.
+  for (auto Frame = Core.Frames.rbegin(); Frame != Core.Frames.rend(); ++Frame) {
+    auto Running = Core.Images.find(Frame->Image);
+    if (Running != Core.Images.end() && Running->second->Running) {
+      if (Frame->Image != ImageHandle) {
+        return EFI_INVALID_PARAMETER;
+      }
+      break;
+    }
+  }
+  if (!Found->second->Running) {
+    return EFI_INVALID_PARAMETER;
+  }
+  if (ExitData != nullptr && ExitDataSize != 0) {
+    Core.FreePool(ImageHandle, ExitData);
+  }
+  throw ImageExit{ImageHandle, ExitStatus};
+}
+
+EFI_STATUS EFIAPI UnloadImage(EFI_HANDLE ImageHandle) {
+  CORE_BOOT_SERVICE("UnloadImage");
+  return Core.UnloadImage(ImageHandle, true);
+}
+
+}  // namespace
+
+void Platform::Impl::FillImageServices() {
+  BootServices.LoadImage = host::LoadImage;
+  BootServices.StartImage = host::StartImage;
+  BootServices.Exit = host::Exit;
+  BootServices.UnloadImage = host::UnloadImage;
+}
+
+}  // namespace host

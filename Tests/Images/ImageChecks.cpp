@@ -1,0 +1,204 @@
+// Checks every built .efi: AArch64 PE32+, EFI subsystem of its kind, no imports, entry point
+// in .text, loadable at any base. The images come from UEFI_IMAGE_DIR (environment first,
+// then the build's setting).
+#include "PeImage.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <sstream>
+
+namespace images {
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path ImageDir() {
+  const char *FromEnvironment = std::getenv("UEFI_IMAGE_DIR");
+  return fs::path(FromEnvironment != nullptr && *FromEnvironment != '\0' ? FromEnvironment
+                                                                         : UEFI_IMAGE_DIR_DEFAULT);
+}
+
+// "Name:Application,Name:Drivers" -> name to subsystem.
+std::map<std::string, uint16_t> ExpectedImages() {
+  std::map<std::string, uint16_t> Expected;
+  std::stringstream List(EXPECTED_IMAGES);
+  std::string Item;
+  while (std::getline(List, Item, ',')) {
+    size_t Colon = Item.find(':');
+    if (Colon == std::string::npos) {
+      continue;
+    }
+    Expected[Item.substr(0, Colon)] = Item.substr(Colon + 1) == "Application"
+                                          ? IMAGE_SUBSYSTEM_EFI_APPLICATION
+                                          : IMAGE_SUBSYSTEM_EFI_BOOT_SERVICE_DRIVER;
+  }
+  return Expected;
+}
+
+std::string Join(const std::vector<std::string> &Lines) {
+  std::string Text;
+  for (const std::string &Line : Lines) {
+    Text += "  " + Line + "\n";
+  }
+  return Text;
+}
+
+class ImageChecks : public ::testing::Test {
+protected:
+  void SetUp() override {
+    Dir_ = ImageDir();
+    if (!fs::is_directory(Dir_)) {
+      GTEST_SKIP() << "no image directory " << Dir_
+                   << ": build the uefi-aarch64 preset first (or set UEFI_IMAGE_DIR)";
+    }
+    for (const fs::directory_entry &Entry : fs::directory_iterator(Dir_)) {
+      if (Entry.path().extension() == ".efi") {
+        Paths_.push_back(Entry.path());
+      }
+    }
+    std::sort(Paths_.begin(), Paths_.end());
+    ASSERT_FALSE(Paths_.empty()) << "no .efi in " << Dir_;
+  }
+
+  // Every image, parsed; a parse failure fails the test.
+  std::vector<std::pair<std::string, PeImage>> Images() {
+    std::vector<std::pair<std::string, PeImage>> Parsed;
+    for (const fs::path &Path : Paths_) {
+      std::string Error;
+      std::optional<PeImage> Image = LoadPeImage(Path, Error);
+      EXPECT_TRUE(Image.has_value()) << Path << ": " << Error;
+      if (Image) {
+        Parsed.emplace_back(Path.stem().string(), std::move(*Image));
+      }
+    }
+    return Parsed;
+  }
+
+  static uint16_t SubsystemOf(const std::string &Name) {
+    std::map<std::string, uint16_t> Expected = ExpectedImages();
+    auto Found = Expected.find(Name);
+    // Images without a module folder of their own are the test drivers.
+    return Found != Expected.end() ? Found->second : IMAGE_SUBSYSTEM_EFI_BOOT_SERVICE_DRIVER;
+  }
+
+  fs::path Dir_;
+  std::vector<fs::path> Paths_;
+};
+
+TEST_F(ImageChecks, EveryModuleHasItsImage) {
+  for (const auto &[Name, Subsystem] : ExpectedImages()) {
+    EXPECT_TRUE(fs::is_regular_file(Dir_ / (Name + ".efi"))) << Name << ".efi missing from " << Dir_;
+  }
+  EXPECT_TRUE(ExpectedImages().count("Mgmtprobe")) << "the application folder was not seen";
+}
+
+TEST_F(ImageChecks, ImagesAreAArch64Pe32PlusOfTheirSubsystem) {
+  for (const auto &[Name, Image] : Images()) {
+    EXPECT_TRUE(CheckHeaders(Image, SubsystemOf(Name)).empty())
+        << Name << ":\n"
+        << Join(CheckHeaders(Image, SubsystemOf(Name)));
+  }
+}
+
+TEST_F(ImageChecks, ImagesImportNothingAndEnterInText) {
+  for (const auto &[Name, Image] : Images()) {
+    EXPECT_TRUE(CheckNoImports(Image).empty()) << Name << ":\n" << Join(CheckNoImports(Image));
+    EXPECT_TRUE(CheckEntryPoint(Image).empty()) << Name << ":\n" << Join(CheckEntryPoint(Image));
+  }
+}
+
+TEST_F(ImageChecks, ImagesLoadAtAnyBase) {
+  for (const auto &[Name, Image] : Images()) {
+    EXPECT_TRUE(CheckRelocatable(Image).empty()) << Name << ":\n" << Join(CheckRelocatable(Image));
+  }
+}
+
+// The checks themselves: a copy of a real image, broken in one way at a time, must fail.
+class BrokenImageChecks : public ImageChecks {
+protected:
+  void SetUp() override {
+    ImageChecks::SetUp();
+    if (IsSkipped() || HasFatalFailure()) {
+      return;
+    }
+    std::string Error;
+    std::optional<PeImage> Image = LoadPeImage(Paths_.front(), Error);
+    ASSERT_TRUE(Image.has_value()) << Error;
+    Original_ = std::move(*Image);
+  }
+
+  // Reparses Bytes after a change, as a loader would see them.
+  static PeImage Reparse(std::vector<uint8_t> Bytes) {
+    std::string Error;
+    std::optional<PeImage> Image = ParsePeImage(std::move(Bytes), Error);
+    EXPECT_TRUE(Image.has_value()) << Error;
+    return Image.value_or(PeImage{});
+  }
+
+  size_t OptionalHeader() const {
+    uint32_t PeOffset = 0;
+    std::memcpy(&PeOffset, Original_.Bytes.data() + 0x3C, 4);
+    return PeOffset + 4 + 20;
+  }
+
+  template <typename T> static void Put(std::vector<uint8_t> &Bytes, size_t Offset, T Value) {
+    std::memcpy(Bytes.data() + Offset, &Value, sizeof(T));
+  }
+
+  PeImage Original_;
+};
+
+TEST_F(BrokenImageChecks, HeaderAndImportFaultsAreFound) {
+  std::vector<uint8_t> WrongSubsystem = Original_.Bytes;
+  Put<uint16_t>(WrongSubsystem, OptionalHeader() + 68, 12); // runtime driver
+  EXPECT_FALSE(CheckHeaders(Reparse(WrongSubsystem), Original_.Subsystem).empty());
+
+  std::vector<uint8_t> WrongMachine = Original_.Bytes;
+  Put<uint16_t>(WrongMachine, OptionalHeader() - 20, 0x8664);
+  EXPECT_FALSE(CheckHeaders(Reparse(WrongMachine), Original_.Subsystem).empty());
+
+  // An import directory whose first descriptor is not the terminator: point it at the headers.
+  std::vector<uint8_t> WithImports = Original_.Bytes;
+  const Section &First = Original_.Sections.front();
+  Put<uint32_t>(WithImports, OptionalHeader() + 112 + 8, First.VirtualAddress);
+  Put<uint32_t>(WithImports, OptionalHeader() + 112 + 12, 40);
+  EXPECT_FALSE(CheckNoImports(Reparse(WithImports)).empty());
+
+  std::vector<uint8_t> EntryOutsideText = Original_.Bytes;
+  Put<uint32_t>(EntryOutsideText, OptionalHeader() + 16, Original_.SizeOfImage + 0x1000);
+  EXPECT_FALSE(CheckEntryPoint(Reparse(EntryOutsideText)).empty());
+}
+
+TEST_F(BrokenImageChecks, UnrelocatedPointersAndStrippedRelocationsAreFound) {
+  ASSERT_TRUE(CheckRelocatable(Original_).empty());
+
+  std::vector<uint8_t> Stripped = Original_.Bytes;
+  Put<uint16_t>(Stripped, OptionalHeader() - 2, Original_.FileCharacteristics | 0x0001);
+  EXPECT_FALSE(CheckRelocatable(Reparse(Stripped)).empty());
+
+  // Plant a pointer to the entry point in a data slot that no relocation patches.
+  std::vector<std::string> Ignored;
+  std::vector<uint32_t> Targets = Dir64RelocationTargets(Original_, Ignored);
+  std::optional<size_t> Slot;
+  for (const Section &Each : Original_.Sections) {
+    if (Each.Name == ".reloc" || Each.IsExecutable() || std::min(Each.RawSize, Each.VirtualSize) < 8) {
+      continue;
+    }
+    if (std::find(Targets.begin(), Targets.end(), Each.VirtualAddress) == Targets.end()) {
+      Slot = Each.RawOffset;
+      break;
+    }
+  }
+  ASSERT_TRUE(Slot.has_value()) << "no data section to plant a pointer in";
+  std::vector<uint8_t> Planted = Original_.Bytes;
+  Put<uint64_t>(Planted, *Slot, Original_.ImageBase + Original_.AddressOfEntryPoint);
+  std::vector<std::string> Errors = CheckRelocatable(Reparse(Planted));
+  ASSERT_EQ(Errors.size(), 1u) << Join(Errors);
+  EXPECT_NE(Errors[0].find("has no relocation"), std::string::npos) << Errors[0];
+}
+
+} // namespace
+} // namespace images

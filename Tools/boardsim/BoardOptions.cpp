@@ -1,0 +1,75 @@
+// The option registry of the boardsim commands.
+#include "BoardOptions.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <iomanip>
+
+const OptionSpec *OptionSet::Find(const std::string &Flag) const {
+  for (const OptionSpec &Spec : Specs_) {
+    if (Spec.Flag == Flag) {
+      return &Spec;
+    }
+  }
+  return nullptr;
+}
+
+bool OptionSet::Parse(int argc, char **argv, std::string &Error) {
+  for (int Index = 1; Index < argc; Index++) {
+    std::string Word = argv[Index];
+    if (Word == "--help" || Word == "-h") {
+      Help_ = true;
+      continue;
+    }
+    if (Word.rfind("--", 0) != 0) {
+      Positionals_.push_back(Word);
+      continue;
+    }
+    std::string Inline;
+    bool HasInline = false;
+    if (size_t Equals = Word.find('='); Equals != std::string::npos) {
+      Inline = Word.substr(Equals + 1);
+      Word = Word.substr(0, Equals);
+      HasInline = true;
+    }
+    const OptionSpec *Spec = Find(Word);
+    if (Spec == nullptr) {
+      Error = "unknown option " + Word;
+      return false;
+    }
+    if (Spec->ValueName.empty()) {
+      Values_[Word] = "1";
+    } else if (HasInline) {
+      Values_[Word] = Inline;
+    } else if (Index + 1 < argc) {
+      Values_[Word] = argv[++Index];
+    } else {
+      Error = Word + " needs a value (" + Spec->ValueName + ")";
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string OptionSet::Value(const std::string &Flag, const std::string &Default) const {
+  auto Found = Values_.find(Flag);
+  return Found != Values_.end() ? Found->second : Default;
+}
+
+void OptionSet::PrintOptions(std::ostream &Out) const {
+  for (const OptionSpec &Spec : Specs_) {
+    std::string Left = Spec.Flag + (Spec.ValueName.empty() ? "" : " " + Spec.ValueName);
+    Out << "  " << std::left << std::setw(30) << Left << Spec.Help << "\n";
+  }
+  Out << "  " << std::left << std::setw(30) << "--help" << "show this help\n";
+}
+
+bool ParseNumber(const std::string &Text, unsigned long long &Value) {
+  if (Text.empty() || Text[0] == '-') {
+    return false;
+  }
+  char *End = nullptr;
+  errno = 0;
+  Value = std::strtoull(Text.c_str(), &End, 0);
+  return errno == 0 && End != nullptr && *End == '\0';
+}

@@ -1,0 +1,40 @@
+// A small registry of command-line options: each command lists its options once, with their
+// help text, and asks for their values by flag.
+#pragma once
+
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+struct OptionSpec {
+  std::string Flag;       // "--nvram"
+  std::string ValueName;  // "FILE"; empty for a switch
+  std::string Help;
+};
+
+class OptionSet {
+public:
+  explicit OptionSet(std::vector<OptionSpec> Specs) : Specs_(std::move(Specs)) {}
+
+  // Parses argv[1..argc-1]. Words that are not options are collected as positionals.
+  // Returns false with Error set on an unknown option or a missing value.
+  bool Parse(int argc, char **argv, std::string &Error);
+
+  bool Has(const std::string &Flag) const { return Values_.count(Flag) != 0; }
+  std::string Value(const std::string &Flag, const std::string &Default = {}) const;
+  const std::vector<std::string> &Positionals() const { return Positionals_; }
+  bool HelpRequested() const { return Help_; }
+  void PrintOptions(std::ostream &Out) const;
+
+private:
+  const OptionSpec *Find(const std::string &Flag) const;
+
+  std::vector<OptionSpec> Specs_;
+  std::map<std::string, std::string> Values_;
+  std::vector<std::string> Positionals_;
+  bool Help_ = false;
+};
+
+// Parses a number in decimal or with a 0x prefix; false when Text is not one.
+bool ParseNumber(const std::string &Text, unsigned long long &Value);

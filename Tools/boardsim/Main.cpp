@@ -1,0 +1,44 @@
+// boardsim: the emulated board on the host.
+#include "Commands.h"
+
+#include <cstring>
+#include <iostream>
+
+namespace {
+
+struct Command {
+  const char *Name;
+  int (*Run)(int argc, char **argv);
+  const char *Summary;
+};
+
+constexpr Command kCommands[] = {
+    {"boot", RunBootCommand, "boot the board: producers, the board's modules, hand-over to the OS"},
+    {"run", RunRunCommand, "run an application module in the shell environment"},
+    {"vars", RunVarsCommand, "list, show, set and delete variables in an NVRAM file"},
+};
+
+void PrintUsage(std::ostream &Out) {
+  Out << "usage: boardsim <command> [options]\n\ncommands:\n";
+  for (const Command &Entry : kCommands) {
+    Out << "  " << Entry.Name << std::string(8 - std::strlen(Entry.Name), ' ') << Entry.Summary << "\n";
+  }
+  Out << "\n'boardsim <command> --help' describes a command's options.\n";
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+    PrintUsage(argc < 2 ? std::cerr : std::cout);
+    return argc < 2 ? 2 : 0;
+  }
+  for (const Command &Entry : kCommands) {
+    if (std::strcmp(argv[1], Entry.Name) == 0) {
+      return Entry.Run(argc - 1, argv + 1);
+    }
+  }
+  std::cerr << "boardsim: unknown command " << argv[1] << "\n";
+  PrintUsage(std::cerr);
+  return 2;
+}

@@ -1,0 +1,106 @@
+// `boardsim run <app>`: runs an application module the way the shell starts it, prints what
+// it wrote to the console and its exit status.
+#include "BoardOptions.h"
+#include "Commands.h"
+
+#include <DebugOutput.h>
+#include <HostPlatform.h>
+#include <IpmiInformation.h>
+#include <StatusCodeListener.h>
+
+#include <algorithm>
+#include <cctype>
+#include <iostream>
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitHalted = 3;
+// What the platform's IPMI stack reports when no other base is asked for.
+constexpr unsigned long long kDefaultBmcMemoryBase = 0xF0000000ull;
+
+std::vector<OptionSpec> RunOptions() {
+  return {
+      {"--nvram", "FILE", "non-volatile variables persist in FILE"},
+      {"--ipmi-bmc-base", "VALUE", "the BMC memory base the IPMI information protocol reports (default 0xF0000000)"},
+      {"--no-ipmi", "", "do not install the IPMI information protocol"},
+      {"--module-dir", "DIR", "where the module shared objects are (default: the build's)"},
+      {"--log", "", "print the board log to standard error"},
+  };
+}
+
+void PrintUsage(std::ostream &Out, const OptionSet &Options) {
+  Out << "usage: boardsim run <app> [options]\n\n"
+         "Runs the application module <app> in the shell environment, prints its console\n"
+         "output and \"<app> exited: <status>\".\n\noptions:\n";
+  Options.PrintOptions(Out);
+}
+
+std::string Lower(std::string Text) {
+  std::transform(Text.begin(), Text.end(), Text.begin(), [](unsigned char C) { return std::tolower(C); });
+  return Text;
+}
+
+// The module's file name as built ("mgmtprobe" finds Mgmtprobe.so).
+std::string ResolveModule(const std::filesystem::path &ModuleDir, const std::string &App) {
+  std::error_code Failure;
+  for (const auto &Entry : std::filesystem::directory_iterator(ModuleDir, Failure)) {
+    if (Entry.path().extension() == ".so" && Lower(Entry.path().stem().string()) == Lower(App)) {
+      return Entry.path().stem().string();
+    }
+  }
+  return App;
+}
+
+}  // namespace
+
+int RunRunCommand(int argc, char **argv) {
+  OptionSet Options(RunOptions());
+  std::string Error;
+  if (!Options.Parse(argc, argv, Error)) {
+    std::cerr << "boardsim run: " << Error << "\n";
+    PrintUsage(std::cerr, Options);
+    return kExitUsage;
+  }
+  if (Options.HelpRequested()) {
+    PrintUsage(std::cout, Options);
+    return kExitOk;
+  }
+  if (Options.Positionals().size() != 1) {
+    std::cerr << "boardsim run: name one application\n";
+    PrintUsage(std::cerr, Options);
+    return kExitUsage;
+  }
+  unsigned long long BmcBase = kDefaultBmcMemoryBase;
+  if (Options.Has("--ipmi-bmc-base") && !ParseNumber(Options.Value("--ipmi-bmc-base"), BmcBase)) {
+    std::cerr << "boardsim run: --ipmi-bmc-base needs a number\n";
+    return kExitUsage;
+  }
+  if (Options.Has("--ipmi-bmc-base") && Options.Has("--no-ipmi")) {
+    std::cerr << "boardsim run: --ipmi-bmc-base and --no-ipmi exclude each other\n";
+    return kExitUsage;
+  }
+
+  host::PlatformOptions Settings;
+  Settings.ModuleDir = Options.Value("--module-dir", BOARDSIM_MODULE_DIR);
+  Settings.NvramFile = Options.Value("--nvram");
+  Settings.Echo = Options.Has("--log") ? &std::cerr : nullptr;
+  host::Platform Board(Settings);
+  host::InstallDebugOutputProducer(Board);
+  host::InstallStatusCodeListener(Board);
+  if (!Options.Has("--no-ipmi")) {
+    host::InstallOemIpmiInformation(Board, BmcBase);
+  }
+
+  const std::string App = ResolveModule(Settings.ModuleDir, Options.Positionals().front());
+  host::ImageResult Result = Board.RunModule(App);
+  std::cout << host::Utf16ToUtf8(Board.ConsoleText());
+  if (Result.Halted) {
+    std::cout << App << " halted: " << Result.Halted->Reason << "\n";
+    return kExitHalted;
+  }
+  std::cout << App << " exited: " << host::StatusName(Result.Status) << "\n";
+  return Result.Status == EFI_SUCCESS ? kExitOk : kExitFailed;
+}
