@@ -10,7 +10,9 @@ namespace {
 
 constexpr char PLACEHOLDER[] = "00:00:00:00:00:00";
 
-std::string ServiceText(unsigned Slot) { return "02:5a:00:00:00:0" + std::to_string(Slot); }
+std::string ServiceText(unsigned Slot) {
+  return "02:5a:00:00:00:0" + std::to_string(Slot);
+}
 
 // The text the device with unit digit Unit should carry: the service's for slots 1, 2, 5 and
 // 6, the slot's placeholder otherwise.
@@ -60,14 +62,15 @@ TEST_F(NicpatchDsdt, PatchesEveryPortByItsUnitDigit) {
   // Other hardware IDs, ports without _DSM or without the key, and ports declared by short
   // names inside Scope(\_SB) are left alone.
   EXPECT_EQ(Board.DsdtMacOf("GPI0"), PLACEHOLDER);
-  EXPECT_EQ(Board.DsdtMacOf("ETHK"), PLACEHOLDER);
+  EXPECT_EQ(Board.DsdtMacOf("ETHK", "other-property-key"), PLACEHOLDER);
   EXPECT_EQ(Board.DsdtMacOf("ETHS"), PLACEHOLDER);
   EXPECT_TRUE(Board.LogContains("MAC Locate Protocol(ACPISupport)- EFI_SUCCESS Success"));
   char Expected[64];
   std::snprintf(Expected, sizeof(Expected), "Nicpatcher : Found DSDT Table at 0x%08X",
                 static_cast<unsigned>(Board.Acpi().DsdtAddress()));
   EXPECT_TRUE(Board.LogContains(Expected)) << Board.Board().Log().Text();
-  EXPECT_TRUE(Board.LogContains("Nicpatcher : Found DSDT Length at " + std::to_string(Board.OriginalDsdt().size())));
+  EXPECT_TRUE(
+      Board.LogContains("Nicpatcher : Found DSDT Length at " + std::to_string(Board.OriginalDsdt().size())));
   ExpectSoundTable(Board, "NinePorts");
   // The table is patched where it lies: same length, only value bytes changed.
   std::vector<uint8_t> Before = Board.OriginalDsdt(), After = Board.CurrentDsdt();
@@ -189,5 +192,5 @@ TEST_F(NicpatchDsdt, TableShorterThanItsHeaderIsRejected) {
   EXPECT_EQ(std::memcmp(Board.Acpi().Dsdt().data() + 36, LoadTestTable("EndOfTable").data() + 36, 100), 0);
 }
 
-}  // namespace
-}  // namespace nicpatch_test
+} // namespace
+} // namespace nicpatch_test

@@ -28,14 +28,14 @@ protected:
 };
 
 TEST_F(NicpatchMacTable, UnusableVariablesAreReplacedByTheSlotPlaceholder) {
-  Board.SetText("MAC0", MacGuid, u"01:00:5e:00:00:01");  // group bit
-  Board.SetText("MAC3", MacGuid, u"00:00:00:00:00:00");  // all zero
-  Board.SetText("MAC4", MacGuid, u"00:11:22:33:44");     // too short
-  Board.SetText("MAC7", MacGuid, u"02:00:00:00:00:07", 44);                   // larger than 40 bytes
-  Board.SetText("MAC8", MacGuid, std::u16string(u"02:00:00:00:00:0") + u'\x0138');  // beyond 8 bits
-  Board.SetText("MAC6", MacGuid, u"02:00:00:00:00:06:00:00:00:00");        // no NUL in 40 bytes
+  Board.SetText("MAC0", MacGuid, u"01:00:5e:00:00:01");                            // group bit
+  Board.SetText("MAC3", MacGuid, u"00:00:00:00:00:00");                            // all zero
+  Board.SetText("MAC4", MacGuid, u"00:11:22:33:44");                               // too short
+  Board.SetText("MAC7", MacGuid, u"02:00:00:00:00:07", 44);                        // larger than 40 bytes
+  Board.SetText("MAC8", MacGuid, std::u16string(u"02:00:00:00:00:0") + u'\x0138'); // beyond 8 bits
+  Board.SetText("MAC6", MacGuid, u"02:00:00:00:00:06:00:00:00:00");                // no NUL in 40 bytes
   BootOptions Options;
-  Options.EepromSlots = {};  // the service leaves every slot as the variables gave it
+  Options.EepromSlots = {}; // the service leaves every slot as the variables gave it
   EXPECT_EQ(Board.Boot(Options).Status, EFI_SUCCESS);
   for (unsigned Slot : {0u, 3u, 4u, 6u, 7u, 8u}) {
     ExpectStoredText(Slot, DefaultMac(Slot));
@@ -131,5 +131,5 @@ TEST_F(NicpatchMacTable, FailedVariableWriteStopsThePreparation) {
   EXPECT_EQ(Board.CurrentDsdt(), Board.OriginalDsdt());
 }
 
-}  // namespace
-}  // namespace nicpatch_test
+} // namespace
+} // namespace nicpatch_test

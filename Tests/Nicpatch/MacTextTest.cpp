@@ -26,15 +26,15 @@ TEST(ValidateMacText, RejectsGroupAndAllZeroAddresses) {
 
 TEST(ValidateMacText, RejectsMalformedTexts) {
   const char *Malformed[] = {
-      "",                    // empty
-      "00:11:22:33:44:5",    // 16 characters
-      "00:11:22:33:44:555",  // 18 characters
-      "00:11:22:33:44:55 ",  // trailing blank
-      "00-11-22-33-44-55",   // wrong separator
-      "0:011:22:33:44:55",   // separator out of place
-      "00:11:22:33:44:5g",   // not a hex digit
-      "00:11:22:33:44::5",   // separator where a digit belongs
-      " 0:11:22:33:44:55",   // blank as a digit
+      "",                   // empty
+      "00:11:22:33:44:5",   // 16 characters
+      "00:11:22:33:44:555", // 18 characters
+      "00:11:22:33:44:55 ", // trailing blank
+      "00-11-22-33-44-55",  // wrong separator
+      "0:011:22:33:44:55",  // separator out of place
+      "00:11:22:33:44:5g",  // not a hex digit
+      "00:11:22:33:44::5",  // separator where a digit belongs
+      " 0:11:22:33:44:55",  // blank as a digit
   };
   for (const char *Text : Malformed) {
     EXPECT_EQ(ValidateMacText(Text), EFI_INVALID_PARAMETER) << '"' << Text << '"';
@@ -48,7 +48,9 @@ TEST(ValidateMacText, NeverReadsPastTheTerminator) {
   EXPECT_EQ(ValidateMacText(Buffer), EFI_INVALID_PARAMETER);
 }
 
-const UINT8 *Bytes(const char *Text) { return reinterpret_cast<const UINT8 *>(Text); }
+const UINT8 *Bytes(const char *Text) {
+  return reinterpret_cast<const UINT8 *>(Text);
+}
 
 TEST(FindBytes, FindsTheFirstOccurrenceInsideTheData) {
   const char *Data = "xxabcabc";
@@ -78,4 +80,4 @@ TEST(FindBytes, MatchesBinaryBytesIncludingNul) {
   EXPECT_EQ(FindBytes(Data, sizeof(Data), Pattern, sizeof(Pattern)), Data + 3);
 }
 
-}  // namespace
+} // namespace

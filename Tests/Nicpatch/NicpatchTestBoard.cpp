@@ -16,8 +16,6 @@
 namespace nicpatch_test {
 namespace {
 
-constexpr char MAC_KEY[] = "local-mac-address";
-constexpr size_t MAC_VALUE_OFFSET = 19;
 constexpr size_t MAC_TEXT_LENGTH = 17;
 
 std::filesystem::path MakeTempDir() {
@@ -28,7 +26,7 @@ std::filesystem::path MakeTempDir() {
   return Pattern;
 }
 
-}  // namespace
+} // namespace
 
 std::string Narrow(const std::u16string &Text) {
   std::string Result;
@@ -71,7 +69,7 @@ host::ImageResult TestBoard::Boot(const BootOptions &Options) {
   host::InstallDebugOutputProducer(*Board_);
   host::InstallStatusCodeListener(*Board_);
   host::AcpiTablesOptions Acpi;
-  Acpi.Dsdt = !Options.Dsdt.empty()        ? Options.Dsdt
+  Acpi.Dsdt = !Options.Dsdt.empty()    ? Options.Dsdt
               : !Options.Table.empty() ? LoadTestTable(Options.Table)
                                        : std::vector<uint8_t>{};
   Acpi.InstallAcpiSupport = Options.AcpiSupport;
@@ -94,7 +92,9 @@ std::vector<uint8_t> TestBoard::CurrentDsdt() const {
   return {Table.begin(), Table.end()};
 }
 
-bool TestBoard::LogContains(const std::string &Text) const { return Board_->Log().Contains(Text); }
+bool TestBoard::LogContains(const std::string &Text) const {
+  return Board_->Log().Contains(Text);
+}
 
 host::VariableStore &TestBoard::Store() {
   if (Board_) {
@@ -119,7 +119,8 @@ void TestBoard::SetVariable(const std::string &Name, const EFI_GUID &Guid, UINT3
   ASSERT_EQ(Variables.Set(Name, Guid, Attributes, Data), EFI_SUCCESS) << Name;
 }
 
-void TestBoard::SetText(const std::string &Name, const EFI_GUID &Guid, const std::u16string &Text, size_t Bytes) {
+void TestBoard::SetText(const std::string &Name, const EFI_GUID &Guid, const std::u16string &Text,
+                        size_t Bytes) {
   std::vector<uint8_t> Data(Bytes, 0);
   for (size_t Index = 0; Index < Text.size() && 2 * Index + 1 < Bytes; Index++) {
     Data[2 * Index] = static_cast<uint8_t>(Text[Index] & 0xFF);
@@ -147,14 +148,15 @@ void TestBoard::FillNonVolatileStore() {
   const EFI_GUID FillerGuid = {0x6C1B3E07, 0x1D2A, 0x4F55, {0x9A, 0x10, 0x2E, 0x77, 0x41, 0x08, 0xC3, 0x5D}};
   unsigned Index = 0;
   for (size_t Size = 32 * 1024; Size >= 1; Size /= 2) {
-    while (Variables.Set("Filler" + std::to_string(Index), FillerGuid, NV_BS, std::vector<uint8_t>(Size, 0xA5)) ==
-           EFI_SUCCESS) {
+    while (Variables.Set("Filler" + std::to_string(Index), FillerGuid, NV_BS,
+                         std::vector<uint8_t>(Size, 0xA5)) == EFI_SUCCESS) {
       Index++;
     }
   }
 }
 
-std::optional<host::VariableStore::Variable> TestBoard::Variable(const std::string &Name, const EFI_GUID &Guid) {
+std::optional<host::VariableStore::Variable> TestBoard::Variable(const std::string &Name,
+                                                                 const EFI_GUID &Guid) {
   return Store().Find(Name, Guid);
 }
 
@@ -182,18 +184,23 @@ std::optional<std::string> TestBoard::Mac(unsigned Slot) {
   return Narrow(*Found);
 }
 
-std::string TestBoard::DsdtMacOf(const std::string &Device) const {
+std::string TestBoard::DsdtMacOf(const std::string &Device, const std::string &Key) const {
   std::vector<uint8_t> Table = CurrentDsdt();
-  auto Name = std::search(Table.begin(), Table.end(), Device.begin(), Device.end());
+  // A device declared with a full path below \_SB, else one declared by its short name.
+  const std::string FullPath = "_SB_" + Device;
+  auto Name = std::search(Table.begin(), Table.end(), FullPath.begin(), FullPath.end());
+  if (Name == Table.end()) {
+    Name = std::search(Table.begin(), Table.end(), Device.begin(), Device.end());
+  }
   if (Name == Table.end()) {
     return "<no device " + Device + ">";
   }
-  const std::string Key = MAC_KEY;
   auto Found = std::search(Name, Table.end(), Key.begin(), Key.end());
-  if (Found == Table.end() || static_cast<size_t>(Table.end() - Found) < MAC_VALUE_OFFSET + MAC_TEXT_LENGTH) {
+  const size_t ValueOffset = Key.size() + 2;
+  if (Found == Table.end() || static_cast<size_t>(Table.end() - Found) < ValueOffset + MAC_TEXT_LENGTH) {
     return "<no key after " + Device + ">";
   }
-  return std::string(Found + MAC_VALUE_OFFSET, Found + MAC_VALUE_OFFSET + MAC_TEXT_LENGTH);
+  return std::string(Found + ValueOffset, Found + ValueOffset + MAC_TEXT_LENGTH);
 }
 
-}  // namespace nicpatch_test
+} // namespace nicpatch_test

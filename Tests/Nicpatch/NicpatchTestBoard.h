@@ -25,9 +25,9 @@ constexpr UINT32 NV_BS = 3;
 constexpr UINT32 NV_BS_RT = 7;
 
 struct BootOptions {
-  std::string Table = "NinePorts";  // a test table from Asl/, or "" for the board's DSDT
-  std::vector<uint8_t> Dsdt;        // explicit DSDT bytes, used instead of Table when set
-  bool EepromMac = true;            // install the test EEPROM MAC service
+  std::string Table = "NinePorts"; // a test table from Asl/, or "" for the board's DSDT
+  std::vector<uint8_t> Dsdt;       // explicit DSDT bytes, used instead of Table when set
+  bool EepromMac = true;           // install the test EEPROM MAC service
   std::map<unsigned, std::string> EepromSlots = host::EepromMacStub::DefaultSlots();
   EFI_STATUS EepromResult = EFI_SUCCESS;
   bool AcpiSupport = true;
@@ -57,7 +57,8 @@ public:
   void SetVariable(const std::string &Name, const EFI_GUID &Guid, UINT32 Attributes,
                    const std::vector<uint8_t> &Data);
   void SetText(const std::string &Name, const EFI_GUID &Guid, const std::u16string &Text, size_t Bytes = 40);
-  void SetSwitch(std::optional<uint8_t> Comparand, std::optional<uint8_t> Setup, std::optional<std::u16string> Text);
+  void SetSwitch(std::optional<uint8_t> Comparand, std::optional<uint8_t> Setup,
+                 std::optional<std::u16string> Text);
   // Fills the non-volatile store with other variables until not even one byte more fits.
   void FillNonVolatileStore();
   std::optional<host::VariableStore::Variable> Variable(const std::string &Name, const EFI_GUID &Guid);
@@ -65,9 +66,10 @@ public:
   std::optional<std::u16string> Text(const std::string &Name, const EFI_GUID &Guid);
   std::optional<std::string> Mac(unsigned Slot);
 
-  // The 17 characters of the "local-mac-address" value of the device with the given name
-  // segment (its first occurrence in the table), in the current DSDT.
-  std::string DsdtMacOf(const std::string &Device) const;
+  // The 17 characters of the Key's value in the device with the given name segment (the
+  // first device declared as \_SB.<Device>, else the first occurrence of the segment), in
+  // the current DSDT.
+  std::string DsdtMacOf(const std::string &Device, const std::string &Key = "local-mac-address") const;
 
 private:
   host::VariableStore &Store();
@@ -83,4 +85,4 @@ private:
 
 std::string Narrow(const std::u16string &Text);
 
-}  // namespace nicpatch_test
+} // namespace nicpatch_test

@@ -102,15 +102,16 @@ TEST_P(NicpatchSwitchOutcome, ReconcilesTheThreeCopies) {
   ExpectSwitch(Board, Row.NewC);
   if (Row.NewC) {
     ExpectPublished(Board);
-    EXPECT_EQ(Board.Mac(5), "02:5a:00:00:00:05");  // the service's text for slot 5
+    EXPECT_EQ(Board.Mac(5), "02:5a:00:00:00:05"); // the service's text for slot 5
   } else {
     ExpectOff(Board);
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(AllRows, NicpatchSwitchOutcome,
-                         testing::Values(OutcomeRow{0, 0, 0, 0}, OutcomeRow{1, 1, 1, 1}, OutcomeRow{0, 1, 0, 1},
-                                         OutcomeRow{0, 0, 1, 1}, OutcomeRow{0, 1, 1, 1}, OutcomeRow{1, 0, 1, 0},
+                         testing::Values(OutcomeRow{0, 0, 0, 0}, OutcomeRow{1, 1, 1, 1},
+                                         OutcomeRow{0, 1, 0, 1}, OutcomeRow{0, 0, 1, 1},
+                                         OutcomeRow{0, 1, 1, 1}, OutcomeRow{1, 0, 1, 0},
                                          OutcomeRow{1, 1, 0, 0}, OutcomeRow{1, 0, 0, 0}));
 
 TEST(NicpatchSwitch, UnacceptableTextIsRewrittenWithoutFlipping) {
@@ -170,5 +171,5 @@ TEST(NicpatchSwitch, OffDeletesOversizedMacVariablesToo) {
   ExpectOff(Board);
 }
 
-}  // namespace
-}  // namespace nicpatch_test
+} // namespace
+} // namespace nicpatch_test

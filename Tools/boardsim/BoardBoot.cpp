@@ -6,10 +6,13 @@
 
 #include <AcpiTables.h>
 #include <DebugOutput.h>
+#include <EepromMacStub.h>
 #include <HostPlatform.h>
 #include <StatusCodeListener.h>
+#include <VariableStore.h>
 
 #include <functional>
+#include <map>
 #include <fstream>
 #include <iostream>
 
@@ -21,6 +24,7 @@ constexpr int kExitHalted = 3;
 constexpr char kDefaultOutDir[] = "boardsim-out";
 constexpr char kLogFile[] = "board.log";
 constexpr char kNvramFile[] = "nvram.bin";
+constexpr char kDsdtFile[] = "dsdt.aml";
 constexpr unsigned long long kNsPerMs = 1'000'000;
 
 struct BootContext {
@@ -28,6 +32,7 @@ struct BootContext {
   const OptionSet &Options;
   std::filesystem::path OutDir;
   bool Halted = false;
+  host::AcpiTablesProducer *Acpi = nullptr;
 };
 
 using StepFunction = std::function<void(BootContext &)>;
@@ -90,6 +95,42 @@ void HandOverToOs(BootContext &Context) {
   }
 }
 
+// The test EEPROM MAC producer, with the slots of --eeprom-mac-slots when given.
+void InstallEepromMacStub(BootContext &Context) {
+  host::EepromMacStub &Stub = host::InstallEepromMacStub(Context.Board);
+  if (!Context.Options.Has("--eeprom-mac-slots")) {
+    return;
+  }
+  std::map<unsigned, std::string> Slots;
+  std::string List = Context.Options.Value("--eeprom-mac-slots");
+  for (size_t Start = 0; Start <= List.size();) {
+    size_t End = List.find(',', Start);
+    End = End == std::string::npos ? List.size() : End;
+    if (auto Slot = host::EepromMacStub::ParseSlotSpec(List.substr(Start, End - Start))) {
+      Slots[Slot->first] = Slot->second;
+    } else {
+      Context.Board.Log().Append("boardsim", "ignored --eeprom-mac-slots entry " + List.substr(Start, End - Start) + "\n",
+                                 Context.Board.VirtualTimeNs());
+    }
+    Start = End + 1;
+  }
+  Stub.SetSlots(Slots);
+}
+
+// The DSDT as the OS would find it, as dsdt.aml and iasl's disassembly dsdt.dsl.
+void WriteDsdt(BootContext &Context) {
+  if (Context.Acpi == nullptr || Context.Acpi->Dsdt().empty()) {
+    return;
+  }
+  host::AmlDisassembly Listing = host::WriteAndDisassembleAml(Context.Acpi->Dsdt(), Context.OutDir / kDsdtFile);
+  std::string Outcome = !Listing.Ran              ? "iasl -d failed"
+                        : Listing.ChecksumProblem ? "iasl reports a checksum problem"
+                                                  : "checksum valid";
+  Context.Board.Log().Append("boardsim", "DSDT written to " + Listing.AmlFile.string() + " and " +
+                                             Listing.DslFile.string() + " (" + Outcome + ")\n",
+                             Context.Board.VirtualTimeNs());
+}
+
 // The options of `boardsim boot`.
 std::vector<OptionSpec> BootOptions() {
   return {
@@ -100,6 +141,8 @@ std::vector<OptionSpec> BootOptions() {
       {"--no-exit-boot-services", "", "stop before the hand-over to the OS"},
       {"--virtual-offset", "VALUE", "after ExitBootServices, SetVirtualAddressMap moving every address by VALUE"},
       {"--quiet", "", "do not print the board log while booting"},
+      {"--eeprom-mac-stub", "", "install the test EEPROM MAC producer (fixed addresses in slots 1, 2, 5, 6)"},
+      {"--eeprom-mac-slots", "SLOT=TEXT,...", "with --eeprom-mac-stub: the MAC texts it writes instead, by slot"},
   };
 }
 
@@ -108,7 +151,8 @@ std::vector<BootStep> BootSteps() {
   return {
       Producer("debug-output", [](BootContext &Context) { host::InstallDebugOutputProducer(Context.Board); }),
       Producer("status-code-listener", [](BootContext &Context) { host::InstallStatusCodeListener(Context.Board); }),
-      Producer("acpi-tables", [](BootContext &Context) { host::InstallAcpiTables(Context.Board); }),
+      Producer("acpi-tables", [](BootContext &Context) { Context.Acpi = &host::InstallAcpiTables(Context.Board); }),
+      OptionalProducer("eeprom-mac-stub", "--eeprom-mac-stub", InstallEepromMacStub),
       Module("Nicpatch"),
       Phase("connect controllers", ConnectAllControllers),
       Phase("hand-over", HandOverToOs),
@@ -174,6 +218,7 @@ int RunBootCommand(int argc, char **argv) {
       break;
     }
   }
+  WriteDsdt(Context);
   Board.Log().Append("boardsim", "boot ends at " + std::to_string(Board.VirtualTimeNs()) + " ns of virtual time\n",
                      Board.VirtualTimeNs());
 

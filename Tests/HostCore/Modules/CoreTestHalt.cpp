@@ -1,0 +1,22 @@
+// Test image: stops in a dead loop a few frames deep, the way CpuDeadLoop does on the host.
+#include <Library/HostAbi.h>
+#include <Uefi.h>
+
+namespace {
+volatile UINT32 Depth = 0;
+
+[[gnu::noinline]] VOID Inner() {
+  Depth++;
+  HostAbiHalt("CpuDeadLoop");
+}
+
+[[gnu::noinline]] EFI_STATUS Outer() {
+  Inner();
+  Depth++;
+  return EFI_SUCCESS;
+}
+}  // namespace
+
+extern "C" EFI_STATUS EFIAPI _ModuleEntryPoint(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+  return Outer();
+}
