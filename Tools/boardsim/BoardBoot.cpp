@@ -163,7 +163,7 @@ void PrintUsage(std::ostream &Out, const OptionSet &Options) {
   Out << "usage: boardsim boot [options]\n\n"
          "Boots the emulated board: installs the producers, dispatches the board's modules,\n"
          "connects the controllers and hands over to the OS; prints the board log and writes\n"
-         "board.log and nvram.bin into the artifacts folder.\n\noptions:\n";
+         "board.log, nvram.bin and the DSDT (dsdt.aml, dsdt.dsl) into the artifacts folder.\n\noptions:\n";
   Options.PrintOptions(Out);
 }
 
