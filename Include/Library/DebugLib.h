@@ -32,39 +32,39 @@ BOOLEAN DebugClearMemoryEnabled(VOID);
 // __FILE_NAME__ keeps build paths out of the images and the messages.
 #define DEBUG_SOURCE_NAME __FILE_NAME__
 
-#define ASSERT(Expression)                                          \
-  do {                                                              \
-    if (DebugAssertEnabled() && !(Expression)) {                    \
-      DebugAssert(DEBUG_SOURCE_NAME, __LINE__, #Expression);        \
-    }                                                               \
+#define ASSERT(Expression)                                                                                   \
+  do {                                                                                                       \
+    if (DebugAssertEnabled() && !(Expression)) {                                                             \
+      DebugAssert(DEBUG_SOURCE_NAME, __LINE__, #Expression);                                                 \
+    }                                                                                                        \
   } while (FALSE)
 
-#define DEBUG(Expression)      \
-  do {                         \
-    if (DebugPrintEnabled()) { \
-      DebugPrint Expression;   \
-    }                          \
+#define DEBUG(Expression)                                                                                    \
+  do {                                                                                                       \
+    if (DebugPrintEnabled()) {                                                                               \
+      DebugPrint Expression;                                                                                 \
+    }                                                                                                        \
   } while (FALSE)
 
-#define ASSERT_EFI_ERROR(StatusParameter)                                              \
-  do {                                                                                 \
-    if (DebugAssertEnabled() && EFI_ERROR(StatusParameter)) {                          \
-      DEBUG((DEBUG_ERROR, "\nASSERT_EFI_ERROR (Status = %r)\n", StatusParameter));     \
-      DebugAssert(DEBUG_SOURCE_NAME, __LINE__, "!EFI_ERROR (" #StatusParameter ")");  \
-    }                                                                                  \
+#define ASSERT_EFI_ERROR(StatusParameter)                                                                    \
+  do {                                                                                                       \
+    if (DebugAssertEnabled() && EFI_ERROR(StatusParameter)) {                                                \
+      DEBUG((DEBUG_ERROR, "\nASSERT_EFI_ERROR (Status = %r)\n", StatusParameter));                           \
+      DebugAssert(DEBUG_SOURCE_NAME, __LINE__, "!EFI_ERROR (" #StatusParameter ")");                         \
+    }                                                                                                        \
   } while (FALSE)
 
-#define DEBUG_CODE_BEGIN() \
-  do {                     \
+#define DEBUG_CODE_BEGIN()                                                                                   \
+  do {                                                                                                       \
     if (DebugCodeEnabled()) {
-#define DEBUG_CODE_END() \
-  }                      \
-  }                      \
+#define DEBUG_CODE_END()                                                                                     \
+  }                                                                                                          \
+  }                                                                                                          \
   while (FALSE)
 
-#define DEBUG_CLEAR_MEMORY(Address, Length)  \
-  do {                                       \
-    if (DebugClearMemoryEnabled()) {         \
-      DebugClearMemory(Address, Length);     \
-    }                                        \
+#define DEBUG_CLEAR_MEMORY(Address, Length)                                                                  \
+  do {                                                                                                       \
+    if (DebugClearMemoryEnabled()) {                                                                         \
+      DebugClearMemory(Address, Length);                                                                     \
+    }                                                                                                        \
   } while (FALSE)

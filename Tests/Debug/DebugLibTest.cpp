@@ -128,14 +128,4 @@ TEST_F(DebugLibTest, ClearMemoryFillsOrAssertsOnNull) {
   EXPECT_EQ(Output.Assertions()[0].Description, "Buffer != ((void *) 0)");
 }
 
-TEST_F(DebugLibTest, PropertyPredicatesAreAllEnabled) {
-  RunProbe([](const DEBUG_PROBE_FUNCTIONS &F) {
-    EXPECT_EQ(F.DebugAssertEnabled(), 1);
-    EXPECT_EQ(F.DebugPrintEnabled(), 1);
-    EXPECT_EQ(F.DebugCodeEnabled(), 1);
-    EXPECT_EQ(F.DebugClearMemoryEnabled(), 1);
-    return EFI_SUCCESS;
-  });
-}
-
 } // namespace

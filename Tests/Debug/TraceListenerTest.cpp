@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -50,7 +51,7 @@ TEST_F(TraceListenerTest, MessagesBeforeTheListenerAreDroppedAndTheLookupRetried
     EXPECT_EQ(F.TraceMessage(0, "level 0 looks nothing up\n"), EFI_SUCCESS);
     EXPECT_EQ(StatusCodeLookups(), 1);
     host::StatusCodeListener &Listener = host::InstallStatusCodeListener(*Board);
-    Listener.SetResult(EFI_DEVICE_ERROR);  // handed back to the caller unchanged
+    Listener.SetResult(EFI_DEVICE_ERROR); // handed back to the caller unchanged
     EXPECT_EQ(F.TraceMessage(TRACE_ALWAYS, "late\n"), EFI_DEVICE_ERROR);
     EXPECT_EQ(F.TraceMessage(TRACE_ALWAYS, "cached\n"), EFI_DEVICE_ERROR);
     EXPECT_EQ(StatusCodeLookups(), 2);
@@ -80,35 +81,25 @@ TEST_F(TraceListenerTest, LibAssertReportsAndHalts) {
 // Records that do not hold what they claim are kept but never trusted for text.
 TEST(StatusCodeDecode, ValidatesTheRecordBeforeReadingItsString) {
   char Text[] = "text";
-  EFI_STATUS_CODE_STRING_DATA Record{};
-  Record.DataHeader = {20, 20, EFI_STATUS_CODE_DATA_TYPE_STRING_GUID};
-  Record.StringType = EfiStringAscii;
-  Record.String.Ascii = Text;
-  EXPECT_EQ(host::DecodeStatusCodeString(&Record.DataHeader, 100), "text");
-  EXPECT_EQ(host::DecodeStatusCodeString(&Record.DataHeader, 2), "te");
-
-  EFI_STATUS_CODE_STRING_DATA Bad = Record;
-  Bad.DataHeader.HeaderSize = 24;
-  EXPECT_FALSE(host::DecodeStatusCodeString(&Bad.DataHeader, 100).has_value());
-  Bad = Record;
-  Bad.DataHeader.Size = 8;
-  EXPECT_FALSE(host::DecodeStatusCodeString(&Bad.DataHeader, 100).has_value());
-  Bad = Record;
-  Bad.DataHeader.Type.Data1 ^= 1;
-  EXPECT_FALSE(host::DecodeStatusCodeString(&Bad.DataHeader, 100).has_value());
-  Bad = Record;
-  Bad.String.Ascii = nullptr;
-  EXPECT_FALSE(host::DecodeStatusCodeString(&Bad.DataHeader, 100).has_value());
-  Bad = Record;
-  Bad.StringType = EfiStringToken;
-  EXPECT_FALSE(host::DecodeStatusCodeString(&Bad.DataHeader, 100).has_value());
-  EXPECT_FALSE(host::DecodeStatusCodeString(nullptr, 100).has_value());
-
   char16_t Wide[] = u"wide";
-  Bad = Record;
-  Bad.StringType = EfiStringUnicode;
-  Bad.String.Unicode = Wide;
-  EXPECT_EQ(host::DecodeStatusCodeString(&Bad.DataHeader, 100), "wide");
+  EFI_STATUS_CODE_STRING_DATA Good{{20, 20, EFI_STATUS_CODE_DATA_TYPE_STRING_GUID}, EfiStringAscii, {Text}};
+  EXPECT_EQ(host::DecodeStatusCodeString(&Good.DataHeader, 100), "text");
+  EXPECT_EQ(host::DecodeStatusCodeString(&Good.DataHeader, 2), "te");
+  EFI_STATUS_CODE_STRING_DATA Unicode = Good;
+  Unicode.StringType = EfiStringUnicode;
+  Unicode.String.Unicode = Wide;
+  EXPECT_EQ(host::DecodeStatusCodeString(&Unicode.DataHeader, 100), "wide");
+
+  std::vector<EFI_STATUS_CODE_STRING_DATA> Bad(5, Good);
+  Bad[0].DataHeader.HeaderSize = 24;
+  Bad[1].DataHeader.Size = 8;
+  Bad[2].DataHeader.Type.Data1 ^= 1;
+  Bad[3].String.Ascii = nullptr;
+  Bad[4].StringType = EfiStringToken;
+  for (const EFI_STATUS_CODE_STRING_DATA &Record : Bad) {
+    EXPECT_FALSE(host::DecodeStatusCodeString(&Record.DataHeader, 100).has_value());
+  }
+  EXPECT_FALSE(host::DecodeStatusCodeString(nullptr, 100).has_value());
 }
 
 } // namespace

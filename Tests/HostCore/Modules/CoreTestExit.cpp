@@ -7,7 +7,7 @@ volatile UINT32 AfterExit = 0;
 
 [[gnu::noinline]] VOID Leave(EFI_HANDLE ImageHandle) {
   gSystemTable->BootServices->Exit(ImageHandle, EFI_ABORTED, 0, nullptr);
-  AfterExit++;
+  AfterExit = AfterExit + 1;
 }
 }  // namespace
 

@@ -6,13 +6,13 @@ namespace {
 volatile UINT32 Depth = 0;
 
 [[gnu::noinline]] VOID Inner() {
-  Depth++;
+  Depth = Depth + 1;
   HostAbiHalt("CpuDeadLoop");
 }
 
 [[gnu::noinline]] EFI_STATUS Outer() {
   Inner();
-  Depth++;
+  Depth = Depth + 1;
   return EFI_SUCCESS;
 }
 }  // namespace

@@ -1,0 +1,219 @@
+// Events: groups, TPL ordering of notifications, timers on the virtual clock, the hand-over.
+#include "CoreTestSupport.h"
+
+#include <string>
+
+using namespace coretest;
+
+namespace {
+
+struct Trace {
+  std::vector<std::string> Entries;
+  EFI_BOOT_SERVICES *BS = nullptr;
+};
+
+struct Tagged {
+  Trace *Log;
+  std::string Tag;
+};
+
+VOID EFIAPI Record(EFI_EVENT Event, VOID *Context) {
+  auto *Entry = static_cast<Tagged *>(Context);
+  // The notification runs at its own TPL: RaiseTPL to the same level returns it.
+  EFI_TPL Now = Entry->Log->BS->RaiseTPL(TPL_HIGH_LEVEL);
+  Entry->Log->BS->RestoreTPL(Now);
+  Entry->Log->Entries.push_back(Entry->Tag + "@" + std::to_string(Now));
+}
+
+class Events : public CoreTest {
+protected:
+  Events() { Log.BS = BS; }
+  EFI_EVENT Make(UINT32 Type, EFI_TPL Tpl, Tagged &Context, const EFI_GUID *Group = nullptr) {
+    EFI_EVENT Event = nullptr;
+    EXPECT_EQ(BS->CreateEventEx(Type, Tpl, Record, &Context, Group, &Event), EFI_SUCCESS);
+    return Event;
+  }
+  Trace Log;
+};
+
+TEST_F(Events, NotificationsRunByTplThenInSignalOrderWhenTheTplDrops) {
+  Tagged C1{&Log, "callback1"};
+  Tagged C2{&Log, "callback2"};
+  Tagged N1{&Log, "notify1"};
+  EFI_EVENT Callback1 = Make(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, C1);
+  EFI_EVENT Notify1 = Make(EVT_NOTIFY_SIGNAL, TPL_NOTIFY, N1);
+  EFI_EVENT Callback2 = Make(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, C2);
+
+  EFI_TPL Old = BS->RaiseTPL(TPL_NOTIFY);
+  BS->SignalEvent(Callback1);
+  BS->SignalEvent(Notify1);
+  BS->SignalEvent(Callback2);
+  EXPECT_TRUE(Log.Entries.empty());  // nothing runs at or below the current TPL
+  BS->RestoreTPL(TPL_CALLBACK);
+  EXPECT_EQ(Log.Entries, std::vector<std::string>{"notify1@16"});
+  BS->RestoreTPL(Old);
+  std::vector<std::string> Expected = {"notify1@16", "callback1@8", "callback2@8"};
+  EXPECT_EQ(Log.Entries, Expected);
+
+  // A signal at a lower TPL runs at once, and only once per signal.
+  BS->SignalEvent(Callback1);
+  BS->SignalEvent(Callback1);
+  EXPECT_EQ(Log.Entries.size(), 5u);
+}
+
+TEST_F(Events, SignallingOneMemberSignalsTheWholeGroup) {
+  constexpr EFI_GUID kGroup = {0xABCDEF01, 0x1234, 0x5678, {1, 2, 3, 4, 5, 6, 7, 8}};
+  Tagged First{&Log, "first"};
+  Tagged Second{&Log, "second"};
+  Tagged Outsider{&Log, "outsider"};
+  EFI_EVENT Member = Make(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, First, &kGroup);
+  Make(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, Second, &kGroup);
+  Make(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, Outsider);
+  BS->SignalEvent(Member);
+  std::vector<std::string> Expected = {"first@8", "second@8"};
+  EXPECT_EQ(Log.Entries, Expected);
+
+  // A closed member no longer hears its group.
+  BS->CloseEvent(Member);
+  Log.Entries.clear();
+  EFI_GUID Group = kGroup;
+  int Table = 0;
+  BS->InstallConfigurationTable(&Group, &Table);  // a table install signals the group of its GUID
+  EXPECT_EQ(Log.Entries, std::vector<std::string>{"second@8"});
+  EXPECT_EQ(BS->SignalEvent(Member), EFI_INVALID_PARAMETER);
+}
+
+TEST_F(Events, CreateEventRejectsContradictions) {
+  Tagged Context{&Log, "x"};
+  EFI_EVENT Event = nullptr;
+  EXPECT_EQ(BS->CreateEvent(EVT_NOTIFY_SIGNAL | EVT_NOTIFY_WAIT, TPL_CALLBACK, Record, &Context, &Event),
+            EFI_INVALID_PARAMETER);
+  EXPECT_EQ(BS->CreateEvent(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, nullptr, &Context, &Event), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(BS->CreateEvent(EVT_NOTIFY_SIGNAL, TPL_HIGH_LEVEL, Record, &Context, &Event), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(BS->CreateEvent(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, Record, &Context, nullptr), EFI_INVALID_PARAMETER);
+  constexpr EFI_GUID kGroup = EFI_EVENT_GROUP_EXIT_BOOT_SERVICES;
+  EXPECT_EQ(BS->CreateEventEx(EVT_SIGNAL_EXIT_BOOT_SERVICES, TPL_CALLBACK, Record, &Context, &kGroup, &Event),
+            EFI_INVALID_PARAMETER);
+  // A plain event can be waited on but not notified.
+  ASSERT_EQ(BS->CreateEvent(0, 0, nullptr, nullptr, &Event), EFI_SUCCESS);
+  EXPECT_EQ(BS->CheckEvent(Event), EFI_NOT_READY);
+  BS->SignalEvent(Event);
+  EXPECT_EQ(BS->CheckEvent(Event), EFI_SUCCESS);
+  EXPECT_EQ(BS->CheckEvent(Event), EFI_NOT_READY);  // checking clears it
+  EFI_EVENT Signal = Make(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, Context);
+  EXPECT_EQ(BS->CheckEvent(Signal), EFI_INVALID_PARAMETER);
+}
+
+TEST_F(Events, TimersFireAsVirtualTimeAdvances) {
+  Tagged Once{&Log, "once"};
+  Tagged Tick{&Log, "tick"};
+  EFI_EVENT Relative = Make(EVT_TIMER | EVT_NOTIFY_SIGNAL, TPL_CALLBACK, Once);
+  EFI_EVENT Periodic = Make(EVT_TIMER | EVT_NOTIFY_SIGNAL, TPL_NOTIFY, Tick);
+  constexpr UINT64 kOneMs = 10'000;  // in 100 ns units
+  ASSERT_EQ(BS->SetTimer(Relative, TimerRelative, 5 * kOneMs), EFI_SUCCESS);
+  ASSERT_EQ(BS->SetTimer(Periodic, TimerPeriodic, 2 * kOneMs), EFI_SUCCESS);
+
+  BS->Stall(4'999);
+  std::vector<std::string> Expected = {"tick@16", "tick@16"};
+  EXPECT_EQ(Log.Entries, Expected);
+  BS->Stall(1);
+  Expected.push_back("once@8");
+  EXPECT_EQ(Log.Entries, Expected);
+  EXPECT_EQ(Board.VirtualTimeNs(), 5'000'000u);
+
+  // Held off while the TPL is high, then delivered once it drops.
+  EFI_TPL Old = BS->RaiseTPL(TPL_HIGH_LEVEL);
+  Board.AdvanceTime(1'000'000);
+  EXPECT_EQ(Log.Entries.size(), 3u);
+  BS->RestoreTPL(Old);
+  EXPECT_EQ(Log.Entries.size(), 4u);
+
+  ASSERT_EQ(BS->SetTimer(Periodic, TimerCancel, 0), EFI_SUCCESS);
+  Board.AdvanceTime(100'000'000);
+  EXPECT_EQ(Log.Entries.size(), 4u);
+  EXPECT_EQ(BS->SetTimer(nullptr, TimerRelative, 1), EFI_INVALID_PARAMETER);
+}
+
+TEST_F(Events, WaitForEventSleepsUntilTheTimerAndRefusesRaisedTpl) {
+  EFI_EVENT Timer = nullptr;
+  ASSERT_EQ(BS->CreateEvent(EVT_TIMER, 0, nullptr, nullptr, &Timer), EFI_SUCCESS);
+  ASSERT_EQ(BS->SetTimer(Timer, TimerRelative, 30'000'000), EFI_SUCCESS);  // 3 s
+  UINTN Index = 99;
+  std::optional<host::Halt> Halted;
+  // Three virtual seconds is more than the test watchdog allows one call.
+  Halted = Board.Guard([&] { BS->WaitForEvent(1, &Timer, &Index); });
+  EXPECT_TRUE(Halted.has_value());
+
+  BS->CheckEvent(Timer);  // the halted wait left it signalled
+  ASSERT_EQ(BS->SetTimer(Timer, TimerRelative, 2'000'000), EFI_SUCCESS);  // 200 ms
+  const uint64_t Start = Board.VirtualTimeNs();
+  Halted = Board.Guard([&] { EXPECT_EQ(BS->WaitForEvent(1, &Timer, &Index), EFI_SUCCESS); });
+  EXPECT_FALSE(Halted.has_value());
+  EXPECT_EQ(Index, 0u);
+  EXPECT_GE(Board.VirtualTimeNs() - Start, 200'000'000u);
+
+  EFI_TPL Old = BS->RaiseTPL(TPL_CALLBACK);
+  EXPECT_EQ(BS->WaitForEvent(1, &Timer, &Index), EFI_UNSUPPORTED);
+  BS->RestoreTPL(Old);
+}
+
+TEST_F(Events, ExitBootServicesSignalsItsGroupOnceThenRefusesBootServices) {
+  Tagged ByType{&Log, "type"};
+  Tagged ByGroup{&Log, "group"};
+  EFI_EVENT Event = nullptr;
+  ASSERT_EQ(BS->CreateEvent(EVT_SIGNAL_EXIT_BOOT_SERVICES, TPL_NOTIFY, Record, &ByType, &Event), EFI_SUCCESS);
+  constexpr EFI_GUID kGroup = EFI_EVENT_GROUP_EXIT_BOOT_SERVICES;
+  Make(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, ByGroup, &kGroup);
+
+  // The map key must be current.
+  EXPECT_EQ(BS->ExitBootServices(Board.FirmwareHandle(), 0xDEAD), EFI_INVALID_PARAMETER);
+  EXPECT_TRUE(Log.Entries.empty());
+
+  EXPECT_EQ(Board.ExitBootServices(), EFI_SUCCESS);
+  std::vector<std::string> Expected = {"type@16", "group@8"};
+  EXPECT_EQ(Log.Entries, Expected);
+  EXPECT_EQ(Board.SystemTable()->BootServices, nullptr);
+
+  EXPECT_EQ(Board.ExitBootServices(), EFI_UNSUPPORTED);
+  EXPECT_EQ(Log.Entries.size(), 2u);
+  VOID *Buffer = nullptr;
+  EXPECT_EQ(BS->AllocatePool(EfiBootServicesData, 16, &Buffer), EFI_UNSUPPORTED);
+  EXPECT_TRUE(Board.Log().Contains("AllocatePool called by"));
+}
+
+struct Converted {
+  EFI_RUNTIME_SERVICES *RT;
+  VOID *Pointer;
+  VOID *Null;
+  EFI_STATUS NullStatus;
+  EFI_STATUS NullOptionalStatus;
+};
+
+VOID EFIAPI ConvertOnChange(EFI_EVENT Event, VOID *Context) {
+  auto *State = static_cast<Converted *>(Context);
+  State->RT->ConvertPointer(0, &State->Pointer);
+  State->NullStatus = State->RT->ConvertPointer(0, &State->Null);
+  State->NullOptionalStatus = State->RT->ConvertPointer(EFI_OPTIONAL_PTR, &State->Null);
+}
+
+TEST_F(Events, VirtualAddressChangeConvertsPointersByTheOffset) {
+  Converted State{RT, reinterpret_cast<VOID *>(0x10511000), nullptr, EFI_SUCCESS, EFI_SUCCESS};
+  EFI_EVENT Event = nullptr;
+  ASSERT_EQ(BS->CreateEvent(EVT_SIGNAL_VIRTUAL_ADDRESS_CHANGE, TPL_NOTIFY, ConvertOnChange, &State, &Event),
+            EFI_SUCCESS);
+  VOID *Early = State.Pointer;
+  EXPECT_EQ(RT->ConvertPointer(0, &Early), EFI_UNSUPPORTED);
+  EXPECT_EQ(Board.SetVirtualAddressMap(0x1000), EFI_UNSUPPORTED);  // only after ExitBootServices
+
+  ASSERT_EQ(Board.ExitBootServices(), EFI_SUCCESS);
+  constexpr int64_t kOffset = 0x7F0000000000;
+  ASSERT_EQ(Board.SetVirtualAddressMap(kOffset), EFI_SUCCESS);
+  EXPECT_EQ(reinterpret_cast<uint64_t>(State.Pointer), 0x10511000u + kOffset);
+  EXPECT_EQ(State.NullStatus, EFI_INVALID_PARAMETER);
+  EXPECT_EQ(State.NullOptionalStatus, EFI_SUCCESS);
+  EXPECT_EQ(State.Null, nullptr);
+  EXPECT_EQ(RT->ConvertPointer(0, nullptr), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(Board.SetVirtualAddressMap(kOffset), EFI_UNSUPPORTED);
+}
+
+}  // namespace

@@ -1,0 +1,101 @@
+// Images loaded from shared objects: private globals, the dispatcher's unload rule,
+// per-image accounting, halts inside firmware frames, Exit() and the consoles.
+#include "CoreTestSupport.h"
+
+#include <Library/HostAbi.h>
+
+using namespace coretest;
+
+namespace {
+
+class Images : public CoreTest {};
+
+constexpr EFI_GUID kCounterGuid = {0x7D1C3F62, 0x1B0E, 0x4C55, {0x9A, 0x11, 0x52, 0x0D, 0x3E, 0x64, 0x71, 0x02}};
+
+TEST_F(Images, EveryLoadHasItsOwnGlobals) {
+  host::ImageResult First = Board.RunModule("CoreTestCounter");
+  host::ImageResult Second = Board.RunModule("CoreTestCounter");
+  EXPECT_EQ(First.Status, EFI_SUCCESS);
+  EXPECT_EQ(Second.Status, EFI_SUCCESS);
+  EXPECT_FALSE(First.Unloaded);
+  EFI_GUID Guid = kCounterGuid;
+  UINTN Count = 0;
+  EFI_HANDLE *Handles = nullptr;
+  ASSERT_EQ(BS->LocateHandleBuffer(ByProtocol, &Guid, nullptr, &Count, &Handles), EFI_SUCCESS);
+  ASSERT_EQ(Count, 2u);
+  for (UINTN Index = 0; Index < Count; Index++) {
+    VOID *Counter = nullptr;
+    ASSERT_EQ(BS->HandleProtocol(Handles[Index], &Guid, &Counter), EFI_SUCCESS);
+    EXPECT_EQ(*static_cast<UINT32 *>(Counter), 1u);
+  }
+  EXPECT_NE(Handles[0], Handles[1]);
+  BS->FreePool(Handles);
+}
+
+TEST_F(Images, AFailedDriverIsUnloadedWithItsPoolMistakesReported) {
+  EFI_HANDLE Image = nullptr;
+  ASSERT_EQ(Board.LoadModule("CoreTestLeaky", &Image), EFI_SUCCESS);
+  EXPECT_TRUE(Board.IsImageLoaded(Image));
+  host::ImageResult Result = Board.StartImage(Image);
+  EXPECT_EQ(Result.Status, EFI_DEVICE_ERROR);
+  EXPECT_TRUE(Result.Unloaded);
+  EXPECT_FALSE(Board.IsImageLoaded(Image));
+  // The allocations were attributed to the image, not to the core that served them.
+  EXPECT_EQ(Board.OutstandingPoolBytes(Image), 100u);
+  EXPECT_EQ(Board.FreePoolCalls(Image), 3u);
+  ASSERT_EQ(Board.MemoryErrors().size(), 3u);
+  EXPECT_NE(Board.MemoryErrors()[0].find("CoreTestLeaky: double free"), std::string::npos);
+  EXPECT_NE(Board.MemoryErrors()[1].find("not a pool buffer"), std::string::npos);
+  EXPECT_NE(Board.MemoryErrors()[2].find("CoreTestLeaky leaked 100 bytes"), std::string::npos);
+  EXPECT_TRUE(Board.Log().Contains("CoreTestLeaky returned EFI_DEVICE_ERROR"));
+  EXPECT_TRUE(Board.Log().Contains("unload CoreTestLeaky"));
+  EXPECT_EQ(Board.ImageName(Image), "CoreTestLeaky");
+}
+
+TEST_F(Images, AHaltUnwindsThroughFirmwareFrames) {
+  host::ImageResult Result = Board.RunModule("CoreTestHalt");
+  ASSERT_TRUE(Result.Halted.has_value());
+  EXPECT_EQ(Result.Halted->Reason, "CpuDeadLoop");
+  EXPECT_EQ(Result.Halted->Image, "CoreTestHalt");
+  EXPECT_FALSE(Result.Unloaded);
+  EXPECT_TRUE(Board.Log().Contains("halt: CpuDeadLoop in CoreTestHalt"));
+  // The platform goes on working after the unwind.
+  EXPECT_EQ(Board.RunModule("CoreTestCounter").Status, EFI_SUCCESS);
+}
+
+TEST_F(Images, AnEndlessPollInAnImageIsStoppedByTheWatchdog) {
+  host::ImageResult Result = Board.RunModule("CoreTestPoll");
+  ASSERT_TRUE(Result.Halted.has_value());
+  EXPECT_EQ(Result.Halted->Reason.rfind("watchdog: CoreTestPoll", 0), 0u);
+  ASSERT_FALSE(Board.Faults().empty());
+  EXPECT_EQ(Board.Faults().front().Image, "CoreTestPoll");
+  EXPECT_EQ(Board.Faults().front().Address, 0x10540010u);
+}
+
+TEST_F(Images, AnApplicationIsUnloadedAfterItReturnsAndItsTextIsKept) {
+  host::ImageResult Result = Board.RunModule("CoreTestHello");
+  EXPECT_EQ(Result.Status, EFI_SUCCESS);
+  EXPECT_TRUE(Result.Unloaded);
+  EXPECT_EQ(Board.ConsoleText(), u"hello from the shell\r\n");
+  EXPECT_EQ(Board.StdErrText(), u"to stderr\r\n");
+  EXPECT_TRUE(Board.Log().Contains("hello from the shell"));
+  EXPECT_TRUE(Board.MemoryErrors().empty());
+}
+
+TEST_F(Images, ExitLeavesFromANestedCallWithItsStatus) {
+  host::ImageResult Result = Board.RunModule("CoreTestExit");
+  EXPECT_FALSE(Result.Halted.has_value());
+  EXPECT_EQ(Result.Status, EFI_ABORTED);
+  EXPECT_TRUE(Result.Unloaded);
+}
+
+TEST_F(Images, MissingModulesAndBadImagesAreRefused) {
+  EFI_HANDLE Image = nullptr;
+  EXPECT_EQ(Board.LoadModule("NoSuchModule", &Image), EFI_NOT_FOUND);
+  char NotAnImage[] = "MZ not for this board";
+  EXPECT_EQ(BS->LoadImage(FALSE, Board.FirmwareHandle(), nullptr, NotAnImage, sizeof(NotAnImage), &Image),
+            EFI_UNSUPPORTED);
+  EXPECT_EQ(Board.StartImage(nullptr).Status, EFI_INVALID_PARAMETER);
+}
+
+}  // namespace

@@ -1,0 +1,104 @@
+// Pool and pages: accounting, misuse reports and the memory map.
+#include "CoreTestSupport.h"
+
+#include <cstring>
+
+using namespace coretest;
+
+namespace {
+
+class Memory : public CoreTest {};
+
+TEST_F(Memory, PoolIsAccountedToItsOwnerAndMisuseIsReportedNotFatal) {
+  EFI_HANDLE Firmware = Board.FirmwareHandle();
+  const uint64_t Before = Board.OutstandingPoolBytes(Firmware);
+  VOID *Buffer = nullptr;
+  ASSERT_EQ(BS->AllocatePool(EfiBootServicesData, 40, &Buffer), EFI_SUCCESS);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(Buffer) % 8, 0u);
+  EXPECT_EQ(Board.OutstandingPoolBytes(Firmware), Before + 40);
+  EXPECT_EQ(BS->FreePool(Buffer), EFI_SUCCESS);
+  EXPECT_EQ(Board.OutstandingPoolBytes(Firmware), Before);
+  EXPECT_TRUE(Board.MemoryErrors().empty());
+
+  EXPECT_EQ(BS->FreePool(Buffer), EFI_INVALID_PARAMETER);
+  ASSERT_EQ(Board.MemoryErrors().size(), 1u);
+  EXPECT_NE(Board.MemoryErrors()[0].find("double free"), std::string::npos);
+
+  int OnStack = 0;
+  EXPECT_EQ(BS->FreePool(&OnStack), EFI_INVALID_PARAMETER);
+  ASSERT_EQ(Board.MemoryErrors().size(), 2u);
+  EXPECT_NE(Board.MemoryErrors()[1].find("not a pool buffer"), std::string::npos);
+
+  // Writing past the end is caught when the buffer is freed.
+  ASSERT_EQ(BS->AllocatePool(EfiBootServicesData, 10, &Buffer), EFI_SUCCESS);
+  std::memset(Buffer, 0, 11);
+  EXPECT_EQ(BS->FreePool(Buffer), EFI_SUCCESS);
+  ASSERT_EQ(Board.MemoryErrors().size(), 3u);
+  EXPECT_NE(Board.MemoryErrors()[2].find("past its end"), std::string::npos);
+  EXPECT_EQ(Board.FreePoolCalls(Firmware), 4u);
+
+  EXPECT_EQ(BS->AllocatePool(EfiConventionalMemory, 8, &Buffer), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(BS->AllocatePool(EfiBootServicesData, 8, nullptr), EFI_INVALID_PARAMETER);
+}
+
+TEST_F(Memory, PagesAreRealAlignedMemoryWithTheAllocationTypesHonoured) {
+  EFI_PHYSICAL_ADDRESS Any = 0;
+  ASSERT_EQ(BS->AllocatePages(AllocateAnyPages, EfiBootServicesData, 3, &Any), EFI_SUCCESS);
+  EXPECT_EQ(Any % EFI_PAGE_SIZE, 0u);
+  std::memset(reinterpret_cast<void *>(Any), 0x5A, 3 * EFI_PAGE_SIZE);  // really there
+  EXPECT_EQ(Board.OutstandingPages(Board.FirmwareHandle()), 3u);
+
+  EFI_PHYSICAL_ADDRESS Low = 0xFFFFFFFF;
+  ASSERT_EQ(BS->AllocatePages(AllocateMaxAddress, EfiACPIReclaimMemory, 2, &Low), EFI_SUCCESS);
+  EXPECT_LE(Low + 2 * EFI_PAGE_SIZE - 1, 0xFFFFFFFFu);
+
+  // An address already in use cannot be had again.
+  EFI_PHYSICAL_ADDRESS Taken = Any;
+  EXPECT_EQ(BS->AllocatePages(AllocateAddress, EfiBootServicesData, 1, &Taken), EFI_NOT_FOUND);
+  EFI_PHYSICAL_ADDRESS Unaligned = Any + 1;
+  EXPECT_EQ(BS->AllocatePages(AllocateAddress, EfiBootServicesData, 1, &Unaligned), EFI_NOT_FOUND);
+
+  // Freeing the middle page splits the allocation; the same page cannot be freed twice.
+  EXPECT_EQ(BS->FreePages(Any + EFI_PAGE_SIZE, 1), EFI_SUCCESS);
+  EXPECT_EQ(BS->FreePages(Any + EFI_PAGE_SIZE, 1), EFI_NOT_FOUND);
+  EXPECT_EQ(BS->FreePages(Any, 1), EFI_SUCCESS);
+  EXPECT_EQ(BS->FreePages(Any + 2 * EFI_PAGE_SIZE, 1), EFI_SUCCESS);
+  EXPECT_EQ(BS->FreePages(Low, 2), EFI_SUCCESS);
+  EXPECT_EQ(Board.OutstandingPages(Board.FirmwareHandle()), 0u);
+  EXPECT_EQ(BS->FreePages(Any + 5, 1), EFI_INVALID_PARAMETER);
+}
+
+TEST_F(Memory, MemoryMapReportsSizesAndTheAllocations) {
+  EFI_PHYSICAL_ADDRESS Pages = 0;
+  ASSERT_EQ(BS->AllocatePages(AllocateAnyPages, EfiRuntimeServicesData, 4, &Pages), EFI_SUCCESS);
+  UINTN Size = 0;
+  UINTN MapKey = 0;
+  UINTN DescriptorSize = 0;
+  UINT32 Version = 0;
+  ASSERT_EQ(BS->GetMemoryMap(&Size, nullptr, &MapKey, &DescriptorSize, &Version), EFI_BUFFER_TOO_SMALL);
+  EXPECT_GE(DescriptorSize, sizeof(EFI_MEMORY_DESCRIPTOR));
+  EXPECT_EQ(Size % DescriptorSize, 0u);
+  std::vector<uint8_t> Map(Size);
+  ASSERT_EQ(BS->GetMemoryMap(&Size, reinterpret_cast<EFI_MEMORY_DESCRIPTOR *>(Map.data()), &MapKey,
+                             &DescriptorSize, &Version),
+            EFI_SUCCESS);
+  EXPECT_EQ(Version, 1u);
+  bool FoundRuntime = false;
+  bool FoundFree = false;
+  uint64_t PreviousStart = 0;
+  for (UINTN Offset = 0; Offset < Size; Offset += DescriptorSize) {
+    const auto *Entry = reinterpret_cast<const EFI_MEMORY_DESCRIPTOR *>(Map.data() + Offset);
+    EXPECT_GE(Entry->PhysicalStart, PreviousStart);
+    PreviousStart = Entry->PhysicalStart;
+    FoundRuntime |= Entry->Type == EfiRuntimeServicesData && Entry->PhysicalStart == Pages && Entry->NumberOfPages == 4;
+    FoundFree |= Entry->Type == EfiConventionalMemory && Entry->NumberOfPages > 0;
+  }
+  EXPECT_TRUE(FoundRuntime);
+  EXPECT_TRUE(FoundFree);
+
+  // Any change of the map makes the old key stale.
+  ASSERT_EQ(BS->FreePages(Pages, 4), EFI_SUCCESS);
+  EXPECT_EQ(BS->ExitBootServices(Board.FirmwareHandle(), MapKey), EFI_INVALID_PARAMETER);
+}
+
+}  // namespace
