@@ -7,6 +7,7 @@
 // whose 17-character value is overwritten with the text of the unit's slot. Every range the
 // walk searches ends at the end of its object and never past the end of the table; after a
 // patch the table's checksum is made valid again.
+#include <IndustryStandard/Acpi.h>
 #include <Library/BaseMemoryLib.h>
 #include <Library/EfiLib.h>
 #include <Library/UefiBootServicesTableLib.h>
@@ -16,10 +17,11 @@
 
 namespace {
 
-// Standard ACPI table header.
-constexpr UINTN ACPI_HEADER_LENGTH_OFFSET = 4;
-constexpr UINTN ACPI_HEADER_CHECKSUM_OFFSET = 9;
-constexpr UINTN ACPI_HEADER_SIZE = 36;
+// The DSDT's standard header; AML follows it.
+constexpr UINTN ACPI_HEADER_LENGTH_OFFSET = OFFSET_OF(EFI_ACPI_DESCRIPTION_HEADER, Length);
+constexpr UINTN ACPI_HEADER_CHECKSUM_OFFSET = OFFSET_OF(EFI_ACPI_DESCRIPTION_HEADER, Checksum);
+constexpr UINTN ACPI_HEADER_SIZE = sizeof(EFI_ACPI_DESCRIPTION_HEADER);
+static_assert(ACPI_HEADER_LENGTH_OFFSET == 4 && ACPI_HEADER_CHECKSUM_OFFSET == 9 && ACPI_HEADER_SIZE == 36);
 
 constexpr UINT8 AML_STRING_PREFIX = 0x0D;
 

@@ -3,8 +3,12 @@
 
 #include <Uefi.h>
 
-#define EFI_LOADED_IMAGE_PROTOCOL_GUID \
-  {0x5B1B31A1, 0x9562, 0x11D2, {0x8E, 0x3F, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}}
+#define EFI_LOADED_IMAGE_PROTOCOL_GUID                                                                       \
+  {                                                                                                          \
+    0x5B1B31A1, 0x9562, 0x11D2, {                                                                            \
+      0x8E, 0x3F, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B                                                         \
+    }                                                                                                        \
+  }
 extern EFI_GUID gEfiLoadedImageProtocolGuid;
 
 constexpr UINT32 EFI_LOADED_IMAGE_PROTOCOL_REVISION = 0x1000;

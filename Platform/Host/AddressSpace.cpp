@@ -14,12 +14,16 @@ namespace host {
 namespace {
 
 constexpr uint64_t kUnmappedAccessCostNs = 100;
-constexpr uint64_t kTimeReadCostNs = 10;  // reading the clock takes time, so a poll on it ends
+constexpr uint64_t kTimeReadCostNs = 10; // reading the clock takes time, so a poll on it ends
 constexpr uint64_t kNsPerUs = 1000;
 
-uint64_t AllOnes(unsigned Width) { return Width >= 8 ? ~0ull : (1ull << (Width * 8)) - 1; }
+uint64_t AllOnes(unsigned Width) {
+  return Width >= 8 ? ~0ull : (1ull << (Width * 8)) - 1;
+}
 
-bool ValidWidth(unsigned Width) { return Width == 1 || Width == 2 || Width == 4 || Width == 8; }
+bool ValidWidth(unsigned Width) {
+  return Width == 1 || Width == 2 || Width == 4 || Width == 8;
+}
 
 std::string Hex(uint64_t Value) {
   char Text[24];
@@ -40,8 +44,8 @@ void RecordFault(Platform::Impl &Core, uint64_t Address, unsigned Width, bool Is
   Fault Entry{Address, Width, IsWrite, Value, Core.CurrentImageName(), Core.NowNs};
   Core.Faults.push_back(Entry);
   Core.LogLine("fault: " + std::string(IsWrite ? "write" : "read") + " of " + std::to_string(Width) +
-               " bytes at " + Hex(Address) + (IsWrite ? " (value " + Hex(Value) + ")" : std::string()) + " by " +
-               Entry.Image + ": no device there");
+               " bytes at " + Hex(Address) + (IsWrite ? " (value " + Hex(Value) + ")" : std::string()) +
+               " by " + Entry.Image + ": no device there");
 }
 
 // The image whose code is at Address, or the one running now.
@@ -56,7 +60,7 @@ std::string ImageAt(const Platform::Impl &Core, const void *Address) {
   return Core.CurrentImageName();
 }
 
-}  // namespace
+} // namespace
 
 ImageScope::ImageScope(Platform::Impl &Core, EFI_HANDLE Image) : Core_(Core) {
   CallFrame Frame;
@@ -104,8 +108,8 @@ std::optional<Halt> Platform::Impl::RunFrame(EFI_HANDLE Image, const std::string
     Frames.resize(Depth);
     CurrentTpl = SavedTpl;
     InterruptsEnabled = SavedTpl < TPL_HIGH_LEVEL;
-    LogLine("halt: " + Stopped.Reason + " in " + Stopped.Image + " at " + std::to_string(Stopped.VirtualTimeNs) +
-            " ns");
+    LogLine("halt: " + Stopped.Reason + " in " + Stopped.Image + " at " +
+            std::to_string(Stopped.VirtualTimeNs) + " ns");
     return Stopped;
   }
   return std::nullopt;
@@ -127,15 +131,18 @@ void Platform::Attach(uint64_t Base, uint64_t Size, std::shared_ptr<MmioDevice> 
 // Called from the Platform constructor so that the seams below are always linked into an
 // executable that uses the platform: module shared objects resolve them at load time.
 void KeepSeamsLinked() {
-  static volatile const void *Seams[] = {
-      reinterpret_cast<const void *>(&HostAbiMmioRead),      reinterpret_cast<const void *>(&HostAbiMmioWrite),
-      reinterpret_cast<const void *>(&HostAbiMemoryFence),   reinterpret_cast<const void *>(&HostAbiStall),
-      reinterpret_cast<const void *>(&HostAbiVirtualTimeNs), reinterpret_cast<const void *>(&HostAbiHalt),
-      reinterpret_cast<const void *>(&HostAbiCpuOperation),  reinterpret_cast<const void *>(&HostAbiInterruptsEnabled)};
+  static volatile const void *Seams[] = {reinterpret_cast<const void *>(&HostAbiMmioRead),
+                                         reinterpret_cast<const void *>(&HostAbiMmioWrite),
+                                         reinterpret_cast<const void *>(&HostAbiMemoryFence),
+                                         reinterpret_cast<const void *>(&HostAbiStall),
+                                         reinterpret_cast<const void *>(&HostAbiVirtualTimeNs),
+                                         reinterpret_cast<const void *>(&HostAbiHalt),
+                                         reinterpret_cast<const void *>(&HostAbiCpuOperation),
+                                         reinterpret_cast<const void *>(&HostAbiInterruptsEnabled)};
   (void)Seams;
 }
 
-}  // namespace host
+} // namespace host
 
 using host::Core;
 using host::CoreAlive;
@@ -146,7 +153,8 @@ extern "C" UINT64 HostAbiMmioRead(UINT64 Address, UINT32 Width) {
   }
   host::Platform::Impl &Platform = Core();
   Platform.CheckWatchdog();
-  const host::Attachment *Device = host::ValidWidth(Width) ? host::FindDevice(Platform, Address, Width) : nullptr;
+  const host::Attachment *Device =
+      host::ValidWidth(Width) ? host::FindDevice(Platform, Address, Width) : nullptr;
   if (Device == nullptr) {
     host::RecordFault(Platform, Address, Width, false, 0);
     Platform.Advance(host::kUnmappedAccessCostNs);
@@ -165,7 +173,8 @@ extern "C" VOID HostAbiMmioWrite(UINT64 Address, UINT32 Width, UINT64 Value) {
   }
   host::Platform::Impl &Platform = Core();
   Platform.CheckWatchdog();
-  const host::Attachment *Device = host::ValidWidth(Width) ? host::FindDevice(Platform, Address, Width) : nullptr;
+  const host::Attachment *Device =
+      host::ValidWidth(Width) ? host::FindDevice(Platform, Address, Width) : nullptr;
   if (Device == nullptr) {
     host::RecordFault(Platform, Address, Width, true, Value);
     Platform.Advance(host::kUnmappedAccessCostNs);

@@ -13,7 +13,7 @@ std::string TrimLineEnd(std::string Line) {
   }
   return Line;
 }
-}  // namespace
+} // namespace
 
 void BoardLog::Append(const std::string &Source, const std::string &Text, uint64_t VirtualTimeNs) {
   // A partial line from another source is closed first so that sources never mix in a line.
@@ -63,4 +63,4 @@ bool BoardLog::Contains(const std::string &Needle) const {
   return Pending_.find(Needle) != std::string::npos;
 }
 
-}  // namespace host
+} // namespace host

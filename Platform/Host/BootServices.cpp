@@ -66,8 +66,9 @@ EFI_STATUS EFIAPI InstallConfigurationTable(EFI_GUID *Guid, VOID *Table) {
     return EFI_INVALID_PARAMETER;
   }
   auto &Tables = Core.ConfigurationTables;
-  auto Found = std::find_if(Tables.begin(), Tables.end(),
-                            [&](const EFI_CONFIGURATION_TABLE &Entry) { return CompareGuidValues(Entry.VendorGuid, *Guid); });
+  auto Found = std::find_if(Tables.begin(), Tables.end(), [&](const EFI_CONFIGURATION_TABLE &Entry) {
+    return CompareGuidValues(Entry.VendorGuid, *Guid);
+  });
   if (Table == nullptr) {
     if (Found == Tables.end()) {
       return EFI_NOT_FOUND;
@@ -109,7 +110,7 @@ EFI_STATUS EFIAPI ExitBootServices(EFI_HANDLE ImageHandle, UINTN MapKey) {
   return EFI_SUCCESS;
 }
 
-}  // namespace
+} // namespace
 
 bool Platform::Impl::BootServiceAllowed(const char *Service) {
   if (!BootServicesEnded) {
@@ -153,4 +154,4 @@ EFI_STATUS Platform::ExitBootServices() {
   return Halted ? EFI_ABORTED : Status;
 }
 
-}  // namespace host
+} // namespace host

@@ -10,7 +10,7 @@ namespace {
 constexpr INT32 kModeCount = 1;
 constexpr UINTN kColumns = 80;
 constexpr UINTN kRows = 25;
-constexpr UINTN kDefaultAttribute = 0x07;  // light grey on black
+constexpr UINTN kDefaultAttribute = 0x07; // light grey on black
 constexpr UINTN kMaxAttribute = 0x7F;
 
 // The console a This pointer belongs to; a stranger's pointer gets a scratch record.
@@ -64,7 +64,8 @@ EFI_STATUS EFIAPI TestString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *This, CHAR16 *Stri
   return String != nullptr ? EFI_SUCCESS : EFI_INVALID_PARAMETER;
 }
 
-EFI_STATUS EFIAPI QueryMode(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *This, UINTN ModeNumber, UINTN *Columns, UINTN *Rows) {
+EFI_STATUS EFIAPI QueryMode(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *This, UINTN ModeNumber, UINTN *Columns,
+                            UINTN *Rows) {
   if (Columns == nullptr || Rows == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
@@ -116,13 +117,13 @@ std::unique_ptr<ConsoleDevice> MakeConsole(Platform::Impl &Core, const std::stri
   auto Device = std::make_unique<ConsoleDevice>();
   Device->Name = Name;
   Device->Mode = {kModeCount, 0, static_cast<INT32>(kDefaultAttribute), 0, 0, TRUE};
-  Device->Protocol = {TextReset, OutputString, TestString,        QueryMode,    SetMode,
-                      SetAttribute, ClearScreen, SetCursorPosition, EnableCursor, &Device->Mode};
+  Device->Protocol = {TextReset,    OutputString, TestString,        QueryMode,    SetMode,
+                      SetAttribute, ClearScreen,  SetCursorPosition, EnableCursor, &Device->Mode};
   Core.InstallProtocol(&Device->Handle, CoreGuid::SimpleTextOut, &Device->Protocol, false);
   return Device;
 }
 
-}  // namespace
+} // namespace
 
 void Platform::Impl::InitConsoles() {
   ConOut = MakeConsole(*this, "ConOut");
@@ -133,4 +134,4 @@ void Platform::Impl::InitConsoles() {
   SystemTable.StdErr = &StdErr->Protocol;
 }
 
-}  // namespace host
+} // namespace host

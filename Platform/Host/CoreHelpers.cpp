@@ -7,9 +7,9 @@ namespace host {
 
 std::string GuidText(const EFI_GUID &Guid) {
   char Text[40];
-  std::snprintf(Text, sizeof(Text), "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", Guid.Data1, Guid.Data2,
-                Guid.Data3, Guid.Data4[0], Guid.Data4[1], Guid.Data4[2], Guid.Data4[3], Guid.Data4[4],
-                Guid.Data4[5], Guid.Data4[6], Guid.Data4[7]);
+  std::snprintf(Text, sizeof(Text), "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", Guid.Data1,
+                Guid.Data2, Guid.Data3, Guid.Data4[0], Guid.Data4[1], Guid.Data4[2], Guid.Data4[3],
+                Guid.Data4[4], Guid.Data4[5], Guid.Data4[6], Guid.Data4[7]);
   return Text;
 }
 
@@ -42,7 +42,7 @@ std::string Utf16ToUtf8(const std::u16string &Text) {
 }
 
 namespace {
-constexpr uint32_t kCrc32Polynomial = 0xEDB88320u;  // reflected IEEE 802.3
+constexpr uint32_t kCrc32Polynomial = 0xEDB88320u; // reflected IEEE 802.3
 
 constexpr std::array<uint32_t, 256> MakeCrcTable() {
   std::array<uint32_t, 256> Table{};
@@ -56,7 +56,7 @@ constexpr std::array<uint32_t, 256> MakeCrcTable() {
   return Table;
 }
 constexpr std::array<uint32_t, 256> kCrcTable = MakeCrcTable();
-}  // namespace
+} // namespace
 
 uint32_t Crc32(const void *Data, size_t Size) {
   const auto *Bytes = static_cast<const uint8_t *>(Data);
@@ -71,7 +71,9 @@ size_t DevicePathNodeLength(const EFI_DEVICE_PATH_PROTOCOL *Node) {
   return static_cast<size_t>(Node->Length[0]) | (static_cast<size_t>(Node->Length[1]) << 8);
 }
 
-bool IsDevicePathEndNode(const EFI_DEVICE_PATH_PROTOCOL *Node) { return Node->Type == END_DEVICE_PATH_TYPE; }
+bool IsDevicePathEndNode(const EFI_DEVICE_PATH_PROTOCOL *Node) {
+  return Node->Type == END_DEVICE_PATH_TYPE;
+}
 
 size_t DevicePathInstanceSize(const EFI_DEVICE_PATH_PROTOCOL *Path) {
   // A node shorter than its header would loop for ever; such a path ends there.
@@ -89,4 +91,4 @@ size_t DevicePathInstanceSize(const EFI_DEVICE_PATH_PROTOCOL *Path) {
   return Size;
 }
 
-}  // namespace host
+} // namespace host

@@ -29,22 +29,23 @@ inline constexpr EFI_GUID LoadedImage = EFI_LOADED_IMAGE_PROTOCOL_GUID;
 inline constexpr EFI_GUID SimpleTextOut = EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL_GUID;
 inline constexpr EFI_GUID ExitBootServices = EFI_EVENT_GROUP_EXIT_BOOT_SERVICES;
 inline constexpr EFI_GUID VirtualAddressChange = EFI_EVENT_GROUP_VIRTUAL_ADDRESS_CHANGE;
-inline constexpr EFI_GUID DxeServicesTable = {0x05AD34BA, 0x6F02, 0x4214, {0x95, 0x2E, 0x4D, 0xA0, 0x39, 0x8E, 0x2B, 0xB9}};
-}  // namespace CoreGuid
+inline constexpr EFI_GUID DxeServicesTable = {
+    0x05AD34BA, 0x6F02, 0x4214, {0x95, 0x2E, 0x4D, 0xA0, 0x39, 0x8E, 0x2B, 0xB9}};
+} // namespace CoreGuid
 
 std::string GuidText(const EFI_GUID &Guid);
-std::string StatusName(EFI_STATUS Status);  // "EFI_NOT_FOUND", or "0x..." for unnamed values
+std::string StatusName(EFI_STATUS Status); // "EFI_NOT_FOUND", or "0x..." for unnamed values
 std::string Utf16ToUtf8(const std::u16string &Text);
 uint32_t Crc32(const void *Data, size_t Size);
 
-constexpr uint64_t HandleSignature = 0x454C444E41484F43ull;  // "COHANDLE"
-constexpr uint64_t EventSignature = 0x544E455645434F43ull;   // "COCEVENT"
+constexpr uint64_t HandleSignature = 0x454C444E41484F43ull; // "COHANDLE"
+constexpr uint64_t EventSignature = 0x544E455645434F43ull;  // "COCEVENT"
 constexpr uint64_t RegistrationSignature = 0x4754534947455243ull;
 
 // Device path helpers (the handle database compares paths).
 size_t DevicePathNodeLength(const EFI_DEVICE_PATH_PROTOCOL *Node);
 bool IsDevicePathEndNode(const EFI_DEVICE_PATH_PROTOCOL *Node);
-size_t DevicePathInstanceSize(const EFI_DEVICE_PATH_PROTOCOL *Path);  // bytes before the first end node
+size_t DevicePathInstanceSize(const EFI_DEVICE_PATH_PROTOCOL *Path); // bytes before the first end node
 
 struct HandleRecord;
 
@@ -57,7 +58,7 @@ struct OpenEntry {
 
 struct ProtocolInterface {
   EFI_GUID Guid{};
-  uint64_t Sequence = 0;  // install order, the order LocateHandle and LocateProtocol report
+  uint64_t Sequence = 0; // install order, the order LocateHandle and LocateProtocol report
   VOID *Interface = nullptr;
   HandleRecord *Handle = nullptr;
   std::vector<OpenEntry> Opens;
@@ -65,7 +66,7 @@ struct ProtocolInterface {
 
 struct HandleRecord {
   uint64_t Signature = HandleSignature;
-  uint64_t Key = 0;  // creation order
+  uint64_t Key = 0; // creation order
   std::vector<std::unique_ptr<ProtocolInterface>> Protocols;
 };
 
@@ -78,7 +79,7 @@ struct EventRecord {
   std::optional<EFI_GUID> Group;
   bool Signaled = false;
   bool Queued = false;
-  uint64_t TimerDueNs = 0;  // 0: no timer armed
+  uint64_t TimerDueNs = 0; // 0: no timer armed
   uint64_t TimerPeriodNs = 0;
   EFI_HANDLE OwnerImage = nullptr;
 };
@@ -87,7 +88,7 @@ struct NotifyRegistration {
   uint64_t Signature = RegistrationSignature;
   EFI_GUID Guid{};
   EventRecord *Event = nullptr;
-  std::deque<HandleRecord *> Pending;  // handles that gained the protocol since the last lookup
+  std::deque<HandleRecord *> Pending; // handles that gained the protocol since the last lookup
 };
 
 struct PoolBlock {
@@ -113,9 +114,9 @@ struct ImageStats {
 struct ImageRecord {
   EFI_HANDLE Handle = nullptr;
   std::string Name;
-  void *Library = nullptr;  // dlopen handle
+  void *Library = nullptr; // dlopen handle
   std::filesystem::path TempFile;
-  uintptr_t Base = 0;  // load address of the shared object
+  uintptr_t Base = 0; // load address of the shared object
   EFI_IMAGE_ENTRY_POINT Entry = nullptr;
   bool IsApplication = false;
   bool Started = false;
@@ -157,7 +158,7 @@ struct Attachment {
 };
 
 struct ConsoleDevice {
-  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL Protocol{};  // first: the record is found from This
+  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL Protocol{}; // first: the record is found from This
   EFI_SIMPLE_TEXT_OUTPUT_MODE Mode{};
   std::u16string Text;
   std::string Name;
@@ -191,22 +192,23 @@ struct Platform::Impl {
   uint64_t NextHandleKey = 1;
   uint64_t NextProtocolSequence = 1;
   EFI_LOADED_IMAGE_PROTOCOL FirmwareImage{};
-  std::vector<HandleRecord *> Handles;  // live, in creation order
+  std::vector<HandleRecord *> Handles; // live, in creation order
   std::unordered_set<HandleRecord *> LiveHandles;
-  std::vector<std::unique_ptr<HandleRecord>> RetiredHandles;  // never reused, so stale handles stay invalid
+  std::vector<std::unique_ptr<HandleRecord>> RetiredHandles; // never reused, so stale handles stay invalid
   std::vector<std::unique_ptr<NotifyRegistration>> Registrations;
+  HandleRecord *PinnedHandle = nullptr; // kept even when empty, while a multiple uninstall runs
 
   // Events and TPL.
   EFI_TPL CurrentTpl = TPL_APPLICATION;
   std::array<std::deque<EventRecord *>, TPL_HIGH_LEVEL + 1> NotifyQueues;
-  std::vector<std::unique_ptr<EventRecord>> Events;  // every event ever created: closed ones stay invalid
-  std::vector<EventRecord *> LiveEvents;              // in creation order
+  std::vector<std::unique_ptr<EventRecord>> Events; // every event ever created: closed ones stay invalid
+  std::vector<EventRecord *> LiveEvents;            // in creation order
   bool InterruptsEnabled = true;
 
   // Memory.
   std::unordered_map<void *, PoolBlock> Pool;
   std::unordered_set<void *> FreedPool;
-  std::map<uint64_t, PageRange> PageRanges;  // by base
+  std::map<uint64_t, PageRange> PageRanges; // by base
   uint64_t MapKey = 1;
   std::map<EFI_HANDLE, ImageStats> Stats;
   std::vector<std::string> MemoryErrors;
@@ -250,7 +252,7 @@ struct Platform::Impl {
   void LogLine(const std::string &Text) { Log.Append("core", Text + "\n", NowNs); }
   std::string CurrentImageName() const;
   EFI_HANDLE CurrentImage() const;
-  EFI_HANDLE ImageFromAddress(const void *Address) const;  // the image whose code is at Address
+  EFI_HANDLE ImageFromAddress(const void *Address) const; // the image whose code is at Address
   EFI_HANDLE CallerImage(const void *ReturnAddress) const;
 
   // Handle database.
@@ -260,7 +262,7 @@ struct Platform::Impl {
   EFI_STATUS UninstallProtocol(EFI_HANDLE Handle, const EFI_GUID &Guid, VOID *Interface);
   void NotifyProtocolInstalled(ProtocolInterface *Protocol);
   void RemoveHandleIfEmpty(HandleRecord *Handle);
-  std::vector<ProtocolInterface *> InterfacesOf(const EFI_GUID &Guid) const;  // in install order
+  std::vector<ProtocolInterface *> InterfacesOf(const EFI_GUID &Guid) const; // in install order
   NotifyRegistration *ValidRegistration(VOID *Registration) const;
   EFI_STATUS OpenProtocol(EFI_HANDLE Handle, const EFI_GUID &Guid, VOID **Interface, EFI_HANDLE Agent,
                           EFI_HANDLE Controller, UINT32 Attributes);
@@ -310,14 +312,14 @@ struct Platform::Impl {
 };
 
 // Opens a boot-service function: binds Core and refuses the call after ExitBootServices.
-#define CORE_BOOT_SERVICE(Name)         \
-  Platform::Impl &Core = host::Core();  \
-  if (!Core.BootServiceAllowed(Name)) { \
-    return EFI_UNSUPPORTED;             \
+#define CORE_BOOT_SERVICE(Name)                                                                              \
+  Platform::Impl &Core = host::Core();                                                                       \
+  if (!Core.BootServiceAllowed(Name)) {                                                                      \
+    return EFI_UNSUPPORTED;                                                                                  \
   }
 
 // The platform alive now; the table functions and the seams reach it here.
 Platform::Impl &Core();
 bool CoreAlive();
 
-}  // namespace host
+} // namespace host

@@ -14,7 +14,8 @@ struct DriverCandidate {
 
 EFI_DRIVER_BINDING_PROTOCOL *BindingOn(Platform::Impl &Core, EFI_HANDLE Handle) {
   HandleRecord *Record = Core.ValidHandle(Handle);
-  ProtocolInterface *Protocol = Record != nullptr ? Core.FindProtocol(Record, CoreGuid::DriverBinding) : nullptr;
+  ProtocolInterface *Protocol =
+      Record != nullptr ? Core.FindProtocol(Record, CoreGuid::DriverBinding) : nullptr;
   return Protocol != nullptr ? static_cast<EFI_DRIVER_BINDING_PROTOCOL *>(Protocol->Interface) : nullptr;
 }
 
@@ -33,7 +34,8 @@ std::vector<DriverCandidate> Candidates(Platform::Impl &Core, EFI_HANDLE *Driver
     if (Binding == nullptr) {
       continue;
     }
-    bool Named = std::any_of(List.begin(), List.end(), [&](const DriverCandidate &C) { return C.Binding == Binding; });
+    bool Named =
+        std::any_of(List.begin(), List.end(), [&](const DriverCandidate &C) { return C.Binding == Binding; });
     if (!Named) {
       Others.push_back({Protocol->Handle, Binding});
     }
@@ -72,7 +74,7 @@ std::vector<EFI_HANDLE> ManagingDrivers(HandleRecord *Controller) {
   return Drivers;
 }
 
-}  // namespace
+} // namespace
 
 EFI_STATUS Platform::Impl::ConnectController(EFI_HANDLE Controller, EFI_HANDLE *DriverImageHandles,
                                              EFI_DEVICE_PATH_PROTOCOL *Remaining, bool Recursive) {
@@ -171,11 +173,11 @@ EFI_STATUS EFIAPI DisconnectController(EFI_HANDLE ControllerHandle, EFI_HANDLE D
   return Core.DisconnectController(ControllerHandle, DriverImageHandle, ChildHandle);
 }
 
-}  // namespace
+} // namespace
 
 void Platform::Impl::FillDriverModelServices() {
   BootServices.ConnectController = host::ConnectController;
   BootServices.DisconnectController = host::DisconnectController;
 }
 
-}  // namespace host
+} // namespace host

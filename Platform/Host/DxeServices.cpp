@@ -20,11 +20,12 @@ EFI_STATUS EFIAPI AddMemorySpace(EFI_GCD_MEMORY_TYPE Type, EFI_PHYSICAL_ADDRESS 
   return Core.Gcd->AddMemorySpace(Type, Base, Length, Capabilities);
 }
 
-EFI_STATUS EFIAPI AllocateMemorySpace(EFI_GCD_ALLOCATE_TYPE AllocateType, EFI_GCD_MEMORY_TYPE Type, UINTN Alignment,
-                                      UINT64 Length, EFI_PHYSICAL_ADDRESS *Base, EFI_HANDLE ImageHandle,
-                                      EFI_HANDLE DeviceHandle) {
+EFI_STATUS EFIAPI AllocateMemorySpace(EFI_GCD_ALLOCATE_TYPE AllocateType, EFI_GCD_MEMORY_TYPE Type,
+                                      UINTN Alignment, UINT64 Length, EFI_PHYSICAL_ADDRESS *Base,
+                                      EFI_HANDLE ImageHandle, EFI_HANDLE DeviceHandle) {
   CORE_BOOT_SERVICE("AllocateMemorySpace");
-  return Core.Gcd->AllocateMemorySpace(AllocateType, Type, Alignment, Length, Base, ImageHandle, DeviceHandle);
+  return Core.Gcd->AllocateMemorySpace(AllocateType, Type, Alignment, Length, Base, ImageHandle,
+                                       DeviceHandle);
 }
 
 EFI_STATUS EFIAPI FreeMemorySpace(EFI_PHYSICAL_ADDRESS Base, UINT64 Length) {
@@ -37,7 +38,8 @@ EFI_STATUS EFIAPI RemoveMemorySpace(EFI_PHYSICAL_ADDRESS Base, UINT64 Length) {
   return Core.Gcd->RemoveMemorySpace(Base, Length);
 }
 
-EFI_STATUS EFIAPI GetMemorySpaceDescriptor(EFI_PHYSICAL_ADDRESS Base, EFI_GCD_MEMORY_SPACE_DESCRIPTOR *Descriptor) {
+EFI_STATUS EFIAPI GetMemorySpaceDescriptor(EFI_PHYSICAL_ADDRESS Base,
+                                           EFI_GCD_MEMORY_SPACE_DESCRIPTOR *Descriptor) {
   CORE_BOOT_SERVICE("GetMemorySpaceDescriptor");
   return Core.Gcd->GetMemorySpaceDescriptor(Base, Descriptor);
 }
@@ -91,17 +93,23 @@ EFI_STATUS EFIAPI GetIoSpaceMap(UINTN *NumberOfDescriptors, EFI_GCD_IO_SPACE_DES
   return Core.Gcd->GetIoSpaceMap(NumberOfDescriptors, Map, CallerPool(Core, Caller));
 }
 
-EFI_STATUS EFIAPI Dispatch(VOID) { return EFI_NOT_FOUND; }
+EFI_STATUS EFIAPI Dispatch(VOID) {
+  return EFI_NOT_FOUND;
+}
 
-EFI_STATUS EFIAPI Schedule(EFI_HANDLE FirmwareVolumeHandle, const EFI_GUID *FileName) { return EFI_NOT_FOUND; }
+EFI_STATUS EFIAPI Schedule(EFI_HANDLE FirmwareVolumeHandle, const EFI_GUID *FileName) {
+  return EFI_NOT_FOUND;
+}
 
-EFI_STATUS EFIAPI Trust(EFI_HANDLE FirmwareVolumeHandle, const EFI_GUID *FileName) { return EFI_NOT_FOUND; }
+EFI_STATUS EFIAPI Trust(EFI_HANDLE FirmwareVolumeHandle, const EFI_GUID *FileName) {
+  return EFI_NOT_FOUND;
+}
 
 EFI_STATUS EFIAPI ProcessFirmwareVolume(const VOID *Header, UINTN Size, EFI_HANDLE *FirmwareVolumeHandle) {
   return EFI_UNSUPPORTED;
 }
 
-}  // namespace
+} // namespace
 
 void Platform::Impl::InitDxeServices() {
   DxeServices.Hdr.Signature = DXE_SERVICES_SIGNATURE;
@@ -127,4 +135,4 @@ void Platform::Impl::InitDxeServices() {
   DxeServices.SetMemorySpaceCapabilities = host::SetMemorySpaceCapabilities;
 }
 
-}  // namespace host
+} // namespace host

@@ -12,14 +12,18 @@ constexpr uint64_t kNsPer100Ns = 100;
 constexpr uint64_t kTimerTickNs = 1'000'000;  // a zero trigger time means "the next tick"
 constexpr uint64_t kCheckEventCostNs = 1'000; // a poll of an event takes time like any other access
 
-constexpr UINT32 kKnownEventBits = EVT_TIMER | EVT_RUNTIME | EVT_NOTIFY_WAIT | EVT_NOTIFY_SIGNAL | 0x00000001 |
-                                   0x00000002 | 0x20000000;
+constexpr UINT32 kKnownEventBits =
+    EVT_TIMER | EVT_RUNTIME | EVT_NOTIFY_WAIT | EVT_NOTIFY_SIGNAL | 0x00000001 | 0x00000002 | 0x20000000;
 
-bool SameGuid(const EFI_GUID &A, const EFI_GUID &B) { return CompareGuidValues(A, B); }
+bool SameGuid(const EFI_GUID &A, const EFI_GUID &B) {
+  return CompareGuidValues(A, B);
+}
 
-bool ValidNotifyTpl(EFI_TPL Tpl) { return Tpl > TPL_APPLICATION && Tpl < TPL_HIGH_LEVEL; }
+bool ValidNotifyTpl(EFI_TPL Tpl) {
+  return Tpl > TPL_APPLICATION && Tpl < TPL_HIGH_LEVEL;
+}
 
-}  // namespace
+} // namespace
 
 EventRecord *Platform::Impl::ValidEvent(EFI_EVENT Event) const {
   auto *Record = static_cast<EventRecord *>(Event);
@@ -29,8 +33,8 @@ EventRecord *Platform::Impl::ValidEvent(EFI_EVENT Event) const {
   return Record;
 }
 
-EFI_STATUS Platform::Impl::CreateEvent(UINT32 Type, EFI_TPL NotifyTpl, EFI_EVENT_NOTIFY Notify, const VOID *Context,
-                                       const EFI_GUID *Group, EFI_EVENT *Event) {
+EFI_STATUS Platform::Impl::CreateEvent(UINT32 Type, EFI_TPL NotifyTpl, EFI_EVENT_NOTIFY Notify,
+                                       const VOID *Context, const EFI_GUID *Group, EFI_EVENT *Event) {
   if (Event == nullptr || (Type & ~kKnownEventBits) != 0) {
     return EFI_INVALID_PARAMETER;
   }
@@ -48,7 +52,8 @@ EFI_STATUS Platform::Impl::CreateEvent(UINT32 Type, EFI_TPL NotifyTpl, EFI_EVENT
     if (Group != nullptr) {
       return EFI_INVALID_PARAMETER;
     }
-    EventGroup = Type == EVT_SIGNAL_EXIT_BOOT_SERVICES ? CoreGuid::ExitBootServices : CoreGuid::VirtualAddressChange;
+    EventGroup =
+        Type == EVT_SIGNAL_EXIT_BOOT_SERVICES ? CoreGuid::ExitBootServices : CoreGuid::VirtualAddressChange;
   } else if (Group != nullptr) {
     EventGroup = *Group;
   }
@@ -190,7 +195,8 @@ void Platform::Impl::FireDueTimers() {
     }
   }
   for (EventRecord *Event : Due) {
-    Event->TimerDueNs = Event->TimerPeriodNs != 0 ? std::max(Event->TimerDueNs + Event->TimerPeriodNs, NowNs + 1) : 0;
+    Event->TimerDueNs =
+        Event->TimerPeriodNs != 0 ? std::max(Event->TimerDueNs + Event->TimerPeriodNs, NowNs + 1) : 0;
     if (Event->Group) {
       SignalGroup(*Event->Group);
     } else {
@@ -238,8 +244,8 @@ EFI_STATUS CheckOne(Platform::Impl &Core, EFI_EVENT Event) {
   return EFI_NOT_READY;
 }
 
-EFI_STATUS EFIAPI CreateEvent(UINT32 Type, EFI_TPL NotifyTpl, EFI_EVENT_NOTIFY NotifyFunction, VOID *NotifyContext,
-                              EFI_EVENT *Event) {
+EFI_STATUS EFIAPI CreateEvent(UINT32 Type, EFI_TPL NotifyTpl, EFI_EVENT_NOTIFY NotifyFunction,
+                              VOID *NotifyContext, EFI_EVENT *Event) {
   CORE_BOOT_SERVICE("CreateEvent");
   return Core.CreateEvent(Type, NotifyTpl, NotifyFunction, NotifyContext, nullptr, Event);
 }
@@ -317,11 +323,15 @@ EFI_STATUS EFIAPI SetTimer(EFI_EVENT Event, EFI_TIMER_DELAY Type, UINT64 Trigger
   return EFI_SUCCESS;
 }
 
-EFI_TPL EFIAPI RaiseTPL(EFI_TPL NewTpl) { return host::Core().RaiseTpl(NewTpl); }
+EFI_TPL EFIAPI RaiseTPL(EFI_TPL NewTpl) {
+  return host::Core().RaiseTpl(NewTpl);
+}
 
-VOID EFIAPI RestoreTPL(EFI_TPL OldTpl) { host::Core().RestoreTpl(OldTpl); }
+VOID EFIAPI RestoreTPL(EFI_TPL OldTpl) {
+  host::Core().RestoreTpl(OldTpl);
+}
 
-}  // namespace
+} // namespace
 
 void Platform::Impl::FillEventServices() {
   BootServices.CreateEvent = host::CreateEvent;
@@ -335,4 +345,4 @@ void Platform::Impl::FillEventServices() {
   BootServices.RestoreTPL = host::RestoreTPL;
 }
 
-}  // namespace host
+} // namespace host

@@ -8,7 +8,9 @@ namespace host {
 
 namespace {
 
-bool SameGuid(const EFI_GUID &A, const EFI_GUID &B) { return CompareGuidValues(A, B); }
+bool SameGuid(const EFI_GUID &A, const EFI_GUID &B) {
+  return CompareGuidValues(A, B);
+}
 
 // Holds the database at TPL_NOTIFY while it changes, so that notifications run afterwards.
 class TplLock {
@@ -25,7 +27,7 @@ private:
   EFI_TPL Old_;
 };
 
-}  // namespace
+} // namespace
 
 HandleRecord *Platform::Impl::ValidHandle(EFI_HANDLE Handle) const {
   auto *Record = static_cast<HandleRecord *>(Handle);
@@ -65,7 +67,8 @@ NotifyRegistration *Platform::Impl::ValidRegistration(VOID *Registration) const 
   return nullptr;
 }
 
-EFI_STATUS Platform::Impl::InstallProtocol(EFI_HANDLE *Handle, const EFI_GUID &Guid, VOID *Interface, bool Notify) {
+EFI_STATUS Platform::Impl::InstallProtocol(EFI_HANDLE *Handle, const EFI_GUID &Guid, VOID *Interface,
+                                           bool Notify) {
   if (Handle == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
@@ -109,7 +112,7 @@ void Platform::Impl::NotifyProtocolInstalled(ProtocolInterface *Protocol) {
 }
 
 void Platform::Impl::RemoveHandleIfEmpty(HandleRecord *Handle) {
-  if (!Handle->Protocols.empty()) {
+  if (!Handle->Protocols.empty() || Handle == PinnedHandle || LiveHandles.count(Handle) == 0) {
     return;
   }
   // The record stays allocated (in RetiredHandles) so that a stale handle never becomes valid.
@@ -135,7 +138,7 @@ ProtocolInterface *Refind(Platform::Impl &Core, HandleRecord *Handle, const EFI_
   ProtocolInterface *Protocol = Core.FindProtocol(Handle, Guid);
   return (Protocol != nullptr && Protocol->Interface == Interface) ? Protocol : nullptr;
 }
-}  // namespace
+} // namespace
 
 // Asks every driver that opened the interface BY_DRIVER to stop; the interface may then go
 // when only GET_PROTOCOL, TEST_PROTOCOL and BY_HANDLE_PROTOCOL users remain.
@@ -194,8 +197,9 @@ EFI_STATUS Platform::Impl::UninstallProtocol(EFI_HANDLE Handle, const EFI_GUID &
     return EFI_NOT_FOUND;
   }
   auto &List = Record->Protocols;
-  List.erase(std::remove_if(List.begin(), List.end(), [&](const auto &Entry) { return Entry.get() == Protocol; }),
-             List.end());
+  List.erase(
+      std::remove_if(List.begin(), List.end(), [&](const auto &Entry) { return Entry.get() == Protocol; }),
+      List.end());
   RemoveHandleIfEmpty(Record);
   return EFI_SUCCESS;
 }
@@ -271,8 +275,9 @@ EFI_STATUS EFIAPI RegisterProtocolNotify(EFI_GUID *Protocol, EFI_EVENT Event, VO
       return EFI_INVALID_PARAMETER;
     }
     auto &List = Core.Registrations;
-    List.erase(std::remove_if(List.begin(), List.end(), [&](const auto &Entry) { return Entry.get() == Existing; }),
-               List.end());
+    List.erase(
+        std::remove_if(List.begin(), List.end(), [&](const auto &Entry) { return Entry.get() == Existing; }),
+        List.end());
     return EFI_SUCCESS;
   }
   EventRecord *Record = Core.ValidEvent(Event);
@@ -304,7 +309,8 @@ HandleRecord *NextNotified(Platform::Impl &Core, NotifyRegistration *Registratio
 }
 
 EFI_STATUS CollectHandles(Platform::Impl &Core, EFI_LOCATE_SEARCH_TYPE SearchType, EFI_GUID *Protocol,
-                          VOID *SearchKey, std::vector<EFI_HANDLE> &Found, NotifyRegistration **Registration) {
+                          VOID *SearchKey, std::vector<EFI_HANDLE> &Found,
+                          NotifyRegistration **Registration) {
   switch (SearchType) {
   case AllHandles:
     Found.assign(Core.Handles.begin(), Core.Handles.end());
@@ -405,7 +411,8 @@ EFI_STATUS EFIAPI LocateProtocol(EFI_GUID *Protocol, VOID *Registration, VOID **
     if (Handle == nullptr) {
       return EFI_NOT_FOUND;
     }
-    *Interface = Core.FindProtocol(Handle, *Protocol) ? Core.FindProtocol(Handle, *Protocol)->Interface : nullptr;
+    *Interface =
+        Core.FindProtocol(Handle, *Protocol) ? Core.FindProtocol(Handle, *Protocol)->Interface : nullptr;
     return EFI_SUCCESS;
   }
   std::vector<ProtocolInterface *> Found = Core.InterfacesOf(*Protocol);
@@ -416,7 +423,8 @@ EFI_STATUS EFIAPI LocateProtocol(EFI_GUID *Protocol, VOID *Registration, VOID **
   return EFI_SUCCESS;
 }
 
-EFI_STATUS EFIAPI ProtocolsPerHandle(EFI_HANDLE Handle, EFI_GUID ***ProtocolBuffer, UINTN *ProtocolBufferCount) {
+EFI_STATUS EFIAPI ProtocolsPerHandle(EFI_HANDLE Handle, EFI_GUID ***ProtocolBuffer,
+                                     UINTN *ProtocolBufferCount) {
   EFI_HANDLE Caller = host::CoreAlive() ? host::Core().CallerImage(__builtin_return_address(0)) : nullptr;
   CORE_BOOT_SERVICE("ProtocolsPerHandle");
   HandleRecord *Record = Core.ValidHandle(Handle);
@@ -438,7 +446,8 @@ EFI_STATUS EFIAPI ProtocolsPerHandle(EFI_HANDLE Handle, EFI_GUID ***ProtocolBuff
   return EFI_SUCCESS;
 }
 
-EFI_STATUS EFIAPI LocateDevicePath(EFI_GUID *Protocol, EFI_DEVICE_PATH_PROTOCOL **DevicePath, EFI_HANDLE *Device) {
+EFI_STATUS EFIAPI LocateDevicePath(EFI_GUID *Protocol, EFI_DEVICE_PATH_PROTOCOL **DevicePath,
+                                   EFI_HANDLE *Device) {
   CORE_BOOT_SERVICE("LocateDevicePath");
   if (Protocol == nullptr || DevicePath == nullptr || *DevicePath == nullptr || Device == nullptr) {
     return EFI_INVALID_PARAMETER;
@@ -525,7 +534,13 @@ EFI_STATUS EFIAPI InstallMultipleProtocolInterfaces(EFI_HANDLE *Handle, ...) {
 
 EFI_STATUS EFIAPI UninstallMultipleProtocolInterfaces(EFI_HANDLE Handle, ...) {
   CORE_BOOT_SERVICE("UninstallMultipleProtocolInterfaces");
+  HandleRecord *Record = Core.ValidHandle(Handle);
+  if (Record == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
   TplLock Lock(Core);
+  // The handle must survive a partial removal so that a failure can restore it as it was.
+  Core.PinnedHandle = Record;
   std::vector<std::pair<EFI_GUID, VOID *>> Removed;
   EFI_STATUS Status = EFI_SUCCESS;
   va_list Args;
@@ -543,18 +558,18 @@ EFI_STATUS EFIAPI UninstallMultipleProtocolInterfaces(EFI_HANDLE Handle, ...) {
     Removed.emplace_back(*Guid, Interface);
   }
   va_end(Args);
+  Core.PinnedHandle = nullptr;
   if (EFI_ERROR(Status)) {
-    // Put back what was removed; the handle may have gone with its last interface.
-    EFI_HANDLE Target = Core.ValidHandle(Handle) != nullptr ? Handle : nullptr;
+    EFI_HANDLE Target = Handle;
     for (auto Entry = Removed.rbegin(); Entry != Removed.rend(); ++Entry) {
       Core.InstallProtocol(&Target, Entry->first, Entry->second, true);
     }
-    return EFI_INVALID_PARAMETER;
   }
-  return EFI_SUCCESS;
+  Core.RemoveHandleIfEmpty(Record);
+  return EFI_ERROR(Status) ? EFI_INVALID_PARAMETER : EFI_SUCCESS;
 }
 
-}  // namespace
+} // namespace
 
 void Platform::Impl::FillHandleServices() {
   BootServices.InstallProtocolInterface = host::InstallProtocolInterface;
@@ -571,4 +586,4 @@ void Platform::Impl::FillHandleServices() {
   BootServices.UninstallMultipleProtocolInterfaces = host::UninstallMultipleProtocolInterfaces;
 }
 
-}  // namespace host
+} // namespace host

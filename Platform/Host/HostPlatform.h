@@ -30,8 +30,8 @@ class GcdMap;
 // watchdog tripping on a wait that never ends. The platform catches it where it started
 // the image (or the protocol member, or the notification) and reports it.
 struct Halt : std::exception {
-  std::string Reason;  // "CpuDeadLoop", "CpuBreakpoint", "watchdog: ..."
-  std::string Image;   // the image whose code was running
+  std::string Reason; // "CpuDeadLoop", "CpuBreakpoint", "watchdog: ..."
+  std::string Image;  // the image whose code was running
   uint64_t VirtualTimeNs = 0;
   std::string Text;
   Halt(std::string Reason, std::string Image, uint64_t VirtualTimeNs);
@@ -62,8 +62,8 @@ struct Fault {
 
 struct LogLine {
   uint64_t VirtualTimeNs = 0;
-  std::string Source;  // the image or producer that wrote it ("Nicpatch", "core", "acpi")
-  std::string Text;    // one line, without its line end
+  std::string Source; // the image or producer that wrote it ("Nicpatch", "core", "acpi")
+  std::string Text;   // one line, without its line end
 };
 
 // The board log: what the core, the producers and the firmware's diagnostics print.
@@ -74,7 +74,7 @@ public:
   // open until the same source completes it.
   void Append(const std::string &Source, const std::string &Text, uint64_t VirtualTimeNs);
   const std::vector<LogLine> &Lines() const { return Lines_; }
-  std::string Text() const;  // "[source] text\n" per line
+  std::string Text() const; // "[source] text\n" per line
   bool Contains(const std::string &Needle) const;
 
 private:
@@ -90,16 +90,16 @@ std::string StatusName(EFI_STATUS Status);
 std::string Utf16ToUtf8(const std::u16string &Text);
 
 struct PlatformOptions {
-  std::filesystem::path ModuleDir;  // where <Name>.so are; defaults to the build's module folder
-  std::filesystem::path NvramFile;  // non-volatile variables persist here; empty: none persist
-  uint64_t WatchdogNs = 30'000'000'000ull;  // virtual time one call into firmware may take
-  std::ostream *Echo = nullptr;             // echo of the board log as it grows
+  std::filesystem::path ModuleDir;         // where <Name>.so are; defaults to the build's module folder
+  std::filesystem::path NvramFile;         // non-volatile variables persist here; empty: none persist
+  uint64_t WatchdogNs = 30'000'000'000ull; // virtual time one call into firmware may take
+  std::ostream *Echo = nullptr;            // echo of the board log as it grows
 };
 
 struct ImageResult {
   EFI_STATUS Status = EFI_SUCCESS;
-  bool Unloaded = false;       // a driver whose entry failed is unloaded, as the dispatcher does
-  std::optional<Halt> Halted;  // set when the image halted instead of returning
+  bool Unloaded = false;      // a driver whose entry failed is unloaded, as the dispatcher does
+  std::optional<Halt> Halted; // set when the image halted instead of returning
 };
 
 class Platform {
@@ -122,7 +122,7 @@ public:
   // Images. LoadModule finds <ModuleDir>/<Name>.so; every load gets fresh globals.
   EFI_STATUS LoadModule(const std::string &Name, EFI_HANDLE *ImageHandle);
   ImageResult StartImage(EFI_HANDLE ImageHandle);
-  ImageResult RunModule(const std::string &Name);  // LoadModule + StartImage
+  ImageResult RunModule(const std::string &Name); // LoadModule + StartImage
   bool IsImageLoaded(EFI_HANDLE ImageHandle) const;
   std::string ImageName(EFI_HANDLE ImageHandle) const;
   // The image whose code is running now ("core" when none).
@@ -136,14 +136,14 @@ public:
   void Attach(uint64_t Base, uint64_t Size, std::shared_ptr<MmioDevice> Device);
   const std::vector<Fault> &Faults() const;
   uint64_t VirtualTimeNs() const;
-  void AdvanceTime(uint64_t Nanoseconds);  // also fires due timer events
+  void AdvanceTime(uint64_t Nanoseconds); // also fires due timer events
   const std::vector<std::string> &CpuOperations() const;
 
   // Memory accounting, per image.
   uint64_t OutstandingPoolBytes(EFI_HANDLE ImageHandle) const;
   uint64_t OutstandingPages(EFI_HANDLE ImageHandle) const;
   uint64_t FreePoolCalls(EFI_HANDLE ImageHandle) const;
-  const std::vector<std::string> &MemoryErrors() const;  // double frees, foreign frees, leaks
+  const std::vector<std::string> &MemoryErrors() const; // double frees, foreign frees, leaks
 
   // Consoles (ConOut and StdErr), as the firmware wrote them.
   std::u16string ConsoleText() const;
@@ -164,4 +164,4 @@ private:
   std::unique_ptr<Impl> Impl_;
 };
 
-}  // namespace host
+} // namespace host

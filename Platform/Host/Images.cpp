@@ -5,8 +5,8 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -41,7 +41,8 @@ bool IsApplicationModule(const std::filesystem::path &ModulePath) {
 // A fresh file for every load: dlopen maps a path once per process, so each load of the same
 // module needs its own copy to get its own globals.
 std::filesystem::path WriteTempCopy(const std::string &Name, const void *Bytes, size_t Size) {
-  std::filesystem::path Pattern = std::filesystem::temp_directory_path() / ("hostimage-" + Name + "-XXXXXX.so");
+  std::filesystem::path Pattern =
+      std::filesystem::temp_directory_path() / ("hostimage-" + Name + "-XXXXXX.so");
   std::string Path = Pattern.string();
   int File = mkstemps(Path.data(), 3);
   if (File < 0) {
@@ -159,7 +160,7 @@ void ReleaseImageObjects(Platform::Impl &Core, EFI_HANDLE ImageHandle, const std
   }
 }
 
-}  // namespace
+} // namespace
 
 EFI_STATUS Platform::Impl::LoadModule(const std::string &Name, EFI_HANDLE Parent, EFI_HANDLE *ImageHandle) {
   if (ImageHandle == nullptr) {
@@ -266,8 +267,9 @@ void Platform::Impl::UnloadAllImages() {
 
 namespace {
 
-EFI_STATUS EFIAPI LoadImage(BOOLEAN BootPolicy, EFI_HANDLE ParentImageHandle, EFI_DEVICE_PATH_PROTOCOL *DevicePath,
-                            VOID *SourceBuffer, UINTN SourceSize, EFI_HANDLE *ImageHandle) {
+EFI_STATUS EFIAPI LoadImage(BOOLEAN BootPolicy, EFI_HANDLE ParentImageHandle,
+                            EFI_DEVICE_PATH_PROTOCOL *DevicePath, VOID *SourceBuffer, UINTN SourceSize,
+                            EFI_HANDLE *ImageHandle) {
   CORE_BOOT_SERVICE("LoadImage");
   if (ImageHandle == nullptr || Core.ValidHandle(ParentImageHandle) == nullptr) {
     return EFI_INVALID_PARAMETER;
@@ -276,8 +278,8 @@ EFI_STATUS EFIAPI LoadImage(BOOLEAN BootPolicy, EFI_HANDLE ParentImageHandle, EF
     // There are no file systems on the emulated board to load a path from.
     return DevicePath == nullptr ? EFI_INVALID_PARAMETER : EFI_NOT_FOUND;
   }
-  return LoadFromBuffer(Core, "image" + std::to_string(Core.Images.size() + 1), SourceBuffer, SourceSize, false,
-                        ParentImageHandle, ImageHandle);
+  return LoadFromBuffer(Core, "image" + std::to_string(Core.Images.size() + 1), SourceBuffer, SourceSize,
+                        false, ParentImageHandle, ImageHandle);
 }
 
 EFI_STATUS EFIAPI StartImage(EFI_HANDLE ImageHandle, UINTN *ExitDataSize, CHAR16 **ExitData) {
@@ -329,7 +331,7 @@ EFI_STATUS EFIAPI UnloadImage(EFI_HANDLE ImageHandle) {
   return Core.UnloadImage(ImageHandle, true);
 }
 
-}  // namespace
+} // namespace
 
 void Platform::Impl::FillImageServices() {
   BootServices.LoadImage = host::LoadImage;
@@ -338,4 +340,4 @@ void Platform::Impl::FillImageServices() {
   BootServices.UnloadImage = host::UnloadImage;
 }
 
-}  // namespace host
+} // namespace host

@@ -4,8 +4,8 @@
 #include <sys/mman.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace host {
@@ -13,8 +13,8 @@ namespace host {
 namespace {
 
 constexpr size_t kPoolAlignment = 16;
-constexpr uint64_t kPoolCanary = 0x4C4F4F5052455645ull;  // "EVERPOOL" right after each block
-constexpr uint8_t kFreshPoolFill = 0xAF;                  // new pool is never silently zero
+constexpr uint64_t kPoolCanary = 0x4C4F4F5052455645ull; // "EVERPOOL" right after each block
+constexpr uint8_t kFreshPoolFill = 0xAF;                // new pool is never silently zero
 constexpr uint64_t kMaxPagesPerAllocation = (1ull << 30) / EFI_PAGE_SIZE;
 constexpr uint64_t kMaxAddressSearchStep = 64ull << 20;
 constexpr int kMaxAddressSearchTries = 256;
@@ -23,13 +23,13 @@ constexpr uint64_t kLowestSearchAddress = 0x10000000;
 // The RAM the memory map reports as free, around what the firmware allocated.
 constexpr uint64_t kRamBase = 0x80000000ull;
 constexpr uint64_t kRamSize = 0x80000000ull;
-constexpr UINTN kDescriptorSize = sizeof(EFI_MEMORY_DESCRIPTOR) + 8;  // callers must honour DescriptorSize
+constexpr UINTN kDescriptorSize = sizeof(EFI_MEMORY_DESCRIPTOR) + 8; // callers must honour DescriptorSize
 constexpr UINT32 kDescriptorVersion = 1;
 
 bool ValidPoolType(EFI_MEMORY_TYPE Type) {
   const UINT32 Value = Type;
   if (Value >= 0x70000000u) {
-    return true;  // OEM and OS-vendor ranges
+    return true; // OEM and OS-vendor ranges
   }
   return Value < EfiMaxMemoryType && Type != EfiConventionalMemory && Type != EfiPersistentMemory &&
          Type != EfiUnacceptedMemoryType;
@@ -69,7 +69,7 @@ void *MapBelow(uint64_t MaxAddress, uint64_t Bytes) {
   return nullptr;
 }
 
-}  // namespace
+} // namespace
 
 void Platform::Impl::MemoryError(const std::string &Text) {
   MemoryErrors.push_back(Text);
@@ -195,7 +195,8 @@ EFI_STATUS Platform::Impl::FreePages(EFI_PHYSICAL_ADDRESS Memory, UINTN Pages) {
 
 void Platform::Impl::ReportLeaks(EFI_HANDLE Image, const std::string &When) {
   const ImageStats &Entry = Stats[Image];
-  size_t Blocks = std::count_if(Pool.begin(), Pool.end(), [&](const auto &Item) { return Item.second.Owner == Image; });
+  size_t Blocks =
+      std::count_if(Pool.begin(), Pool.end(), [&](const auto &Item) { return Item.second.Owner == Image; });
   if (Entry.PoolBytes != 0 || Blocks != 0) {
     MemoryError(Entry.Name + " leaked " + std::to_string(Entry.PoolBytes) + " bytes of pool in " +
                 std::to_string(Blocks) + " buffers " + When);
@@ -230,7 +231,8 @@ std::vector<EFI_MEMORY_DESCRIPTOR> BuildMemoryMap(const Platform::Impl &Core) {
   }
   // Free RAM, less whatever already lies inside it.
   std::vector<EFI_MEMORY_DESCRIPTOR> Used = Map;
-  std::sort(Used.begin(), Used.end(), [](const auto &A, const auto &B) { return A.PhysicalStart < B.PhysicalStart; });
+  std::sort(Used.begin(), Used.end(),
+            [](const auto &A, const auto &B) { return A.PhysicalStart < B.PhysicalStart; });
   uint64_t Cursor = kRamBase;
   const uint64_t RamEnd = kRamBase + kRamSize;
   for (const EFI_MEMORY_DESCRIPTOR &Entry : Used) {
@@ -247,7 +249,8 @@ std::vector<EFI_MEMORY_DESCRIPTOR> BuildMemoryMap(const Platform::Impl &Core) {
   if (Cursor < RamEnd) {
     Map.push_back({EfiConventionalMemory, Cursor, 0, (RamEnd - Cursor) / EFI_PAGE_SIZE, EFI_MEMORY_WB});
   }
-  std::sort(Map.begin(), Map.end(), [](const auto &A, const auto &B) { return A.PhysicalStart < B.PhysicalStart; });
+  std::sort(Map.begin(), Map.end(),
+            [](const auto &A, const auto &B) { return A.PhysicalStart < B.PhysicalStart; });
   return Map;
 }
 
@@ -293,7 +296,8 @@ EFI_STATUS EFIAPI GetMemoryMap(UINTN *MemoryMapSize, EFI_MEMORY_DESCRIPTOR *Memo
     *MemoryMapSize = Needed;
     return EFI_BUFFER_TOO_SMALL;
   }
-  if (MemoryMap == nullptr || MapKey == nullptr || DescriptorSize == nullptr || DescriptorVersion == nullptr) {
+  if (MemoryMap == nullptr || MapKey == nullptr || DescriptorSize == nullptr ||
+      DescriptorVersion == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
   auto *Out = reinterpret_cast<uint8_t *>(MemoryMap);
@@ -306,7 +310,7 @@ EFI_STATUS EFIAPI GetMemoryMap(UINTN *MemoryMapSize, EFI_MEMORY_DESCRIPTOR *Memo
   return EFI_SUCCESS;
 }
 
-}  // namespace
+} // namespace
 
 void Platform::Impl::FillMemoryServices() {
   BootServices.AllocatePool = host::AllocatePool;
@@ -316,4 +320,4 @@ void Platform::Impl::FillMemoryServices() {
   BootServices.GetMemoryMap = host::GetMemoryMap;
 }
 
-}  // namespace host
+} // namespace host

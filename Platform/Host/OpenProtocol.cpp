@@ -30,7 +30,8 @@ EFI_STATUS CheckOpenHandles(Platform::Impl &Core, EFI_HANDLE Handle, EFI_HANDLE 
                             UINT32 Attributes) {
   switch (Attributes) {
   case EFI_OPEN_PROTOCOL_BY_CHILD_CONTROLLER:
-    if (Core.ValidHandle(Agent) == nullptr || Core.ValidHandle(Controller) == nullptr || Handle == Controller) {
+    if (Core.ValidHandle(Agent) == nullptr || Core.ValidHandle(Controller) == nullptr ||
+        Handle == Controller) {
       return EFI_INVALID_PARAMETER;
     }
     break;
@@ -53,8 +54,8 @@ EFI_STATUS CheckOpenHandles(Platform::Impl &Core, EFI_HANDLE Handle, EFI_HANDLE 
 
 // Applies the conflict rules for BY_DRIVER and EXCLUSIVE requests. A request for exclusive
 // use asks the drivers that hold the interface BY_DRIVER to let go first.
-EFI_STATUS ResolveConflicts(Platform::Impl &Core, HandleRecord *Handle, const EFI_GUID &Guid, EFI_HANDLE Agent,
-                            UINT32 Attributes, ProtocolInterface **Protocol) {
+EFI_STATUS ResolveConflicts(Platform::Impl &Core, HandleRecord *Handle, const EFI_GUID &Guid,
+                            EFI_HANDLE Agent, UINT32 Attributes, ProtocolInterface **Protocol) {
   if ((Attributes & (EFI_OPEN_PROTOCOL_BY_DRIVER | EFI_OPEN_PROTOCOL_EXCLUSIVE)) == 0) {
     return EFI_SUCCESS;
   }
@@ -101,7 +102,7 @@ EFI_STATUS ResolveConflicts(Platform::Impl &Core, HandleRecord *Handle, const EF
   return EFI_SUCCESS;
 }
 
-}  // namespace
+} // namespace
 
 EFI_STATUS Platform::Impl::OpenProtocol(EFI_HANDLE Handle, const EFI_GUID &Guid, VOID **Interface,
                                         EFI_HANDLE Agent, EFI_HANDLE Controller, UINT32 Attributes) {
@@ -166,8 +167,8 @@ EFI_STATUS Platform::Impl::CloseProtocol(EFI_HANDLE Handle, const EFI_GUID &Guid
 
 namespace {
 
-EFI_STATUS EFIAPI OpenProtocol(EFI_HANDLE Handle, EFI_GUID *Protocol, VOID **Interface, EFI_HANDLE AgentHandle,
-                               EFI_HANDLE ControllerHandle, UINT32 Attributes) {
+EFI_STATUS EFIAPI OpenProtocol(EFI_HANDLE Handle, EFI_GUID *Protocol, VOID **Interface,
+                               EFI_HANDLE AgentHandle, EFI_HANDLE ControllerHandle, UINT32 Attributes) {
   CORE_BOOT_SERVICE("OpenProtocol");
   if (Protocol == nullptr) {
     return EFI_INVALID_PARAMETER;
@@ -185,7 +186,8 @@ EFI_STATUS EFIAPI CloseProtocol(EFI_HANDLE Handle, EFI_GUID *Protocol, EFI_HANDL
 }
 
 EFI_STATUS EFIAPI OpenProtocolInformation(EFI_HANDLE Handle, EFI_GUID *Protocol,
-                                          EFI_OPEN_PROTOCOL_INFORMATION_ENTRY **EntryBuffer, UINTN *EntryCount) {
+                                          EFI_OPEN_PROTOCOL_INFORMATION_ENTRY **EntryBuffer,
+                                          UINTN *EntryCount) {
   EFI_HANDLE Caller = host::CoreAlive() ? host::Core().CallerImage(__builtin_return_address(0)) : nullptr;
   CORE_BOOT_SERVICE("OpenProtocolInformation");
   HandleRecord *Record = Core.ValidHandle(Handle);
@@ -199,8 +201,8 @@ EFI_STATUS EFIAPI OpenProtocolInformation(EFI_HANDLE Handle, EFI_GUID *Protocol,
   const size_t Count = Found->Opens.size();
   VOID *Memory = nullptr;
   // One spare entry so that an empty list still yields a buffer the caller can free.
-  EFI_STATUS Status =
-      Core.AllocatePool(Caller, EfiBootServicesData, (Count + 1) * sizeof(EFI_OPEN_PROTOCOL_INFORMATION_ENTRY), &Memory);
+  EFI_STATUS Status = Core.AllocatePool(Caller, EfiBootServicesData,
+                                        (Count + 1) * sizeof(EFI_OPEN_PROTOCOL_INFORMATION_ENTRY), &Memory);
   if (EFI_ERROR(Status)) {
     return Status;
   }
@@ -214,7 +216,7 @@ EFI_STATUS EFIAPI OpenProtocolInformation(EFI_HANDLE Handle, EFI_GUID *Protocol,
   return EFI_SUCCESS;
 }
 
-}  // namespace
+} // namespace
 
 void Platform::Impl::FillOpenProtocolServices() {
   BootServices.OpenProtocol = host::OpenProtocol;
@@ -222,4 +224,4 @@ void Platform::Impl::FillOpenProtocolServices() {
   BootServices.OpenProtocolInformation = host::OpenProtocolInformation;
 }
 
-}  // namespace host
+} // namespace host

@@ -21,7 +21,7 @@ std::filesystem::path DefaultModuleDir() {
   return {};
 #endif
 }
-}  // namespace
+} // namespace
 
 Platform::Impl &Core() {
   if (gCurrentImpl == nullptr) {
@@ -30,7 +30,9 @@ Platform::Impl &Core() {
   return *gCurrentImpl;
 }
 
-bool CoreAlive() { return gCurrentImpl != nullptr; }
+bool CoreAlive() {
+  return gCurrentImpl != nullptr;
+}
 
 Halt::Halt(std::string ReasonText, std::string ImageName, uint64_t TimeNs)
     : Reason(std::move(ReasonText)), Image(std::move(ImageName)), VirtualTimeNs(TimeNs) {
@@ -49,7 +51,8 @@ Platform::Impl::Impl(PlatformOptions PlatformOptionsIn) : Options(std::move(Plat
 void Platform::Impl::UpdateTableCrcs() {
   SystemTable.NumberOfTableEntries = ConfigurationTables.size();
   SystemTable.ConfigurationTable = ConfigurationTables.empty() ? nullptr : ConfigurationTables.data();
-  for (EFI_TABLE_HEADER *Header : {&BootServices.Hdr, &RuntimeServices.Hdr, &DxeServices.Hdr, &SystemTable.Hdr}) {
+  for (EFI_TABLE_HEADER *Header :
+       {&BootServices.Hdr, &RuntimeServices.Hdr, &DxeServices.Hdr, &SystemTable.Hdr}) {
     Header->CRC32 = 0;
   }
   BootServices.Hdr.CRC32 = Crc32(&BootServices, sizeof(BootServices));
@@ -152,17 +155,29 @@ Platform &Platform::Current() {
   return *gCurrentPlatform;
 }
 
-EFI_SYSTEM_TABLE *Platform::SystemTable() { return &Impl_->SystemTable; }
-EFI_BOOT_SERVICES *Platform::BootServices() { return &Impl_->BootServices; }
-EFI_RUNTIME_SERVICES *Platform::RuntimeServices() { return &Impl_->RuntimeServices; }
-EFI_DXE_SERVICES *Platform::DxeServices() { return &Impl_->DxeServices; }
-EFI_HANDLE Platform::FirmwareHandle() { return Impl_->FirmwareHandle; }
+EFI_SYSTEM_TABLE *Platform::SystemTable() {
+  return &Impl_->SystemTable;
+}
+EFI_BOOT_SERVICES *Platform::BootServices() {
+  return &Impl_->BootServices;
+}
+EFI_RUNTIME_SERVICES *Platform::RuntimeServices() {
+  return &Impl_->RuntimeServices;
+}
+EFI_DXE_SERVICES *Platform::DxeServices() {
+  return &Impl_->DxeServices;
+}
+EFI_HANDLE Platform::FirmwareHandle() {
+  return Impl_->FirmwareHandle;
+}
 
 EFI_STATUS Platform::LoadModule(const std::string &Name, EFI_HANDLE *ImageHandle) {
   return Impl_->LoadModule(Name, Impl_->FirmwareHandle, ImageHandle);
 }
 
-ImageResult Platform::StartImage(EFI_HANDLE ImageHandle) { return Impl_->StartImage(ImageHandle); }
+ImageResult Platform::StartImage(EFI_HANDLE ImageHandle) {
+  return Impl_->StartImage(ImageHandle);
+}
 
 ImageResult Platform::RunModule(const std::string &Name) {
   EFI_HANDLE Handle = nullptr;
@@ -176,23 +191,35 @@ ImageResult Platform::RunModule(const std::string &Name) {
   return StartImage(Handle);
 }
 
-bool Platform::IsImageLoaded(EFI_HANDLE ImageHandle) const { return Impl_->Images.count(ImageHandle) != 0; }
+bool Platform::IsImageLoaded(EFI_HANDLE ImageHandle) const {
+  return Impl_->Images.count(ImageHandle) != 0;
+}
 
 std::string Platform::ImageName(EFI_HANDLE ImageHandle) const {
   auto Found = Impl_->Stats.find(ImageHandle);
   return Found != Impl_->Stats.end() ? Found->second.Name : std::string();
 }
 
-std::string Platform::CurrentImageName() const { return Impl_->CurrentImageName(); }
+std::string Platform::CurrentImageName() const {
+  return Impl_->CurrentImageName();
+}
 
 std::optional<Halt> Platform::Guard(const std::function<void()> &Call) {
   return Impl_->RunFrame(nullptr, std::string(), Call);
 }
 
-const std::vector<Fault> &Platform::Faults() const { return Impl_->Faults; }
-uint64_t Platform::VirtualTimeNs() const { return Impl_->NowNs; }
-void Platform::AdvanceTime(uint64_t Nanoseconds) { Impl_->Advance(Nanoseconds); }
-const std::vector<std::string> &Platform::CpuOperations() const { return Impl_->CpuOperations; }
+const std::vector<Fault> &Platform::Faults() const {
+  return Impl_->Faults;
+}
+uint64_t Platform::VirtualTimeNs() const {
+  return Impl_->NowNs;
+}
+void Platform::AdvanceTime(uint64_t Nanoseconds) {
+  Impl_->Advance(Nanoseconds);
+}
+const std::vector<std::string> &Platform::CpuOperations() const {
+  return Impl_->CpuOperations;
+}
 
 uint64_t Platform::OutstandingPoolBytes(EFI_HANDLE ImageHandle) const {
   auto Found = Impl_->Stats.find(ImageHandle);
@@ -209,13 +236,25 @@ uint64_t Platform::FreePoolCalls(EFI_HANDLE ImageHandle) const {
   return Found != Impl_->Stats.end() ? Found->second.FreePoolCalls : 0;
 }
 
-const std::vector<std::string> &Platform::MemoryErrors() const { return Impl_->MemoryErrors; }
+const std::vector<std::string> &Platform::MemoryErrors() const {
+  return Impl_->MemoryErrors;
+}
 
-std::u16string Platform::ConsoleText() const { return Impl_->ConOut->Text; }
-std::u16string Platform::StdErrText() const { return Impl_->StdErr->Text; }
+std::u16string Platform::ConsoleText() const {
+  return Impl_->ConOut->Text;
+}
+std::u16string Platform::StdErrText() const {
+  return Impl_->StdErr->Text;
+}
 
-BoardLog &Platform::Log() { return Impl_->Log; }
-VariableStore &Platform::Variables() { return *Impl_->Variables; }
-GcdMap &Platform::Gcd() { return *Impl_->Gcd; }
+BoardLog &Platform::Log() {
+  return Impl_->Log;
+}
+VariableStore &Platform::Variables() {
+  return *Impl_->Variables;
+}
+GcdMap &Platform::Gcd() {
+  return *Impl_->Gcd;
+}
 
-}  // namespace host
+} // namespace host

@@ -6,9 +6,9 @@ namespace host {
 
 namespace {
 
-constexpr int64_t kEpochDays = 19723;  // 2024-01-01, days since 1970-01-01
+constexpr int64_t kEpochDays = 19723; // 2024-01-01, days since 1970-01-01
 constexpr uint64_t kNsPerSecond = 1'000'000'000;
-constexpr UINT32 kClockAccuracy = 50'000'000;  // 50 ppm, in parts per 10^12 as UEFI counts it
+constexpr UINT32 kClockAccuracy = 50'000'000; // 50 ppm, in parts per 10^12 as UEFI counts it
 constexpr INT16 kUnspecifiedTimezone = 2047;
 constexpr INT16 kMaxTimezoneMinutes = 1440;
 
@@ -40,7 +40,8 @@ int64_t EpochSeconds(const Platform::Impl &Core) {
 
 bool ValidTime(const EFI_TIME &Time) {
   return Time.Year >= 1900 && Time.Year <= 9999 && Time.Month >= 1 && Time.Month <= 12 && Time.Day >= 1 &&
-         Time.Day <= 31 && Time.Hour < 24 && Time.Minute < 60 && Time.Second < 60 && Time.Nanosecond < kNsPerSecond &&
+         Time.Day <= 31 && Time.Hour < 24 && Time.Minute < 60 && Time.Second < 60 &&
+         Time.Nanosecond < kNsPerSecond &&
          (Time.TimeZone == kUnspecifiedTimezone ||
           (Time.TimeZone >= -kMaxTimezoneMinutes && Time.TimeZone <= kMaxTimezoneMinutes));
 }
@@ -76,16 +77,20 @@ EFI_STATUS EFIAPI SetTime(EFI_TIME *Time) {
     return EFI_INVALID_PARAMETER;
   }
   Platform::Impl &Core = host::Core();
-  const int64_t Wanted =
-      DaysFromCivil(Time->Year, Time->Month, Time->Day) * 86400 + Time->Hour * 3600 + Time->Minute * 60 + Time->Second;
+  const int64_t Wanted = DaysFromCivil(Time->Year, Time->Month, Time->Day) * 86400 + Time->Hour * 3600 +
+                         Time->Minute * 60 + Time->Second;
   Core.TimeOffsetSeconds = 0;
   Core.TimeOffsetSeconds = Wanted - EpochSeconds(Core);
   return EFI_SUCCESS;
 }
 
-EFI_STATUS EFIAPI GetWakeupTime(BOOLEAN *Enabled, BOOLEAN *Pending, EFI_TIME *Time) { return EFI_UNSUPPORTED; }
+EFI_STATUS EFIAPI GetWakeupTime(BOOLEAN *Enabled, BOOLEAN *Pending, EFI_TIME *Time) {
+  return EFI_UNSUPPORTED;
+}
 
-EFI_STATUS EFIAPI SetWakeupTime(BOOLEAN Enable, EFI_TIME *Time) { return EFI_UNSUPPORTED; }
+EFI_STATUS EFIAPI SetWakeupTime(BOOLEAN Enable, EFI_TIME *Time) {
+  return EFI_UNSUPPORTED;
+}
 
 EFI_STATUS EFIAPI SetVirtualAddressMap(UINTN MemoryMapSize, UINTN DescriptorSize, UINT32 DescriptorVersion,
                                        EFI_MEMORY_DESCRIPTOR *VirtualMap) {
@@ -153,7 +158,7 @@ EFI_STATUS EFIAPI SetVariable(CHAR16 *VariableName, EFI_GUID *VendorGuid, UINT32
 EFI_STATUS EFIAPI QueryVariableInfo(UINT32 Attributes, UINT64 *MaximumVariableStorageSize,
                                     UINT64 *RemainingVariableStorageSize, UINT64 *MaximumVariableSize) {
   return host::Core().Variables->QueryVariableInfo(Attributes, MaximumVariableStorageSize,
-                                                  RemainingVariableStorageSize, MaximumVariableSize);
+                                                   RemainingVariableStorageSize, MaximumVariableSize);
 }
 
 EFI_STATUS EFIAPI GetNextHighMonotonicCount(UINT32 *HighCount) {
@@ -197,7 +202,7 @@ EFI_STATUS EFIAPI QueryCapsuleCapabilities(EFI_CAPSULE_HEADER **CapsuleHeaderArr
   return EFI_UNSUPPORTED;
 }
 
-}  // namespace
+} // namespace
 
 void Platform::Impl::InitRuntimeServices() {
   RuntimeServices.Hdr.Signature = EFI_RUNTIME_SERVICES_SIGNATURE;
@@ -236,4 +241,4 @@ EFI_STATUS Platform::SetVirtualAddressMap(int64_t Offset) {
   return Halted ? EFI_ABORTED : EFI_SUCCESS;
 }
 
-}  // namespace host
+} // namespace host

@@ -52,7 +52,7 @@ constexpr StatusNameEntry kStatusNames[] = {
     {EFI_REQUEST_UNLOAD_IMAGE, "EFI_REQUEST_UNLOAD_IMAGE"},
     {EFI_NOT_AVAILABLE_YET, "EFI_NOT_AVAILABLE_YET"},
 };
-}  // namespace
+} // namespace
 
 std::string StatusName(EFI_STATUS Status) {
   for (const StatusNameEntry &Entry : kStatusNames) {
@@ -65,4 +65,4 @@ std::string StatusName(EFI_STATUS Status) {
   return Text;
 }
 
-}  // namespace host
+} // namespace host

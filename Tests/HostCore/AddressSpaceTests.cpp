@@ -30,7 +30,7 @@ TEST_F(AddressSpace, AccessesReachTheDeviceAtTheirOffsetAndCostTime) {
   auto Device = std::make_shared<Scratch>();
   Board.Attach(0x10000000, 0x1000, Device);
   HostAbiMmioWrite(0x10000010, 4, 0x1'2345'6789);
-  EXPECT_EQ(HostAbiMmioRead(0x10000010, 2), 0x6789u);  // the width masks the value
+  EXPECT_EQ(HostAbiMmioRead(0x10000010, 2), 0x6789u); // the width masks the value
   ASSERT_EQ(Device->Writes.size(), 1u);
   EXPECT_EQ(Device->Writes[0].first, 0x10u);
   EXPECT_EQ(Device->Writes[0].second, 0x23456789u);
@@ -47,7 +47,7 @@ TEST_F(AddressSpace, UnmappedAccessesAreFaultsThatReadAllOnes) {
   auto Device = std::make_shared<Scratch>();
   Board.Attach(0x10000000, 0x1000, Device);
   EXPECT_EQ(HostAbiMmioRead(0x20000000, 4), 0xFFFFFFFFu);
-  HostAbiMmioWrite(0x10000FFE, 4, 7);  // straddles the end of the device
+  HostAbiMmioWrite(0x10000FFE, 4, 7); // straddles the end of the device
   ASSERT_EQ(Board.Faults().size(), 2u);
   EXPECT_EQ(Board.Faults()[0].Address, 0x20000000u);
   EXPECT_FALSE(Board.Faults()[0].IsWrite);
@@ -94,4 +94,4 @@ TEST_F(AddressSpace, HaltsUnwindToTheGuardAndCpuOperationsAreRecorded) {
   EXPECT_TRUE(HostAbiInterruptsEnabled());
 }
 
-}  // namespace
+} // namespace

@@ -10,9 +10,11 @@ std::map<EFI_DRIVER_BINDING_PROTOCOL *, HostDriver *> &Drivers() {
   static std::map<EFI_DRIVER_BINDING_PROTOCOL *, HostDriver *> Map;
   return Map;
 }
-}  // namespace
+} // namespace
 
-HostDriver *HostDriver::From(EFI_DRIVER_BINDING_PROTOCOL *This) { return Drivers().at(This); }
+HostDriver *HostDriver::From(EFI_DRIVER_BINDING_PROTOCOL *This) {
+  return Drivers().at(This);
+}
 
 EFI_STATUS EFIAPI HostDriver::Supported(EFI_DRIVER_BINDING_PROTOCOL *This, EFI_HANDLE Controller,
                                         EFI_DEVICE_PATH_PROTOCOL *Remaining) {
@@ -48,8 +50,8 @@ EFI_STATUS EFIAPI HostDriver::Start(EFI_DRIVER_BINDING_PROTOCOL *This, EFI_HANDL
   return EFI_SUCCESS;
 }
 
-EFI_STATUS EFIAPI HostDriver::Stop(EFI_DRIVER_BINDING_PROTOCOL *This, EFI_HANDLE Controller, UINTN NumberOfChildren,
-                                   EFI_HANDLE *ChildHandleBuffer) {
+EFI_STATUS EFIAPI HostDriver::Stop(EFI_DRIVER_BINDING_PROTOCOL *This, EFI_HANDLE Controller,
+                                   UINTN NumberOfChildren, EFI_HANDLE *ChildHandleBuffer) {
   HostDriver *Self = From(This);
   EFI_BOOT_SERVICES *BS = host::Platform::Current().BootServices();
   Self->Record("Stop(" + std::to_string(NumberOfChildren) + ")");
@@ -62,7 +64,8 @@ EFI_STATUS EFIAPI HostDriver::Stop(EFI_DRIVER_BINDING_PROTOCOL *This, EFI_HANDLE
     EFI_HANDLE Child = ChildHandleBuffer[Index];
     BS->CloseProtocol(Controller, &Guid, This->DriverBindingHandle, Child);
     BS->UninstallProtocolInterface(Child, &ChildGuid, &Self->ChildInterface);
-    Self->Children.erase(std::remove(Self->Children.begin(), Self->Children.end(), Child), Self->Children.end());
+    Self->Children.erase(std::remove(Self->Children.begin(), Self->Children.end(), Child),
+                         Self->Children.end());
   }
   if (NumberOfChildren == 0) {
     BS->CloseProtocol(Controller, &Guid, This->DriverBindingHandle, Controller);
@@ -83,4 +86,4 @@ void HostDriver::Install(EFI_BOOT_SERVICES *BS, UINT32 Version) {
   Binding.DriverBindingHandle = Handle;
 }
 
-}  // namespace coretest
+} // namespace coretest

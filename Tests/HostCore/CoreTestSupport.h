@@ -12,9 +12,12 @@
 
 namespace coretest {
 
-inline constexpr EFI_GUID kGuidA = {0x11111111, 0x2222, 0x3333, {0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x01}};
-inline constexpr EFI_GUID kGuidB = {0x11111111, 0x2222, 0x3333, {0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x02}};
-inline constexpr EFI_GUID kGuidC = {0x11111111, 0x2222, 0x3333, {0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x03}};
+inline constexpr EFI_GUID kGuidA = {
+    0x11111111, 0x2222, 0x3333, {0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x01}};
+inline constexpr EFI_GUID kGuidB = {
+    0x11111111, 0x2222, 0x3333, {0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x02}};
+inline constexpr EFI_GUID kGuidC = {
+    0x11111111, 0x2222, 0x3333, {0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x03}};
 inline constexpr EFI_GUID kDriverBindingGuid = EFI_DRIVER_BINDING_PROTOCOL_GUID;
 inline constexpr EFI_GUID kDevicePathGuid = EFI_DEVICE_PATH_PROTOCOL_GUID;
 
@@ -24,7 +27,7 @@ protected:
   static host::PlatformOptions TestOptions() {
     host::PlatformOptions Options;
     Options.ModuleDir = HOST_CORE_TEST_MODULE_DIR;
-    Options.WatchdogNs = 1'000'000'000;  // one virtual second
+    Options.WatchdogNs = 1'000'000'000; // one virtual second
     return Options;
   }
   CoreTest() : Board(TestOptions()), BS(Board.BootServices()), RT(Board.RuntimeServices()) {}
@@ -62,11 +65,11 @@ struct HostDriver {
                                      EFI_DEVICE_PATH_PROTOCOL *Remaining);
   static EFI_STATUS EFIAPI Start(EFI_DRIVER_BINDING_PROTOCOL *This, EFI_HANDLE Controller,
                                  EFI_DEVICE_PATH_PROTOCOL *Remaining);
-  static EFI_STATUS EFIAPI Stop(EFI_DRIVER_BINDING_PROTOCOL *This, EFI_HANDLE Controller, UINTN NumberOfChildren,
-                                EFI_HANDLE *ChildHandleBuffer);
+  static EFI_STATUS EFIAPI Stop(EFI_DRIVER_BINDING_PROTOCOL *This, EFI_HANDLE Controller,
+                                UINTN NumberOfChildren, EFI_HANDLE *ChildHandleBuffer);
 
   // Installs the binding on a new handle of the platform alive now.
   void Install(EFI_BOOT_SERVICES *BS, UINT32 Version);
 };
 
-}  // namespace coretest
+} // namespace coretest

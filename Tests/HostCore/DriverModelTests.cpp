@@ -104,4 +104,4 @@ TEST_F(DriverModel, AFailingStopIsADeviceError) {
   EXPECT_EQ(BS->DisconnectController(Controller, nullptr, nullptr), EFI_DEVICE_ERROR);
 }
 
-}  // namespace
+} // namespace

@@ -48,7 +48,7 @@ TEST_F(Events, NotificationsRunByTplThenInSignalOrderWhenTheTplDrops) {
   BS->SignalEvent(Callback1);
   BS->SignalEvent(Notify1);
   BS->SignalEvent(Callback2);
-  EXPECT_TRUE(Log.Entries.empty());  // nothing runs at or below the current TPL
+  EXPECT_TRUE(Log.Entries.empty()); // nothing runs at or below the current TPL
   BS->RestoreTPL(TPL_CALLBACK);
   EXPECT_EQ(Log.Entries, std::vector<std::string>{"notify1@16"});
   BS->RestoreTPL(Old);
@@ -78,7 +78,7 @@ TEST_F(Events, SignallingOneMemberSignalsTheWholeGroup) {
   Log.Entries.clear();
   EFI_GUID Group = kGroup;
   int Table = 0;
-  BS->InstallConfigurationTable(&Group, &Table);  // a table install signals the group of its GUID
+  BS->InstallConfigurationTable(&Group, &Table); // a table install signals the group of its GUID
   EXPECT_EQ(Log.Entries, std::vector<std::string>{"second@8"});
   EXPECT_EQ(BS->SignalEvent(Member), EFI_INVALID_PARAMETER);
 }
@@ -88,9 +88,12 @@ TEST_F(Events, CreateEventRejectsContradictions) {
   EFI_EVENT Event = nullptr;
   EXPECT_EQ(BS->CreateEvent(EVT_NOTIFY_SIGNAL | EVT_NOTIFY_WAIT, TPL_CALLBACK, Record, &Context, &Event),
             EFI_INVALID_PARAMETER);
-  EXPECT_EQ(BS->CreateEvent(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, nullptr, &Context, &Event), EFI_INVALID_PARAMETER);
-  EXPECT_EQ(BS->CreateEvent(EVT_NOTIFY_SIGNAL, TPL_HIGH_LEVEL, Record, &Context, &Event), EFI_INVALID_PARAMETER);
-  EXPECT_EQ(BS->CreateEvent(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, Record, &Context, nullptr), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(BS->CreateEvent(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, nullptr, &Context, &Event),
+            EFI_INVALID_PARAMETER);
+  EXPECT_EQ(BS->CreateEvent(EVT_NOTIFY_SIGNAL, TPL_HIGH_LEVEL, Record, &Context, &Event),
+            EFI_INVALID_PARAMETER);
+  EXPECT_EQ(BS->CreateEvent(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, Record, &Context, nullptr),
+            EFI_INVALID_PARAMETER);
   constexpr EFI_GUID kGroup = EFI_EVENT_GROUP_EXIT_BOOT_SERVICES;
   EXPECT_EQ(BS->CreateEventEx(EVT_SIGNAL_EXIT_BOOT_SERVICES, TPL_CALLBACK, Record, &Context, &kGroup, &Event),
             EFI_INVALID_PARAMETER);
@@ -99,7 +102,7 @@ TEST_F(Events, CreateEventRejectsContradictions) {
   EXPECT_EQ(BS->CheckEvent(Event), EFI_NOT_READY);
   BS->SignalEvent(Event);
   EXPECT_EQ(BS->CheckEvent(Event), EFI_SUCCESS);
-  EXPECT_EQ(BS->CheckEvent(Event), EFI_NOT_READY);  // checking clears it
+  EXPECT_EQ(BS->CheckEvent(Event), EFI_NOT_READY); // checking clears it
   EFI_EVENT Signal = Make(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, Context);
   EXPECT_EQ(BS->CheckEvent(Signal), EFI_INVALID_PARAMETER);
 }
@@ -109,7 +112,7 @@ TEST_F(Events, TimersFireAsVirtualTimeAdvances) {
   Tagged Tick{&Log, "tick"};
   EFI_EVENT Relative = Make(EVT_TIMER | EVT_NOTIFY_SIGNAL, TPL_CALLBACK, Once);
   EFI_EVENT Periodic = Make(EVT_TIMER | EVT_NOTIFY_SIGNAL, TPL_NOTIFY, Tick);
-  constexpr UINT64 kOneMs = 10'000;  // in 100 ns units
+  constexpr UINT64 kOneMs = 10'000; // in 100 ns units
   ASSERT_EQ(BS->SetTimer(Relative, TimerRelative, 5 * kOneMs), EFI_SUCCESS);
   ASSERT_EQ(BS->SetTimer(Periodic, TimerPeriodic, 2 * kOneMs), EFI_SUCCESS);
 
@@ -137,15 +140,15 @@ TEST_F(Events, TimersFireAsVirtualTimeAdvances) {
 TEST_F(Events, WaitForEventSleepsUntilTheTimerAndRefusesRaisedTpl) {
   EFI_EVENT Timer = nullptr;
   ASSERT_EQ(BS->CreateEvent(EVT_TIMER, 0, nullptr, nullptr, &Timer), EFI_SUCCESS);
-  ASSERT_EQ(BS->SetTimer(Timer, TimerRelative, 30'000'000), EFI_SUCCESS);  // 3 s
+  ASSERT_EQ(BS->SetTimer(Timer, TimerRelative, 30'000'000), EFI_SUCCESS); // 3 s
   UINTN Index = 99;
   std::optional<host::Halt> Halted;
   // Three virtual seconds is more than the test watchdog allows one call.
   Halted = Board.Guard([&] { BS->WaitForEvent(1, &Timer, &Index); });
   EXPECT_TRUE(Halted.has_value());
 
-  BS->CheckEvent(Timer);  // the halted wait left it signalled
-  ASSERT_EQ(BS->SetTimer(Timer, TimerRelative, 2'000'000), EFI_SUCCESS);  // 200 ms
+  BS->CheckEvent(Timer);                                                 // the halted wait left it signalled
+  ASSERT_EQ(BS->SetTimer(Timer, TimerRelative, 2'000'000), EFI_SUCCESS); // 200 ms
   const uint64_t Start = Board.VirtualTimeNs();
   Halted = Board.Guard([&] { EXPECT_EQ(BS->WaitForEvent(1, &Timer, &Index), EFI_SUCCESS); });
   EXPECT_FALSE(Halted.has_value());
@@ -203,7 +206,7 @@ TEST_F(Events, VirtualAddressChangeConvertsPointersByTheOffset) {
             EFI_SUCCESS);
   VOID *Early = State.Pointer;
   EXPECT_EQ(RT->ConvertPointer(0, &Early), EFI_UNSUPPORTED);
-  EXPECT_EQ(Board.SetVirtualAddressMap(0x1000), EFI_UNSUPPORTED);  // only after ExitBootServices
+  EXPECT_EQ(Board.SetVirtualAddressMap(0x1000), EFI_UNSUPPORTED); // only after ExitBootServices
 
   ASSERT_EQ(Board.ExitBootServices(), EFI_SUCCESS);
   constexpr int64_t kOffset = 0x7F0000000000;
@@ -216,4 +219,4 @@ TEST_F(Events, VirtualAddressChangeConvertsPointersByTheOffset) {
   EXPECT_EQ(Board.SetVirtualAddressMap(kOffset), EFI_UNSUPPORTED);
 }
 
-}  // namespace
+} // namespace

@@ -45,7 +45,7 @@ TEST_F(Memory, PagesAreRealAlignedMemoryWithTheAllocationTypesHonoured) {
   EFI_PHYSICAL_ADDRESS Any = 0;
   ASSERT_EQ(BS->AllocatePages(AllocateAnyPages, EfiBootServicesData, 3, &Any), EFI_SUCCESS);
   EXPECT_EQ(Any % EFI_PAGE_SIZE, 0u);
-  std::memset(reinterpret_cast<void *>(Any), 0x5A, 3 * EFI_PAGE_SIZE);  // really there
+  std::memset(reinterpret_cast<void *>(Any), 0x5A, 3 * EFI_PAGE_SIZE); // really there
   EXPECT_EQ(Board.OutstandingPages(Board.FirmwareHandle()), 3u);
 
   EFI_PHYSICAL_ADDRESS Low = 0xFFFFFFFF;
@@ -90,7 +90,8 @@ TEST_F(Memory, MemoryMapReportsSizesAndTheAllocations) {
     const auto *Entry = reinterpret_cast<const EFI_MEMORY_DESCRIPTOR *>(Map.data() + Offset);
     EXPECT_GE(Entry->PhysicalStart, PreviousStart);
     PreviousStart = Entry->PhysicalStart;
-    FoundRuntime |= Entry->Type == EfiRuntimeServicesData && Entry->PhysicalStart == Pages && Entry->NumberOfPages == 4;
+    FoundRuntime |=
+        Entry->Type == EfiRuntimeServicesData && Entry->PhysicalStart == Pages && Entry->NumberOfPages == 4;
     FoundFree |= Entry->Type == EfiConventionalMemory && Entry->NumberOfPages > 0;
   }
   EXPECT_TRUE(FoundRuntime);
@@ -101,4 +102,4 @@ TEST_F(Memory, MemoryMapReportsSizesAndTheAllocations) {
   EXPECT_EQ(BS->ExitBootServices(Board.FirmwareHandle(), MapKey), EFI_INVALID_PARAMETER);
 }
 
-}  // namespace
+} // namespace

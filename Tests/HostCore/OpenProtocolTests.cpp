@@ -59,12 +59,14 @@ TEST_F(OpenProtocolRules, ParametersAreCheckedPerAttribute) {
             EFI_INVALID_PARAMETER);
   EXPECT_EQ(BS->OpenProtocol(Controller, &Guid, &Interface, nullptr, Controller, EFI_OPEN_PROTOCOL_BY_DRIVER),
             EFI_INVALID_PARAMETER);
-  EXPECT_EQ(BS->OpenProtocol(Controller, &Guid, &Interface, One, Controller, EFI_OPEN_PROTOCOL_BY_CHILD_CONTROLLER),
-            EFI_INVALID_PARAMETER);  // a controller cannot be its own child
+  EXPECT_EQ(
+      BS->OpenProtocol(Controller, &Guid, &Interface, One, Controller, EFI_OPEN_PROTOCOL_BY_CHILD_CONTROLLER),
+      EFI_INVALID_PARAMETER); // a controller cannot be its own child
   EXPECT_EQ(BS->OpenProtocol(Controller, &Guid, &Interface, One, Controller, 0x40), EFI_INVALID_PARAMETER);
   EFI_GUID Missing = kGuidB;
-  EXPECT_EQ(BS->OpenProtocol(Controller, &Missing, &Interface, One, Controller, EFI_OPEN_PROTOCOL_GET_PROTOCOL),
-            EFI_UNSUPPORTED);
+  EXPECT_EQ(
+      BS->OpenProtocol(Controller, &Missing, &Interface, One, Controller, EFI_OPEN_PROTOCOL_GET_PROTOCOL),
+      EFI_UNSUPPORTED);
   EXPECT_EQ(Interface, nullptr);
 }
 
@@ -79,7 +81,8 @@ TEST_F(OpenProtocolRules, ExclusiveTakesTheInterfaceFromItsDriver) {
 
   EFI_HANDLE App = Agent(AgentOne);
   VOID *Interface = nullptr;
-  EXPECT_EQ(BS->OpenProtocol(Controller, &Guid, &Interface, App, nullptr, EFI_OPEN_PROTOCOL_EXCLUSIVE), EFI_SUCCESS);
+  EXPECT_EQ(BS->OpenProtocol(Controller, &Guid, &Interface, App, nullptr, EFI_OPEN_PROTOCOL_EXCLUSIVE),
+            EFI_SUCCESS);
   EXPECT_EQ(Calls.back(), "drv.Stop(0)");
   // While it is held exclusively the driver cannot bind again, nor can another exclusive user.
   EXPECT_EQ(BS->OpenProtocol(Controller, &Guid, &Interface, Driver.Binding.DriverBindingHandle, Controller,
@@ -98,8 +101,9 @@ TEST_F(OpenProtocolRules, ExclusiveIsDeniedWhenTheDriverWillNotStop) {
   EFI_HANDLE Controller = NewHandle(kGuidA, &A);
   ASSERT_EQ(BS->ConnectController(Controller, nullptr, nullptr, FALSE), EFI_SUCCESS);
   VOID *Interface = nullptr;
-  EXPECT_EQ(BS->OpenProtocol(Controller, &Guid, &Interface, Agent(AgentOne), nullptr, EFI_OPEN_PROTOCOL_EXCLUSIVE),
-            EFI_ACCESS_DENIED);
+  EXPECT_EQ(
+      BS->OpenProtocol(Controller, &Guid, &Interface, Agent(AgentOne), nullptr, EFI_OPEN_PROTOCOL_EXCLUSIVE),
+      EFI_ACCESS_DENIED);
 }
 
 TEST_F(OpenProtocolRules, UninstallStopsByDriverUsersAndIgnoresLookups) {
@@ -143,11 +147,12 @@ TEST_F(OpenProtocolRules, AChildHoldsItsParentsInterface) {
   EFI_HANDLE Child = NewHandle(kGuidB, &A);
   EFI_HANDLE Driver = Agent(AgentOne);
   VOID *Interface = nullptr;
-  ASSERT_EQ(BS->OpenProtocol(Controller, &Guid, &Interface, Driver, Child, EFI_OPEN_PROTOCOL_BY_CHILD_CONTROLLER),
-            EFI_SUCCESS);
+  ASSERT_EQ(
+      BS->OpenProtocol(Controller, &Guid, &Interface, Driver, Child, EFI_OPEN_PROTOCOL_BY_CHILD_CONTROLLER),
+      EFI_SUCCESS);
   EXPECT_EQ(BS->UninstallProtocolInterface(Controller, &Guid, &A), EFI_ACCESS_DENIED);
   ASSERT_EQ(BS->CloseProtocol(Controller, &Guid, Driver, Child), EFI_SUCCESS);
   EXPECT_EQ(BS->UninstallProtocolInterface(Controller, &Guid, &A), EFI_SUCCESS);
 }
 
-}  // namespace
+} // namespace

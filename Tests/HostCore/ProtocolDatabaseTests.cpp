@@ -72,7 +72,8 @@ TEST_F(ProtocolDatabase, InstallMultipleIsAllOrNothing) {
   EFI_GUID GuidA = kGuidA;
   EFI_GUID GuidB = kGuidB;
   // kGuidB is already there: kGuidA, installed first, must be rolled back.
-  EXPECT_EQ(BS->InstallMultipleProtocolInterfaces(&Handle, &GuidA, &A, &GuidB, &B, nullptr), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(BS->InstallMultipleProtocolInterfaces(&Handle, &GuidA, &A, &GuidB, &B, nullptr),
+            EFI_INVALID_PARAMETER);
   VOID *Found = nullptr;
   EXPECT_EQ(BS->HandleProtocol(Handle, &GuidA, &Found), EFI_UNSUPPORTED);
 
@@ -87,7 +88,8 @@ TEST_F(ProtocolDatabase, InstallMultipleIsAllOrNothing) {
   EFI_HANDLE One = nullptr;
   EFI_HANDLE Two = nullptr;
   EXPECT_EQ(BS->InstallMultipleProtocolInterfaces(&One, &PathGuid, &Path, nullptr), EFI_SUCCESS);
-  EXPECT_EQ(BS->InstallMultipleProtocolInterfaces(&Two, &PathGuid, &Copy, &GuidA, &A, nullptr), EFI_ALREADY_STARTED);
+  EXPECT_EQ(BS->InstallMultipleProtocolInterfaces(&Two, &PathGuid, &Copy, &GuidA, &A, nullptr),
+            EFI_ALREADY_STARTED);
   EXPECT_EQ(Two, nullptr);
 
   // Uninstall-multiple puts back what it removed when one of them is not there.
@@ -100,7 +102,9 @@ struct NotifyLog {
   int Calls = 0;
 };
 
-VOID EFIAPI CountNotify(EFI_EVENT Event, VOID *Context) { static_cast<NotifyLog *>(Context)->Calls++; }
+VOID EFIAPI CountNotify(EFI_EVENT Event, VOID *Context) {
+  static_cast<NotifyLog *>(Context)->Calls++;
+}
 
 TEST_F(ProtocolDatabase, RegisterProtocolNotifyHandsOutEachNewInterfaceOnce) {
   NotifyLog Log;
@@ -155,7 +159,8 @@ TEST_F(ProtocolDatabase, LocateDevicePathFindsTheLongestMatchingPrefix) {
   EFI_GUID GuidA = kGuidA;
   EFI_HANDLE BridgeHandle = nullptr;
   EFI_HANDLE DeviceHandle = nullptr;
-  ASSERT_EQ(BS->InstallMultipleProtocolInterfaces(&BridgeHandle, &PathGuid, &Bridge, &GuidA, &A, nullptr), EFI_SUCCESS);
+  ASSERT_EQ(BS->InstallMultipleProtocolInterfaces(&BridgeHandle, &PathGuid, &Bridge, &GuidA, &A, nullptr),
+            EFI_SUCCESS);
   ASSERT_EQ(BS->InstallMultipleProtocolInterfaces(&DeviceHandle, &PathGuid, &Device, nullptr), EFI_SUCCESS);
 
   // Only the bridge has kGuidA: it matches the first node and leaves the rest.
@@ -204,7 +209,8 @@ TEST_F(ProtocolDatabase, ConfigurationTableAndHeadersCarryValidCrcs) {
   EXPECT_EQ(System->NumberOfTableEntries, Before);
 
   // The DXE services table is found through the configuration table.
-  constexpr EFI_GUID kDxeServicesGuid = {0x05AD34BA, 0x6F02, 0x4214, {0x95, 0x2E, 0x4D, 0xA0, 0x39, 0x8E, 0x2B, 0xB9}};
+  constexpr EFI_GUID kDxeServicesGuid = {
+      0x05AD34BA, 0x6F02, 0x4214, {0x95, 0x2E, 0x4D, 0xA0, 0x39, 0x8E, 0x2B, 0xB9}};
   bool Found = false;
   for (UINTN Index = 0; Index < System->NumberOfTableEntries; Index++) {
     Found |= CompareGuidValues(System->ConfigurationTable[Index].VendorGuid, kDxeServicesGuid) &&
@@ -213,4 +219,4 @@ TEST_F(ProtocolDatabase, ConfigurationTableAndHeadersCarryValidCrcs) {
   EXPECT_TRUE(Found);
 }
 
-}  // namespace
+} // namespace

@@ -11,10 +11,10 @@
 #include <StatusCodeListener.h>
 #include <VariableStore.h>
 
-#include <functional>
-#include <map>
 #include <fstream>
+#include <functional>
 #include <iostream>
+#include <map>
 
 namespace {
 
@@ -43,7 +43,9 @@ struct BootStep {
 };
 
 // What other firmware would have installed before the board's modules run.
-BootStep Producer(std::string Name, StepFunction Install) { return {"producer " + Name, std::move(Install)}; }
+BootStep Producer(std::string Name, StepFunction Install) {
+  return {"producer " + Name, std::move(Install)};
+}
 
 // A producer installed only when its command-line switch is given.
 BootStep OptionalProducer(std::string Name, std::string Flag, StepFunction Install) {
@@ -62,7 +64,9 @@ BootStep Module(std::string Name) {
           }};
 }
 
-BootStep Phase(std::string Name, StepFunction Run) { return {std::move(Name), std::move(Run)}; }
+BootStep Phase(std::string Name, StepFunction Run) {
+  return {std::move(Name), std::move(Run)};
+}
 
 // What the boot manager does before it boots: connect every controller, recursively.
 void ConnectAllControllers(BootContext &Context) {
@@ -75,7 +79,8 @@ void ConnectAllControllers(BootContext &Context) {
   std::vector<EFI_HANDLE> All(Handles, Handles + Count);
   BootServices->FreePool(Handles);
   for (EFI_HANDLE Handle : All) {
-    auto Halted = Context.Board.Guard([&] { BootServices->ConnectController(Handle, nullptr, nullptr, TRUE); });
+    auto Halted =
+        Context.Board.Guard([&] { BootServices->ConnectController(Handle, nullptr, nullptr, TRUE); });
     Context.Halted |= Halted.has_value();
   }
 }
@@ -88,7 +93,8 @@ void HandOverToOs(BootContext &Context) {
   Context.Board.Log().Append("boardsim", "ExitBootServices: " + host::StatusName(Status) + "\n",
                              Context.Board.VirtualTimeNs());
   unsigned long long Offset = 0;
-  if (Context.Options.Has("--virtual-offset") && ParseNumber(Context.Options.Value("--virtual-offset"), Offset)) {
+  if (Context.Options.Has("--virtual-offset") &&
+      ParseNumber(Context.Options.Value("--virtual-offset"), Offset)) {
     Status = Context.Board.SetVirtualAddressMap(static_cast<int64_t>(Offset));
     Context.Board.Log().Append("boardsim", "SetVirtualAddressMap: " + host::StatusName(Status) + "\n",
                                Context.Board.VirtualTimeNs());
@@ -109,7 +115,8 @@ void InstallEepromMacStub(BootContext &Context) {
     if (auto Slot = host::EepromMacStub::ParseSlotSpec(List.substr(Start, End - Start))) {
       Slots[Slot->first] = Slot->second;
     } else {
-      Context.Board.Log().Append("boardsim", "ignored --eeprom-mac-slots entry " + List.substr(Start, End - Start) + "\n",
+      Context.Board.Log().Append("boardsim",
+                                 "ignored --eeprom-mac-slots entry " + List.substr(Start, End - Start) + "\n",
                                  Context.Board.VirtualTimeNs());
     }
     Start = End + 1;
@@ -122,12 +129,14 @@ void WriteDsdt(BootContext &Context) {
   if (Context.Acpi == nullptr || Context.Acpi->Dsdt().empty()) {
     return;
   }
-  host::AmlDisassembly Listing = host::WriteAndDisassembleAml(Context.Acpi->Dsdt(), Context.OutDir / kDsdtFile);
+  host::AmlDisassembly Listing =
+      host::WriteAndDisassembleAml(Context.Acpi->Dsdt(), Context.OutDir / kDsdtFile);
   std::string Outcome = !Listing.Ran              ? "iasl -d failed"
                         : Listing.ChecksumProblem ? "iasl reports a checksum problem"
                                                   : "checksum valid";
-  Context.Board.Log().Append("boardsim", "DSDT written to " + Listing.AmlFile.string() + " and " +
-                                             Listing.DslFile.string() + " (" + Outcome + ")\n",
+  Context.Board.Log().Append("boardsim",
+                             "DSDT written to " + Listing.AmlFile.string() + " and " +
+                                 Listing.DslFile.string() + " (" + Outcome + ")\n",
                              Context.Board.VirtualTimeNs());
 }
 
@@ -139,10 +148,12 @@ std::vector<OptionSpec> BootOptions() {
       {"--module-dir", "DIR", "where the module shared objects are (default: the build's)"},
       {"--watchdog-ms", "MS", "virtual time one call into firmware may take before it halts"},
       {"--no-exit-boot-services", "", "stop before the hand-over to the OS"},
-      {"--virtual-offset", "VALUE", "after ExitBootServices, SetVirtualAddressMap moving every address by VALUE"},
+      {"--virtual-offset", "VALUE",
+       "after ExitBootServices, SetVirtualAddressMap moving every address by VALUE"},
       {"--quiet", "", "do not print the board log while booting"},
       {"--eeprom-mac-stub", "", "install the test EEPROM MAC producer (fixed addresses in slots 1, 2, 5, 6)"},
-      {"--eeprom-mac-slots", "SLOT=TEXT,...", "with --eeprom-mac-stub: the MAC texts it writes instead, by slot"},
+      {"--eeprom-mac-slots", "SLOT=TEXT,...",
+       "with --eeprom-mac-stub: the MAC texts it writes instead, by slot"},
   };
 }
 
@@ -150,8 +161,10 @@ std::vector<OptionSpec> BootOptions() {
 std::vector<BootStep> BootSteps() {
   return {
       Producer("debug-output", [](BootContext &Context) { host::InstallDebugOutputProducer(Context.Board); }),
-      Producer("status-code-listener", [](BootContext &Context) { host::InstallStatusCodeListener(Context.Board); }),
-      Producer("acpi-tables", [](BootContext &Context) { Context.Acpi = &host::InstallAcpiTables(Context.Board); }),
+      Producer("status-code-listener",
+               [](BootContext &Context) { host::InstallStatusCodeListener(Context.Board); }),
+      Producer("acpi-tables",
+               [](BootContext &Context) { Context.Acpi = &host::InstallAcpiTables(Context.Board); }),
       OptionalProducer("eeprom-mac-stub", "--eeprom-mac-stub", InstallEepromMacStub),
       Module("Nicpatch"),
       Phase("connect controllers", ConnectAllControllers),
@@ -173,7 +186,7 @@ bool WriteText(const std::filesystem::path &File, const std::string &Text) {
   return static_cast<bool>(Out);
 }
 
-}  // namespace
+} // namespace
 
 int RunBootCommand(int argc, char **argv) {
   OptionSet Options(BootOptions());
@@ -219,7 +232,8 @@ int RunBootCommand(int argc, char **argv) {
     }
   }
   WriteDsdt(Context);
-  Board.Log().Append("boardsim", "boot ends at " + std::to_string(Board.VirtualTimeNs()) + " ns of virtual time\n",
+  Board.Log().Append("boardsim",
+                     "boot ends at " + std::to_string(Board.VirtualTimeNs()) + " ns of virtual time\n",
                      Board.VirtualTimeNs());
 
   if (!Board.Variables().Save(OutDir / kNvramFile, &Error)) {

@@ -61,7 +61,8 @@ void OptionSet::PrintOptions(std::ostream &Out) const {
     std::string Left = Spec.Flag + (Spec.ValueName.empty() ? "" : " " + Spec.ValueName);
     Out << "  " << std::left << std::setw(30) << Left << Spec.Help << "\n";
   }
-  Out << "  " << std::left << std::setw(30) << "--help" << "show this help\n";
+  Out << "  " << std::left << std::setw(30) << "--help"
+      << "show this help\n";
 }
 
 bool ParseNumber(const std::string &Text, unsigned long long &Value) {

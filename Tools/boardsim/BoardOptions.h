@@ -8,8 +8,8 @@
 #include <vector>
 
 struct OptionSpec {
-  std::string Flag;       // "--nvram"
-  std::string ValueName;  // "FILE"; empty for a switch
+  std::string Flag;      // "--nvram"
+  std::string ValueName; // "FILE"; empty for a switch
   std::string Help;
 };
 

@@ -26,7 +26,7 @@ void PrintUsage(std::ostream &Out) {
   Out << "\n'boardsim <command> --help' describes a command's options.\n";
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char **argv) {
   if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {

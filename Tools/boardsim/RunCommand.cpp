@@ -24,7 +24,8 @@ constexpr unsigned long long kDefaultBmcMemoryBase = 0xF0000000ull;
 std::vector<OptionSpec> RunOptions() {
   return {
       {"--nvram", "FILE", "non-volatile variables persist in FILE"},
-      {"--ipmi-bmc-base", "VALUE", "the BMC memory base the IPMI information protocol reports (default 0xF0000000)"},
+      {"--ipmi-bmc-base", "VALUE",
+       "the BMC memory base the IPMI information protocol reports (default 0xF0000000)"},
       {"--no-ipmi", "", "do not install the IPMI information protocol"},
       {"--module-dir", "DIR", "where the module shared objects are (default: the build's)"},
       {"--log", "", "print the board log to standard error"},
@@ -54,7 +55,7 @@ std::string ResolveModule(const std::filesystem::path &ModuleDir, const std::str
   return App;
 }
 
-}  // namespace
+} // namespace
 
 int RunRunCommand(int argc, char **argv) {
   OptionSet Options(RunOptions());

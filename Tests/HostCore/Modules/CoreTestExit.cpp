@@ -9,7 +9,7 @@ volatile UINT32 AfterExit = 0;
   gSystemTable->BootServices->Exit(ImageHandle, EFI_ABORTED, 0, nullptr);
   AfterExit = AfterExit + 1;
 }
-}  // namespace
+} // namespace
 
 extern "C" EFI_STATUS EFIAPI _ModuleEntryPoint(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   gSystemTable = SystemTable;

@@ -15,7 +15,7 @@ volatile UINT32 Depth = 0;
   Depth = Depth + 1;
   return EFI_SUCCESS;
 }
-}  // namespace
+} // namespace
 
 extern "C" EFI_STATUS EFIAPI _ModuleEntryPoint(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   return Outer();

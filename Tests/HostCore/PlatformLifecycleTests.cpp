@@ -1,0 +1,96 @@
+// Two boots in one process, the variable services and the DXE services through the tables.
+#include "CoreTestSupport.h"
+
+#include <Pi/PiDxeCis.h>
+
+#include <filesystem>
+#include <unistd.h>
+
+using namespace coretest;
+
+namespace {
+
+constexpr EFI_GUID kVendor = {0x158DEF5A, 0xF656, 0x419C, {0xB0, 0x27, 0x7A, 0x31, 0x92, 0xC0, 0x79, 0xD2}};
+constexpr EFI_GUID kCounterGuid = {
+    0x7D1C3F62, 0x1B0E, 0x4C55, {0x9A, 0x11, 0x52, 0x0D, 0x3E, 0x64, 0x71, 0x02}};
+
+host::PlatformOptions Options(const std::filesystem::path &Nvram) {
+  host::PlatformOptions Settings;
+  Settings.ModuleDir = HOST_CORE_TEST_MODULE_DIR;
+  Settings.NvramFile = Nvram;
+  return Settings;
+}
+
+UINT32 CounterAfterOneRun(host::Platform &Board) {
+  EXPECT_EQ(Board.RunModule("CoreTestCounter").Status, EFI_SUCCESS);
+  EFI_GUID Guid = kCounterGuid;
+  VOID *Counter = nullptr;
+  EXPECT_EQ(Board.BootServices()->LocateProtocol(&Guid, nullptr, &Counter), EFI_SUCCESS);
+  return Counter != nullptr ? *static_cast<UINT32 *>(Counter) : 0;
+}
+
+TEST(PlatformLifecycle, SecondBootSeesNonVolatileVariablesButNoOtherState) {
+  const std::filesystem::path Nvram =
+      std::filesystem::temp_directory_path() / ("hostcore-nvram-" + std::to_string(getpid()) + ".bin");
+  std::filesystem::remove(Nvram);
+  CHAR16 Persistent[] = u"Kept";
+  CHAR16 Volatile[] = u"Lost";
+  EFI_GUID Vendor = kVendor;
+  UINT8 Value = 0x5A;
+  {
+    host::Platform Board(Options(Nvram));
+    EFI_RUNTIME_SERVICES *RT = Board.RuntimeServices();
+    ASSERT_EQ(RT->SetVariable(Persistent, &Vendor,
+                              EFI_VARIABLE_NON_VOLATILE | EFI_VARIABLE_BOOTSERVICE_ACCESS, 1, &Value),
+              EFI_SUCCESS);
+    ASSERT_EQ(RT->SetVariable(Volatile, &Vendor, EFI_VARIABLE_BOOTSERVICE_ACCESS, 1, &Value), EFI_SUCCESS);
+    EXPECT_EQ(CounterAfterOneRun(Board), 1u);
+  }
+  {
+    host::Platform Board(Options(Nvram));
+    EFI_RUNTIME_SERVICES *RT = Board.RuntimeServices();
+    UINT8 Read = 0;
+    UINTN Size = sizeof(Read);
+    UINT32 Attributes = 0;
+    EXPECT_EQ(RT->GetVariable(Persistent, &Vendor, &Attributes, &Size, &Read), EFI_SUCCESS);
+    EXPECT_EQ(Read, 0x5A);
+    Size = sizeof(Read);
+    EXPECT_EQ(RT->GetVariable(Volatile, &Vendor, &Attributes, &Size, &Read), EFI_NOT_FOUND);
+    // The module starts from fresh globals in the second boot.
+    EXPECT_EQ(CounterAfterOneRun(Board), 1u);
+
+    // Boot-service variables vanish from view at the hand-over.
+    ASSERT_EQ(Board.ExitBootServices(), EFI_SUCCESS);
+    Size = sizeof(Read);
+    EXPECT_EQ(RT->GetVariable(Persistent, &Vendor, &Attributes, &Size, &Read), EFI_NOT_FOUND);
+  }
+  std::filesystem::remove(Nvram);
+}
+
+TEST(PlatformLifecycle, OnlyOnePlatformAtATime) {
+  host::Platform Board(Options({}));
+  EXPECT_EQ(&host::Platform::Current(), &Board);
+  EXPECT_THROW(host::Platform Second(Options({})), std::logic_error);
+}
+
+TEST(PlatformLifecycle, DxeServicesReachTheGcdMap) {
+  host::Platform Board(Options({}));
+  EFI_DXE_SERVICES *DS = Board.DxeServices();
+  EXPECT_EQ(DS->Hdr.Signature, DXE_SERVICES_SIGNATURE);
+  constexpr EFI_PHYSICAL_ADDRESS kBase = 0x10511000;
+  ASSERT_EQ(
+      DS->AddMemorySpace(EfiGcdMemoryTypeMemoryMappedIo, kBase, 0x1000, EFI_MEMORY_UC | EFI_MEMORY_RUNTIME),
+      EFI_SUCCESS);
+  EFI_GCD_MEMORY_SPACE_DESCRIPTOR Descriptor{};
+  ASSERT_EQ(DS->GetMemorySpaceDescriptor(kBase, &Descriptor), EFI_SUCCESS);
+  EXPECT_EQ(Descriptor.GcdMemoryType, EfiGcdMemoryTypeMemoryMappedIo);
+  UINTN Count = 0;
+  EFI_GCD_MEMORY_SPACE_DESCRIPTOR *Map = nullptr;
+  ASSERT_EQ(DS->GetMemorySpaceMap(&Count, &Map), EFI_SUCCESS);
+  EXPECT_GE(Count, 2u);
+  // The map came from the pool, so FreePool takes it back cleanly.
+  EXPECT_EQ(Board.BootServices()->FreePool(Map), EFI_SUCCESS);
+  EXPECT_TRUE(Board.MemoryErrors().empty());
+}
+
+} // namespace
