@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <sstream>
 
@@ -77,11 +78,18 @@ protected:
     return Parsed;
   }
 
-  static uint16_t SubsystemOf(const std::string &Name) {
+  // Deliverables take their kind from where their folder lives; test images from the .kind
+  // file the build writes beside each image.
+  uint16_t SubsystemOf(const std::string &Name) const {
     std::map<std::string, uint16_t> Expected = ExpectedImages();
     auto Found = Expected.find(Name);
-    // Images without a module folder of their own are the test drivers.
-    return Found != Expected.end() ? Found->second : IMAGE_SUBSYSTEM_EFI_BOOT_SERVICE_DRIVER;
+    if (Found != Expected.end()) {
+      return Found->second;
+    }
+    std::ifstream KindFile(Dir_ / (Name + ".kind"));
+    std::string Kind;
+    KindFile >> Kind;
+    return Kind == "APPLICATION" ? IMAGE_SUBSYSTEM_EFI_APPLICATION : IMAGE_SUBSYSTEM_EFI_BOOT_SERVICE_DRIVER;
   }
 
   fs::path Dir_;

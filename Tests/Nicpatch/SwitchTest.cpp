@@ -112,7 +112,12 @@ INSTANTIATE_TEST_SUITE_P(AllRows, NicpatchSwitchOutcome,
                          testing::Values(OutcomeRow{0, 0, 0, 0}, OutcomeRow{1, 1, 1, 1},
                                          OutcomeRow{0, 1, 0, 1}, OutcomeRow{0, 0, 1, 1},
                                          OutcomeRow{0, 1, 1, 1}, OutcomeRow{1, 0, 1, 0},
-                                         OutcomeRow{1, 1, 0, 0}, OutcomeRow{1, 0, 0, 0}));
+                                         OutcomeRow{1, 1, 0, 0}, OutcomeRow{1, 0, 0, 0}),
+                         [](const testing::TestParamInfo<OutcomeRow> &Info) {
+                           const OutcomeRow &Row = Info.param;
+                           return "C" + std::to_string(Row.C) + "P" + std::to_string(Row.P) + "T" +
+                                  std::to_string(Row.T);
+                         });
 
 TEST(NicpatchSwitch, UnacceptableTextIsRewrittenWithoutFlipping) {
   const std::vector<std::u16string> Texts = {u"2", u"01", u"1 ", std::u16string(20, u'1')};
