@@ -15,6 +15,9 @@ UINT64 mXsdtDsdt = 0;
 constexpr UINT32 VERSION_MASK_NONE = EFI_ACPI_TABLE_VERSION_NONE;
 constexpr UINT32 VERSION_MASK_1_0B = EFI_ACPI_TABLE_VERSION_1_0B;
 constexpr UINT32 VERSION_MASK_X = EFI_ACPI_TABLE_VERSION_X;
+// Every table version bit after 1.0b: firmware that reports its FADT as ACPI 5.0 or later
+// (bit 0x20 and up) still carries the 64-bit X_Dsdt of the 2.0 layout.
+constexpr UINT32 VERSION_MASK_2_0_AND_LATER = ~(EFI_ACPI_TABLE_VERSION_NONE | EFI_ACPI_TABLE_VERSION_1_0B);
 
 // Reads a little-endian field of Size bytes at Offset, if the table is long enough.
 BOOLEAN ReadTableField(const EFI_ACPI_SDT_HEADER *Table, UINTN Offset, UINTN Size, UINT64 *Value) {
@@ -38,7 +41,7 @@ VOID CacheFadtDsdt(const EFI_ACPI_SDT_HEADER *Fadt, EFI_ACPI_TABLE_VERSION Table
     TraceMessage(TRACE_ALWAYS, "AcpiResLib: LibGetDsdt(): Found v1.0b   RSDT->DSDT @ 0x%lX; -> %r \n",
                  mRsdtDsdt, Status);
   }
-  if ((TableVersion & VERSION_MASK_X) != 0 &&
+  if ((TableVersion & VERSION_MASK_2_0_AND_LATER) != 0 &&
       ReadTableField(Fadt, EFI_ACPI_FADT_X_DSDT_OFFSET, sizeof(UINT64), &Address)) {
     mXsdtDsdt = Address;
     TraceMessage(TRACE_ALWAYS, "AcpiResLib: LibGetDsdt(): Found v2.0&UP XSDT->DSDT @ 0x%lX; -> %r \n",

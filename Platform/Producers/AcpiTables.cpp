@@ -237,7 +237,7 @@ EFI_STATUS AcpiTablesProducer::Install(const AcpiTablesOptions &Options) {
     Fadt20_->ArmBootArch = EFI_ACPI_ARM_PSCI_COMPLIANT;
     Fadt20_->XDsdt = Address(Dsdt_); // the 32-bit Dsdt stays 0: X_Dsdt is the one to use
     SetHeaderChecksum(&Fadt20_->Header);
-    Publish(&Fadt20_->Header, EFI_ACPI_TABLE_VERSION_X);
+    Publish(&Fadt20_->Header, Options.Fadt20Version);
   }
 
   if (HasRsdt) {

@@ -17,8 +17,10 @@
 namespace host {
 
 struct AcpiTablesOptions {
-  bool Fadt10b = true;       // a revision-1 FADT (116 bytes, 32-bit Dsdt) listed in the RSDT
-  bool Fadt20 = true;        // a revision-6.3 FADT (276 bytes, 64-bit X_Dsdt) listed in the XSDT
+  bool Fadt10b = true; // a revision-1 FADT (116 bytes, 32-bit Dsdt) listed in the RSDT
+  bool Fadt20 = true;  // a revision-6.3 FADT (276 bytes, 64-bit X_Dsdt) listed in the XSDT
+  // The table version GetAcpiTable reports for that FADT (firmware may say 5.0, 0x20).
+  EFI_ACPI_TABLE_VERSION Fadt20Version = EFI_ACPI_TABLE_VERSION_X;
   std::vector<uint8_t> Dsdt; // the DSDT's bytes; empty: the board's DSDT
   bool RecomputeDsdtChecksum = true;
   bool InstallSdtProtocol = true;

@@ -138,6 +138,19 @@ TEST_F(LibGetDsdtTest, OnlyTheLaterFadtMeansEveryCallSearchesToTheEnd) {
       4);
 }
 
+TEST_F(LibGetDsdtTest, AnFadtReportedAsAcpi50OrLaterCountsAs20AndLater) {
+  host::AcpiTablesOptions Options;
+  Options.Fadt10b = false;
+  Options.Fadt20Version = EFI_ACPI_TABLE_VERSION_5_0;
+  host::AcpiTablesProducer &Producer = host::InstallAcpiTables(*Board, Options);
+  ASSERT_EQ(Producer.InstallStatus(), EFI_SUCCESS);
+  UINT64 Dsdt = 0;
+  host::ImageResult Result =
+      Run([&](const ACPI_PROBE_FUNCTIONS &F) { return F.LibGetDsdt(&Dsdt, NICPATCH_VERSIONS); });
+  EXPECT_EQ(Result.Status, EFI_SUCCESS);
+  EXPECT_EQ(Dsdt, Producer.DsdtAddress());
+}
+
 TEST_F(LibGetDsdtTest, OnlyThe10bFadtServesEveryMaskThatAllowsIt) {
   host::AcpiTablesProducer &Producer = Install(true, false);
   ASSERT_LT(Producer.DsdtAddress(), 1ull << 32);
