@@ -367,11 +367,10 @@ AcpiTablesProducer &InstallAcpiTables(Platform &Board, const AcpiTablesOptions &
   gProducerBoard = &Board;
   gProducer->InstallStatus_ = gProducer->Install(Options);
   char Line[160];
-  std::snprintf(Line, sizeof(Line),
-                "tables installed: DSDT at 0x%llx, FADT 1.0b %s, FADT 6.3 %s, status 0x%llx\n",
+  std::snprintf(Line, sizeof(Line), "tables installed: DSDT at 0x%llx, FADT 1.0b %s, FADT 6.3 %s: ",
                 static_cast<unsigned long long>(gProducer->DsdtAddress()), Options.Fadt10b ? "yes" : "no",
-                Options.Fadt20 ? "yes" : "no", static_cast<unsigned long long>(gProducer->InstallStatus_));
-  Board.Log().Append("acpi", Line, Board.VirtualTimeNs());
+                Options.Fadt20 ? "yes" : "no");
+  Board.Log().Append("acpi", Line + StatusName(gProducer->InstallStatus_) + "\n", Board.VirtualTimeNs());
   return *gProducer;
 }
 

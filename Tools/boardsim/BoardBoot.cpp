@@ -52,6 +52,9 @@ BootStep OptionalProducer(std::string Name, std::string Flag, StepFunction Insta
   return {"producer " + Name, [Flag, Install](BootContext &Context) {
             if (Context.Options.Has(Flag)) {
               Install(Context);
+            } else {
+              Context.Board.Log().Append("boardsim", "  not installed (no " + Flag + ")\n",
+                                         Context.Board.VirtualTimeNs());
             }
           }};
 }
