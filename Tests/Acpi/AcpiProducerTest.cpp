@@ -58,7 +58,8 @@ TEST_F(AcpiProducerTest, BothGenerationsAreLinkedFromTheRsdp) {
       reinterpret_cast<EFI_ACPI_6_FIXED_ACPI_DESCRIPTION_TABLE *>(static_cast<uintptr_t>(FadtAddress));
   EXPECT_EQ(Fadt->Header.Length, 276u);
   EXPECT_EQ(Fadt->Header.Revision, 6);
-  EXPECT_EQ(Fadt->XDsdt, Producer.DsdtAddress());
+  const UINT64 XDsdt = Fadt->XDsdt; // packed field at offset 140: read it by value
+  EXPECT_EQ(XDsdt, Producer.DsdtAddress());
   auto *Rsdt = reinterpret_cast<UINT8 *>(static_cast<uintptr_t>(Rsdp->RsdtAddress));
   UINT32 LegacyAddress;
   std::memcpy(&LegacyAddress, Rsdt + 36, sizeof(LegacyAddress));
