@@ -2,4 +2,4 @@
 #pragma once
 
 #include <Uefi/UefiBaseType.h>
-#include <Uefi/UefiSpec.h>
+#include <Uefi/UefiTables.h>
