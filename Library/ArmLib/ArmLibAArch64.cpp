@@ -1,5 +1,7 @@
 // Interrupt masking, cache and MMU control, cache maintenance on AArch64. The system
 // control register used is the one of the exception level the code runs at.
+#include "CacheGeometry.h"
+
 #include <Library/ArmLib.h>
 
 namespace {
@@ -22,12 +24,6 @@ constexpr UINT32 ClidrLevelOfCoherenceShift = 24;
 constexpr UINT32 ClidrFieldMask = 7;
 constexpr UINT32 ClidrCacheTypeBits = 3;
 constexpr UINT32 CacheTypeDataOrUnified = 2; // 2: data only, 3: separate, 4: unified
-constexpr UINT64 CcsidrLineSizeMask = 7;
-constexpr UINT64 CcsidrLineSizeBias = 4; // log2(bytes) = field + 4
-constexpr UINT64 CcsidrWaysShift = 3;
-constexpr UINT64 CcsidrWaysMask = 0x3FF;
-constexpr UINT64 CcsidrSetsShift = 13;
-constexpr UINT64 CcsidrSetsMask = 0x7FFF;
 
 UINT64 CurrentEl() {
   UINT64 Value;
@@ -91,8 +87,15 @@ void InvalidateTlbs() {
   __asm__ volatile("dsb sy\n\tisb" ::: "memory");
 }
 
+// True when CCSIDR_EL1 has the 64-bit layout (FEAT_CCIDX).
+bool WideCcsidr() {
+  UINT64 Mmfr2;
+  __asm__ volatile("mrs %0, id_aa64mmfr2_el1" : "=r"(Mmfr2));
+  return ArmCache::HasWideCcsidr(Mmfr2);
+}
+
 // Clean and invalidate every line of the data or unified cache at Level (0-based) by set/way.
-void CleanInvalidateLevel(UINT32 Level) {
+void CleanInvalidateLevel(UINT32 Level, bool Wide) {
   UINT64 Ccsidr;
   UINT64 Selector = static_cast<UINT64>(Level) << 1;
   // Select the level's data or unified cache, then read its geometry.
@@ -100,14 +103,10 @@ void CleanInvalidateLevel(UINT32 Level) {
                    : "=r"(Ccsidr)
                    : "r"(Selector)
                    : "memory");
-  UINT64 LineShift = (Ccsidr & CcsidrLineSizeMask) + CcsidrLineSizeBias;
-  UINT64 Ways = ((Ccsidr >> CcsidrWaysShift) & CcsidrWaysMask) + 1;
-  UINT64 Sets = ((Ccsidr >> CcsidrSetsShift) & CcsidrSetsMask) + 1;
-  // The way number sits in the top bits of the operand: shift = 32 - log2(ways), rounded up.
-  UINT32 WayShift = Ways > 1 ? static_cast<UINT32>(__builtin_clz(static_cast<UINT32>(Ways - 1))) : 0;
-  for (UINT64 Way = 0; Way < Ways; Way++) {
-    for (UINT64 Set = 0; Set < Sets; Set++) {
-      UINT64 Operand = (Way << WayShift) | (Set << LineShift) | Selector;
+  const ArmCache::Geometry Cache = ArmCache::Decode(Ccsidr, Wide);
+  for (UINT64 Way = 0; Way < Cache.Ways; Way++) {
+    for (UINT64 Set = 0; Set < Cache.Sets; Set++) {
+      UINT64 Operand = ArmCache::SetWayOperand(Cache, Level, Way, Set);
       __asm__ volatile("dc cisw, %0" ::"r"(Operand) : "memory");
     }
   }
@@ -159,10 +158,11 @@ VOID ArmCleanInvalidateDataCache(VOID) {
   UINT64 Clidr;
   __asm__ volatile("dsb sy\n\tmrs %0, clidr_el1" : "=r"(Clidr)::"memory");
   UINT32 LevelOfCoherence = static_cast<UINT32>(Clidr >> ClidrLevelOfCoherenceShift) & ClidrFieldMask;
+  const bool Wide = WideCcsidr();
   for (UINT32 Level = 0; Level < LevelOfCoherence; Level++) {
     UINT32 CacheType = static_cast<UINT32>(Clidr >> (Level * ClidrCacheTypeBits)) & ClidrFieldMask;
     if (CacheType >= CacheTypeDataOrUnified) {
-      CleanInvalidateLevel(Level);
+      CleanInvalidateLevel(Level, Wide);
     }
   }
   __asm__ volatile("msr csselr_el1, xzr\n\tdsb sy\n\tisb" ::: "memory");

@@ -89,9 +89,11 @@ void FormatTime(ScratchText &Scratch, const EFI_TIME *Time);
 void FormatMagnitude(ScratchText &Scratch, UINT64 Magnitude, UINT32 Radix, bool UpperCase,
                      const Directive &Spec);
 
+// The precision is checked before the character: "%.4a" may name a buffer of exactly four
+// characters with no terminator, and nothing past it is read.
 template <typename Char> UINTN BoundedLength(const Char *Text, const Directive &Spec) {
   UINTN Length = 0;
-  while (Text[Length] != 0 && ((Spec.Flags & FlagPrecision) == 0 || Length < Spec.Precision)) {
+  while (((Spec.Flags & FlagPrecision) == 0 || Length < Spec.Precision) && Text[Length] != 0) {
     Length++;
   }
   return Length;

@@ -96,8 +96,13 @@ EFI_STATUS EFIAPI ExitBootServices(EFI_HANDLE ImageHandle, UINTN MapKey) {
   EFI_TPL Old = Core.RaiseTpl(TPL_HIGH_LEVEL);
   Core.SignalGroup(CoreGuid::ExitBootServices);
   Core.RestoreTpl(Old);
-  // From here on only runtime services remain.
+  // From here on only runtime services remain. The timer interrupt goes with boot services:
+  // no boot-time timer event fires again, however far the OS moves the clock.
   Core.BootServicesEnded = true;
+  for (EventRecord *Event : Core.LiveEvents) {
+    Event->TimerDueNs = 0;
+    Event->TimerPeriodNs = 0;
+  }
   Core.Variables->MarkBootServicesEnded();
   Core.SystemTable.BootServices = nullptr;
   Core.SystemTable.ConsoleInHandle = nullptr;

@@ -19,6 +19,16 @@ bool SameGuid(const EFI_GUID &A, const EFI_GUID &B) {
   return CompareGuidValues(A, B);
 }
 
+// Trigger times are in 100 ns units; a time too far away to count in nanoseconds is never
+// reached rather than wrapped round to a moment in the near future.
+uint64_t SaturatingAdd(uint64_t A, uint64_t B) {
+  return A > UINT64_MAX - B ? UINT64_MAX : A + B;
+}
+
+uint64_t TriggerTimeNs(UINT64 TriggerTime) {
+  return TriggerTime > UINT64_MAX / kNsPer100Ns ? UINT64_MAX : TriggerTime * kNsPer100Ns;
+}
+
 bool ValidNotifyTpl(EFI_TPL Tpl) {
   return Tpl > TPL_APPLICATION && Tpl < TPL_HIGH_LEVEL;
 }
@@ -195,8 +205,9 @@ void Platform::Impl::FireDueTimers() {
     }
   }
   for (EventRecord *Event : Due) {
-    Event->TimerDueNs =
-        Event->TimerPeriodNs != 0 ? std::max(Event->TimerDueNs + Event->TimerPeriodNs, NowNs + 1) : 0;
+    Event->TimerDueNs = Event->TimerPeriodNs != 0
+                            ? std::max(SaturatingAdd(Event->TimerDueNs, Event->TimerPeriodNs), NowNs + 1)
+                            : 0;
     if (Event->Group) {
       SignalGroup(*Event->Group);
     } else {
@@ -207,8 +218,9 @@ void Platform::Impl::FireDueTimers() {
 
 void Platform::Impl::Advance(uint64_t Nanoseconds) {
   const uint64_t Target = NowNs + Nanoseconds;
-  // The clock stops at every timer that falls due on the way, as the timer interrupt would.
-  while (CurrentTpl < TPL_HIGH_LEVEL && InterruptsEnabled) {
+  // The clock stops at every timer that falls due on the way, as the timer interrupt would;
+  // after ExitBootServices there is no timer interrupt.
+  while (CurrentTpl < TPL_HIGH_LEVEL && InterruptsEnabled && !BootServicesEnded) {
     uint64_t Next = NextTimerDueNs();
     if (Next == 0 || Next > Target) {
       break;
@@ -305,19 +317,19 @@ EFI_STATUS EFIAPI SetTimer(EFI_EVENT Event, EFI_TIMER_DELAY Type, UINT64 Trigger
   if (Record == nullptr || (Record->Type & EVT_TIMER) == 0 || Type > TimerRelative) {
     return EFI_INVALID_PARAMETER;
   }
-  uint64_t DelayNs = TriggerTime * kNsPer100Ns;
+  const uint64_t DelayNs = TriggerTimeNs(TriggerTime);
   switch (Type) {
   case TimerCancel:
     Record->TimerDueNs = 0;
     Record->TimerPeriodNs = 0;
     break;
   case TimerRelative:
-    Record->TimerDueNs = Core.NowNs + (DelayNs != 0 ? DelayNs : kTimerTickNs);
+    Record->TimerDueNs = SaturatingAdd(Core.NowNs, DelayNs != 0 ? DelayNs : kTimerTickNs);
     Record->TimerPeriodNs = 0;
     break;
   case TimerPeriodic:
     Record->TimerPeriodNs = DelayNs != 0 ? DelayNs : kTimerTickNs;
-    Record->TimerDueNs = Core.NowNs + Record->TimerPeriodNs;
+    Record->TimerDueNs = SaturatingAdd(Core.NowNs, Record->TimerPeriodNs);
     break;
   }
   return EFI_SUCCESS;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 
 namespace host {
 
@@ -13,17 +14,27 @@ bool SameGuid(const EFI_GUID &A, const EFI_GUID &B) {
 }
 
 // Holds the database at TPL_NOTIFY while it changes, so that notifications run afterwards.
+// Those notifications run in the destructor and may halt the board (an assertion, the
+// watchdog): the halt leaves through it like any other, so it must not be noexcept. While
+// the stack already unwinds for a halt, the TPL is only put back and nothing more runs.
 class TplLock {
 public:
-  explicit TplLock(Platform::Impl &Core) : Core_(Core) {
+  explicit TplLock(Platform::Impl &Core) : Core_(Core), Unwinding_(std::uncaught_exceptions()) {
     Old_ = Core_.RaiseTpl(std::max<EFI_TPL>(Core_.CurrentTpl, TPL_NOTIFY));
   }
-  ~TplLock() { Core_.RestoreTpl(Old_); }
+  ~TplLock() noexcept(false) {
+    if (std::uncaught_exceptions() > Unwinding_) {
+      Core_.CurrentTpl = Old_;
+      return;
+    }
+    Core_.RestoreTpl(Old_);
+  }
   TplLock(const TplLock &) = delete;
   TplLock &operator=(const TplLock &) = delete;
 
 private:
   Platform::Impl &Core_;
+  int Unwinding_;
   EFI_TPL Old_;
 };
 

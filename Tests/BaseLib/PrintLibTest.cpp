@@ -2,7 +2,10 @@
 #include <Library/PrintLib.h>
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
+#include <cstring>
 #include <string>
 
 namespace {
@@ -76,6 +79,36 @@ TEST(PrintLib, GuidsStringsAndCharacters) {
   EXPECT_EQ(Ascii("%a", static_cast<const char *>(nullptr)), "<null string>");
   // A CHAR16 that does not fit 8 bits must not become a NUL in the middle of 8-bit text.
   EXPECT_EQ(Ascii("%s!", u"a\u2500b"), "a?b!");
+}
+
+// Characters placed right before an inaccessible page: reading one past them faults.
+template <typename Char> class GuardedText {
+public:
+  explicit GuardedText(const Char *Text, size_t Count) : Page_(static_cast<size_t>(sysconf(_SC_PAGESIZE))) {
+    void *Map = mmap(nullptr, 2 * Page_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    EXPECT_NE(Map, MAP_FAILED);
+    Base_ = static_cast<char *>(Map);
+    EXPECT_EQ(mprotect(Base_ + Page_, Page_, PROT_NONE), 0);
+    Text_ = reinterpret_cast<Char *>(Base_ + Page_) - Count;
+    std::memcpy(Text_, Text, Count * sizeof(Char));
+  }
+  ~GuardedText() { munmap(Base_, 2 * Page_); }
+  const Char *Get() const { return Text_; }
+
+private:
+  size_t Page_;
+  char *Base_ = nullptr;
+  Char *Text_ = nullptr;
+};
+
+TEST(PrintLib, PrecisionBoundsTheReadOfUnterminatedStrings) {
+  // A four-character table signature has no terminator; "%.4a" must read four bytes only.
+  GuardedText<char> Signature("DSDT", 4);
+  EXPECT_EQ(Ascii("[%.4a]", Signature.Get()), "[DSDT]");
+  EXPECT_EQ(Ascii("[%.*a]", 4, Signature.Get()), "[DSDT]");
+  GuardedText<char16_t> Wide(u"ABCD", 4);
+  EXPECT_EQ(Unicode(u"[%.4s]", Wide.Get()), u"[ABCD]");
+  EXPECT_EQ(Ascii("[%-6.4s]", Wide.Get()), "[ABCD  ]");
 }
 
 TEST(PrintLib, PercentSignsAndUnknownConversions) {

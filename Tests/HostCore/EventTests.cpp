@@ -184,6 +184,39 @@ TEST_F(Events, ExitBootServicesSignalsItsGroupOnceThenRefusesBootServices) {
   EXPECT_TRUE(Board.Log().Contains("AllocatePool called by"));
 }
 
+// The OS owns the clock after the hand-over: a boot-time timer that was still armed must
+// never call back into a driver whose boot services are gone.
+TEST_F(Events, TimersStopWithExitBootServices) {
+  Tagged Tick{&Log, "tick"};
+  Tagged Once{&Log, "once"};
+  EFI_EVENT Periodic = Make(EVT_TIMER | EVT_NOTIFY_SIGNAL, TPL_CALLBACK, Tick);
+  EFI_EVENT Relative = Make(EVT_TIMER | EVT_NOTIFY_SIGNAL, TPL_NOTIFY, Once);
+  constexpr UINT64 kOneMs = 10'000; // in 100 ns units
+  ASSERT_EQ(BS->SetTimer(Periodic, TimerPeriodic, kOneMs), EFI_SUCCESS);
+  ASSERT_EQ(BS->SetTimer(Relative, TimerRelative, 50 * kOneMs), EFI_SUCCESS);
+  Board.AdvanceTime(1'500'000);
+  ASSERT_EQ(Log.Entries, std::vector<std::string>{"tick@8"});
+
+  ASSERT_EQ(Board.ExitBootServices(), EFI_SUCCESS);
+  Board.AdvanceTime(1'000'000'000);
+  EFI_TPL Old = BS->RaiseTPL(TPL_HIGH_LEVEL);
+  Board.AdvanceTime(1'000'000);
+  BS->RestoreTPL(Old);
+  EXPECT_EQ(Log.Entries, std::vector<std::string>{"tick@8"});
+}
+
+// Trigger times count 100 ns units; one too large for nanoseconds means "not for a long
+// time", not a wrapped-round moment that is already due.
+TEST_F(Events, FarTriggerTimesDoNotWrapRound) {
+  Tagged Far{&Log, "far"};
+  EFI_EVENT Relative = Make(EVT_TIMER | EVT_NOTIFY_SIGNAL, TPL_CALLBACK, Far);
+  EFI_EVENT Periodic = Make(EVT_TIMER | EVT_NOTIFY_SIGNAL, TPL_CALLBACK, Far);
+  ASSERT_EQ(BS->SetTimer(Relative, TimerRelative, 0x8000000000000001ull), EFI_SUCCESS); // *100 wraps to 100
+  ASSERT_EQ(BS->SetTimer(Periodic, TimerPeriodic, UINT64_MAX / 50), EFI_SUCCESS);
+  Board.AdvanceTime(10'000'000);
+  EXPECT_TRUE(Log.Entries.empty());
+}
+
 struct Converted {
   EFI_RUNTIME_SERVICES *RT;
   VOID *Pointer;

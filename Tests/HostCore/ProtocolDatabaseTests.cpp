@@ -1,6 +1,8 @@
 // The handle database: installation rules, lookups, notifications and device paths.
 #include "CoreTestSupport.h"
 
+#include <Library/HostAbi.h>
+
 #include <cstring>
 
 using namespace coretest;
@@ -138,6 +140,33 @@ TEST_F(ProtocolDatabase, RegisterProtocolNotifyHandsOutEachNewInterfaceOnce) {
   EXPECT_EQ(BS->LocateHandle(ByRegisterNotify, nullptr, Registration, &Size, &Handle), EFI_SUCCESS);
   EXPECT_EQ(Handle, Handles[0]);
   EXPECT_EQ(BS->ReinstallProtocolInterface(Handles[0], &Guid, &First, &Third), EFI_NOT_FOUND);
+}
+
+VOID EFIAPI HaltInNotify(EFI_EVENT Event, VOID *Context) {
+  static_cast<NotifyLog *>(Context)->Calls++;
+  HostAbiHalt("notify gave up");
+}
+
+// A protocol notification runs when the install drops its TPL again; a halt there (an
+// assertion in the notified driver) must stop the board like any other halt.
+TEST_F(ProtocolDatabase, HaltInAProtocolNotificationUnwindsToTheCaller) {
+  NotifyLog Log;
+  EFI_EVENT Event = nullptr;
+  ASSERT_EQ(BS->CreateEvent(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, HaltInNotify, &Log, &Event), EFI_SUCCESS);
+  EFI_GUID Guid = kGuidA;
+  VOID *Registration = nullptr;
+  ASSERT_EQ(BS->RegisterProtocolNotify(&Guid, Event, &Registration), EFI_SUCCESS);
+  int Value = 1;
+  EFI_HANDLE Handle = nullptr;
+  std::optional<host::Halt> Halted =
+      Board.Guard([&] { BS->InstallProtocolInterface(&Handle, &Guid, EFI_NATIVE_INTERFACE, &Value); });
+  ASSERT_TRUE(Halted.has_value());
+  EXPECT_EQ(Halted->Reason, "notify gave up");
+  EXPECT_EQ(Log.Calls, 1);
+  // The database change itself stands, and the TPL is back where the caller had it.
+  VOID *Interface = nullptr;
+  EXPECT_EQ(BS->HandleProtocol(Handle, &Guid, &Interface), EFI_SUCCESS);
+  EXPECT_EQ(BS->RaiseTPL(TPL_APPLICATION), TPL_APPLICATION);
 }
 
 TEST_F(ProtocolDatabase, LocateDevicePathFindsTheLongestMatchingPrefix) {

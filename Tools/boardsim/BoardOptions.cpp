@@ -1,6 +1,7 @@
 // The option registry of the boardsim commands.
 #include "BoardOptions.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <iomanip>
@@ -56,12 +57,26 @@ std::string OptionSet::Value(const std::string &Flag, const std::string &Default
   return Found != Values_.end() ? Found->second : Default;
 }
 
+namespace {
+constexpr size_t kHelpColumn = 30; // where the help texts start, unless an option is longer
+constexpr size_t kHelpGap = 2;     // blanks at least between an option and its help
+
+std::string OptionWithValue(const OptionSpec &Spec) {
+  return Spec.Flag + (Spec.ValueName.empty() ? "" : " " + Spec.ValueName);
+}
+} // namespace
+
 void OptionSet::PrintOptions(std::ostream &Out) const {
+  // One column for every help text, wide enough that no option runs into its help.
+  size_t Column = kHelpColumn;
   for (const OptionSpec &Spec : Specs_) {
-    std::string Left = Spec.Flag + (Spec.ValueName.empty() ? "" : " " + Spec.ValueName);
-    Out << "  " << std::left << std::setw(30) << Left << Spec.Help << "\n";
+    Column = std::max(Column, OptionWithValue(Spec).size() + kHelpGap);
   }
-  Out << "  " << std::left << std::setw(30) << "--help"
+  const int Width = static_cast<int>(Column);
+  for (const OptionSpec &Spec : Specs_) {
+    Out << "  " << std::left << std::setw(Width) << OptionWithValue(Spec) << Spec.Help << "\n";
+  }
+  Out << "  " << std::left << std::setw(Width) << "--help"
       << "show this help\n";
 }
 
