@@ -24,6 +24,10 @@ EFI_STATUS EFIAPI NicpatchEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *System
   if (EFI_ERROR(Status)) {
     return Status;
   }
+  // An instance installed without an interface or member serves nothing: as good as absent.
+  if (EepromMac == NULL || EepromMac->GetMacAddresses == NULL) {
+    return EFI_NOT_FOUND;
+  }
   Status = EepromMac->GetMacAddresses(Slots);
   if (EFI_ERROR(Status)) {
     return Status;

@@ -59,7 +59,7 @@ EFI_STATUS SearchFadts(EFI_ACPI_SDT_PROTOCOL *Sdt) {
     UINTN TableKey = 0;
     EFI_STATUS Status = Sdt->GetAcpiTable(Index, &Table, &TableVersion, &TableKey);
     if (EFI_ERROR(Status)) {
-      TraceMessage(TRACE_ALWAYS, "Can't find FADT table -> %r search %d Tables\n", Status, Index);
+      TraceMessage(TRACE_ALWAYS, "Can't find FADT table -> %r search %d Tables\n", Status, (UINT32)Index);
       return Status;
     }
     if (Table != NULL && Table->Signature == EFI_ACPI_FIXED_ACPI_DESCRIPTION_TABLE_SIGNATURE) {
@@ -85,6 +85,10 @@ EFI_STATUS LibGetDsdt(UINT64 *Dsdt, UINT32 Version) {
     EFI_ACPI_SDT_PROTOCOL *Sdt = NULL;
     Status =
         gLibBootServices->LocateProtocol(&gEfiAcpiSdtProtocolGuid, NULL, reinterpret_cast<VOID **>(&Sdt));
+    // An instance installed without an interface cannot be asked for tables either.
+    if (!EFI_ERROR(Status) && (Sdt == NULL || Sdt->GetAcpiTable == NULL)) {
+      Status = EFI_NOT_FOUND;
+    }
     if (EFI_ERROR(Status)) {
       TraceMessage(TRACE_ALWAYS, "AcpiResLib: LibGetDsdt(): LocateProtocol(ACPISupport) returned %r \n",
                    Status);

@@ -200,6 +200,28 @@ TEST_F(LibGetDsdtTest, WithoutTheSdtProtocolNothingIsCachedAndLaterCallsRetry) {
             Texts.end());
 }
 
+TEST_F(LibGetDsdtTest, AnSdtProtocolWithoutInterfaceIsNotAsked) {
+  host::AcpiTablesOptions Options;
+  Options.InstallSdtProtocol = false;
+  host::InstallAcpiTables(*Board, Options);
+  EFI_GUID SdtGuid = EFI_ACPI_SDT_PROTOCOL_GUID;
+  EFI_HANDLE Handle = nullptr;
+  ASSERT_EQ(Board->BootServices()->InstallProtocolInterface(&Handle, &SdtGuid, EFI_NATIVE_INTERFACE, nullptr),
+            EFI_SUCCESS);
+  host::ImageResult Result = Run([&](const ACPI_PROBE_FUNCTIONS &F) {
+    UINT64 Dsdt = 0;
+    EXPECT_EQ(F.LibGetDsdt(&Dsdt, NICPATCH_VERSIONS), EFI_NOT_AVAILABLE_YET);
+    EXPECT_EQ(Dsdt, 0u);
+    return EFI_SUCCESS;
+  });
+  EXPECT_FALSE(Result.Halted.has_value());
+  EXPECT_EQ(Result.Status, EFI_SUCCESS);
+  std::vector<std::string> Texts = Messages();
+  EXPECT_NE(std::find(Texts.begin(), Texts.end(),
+                      "AcpiResLib: LibGetDsdt(): LocateProtocol(ACPISupport) returned EFI_NOT_FOUND \n"),
+            Texts.end());
+}
+
 TEST_F(LibGetDsdtTest, FoundDsdtIsSearchableInPlace) {
   host::AcpiTablesProducer &Producer = Install(true, true);
   host::ImageResult Result = Run([&](const ACPI_PROBE_FUNCTIONS &F) {

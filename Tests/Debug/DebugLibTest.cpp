@@ -63,6 +63,18 @@ TEST_F(DebugLibTest, LookupWaitsForTheProtocolAndATplAtOrBelowNotify) {
   EXPECT_FALSE(Board->Log().Contains("lost"));
 }
 
+TEST_F(DebugLibTest, PredicatesAnswerOneForEveryEnabledProperty) {
+  host::ImageResult Result = RunProbe([](const DEBUG_PROBE_FUNCTIONS &F) {
+    // The property mask enables all four; each answer is the boolean 1, not the mask bit.
+    EXPECT_EQ(F.DebugAssertEnabled(), 1);
+    EXPECT_EQ(F.DebugPrintEnabled(), 1);
+    EXPECT_EQ(F.DebugCodeEnabled(), 1);
+    EXPECT_EQ(F.DebugClearMemoryEnabled(), 1);
+    return EFI_SUCCESS;
+  });
+  EXPECT_EQ(Result.Status, EFI_SUCCESS);
+}
+
 TEST_F(DebugLibTest, AssertWithoutTheProtocolReturns) {
   std::vector<UINT8> Untouched(4, 0x11);
   bool Continued = false;

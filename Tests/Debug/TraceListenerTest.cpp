@@ -19,14 +19,18 @@ TEST_F(TraceListenerTest, DebugCodesCarryTheStringRecord) {
   std::string Long(2500, 'L');
   host::ImageResult Result = RunProbe([&](const DEBUG_PROBE_FUNCTIONS &F) {
     EXPECT_EQ(F.TraceMessage(0, "never\n"), EFI_SUCCESS);
+    // Only the low 32 bits of the level count.
+    EXPECT_EQ(F.TraceMessage(UINTN{1} << 32, "never either\n"), EFI_SUCCESS);
+    EXPECT_EQ(F.TraceMessage(1, "level one\n"), EFI_SUCCESS);
     EXPECT_EQ(F.TraceMessage(TRACE_ALWAYS, "port %d: %a\n", 3, "up"), EFI_SUCCESS);
     F.TraceMessage(TRACE_ALWAYS, "%s", Long.c_str());
     return EFI_SUCCESS;
   });
   EXPECT_EQ(Result.Status, EFI_SUCCESS);
-  ASSERT_EQ(Listener.Records().size(), 2u);
+  ASSERT_EQ(Listener.Records().size(), 3u);
+  EXPECT_EQ(Listener.Records()[0].Text, "level one\n");
 
-  const host::StatusCodeRecord &Short = Listener.Records()[0];
+  const host::StatusCodeRecord &Short = Listener.Records()[1];
   EXPECT_EQ(Short.Image, "DebugProbe");
   EXPECT_EQ(Short.Type, EFI_DEBUG_CODE);
   EXPECT_EQ(Short.Value, EFI_SOFTWARE_UNSPECIFIED);
@@ -38,7 +42,7 @@ TEST_F(TraceListenerTest, DebugCodesCarryTheStringRecord) {
   EXPECT_TRUE(Board->Log().Contains("port 3: up"));
   EXPECT_FALSE(Board->Log().Contains("never"));
 
-  const host::StatusCodeRecord &Cut = Listener.Records()[1];
+  const host::StatusCodeRecord &Cut = Listener.Records()[2];
   ASSERT_EQ(Cut.Bytes.size(), STATUS_CODE_RECORD_SIZE);
   EXPECT_EQ(std::memcmp(Cut.Bytes.data() + 2018, OVERFLOW_TEXT, 29), 0);
   EXPECT_EQ(Cut.Bytes[2047], 0);

@@ -84,6 +84,18 @@ TEST_F(NicpatchMacTable, MissingServiceFailsWithNotFoundAndUnloads) {
   ExpectStoredText(5, DefaultMac(5));
 }
 
+TEST_F(NicpatchMacTable, ServiceInstalledWithoutInterfaceCountsAsMissing) {
+  BootOptions Options;
+  Options.EepromMac = false;
+  Options.EepromMacWithoutInterface = true;
+  host::ImageResult Result = Board.Boot(Options);
+  EXPECT_FALSE(Result.Halted.has_value());
+  EXPECT_EQ(Result.Status, EFI_NOT_FOUND);
+  EXPECT_TRUE(Result.Unloaded);
+  EXPECT_EQ(Board.CurrentDsdt(), Board.OriginalDsdt());
+  ExpectStoredText(1, DefaultMac(1));
+}
+
 TEST_F(NicpatchMacTable, ServiceErrorIsReturnedAndNothingIsPatched) {
   BootOptions Options;
   Options.EepromResult = EFI_DEVICE_ERROR;

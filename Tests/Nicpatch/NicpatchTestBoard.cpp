@@ -4,6 +4,8 @@
 #include <DebugOutput.h>
 #include <StatusCodeListener.h>
 
+#include <Protocol/EepromMac.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -83,6 +85,11 @@ host::ImageResult TestBoard::Boot(const BootOptions &Options) {
     EepromMac_ = &host::InstallEepromMacStub(*Board_);
     EepromMac_->SetSlots(Options.EepromSlots);
     EepromMac_->SetResult(Options.EepromResult);
+  } else if (Options.EepromMacWithoutInterface) {
+    EFI_GUID Guid = EEPROM_MAC_PROTOCOL_GUID;
+    EFI_HANDLE Handle = nullptr;
+    EXPECT_EQ(Board_->BootServices()->InstallProtocolInterface(&Handle, &Guid, EFI_NATIVE_INTERFACE, nullptr),
+              EFI_SUCCESS);
   }
   return Board_->RunModule("Nicpatch");
 }

@@ -25,9 +25,10 @@ constexpr UINT32 NV_BS = 3;
 constexpr UINT32 NV_BS_RT = 7;
 
 struct BootOptions {
-  std::string Table = "NinePorts"; // a test table from Asl/, or "" for the board's DSDT
-  std::vector<uint8_t> Dsdt;       // explicit DSDT bytes, used instead of Table when set
-  bool EepromMac = true;           // install the test EEPROM MAC service
+  std::string Table = "NinePorts";        // a test table from Asl/, or "" for the board's DSDT
+  std::vector<uint8_t> Dsdt;              // explicit DSDT bytes, used instead of Table when set
+  bool EepromMac = true;                  // install the test EEPROM MAC service
+  bool EepromMacWithoutInterface = false; // instead, install its GUID with a NULL interface
   std::map<unsigned, std::string> EepromSlots = host::EepromMacStub::DefaultSlots();
   EFI_STATUS EepromResult = EFI_SUCCESS;
   bool AcpiSupport = true;
