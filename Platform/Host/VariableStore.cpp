@@ -400,7 +400,7 @@ bool VariableStore::Save(const std::filesystem::path &File, std::string *Error) 
 namespace {
 
 // Parses the file image into non-volatile variables; returns an error text or "".
-std::string ParseNvram(const std::vector<uint8_t> &Image, const VariableStore::Limits &Limits,
+std::string ParseNvram(std::span<const uint8_t> Image, const VariableStore::Limits &Limits,
                        std::vector<VariableStore::Variable> &Out) {
   if (Image.size() < kFileHeaderSize) {
     return "truncated header";
@@ -479,6 +479,20 @@ std::string ParseNvram(const std::vector<uint8_t> &Image, const VariableStore::L
 
 } // namespace
 
+bool VariableStore::LoadFromBytes(std::span<const uint8_t> Image, std::string *Error) {
+  std::erase_if(Variables_, [](const Variable &Entry) { return IsNonVolatile(Entry.Attributes); });
+  std::vector<Variable> Loaded;
+  const std::string Problem = ParseNvram(Image, Limits_, Loaded);
+  if (!Problem.empty()) {
+    if (Error != nullptr) {
+      *Error = Problem;
+    }
+    return false;
+  }
+  Variables_.insert(Variables_.begin(), Loaded.begin(), Loaded.end());
+  return true;
+}
+
 bool VariableStore::Load(const std::filesystem::path &File, std::string *Error) {
   std::erase_if(Variables_, [](const Variable &Entry) { return IsNonVolatile(Entry.Attributes); });
   std::error_code Code;
@@ -487,16 +501,14 @@ bool VariableStore::Load(const std::filesystem::path &File, std::string *Error) 
   }
   std::ifstream In(File, std::ios::binary);
   std::vector<uint8_t> Image((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
-  std::vector<Variable> Loaded;
-  std::string Problem = In.bad() ? "read error" : ParseNvram(Image, Limits_, Loaded);
-  if (!Problem.empty()) {
-    if (Error != nullptr) {
-      *Error = File.string() + ": " + Problem + "; no non-volatile variables loaded";
-    }
-    return false;
+  std::string Problem = "read error";
+  if (!In.bad() && LoadFromBytes(Image, &Problem)) {
+    return true;
   }
-  Variables_.insert(Variables_.begin(), Loaded.begin(), Loaded.end());
-  return true;
+  if (Error != nullptr) {
+    *Error = File.string() + ": " + Problem + "; no non-volatile variables loaded";
+  }
+  return false;
 }
 
 bool VariableStore::AttachFile(const std::filesystem::path &File, std::string *Error) {

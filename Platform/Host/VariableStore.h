@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,8 @@ public:
   // through Error and leaves no non-volatile variables. Save writes every non-volatile
   // variable (atomically, through a temporary file).
   bool Load(const std::filesystem::path &File, std::string *Error = nullptr);
+  // Load from a file image already in memory; Error gets the problem alone, without a file name.
+  bool LoadFromBytes(std::span<const uint8_t> Image, std::string *Error = nullptr);
   bool Save(const std::filesystem::path &File, std::string *Error = nullptr) const;
   // Loads File and from then on saves it after every change of a non-volatile variable.
   bool AttachFile(const std::filesystem::path &File, std::string *Error = nullptr);

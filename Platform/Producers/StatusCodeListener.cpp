@@ -9,9 +9,6 @@ namespace {
 
 // Texts are read from firmware memory only up to this many characters.
 constexpr size_t MAX_TEXT_LENGTH = 65536;
-constexpr UINT16 STRING_DATA_HEADER_SIZE = sizeof(EFI_STATUS_CODE_DATA);
-constexpr UINT16 STRING_DATA_BODY_SIZE = sizeof(EFI_STATUS_CODE_STRING_DATA) - sizeof(EFI_STATUS_CODE_DATA);
-constexpr EFI_GUID STRING_DATA_TYPE = EFI_STATUS_CODE_DATA_TYPE_STRING_GUID;
 
 std::unique_ptr<StatusCodeListener> gListener;
 Platform *gListenerBoard = nullptr;
@@ -26,39 +23,7 @@ EFI_STATUS EFIAPI ListenerReportStatusCode(EFI_STATUS_CODE_TYPE Type, EFI_STATUS
 
 EFI_STATUS_CODE_RUNTIME_PROTOCOL gStatusCodeProtocol = {ListenerReportStatusCode};
 
-std::string NarrowUnicode(const CHAR16 *Text, size_t MaxLength) {
-  std::string Result;
-  for (size_t Index = 0; Index < MaxLength && Text[Index] != u'\0'; Index++) {
-    Result.push_back(static_cast<char>(Text[Index] & 0xFF));
-  }
-  return Result;
-}
-
 } // namespace
-
-std::optional<std::string> DecodeStatusCodeString(const EFI_STATUS_CODE_DATA *Data, size_t MaxLength) {
-  if (Data == nullptr || Data->HeaderSize != STRING_DATA_HEADER_SIZE || Data->Size < STRING_DATA_BODY_SIZE ||
-      !CompareGuidValues(Data->Type, STRING_DATA_TYPE)) {
-    return std::nullopt;
-  }
-  EFI_STATUS_CODE_STRING_DATA Record;
-  std::memcpy(&Record, Data, sizeof(Record));
-  switch (Record.StringType) {
-  case EfiStringAscii:
-    if (Record.String.Ascii == nullptr) {
-      return std::nullopt;
-    }
-    return std::string(Record.String.Ascii, strnlen(Record.String.Ascii, MaxLength));
-  case EfiStringUnicode:
-    if (Record.String.Unicode == nullptr) {
-      return std::nullopt;
-    }
-    return NarrowUnicode(Record.String.Unicode, MaxLength);
-  default:
-    // HII string tokens need a string database this board does not have.
-    return std::nullopt;
-  }
-}
 
 EFI_STATUS StatusCodeListener::OnReport(EFI_STATUS_CODE_TYPE Type, EFI_STATUS_CODE_VALUE Value,
                                         UINT32 Instance, const EFI_GUID *CallerId,

@@ -106,4 +106,16 @@ TEST(StatusCodeDecode, ValidatesTheRecordBeforeReadingItsString) {
   EXPECT_FALSE(host::DecodeStatusCodeString(nullptr, 100).has_value());
 }
 
+// A module may hand over a Unicode text at an odd address; it is read byte-wise, within the
+// character limit, and never as misaligned CHAR16 loads.
+TEST(StatusCodeDecode, ReadsAUnicodeTextAtAnOddAddress) {
+  alignas(2) uint8_t Storage[1 + 6 * sizeof(CHAR16)] = {};
+  const char16_t Wide[] = u"odd!";
+  std::memcpy(Storage + 1, Wide, sizeof(Wide));
+  EFI_STATUS_CODE_STRING_DATA Record{{20, 20, EFI_STATUS_CODE_DATA_TYPE_STRING_GUID}, EfiStringUnicode, {}};
+  Record.String.Unicode = reinterpret_cast<CHAR16 *>(Storage + 1);
+  EXPECT_EQ(host::DecodeStatusCodeString(&Record.DataHeader, 100), "odd!");
+  EXPECT_EQ(host::DecodeStatusCodeString(&Record.DataHeader, 3), "odd");
+}
+
 } // namespace

@@ -319,6 +319,30 @@ TEST(VariableStorePersistence, CorruptOrTruncatedFileIsReportedAndTreatedAsEmpty
   EXPECT_TRUE(Next.Find("MAC1", kGuid).has_value());
 }
 
+// The in-memory entry point sees the same image as the file loader and names the problem
+// without a file name.
+TEST(VariableStorePersistence, LoadFromBytesMatchesTheFileLoader) {
+  const auto File = TempFile("bytes");
+  {
+    VariableStore Boot;
+    ASSERT_TRUE(Boot.AttachFile(File));
+    ASSERT_EQ(Put(Boot, u"MAC0", kNvBs, {1, 2, 3}), EFI_SUCCESS);
+  }
+  std::ifstream In(File, std::ios::binary);
+  std::vector<uint8_t> Image((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+  VariableStore Boot;
+  ASSERT_EQ(Put(Boot, u"Volatile", kBs, {1}), EFI_SUCCESS);
+  std::string Error;
+  ASSERT_TRUE(Boot.LoadFromBytes(Image, &Error)) << Error;
+  EXPECT_EQ(Get(Boot, u"MAC0"), (std::vector<uint8_t>{1, 2, 3}));
+
+  Image.back() ^= 0x01;
+  EXPECT_FALSE(Boot.LoadFromBytes(Image, &Error));
+  EXPECT_EQ(Error, "checksum mismatch");
+  EXPECT_FALSE(Boot.Find("MAC0", kGuid).has_value());
+  EXPECT_TRUE(Boot.Find("Volatile", kGuid).has_value());
+}
+
 TEST(VariableStorePersistence, FailedSaveUndoesTheChange) {
   VariableStore Store;
   const auto Directory = std::filesystem::temp_directory_path() / "no-such-dir-for-nvram" / "x.nvram";
