@@ -45,7 +45,7 @@ typedef __builtin_va_list VA_LIST;
 #define VA_END(Marker) __builtin_va_end(Marker)
 #define VA_COPY(Dest, Start) __builtin_va_copy(Dest, Start)
 
-#define OFFSET_OF(TYPE, Field) ((UINTN) offsetof(TYPE, Field))
+#define OFFSET_OF(TYPE, Field) ((UINTN)offsetof(TYPE, Field))
 #define ARRAY_SIZE(Array) (sizeof(Array) / sizeof((Array)[0]))
 #define BIT0 0x00000001u
 #define BIT1 0x00000002u
@@ -58,10 +58,10 @@ typedef __builtin_va_list VA_LIST;
 
 #define SIGNATURE_16(A, B) ((A) | ((B) << 8))
 #define SIGNATURE_32(A, B, C, D) (SIGNATURE_16(A, B) | (SIGNATURE_16(C, D) << 16))
-#define SIGNATURE_64(A, B, C, D, E, F, G, H) \
+#define SIGNATURE_64(A, B, C, D, E, F, G, H)                                                                 \
   (SIGNATURE_32(A, B, C, D) | ((UINT64)(SIGNATURE_32(E, F, G, H)) << 32))
 
 // Record-from-member, as EDK2's CR() without the signature check (callers check it).
-#define BASE_CR(Record, TYPE, Field) ((TYPE *)((CHAR8 *)(Record) - OFFSET_OF(TYPE, Field)))
+#define BASE_CR(Record, TYPE, Field) ((TYPE *)((CHAR8 *)(Record)-OFFSET_OF(TYPE, Field)))
 
-#define ALIGN_VALUE(Value, Alignment) ((Value) + (((Alignment) - (Value)) & ((Alignment) - 1)))
+#define ALIGN_VALUE(Value, Alignment) ((Value) + (((Alignment) - (Value)) & ((Alignment)-1)))

@@ -19,7 +19,7 @@ extern BOOLEAN BootServicesEnded;
 VOID LibInitialize(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);
 
 // Trace path: formatted text reported as debug status codes.
-constexpr UINTN TRACE_ALWAYS = ~(UINTN)0;  // the level every caller passes
+constexpr UINTN TRACE_ALWAYS = ~(UINTN)0; // the level every caller passes
 constexpr UINT32 TraceLevelMask = 0xFFFFFFFF;
 constexpr UINTN STATUS_CODE_RECORD_SIZE = 2048;
 // FormatText's result for a NULL Buffer or Format.
@@ -40,11 +40,11 @@ EFI_STATUS ReportDebugStatusCode(EFI_STATUS_CODE_TYPE Type, EFI_STATUS_CODE_VALU
 // Reports "ASSERT in <File> on <Line>: <Expression>" and waits for a debugger.
 VOID LibAssert(const CHAR8 *File, UINTN Line, const CHAR8 *Expression);
 
-#define LIB_ASSERT(Expression)                         \
-  do {                                                 \
-    if (!(Expression)) {                               \
-      LibAssert(__FILE_NAME__, __LINE__, #Expression); \
-    }                                                  \
+#define LIB_ASSERT(Expression)                                                                               \
+  do {                                                                                                       \
+    if (!(Expression)) {                                                                                     \
+      LibAssert(__FILE_NAME__, __LINE__, #Expression);                                                       \
+    }                                                                                                        \
   } while (FALSE)
 
 // DSDT location and AML search.

@@ -3,8 +3,12 @@
 
 #include <Uefi.h>
 
-#define EFI_COMPONENT_NAME_PROTOCOL_GUID \
-  {0x107A772C, 0xD5E1, 0x11D4, {0x9A, 0x46, 0x00, 0x90, 0x27, 0x3F, 0xC1, 0x4D}}
+#define EFI_COMPONENT_NAME_PROTOCOL_GUID                                                                     \
+  {                                                                                                          \
+    0x107A772C, 0xD5E1, 0x11D4, {                                                                            \
+      0x9A, 0x46, 0x00, 0x90, 0x27, 0x3F, 0xC1, 0x4D                                                         \
+    }                                                                                                        \
+  }
 extern EFI_GUID gEfiComponentNameProtocolGuid;
 
 struct EFI_COMPONENT_NAME_PROTOCOL;

@@ -3,8 +3,12 @@
 
 #include <Uefi.h>
 
-#define EFI_COMPONENT_NAME2_PROTOCOL_GUID \
-  {0x6A7A5CFF, 0xE8D9, 0x4F70, {0xBA, 0xDA, 0x75, 0xAB, 0x30, 0x25, 0xCE, 0x14}}
+#define EFI_COMPONENT_NAME2_PROTOCOL_GUID                                                                    \
+  {                                                                                                          \
+    0x6A7A5CFF, 0xE8D9, 0x4F70, {                                                                            \
+      0xBA, 0xDA, 0x75, 0xAB, 0x30, 0x25, 0xCE, 0x14                                                         \
+    }                                                                                                        \
+  }
 extern EFI_GUID gEfiComponentName2ProtocolGuid;
 
 struct EFI_COMPONENT_NAME2_PROTOCOL;

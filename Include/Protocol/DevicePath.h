@@ -3,8 +3,12 @@
 
 #include <Uefi/UefiBaseType.h>
 
-#define EFI_DEVICE_PATH_PROTOCOL_GUID \
-  {0x09576E91, 0x6D3F, 0x11D2, {0x8E, 0x39, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}}
+#define EFI_DEVICE_PATH_PROTOCOL_GUID                                                                        \
+  {                                                                                                          \
+    0x09576E91, 0x6D3F, 0x11D2, {                                                                            \
+      0x8E, 0x39, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B                                                         \
+    }                                                                                                        \
+  }
 extern EFI_GUID gEfiDevicePathProtocolGuid;
 
 #pragma pack(push, 1)
@@ -54,4 +58,6 @@ static_assert(sizeof(VENDOR_DEVICE_PATH) == 20);
 #pragma pack(pop)
 
 // Compressed EISA id as ACPI device path nodes carry it ("PNP0A03" -> EISA_PNP_ID(0x0A03)).
-constexpr UINT32 EISA_PNP_ID(UINT32 PnpId) { return (PnpId << 16) | 0x41D0; }
+constexpr UINT32 EISA_PNP_ID(UINT32 PnpId) {
+  return (PnpId << 16) | 0x41D0;
+}

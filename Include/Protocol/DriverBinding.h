@@ -3,8 +3,12 @@
 
 #include <Uefi.h>
 
-#define EFI_DRIVER_BINDING_PROTOCOL_GUID \
-  {0x18A031AB, 0xB443, 0x4D1A, {0xA5, 0xC0, 0x0C, 0x09, 0x26, 0x1E, 0x9F, 0x71}}
+#define EFI_DRIVER_BINDING_PROTOCOL_GUID                                                                     \
+  {                                                                                                          \
+    0x18A031AB, 0xB443, 0x4D1A, {                                                                            \
+      0xA5, 0xC0, 0x0C, 0x09, 0x26, 0x1E, 0x9F, 0x71                                                         \
+    }                                                                                                        \
+  }
 extern EFI_GUID gEfiDriverBindingProtocolGuid;
 
 struct EFI_DRIVER_BINDING_PROTOCOL;

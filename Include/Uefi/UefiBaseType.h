@@ -41,11 +41,15 @@ struct EFI_MAC_ADDRESS {
 };
 
 constexpr UINTN MAX_BIT = 0x8000000000000000ULL;
-constexpr UINTN EFI_PI_BIT = 0x2000000000000000ULL;   // bit 61: PI-defined codes
-constexpr UINTN EFI_OEM_BIT = 0x4000000000000000ULL;  // bit 62: OEM / vendor codes
+constexpr UINTN EFI_PI_BIT = 0x2000000000000000ULL;  // bit 61: PI-defined codes
+constexpr UINTN EFI_OEM_BIT = 0x4000000000000000ULL; // bit 62: OEM / vendor codes
 
-constexpr EFI_STATUS EncodeError(UINTN Code) { return MAX_BIT | Code; }
-constexpr EFI_STATUS EncodeWarning(UINTN Code) { return Code; }
+constexpr EFI_STATUS EncodeError(UINTN Code) {
+  return MAX_BIT | Code;
+}
+constexpr EFI_STATUS EncodeWarning(UINTN Code) {
+  return Code;
+}
 
 #define EFI_ERROR(StatusCode) (((INTN)(EFI_STATUS)(StatusCode)) < 0)
 

@@ -27,12 +27,7 @@ enum EFI_MEMORY_TYPE : UINT32 {
   EfiMaxMemoryType
 };
 
-enum EFI_ALLOCATE_TYPE : UINT32 {
-  AllocateAnyPages,
-  AllocateMaxAddress,
-  AllocateAddress,
-  MaxAllocateType
-};
+enum EFI_ALLOCATE_TYPE : UINT32 { AllocateAnyPages, AllocateMaxAddress, AllocateAddress, MaxAllocateType };
 
 constexpr UINT64 EFI_MEMORY_UC = 0x0000000000000001ULL;
 constexpr UINT64 EFI_MEMORY_WC = 0x0000000000000002ULL;
@@ -47,8 +42,12 @@ constexpr UINT64 EFI_MEMORY_RUNTIME = 0x8000000000000000ULL;
 
 constexpr UINTN EFI_PAGE_SIZE = 4096;
 constexpr UINTN EFI_PAGE_SHIFT = 12;
-constexpr UINTN EFI_SIZE_TO_PAGES(UINTN Size) { return (Size >> EFI_PAGE_SHIFT) + ((Size & 0xFFF) ? 1 : 0); }
-constexpr UINTN EFI_PAGES_TO_SIZE(UINTN Pages) { return Pages << EFI_PAGE_SHIFT; }
+constexpr UINTN EFI_SIZE_TO_PAGES(UINTN Size) {
+  return (Size >> EFI_PAGE_SHIFT) + ((Size & 0xFFF) ? 1 : 0);
+}
+constexpr UINTN EFI_PAGES_TO_SIZE(UINTN Pages) {
+  return Pages << EFI_PAGE_SHIFT;
+}
 
 struct EFI_MEMORY_DESCRIPTOR {
   UINT32 Type;
@@ -105,7 +104,7 @@ constexpr UINT32 EFI_VARIABLE_AUTHENTICATED_WRITE_ACCESS = 0x00000010;
 constexpr UINT32 EFI_VARIABLE_TIME_BASED_AUTHENTICATED_WRITE_ACCESS = 0x00000020;
 constexpr UINT32 EFI_VARIABLE_APPEND_WRITE = 0x00000040;
 
-constexpr UINT32 EFI_OPTIONAL_PTR = 0x00000001;  // ConvertPointer: a NULL pointer is allowed
+constexpr UINT32 EFI_OPTIONAL_PTR = 0x00000001; // ConvertPointer: a NULL pointer is allowed
 
 enum EFI_RESET_TYPE : UINT32 { EfiResetCold, EfiResetWarm, EfiResetShutdown, EfiResetPlatformSpecific };
 
@@ -185,8 +184,8 @@ typedef EFI_STATUS(EFIAPI *EFI_SET_WATCHDOG_TIMER)(UINTN Timeout, UINT64 Watchdo
 typedef EFI_STATUS(EFIAPI *EFI_CONNECT_CONTROLLER)(EFI_HANDLE ControllerHandle, EFI_HANDLE *DriverImageHandle,
                                                    EFI_DEVICE_PATH_PROTOCOL *RemainingDevicePath,
                                                    BOOLEAN Recursive);
-typedef EFI_STATUS(EFIAPI *EFI_DISCONNECT_CONTROLLER)(EFI_HANDLE ControllerHandle, EFI_HANDLE DriverImageHandle,
-                                                      EFI_HANDLE ChildHandle);
+typedef EFI_STATUS(EFIAPI *EFI_DISCONNECT_CONTROLLER)(EFI_HANDLE ControllerHandle,
+                                                      EFI_HANDLE DriverImageHandle, EFI_HANDLE ChildHandle);
 typedef EFI_STATUS(EFIAPI *EFI_OPEN_PROTOCOL)(EFI_HANDLE Handle, EFI_GUID *Protocol, VOID **Interface,
                                               EFI_HANDLE AgentHandle, EFI_HANDLE ControllerHandle,
                                               UINT32 Attributes);
@@ -205,9 +204,9 @@ typedef EFI_STATUS(EFIAPI *EFI_UNINSTALL_MULTIPLE_PROTOCOL_INTERFACES)(EFI_HANDL
 typedef EFI_STATUS(EFIAPI *EFI_CALCULATE_CRC32)(VOID *Data, UINTN DataSize, UINT32 *Crc32);
 typedef VOID(EFIAPI *EFI_COPY_MEM)(VOID *Destination, VOID *Source, UINTN Length);
 typedef VOID(EFIAPI *EFI_SET_MEM)(VOID *Buffer, UINTN Size, UINT8 Value);
-typedef EFI_STATUS(EFIAPI *EFI_CREATE_EVENT_EX)(UINT32 Type, EFI_TPL NotifyTpl, EFI_EVENT_NOTIFY NotifyFunction,
-                                                const VOID *NotifyContext, const EFI_GUID *EventGroup,
-                                                EFI_EVENT *Event);
+typedef EFI_STATUS(EFIAPI *EFI_CREATE_EVENT_EX)(UINT32 Type, EFI_TPL NotifyTpl,
+                                                EFI_EVENT_NOTIFY NotifyFunction, const VOID *NotifyContext,
+                                                const EFI_GUID *EventGroup, EFI_EVENT *Event);
 
 struct EFI_BOOT_SERVICES {
   EFI_TABLE_HEADER Hdr;
@@ -334,9 +333,17 @@ static_assert(OFFSET_OF(EFI_SYSTEM_TABLE, BootServices) == 96);
 typedef EFI_STATUS(EFIAPI *EFI_IMAGE_ENTRY_POINT)(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);
 
 // Event groups.
-#define EFI_EVENT_GROUP_EXIT_BOOT_SERVICES \
-  {0x27ABF055, 0xB1B8, 0x4C26, {0x80, 0x48, 0x74, 0x8F, 0x37, 0xBA, 0xA2, 0xDF}}
-#define EFI_EVENT_GROUP_VIRTUAL_ADDRESS_CHANGE \
-  {0x13FA7698, 0xC831, 0x49C7, {0x87, 0xEA, 0x8F, 0x43, 0xFC, 0xC2, 0x51, 0x96}}
+#define EFI_EVENT_GROUP_EXIT_BOOT_SERVICES                                                                   \
+  {                                                                                                          \
+    0x27ABF055, 0xB1B8, 0x4C26, {                                                                            \
+      0x80, 0x48, 0x74, 0x8F, 0x37, 0xBA, 0xA2, 0xDF                                                         \
+    }                                                                                                        \
+  }
+#define EFI_EVENT_GROUP_VIRTUAL_ADDRESS_CHANGE                                                               \
+  {                                                                                                          \
+    0x13FA7698, 0xC831, 0x49C7, {                                                                            \
+      0x87, 0xEA, 0x8F, 0x43, 0xFC, 0xC2, 0x51, 0x96                                                         \
+    }                                                                                                        \
+  }
 extern EFI_GUID gEfiEventExitBootServicesGuid;
 extern EFI_GUID gEfiEventVirtualAddressChangeGuid;

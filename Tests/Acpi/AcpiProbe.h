@@ -14,7 +14,7 @@
 struct ACPI_PROBE_FUNCTIONS {
   EFI_HANDLE ImageHandle;
   EFI_STATUS (*LibGetDsdt)(UINT64 *Dsdt, UINT32 Version);
-  EFI_STATUS (*FindAmlObject)
+  EFI_STATUS(*FindAmlObject)
   (UINT8 *Start, UINTN Length, const CHAR8 *Name, UINT32 Kind, AML_OBJECT_INFO *Info);
 };
 

@@ -92,7 +92,7 @@ TEST_F(AcpiProducerTest, GetAcpiTableHandsOutTheInstalledTablesWithTheirVersions
   EXPECT_EQ(Seen, (std::vector<Entry>{{"DSDT", 0x1E}, {"FACP", 0x02}, {"FACP", 0x1C}}));
   EXPECT_EQ(Protocol->GetAcpiTable(Index, &Table, &Version, &Key), EFI_NOT_FOUND);
   EXPECT_EQ(Protocol->GetAcpiTable(0, nullptr, &Version, &Key), EFI_INVALID_PARAMETER);
-  EXPECT_EQ(Producer.GetAcpiTableCalls(), Index + 3);  // the loop's last call, then two more
+  EXPECT_EQ(Producer.GetAcpiTableCalls(), Index + 3); // the loop's last call, then two more
   EXPECT_EQ(Protocol->Open(nullptr, nullptr), EFI_UNSUPPORTED);
 }
 
