@@ -149,6 +149,8 @@ private:
 struct ImageExit {
   EFI_HANDLE Image;
   EFI_STATUS Status;
+  UINTN ExitDataSize = 0;
+  CHAR16 *ExitData = nullptr; // pool of the exiting image, handed to whoever started it
 };
 
 struct Attachment {
@@ -291,6 +293,9 @@ struct Platform::Impl {
   // Memory.
   EFI_STATUS AllocatePool(EFI_HANDLE Owner, EFI_MEMORY_TYPE Type, UINTN Size, VOID **Buffer);
   EFI_STATUS FreePool(EFI_HANDLE Caller, VOID *Buffer);
+  // Whether Buffer is a live pool buffer; and hands it to another owner's account.
+  bool IsPoolBuffer(const VOID *Buffer) const;
+  void TransferPool(VOID *Buffer, EFI_HANDLE NewOwner);
   EFI_STATUS AllocatePages(EFI_HANDLE Owner, EFI_ALLOCATE_TYPE Type, EFI_MEMORY_TYPE MemoryType, UINTN Pages,
                            EFI_PHYSICAL_ADDRESS *Memory);
   EFI_STATUS FreePages(EFI_PHYSICAL_ADDRESS Memory, UINTN Pages);
@@ -300,7 +305,9 @@ struct Platform::Impl {
 
   // Images.
   EFI_STATUS LoadModule(const std::string &Name, EFI_HANDLE Parent, EFI_HANDLE *ImageHandle);
-  ImageResult StartImage(EFI_HANDLE ImageHandle);
+  // Runs an image's entry. Exit data an image leaves with goes to the caller through the two
+  // out-parameters (the pool then belongs to the image's parent); without them it is freed.
+  ImageResult StartImage(EFI_HANDLE ImageHandle, UINTN *ExitDataSize = nullptr, CHAR16 **ExitData = nullptr);
   EFI_STATUS UnloadImage(EFI_HANDLE ImageHandle, bool CallUnload);
   void UnloadAllImages();
 

@@ -100,6 +100,7 @@ struct ImageResult {
   EFI_STATUS Status = EFI_SUCCESS;
   bool Unloaded = false;      // a driver whose entry failed is unloaded, as the dispatcher does
   std::optional<Halt> Halted; // set when the image halted instead of returning
+  std::u16string ExitData;    // the text an image passed to Exit(), if any
 };
 
 class Platform {

@@ -176,7 +176,20 @@ EFI_STATUS Platform::Impl::LoadModule(const std::string &Name, EFI_HANDLE Parent
                         ImageHandle);
 }
 
-ImageResult Platform::Impl::StartImage(EFI_HANDLE ImageHandle) {
+namespace {
+
+// The NUL-terminated text at the start of exit data, within its size.
+std::u16string ExitText(const CHAR16 *Data, UINTN Size) {
+  std::u16string Text;
+  for (UINTN Index = 0; Index < Size / sizeof(CHAR16) && Data[Index] != u'\0'; Index++) {
+    Text.push_back(Data[Index]);
+  }
+  return Text;
+}
+
+} // namespace
+
+ImageResult Platform::Impl::StartImage(EFI_HANDLE ImageHandle, UINTN *ExitDataSize, CHAR16 **ExitData) {
   ImageResult Result;
   auto Found = Images.find(ImageHandle);
   if (Found == Images.end() || Found->second->Started) {
@@ -189,6 +202,7 @@ ImageResult Platform::Impl::StartImage(EFI_HANDLE ImageHandle) {
   Image->Running = true;
   LogLine("start " + Name);
   EFI_STATUS Status = EFI_SUCCESS;
+  ImageExit Left{ImageHandle, EFI_SUCCESS};
   Result.Halted = RunFrame(ImageHandle, Name, [&] {
     try {
       Status = Image->Entry(ImageHandle, &SystemTable);
@@ -197,8 +211,19 @@ ImageResult Platform::Impl::StartImage(EFI_HANDLE ImageHandle) {
         throw;
       }
       Status = Exit.Status;
+      Left = Exit;
     }
   });
+  if (Left.ExitData != nullptr) {
+    Result.ExitData = ExitText(Left.ExitData, Left.ExitDataSize);
+    if (ExitDataSize != nullptr && ExitData != nullptr) {
+      TransferPool(Left.ExitData, Image->Loaded.ParentHandle);
+      *ExitDataSize = Left.ExitDataSize;
+      *ExitData = Left.ExitData;
+    } else {
+      FreePool(ImageHandle, Left.ExitData);
+    }
+  }
   Image->Running = false;
   if (Result.Halted) {
     // A halted image stopped the board where it stood: nothing is unloaded.
@@ -290,7 +315,7 @@ EFI_STATUS EFIAPI StartImage(EFI_HANDLE ImageHandle, UINTN *ExitDataSize, CHAR16
   if (ExitData != nullptr) {
     *ExitData = nullptr;
   }
-  ImageResult Result = Core.StartImage(ImageHandle);
+  ImageResult Result = Core.StartImage(ImageHandle, ExitDataSize, ExitData);
   if (Result.Halted) {
     // A halt stops the board, not just the image: the caller does not carry on either.
     throw *Result.Halted;
@@ -320,10 +345,13 @@ EFI_STATUS EFIAPI Exit(EFI_HANDLE ImageHandle, EFI_STATUS ExitStatus, UINTN Exit
   if (!Found->second->Running) {
     return EFI_INVALID_PARAMETER;
   }
-  if (ExitData != nullptr && ExitDataSize != 0) {
-    Core.FreePool(ImageHandle, ExitData);
+  // Exit data is pool the image allocated; anything else cannot be handed on.
+  if (ExitData != nullptr && !Core.IsPoolBuffer(ExitData)) {
+    Core.MemoryError(Found->second->Name + ": Exit() with exit data that is not a pool buffer");
+    ExitData = nullptr;
+    ExitDataSize = 0;
   }
-  throw ImageExit{ImageHandle, ExitStatus};
+  throw ImageExit{ImageHandle, ExitStatus, ExitDataSize, ExitData};
 }
 
 EFI_STATUS EFIAPI UnloadImage(EFI_HANDLE ImageHandle) {

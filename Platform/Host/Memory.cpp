@@ -128,6 +128,20 @@ EFI_STATUS Platform::Impl::FreePool(EFI_HANDLE Caller, VOID *Buffer) {
   return EFI_SUCCESS;
 }
 
+bool Platform::Impl::IsPoolBuffer(const VOID *Buffer) const {
+  return Pool.count(const_cast<VOID *>(Buffer)) != 0;
+}
+
+void Platform::Impl::TransferPool(VOID *Buffer, EFI_HANDLE NewOwner) {
+  auto Found = Pool.find(Buffer);
+  if (Found == Pool.end()) {
+    return;
+  }
+  Stats[Found->second.Owner].PoolBytes -= Found->second.Size;
+  Stats[NewOwner].PoolBytes += Found->second.Size;
+  Found->second.Owner = NewOwner;
+}
+
 EFI_STATUS Platform::Impl::AllocatePages(EFI_HANDLE Owner, EFI_ALLOCATE_TYPE Type, EFI_MEMORY_TYPE MemoryType,
                                          UINTN Pages, EFI_PHYSICAL_ADDRESS *Memory) {
   if (Memory == nullptr || Type >= MaxAllocateType || !ValidPoolType(MemoryType) || Pages == 0) {

@@ -101,7 +101,24 @@ TEST_F(Images, ExitLeavesFromANestedCallWithItsStatus) {
   host::ImageResult Result = Board.RunModule("CoreTestExit");
   EXPECT_FALSE(Result.Halted.has_value());
   EXPECT_EQ(Result.Status, EFI_ABORTED);
+  EXPECT_EQ(Result.ExitData, u"stopped on purpose");
   EXPECT_TRUE(Result.Unloaded);
+  // Nobody asked for the exit data: the core freed it, so the unload found no leak.
+  EXPECT_TRUE(Board.MemoryErrors().empty());
+}
+
+TEST_F(Images, ExitDataGoesToTheCallerOfStartImage) {
+  EFI_HANDLE Image = nullptr;
+  ASSERT_EQ(Board.LoadModule("CoreTestExit", &Image), EFI_SUCCESS);
+  UINTN ExitDataSize = 0;
+  CHAR16 *ExitData = nullptr;
+  EXPECT_EQ(BS->StartImage(Image, &ExitDataSize, &ExitData), EFI_ABORTED);
+  ASSERT_NE(ExitData, nullptr);
+  EXPECT_EQ(ExitDataSize, sizeof(u"stopped on purpose"));
+  EXPECT_EQ(std::u16string(ExitData), u"stopped on purpose");
+  // The buffer now belongs to the caller, who frees it; the exited image leaked nothing.
+  EXPECT_EQ(BS->FreePool(ExitData), EFI_SUCCESS);
+  EXPECT_TRUE(Board.MemoryErrors().empty());
 }
 
 TEST_F(Images, MissingModulesAndBadImagesAreRefused) {
