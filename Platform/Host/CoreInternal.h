@@ -33,10 +33,7 @@ inline constexpr EFI_GUID DxeServicesTable = {
     0x05AD34BA, 0x6F02, 0x4214, {0x95, 0x2E, 0x4D, 0xA0, 0x39, 0x8E, 0x2B, 0xB9}};
 } // namespace CoreGuid
 
-std::string GuidText(const EFI_GUID &Guid);
 std::string StatusName(EFI_STATUS Status); // "EFI_NOT_FOUND", or "0x..." for unnamed values
-std::string Utf16ToUtf8(const std::u16string &Text);
-uint32_t Crc32(const void *Data, size_t Size);
 
 constexpr uint64_t HandleSignature = 0x454C444E41484F43ull; // "COHANDLE"
 constexpr uint64_t EventSignature = 0x544E455645434F43ull;  // "COCEVENT"

@@ -7,6 +7,8 @@
 // sees only the UEFI tables and the seams of Library/HostAbi.h.
 #pragma once
 
+#include "HostText.h"
+
 #include <Uefi.h>
 
 #include <cstdint>
@@ -84,10 +86,8 @@ private:
   std::ostream *Echo_ = nullptr;
 };
 
-// Text helpers for host code: "EFI_NOT_FOUND" (or "0x..." for a value without a name), and
-// UTF-16 console text as UTF-8.
+// "EFI_NOT_FOUND" for host code (or "0x..." for a value without a name).
 std::string StatusName(EFI_STATUS Status);
-std::string Utf16ToUtf8(const std::u16string &Text);
 
 struct PlatformOptions {
   std::filesystem::path ModuleDir;         // where <Name>.so are; defaults to the build's module folder

@@ -1,64 +1,14 @@
-// Status names as the core prints them in the board log.
+// Status names as the core prints them in the board log: the system's one status-name table
+// (the print library's), and the value in hexadecimal when it has no name.
 #include "CoreInternal.h"
 
 #include <cstdio>
 
 namespace host {
 
-namespace {
-struct StatusNameEntry {
-  EFI_STATUS Status;
-  const char *Name;
-};
-
-constexpr StatusNameEntry kStatusNames[] = {
-    {EFI_SUCCESS, "EFI_SUCCESS"},
-    {EFI_LOAD_ERROR, "EFI_LOAD_ERROR"},
-    {EFI_INVALID_PARAMETER, "EFI_INVALID_PARAMETER"},
-    {EFI_UNSUPPORTED, "EFI_UNSUPPORTED"},
-    {EFI_BAD_BUFFER_SIZE, "EFI_BAD_BUFFER_SIZE"},
-    {EFI_BUFFER_TOO_SMALL, "EFI_BUFFER_TOO_SMALL"},
-    {EFI_NOT_READY, "EFI_NOT_READY"},
-    {EFI_DEVICE_ERROR, "EFI_DEVICE_ERROR"},
-    {EFI_WRITE_PROTECTED, "EFI_WRITE_PROTECTED"},
-    {EFI_OUT_OF_RESOURCES, "EFI_OUT_OF_RESOURCES"},
-    {EFI_VOLUME_CORRUPTED, "EFI_VOLUME_CORRUPTED"},
-    {EFI_VOLUME_FULL, "EFI_VOLUME_FULL"},
-    {EFI_NO_MEDIA, "EFI_NO_MEDIA"},
-    {EFI_MEDIA_CHANGED, "EFI_MEDIA_CHANGED"},
-    {EFI_NOT_FOUND, "EFI_NOT_FOUND"},
-    {EFI_ACCESS_DENIED, "EFI_ACCESS_DENIED"},
-    {EFI_NO_RESPONSE, "EFI_NO_RESPONSE"},
-    {EFI_NO_MAPPING, "EFI_NO_MAPPING"},
-    {EFI_TIMEOUT, "EFI_TIMEOUT"},
-    {EFI_NOT_STARTED, "EFI_NOT_STARTED"},
-    {EFI_ALREADY_STARTED, "EFI_ALREADY_STARTED"},
-    {EFI_ABORTED, "EFI_ABORTED"},
-    {EFI_ICMP_ERROR, "EFI_ICMP_ERROR"},
-    {EFI_TFTP_ERROR, "EFI_TFTP_ERROR"},
-    {EFI_PROTOCOL_ERROR, "EFI_PROTOCOL_ERROR"},
-    {EFI_INCOMPATIBLE_VERSION, "EFI_INCOMPATIBLE_VERSION"},
-    {EFI_SECURITY_VIOLATION, "EFI_SECURITY_VIOLATION"},
-    {EFI_CRC_ERROR, "EFI_CRC_ERROR"},
-    {EFI_END_OF_MEDIA, "EFI_END_OF_MEDIA"},
-    {EFI_END_OF_FILE, "EFI_END_OF_FILE"},
-    {EFI_INVALID_LANGUAGE, "EFI_INVALID_LANGUAGE"},
-    {EFI_COMPROMISED_DATA, "EFI_COMPROMISED_DATA"},
-    {EFI_WARN_UNKNOWN_GLYPH, "EFI_WARN_UNKNOWN_GLYPH"},
-    {EFI_WARN_DELETE_FAILURE, "EFI_WARN_DELETE_FAILURE"},
-    {EFI_WARN_WRITE_FAILURE, "EFI_WARN_WRITE_FAILURE"},
-    {EFI_WARN_BUFFER_TOO_SMALL, "EFI_WARN_BUFFER_TOO_SMALL"},
-    {EFI_INTERRUPT_PENDING, "EFI_INTERRUPT_PENDING"},
-    {EFI_REQUEST_UNLOAD_IMAGE, "EFI_REQUEST_UNLOAD_IMAGE"},
-    {EFI_NOT_AVAILABLE_YET, "EFI_NOT_AVAILABLE_YET"},
-};
-} // namespace
-
 std::string StatusName(EFI_STATUS Status) {
-  for (const StatusNameEntry &Entry : kStatusNames) {
-    if (Entry.Status == Status) {
-      return Entry.Name;
-    }
+  if (const CHAR8 *Name = ::StatusCodeName(Status)) {
+    return Name;
   }
   char Text[24];
   std::snprintf(Text, sizeof(Text), "0x%016llX", static_cast<unsigned long long>(Status));

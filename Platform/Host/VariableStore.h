@@ -68,10 +68,6 @@ public:
 
   const Limits &StoreLimits() const { return Limits_; }
 
-  static std::u16string FromUtf8(const std::string &Text);
-  static std::string ToUtf8(const std::u16string &Text);
-  static std::string FormatGuid(const EFI_GUID &Guid); // "158DEF5A-F656-419C-B027-7A3192C079D2"
-  static std::optional<EFI_GUID> ParseGuid(const std::string &Text);
   static std::string FormatAttributes(UINT32 Attributes); // "NV+BS+RT"
 
 private:

@@ -4,6 +4,7 @@
 // reach the record parser instead of stopping at the checksum. A load either fails and leaves no non-volatile
 // variable, or every variable it keeps is a storable one within the limits, and saving them gives back a file
 // that loads to the same variables.
+#include "HostText.h"
 #include "VariableStore.h"
 
 #include <cstdint>
@@ -57,18 +58,6 @@ void RemoveScratchFile() {
   std::filesystem::remove(ScratchFile(), Code);
 }
 
-// The standard reflected CRC-32 (polynomial 0xEDB88320) the file format uses.
-uint32_t Crc32(const uint8_t *Bytes, size_t Size) {
-  uint32_t Crc = 0xFFFFFFFFu;
-  for (size_t Index = 0; Index < Size; Index++) {
-    Crc ^= Bytes[Index];
-    for (int Bit = 0; Bit < 8; Bit++) {
-      Crc = (Crc >> 1) ^ (0xEDB88320u & (0u - (Crc & 1u)));
-    }
-  }
-  return ~Crc;
-}
-
 void PutU32(uint8_t *Out, uint32_t Value) {
   for (int Byte = 0; Byte < 4; Byte++) {
     Out[Byte] = static_cast<uint8_t>(Value >> (8 * Byte));
@@ -81,7 +70,7 @@ void MatchHeaderToPayload(std::vector<uint8_t> &Image) {
   }
   const size_t PayloadSize = Image.size() - HEADER_SIZE;
   PutU32(Image.data() + PAYLOAD_SIZE_OFFSET, static_cast<uint32_t>(PayloadSize));
-  PutU32(Image.data() + PAYLOAD_CRC_OFFSET, Crc32(Image.data() + HEADER_SIZE, PayloadSize));
+  PutU32(Image.data() + PAYLOAD_CRC_OFFSET, host::Crc32(Image.data() + HEADER_SIZE, PayloadSize));
 }
 
 // Small limits so that the size checks are reached by small inputs too.

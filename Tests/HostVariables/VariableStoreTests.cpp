@@ -1,3 +1,4 @@
+#include "HostText.h"
 #include "VariableStore.h"
 
 #include <gtest/gtest.h>
@@ -353,18 +354,18 @@ TEST(VariableStorePersistence, FailedSaveUndoesTheChange) {
 }
 
 TEST(VariableStoreHelpers, GuidTextAndUtf8RoundTrip) {
-  EXPECT_EQ(VariableStore::FormatGuid(kGuid), "158DEF5A-F656-419C-B027-7A3192C079D2");
-  auto Parsed = VariableStore::ParseGuid("{158def5a-f656-419c-b027-7a3192c079d2}");
+  EXPECT_EQ(host::GuidText(kGuid), "158DEF5A-F656-419C-B027-7A3192C079D2");
+  auto Parsed = host::ParseGuid("{158def5a-f656-419c-b027-7a3192c079d2}");
   ASSERT_TRUE(Parsed.has_value());
   EXPECT_TRUE(CompareGuidValues(*Parsed, kGuid));
-  EXPECT_FALSE(VariableStore::ParseGuid("158DEF5A-F656-419C-B027-7A3192C079D").has_value());
-  EXPECT_FALSE(VariableStore::ParseGuid("158DEF5A+F656-419C-B027-7A3192C079D2").has_value());
-  EXPECT_FALSE(VariableStore::ParseGuid("158DEF5G-F656-419C-B027-7A3192C079D2").has_value());
+  EXPECT_FALSE(host::ParseGuid("158DEF5A-F656-419C-B027-7A3192C079D").has_value());
+  EXPECT_FALSE(host::ParseGuid("158DEF5A+F656-419C-B027-7A3192C079D2").has_value());
+  EXPECT_FALSE(host::ParseGuid("158DEF5G-F656-419C-B027-7A3192C079D2").has_value());
 
   const std::string Text = "Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC \xF0\x9F\x98\x80";
-  EXPECT_EQ(VariableStore::FromUtf8(Text), u"Grüß € 😀");
-  EXPECT_EQ(VariableStore::ToUtf8(VariableStore::FromUtf8(Text)), Text);
-  EXPECT_EQ(VariableStore::FromUtf8("A\xC3"), u"A\uFFFD") << "a cut sequence does not read past the end";
+  EXPECT_EQ(host::Utf8ToUtf16(Text), u"Grüß € 😀");
+  EXPECT_EQ(host::Utf16ToUtf8(host::Utf8ToUtf16(Text)), Text);
+  EXPECT_EQ(host::Utf8ToUtf16("A\xC3"), u"A\uFFFD") << "a cut sequence does not read past the end";
   EXPECT_EQ(VariableStore::FormatAttributes(kNvBsRt), "NV+BS+RT");
 }
 

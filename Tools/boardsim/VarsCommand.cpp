@@ -1,5 +1,6 @@
 // boardsim vars: lists, shows, sets and deletes the non-volatile UEFI variables kept in the
 // emulated board's NVRAM file, between boots.
+#include "HostText.h"
 #include "VariableStore.h"
 
 #include <algorithm>
@@ -18,6 +19,10 @@ int RunVarsCommand(int argc, char **argv);
 
 namespace {
 
+using host::GuidText;
+using host::ParseGuid;
+using host::Utf16ToUtf8;
+using host::Utf8ToUtf16;
 using host::VariableStore;
 
 constexpr int kExitOk = 0;
@@ -53,15 +58,15 @@ constexpr std::array<GuidAlias, 4> kGuidAliases = {{
 std::optional<EFI_GUID> ResolveGuid(const std::string &Text) {
   for (const GuidAlias &Alias : kGuidAliases) {
     if (Text == Alias.Name) {
-      return VariableStore::ParseGuid(Alias.Guid);
+      return ParseGuid(Alias.Guid);
     }
   }
-  return VariableStore::ParseGuid(Text);
+  return ParseGuid(Text);
 }
 
 std::string AliasOf(const EFI_GUID &Guid) {
   for (const GuidAlias &Alias : kGuidAliases) {
-    if (CompareGuidValues(*VariableStore::ParseGuid(Alias.Guid), Guid)) {
+    if (CompareGuidValues(*ParseGuid(Alias.Guid), Guid)) {
       return Alias.Name;
     }
   }
@@ -214,7 +219,7 @@ std::optional<std::vector<uint8_t>> BuildValue(const Options &Opts, std::string 
     return Bytes;
   }
   std::vector<uint8_t> Bytes;
-  for (char16_t Char : VariableStore::FromUtf8(*Opts.Text)) {
+  for (char16_t Char : Utf8ToUtf16(*Opts.Text)) {
     Bytes.push_back(static_cast<uint8_t>(Char));
     Bytes.push_back(static_cast<uint8_t>(Char >> 8));
   }
@@ -252,14 +257,13 @@ std::optional<std::string> AsText(const std::vector<uint8_t> &Data) {
                   [](uint8_t Byte) { return Byte != 0; })) {
     return std::nullopt;
   }
-  return VariableStore::ToUtf8(Text);
+  return Utf16ToUtf8(Text);
 }
 
 void PrintVariable(const VariableStore::Variable &Entry) {
   const std::string Alias = AliasOf(Entry.Guid);
-  std::cout << VariableStore::ToUtf8(Entry.Name) << "\n"
-            << "  guid:       " << VariableStore::FormatGuid(Entry.Guid)
-            << (Alias.empty() ? "" : " (" + Alias + ")") << "\n"
+  std::cout << Utf16ToUtf8(Entry.Name) << "\n"
+            << "  guid:       " << GuidText(Entry.Guid) << (Alias.empty() ? "" : " (" + Alias + ")") << "\n"
             << "  attributes: " << VariableStore::FormatAttributes(Entry.Attributes) << "\n"
             << "  size:       " << Entry.Data.size() << "\n";
   if (auto Text = AsText(Entry.Data)) {
@@ -277,10 +281,9 @@ void PrintVariable(const VariableStore::Variable &Entry) {
 int List(const VariableStore &Store) {
   for (const VariableStore::Variable &Entry : Store.List()) {
     const std::string Alias = AliasOf(Entry.Guid);
-    std::cout << std::left << std::setw(30) << VariableStore::ToUtf8(Entry.Name) << " "
-              << VariableStore::FormatGuid(Entry.Guid) << " " << std::setw(9)
-              << VariableStore::FormatAttributes(Entry.Attributes) << " " << std::right << std::setw(6)
-              << Entry.Data.size() << (Alias.empty() ? "" : "  " + Alias) << "\n";
+    std::cout << std::left << std::setw(30) << Utf16ToUtf8(Entry.Name) << " " << GuidText(Entry.Guid) << " "
+              << std::setw(9) << VariableStore::FormatAttributes(Entry.Attributes) << " " << std::right
+              << std::setw(6) << Entry.Data.size() << (Alias.empty() ? "" : "  " + Alias) << "\n";
   }
   return kExitOk;
 }
@@ -288,7 +291,7 @@ int List(const VariableStore &Store) {
 int Show(const VariableStore &Store, const std::string &Name, const std::optional<EFI_GUID> &Guid) {
   bool Found = false;
   for (const VariableStore::Variable &Entry : Store.List()) {
-    if (VariableStore::ToUtf8(Entry.Name) == Name && (!Guid || CompareGuidValues(*Guid, Entry.Guid))) {
+    if (Utf16ToUtf8(Entry.Name) == Name && (!Guid || CompareGuidValues(*Guid, Entry.Guid))) {
       PrintVariable(Entry);
       Found = true;
     }
