@@ -220,6 +220,7 @@ struct Platform::Impl {
   std::vector<Attachment> Attachments;
   std::vector<Fault> Faults;
   uint64_t NowNs = 0;
+  std::multimap<uint64_t, std::function<void()>> DeferredWork; // by due time, see Platform::After
   std::vector<std::string> CpuOperations;
 
   // Consoles.
@@ -310,6 +311,7 @@ struct Platform::Impl {
 
   // Time, watchdog and halts.
   void Advance(uint64_t Nanoseconds);
+  void RunDeferredWork(); // the works of Platform::After that are due
   void CheckWatchdog();
   std::optional<Halt> RunFrame(EFI_HANDLE Image, const std::string &Name, const std::function<void()> &Call);
   bool BootServiceAllowed(const char *Service);

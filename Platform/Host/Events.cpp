@@ -231,6 +231,21 @@ void Platform::Impl::Advance(uint64_t Nanoseconds) {
     RestoreTpl(Old);
   }
   NowNs = std::max(NowNs, Target);
+  RunDeferredWork();
+}
+
+void Platform::Impl::RunDeferredWork() {
+  // The due works leave the queue before any runs: a work that touches registers (and so
+  // advances the clock again) sees a consistent queue, and what a work schedules waits for
+  // the next advance of the clock.
+  std::vector<std::function<void()>> Due;
+  while (!DeferredWork.empty() && DeferredWork.begin()->first <= NowNs) {
+    Due.push_back(std::move(DeferredWork.begin()->second));
+    DeferredWork.erase(DeferredWork.begin());
+  }
+  for (std::function<void()> &Work : Due) {
+    Work();
+  }
 }
 
 namespace {

@@ -138,6 +138,14 @@ public:
   const std::vector<Fault> &Faults() const;
   uint64_t VirtualTimeNs() const;
   void AdvanceTime(uint64_t Nanoseconds); // also fires due timer events
+  // Runs Work once, as soon as the virtual clock has advanced by DelayNs from now (the clock
+  // advances with every MMIO access, stall and AdvanceTime). Device models use it for work
+  // that completes later, such as a busy bit that clears. Works due at the same time run in
+  // the order they were scheduled.
+  void After(uint64_t DelayNs, std::function<void()> Work);
+  // The boot processor's interrupt mask, as the CPU architectural protocol reports and sets it.
+  bool InterruptsEnabled() const;
+  void SetInterruptsEnabled(bool Enabled);
   const std::vector<std::string> &CpuOperations() const;
 
   // Memory accounting, per image.

@@ -217,6 +217,18 @@ uint64_t Platform::VirtualTimeNs() const {
 void Platform::AdvanceTime(uint64_t Nanoseconds) {
   Impl_->Advance(Nanoseconds);
 }
+void Platform::After(uint64_t DelayNs, std::function<void()> Work) {
+  const uint64_t Due = DelayNs > UINT64_MAX - Impl_->NowNs ? UINT64_MAX : Impl_->NowNs + DelayNs;
+  // Even a work due now waits for the next advance of the clock, so that it never runs
+  // inside the model access that scheduled it.
+  Impl_->DeferredWork.emplace(Due, std::move(Work));
+}
+bool Platform::InterruptsEnabled() const {
+  return Impl_->InterruptsEnabled;
+}
+void Platform::SetInterruptsEnabled(bool Enabled) {
+  Impl_->InterruptsEnabled = Enabled;
+}
 const std::vector<std::string> &Platform::CpuOperations() const {
   return Impl_->CpuOperations;
 }
