@@ -1,20 +1,15 @@
-// `boardsim boot`: the board's boot as a table of steps (producers, modules in dispatch
-// order, hand-over to the OS) and a table of options. Adding a producer, a module or an
-// option is one line in the tables below.
+// `boardsim boot`: one boot of the board that Board::Build assembles from the options (the
+// components' options and fault knobs), its modules in dispatch order, the controllers
+// connected and the hand-over to the OS.
 #include "BoardOptions.h"
 #include "Commands.h"
 
-#include <AcpiTables.h>
-#include <DebugOutput.h>
-#include <EepromMacStub.h>
+#include <Board.h>
 #include <HostPlatform.h>
-#include <StatusCodeListener.h>
 #include <VariableStore.h>
 
 #include <fstream>
-#include <functional>
 #include <iostream>
-#include <map>
 
 namespace {
 
@@ -24,163 +19,136 @@ constexpr int kExitHalted = 3;
 constexpr char kDefaultOutDir[] = "boardsim-out";
 constexpr char kLogFile[] = "board.log";
 constexpr char kNvramFile[] = "nvram.bin";
-constexpr char kDsdtFile[] = "dsdt.aml";
+constexpr char kFaultOption[] = "--fault";
 constexpr unsigned long long kNsPerMs = 1'000'000;
 
-struct BootContext {
-  host::Platform &Board;
-  const OptionSet &Options;
-  std::filesystem::path OutDir;
-  bool Halted = false;
-  host::AcpiTablesProducer *Acpi = nullptr;
-};
-
-using StepFunction = std::function<void(BootContext &)>;
-
-struct BootStep {
-  std::string Name;
-  StepFunction Run;
-};
-
-// What other firmware would have installed before the board's modules run.
-BootStep Producer(std::string Name, StepFunction Install) {
-  return {"producer " + Name, std::move(Install)};
-}
-
-// A producer installed only when its command-line switch is given.
-BootStep OptionalProducer(std::string Name, std::string Flag, StepFunction Install) {
-  return {"producer " + Name, [Flag, Install](BootContext &Context) {
-            if (Context.Options.Has(Flag)) {
-              Install(Context);
-            } else {
-              Context.Board.Log().Append("boardsim", "  not installed (no " + Flag + ")\n",
-                                         Context.Board.VirtualTimeNs());
-            }
-          }};
-}
-
-// A module dispatched by the DXE dispatcher: loaded and started; unloaded when its entry fails.
-BootStep Module(std::string Name) {
-  return {"module " + Name, [Name](BootContext &Context) {
-            host::ImageResult Result = Context.Board.RunModule(Name);
-            Context.Halted |= Result.Halted.has_value();
-          }};
-}
-
-BootStep Phase(std::string Name, StepFunction Run) {
-  return {std::move(Name), std::move(Run)};
-}
-
-// What the boot manager does before it boots: connect every controller, recursively.
-void ConnectAllControllers(BootContext &Context) {
-  EFI_BOOT_SERVICES *BootServices = Context.Board.BootServices();
-  UINTN Count = 0;
-  EFI_HANDLE *Handles = nullptr;
-  if (EFI_ERROR(BootServices->LocateHandleBuffer(AllHandles, nullptr, nullptr, &Count, &Handles))) {
-    return;
-  }
-  std::vector<EFI_HANDLE> All(Handles, Handles + Count);
-  BootServices->FreePool(Handles);
-  for (EFI_HANDLE Handle : All) {
-    auto Halted =
-        Context.Board.Guard([&] { BootServices->ConnectController(Handle, nullptr, nullptr, TRUE); });
-    Context.Halted |= Halted.has_value();
-  }
-}
-
-void HandOverToOs(BootContext &Context) {
-  if (Context.Options.Has("--no-exit-boot-services")) {
-    return;
-  }
-  EFI_STATUS Status = Context.Board.ExitBootServices();
-  Context.Board.Log().Append("boardsim", "ExitBootServices: " + host::StatusName(Status) + "\n",
-                             Context.Board.VirtualTimeNs());
-  unsigned long long Offset = 0;
-  if (Context.Options.Has("--virtual-offset") &&
-      ParseNumber(Context.Options.Value("--virtual-offset"), Offset)) {
-    Status = Context.Board.SetVirtualAddressMap(static_cast<int64_t>(Offset));
-    Context.Board.Log().Append("boardsim", "SetVirtualAddressMap: " + host::StatusName(Status) + "\n",
-                               Context.Board.VirtualTimeNs());
-  }
-}
-
-// The test EEPROM MAC producer, with the slots of --eeprom-mac-slots when given.
-void InstallEepromMacStub(BootContext &Context) {
-  host::EepromMacStub &Stub = host::InstallEepromMacStub(Context.Board);
-  if (!Context.Options.Has("--eeprom-mac-slots")) {
-    return;
-  }
-  std::map<unsigned, std::string> Slots;
-  std::string List = Context.Options.Value("--eeprom-mac-slots");
-  for (size_t Start = 0; Start <= List.size();) {
-    size_t End = List.find(',', Start);
-    End = End == std::string::npos ? List.size() : End;
-    if (auto Slot = host::EepromMacStub::ParseSlotSpec(List.substr(Start, End - Start))) {
-      Slots[Slot->first] = Slot->second;
-    } else {
-      Context.Board.Log().Append("boardsim",
-                                 "ignored --eeprom-mac-slots entry " + List.substr(Start, End - Start) + "\n",
-                                 Context.Board.VirtualTimeNs());
-    }
-    Start = End + 1;
-  }
-  Stub.SetSlots(Slots);
-}
-
-// The DSDT as the OS would find it, as dsdt.aml and iasl's disassembly dsdt.dsl.
-void WriteDsdt(BootContext &Context) {
-  if (Context.Acpi == nullptr || Context.Acpi->Dsdt().empty()) {
-    return;
-  }
-  host::AmlDisassembly Listing =
-      host::WriteAndDisassembleAml(Context.Acpi->Dsdt(), Context.OutDir / kDsdtFile);
-  std::string Outcome = !Listing.Ran              ? "iasl -d failed"
-                        : Listing.ChecksumProblem ? "iasl reports a checksum problem"
-                                                  : "checksum valid";
-  Context.Board.Log().Append("boardsim",
-                             "DSDT written to " + Listing.AmlFile.string() + " and " +
-                                 Listing.DslFile.string() + " (" + Outcome + ")\n",
-                             Context.Board.VirtualTimeNs());
-}
-
-// The options of `boardsim boot`.
+// The options of the boot itself; the board's own follow from its components.
 std::vector<OptionSpec> BootOptions() {
   return {
       {"--out", "DIR", std::string("artifacts folder (default ") + kDefaultOutDir + ")"},
       {"--nvram", "FILE", "non-volatile variables persist in FILE from boot to boot"},
       {"--module-dir", "DIR", "where the module shared objects are (default: the build's)"},
+      {"--modules", "NAME,...", "dispatch these modules in this order instead of the board's"},
       {"--watchdog-ms", "MS", "virtual time one call into firmware may take before it halts"},
       {"--no-exit-boot-services", "", "stop before the hand-over to the OS"},
       {"--virtual-offset", "VALUE",
        "after ExitBootServices, SetVirtualAddressMap moving every address by VALUE"},
       {"--quiet", "", "do not print the board log while booting"},
-      {"--eeprom-mac-stub", "", "install the test EEPROM MAC producer (fixed addresses in slots 1, 2, 5, 6)"},
-      {"--eeprom-mac-slots", "SLOT=TEXT,...",
-       "with --eeprom-mac-stub: the MAC texts it writes instead, by slot"},
+      {kFaultOption, "NAME[=VALUE]", "inject a fault (knobs below); may be given more than once"},
   };
 }
 
-// The board's boot, in order.
-std::vector<BootStep> BootSteps() {
-  return {
-      Producer("debug-output", [](BootContext &Context) { host::InstallDebugOutputProducer(Context.Board); }),
-      Producer("status-code-listener",
-               [](BootContext &Context) { host::InstallStatusCodeListener(Context.Board); }),
-      Producer("acpi-tables",
-               [](BootContext &Context) { Context.Acpi = &host::InstallAcpiTables(Context.Board); }),
-      OptionalProducer("eeprom-mac-stub", "--eeprom-mac-stub", InstallEepromMacStub),
-      Module("Nicpatch"),
-      Phase("connect controllers", ConnectAllControllers),
-      Phase("hand-over", HandOverToOs),
-  };
+std::vector<OptionSpec> AsOptionSpecs(const std::vector<host::BoardOptionSpec> &Specs,
+                                      const std::string &Prefix) {
+  std::vector<OptionSpec> Result;
+  for (const host::BoardOptionSpec &Spec : Specs) {
+    Result.push_back({Prefix + Spec.Name, Spec.Argument, Spec.Help});
+  }
+  return Result;
 }
 
-void PrintUsage(std::ostream &Out, const OptionSet &Options) {
+std::vector<OptionSpec> BoardSettings() {
+  std::vector<OptionSpec> Result;
+  for (const host::BoardComponent &Component : host::BoardComponents()) {
+    std::vector<OptionSpec> More = AsOptionSpecs(Component.Options, "--");
+    Result.insert(Result.end(), More.begin(), More.end());
+  }
+  return Result;
+}
+
+std::vector<OptionSpec> FaultKnobs() {
+  std::vector<OptionSpec> Result;
+  for (const host::BoardComponent &Component : host::BoardComponents()) {
+    for (const host::BoardOptionSpec &Knob : Component.Faults) {
+      Result.push_back({Knob.Name + (Knob.Argument.empty() ? "" : "=" + Knob.Argument), "", Knob.Help});
+    }
+  }
+  return Result;
+}
+
+std::vector<OptionSpec> AllOptions() {
+  std::vector<OptionSpec> Result = BootOptions();
+  std::vector<OptionSpec> Board = BoardSettings();
+  Result.insert(Result.end(), Board.begin(), Board.end());
+  return Result;
+}
+
+void PrintUsage(std::ostream &Out) {
   Out << "usage: boardsim boot [options]\n\n"
          "Boots the emulated board: installs the producers, dispatches the board's modules,\n"
          "connects the controllers and hands over to the OS; prints the board log and writes\n"
          "board.log, nvram.bin and the DSDT (dsdt.aml, dsdt.dsl) into the artifacts folder.\n\noptions:\n";
-  Options.PrintOptions(Out);
+  OptionSet(BootOptions()).PrintOptions(Out);
+  Out << "\nboard options:\n";
+  PrintOptionTable(Out, BoardSettings());
+  Out << "\nfault knobs (" << kFaultOption << " NAME[=VALUE]):\n";
+  PrintOptionTable(Out, FaultKnobs());
+}
+
+std::vector<std::string> SplitList(const std::string &List) {
+  std::vector<std::string> Items;
+  for (size_t Start = 0; Start <= List.size();) {
+    size_t End = List.find(',', Start);
+    End = End == std::string::npos ? List.size() : End;
+    if (End > Start) {
+      Items.push_back(List.substr(Start, End - Start));
+    }
+    Start = End + 1;
+  }
+  return Items;
+}
+
+// The board's options from the command line: every component option given, every fault knob.
+host::BoardOptions ToBoardOptions(const OptionSet &Options, const std::filesystem::path &OutDir) {
+  host::BoardOptions Board;
+  Board.NvramFile = Options.Value("--nvram");
+  Board.OutDir = OutDir;
+  for (const OptionSpec &Spec : BoardSettings()) {
+    if (Options.Has(Spec.Flag)) {
+      Board.Settings[Spec.Flag.substr(2)] = Spec.ValueName.empty() ? "" : Options.Value(Spec.Flag);
+    }
+  }
+  for (const std::string &Knob : Options.Values(kFaultOption)) {
+    const size_t Equals = Knob.find('=');
+    Board.Faults[Knob.substr(0, Equals)] = Equals == std::string::npos ? "" : Knob.substr(Equals + 1);
+  }
+  Board.Modules = SplitList(Options.Value("--modules"));
+  return Board;
+}
+
+void Note(host::Platform &Core, const std::string &Text) {
+  Core.Log().Append("boardsim", Text + "\n", Core.VirtualTimeNs());
+}
+
+void HandOverToOs(host::Platform &Core, const OptionSet &Options) {
+  if (Options.Has("--no-exit-boot-services")) {
+    return;
+  }
+  Note(Core, "ExitBootServices: " + host::StatusName(Core.ExitBootServices()));
+  unsigned long long Offset = 0;
+  if (Options.Has("--virtual-offset") && ParseNumber(Options.Value("--virtual-offset"), Offset)) {
+    Note(Core, "SetVirtualAddressMap: " +
+                   host::StatusName(Core.SetVirtualAddressMap(static_cast<int64_t>(Offset))));
+  }
+}
+
+// The boot after the board is built; true when firmware halted.
+bool Boot(host::Board &Board, const OptionSet &Options) {
+  host::Platform &Core = Board.Core();
+  for (const host::ImageResult &Result : Board.Dispatch()) {
+    if (Result.Halted) {
+      Note(Core, "the board halted while dispatching");
+      return true;
+    }
+  }
+  Note(Core, "connect controllers");
+  if (!Board.ConnectAllControllers()) {
+    Note(Core, "the board halted while connecting controllers");
+    return true;
+  }
+  Note(Core, "hand-over");
+  HandOverToOs(Core, Options);
+  return false;
 }
 
 bool WriteText(const std::filesystem::path &File, const std::string &Text) {
@@ -189,19 +157,22 @@ bool WriteText(const std::filesystem::path &File, const std::string &Text) {
   return static_cast<bool>(Out);
 }
 
+int UsageError(const std::string &Text) {
+  std::cerr << "boardsim boot: " << Text << "\n";
+  PrintUsage(std::cerr);
+  return kExitUsage;
+}
+
 } // namespace
 
 int RunBootCommand(int argc, char **argv) {
-  OptionSet Options(BootOptions());
+  OptionSet Options(AllOptions());
   std::string Error;
   if (!Options.Parse(argc, argv, Error) || !Options.Positionals().empty()) {
-    std::cerr << "boardsim boot: " << (Error.empty() ? "unexpected " + Options.Positionals().front() : Error)
-              << "\n";
-    PrintUsage(std::cerr, Options);
-    return kExitUsage;
+    return UsageError(Error.empty() ? "unexpected " + Options.Positionals().front() : Error);
   }
   if (Options.HelpRequested()) {
-    PrintUsage(std::cout, Options);
+    PrintUsage(std::cout);
     return kExitOk;
   }
   host::PlatformOptions Settings;
@@ -211,12 +182,15 @@ int RunBootCommand(int argc, char **argv) {
   unsigned long long WatchdogMs = 0;
   if (Options.Has("--watchdog-ms")) {
     if (!ParseNumber(Options.Value("--watchdog-ms"), WatchdogMs)) {
-      std::cerr << "boardsim boot: --watchdog-ms needs a number\n";
-      return kExitUsage;
+      return UsageError("--watchdog-ms needs a number");
     }
     Settings.WatchdogNs = WatchdogMs * kNsPerMs;
   }
-  std::filesystem::path OutDir = Options.Value("--out", kDefaultOutDir);
+  const std::filesystem::path OutDir = Options.Value("--out", kDefaultOutDir);
+  const host::BoardOptions BoardSettings = ToBoardOptions(Options, OutDir);
+  if (std::string Problem = host::Board::Check(BoardSettings); !Problem.empty()) {
+    return UsageError(Problem);
+  }
   std::error_code Failure;
   std::filesystem::create_directories(OutDir, Failure);
   if (Failure) {
@@ -224,26 +198,22 @@ int RunBootCommand(int argc, char **argv) {
     return kExitUsage;
   }
 
-  host::Platform Board(Settings);
-  BootContext Context{Board, Options, OutDir};
-  for (const BootStep &Step : BootSteps()) {
-    Board.Log().Append("boardsim", Step.Name + "\n", Board.VirtualTimeNs());
-    Step.Run(Context);
-    if (Context.Halted) {
-      Board.Log().Append("boardsim", "the board halted during " + Step.Name + "\n", Board.VirtualTimeNs());
-      break;
-    }
+  host::Platform Core(Settings);
+  std::unique_ptr<host::Board> Board;
+  try {
+    Board = host::Board::Build(Core, BoardSettings);
+  } catch (const std::invalid_argument &Problem) {
+    return UsageError(Problem.what());
   }
-  WriteDsdt(Context);
-  Board.Log().Append("boardsim",
-                     "boot ends at " + std::to_string(Board.VirtualTimeNs()) + " ns of virtual time\n",
-                     Board.VirtualTimeNs());
+  const bool Halted = Boot(*Board, Options);
+  Board->Finish();
+  Note(Core, "boot ends at " + std::to_string(Core.VirtualTimeNs()) + " ns of virtual time");
 
-  if (!Board.Variables().Save(OutDir / kNvramFile, &Error)) {
+  if (!Core.Variables().Save(OutDir / kNvramFile, &Error)) {
     std::cerr << "boardsim boot: " << Error << "\n";
   }
-  if (!WriteText(OutDir / kLogFile, Board.Log().Text())) {
+  if (!WriteText(OutDir / kLogFile, Core.Log().Text())) {
     std::cerr << "boardsim boot: cannot write " << (OutDir / kLogFile) << "\n";
   }
-  return Context.Halted ? kExitHalted : kExitOk;
+  return Halted ? kExitHalted : kExitOk;
 }

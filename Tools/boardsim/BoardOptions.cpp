@@ -39,11 +39,11 @@ bool OptionSet::Parse(int argc, char **argv, std::string &Error) {
       return false;
     }
     if (Spec->ValueName.empty()) {
-      Values_[Word] = "1";
+      Values_[Word].push_back("1");
     } else if (HasInline) {
-      Values_[Word] = Inline;
+      Values_[Word].push_back(Inline);
     } else if (Index + 1 < argc) {
-      Values_[Word] = argv[++Index];
+      Values_[Word].push_back(argv[++Index]);
     } else {
       Error = Word + " needs a value (" + Spec->ValueName + ")";
       return false;
@@ -54,7 +54,12 @@ bool OptionSet::Parse(int argc, char **argv, std::string &Error) {
 
 std::string OptionSet::Value(const std::string &Flag, const std::string &Default) const {
   auto Found = Values_.find(Flag);
-  return Found != Values_.end() ? Found->second : Default;
+  return Found != Values_.end() ? Found->second.back() : Default;
+}
+
+std::vector<std::string> OptionSet::Values(const std::string &Flag) const {
+  auto Found = Values_.find(Flag);
+  return Found != Values_.end() ? Found->second : std::vector<std::string>{};
 }
 
 namespace {
@@ -66,18 +71,22 @@ std::string OptionWithValue(const OptionSpec &Spec) {
 }
 } // namespace
 
-void OptionSet::PrintOptions(std::ostream &Out) const {
+void PrintOptionTable(std::ostream &Out, const std::vector<OptionSpec> &Specs) {
   // One column for every help text, wide enough that no option runs into its help.
   size_t Column = kHelpColumn;
-  for (const OptionSpec &Spec : Specs_) {
+  for (const OptionSpec &Spec : Specs) {
     Column = std::max(Column, OptionWithValue(Spec).size() + kHelpGap);
   }
   const int Width = static_cast<int>(Column);
-  for (const OptionSpec &Spec : Specs_) {
+  for (const OptionSpec &Spec : Specs) {
     Out << "  " << std::left << std::setw(Width) << OptionWithValue(Spec) << Spec.Help << "\n";
   }
-  Out << "  " << std::left << std::setw(Width) << "--help"
-      << "show this help\n";
+}
+
+void OptionSet::PrintOptions(std::ostream &Out) const {
+  std::vector<OptionSpec> Listed = Specs_;
+  Listed.push_back({"--help", "", "show this help"});
+  PrintOptionTable(Out, Listed);
 }
 
 bool ParseNumber(const std::string &Text, unsigned long long &Value) {

@@ -22,7 +22,9 @@ public:
   bool Parse(int argc, char **argv, std::string &Error);
 
   bool Has(const std::string &Flag) const { return Values_.count(Flag) != 0; }
+  // The value of an option (the last one when it was given more than once), and all of them.
   std::string Value(const std::string &Flag, const std::string &Default = {}) const;
+  std::vector<std::string> Values(const std::string &Flag) const;
   const std::vector<std::string> &Positionals() const { return Positionals_; }
   bool HelpRequested() const { return Help_; }
   void PrintOptions(std::ostream &Out) const;
@@ -31,10 +33,13 @@ private:
   const OptionSpec *Find(const std::string &Flag) const;
 
   std::vector<OptionSpec> Specs_;
-  std::map<std::string, std::string> Values_;
+  std::map<std::string, std::vector<std::string>> Values_;
   std::vector<std::string> Positionals_;
   bool Help_ = false;
 };
+
+// Prints one line per option: the option and its value name, then its help in one column.
+void PrintOptionTable(std::ostream &Out, const std::vector<OptionSpec> &Specs);
 
 // Parses a number in decimal or with a 0x prefix; false when Text is not one.
 bool ParseNumber(const std::string &Text, unsigned long long &Value);

@@ -3,10 +3,8 @@
 #include "BoardOptions.h"
 #include "Commands.h"
 
-#include <DebugOutput.h>
+#include <Board.h>
 #include <HostPlatform.h>
-#include <IpmiInformation.h>
-#include <StatusCodeListener.h>
 
 #include <algorithm>
 #include <cctype>
@@ -18,8 +16,6 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitHalted = 3;
-// What the platform's IPMI stack reports when no other base is asked for.
-constexpr unsigned long long kDefaultBmcMemoryBase = 0xF0000000ull;
 
 std::vector<OptionSpec> RunOptions() {
   return {
@@ -74,7 +70,7 @@ int RunRunCommand(int argc, char **argv) {
     PrintUsage(std::cerr, Options);
     return kExitUsage;
   }
-  unsigned long long BmcBase = kDefaultBmcMemoryBase;
+  unsigned long long BmcBase = 0;
   if (Options.Has("--ipmi-bmc-base") && !ParseNumber(Options.Value("--ipmi-bmc-base"), BmcBase)) {
     std::cerr << "boardsim run: --ipmi-bmc-base needs a number\n";
     return kExitUsage;
@@ -88,12 +84,16 @@ int RunRunCommand(int argc, char **argv) {
   Settings.ModuleDir = Options.Value("--module-dir", BOARDSIM_MODULE_DIR);
   Settings.NvramFile = Options.Value("--nvram");
   Settings.Echo = Options.Has("--log") ? &std::cerr : nullptr;
-  host::Platform Board(Settings);
-  host::InstallDebugOutputProducer(Board);
-  host::InstallStatusCodeListener(Board);
-  if (!Options.Has("--no-ipmi")) {
-    host::InstallOemIpmiInformation(Board, BmcBase);
+  // The shell runs on the board as built by default, with the IPMI choices of the command line.
+  host::BoardOptions BoardSettings;
+  BoardSettings.NvramFile = Settings.NvramFile;
+  for (const char *Flag : {"--ipmi-bmc-base", "--no-ipmi"}) {
+    if (Options.Has(Flag)) {
+      BoardSettings.Settings[Flag + 2] = Flag == std::string("--no-ipmi") ? "" : Options.Value(Flag);
+    }
   }
+  host::Platform Board(Settings);
+  std::unique_ptr<host::Board> Built = host::Board::Build(Board, BoardSettings);
 
   const std::string App = ResolveModule(Settings.ModuleDir, Options.Positionals().front());
   host::ImageResult Result = Board.RunModule(App);

@@ -1,0 +1,36 @@
+// Protocol-error recording shared by the device models.
+#include "DeviceModel.h"
+
+#include <cstdio>
+#include <stdexcept>
+
+namespace host {
+
+void RecordProtocolError(std::vector<std::string> &Errors, const std::string &Name, const std::string &Text) {
+  const std::string Line = (Name.empty() ? std::string("device") : Name) + ": " + Text;
+  Errors.push_back(Line);
+  try {
+    Platform &Core = Platform::Current();
+    Core.Log().Append("model", "protocol error: " + Line + "\n", Core.VirtualTimeNs());
+  } catch (const std::logic_error &) {
+    // A model exercised without a board: the record above is all there is.
+  }
+}
+
+void DeviceModel::ProtocolError(const std::string &Text) {
+  RecordProtocolError(ProtocolErrors_, Name_, Text);
+}
+
+bool DeviceModel::CheckAccess(uint64_t Offset, unsigned Width, unsigned ExpectedWidth) {
+  if (Width == ExpectedWidth && Offset % ExpectedWidth == 0) {
+    return true;
+  }
+  char Text[96];
+  std::snprintf(Text, sizeof(Text),
+                "%u-byte access at offset 0x%llX (the block takes aligned %u-byte accesses)", Width,
+                static_cast<unsigned long long>(Offset), ExpectedWidth);
+  ProtocolError(Text);
+  return false;
+}
+
+} // namespace host

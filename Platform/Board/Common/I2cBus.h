@@ -1,0 +1,68 @@
+// An I2C bus shared by several masters (the SoC's controllers, the management processor)
+// and several targets (EEPROM ...), at the level of transfers: start with the address byte,
+// bytes written or read with their acknowledge, stop. The bus checks the rules of the
+// protocol itself and records every breach, so that one check covers every master.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace host {
+
+class I2cTarget {
+public:
+  virtual ~I2cTarget() = default;
+  // Addressed after a start (Read: the master reads next). True acknowledges the address.
+  virtual bool Select(bool Read) = 0;
+  // A byte the master wrote. True acknowledges it.
+  virtual bool WriteByte(uint8_t Byte) = 0;
+  // The next byte the master reads; MasterAck: the master acknowledges it (it reads more).
+  virtual uint8_t ReadByte(bool MasterAck) = 0;
+  // The stop that ends the transfer (not called on a repeated start).
+  virtual void Stop() {}
+  virtual void Reset() {}
+};
+
+class I2cBus {
+public:
+  enum class StartResult { Ack, Nack, ArbitrationLost };
+
+  explicit I2cBus(std::string Name) : Name_(std::move(Name)) {}
+
+  const std::string &Name() const { return Name_; }
+  void AddTarget(uint8_t Address, std::shared_ptr<I2cTarget> Target);
+  I2cTarget *Target(uint8_t Address) const;
+
+  // Start (or repeated start by the master that holds the bus) and the 7-bit address. Another
+  // master's start while the bus is held, or any start while the bus is stuck, loses
+  // arbitration. A NACKed address leaves the bus held until the master stops.
+  StartResult Start(const std::string &Master, uint8_t Address, bool Read);
+  bool Write(const std::string &Master, uint8_t Byte); // true: the target acknowledged
+  uint8_t Read(const std::string &Master, bool Ack);   // 0xFF when no target drives the bus
+  void Stop(const std::string &Master);
+
+  bool Busy() const { return !Owner_.empty() || Stuck_; }
+  const std::string &Owner() const { return Owner_; }
+  // Fault: a target holds SDA low, so the bus never becomes free.
+  void SetStuck(bool Stuck) { Stuck_ = Stuck; }
+  void Reset(); // released, targets reset
+
+  const std::vector<std::string> &ProtocolErrors() const { return Errors_; }
+
+private:
+  bool CheckOwner(const std::string &Master, const char *Operation);
+
+  std::string Name_;
+  std::map<uint8_t, std::shared_ptr<I2cTarget>> Targets_;
+  std::string Owner_;
+  I2cTarget *Selected_ = nullptr; // the target that acknowledged the current transfer's address
+  bool Reading_ = false;
+  bool ReadEnded_ = false; // the master NACKed a byte: only a stop or a repeated start may follow
+  bool Stuck_ = false;
+  std::vector<std::string> Errors_;
+};
+
+} // namespace host

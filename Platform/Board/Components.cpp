@@ -1,0 +1,23 @@
+// The board's components in build order, and the order its modules are dispatched in. A new
+// hardware area is one folder under Platform/Board/ and one line in each list below.
+#include "Board.h"
+
+namespace host {
+
+BoardComponent CoreComponent();
+
+const std::vector<BoardComponent> &BoardComponents() {
+  static const std::vector<BoardComponent> Components = {
+      CoreComponent(),
+  };
+  return Components;
+}
+
+const std::vector<std::string> &DefaultDispatchOrder() {
+  static const std::vector<std::string> Order = {
+      "Nicpatch",
+  };
+  return Order;
+}
+
+} // namespace host

@@ -1,0 +1,158 @@
+// The board's core: system memory, and what the platform's other firmware installs before
+// the board's modules run (debug output, status codes, the CPU architectural protocol, ACPI
+// tables, IPMI information) plus the test EEPROM MAC producer when asked for.
+#include "Board.h"
+
+#include <CpuArch.h>
+#include <DebugOutput.h>
+#include <EepromMacStub.h>
+#include <IpmiInformation.h>
+#include <StatusCodeListener.h>
+
+#include <Protocol/EepromMac.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+namespace host {
+
+namespace {
+
+// The RAM the host core reports in its memory map.
+constexpr uint64_t kDramBase = 0x80000000ull;
+constexpr uint64_t kDramSize = 0x80000000ull;
+// What the platform's IPMI stack reports when no other base is asked for.
+constexpr uint64_t kDefaultBmcMemoryBase = 0xF0000000ull;
+constexpr char kDsdtFile[] = "dsdt.aml";
+// Status codes are looked up by name among the error and warning codes up to these numbers.
+constexpr UINTN kLastErrorCode = 64;
+constexpr UINTN kLastWarningCode = 16;
+
+uint64_t Number(const std::string &Name, const std::string &Text) {
+  char *End = nullptr;
+  errno = 0;
+  const unsigned long long Value = std::strtoull(Text.c_str(), &End, 0);
+  if (Text.empty() || Text[0] == '-' || errno != 0 || *End != '\0') {
+    throw std::invalid_argument(Name + " needs a number, not \"" + Text + "\"");
+  }
+  return Value;
+}
+
+// "EFI_DEVICE_ERROR", or a number.
+EFI_STATUS Status(const std::string &Name, const std::string &Text) {
+  for (UINTN Code = 0; Code <= kLastErrorCode; Code++) {
+    for (EFI_STATUS Candidate : {EncodeError(Code), EncodeError(EFI_PI_BIT | Code), EncodeWarning(Code)}) {
+      if ((Code <= kLastWarningCode || EFI_ERROR(Candidate)) && StatusName(Candidate) == Text) {
+        return Candidate;
+      }
+    }
+  }
+  return Number(Name, Text);
+}
+
+std::vector<uint8_t> ReadFile(const std::filesystem::path &File) {
+  std::ifstream In(File, std::ios::binary);
+  if (!In) {
+    throw std::invalid_argument("cannot read " + File.string());
+  }
+  return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
+}
+
+// "SLOT=TEXT,..." of the eeprom-mac-slots option.
+std::map<unsigned, std::string> Slots(const std::string &List) {
+  std::map<unsigned, std::string> Result;
+  for (size_t Start = 0; Start <= List.size();) {
+    size_t End = List.find(',', Start);
+    End = End == std::string::npos ? List.size() : End;
+    auto Slot = EepromMacStub::ParseSlotSpec(List.substr(Start, End - Start));
+    if (!Slot) {
+      throw std::invalid_argument("eeprom-mac-slots: not SLOT=TEXT: " + List.substr(Start, End - Start));
+    }
+    Result[Slot->first] = Slot->second;
+    Start = End + 1;
+  }
+  return Result;
+}
+
+void InstallEepromMac(Board &B) {
+  if (B.Fault("eeprom-mac-stub-no-interface")) {
+    EFI_GUID Guid = EEPROM_MAC_PROTOCOL_GUID;
+    EFI_HANDLE Handle = nullptr;
+    B.Core().BootServices()->InstallProtocolInterface(&Handle, &Guid, EFI_NATIVE_INTERFACE, nullptr);
+    return;
+  }
+  if (!B.Has("eeprom-mac-stub") && !B.Has("eeprom-mac-slots")) {
+    return;
+  }
+  EepromMacStub &Stub = InstallEepromMacStub(B.Core());
+  if (B.Has("eeprom-mac-slots")) {
+    Stub.SetSlots(Slots(B.Setting("eeprom-mac-slots")));
+  }
+  if (B.Fault("eeprom-mac-stub-status")) {
+    Stub.SetResult(Status("eeprom-mac-stub-status", B.FaultValue("eeprom-mac-stub-status")));
+  }
+  B.Provide("eeprom-mac-stub", &Stub);
+}
+
+void Install(Board &B) {
+  Platform &P = B.Core();
+  B.Provide("debug-output", &InstallDebugOutputProducer(P));
+  B.Provide("status-codes", &InstallStatusCodeListener(P));
+  B.Provide("cpu", &InstallCpuArchProducer(P));
+  AcpiTablesOptions Acpi = B.Options().Acpi;
+  if (Acpi.Dsdt.empty() && B.Has("dsdt")) {
+    Acpi.Dsdt = ReadFile(B.Setting("dsdt"));
+  }
+  B.Provide("acpi-tables", &InstallAcpiTables(P, Acpi));
+  if (!B.Has("no-ipmi")) {
+    InstallOemIpmiInformation(P, Number("ipmi-bmc-base", B.Setting("ipmi-bmc-base", "0xF0000000")));
+  }
+  InstallEepromMac(B);
+}
+
+// The DSDT as the OS would find it, as dsdt.aml and iasl's disassembly dsdt.dsl.
+void WriteDsdt(Board &B) {
+  auto *Acpi = B.Producer<AcpiTablesProducer>("acpi-tables");
+  if (B.Options().OutDir.empty() || Acpi == nullptr || Acpi->Dsdt().empty()) {
+    return;
+  }
+  AmlDisassembly Listing = WriteAndDisassembleAml(Acpi->Dsdt(), B.Options().OutDir / kDsdtFile);
+  std::string Outcome = !Listing.Ran              ? "iasl -d failed"
+                        : Listing.ChecksumProblem ? "iasl reports a checksum problem"
+                                                  : "checksum valid";
+  B.Core().Log().Append("board",
+                        "DSDT written to " + Listing.AmlFile.string() + " and " + Listing.DslFile.string() +
+                            " (" + Outcome + ")\n",
+                        B.Core().VirtualTimeNs());
+}
+
+} // namespace
+
+BoardComponent CoreComponent() {
+  static_assert(kDefaultBmcMemoryBase == 0xF0000000ull, "the ipmi-bmc-base help text names it");
+  return {
+      "core",
+      {{"dram", kDramBase, kDramSize, EfiGcdMemoryTypeSystemMemory, false}},
+      {
+          {"dsdt", "FILE", "publish the DSDT in FILE (AML) instead of the board's"},
+          {"ipmi-bmc-base", "VALUE",
+           "the BMC memory base the IPMI information protocol reports (default 0xF0000000)"},
+          {"no-ipmi", "", "do not install the IPMI information protocol"},
+          {"eeprom-mac-stub", "",
+           "install the test EEPROM MAC producer (fixed addresses in slots 1, 2, 5, 6)"},
+          {"eeprom-mac-slots", "SLOT=TEXT,...",
+           "the test EEPROM MAC producer, writing these MAC texts by slot"},
+      },
+      {
+          {"eeprom-mac-stub-status", "STATUS",
+           "the test EEPROM MAC producer returns STATUS (name or number)"},
+          {"eeprom-mac-stub-no-interface", "", "the EEPROM MAC protocol is installed without an interface"},
+      },
+      Install,
+      WriteDsdt,
+  };
+}
+
+} // namespace host
