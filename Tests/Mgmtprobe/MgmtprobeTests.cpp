@@ -1,5 +1,7 @@
 // Mgmtprobe loaded as an image on the emulated board: console text and exit status with and
 // without a producer of the IPMI information protocol.
+#include <Board.h>
+#include <BoardCheck.h>
 #include <HostPlatform.h>
 #include <IpmiInformation.h>
 
@@ -7,6 +9,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,8 +21,26 @@ constexpr char16_t LOCATE_ERROR_LINE[] = u"Locate Oem Ipmi Information Protocol 
 
 class MgmtprobeTest : public ::testing::Test {
 protected:
+  // The board with the given options (by default without the IPMI information protocol).
+  void Boot(std::map<std::string, std::string> Settings = {{"no-ipmi", ""}},
+            std::map<std::string, std::string> Faults = {}) {
+    host::BoardOptions Options;
+    Options.Settings = std::move(Settings);
+    Options.Faults = std::move(Faults);
+    Built_ = host::Board::Build(Board_, Options);
+  }
+  void BootWithBase(const std::string &Base) { Boot({{"ipmi-bmc-base", Base}}); }
+  void TearDown() override {
+    if (Built_) {
+      board_test::ExpectNoUnexpectedErrors(*Built_);
+    }
+  }
+
   // Loads and starts Mgmtprobe the way the shell does; the image must return, not halt.
   EFI_STATUS RunMgmtprobe() {
+    if (!Built_) {
+      Boot();
+    }
     EFI_HANDLE Image = nullptr;
     EFI_STATUS Status = Board_.LoadModule("Mgmtprobe", &Image);
     EXPECT_EQ(Status, EFI_SUCCESS);
@@ -37,6 +59,7 @@ protected:
   }
 
   host::Platform Board_;
+  std::unique_ptr<host::Board> Built_;
 };
 
 TEST_F(MgmtprobeTest, WithoutProducerReportsTheLookupErrorAndSucceeds) {
@@ -45,19 +68,19 @@ TEST_F(MgmtprobeTest, WithoutProducerReportsTheLookupErrorAndSucceeds) {
 }
 
 TEST_F(MgmtprobeTest, PrintsTheBaseAsSixteenUpperCaseDigits) {
-  ASSERT_EQ(host::InstallOemIpmiInformation(Board_, 0xFEDCBA9876543210ull), EFI_SUCCESS);
+  BootWithBase("0xFEDCBA9876543210");
   EXPECT_EQ(RunMgmtprobe(), EFI_SUCCESS);
   EXPECT_EQ(Board_.ConsoleText(), WithBase(u"FEDCBA9876543210"));
 }
 
 TEST_F(MgmtprobeTest, BasesBelowFourGiBKeepTheirLeadingZeros) {
-  ASSERT_EQ(host::InstallOemIpmiInformation(Board_, 0x8ABCD000ull), EFI_SUCCESS);
+  BootWithBase("0x8ABCD000");
   EXPECT_EQ(RunMgmtprobe(), EFI_SUCCESS);
   EXPECT_EQ(Board_.ConsoleText(), WithBase(u"000000008ABCD000"));
 }
 
 TEST_F(MgmtprobeTest, ZeroBaseIsPrintedInFull) {
-  ASSERT_EQ(host::InstallOemIpmiInformation(Board_, 0), EFI_SUCCESS);
+  BootWithBase("0");
   EXPECT_EQ(RunMgmtprobe(), EFI_SUCCESS);
   EXPECT_EQ(Board_.ConsoleText(), WithBase(u"0000000000000000"));
 }
@@ -65,15 +88,13 @@ TEST_F(MgmtprobeTest, ZeroBaseIsPrintedInFull) {
 // A producer that installs the GUID without a record gives Mgmtprobe nothing to read: it
 // reports the protocol as missing instead of reading through a null pointer.
 TEST_F(MgmtprobeTest, NullInterfaceIsReportedAsMissing) {
-  EFI_HANDLE Handle = nullptr;
-  ASSERT_EQ(Board_.BootServices()->InstallProtocolInterface(&Handle, &gOemIpmiInformationProtocolGuid,
-                                                            EFI_NATIVE_INTERFACE, nullptr),
-            EFI_SUCCESS);
+  Boot({}, {{"ipmi-no-interface", ""}});
   EXPECT_EQ(RunMgmtprobe(), EFI_SUCCESS);
   EXPECT_EQ(Board_.ConsoleText(), std::u16string(INITIAL_LINE) + LOCATE_ERROR_LINE);
 }
 
-// Each run is a fresh load of the image and prints its lines again.
+// Each run is a fresh load of the image and prints its lines again, with what other firmware
+// installed meanwhile.
 TEST_F(MgmtprobeTest, RunsAgainAfterTheProducerArrives) {
   EXPECT_EQ(RunMgmtprobe(), EFI_SUCCESS);
   ASSERT_EQ(host::InstallOemIpmiInformation(Board_, 0x1000ull), EFI_SUCCESS);

@@ -1,10 +1,7 @@
 // The MAC publication driver's test board.
 #include "NicpatchTestBoard.h"
 
-#include <DebugOutput.h>
-#include <StatusCodeListener.h>
-
-#include <Protocol/EepromMac.h>
+#include <BoardCheck.h>
 
 #include <gtest/gtest.h>
 
@@ -55,43 +52,51 @@ std::string DefaultMac(unsigned Slot) {
 TestBoard::TestBoard() : Dir_(MakeTempDir()), Nvram_(Dir_ / "nvram.bin") {}
 
 TestBoard::~TestBoard() {
-  Board_.reset();
+  ShutDown();
   OfflineStore_.reset();
   std::error_code Ignored;
   std::filesystem::remove_all(Dir_, Ignored);
 }
 
-host::ImageResult TestBoard::Boot(const BootOptions &Options) {
+void TestBoard::ShutDown() {
+  if (Built_) {
+    board_test::ExpectNoUnexpectedErrors(*Built_, ExpectedErrors_);
+  }
+  Built_.reset();
   Board_.reset();
+  ExpectedErrors_.clear();
+}
+
+host::ImageResult TestBoard::Boot(const BootOptions &Options) {
+  ShutDown();
   OfflineStore_.reset();
+  host::BoardOptions Settings;
+  Settings.NvramFile = Nvram_;
+  Settings.Modules = {"Nicpatch"};
+  Settings.Acpi.Dsdt = !Options.Dsdt.empty()    ? Options.Dsdt
+                       : !Options.Table.empty() ? LoadTestTable(Options.Table)
+                                                : std::vector<uint8_t>{};
+  Settings.Acpi.InstallAcpiSupport = Options.AcpiSupport;
+  Settings.Acpi.InstallSdtProtocol = Options.SdtProtocol;
+  if (Options.EepromMac) {
+    Settings.Settings["eeprom-mac-stub"] = "";
+  } else if (Options.EepromMacWithoutInterface) {
+    Settings.Faults["eeprom-mac-stub-no-interface"] = "";
+  }
   host::PlatformOptions PlatformOptions;
   PlatformOptions.NvramFile = Nvram_;
   Board_ = std::make_unique<host::Platform>(PlatformOptions);
+  Built_ = host::Board::Build(*Board_, Settings);
 
-  host::InstallDebugOutputProducer(*Board_);
-  host::InstallStatusCodeListener(*Board_);
-  host::AcpiTablesOptions Acpi;
-  Acpi.Dsdt = !Options.Dsdt.empty()    ? Options.Dsdt
-              : !Options.Table.empty() ? LoadTestTable(Options.Table)
-                                       : std::vector<uint8_t>{};
-  Acpi.InstallAcpiSupport = Options.AcpiSupport;
-  Acpi.InstallSdtProtocol = Options.SdtProtocol;
-  Acpi_ = &host::InstallAcpiTables(*Board_, Acpi);
+  Acpi_ = Built_->Producer<host::AcpiTablesProducer>("acpi-tables");
   EXPECT_EQ(Acpi_->InstallStatus(), EFI_SUCCESS);
   OriginalDsdt_ = CurrentDsdt();
-
-  EepromMac_ = nullptr;
-  if (Options.EepromMac) {
-    EepromMac_ = &host::InstallEepromMacStub(*Board_);
+  EepromMac_ = Built_->Producer<host::EepromMacStub>("eeprom-mac-stub");
+  if (EepromMac_ != nullptr) {
     EepromMac_->SetSlots(Options.EepromSlots);
     EepromMac_->SetResult(Options.EepromResult);
-  } else if (Options.EepromMacWithoutInterface) {
-    EFI_GUID Guid = EEPROM_MAC_PROTOCOL_GUID;
-    EFI_HANDLE Handle = nullptr;
-    EXPECT_EQ(Board_->BootServices()->InstallProtocolInterface(&Handle, &Guid, EFI_NATIVE_INTERFACE, nullptr),
-              EFI_SUCCESS);
   }
-  return Board_->RunModule("Nicpatch");
+  return Built_->Dispatch().front();
 }
 
 std::vector<uint8_t> TestBoard::CurrentDsdt() const {
@@ -120,7 +125,7 @@ host::VariableStore &TestBoard::Store() {
 void TestBoard::SetVariable(const std::string &Name, const EFI_GUID &Guid, UINT32 Attributes,
                             const std::vector<uint8_t> &Data) {
   // Edits happen between boots, as a user of the setup screen or the shell would make them.
-  Board_.reset();
+  ShutDown();
   host::VariableStore &Variables = Store();
   Variables.Delete(Name, Guid);
   ASSERT_EQ(Variables.Set(Name, Guid, Attributes, Data), EFI_SUCCESS) << Name;
@@ -150,7 +155,7 @@ void TestBoard::SetSwitch(std::optional<uint8_t> Comparand, std::optional<uint8_
 }
 
 void TestBoard::FillNonVolatileStore() {
-  Board_.reset();
+  ShutDown();
   host::VariableStore &Variables = Store();
   const EFI_GUID FillerGuid = {0x6C1B3E07, 0x1D2A, 0x4F55, {0x9A, 0x10, 0x2E, 0x77, 0x41, 0x08, 0xC3, 0x5D}};
   unsigned Index = 0;

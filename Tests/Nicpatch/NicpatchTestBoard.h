@@ -1,9 +1,11 @@
-// A test board for the MAC publication driver: each Boot() is one boot of the emulated
-// board on a persistent NVRAM file, with the ACPI producer (a chosen DSDT), the debug
-// producers and, optionally, the test EEPROM MAC service, followed by Nicpatch.so.
+// A test board for the MAC publication driver: each Boot() is one boot of the board that
+// Board::Build assembles on a persistent NVRAM file, with a chosen DSDT and, optionally, the
+// test EEPROM MAC service, dispatching Nicpatch.so. Before the next boot and at the end, the
+// boot must not have recorded an error the test did not expect.
 #pragma once
 
 #include <AcpiTables.h>
+#include <Board.h>
 #include <EepromMacStub.h>
 #include <HostPlatform.h>
 #include <VariableStore.h>
@@ -46,6 +48,8 @@ public:
 
   // Boots the board once and runs Nicpatch. The board stays alive until the next Boot().
   host::ImageResult Boot(const BootOptions &Options = {});
+  // An error the current boot is expected to record (a text it contains).
+  void ExpectError(const std::string &Text) { ExpectedErrors_.push_back(Text); }
 
   host::Platform &Board() { return *Board_; }
   host::AcpiTablesProducer &Acpi() { return *Acpi_; }
@@ -74,10 +78,13 @@ public:
 
 private:
   host::VariableStore &Store();
+  void ShutDown(); // checks the boot's errors, then ends it
 
   std::filesystem::path Dir_;
   std::filesystem::path Nvram_;
   std::unique_ptr<host::Platform> Board_;
+  std::unique_ptr<host::Board> Built_;
+  std::vector<std::string> ExpectedErrors_;
   std::unique_ptr<host::VariableStore> OfflineStore_;
   host::AcpiTablesProducer *Acpi_ = nullptr;
   host::EepromMacStub *EepromMac_ = nullptr;

@@ -106,8 +106,13 @@ void Install(Board &B) {
     Acpi.Dsdt = ReadFile(B.Setting("dsdt"));
   }
   B.Provide("acpi-tables", &InstallAcpiTables(P, Acpi));
-  if (!B.Has("no-ipmi")) {
-    InstallOemIpmiInformation(P, Number("ipmi-bmc-base", B.Setting("ipmi-bmc-base", "0xF0000000")));
+  if (B.Fault("ipmi-no-interface")) {
+    EFI_HANDLE Handle = nullptr;
+    P.BootServices()->InstallProtocolInterface(&Handle, &gOemIpmiInformationProtocolGuid,
+                                               EFI_NATIVE_INTERFACE, nullptr);
+  } else if (!B.Has("no-ipmi")) {
+    InstallOemIpmiInformation(P, B.Has("ipmi-bmc-base") ? Number("ipmi-bmc-base", B.Setting("ipmi-bmc-base"))
+                                                        : kDefaultBmcMemoryBase);
   }
   InstallEepromMac(B);
 }
@@ -131,7 +136,6 @@ void WriteDsdt(Board &B) {
 } // namespace
 
 BoardComponent CoreComponent() {
-  static_assert(kDefaultBmcMemoryBase == 0xF0000000ull, "the ipmi-bmc-base help text names it");
   return {
       "core",
       {{"dram", kDramBase, kDramSize, EfiGcdMemoryTypeSystemMemory, false}},
@@ -149,6 +153,7 @@ BoardComponent CoreComponent() {
           {"eeprom-mac-stub-status", "STATUS",
            "the test EEPROM MAC producer returns STATUS (name or number)"},
           {"eeprom-mac-stub-no-interface", "", "the EEPROM MAC protocol is installed without an interface"},
+          {"ipmi-no-interface", "", "the IPMI information protocol is installed without an interface"},
       },
       Install,
       WriteDsdt,
