@@ -8,14 +8,12 @@
 //   - Application (UefiApplicationEntryPoint): ProcessLibraryDestructorList always runs after
 //     the entry routine, since an application is unloaded when it returns.
 //
-// Each module supplies, in its own wiring file, the three Process* lists (naming its
-// libraries' constructors in link order, its entry routine and its destructors) AND the
-// definition of _gUefiDriverRevision, for instance:
-//
-//   const UINT32 _gUefiDriverRevision = 0;  // 0: any system table revision is accepted
-//
-// There is no default in the entry libraries: a module that forgets it fails to link
-// instead of silently accepting any revision.
+// The three Process* lists and _gUefiDriverRevision are the module's wiring: generated from
+// its build declaration (firmware_module(... ENTRY ... UEFI_REVISION ... CONSTRUCTORS ...
+// DESTRUCTORS ...), see cmake/Firmware.cmake), naming its libraries' constructors in the
+// order given, its entry routine, its destructors and the lowest system-table revision it
+// accepts (0: any). There is no default revision: a module that states none fails to
+// configure (or, with hand-written wiring, to link) instead of silently accepting any.
 #pragma once
 
 #include <Uefi.h>

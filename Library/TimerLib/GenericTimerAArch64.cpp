@@ -60,6 +60,6 @@ UINT64 GetPerformanceCounterProperties(UINT64 *StartValue, UINT64 *EndValue) {
 }
 
 // A counter that does not tick would make every delay endless.
-EFI_STATUS TimerLibConstructor(VOID) {
+EFI_STATUS TimerLibConstructor(EFI_HANDLE, EFI_SYSTEM_TABLE *) {
   return CounterFrequency() != 0 ? EFI_SUCCESS : EFI_DEVICE_ERROR;
 }

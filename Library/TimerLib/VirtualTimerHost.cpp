@@ -33,6 +33,6 @@ UINT64 GetPerformanceCounterProperties(UINT64 *StartValue, UINT64 *EndValue) {
   return VirtualClockHz;
 }
 
-EFI_STATUS TimerLibConstructor(VOID) {
+EFI_STATUS TimerLibConstructor(EFI_HANDLE, EFI_SYSTEM_TABLE *) {
   return EFI_SUCCESS;
 }

@@ -1,7 +1,6 @@
 // Entry of the AcpiProbe test module.
 #include "AcpiProbe.h"
 
-#include <Library/ModuleEntryPoint.h>
 #include <Library/UefiBootServicesTableLib.h>
 
 namespace {
@@ -10,13 +9,7 @@ EFI_GUID mProbeGuid = ACPI_PROBE_PROTOCOL_GUID;
 
 } // namespace
 
-const UINT32 _gUefiDriverRevision = 0;
-
-VOID ProcessLibraryConstructorList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
-  UefiBootServicesTableLibConstructor(ImageHandle, SystemTable);
-}
-
-EFI_STATUS ProcessModuleEntryPointList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+EFI_STATUS EFIAPI AcpiProbeEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   LibInitialize(ImageHandle, SystemTable);
   VOID *Interface = nullptr;
   EFI_STATUS Status = gBS->LocateProtocol(&mProbeGuid, nullptr, &Interface);
@@ -26,5 +19,3 @@ EFI_STATUS ProcessModuleEntryPointList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE 
   const ACPI_PROBE_FUNCTIONS Functions = {ImageHandle, LibGetDsdt, FindAmlObject};
   return static_cast<ACPI_PROBE_PROTOCOL *>(Interface)->Run(&Functions);
 }
-
-VOID ProcessLibraryDestructorList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {}

@@ -3,7 +3,6 @@
 
 #include <Library/DebugLib.h>
 #include <Library/EfiLib.h>
-#include <Library/ModuleEntryPoint.h>
 #include <Library/UefiBootServicesTableLib.h>
 
 namespace {
@@ -22,13 +21,7 @@ EFI_GUID mProbeGuid = DEBUG_PROBE_PROTOCOL_GUID;
 
 } // namespace
 
-const UINT32 _gUefiDriverRevision = 0;
-
-VOID ProcessLibraryConstructorList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
-  UefiBootServicesTableLibConstructor(ImageHandle, SystemTable);
-}
-
-EFI_STATUS ProcessModuleEntryPointList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+EFI_STATUS EFIAPI DebugProbeEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   LibInitialize(ImageHandle, SystemTable);
   VOID *Interface = nullptr;
   EFI_STATUS Status = gBS->LocateProtocol(&mProbeGuid, nullptr, &Interface);
@@ -37,5 +30,3 @@ EFI_STATUS ProcessModuleEntryPointList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE 
   }
   return static_cast<DEBUG_PROBE_PROTOCOL *>(Interface)->Run(&mFunctions);
 }
-
-VOID ProcessLibraryDestructorList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {}

@@ -10,7 +10,6 @@
 //   "MAC<s>: <text>" | "MAC<s>: -"                   (s = 0..8)
 #include <Guid/NicpatchVariables.h>
 #include <IndustryStandard/Acpi.h>
-#include <Library/ModuleEntryPoint.h>
 #include <Library/UefiBootServicesTableLib.h>
 #include <Library/UefiLib.h>
 #include <Library/UefiRuntimeServicesTableLib.h>
@@ -128,8 +127,6 @@ VOID PrintVariables() {
 
 } // namespace
 
-const UINT32 _gUefiDriverRevision = 0;
-
 EFI_STATUS EFIAPI NicpatchReadbackEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   const UINT8 *Dsdt = FindDsdt();
   if (Dsdt == NULL) {
@@ -140,14 +137,3 @@ EFI_STATUS EFIAPI NicpatchReadbackEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE
   PrintVariables();
   return EFI_SUCCESS;
 }
-
-VOID ProcessLibraryConstructorList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
-  UefiBootServicesTableLibConstructor(ImageHandle, SystemTable);
-  UefiRuntimeServicesTableLibConstructor(ImageHandle, SystemTable);
-}
-
-EFI_STATUS ProcessModuleEntryPointList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
-  return NicpatchReadbackEntry(ImageHandle, SystemTable);
-}
-
-VOID ProcessLibraryDestructorList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {}

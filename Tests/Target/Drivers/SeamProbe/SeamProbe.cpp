@@ -27,7 +27,6 @@
 
 #include <Library/ArmLib.h>
 #include <Library/IoLib.h>
-#include <Library/ModuleEntryPoint.h>
 #include <Library/TimerLib.h>
 #include <Library/UefiBootServicesTableLib.h>
 #include <Library/UefiLib.h>
@@ -296,9 +295,9 @@ VOID ProbeArm() {
 
 } // namespace
 
-const UINT32 _gUefiDriverRevision = 0;
-
 EFI_STATUS EFIAPI SeamProbeEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+  // The timer library's constructor, called here to print what it returned.
+  gTimerConstructorStatus = TimerLibConstructor(ImageHandle, SystemTable);
   Print(u"Probe: CurrentEL=%d\n", (INT32)CurrentEl());
   ProbeIo();
   ProbeTimer();
@@ -306,15 +305,3 @@ EFI_STATUS EFIAPI SeamProbeEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *Syste
   Print(u"Probe: done\n");
   return EFI_SUCCESS;
 }
-
-VOID ProcessLibraryConstructorList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
-  UefiBootServicesTableLibConstructor(ImageHandle, SystemTable);
-  UefiRuntimeServicesTableLibConstructor(ImageHandle, SystemTable);
-  gTimerConstructorStatus = TimerLibConstructor();
-}
-
-EFI_STATUS ProcessModuleEntryPointList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
-  return SeamProbeEntry(ImageHandle, SystemTable);
-}
-
-VOID ProcessLibraryDestructorList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {}
