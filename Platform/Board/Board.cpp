@@ -154,7 +154,8 @@ std::vector<std::string> Board::Errors() const {
                      " bytes at " + Hex(Access.Address) + " by " + Access.Image + ": no device there");
   }
   for (const auto &[Name, Model] : Models_) {
-    Result.insert(Result.end(), Model->ProtocolErrors().begin(), Model->ProtocolErrors().end());
+    std::vector<std::string> More = Model->ProtocolErrors();
+    Result.insert(Result.end(), More.begin(), More.end());
   }
   for (const auto &Source : ErrorSources_) {
     std::vector<std::string> More = Source();

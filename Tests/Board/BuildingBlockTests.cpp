@@ -3,6 +3,7 @@
 // a register file keeps its read-only bits.
 #include <Common/I2cBus.h>
 #include <Common/PciFunction.h>
+#include <Common/PciMemoryWindow.h>
 #include <Common/RegisterFile.h>
 
 #include <gtest/gtest.h>
@@ -111,8 +112,13 @@ TEST(I2cBus, SharedBusProtocol) {
 class Window : public host::MmioDevice {
 public:
   std::string Name() const override { return "window"; }
-  uint64_t Read(uint64_t, unsigned) override { return 0; }
-  void Write(uint64_t, unsigned, uint64_t) override {}
+  uint64_t Read(uint64_t Offset, unsigned) override { return Offset == Written ? Value : 0; }
+  void Write(uint64_t Offset, unsigned, uint64_t Data) override {
+    Written = Offset;
+    Value = Data;
+  }
+  uint64_t Written = ~0ull;
+  uint64_t Value = 0;
 };
 
 TEST(PciFunction, ConfigurationSpaceAndBars) {
@@ -168,6 +174,29 @@ TEST(PciFunction, ConfigurationSpaceAndBars) {
       << "no room for the high half";
   EXPECT_THROW(Vga.DefineBar(4, host::PciBarKind::Memory32, 0x1800, Frame), std::invalid_argument)
       << "not a power of two";
+}
+
+TEST(PciMemoryWindow, RoutesToTheDecodingBarOrAborts) {
+  auto Registers = std::make_shared<Window>();
+  auto Sata =
+      std::make_shared<host::PciFunction>("sata", host::PciFunction::Identity{0xA078, 0x5501, 0, 0x010601});
+  Sata->DefineBar(5, host::PciBarKind::Memory32, 0x400000, Registers);
+  host::PciMemoryWindow Bridge("pci-mem", 0x19000000);
+  Bridge.AddFunction(Sata);
+  Sata->ConfigWrite(host::PciConfig::Bar0 + 20, 4, 0x1A400000);
+  Sata->ConfigWrite(host::PciConfig::Command, 2, host::PciConfig::CommandMemorySpace);
+
+  Bridge.Write(0x1400100, 4, 0xCAFE);
+  EXPECT_EQ(Registers->Written, 0x100u);
+  EXPECT_EQ(Bridge.Read(0x1400100, 4), 0xCAFEu);
+  EXPECT_TRUE(Bridge.ProtocolErrors().empty());
+  EXPECT_EQ(Bridge.Read(0x0, 4), ~0ull) << "no BAR at the window's start";
+  Sata->ConfigRead(0x21, 2);
+  ASSERT_EQ(Bridge.ProtocolErrors().size(), 2u)
+      << "the window's master abort and the function's misaligned read";
+  EXPECT_NE(Bridge.ProtocolErrors()[0].find("master abort"), std::string::npos);
+  Bridge.Reset();
+  EXPECT_EQ(Sata->BarAddress(5), 0u);
 }
 
 TEST(RegisterFile, WritableBitsAndReset) {

@@ -23,8 +23,9 @@ public:
   // Back to the power-on state.
   virtual void Reset() {}
 
-  // Breaches of the block's interface seen so far ("i2c1: 16-bit access at 0x10").
-  const std::vector<std::string> &ProtocolErrors() const { return ProtocolErrors_; }
+  // Breaches of the block's interface seen so far ("i2c1: 16-bit access at 0x10"); a model
+  // that owns other blocks (a bus, PCI functions) adds theirs.
+  virtual std::vector<std::string> ProtocolErrors() const { return ProtocolErrors_; }
 
 protected:
   // Records a breach and writes it to the board log of the platform alive now.
