@@ -5,12 +5,15 @@
 #include "AmlTestTable.h"
 
 #include <AcpiTables.h>
+#include <Board.h>
+#include <BoardCheck.h>
 #include <HostPlatform.h>
 #include <StatusCodeListener.h>
 
 #include <Protocol/AcpiSystemDescriptionTable.h>
 
 #include <functional>
+#include <map>
 #include <memory>
 
 namespace {
@@ -27,27 +30,38 @@ constexpr UINT32 NICPATCH_VERSIONS = 30; // 1.0b, 2.0, 3.0, 4.0
 
 class LibGetDsdtTest : public ::testing::Test {
 protected:
-  void SetUp() override {
-    Board = std::make_unique<host::Platform>();
-    Listener = &host::InstallStatusCodeListener(*Board);
-    EFI_GUID ProbeGuid = ACPI_PROBE_PROTOCOL_GUID;
-    EFI_HANDLE Handle = nullptr;
-    ASSERT_EQ(
-        Board->BootServices()->InstallProtocolInterface(&Handle, &ProbeGuid, EFI_NATIVE_INTERFACE, &gProbe),
-        EFI_SUCCESS);
-  }
+  void SetUp() override { Board = std::make_unique<host::Platform>(); }
   void TearDown() override {
+    if (Built) {
+      board_test::ExpectNoUnexpectedErrors(*Built);
+    }
+    Built.reset();
     Board.reset();
     gScript = nullptr;
   }
 
+  // Builds the board with these ACPI tables and fault knobs, and the probe's protocol.
+  host::AcpiTablesProducer &Install(const host::AcpiTablesOptions &Acpi,
+                                    std::map<std::string, std::string> Faults = {}) {
+    host::BoardOptions Options;
+    Options.Acpi = Acpi;
+    Options.Faults = std::move(Faults);
+    Built = host::Board::Build(*Board, Options);
+    Listener = Built->Producer<host::StatusCodeListener>("status-codes");
+    EFI_GUID ProbeGuid = ACPI_PROBE_PROTOCOL_GUID;
+    EFI_HANDLE Handle = nullptr;
+    EXPECT_EQ(
+        Board->BootServices()->InstallProtocolInterface(&Handle, &ProbeGuid, EFI_NATIVE_INTERFACE, &gProbe),
+        EFI_SUCCESS);
+    host::AcpiTablesProducer &Producer = *Built->Producer<host::AcpiTablesProducer>("acpi-tables");
+    EXPECT_EQ(Producer.InstallStatus(), EFI_SUCCESS);
+    return Producer;
+  }
   host::AcpiTablesProducer &Install(bool Fadt10b, bool Fadt20) {
     host::AcpiTablesOptions Options;
     Options.Fadt10b = Fadt10b;
     Options.Fadt20 = Fadt20;
-    host::AcpiTablesProducer &Producer = host::InstallAcpiTables(*Board, Options);
-    EXPECT_EQ(Producer.InstallStatus(), EFI_SUCCESS);
-    return Producer;
+    return Install(Options);
   }
 
   host::ImageResult Run(Script Body) {
@@ -66,6 +80,7 @@ protected:
   }
 
   std::unique_ptr<host::Platform> Board;
+  std::unique_ptr<host::Board> Built;
   host::StatusCodeListener *Listener = nullptr;
 };
 
@@ -142,8 +157,7 @@ TEST_F(LibGetDsdtTest, AnFadtReportedAsAcpi50OrLaterCountsAs20AndLater) {
   host::AcpiTablesOptions Options;
   Options.Fadt10b = false;
   Options.Fadt20Version = EFI_ACPI_TABLE_VERSION_5_0;
-  host::AcpiTablesProducer &Producer = host::InstallAcpiTables(*Board, Options);
-  ASSERT_EQ(Producer.InstallStatus(), EFI_SUCCESS);
+  host::AcpiTablesProducer &Producer = Install(Options);
   UINT64 Dsdt = 0;
   host::ImageResult Result =
       Run([&](const ACPI_PROBE_FUNCTIONS &F) { return F.LibGetDsdt(&Dsdt, NICPATCH_VERSIONS); });
@@ -184,7 +198,7 @@ TEST_F(LibGetDsdtTest, AMaskMatchingNoCachedFadtIsNotReportedAsSuccess) {
 TEST_F(LibGetDsdtTest, WithoutTheSdtProtocolNothingIsCachedAndLaterCallsRetry) {
   host::AcpiTablesOptions Options;
   Options.InstallSdtProtocol = false;
-  host::AcpiTablesProducer &Producer = host::InstallAcpiTables(*Board, Options);
+  host::AcpiTablesProducer &Producer = Install(Options);
   host::ImageResult Result = Run([&](const ACPI_PROBE_FUNCTIONS &F) {
     UINT64 Dsdt = 0;
     EXPECT_EQ(F.LibGetDsdt(&Dsdt, NICPATCH_VERSIONS), EFI_NOT_AVAILABLE_YET);
@@ -203,11 +217,7 @@ TEST_F(LibGetDsdtTest, WithoutTheSdtProtocolNothingIsCachedAndLaterCallsRetry) {
 TEST_F(LibGetDsdtTest, AnSdtProtocolWithoutInterfaceIsNotAsked) {
   host::AcpiTablesOptions Options;
   Options.InstallSdtProtocol = false;
-  host::InstallAcpiTables(*Board, Options);
-  EFI_GUID SdtGuid = EFI_ACPI_SDT_PROTOCOL_GUID;
-  EFI_HANDLE Handle = nullptr;
-  ASSERT_EQ(Board->BootServices()->InstallProtocolInterface(&Handle, &SdtGuid, EFI_NATIVE_INTERFACE, nullptr),
-            EFI_SUCCESS);
+  Install(Options, {{"acpi-sdt-no-interface", ""}});
   host::ImageResult Result = Run([&](const ACPI_PROBE_FUNCTIONS &F) {
     UINT64 Dsdt = 0;
     EXPECT_EQ(F.LibGetDsdt(&Dsdt, NICPATCH_VERSIONS), EFI_NOT_AVAILABLE_YET);

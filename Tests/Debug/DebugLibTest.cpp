@@ -10,8 +10,7 @@ namespace {
 using DebugLibTest = DebugProbeTest;
 
 TEST_F(DebugLibTest, OnlyErrorMessagesReachPrint) {
-  host::DebugOutputProducer &Output = host::InstallDebugOutputProducer(*Board);
-  ASSERT_EQ(Output.InstallStatus(), EFI_SUCCESS);
+  host::DebugOutputProducer &Output = BootWithDebugOutput();
   host::ImageResult Result = RunProbe([](const DEBUG_PROBE_FUNCTIONS &F) {
     F.DebugPrint(DEBUG_INFO, "info %d\n", 1);
     F.DebugPrint(DEBUG_ERROR, "error %a %r 0x%08x\n", "open", EFI_NOT_FOUND, 0x1234);
@@ -91,7 +90,7 @@ TEST_F(DebugLibTest, AssertWithoutTheProtocolReturns) {
 }
 
 TEST_F(DebugLibTest, AssertWithTheProtocolReportsOnceAndDeadLoops) {
-  host::DebugOutputProducer &Output = host::InstallDebugOutputProducer(*Board);
+  host::DebugOutputProducer &Output = BootWithDebugOutput();
   bool Continued = false;
   host::ImageResult Result = RunProbe([&](const DEBUG_PROBE_FUNCTIONS &F) {
     F.DebugAssert("Walk.c", 12, "Length > 0");
@@ -109,7 +108,7 @@ TEST_F(DebugLibTest, AssertWithTheProtocolReportsOnceAndDeadLoops) {
 }
 
 TEST_F(DebugLibTest, AssertEfiErrorPrintsTheStatusThenAsserts) {
-  host::DebugOutputProducer &Output = host::InstallDebugOutputProducer(*Board);
+  host::DebugOutputProducer &Output = BootWithDebugOutput();
   host::ImageResult Result = RunProbe([](const DEBUG_PROBE_FUNCTIONS &F) {
     F.AssertEfiError(EFI_SUCCESS);
     F.AssertEfiError(EFI_NOT_FOUND);
@@ -124,7 +123,7 @@ TEST_F(DebugLibTest, AssertEfiErrorPrintsTheStatusThenAsserts) {
 }
 
 TEST_F(DebugLibTest, ClearMemoryFillsOrAssertsOnNull) {
-  host::DebugOutputProducer &Output = host::InstallDebugOutputProducer(*Board);
+  host::DebugOutputProducer &Output = BootWithDebugOutput();
   std::vector<UINT8> Buffer(8, 0);
   host::ImageResult Result = RunProbe([&](const DEBUG_PROBE_FUNCTIONS &F) {
     EXPECT_EQ(F.DebugClearMemory(Buffer.data() + 1, 6), Buffer.data() + 1);

@@ -2,6 +2,8 @@
 // wrapping the board's LocateProtocol.
 #include "DebugProbeFixture.h"
 
+#include <BoardCheck.h>
+
 #include <Protocol/DebugOutput.h>
 
 namespace {
@@ -36,19 +38,47 @@ void DebugProbeTest::SetUp() {
   Services->LocateProtocol = CountingLocateProtocol;
   gDebugOutputLookups = 0;
   gStatusCodeLookups = 0;
-  EFI_GUID ProbeGuid = DEBUG_PROBE_PROTOCOL_GUID;
-  EFI_HANDLE Handle = nullptr;
-  ASSERT_EQ(Services->InstallProtocolInterface(&Handle, &ProbeGuid, EFI_NATIVE_INTERFACE, &gProbe),
-            EFI_SUCCESS);
 }
 
 void DebugProbeTest::TearDown() {
+  if (Built) {
+    board_test::ExpectNoUnexpectedErrors(*Built);
+  }
   Board->BootServices()->LocateProtocol = gRealLocateProtocol;
+  Built.reset();
   Board.reset();
   gScript = nullptr;
 }
 
+void DebugProbeTest::Boot(std::map<std::string, std::string> Settings) {
+  host::BoardOptions Options;
+  Options.Settings = std::move(Settings);
+  Built = host::Board::Build(*Board, Options);
+  EFI_GUID ProbeGuid = DEBUG_PROBE_PROTOCOL_GUID;
+  EFI_HANDLE Handle = nullptr;
+  ASSERT_EQ(
+      Board->BootServices()->InstallProtocolInterface(&Handle, &ProbeGuid, EFI_NATIVE_INTERFACE, &gProbe),
+      EFI_SUCCESS);
+}
+
+host::DebugOutputProducer &DebugProbeTest::BootWithDebugOutput() {
+  Boot({{"no-status-codes", ""}});
+  host::DebugOutputProducer &Output = *Built->Producer<host::DebugOutputProducer>("debug-output");
+  EXPECT_EQ(Output.InstallStatus(), EFI_SUCCESS);
+  return Output;
+}
+
+host::StatusCodeListener &DebugProbeTest::BootWithStatusCodes() {
+  Boot({{"no-debug-output", ""}});
+  host::StatusCodeListener &Listener = *Built->Producer<host::StatusCodeListener>("status-codes");
+  EXPECT_EQ(Listener.InstallStatus(), EFI_SUCCESS);
+  return Listener;
+}
+
 host::ImageResult DebugProbeTest::RunProbe(Script Body) {
+  if (!Built) {
+    Boot();
+  }
   gScript = std::move(Body);
   return Board->RunModule("DebugProbe");
 }

@@ -3,6 +3,7 @@
 
 #include "DebugProbe.h"
 
+#include <Board.h>
 #include <DebugOutput.h>
 #include <HostPlatform.h>
 #include <StatusCodeListener.h>
@@ -10,7 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <memory>
+#include <string>
 
 class DebugProbeTest : public ::testing::Test {
 public:
@@ -20,6 +23,12 @@ protected:
   void SetUp() override;
   void TearDown() override;
 
+  // Builds the board with these options (by default without the debug-output and status-code
+  // protocols) and installs the probe's protocol. RunProbe builds the default board if no
+  // board was built yet.
+  void Boot(std::map<std::string, std::string> Settings = {{"no-debug-output", ""}, {"no-status-codes", ""}});
+  host::DebugOutputProducer &BootWithDebugOutput();
+  host::StatusCodeListener &BootWithStatusCodes();
   // Loads DebugProbe and runs Body inside its entry point.
   host::ImageResult RunProbe(Script Body);
   // LocateProtocol calls for the debug-output and status-code protocols since SetUp.
@@ -30,4 +39,5 @@ protected:
   void RestoreTpl(EFI_TPL Tpl);
 
   std::unique_ptr<host::Platform> Board;
+  std::unique_ptr<host::Board> Built;
 };

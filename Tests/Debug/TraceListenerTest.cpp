@@ -14,8 +14,7 @@ using TraceListenerTest = DebugProbeTest;
 constexpr char OVERFLOW_TEXT[] = "... DEBUG BUFFER OVERFLOW!!!\n";
 
 TEST_F(TraceListenerTest, DebugCodesCarryTheStringRecord) {
-  host::StatusCodeListener &Listener = host::InstallStatusCodeListener(*Board);
-  ASSERT_EQ(Listener.InstallStatus(), EFI_SUCCESS);
+  host::StatusCodeListener &Listener = BootWithStatusCodes();
   std::string Long(2500, 'L');
   host::ImageResult Result = RunProbe([&](const DEBUG_PROBE_FUNCTIONS &F) {
     EXPECT_EQ(F.TraceMessage(0, "never\n"), EFI_SUCCESS);
@@ -68,7 +67,7 @@ TEST_F(TraceListenerTest, MessagesBeforeTheListenerAreDroppedAndTheLookupRetried
 }
 
 TEST_F(TraceListenerTest, LibAssertReportsAndHalts) {
-  host::StatusCodeListener &Listener = host::InstallStatusCodeListener(*Board);
+  host::StatusCodeListener &Listener = BootWithStatusCodes();
   bool Continued = false;
   host::ImageResult Result = RunProbe([&](const DEBUG_PROBE_FUNCTIONS &F) {
     F.LibAssert("AmlWalk.cpp", 301, "Length != 0");

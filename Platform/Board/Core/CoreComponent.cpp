@@ -76,11 +76,15 @@ std::map<unsigned, std::string> Slots(const std::string &List) {
   return Result;
 }
 
+// A producer that installs its protocol's GUID with a NULL interface.
+void InstallWithoutInterface(Platform &P, EFI_GUID Guid) {
+  EFI_HANDLE Handle = nullptr;
+  P.BootServices()->InstallProtocolInterface(&Handle, &Guid, EFI_NATIVE_INTERFACE, nullptr);
+}
+
 void InstallEepromMac(Board &B) {
   if (B.Fault("eeprom-mac-stub-no-interface")) {
-    EFI_GUID Guid = EEPROM_MAC_PROTOCOL_GUID;
-    EFI_HANDLE Handle = nullptr;
-    B.Core().BootServices()->InstallProtocolInterface(&Handle, &Guid, EFI_NATIVE_INTERFACE, nullptr);
+    InstallWithoutInterface(B.Core(), EEPROM_MAC_PROTOCOL_GUID);
     return;
   }
   if (!B.Has("eeprom-mac-stub") && !B.Has("eeprom-mac-slots")) {
@@ -98,18 +102,23 @@ void InstallEepromMac(Board &B) {
 
 void Install(Board &B) {
   Platform &P = B.Core();
-  B.Provide("debug-output", &InstallDebugOutputProducer(P));
-  B.Provide("status-codes", &InstallStatusCodeListener(P));
+  if (!B.Has("no-debug-output")) {
+    B.Provide("debug-output", &InstallDebugOutputProducer(P));
+  }
+  if (!B.Has("no-status-codes")) {
+    B.Provide("status-codes", &InstallStatusCodeListener(P));
+  }
   B.Provide("cpu", &InstallCpuArchProducer(P));
   AcpiTablesOptions Acpi = B.Options().Acpi;
   if (Acpi.Dsdt.empty() && B.Has("dsdt")) {
     Acpi.Dsdt = ReadFile(B.Setting("dsdt"));
   }
   B.Provide("acpi-tables", &InstallAcpiTables(P, Acpi));
+  if (B.Fault("acpi-sdt-no-interface")) {
+    InstallWithoutInterface(P, EFI_ACPI_SDT_PROTOCOL_GUID);
+  }
   if (B.Fault("ipmi-no-interface")) {
-    EFI_HANDLE Handle = nullptr;
-    P.BootServices()->InstallProtocolInterface(&Handle, &gOemIpmiInformationProtocolGuid,
-                                               EFI_NATIVE_INTERFACE, nullptr);
+    InstallWithoutInterface(P, gOemIpmiInformationProtocolGuid);
   } else if (!B.Has("no-ipmi")) {
     InstallOemIpmiInformation(P, B.Has("ipmi-bmc-base") ? Number("ipmi-bmc-base", B.Setting("ipmi-bmc-base"))
                                                         : kDefaultBmcMemoryBase);
@@ -144,6 +153,8 @@ BoardComponent CoreComponent() {
           {"ipmi-bmc-base", "VALUE",
            "the BMC memory base the IPMI information protocol reports (default 0xF0000000)"},
           {"no-ipmi", "", "do not install the IPMI information protocol"},
+          {"no-debug-output", "", "do not install the debug-output protocol"},
+          {"no-status-codes", "", "do not install the status-code protocol"},
           {"eeprom-mac-stub", "",
            "install the test EEPROM MAC producer (fixed addresses in slots 1, 2, 5, 6)"},
           {"eeprom-mac-slots", "SLOT=TEXT,...",
@@ -154,6 +165,7 @@ BoardComponent CoreComponent() {
            "the test EEPROM MAC producer returns STATUS (name or number)"},
           {"eeprom-mac-stub-no-interface", "", "the EEPROM MAC protocol is installed without an interface"},
           {"ipmi-no-interface", "", "the IPMI information protocol is installed without an interface"},
+          {"acpi-sdt-no-interface", "", "the ACPI SDT protocol is also installed without an interface"},
       },
       Install,
       WriteDsdt,
