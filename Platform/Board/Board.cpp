@@ -2,6 +2,7 @@
 #include "Board.h"
 
 #include "GcdMap.h"
+#include "VariableStore.h"
 
 #include <algorithm>
 #include <set>
@@ -54,6 +55,26 @@ std::string Hex(uint64_t Value) {
 
 } // namespace
 
+namespace {
+
+// Variables persist in the options' NVRAM file: the one the platform was created with, or
+// attached now.
+void AttachNvram(Platform &P, const std::filesystem::path &File) {
+  const std::filesystem::path &Attached = P.Variables().AttachedFile();
+  if (File.empty() || Attached == File) {
+    return;
+  }
+  if (!Attached.empty()) {
+    throw std::invalid_argument("variables persist in " + Attached.string() + ", not in " + File.string());
+  }
+  std::string Error;
+  if (!P.Variables().AttachFile(File, &Error)) {
+    throw std::invalid_argument("NVRAM file " + File.string() + ": " + Error);
+  }
+}
+
+} // namespace
+
 std::string Board::Check(const BoardOptions &Options) {
   std::string Problem = CheckNames(Options.Settings, &BoardComponent::Options, "option");
   if (Problem.empty()) {
@@ -66,6 +87,7 @@ std::unique_ptr<Board> Board::Build(Platform &P, const BoardOptions &Options) {
   if (std::string Problem = Check(Options); !Problem.empty()) {
     throw std::invalid_argument(Problem);
   }
+  AttachNvram(P, Options.NvramFile);
   std::unique_ptr<Board> Result(new Board(P, Options));
   for (const BoardComponent &Component : BoardComponents()) {
     SeedGcdMap(P.Gcd(), Component.Regions);

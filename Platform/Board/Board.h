@@ -57,7 +57,7 @@ struct BoardComponent {
 };
 
 struct BoardOptions {
-  std::filesystem::path NvramFile;             // given to the Platform by its creator; informative here
+  std::filesystem::path NvramFile;             // empty: variables do not persist (unless the Platform's do)
   std::filesystem::path OutDir;                // artifacts of the boot (may be empty in tests)
   std::map<std::string, std::string> Settings; // component options by name ("eeprom" -> FILE; flags -> "")
   std::map<std::string, std::string> Faults;   // fault knobs by name ("eeprom-nack" -> "" or a value)

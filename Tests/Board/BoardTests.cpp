@@ -172,6 +172,25 @@ TEST(Board, CoreProducersFollowTheOptions) {
   Options.Settings = {{"ipmi-bmc-base", "lots"}};
   Options.Faults = {};
   EXPECT_THROW(Board::Build(*Core, Options), std::invalid_argument);
+
+  // Variables persist in the options' NVRAM file.
+  const std::filesystem::path Nvram = std::filesystem::temp_directory_path() / "board-test-nvram.bin";
+  std::filesystem::remove(Nvram);
+  Options.Settings = {};
+  Options.NvramFile = Nvram;
+  Core.reset();
+  Core = std::make_unique<host::Platform>();
+  Built = Board::Build(*Core, Options);
+  const EFI_GUID Vendor = {0x1, 0x2, 0x3, {4, 5, 6, 7, 8, 9, 10, 11}};
+  UINT8 Byte = 1;
+  EXPECT_EQ(Core->RuntimeServices()->SetVariable(
+                const_cast<CHAR16 *>(u"Kept"), const_cast<EFI_GUID *>(&Vendor),
+                EFI_VARIABLE_NON_VOLATILE | EFI_VARIABLE_BOOTSERVICE_ACCESS, 1, &Byte),
+            EFI_SUCCESS);
+  EXPECT_TRUE(std::filesystem::exists(Nvram));
+  Options.NvramFile = Nvram.string() + ".other";
+  EXPECT_THROW(Board::Build(*Core, Options), std::invalid_argument) << "the platform keeps its file";
+  std::filesystem::remove(Nvram);
 }
 
 TEST(Board, CpuArchitecturalProtocol) {
