@@ -160,6 +160,7 @@ void Board::Attach(const std::string &Name, std::shared_ptr<DeviceModel> Model) 
 
 void Board::ResetModels() {
   for (auto &[Name, Model] : Models_) {
+    Model->CancelDelayedWork();
     Model->Reset();
   }
 }

@@ -88,6 +88,9 @@ public:
     }
   }
   void Reset() override { Value = 0; }
+  void SetLater(uint64_t DelayNs, uint64_t Data) {
+    After(DelayNs, [this, Data] { Value = Data; });
+  }
   uint64_t Value = 0;
 };
 
@@ -103,8 +106,14 @@ TEST(Board, ModelsAreReachableByRegionNameAndReportTheirErrors) {
   EXPECT_THROW(Built->Model<host::DeviceModel>("no-such-row"), std::out_of_range);
 
   Model->Write(0, 4, 7);
+  Model->SetLater(100, 9);
   Built->ResetModels();
   EXPECT_EQ(Model->Value, 0u);
+  Core.AdvanceTime(200);
+  EXPECT_EQ(Model->Value, 0u) << "work scheduled before the reset does not complete after it";
+  Model->SetLater(100, 9);
+  Core.AdvanceTime(100);
+  EXPECT_EQ(Model->Value, 9u);
   EXPECT_TRUE(Built->UnexpectedErrors().empty());
   Model->Read(2, 2);
   Built->AddErrorSource([] { return std::vector<std::string>{"bus: a stop without a start"}; });

@@ -34,3 +34,15 @@ bool DeviceModel::CheckAccess(uint64_t Offset, unsigned Width, unsigned Expected
 }
 
 } // namespace host
+
+namespace host {
+
+void DeviceModel::After(uint64_t DelayNs, std::function<void()> Work) {
+  Platform::Current().After(DelayNs, [this, Scheduled = Generation_, Work = std::move(Work)] {
+    if (Scheduled == Generation_) {
+      Work();
+    }
+  });
+}
+
+} // namespace host

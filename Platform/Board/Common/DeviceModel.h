@@ -6,6 +6,8 @@
 
 #include <HostPlatform.h>
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +24,9 @@ public:
   std::string Name() const override { return Name_; }
   // Back to the power-on state.
   virtual void Reset() {}
+  // Drops the work the model scheduled with After and that has not run yet (the board does it
+  // before Reset: what a block was doing does not complete after its reset).
+  void CancelDelayedWork() { Generation_++; }
 
   // Breaches of the block's interface seen so far ("i2c1: 16-bit access at 0x10"); a model
   // that owns other blocks (a bus, PCI functions) adds theirs.
@@ -32,10 +37,14 @@ protected:
   void ProtocolError(const std::string &Text);
   // Records a breach unless the access is one aligned access of Width bytes.
   bool CheckAccess(uint64_t Offset, unsigned Width, unsigned ExpectedWidth);
+  // Runs Work once the virtual clock has advanced by DelayNs (Platform::After), unless the
+  // model's delayed work was cancelled meanwhile. The model must stay attached until then.
+  void After(uint64_t DelayNs, std::function<void()> Work);
 
 private:
   std::string Name_;
   std::vector<std::string> ProtocolErrors_;
+  uint64_t Generation_ = 0;
 };
 
 } // namespace host
