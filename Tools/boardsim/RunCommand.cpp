@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 #include <iostream>
+#include <stdexcept>
 
 namespace {
 
@@ -70,11 +71,6 @@ int RunRunCommand(int argc, char **argv) {
     PrintUsage(std::cerr, Options);
     return kExitUsage;
   }
-  unsigned long long BmcBase = 0;
-  if (Options.Has("--ipmi-bmc-base") && !ParseNumber(Options.Value("--ipmi-bmc-base"), BmcBase)) {
-    std::cerr << "boardsim run: --ipmi-bmc-base needs a number\n";
-    return kExitUsage;
-  }
   if (Options.Has("--ipmi-bmc-base") && Options.Has("--no-ipmi")) {
     std::cerr << "boardsim run: --ipmi-bmc-base and --no-ipmi exclude each other\n";
     return kExitUsage;
@@ -93,7 +89,13 @@ int RunRunCommand(int argc, char **argv) {
     }
   }
   host::Platform Board(Settings);
-  std::unique_ptr<host::Board> Built = host::Board::Build(Board, BoardSettings);
+  std::unique_ptr<host::Board> Built;
+  try {
+    Built = host::Board::Build(Board, BoardSettings);
+  } catch (const std::invalid_argument &Problem) {
+    std::cerr << "boardsim run: " << Problem.what() << "\n";
+    return kExitUsage;
+  }
 
   const std::string App = ResolveModule(Settings.ModuleDir, Options.Positionals().front());
   host::ImageResult Result = Board.RunModule(App);
