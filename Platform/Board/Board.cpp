@@ -89,7 +89,13 @@ std::unique_ptr<Board> Board::Build(Platform &P, const BoardOptions &Options) {
   }
   AttachNvram(P, Options.NvramFile);
   std::unique_ptr<Board> Result(new Board(P, Options));
+  std::set<std::string> Names;
   for (const BoardComponent &Component : BoardComponents()) {
+    for (const SocRegion &Row : Component.Regions) {
+      if (!Names.insert(Row.Name).second) {
+        throw std::logic_error("two SoC map rows are named " + Row.Name);
+      }
+    }
     SeedGcdMap(P.Gcd(), Component.Regions);
   }
   for (const BoardComponent &Component : BoardComponents()) {
