@@ -28,10 +28,12 @@ EFI_STATUS LoadSlotValue(UINTN Slot, CHAR16 *Name, CHAR16 *Value) {
   ZeroMem(Value, NICPATCH_TEXT_BYTES);
   UINTN Size = NICPATCH_TEXT_BYTES;
   const EFI_STATUS Status = gRT->GetVariable(Name, &gNicpatchMacVariableGuid, NULL, &Size, Value);
-  if (!EFI_ERROR(Status)) {
-    if (IsUsableMacValue(Value)) {
-      return EFI_SUCCESS;
-    }
+  if (!EFI_ERROR(Status) && IsUsableMacValue(Value)) {
+    return EFI_SUCCESS;
+  }
+  if (!EFI_ERROR(Status) || Status == EFI_BUFFER_TOO_SMALL) {
+    // An unusable value, or one of the wrong size, goes first: left in place with other
+    // attributes it would make the rewrite below fail on every boot.
     gRT->SetVariable(Name, &gNicpatchMacVariableGuid, 0, 0, NULL);
   }
 

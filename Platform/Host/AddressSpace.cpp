@@ -40,12 +40,31 @@ const Attachment *FindDevice(const Platform::Impl &Core, uint64_t Address, unsig
   return nullptr;
 }
 
-void RecordFault(Platform::Impl &Core, uint64_t Address, unsigned Width, bool IsWrite, uint64_t Value) {
+// An access that faults on the real board: no device answers there, or the address is not a
+// multiple of the access width (device memory takes no unaligned access on AArch64).
+void RecordFault(Platform::Impl &Core, uint64_t Address, unsigned Width, bool IsWrite, uint64_t Value,
+                 const char *Why) {
   Fault Entry{Address, Width, IsWrite, Value, Core.CurrentImageName(), Core.NowNs};
   Core.Faults.push_back(Entry);
-  Core.LogLine("fault: " + std::string(IsWrite ? "write" : "read") + " of " + std::to_string(Width) +
-               " bytes at " + Hex(Address) + (IsWrite ? " (value " + Hex(Value) + ")" : std::string()) +
-               " by " + Entry.Image + ": no device there");
+  Core.Error("MMIO", std::string(IsWrite ? "write" : "read") + " of " + std::to_string(Width) + " bytes at " +
+                         Hex(Address) + (IsWrite ? " (value " + Hex(Value) + ")" : std::string()) + ": " + Why);
+}
+
+// The device an access reaches, or nullptr after recording why it faults.
+const Attachment *Route(Platform::Impl &Core, uint64_t Address, unsigned Width, bool IsWrite, uint64_t Value) {
+  if (!ValidWidth(Width)) {
+    RecordFault(Core, Address, Width, IsWrite, Value, "not an access width");
+    return nullptr;
+  }
+  if (Address % Width != 0) {
+    RecordFault(Core, Address, Width, IsWrite, Value, "unaligned");
+    return nullptr;
+  }
+  const Attachment *Device = FindDevice(Core, Address, Width);
+  if (Device == nullptr) {
+    RecordFault(Core, Address, Width, IsWrite, Value, "no device there");
+  }
+  return Device;
 }
 
 // The image whose code is at Address, or the one running now.
@@ -153,10 +172,8 @@ extern "C" UINT64 HostAbiMmioRead(UINT64 Address, UINT32 Width) {
   }
   host::Platform::Impl &Platform = Core();
   Platform.CheckWatchdog();
-  const host::Attachment *Device =
-      host::ValidWidth(Width) ? host::FindDevice(Platform, Address, Width) : nullptr;
+  const host::Attachment *Device = host::Route(Platform, Address, Width, false, 0);
   if (Device == nullptr) {
-    host::RecordFault(Platform, Address, Width, false, 0);
     Platform.Advance(host::kUnmappedAccessCostNs);
     return host::AllOnes(Width);
   }
@@ -173,10 +190,8 @@ extern "C" VOID HostAbiMmioWrite(UINT64 Address, UINT32 Width, UINT64 Value) {
   }
   host::Platform::Impl &Platform = Core();
   Platform.CheckWatchdog();
-  const host::Attachment *Device =
-      host::ValidWidth(Width) ? host::FindDevice(Platform, Address, Width) : nullptr;
+  const host::Attachment *Device = host::Route(Platform, Address, Width, true, Value);
   if (Device == nullptr) {
-    host::RecordFault(Platform, Address, Width, true, Value);
     Platform.Advance(host::kUnmappedAccessCostNs);
     return;
   }

@@ -93,16 +93,17 @@ EFI_STATUS EFIAPI ExitBootServices(EFI_HANDLE ImageHandle, UINTN MapKey) {
     return EFI_INVALID_PARAMETER;
   }
   Core.LogLine("ExitBootServices: signalling the exit-boot-services group");
+  // The timer interrupt stops first: no timer fires inside the notifications or later,
+  // however far the OS moves the clock. The notifications must not change the memory map.
+  Core.ExitingBootServices = true;
+  Core.InExitBootServicesNotify = true;
   EFI_TPL Old = Core.RaiseTpl(TPL_HIGH_LEVEL);
   Core.SignalGroup(CoreGuid::ExitBootServices);
   Core.RestoreTpl(Old);
-  // From here on only runtime services remain. The timer interrupt goes with boot services:
-  // no boot-time timer event fires again, however far the OS moves the clock.
+  Core.InExitBootServicesNotify = false;
+  // From here on only runtime services remain.
   Core.BootServicesEnded = true;
-  for (EventRecord *Event : Core.LiveEvents) {
-    Event->TimerDueNs = 0;
-    Event->TimerPeriodNs = 0;
-  }
+  Core.ReportArmedTimers();
   Core.Variables->MarkBootServicesEnded();
   Core.SystemTable.BootServices = nullptr;
   Core.SystemTable.ConsoleInHandle = nullptr;
@@ -116,14 +117,6 @@ EFI_STATUS EFIAPI ExitBootServices(EFI_HANDLE ImageHandle, UINTN MapKey) {
 }
 
 } // namespace
-
-bool Platform::Impl::BootServiceAllowed(const char *Service) {
-  if (!BootServicesEnded) {
-    return true;
-  }
-  LogLine(std::string(Service) + " called by " + CurrentImageName() + " after ExitBootServices: refused");
-  return false;
-}
 
 void Platform::Impl::FillMiscServices() {
   BootServices.CalculateCrc32 = host::CalculateCrc32;

@@ -6,8 +6,12 @@
 #include "VariableStore.h"
 
 #include <Pi/PiDxeCis.h>
+#include <Protocol/BusSpecificDriverOverride.h>
+#include <Protocol/Cpu.h>
 #include <Protocol/DriverBinding.h>
+#include <Protocol/DriverFamilyOverride.h>
 #include <Protocol/LoadedImage.h>
+#include <Protocol/PlatformDriverOverride.h>
 #include <Protocol/SimpleTextOut.h>
 
 #include <array>
@@ -25,6 +29,10 @@ namespace host {
 namespace CoreGuid {
 inline constexpr EFI_GUID DevicePath = EFI_DEVICE_PATH_PROTOCOL_GUID;
 inline constexpr EFI_GUID DriverBinding = EFI_DRIVER_BINDING_PROTOCOL_GUID;
+inline constexpr EFI_GUID PlatformDriverOverride = EFI_PLATFORM_DRIVER_OVERRIDE_PROTOCOL_GUID;
+inline constexpr EFI_GUID BusSpecificDriverOverride = EFI_BUS_SPECIFIC_DRIVER_OVERRIDE_PROTOCOL_GUID;
+inline constexpr EFI_GUID DriverFamilyOverride = EFI_DRIVER_FAMILY_OVERRIDE_PROTOCOL_GUID;
+inline constexpr EFI_GUID CpuArch = EFI_CPU_ARCH_PROTOCOL_GUID;
 inline constexpr EFI_GUID LoadedImage = EFI_LOADED_IMAGE_PROTOCOL_GUID;
 inline constexpr EFI_GUID SimpleTextOut = EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL_GUID;
 inline constexpr EFI_GUID ExitBootServices = EFI_EVENT_GROUP_EXIT_BOOT_SERVICES;
@@ -89,6 +97,7 @@ struct NotifyRegistration {
 };
 
 struct PoolBlock {
+  void *Base = nullptr; // what the host allocator returned: the buffer may sit 8 bytes above it
   size_t Size = 0;
   EFI_MEMORY_TYPE Type = EfiBootServicesData;
   EFI_HANDLE Owner = nullptr;
@@ -185,7 +194,13 @@ struct Platform::Impl {
   std::vector<EFI_CONFIGURATION_TABLE> ConfigurationTables;
   EFI_HANDLE FirmwareHandle = nullptr;
   bool BootServicesEnded = false;
+  bool ExitingBootServices = false; // from the start of ExitBootServices: no timer fires
+  bool InExitBootServicesNotify = false;
   uint64_t MonotonicCount = 0;
+
+  // Errors of the boot: firmware misuse the core found, each "<rule>: <image>: <what, where>".
+  std::vector<std::string> Errors;
+  std::vector<std::string> ExpectedErrors; // substrings a test declared
 
   // Handle database.
   uint64_t NextHandleKey = 1;
@@ -206,6 +221,7 @@ struct Platform::Impl {
 
   // Memory.
   std::unordered_map<void *, PoolBlock> Pool;
+  uint64_t PoolCount = 0; // every other buffer is 8 but not 16-byte aligned
   std::unordered_set<void *> FreedPool;
   std::map<uint64_t, PageRange> PageRanges; // by base
   uint64_t MapKey = 1;
@@ -230,6 +246,7 @@ struct Platform::Impl {
   // Runtime.
   std::vector<VirtualRange> VirtualMap;
   bool VirtualMapSet = false;
+  bool InVirtualAddressChange = false; // ConvertPointer is callable only while the group runs
   int64_t TimeOffsetSeconds = 0;
 
   std::unique_ptr<VariableStore> Variables;
@@ -250,6 +267,12 @@ struct Platform::Impl {
   void UpdateTableCrcs();
 
   void LogLine(const std::string &Text) { Log.Append("core", Text + "\n", NowNs); }
+  // Records an error of the boot against the image running now (or the one named).
+  void Error(const std::string &Rule, const std::string &Text);
+  void ErrorOf(const std::string &Rule, const std::string &Image, const std::string &Text);
+  std::string ImageNameOf(EFI_HANDLE Image) const;
+  // Records calling a service above the highest TPL the UEFI specification allows for it.
+  void CheckServiceTpl(const char *Service);
   std::string CurrentImageName() const;
   EFI_HANDLE CurrentImage() const;
   EFI_HANDLE ImageFromAddress(const void *Address) const; // the image whose code is at Address
@@ -300,6 +323,8 @@ struct Platform::Impl {
   void MemoryError(const std::string &Text);
   void ReportLeaks(EFI_HANDLE Image, const std::string &When);
   void ReleaseAllMemory();
+  void CheckMapChangeAllowed(const char *Service);
+  std::vector<EFI_MEMORY_DESCRIPTOR> MemoryMap() const; // as GetMemoryMap reports it
 
   // Images.
   EFI_STATUS LoadModule(const std::string &Name, EFI_HANDLE Parent, EFI_HANDLE *ImageHandle);
@@ -307,6 +332,8 @@ struct Platform::Impl {
   // out-parameters (the pool then belongs to the image's parent); without them it is freed.
   ImageResult StartImage(EFI_HANDLE ImageHandle, UINTN *ExitDataSize = nullptr, CHAR16 **ExitData = nullptr);
   EFI_STATUS UnloadImage(EFI_HANDLE ImageHandle, bool CallUnload);
+  void ReportArmedTimers();
+  void SignalVirtualAddressChange(); // runs the group with ConvertPointer callable
   void UnloadAllImages();
 
   // Time, watchdog and halts.

@@ -1,6 +1,7 @@
 // ConnectController and DisconnectController: the driver model's Supported/Start/Stop calls.
 #include "CoreInternal.h"
 
+
 #include <algorithm>
 
 namespace host {
@@ -19,31 +20,88 @@ EFI_DRIVER_BINDING_PROTOCOL *BindingOn(Platform::Impl &Core, EFI_HANDLE Handle) 
   return Protocol != nullptr ? static_cast<EFI_DRIVER_BINDING_PROTOCOL *>(Protocol->Interface) : nullptr;
 }
 
-// The drivers to try, in order: the ones the caller names, then every Driver Binding by
-// descending Version (install order among equal versions).
-std::vector<DriverCandidate> Candidates(Platform::Impl &Core, EFI_HANDLE *DriverImageHandles) {
+template <class Protocol> Protocol *InterfaceOn(Platform::Impl &Core, EFI_HANDLE Handle, const EFI_GUID &Guid) {
+  HandleRecord *Record = Core.ValidHandle(Handle);
+  ProtocolInterface *Found = Record != nullptr ? Core.FindProtocol(Record, Guid) : nullptr;
+  return Found != nullptr ? static_cast<Protocol *>(Found->Interface) : nullptr;
+}
+
+// Every Driver Binding, in install order.
+std::vector<DriverCandidate> AllBindings(Platform::Impl &Core) {
+  std::vector<DriverCandidate> List;
+  for (ProtocolInterface *Protocol : Core.InterfacesOf(CoreGuid::DriverBinding)) {
+    if (auto *Binding = static_cast<EFI_DRIVER_BINDING_PROTOCOL *>(Protocol->Interface)) {
+      List.push_back({Protocol->Handle, Binding});
+    }
+  }
+  return List;
+}
+
+// Appends the bindings a driver image handle stands for (installed on it, or produced by that
+// image) that are not in the list yet.
+void AddDriver(const std::vector<DriverCandidate> &All, EFI_HANDLE Driver, std::vector<DriverCandidate> &List) {
+  for (const DriverCandidate &Candidate : All) {
+    const bool Matches = Candidate.BindingHandle == Driver || Candidate.Binding->ImageHandle == Driver;
+    const bool Listed = std::any_of(List.begin(), List.end(),
+                                    [&](const DriverCandidate &C) { return C.Binding == Candidate.Binding; });
+    if (Matches && !Listed) {
+      List.push_back(Candidate);
+    }
+  }
+}
+
+// Walks an override's GetDriver list (NULL in, then each handle it gave, until an error).
+template <class Next> void AddOverrideList(const std::vector<DriverCandidate> &All, Next GetNext,
+                                           std::vector<DriverCandidate> &List) {
+  constexpr int kMaxOverrides = 256; // an override that never ends its list stops here
+  EFI_HANDLE Driver = nullptr;
+  for (int Count = 0; Count < kMaxOverrides && !EFI_ERROR(GetNext(&Driver)) && Driver != nullptr; Count++) {
+    AddDriver(All, Driver, List);
+  }
+}
+
+// The drivers to try, in the order UEFI gives: the caller's list, the platform driver override,
+// drivers with a family override (highest family version first), the bus-specific override of
+// the controller, then every other Driver Binding by descending Version (install order among
+// equals).
+std::vector<DriverCandidate> Candidates(Platform::Impl &Core, EFI_HANDLE Controller,
+                                        EFI_HANDLE *DriverImageHandles) {
+  const std::vector<DriverCandidate> All = AllBindings(Core);
   std::vector<DriverCandidate> List;
   for (EFI_HANDLE *Entry = DriverImageHandles; Entry != nullptr && *Entry != nullptr; Entry++) {
-    if (EFI_DRIVER_BINDING_PROTOCOL *Binding = BindingOn(Core, *Entry)) {
-      List.push_back({*Entry, Binding});
+    AddDriver(All, *Entry, List);
+  }
+  for (ProtocolInterface *Protocol : Core.InterfacesOf(CoreGuid::PlatformDriverOverride)) {
+    auto *Platform = static_cast<EFI_PLATFORM_DRIVER_OVERRIDE_PROTOCOL *>(Protocol->Interface);
+    if (Platform != nullptr && Platform->GetDriver != nullptr) {
+      AddOverrideList(All, [&](EFI_HANDLE *Driver) { return Platform->GetDriver(Platform, Controller, Driver); },
+                      List);
     }
   }
-  std::vector<DriverCandidate> Others;
-  for (ProtocolInterface *Protocol : Core.InterfacesOf(CoreGuid::DriverBinding)) {
-    auto *Binding = static_cast<EFI_DRIVER_BINDING_PROTOCOL *>(Protocol->Interface);
-    if (Binding == nullptr) {
-      continue;
-    }
-    bool Named =
-        std::any_of(List.begin(), List.end(), [&](const DriverCandidate &C) { return C.Binding == Binding; });
-    if (!Named) {
-      Others.push_back({Protocol->Handle, Binding});
+  std::vector<std::pair<UINT32, DriverCandidate>> Family;
+  for (const DriverCandidate &Candidate : All) {
+    auto *Override = InterfaceOn<EFI_DRIVER_FAMILY_OVERRIDE_PROTOCOL>(Core, Candidate.BindingHandle,
+                                                                     CoreGuid::DriverFamilyOverride);
+    if (Override != nullptr && Override->GetVersion != nullptr) {
+      Family.emplace_back(Override->GetVersion(Override), Candidate);
     }
   }
+  std::stable_sort(Family.begin(), Family.end(), [](const auto &A, const auto &B) { return A.first > B.first; });
+  for (const auto &[Version, Candidate] : Family) {
+    AddDriver(All, Candidate.BindingHandle, List);
+  }
+  auto *Bus = InterfaceOn<EFI_BUS_SPECIFIC_DRIVER_OVERRIDE_PROTOCOL>(Core, Controller,
+                                                                     CoreGuid::BusSpecificDriverOverride);
+  if (Bus != nullptr && Bus->GetDriver != nullptr) {
+    AddOverrideList(All, [&](EFI_HANDLE *Driver) { return Bus->GetDriver(Bus, Driver); }, List);
+  }
+  std::vector<DriverCandidate> Others = All;
   std::stable_sort(Others.begin(), Others.end(), [](const DriverCandidate &A, const DriverCandidate &B) {
     return A.Binding->Version > B.Binding->Version;
   });
-  List.insert(List.end(), Others.begin(), Others.end());
+  for (const DriverCandidate &Candidate : Others) {
+    AddDriver(All, Candidate.BindingHandle, List);
+  }
   return List;
 }
 
@@ -81,21 +139,24 @@ EFI_STATUS Platform::Impl::ConnectController(EFI_HANDLE Controller, EFI_HANDLE *
   if (ValidHandle(Controller) == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  std::vector<EFI_DRIVER_BINDING_PROTOCOL *> Tried;
+  // Drivers that started, or whose Start failed, are not asked again; a driver that refused
+  // is asked again after another one started, as that may have made it applicable.
+  std::vector<EFI_DRIVER_BINDING_PROTOCOL *> Done;
   bool AnyStarted = false;
   bool StartedOne = true;
   // After every successful Start the list is rebuilt: Start may have installed new drivers.
   while (StartedOne && ValidHandle(Controller) != nullptr) {
     StartedOne = false;
-    for (const DriverCandidate &Candidate : Candidates(*this, DriverImageHandles)) {
-      if (std::find(Tried.begin(), Tried.end(), Candidate.Binding) != Tried.end()) {
+    for (const DriverCandidate &Candidate : Candidates(*this, Controller, DriverImageHandles)) {
+      if (std::find(Done.begin(), Done.end(), Candidate.Binding) != Done.end()) {
         continue;
       }
-      Tried.push_back(Candidate.Binding);
       ImageScope Scope(*this, Candidate.Binding->ImageHandle);
-      if (Candidate.Binding->Supported(Candidate.Binding, Controller, Remaining) != EFI_SUCCESS) {
+      // A warning from Supported is not a refusal.
+      if (EFI_ERROR(Candidate.Binding->Supported(Candidate.Binding, Controller, Remaining))) {
         continue;
       }
+      Done.push_back(Candidate.Binding);
       EFI_STATUS Status = Candidate.Binding->Start(Candidate.Binding, Controller, Remaining);
       LogLine("connect: " + CurrentImageName() + " Start on handle " +
               std::to_string(static_cast<HandleRecord *>(Controller)->Key) + ": " + StatusName(Status));
@@ -113,7 +174,9 @@ EFI_STATUS Platform::Impl::ConnectController(EFI_HANDLE Controller, EFI_HANDLE *
       }
     }
   }
-  return AnyStarted ? EFI_SUCCESS : EFI_NOT_FOUND;
+  // An end node asks for no child to be made: nothing to start is then not a failure.
+  const bool EndNode = Remaining != nullptr && IsDevicePathEndNode(Remaining);
+  return (AnyStarted || EndNode) ? EFI_SUCCESS : EFI_NOT_FOUND;
 }
 
 EFI_STATUS Platform::Impl::DisconnectController(EFI_HANDLE Controller, EFI_HANDLE Driver, EFI_HANDLE Child) {

@@ -44,9 +44,26 @@ EFI_STATUS EFIAPI GetMemorySpaceDescriptor(EFI_PHYSICAL_ADDRESS Base,
   return Core.Gcd->GetMemorySpaceDescriptor(Base, Descriptor);
 }
 
+// The attributes change in the GCD map only once the CPU architectural protocol has applied
+// them to the page tables; before it is installed they cannot be applied at all.
 EFI_STATUS EFIAPI SetMemorySpaceAttributes(EFI_PHYSICAL_ADDRESS Base, UINT64 Length, UINT64 Attributes) {
   CORE_BOOT_SERVICE("SetMemorySpaceAttributes");
-  return Core.Gcd->SetMemorySpaceAttributes(Base, Length, Attributes);
+  GcdMap Changed = *Core.Gcd;
+  EFI_STATUS Status = Changed.SetMemorySpaceAttributes(Base, Length, Attributes);
+  if (EFI_ERROR(Status)) {
+    return Status;
+  }
+  std::vector<ProtocolInterface *> Cpus = Core.InterfacesOf(CoreGuid::CpuArch);
+  auto *Cpu = Cpus.empty() ? nullptr : static_cast<EFI_CPU_ARCH_PROTOCOL *>(Cpus.front()->Interface);
+  if (Cpu == nullptr || Cpu->SetMemoryAttributes == nullptr) {
+    return EFI_NOT_AVAILABLE_YET;
+  }
+  Status = Cpu->SetMemoryAttributes(Cpu, Base, Length, Attributes);
+  if (EFI_ERROR(Status)) {
+    return Status;
+  }
+  *Core.Gcd = std::move(Changed);
+  return EFI_SUCCESS;
 }
 
 EFI_STATUS EFIAPI SetMemorySpaceCapabilities(EFI_PHYSICAL_ADDRESS Base, UINT64 Length, UINT64 Capabilities) {

@@ -12,8 +12,23 @@ constexpr uint64_t kNsPer100Ns = 100;
 constexpr uint64_t kTimerTickNs = 1'000'000;  // a zero trigger time means "the next tick"
 constexpr uint64_t kCheckEventCostNs = 1'000; // a poll of an event takes time like any other access
 
-constexpr UINT32 kKnownEventBits =
-    EVT_TIMER | EVT_RUNTIME | EVT_NOTIFY_WAIT | EVT_NOTIFY_SIGNAL | 0x00000001 | 0x00000002 | 0x20000000;
+// The event types UEFI defines; any other combination of the bits is invalid.
+constexpr UINT32 kValidEventTypes[] = {
+    0,
+    EVT_TIMER,
+    EVT_NOTIFY_WAIT,
+    EVT_NOTIFY_SIGNAL,
+    EVT_TIMER | EVT_NOTIFY_WAIT,
+    EVT_TIMER | EVT_NOTIFY_SIGNAL,
+    EVT_RUNTIME | EVT_NOTIFY_SIGNAL,
+    EVT_TIMER | EVT_RUNTIME | EVT_NOTIFY_SIGNAL,
+    EVT_SIGNAL_EXIT_BOOT_SERVICES,
+    EVT_SIGNAL_VIRTUAL_ADDRESS_CHANGE,
+};
+
+bool ValidEventType(UINT32 Type) {
+  return std::find(std::begin(kValidEventTypes), std::end(kValidEventTypes), Type) != std::end(kValidEventTypes);
+}
 
 bool SameGuid(const EFI_GUID &A, const EFI_GUID &B) {
   return CompareGuidValues(A, B);
@@ -45,14 +60,11 @@ EventRecord *Platform::Impl::ValidEvent(EFI_EVENT Event) const {
 
 EFI_STATUS Platform::Impl::CreateEvent(UINT32 Type, EFI_TPL NotifyTpl, EFI_EVENT_NOTIFY Notify,
                                        const VOID *Context, const EFI_GUID *Group, EFI_EVENT *Event) {
-  if (Event == nullptr || (Type & ~kKnownEventBits) != 0) {
+  if (Event == nullptr || !ValidEventType(Type)) {
     return EFI_INVALID_PARAMETER;
   }
   const bool Wait = (Type & EVT_NOTIFY_WAIT) != 0;
   const bool Signal = (Type & EVT_NOTIFY_SIGNAL) != 0;
-  if (Wait && Signal) {
-    return EFI_INVALID_PARAMETER;
-  }
   if ((Wait || Signal) && (Notify == nullptr || !ValidNotifyTpl(NotifyTpl))) {
     return EFI_INVALID_PARAMETER;
   }
@@ -138,8 +150,7 @@ EFI_STATUS Platform::Impl::SignalEvent(EventRecord *Event) {
 EFI_TPL Platform::Impl::RaiseTpl(EFI_TPL NewTpl) {
   EFI_TPL Old = CurrentTpl;
   if (NewTpl > TPL_HIGH_LEVEL || NewTpl < Old) {
-    LogLine("RaiseTPL(" + std::to_string(NewTpl) + ") at TPL " + std::to_string(Old) + " by " +
-            CurrentImageName() + " ignored: not a raise");
+    Error("TPL", "RaiseTPL(" + std::to_string(NewTpl) + ") at TPL " + std::to_string(Old) + ": not a raise, ignored");
     return Old;
   }
   if (NewTpl >= TPL_HIGH_LEVEL && Old < TPL_HIGH_LEVEL) {
@@ -173,8 +184,8 @@ void Platform::Impl::DispatchNotifications(EFI_TPL Above) {
 
 void Platform::Impl::RestoreTpl(EFI_TPL OldTpl) {
   if (OldTpl > CurrentTpl) {
-    LogLine("RestoreTPL(" + std::to_string(OldTpl) + ") at TPL " + std::to_string(CurrentTpl) + " by " +
-            CurrentImageName() + " ignored: not a restore");
+    Error("TPL", "RestoreTPL(" + std::to_string(OldTpl) + ") at TPL " + std::to_string(CurrentTpl) +
+                     ": not a restore, ignored");
     return;
   }
   if (OldTpl < TPL_HIGH_LEVEL && CurrentTpl >= TPL_HIGH_LEVEL) {
@@ -198,6 +209,9 @@ uint64_t Platform::Impl::NextTimerDueNs() const {
 }
 
 void Platform::Impl::FireDueTimers() {
+  if (ExitingBootServices) {
+    return;
+  }
   std::vector<EventRecord *> Due;
   for (EventRecord *Event : LiveEvents) {
     if (Event->TimerDueNs != 0 && Event->TimerDueNs <= NowNs) {
@@ -216,11 +230,24 @@ void Platform::Impl::FireDueTimers() {
   }
 }
 
+// The timer interrupt goes with boot services: a timer still armed once the exit-boot-services
+// notifications have run is left by firmware that forgot to cancel it, and never fires.
+void Platform::Impl::ReportArmedTimers() {
+  for (EventRecord *Event : LiveEvents) {
+    if (Event->TimerDueNs != 0 && Event->NotifyFunction != nullptr) {
+      ErrorOf("timer after ExitBootServices", ImageNameOf(Event->OwnerImage),
+              "timer event still armed when boot services ended; it no longer fires");
+    }
+    Event->TimerDueNs = 0;
+    Event->TimerPeriodNs = 0;
+  }
+}
+
 void Platform::Impl::Advance(uint64_t Nanoseconds) {
   const uint64_t Target = NowNs + Nanoseconds;
   // The clock stops at every timer that falls due on the way, as the timer interrupt would;
-  // after ExitBootServices there is no timer interrupt.
-  while (CurrentTpl < TPL_HIGH_LEVEL && InterruptsEnabled && !BootServicesEnded) {
+  // from the start of ExitBootServices there is no timer interrupt.
+  while (CurrentTpl < TPL_HIGH_LEVEL && InterruptsEnabled && !ExitingBootServices) {
     uint64_t Next = NextTimerDueNs();
     if (Next == 0 || Next > Target) {
       break;

@@ -152,7 +152,8 @@ ProtocolInterface *Refind(Platform::Impl &Core, HandleRecord *Handle, const EFI_
 } // namespace
 
 // Asks every driver that opened the interface BY_DRIVER to stop; the interface may then go
-// when only GET_PROTOCOL, TEST_PROTOCOL and BY_HANDLE_PROTOCOL users remain.
+// when only GET_PROTOCOL, TEST_PROTOCOL and BY_HANDLE_PROTOCOL users remain. The drivers' Stop
+// (and Start, when they are connected again) run at the caller's TPL, not under the lock.
 EFI_STATUS Platform::Impl::DisconnectUsers(HandleRecord *Handle, ProtocolInterface *Protocol) {
   const EFI_GUID Guid = Protocol->Guid;
   VOID *const Interface = Protocol->Interface;
@@ -207,6 +208,7 @@ EFI_STATUS Platform::Impl::UninstallProtocol(EFI_HANDLE Handle, const EFI_GUID &
   if (Protocol == nullptr) {
     return EFI_NOT_FOUND;
   }
+  TplLock Lock(*this);
   auto &List = Record->Protocols;
   List.erase(
       std::remove_if(List.begin(), List.end(), [&](const auto &Entry) { return Entry.get() == Protocol; }),
@@ -232,7 +234,6 @@ EFI_STATUS EFIAPI UninstallProtocolInterface(EFI_HANDLE Handle, EFI_GUID *Protoc
   if (Protocol == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  TplLock Lock(Core);
   return Core.UninstallProtocol(Handle, *Protocol, Interface);
 }
 
@@ -243,16 +244,16 @@ EFI_STATUS EFIAPI ReinstallProtocolInterface(EFI_HANDLE Handle, EFI_GUID *Protoc
   if (Record == nullptr || Protocol == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
+  ProtocolInterface *Found = Refind(Core, Record, *Protocol, OldInterface);
+  if (Found == nullptr) {
+    return EFI_NOT_FOUND;
+  }
+  EFI_STATUS Status = Core.DisconnectUsers(Record, Found);
+  if (EFI_ERROR(Status)) {
+    return Status == EFI_NOT_FOUND ? EFI_NOT_FOUND : EFI_ACCESS_DENIED;
+  }
   {
     TplLock Lock(Core);
-    ProtocolInterface *Found = Refind(Core, Record, *Protocol, OldInterface);
-    if (Found == nullptr) {
-      return EFI_NOT_FOUND;
-    }
-    EFI_STATUS Status = Core.DisconnectUsers(Record, Found);
-    if (EFI_ERROR(Status)) {
-      return Status == EFI_NOT_FOUND ? EFI_NOT_FOUND : EFI_ACCESS_DENIED;
-    }
     Found = Refind(Core, Record, *Protocol, OldInterface);
     if (Found == nullptr) {
       return EFI_NOT_FOUND;
@@ -549,8 +550,8 @@ EFI_STATUS EFIAPI UninstallMultipleProtocolInterfaces(EFI_HANDLE Handle, ...) {
   if (Record == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  TplLock Lock(Core);
   // The handle must survive a partial removal so that a failure can restore it as it was.
+  // Each removal takes the lock itself: the drivers asked to stop run at the caller's TPL.
   Core.PinnedHandle = Record;
   std::vector<std::pair<EFI_GUID, VOID *>> Removed;
   EFI_STATUS Status = EFI_SUCCESS;
@@ -571,6 +572,7 @@ EFI_STATUS EFIAPI UninstallMultipleProtocolInterfaces(EFI_HANDLE Handle, ...) {
   va_end(Args);
   Core.PinnedHandle = nullptr;
   if (EFI_ERROR(Status)) {
+    TplLock Lock(Core);
     EFI_HANDLE Target = Handle;
     for (auto Entry = Removed.rbegin(); Entry != Removed.rend(); ++Entry) {
       Core.InstallProtocol(&Target, Entry->first, Entry->second, true);

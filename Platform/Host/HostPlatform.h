@@ -154,6 +154,14 @@ public:
   uint64_t FreePoolCalls(EFI_HANDLE ImageHandle) const;
   const std::vector<std::string> &MemoryErrors() const; // double frees, foreign frees, leaks
 
+  // Errors of the boot: every misuse the core found ("<rule>: <image>: <what and where>"),
+  // memory errors included. A test declares the errors it provokes with ExpectError (a
+  // substring of the error); UnexpectedErrors are the others, which fail the test at its end.
+  const std::vector<std::string> &Errors() const;
+  void ExpectError(const std::string &Substring);
+  std::vector<std::string> UnexpectedErrors() const;
+  std::vector<std::string> TakeErrors(); // hands the errors over and clears them
+
   // Consoles (ConOut and StdErr), as the firmware wrote them.
   std::u16string ConsoleText() const;
   std::u16string StdErrText() const;

@@ -132,7 +132,7 @@ void ReleaseImageObjects(Platform::Impl &Core, EFI_HANDLE ImageHandle, const std
   for (EventRecord *Event : Events) {
     if (Event->OwnerImage == ImageHandle ||
         InsideImage(Core, ImageHandle, reinterpret_cast<const void *>(Event->NotifyFunction))) {
-      Core.LogLine(Name + " left an event open at unload; closed");
+      Core.ErrorOf("unload", Name, "left an event open at unload; closed");
       Core.CloseEvent(Event);
     }
   }
@@ -152,8 +152,10 @@ void ReleaseImageObjects(Platform::Impl &Core, EFI_HANDLE ImageHandle, const std
       return InsideImage(Core, ImageHandle, Protocol->Interface);
     });
     if (Stale != List.end()) {
-      Core.LogLine(Name + " left " + std::to_string(std::distance(Stale, List.end())) +
-                   " protocol interface(s) installed at unload; removed");
+      Core.ErrorOf("unload", Name,
+                   "left " + std::to_string(std::distance(Stale, List.end())) +
+                       " protocol interface(s) installed on handle " + std::to_string(Handle->Key) +
+                       " at unload; removed");
       List.erase(Stale, List.end());
       Core.RemoveHandleIfEmpty(Handle);
     }

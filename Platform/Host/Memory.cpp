@@ -12,17 +12,15 @@ namespace host {
 
 namespace {
 
-constexpr size_t kPoolAlignment = 16;
+constexpr size_t kHostAlignment = 16;
+constexpr size_t kPoolAlignment = 8; // what UEFI promises; every other buffer is not 16-byte aligned
 constexpr uint64_t kPoolCanary = 0x4C4F4F5052455645ull; // "EVERPOOL" right after each block
-constexpr uint8_t kFreshPoolFill = 0xAF;                // new pool is never silently zero
+constexpr uint8_t kFreshFill = 0xAF; // new pool and pages are never silently zero
 constexpr uint64_t kMaxPagesPerAllocation = (1ull << 30) / EFI_PAGE_SIZE;
 constexpr uint64_t kMaxAddressSearchStep = 64ull << 20;
 constexpr int kMaxAddressSearchTries = 256;
 constexpr uint64_t kLowestSearchAddress = 0x10000000;
 
-// The RAM the memory map reports as free, around what the firmware allocated.
-constexpr uint64_t kRamBase = 0x80000000ull;
-constexpr uint64_t kRamSize = 0x80000000ull;
 constexpr UINTN kDescriptorSize = sizeof(EFI_MEMORY_DESCRIPTOR) + 8; // callers must honour DescriptorSize
 constexpr UINT32 kDescriptorVersion = 1;
 
@@ -73,7 +71,15 @@ void *MapBelow(uint64_t MaxAddress, uint64_t Bytes) {
 
 void Platform::Impl::MemoryError(const std::string &Text) {
   MemoryErrors.push_back(Text);
+  Errors.push_back("memory: " + Text);
   LogLine("memory error: " + Text);
+}
+
+void Platform::Impl::CheckMapChangeAllowed(const char *Service) {
+  if (InExitBootServicesNotify) {
+    Error("exit-boot-services notification",
+          std::string(Service) + " inside the notification changes the memory map the OS loader holds");
+  }
 }
 
 EFI_STATUS Platform::Impl::AllocatePool(EFI_HANDLE Owner, EFI_MEMORY_TYPE Type, UINTN Size, VOID **Buffer) {
@@ -83,16 +89,20 @@ EFI_STATUS Platform::Impl::AllocatePool(EFI_HANDLE Owner, EFI_MEMORY_TYPE Type, 
   if (Size > kMaxPagesPerAllocation * EFI_PAGE_SIZE) {
     return EFI_OUT_OF_RESOURCES;
   }
-  size_t Total = ALIGN_VALUE(Size + sizeof(kPoolCanary), kPoolAlignment);
-  auto *Memory = static_cast<uint8_t *>(std::aligned_alloc(kPoolAlignment, Total));
-  if (Memory == nullptr) {
+  CheckMapChangeAllowed("AllocatePool");
+  const size_t Offset = (PoolCount++ % 2) * kPoolAlignment;
+  size_t Total = ALIGN_VALUE(Offset + Size + sizeof(kPoolCanary), kHostAlignment);
+  auto *Base = static_cast<uint8_t *>(std::aligned_alloc(kHostAlignment, Total));
+  if (Base == nullptr) {
     return EFI_OUT_OF_RESOURCES;
   }
-  std::memset(Memory, kFreshPoolFill, Size);
+  uint8_t *Memory = Base + Offset;
+  std::memset(Memory, kFreshFill, Size);
   std::memcpy(Memory + Size, &kPoolCanary, sizeof(kPoolCanary));
-  Pool[Memory] = {Size, Type, Owner};
+  Pool[Memory] = {Base, Size, Type, Owner};
   FreedPool.erase(Memory);
   Stats[Owner].PoolBytes += Size;
+  MapKey++;
   *Buffer = Memory;
   return EFI_SUCCESS;
 }
@@ -115,6 +125,7 @@ EFI_STATUS Platform::Impl::FreePool(EFI_HANDLE Caller, VOID *Buffer) {
     }
     return EFI_INVALID_PARAMETER;
   }
+  CheckMapChangeAllowed("FreePool");
   const PoolBlock Block = Found->second;
   auto *Bytes = static_cast<uint8_t *>(Buffer);
   if (std::memcmp(Bytes + Block.Size, &kPoolCanary, sizeof(kPoolCanary)) != 0) {
@@ -124,7 +135,8 @@ EFI_STATUS Platform::Impl::FreePool(EFI_HANDLE Caller, VOID *Buffer) {
   Stats[Block.Owner].PoolBytes -= Block.Size;
   Pool.erase(Found);
   FreedPool.insert(Buffer);
-  std::free(Buffer);
+  std::free(Block.Base);
+  MapKey++;
   return EFI_SUCCESS;
 }
 
@@ -150,6 +162,7 @@ EFI_STATUS Platform::Impl::AllocatePages(EFI_HANDLE Owner, EFI_ALLOCATE_TYPE Typ
   if (Pages > kMaxPagesPerAllocation) {
     return EFI_OUT_OF_RESOURCES;
   }
+  CheckMapChangeAllowed("AllocatePages");
   const uint64_t Bytes = EFI_PAGES_TO_SIZE(Pages);
   void *Mapped = nullptr;
   switch (Type) {
@@ -171,6 +184,7 @@ EFI_STATUS Platform::Impl::AllocatePages(EFI_HANDLE Owner, EFI_ALLOCATE_TYPE Typ
   if (Mapped == nullptr) {
     return Type == AllocateAnyPages ? EFI_OUT_OF_RESOURCES : EFI_NOT_FOUND;
   }
+  std::memset(Mapped, kFreshFill, Bytes);
   const uint64_t Base = reinterpret_cast<uint64_t>(Mapped);
   PageRanges[Base] = {Base, Pages, MemoryType, Owner};
   Stats[Owner].Pages += Pages;
@@ -194,6 +208,7 @@ EFI_STATUS Platform::Impl::FreePages(EFI_PHYSICAL_ADDRESS Memory, UINTN Pages) {
   if (Memory < Range.Base || End > RangeEnd || End < Memory) {
     return EFI_NOT_FOUND;
   }
+  CheckMapChangeAllowed("FreePages");
   PageRanges.erase(Found);
   if (Memory > Range.Base) {
     PageRanges[Range.Base] = {Range.Base, (Memory - Range.Base) / EFI_PAGE_SIZE, Range.Type, Range.Owner};
@@ -222,7 +237,7 @@ void Platform::Impl::ReportLeaks(EFI_HANDLE Image, const std::string &When) {
 
 void Platform::Impl::ReleaseAllMemory() {
   for (auto &[Address, Block] : Pool) {
-    std::free(Address);
+    std::free(Block.Base);
   }
   Pool.clear();
   for (auto &[Base, Range] : PageRanges) {
@@ -233,40 +248,91 @@ void Platform::Impl::ReleaseAllMemory() {
 
 namespace {
 
+bool IsRuntimeType(EFI_MEMORY_TYPE Type) {
+  return Type == EfiRuntimeServicesCode || Type == EfiRuntimeServicesData;
+}
+
+// The memory map's attributes of a GCD range: what it can be mapped as, and whether the OS
+// must keep it mapped for runtime services.
+UINT64 MapAttributes(const EFI_GCD_MEMORY_SPACE_DESCRIPTOR &Gcd) {
+  const UINT64 Capabilities = Gcd.Capabilities & ~EFI_MEMORY_RUNTIME;
+  return (Capabilities != 0 ? Capabilities : EFI_MEMORY_WB) | (Gcd.Attributes & EFI_MEMORY_RUNTIME);
+}
+
+const EFI_GCD_MEMORY_SPACE_DESCRIPTOR *GcdRangeAt(const Platform::Impl &Core, uint64_t Address) {
+  for (const EFI_GCD_MEMORY_SPACE_DESCRIPTOR &Entry : Core.Gcd->MemoryDescriptors()) {
+    if (Address >= Entry.BaseAddress && Address - Entry.BaseAddress < Entry.Length) {
+      return &Entry;
+    }
+  }
+  return nullptr;
+}
+
+// Free system memory of one GCD range: the range less the page allocations inside it.
+void AddFreeMemory(const Platform::Impl &Core, const EFI_GCD_MEMORY_SPACE_DESCRIPTOR &Range,
+                   std::vector<EFI_MEMORY_DESCRIPTOR> &Map) {
+  const uint64_t End = Range.BaseAddress + Range.Length;
+  uint64_t Cursor = Range.BaseAddress;
+  auto AddFree = [&](uint64_t From, uint64_t To) {
+    if (To > From) {
+      Map.push_back({EfiConventionalMemory, From, 0, (To - From) / EFI_PAGE_SIZE, MapAttributes(Range)});
+    }
+  };
+  for (const auto &[Base, Allocation] : Core.PageRanges) {
+    const uint64_t AllocationEnd = Base + EFI_PAGES_TO_SIZE(Allocation.Pages);
+    if (AllocationEnd <= Cursor || Base >= End) {
+      continue;
+    }
+    AddFree(Cursor, Base);
+    Cursor = std::max(Cursor, AllocationEnd);
+  }
+  AddFree(Cursor, End);
+}
+
+// The UEFI memory map, derived from the GCD memory space map and the page allocations: system
+// memory (free or allocated), reserved and persistent memory, and memory-mapped I/O only where
+// the platform declared it runtime.
 std::vector<EFI_MEMORY_DESCRIPTOR> BuildMemoryMap(const Platform::Impl &Core) {
   std::vector<EFI_MEMORY_DESCRIPTOR> Map;
   for (const auto &[Base, Range] : Core.PageRanges) {
-    Map.push_back({Range.Type, Base, 0, Range.Pages, EFI_MEMORY_WB});
+    const EFI_GCD_MEMORY_SPACE_DESCRIPTOR *Gcd = GcdRangeAt(Core, Base);
+    UINT64 Attributes = Gcd != nullptr ? MapAttributes(*Gcd) & ~EFI_MEMORY_RUNTIME : EFI_MEMORY_WB;
+    Attributes |= IsRuntimeType(Range.Type) ? EFI_MEMORY_RUNTIME : 0;
+    Map.push_back({Range.Type, Base, 0, Range.Pages, Attributes});
   }
-  for (const Attachment &Device : Core.Attachments) {
-    uint64_t Base = Device.Base & ~(uint64_t)(EFI_PAGE_SIZE - 1);
-    uint64_t Pages = EFI_SIZE_TO_PAGES(Device.Base + Device.Size - Base);
-    Map.push_back({EfiMemoryMappedIO, Base, 0, Pages, EFI_MEMORY_UC | EFI_MEMORY_RUNTIME});
-  }
-  // Free RAM, less whatever already lies inside it.
-  std::vector<EFI_MEMORY_DESCRIPTOR> Used = Map;
-  std::sort(Used.begin(), Used.end(),
-            [](const auto &A, const auto &B) { return A.PhysicalStart < B.PhysicalStart; });
-  uint64_t Cursor = kRamBase;
-  const uint64_t RamEnd = kRamBase + kRamSize;
-  for (const EFI_MEMORY_DESCRIPTOR &Entry : Used) {
-    uint64_t Start = Entry.PhysicalStart;
-    uint64_t End = Start + EFI_PAGES_TO_SIZE(Entry.NumberOfPages);
-    if (End <= Cursor || Start >= RamEnd) {
-      continue;
+  for (const EFI_GCD_MEMORY_SPACE_DESCRIPTOR &Range : Core.Gcd->MemoryDescriptors()) {
+    const uint64_t Pages = Range.Length / EFI_PAGE_SIZE;
+    switch (Range.GcdMemoryType) {
+    case EfiGcdMemoryTypeSystemMemory:
+      AddFreeMemory(Core, Range, Map);
+      break;
+    case EfiGcdMemoryTypeMemoryMappedIo:
+      if ((Range.Attributes & EFI_MEMORY_RUNTIME) != 0) {
+        Map.push_back({EfiMemoryMappedIO, Range.BaseAddress, 0, Pages, MapAttributes(Range)});
+      }
+      break;
+    case EfiGcdMemoryTypeReserved:
+      Map.push_back({EfiReservedMemoryType, Range.BaseAddress, 0, Pages, MapAttributes(Range)});
+      break;
+    case EfiGcdMemoryTypePersistent:
+      Map.push_back({EfiPersistentMemory, Range.BaseAddress, 0, Pages, MapAttributes(Range)});
+      break;
+    default:
+      break;
     }
-    if (Start > Cursor) {
-      Map.push_back({EfiConventionalMemory, Cursor, 0, (Start - Cursor) / EFI_PAGE_SIZE, EFI_MEMORY_WB});
-    }
-    Cursor = std::max(Cursor, End);
-  }
-  if (Cursor < RamEnd) {
-    Map.push_back({EfiConventionalMemory, Cursor, 0, (RamEnd - Cursor) / EFI_PAGE_SIZE, EFI_MEMORY_WB});
   }
   std::sort(Map.begin(), Map.end(),
             [](const auto &A, const auto &B) { return A.PhysicalStart < B.PhysicalStart; });
   return Map;
 }
+
+} // namespace
+
+std::vector<EFI_MEMORY_DESCRIPTOR> Platform::Impl::MemoryMap() const {
+  return BuildMemoryMap(*this);
+}
+
+namespace {
 
 EFI_STATUS EFIAPI AllocatePool(EFI_MEMORY_TYPE PoolType, UINTN Size, VOID **Buffer) {
   EFI_HANDLE Caller = host::CoreAlive() ? host::Core().CallerImage(__builtin_return_address(0)) : nullptr;

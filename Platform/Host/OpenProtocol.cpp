@@ -55,15 +55,18 @@ EFI_STATUS CheckOpenHandles(Platform::Impl &Core, EFI_HANDLE Handle, EFI_HANDLE 
 // Applies the conflict rules for BY_DRIVER and EXCLUSIVE requests. A request for exclusive
 // use asks the drivers that hold the interface BY_DRIVER to let go first.
 EFI_STATUS ResolveConflicts(Platform::Impl &Core, HandleRecord *Handle, const EFI_GUID &Guid,
-                            EFI_HANDLE Agent, UINT32 Attributes, ProtocolInterface **Protocol) {
+                            EFI_HANDLE Agent, EFI_HANDLE Controller, UINT32 Attributes,
+                            ProtocolInterface **Protocol) {
   if ((Attributes & (EFI_OPEN_PROTOCOL_BY_DRIVER | EFI_OPEN_PROTOCOL_EXCLUSIVE)) == 0) {
     return EFI_SUCCESS;
   }
   bool ByDriver = false;
   bool Exclusive = false;
   for (const OpenEntry &Open : (*Protocol)->Opens) {
+    // The same driver for the same controller already has it; the same driver for another
+    // controller is just another user.
     if ((Open.Attributes & EFI_OPEN_PROTOCOL_BY_DRIVER) != 0 && Open.AgentHandle == Agent &&
-        (Attributes & EFI_OPEN_PROTOCOL_BY_DRIVER) != 0) {
+        Open.ControllerHandle == Controller && (Attributes & EFI_OPEN_PROTOCOL_BY_DRIVER) != 0) {
       return EFI_ALREADY_STARTED;
     }
     ByDriver |= (Open.Attributes & EFI_OPEN_PROTOCOL_BY_DRIVER) != 0;
@@ -124,7 +127,7 @@ EFI_STATUS Platform::Impl::OpenProtocol(EFI_HANDLE Handle, const EFI_GUID &Guid,
     }
     return EFI_UNSUPPORTED;
   }
-  Status = ResolveConflicts(*this, Record, Guid, Agent, Attributes, &Protocol);
+  Status = ResolveConflicts(*this, Record, Guid, Agent, Controller, Attributes, &Protocol);
   if (Attributes != EFI_OPEN_PROTOCOL_TEST_PROTOCOL) {
     // EFI_ALREADY_STARTED still hands out the interface the agent already has.
     *Interface = (Status == EFI_SUCCESS || Status == EFI_ALREADY_STARTED) ? Protocol->Interface : nullptr;

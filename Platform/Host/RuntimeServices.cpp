@@ -38,6 +38,14 @@ int64_t EpochSeconds(const Platform::Impl &Core) {
   return kEpochDays * 86400 + static_cast<int64_t>(Core.NowNs / kNsPerSecond) + Core.TimeOffsetSeconds;
 }
 
+// While boot services last, runtime services have the TPL limits of boot services.
+void CheckRuntimeTpl(const char *Service) {
+  Platform::Impl &Core = host::Core();
+  if (!Core.BootServicesEnded) {
+    Core.CheckServiceTpl(Service);
+  }
+}
+
 bool ValidTime(const EFI_TIME &Time) {
   return Time.Year >= 1900 && Time.Year <= 9999 && Time.Month >= 1 && Time.Month <= 12 && Time.Day >= 1 &&
          Time.Day <= 31 && Time.Hour < 24 && Time.Minute < 60 && Time.Second < 60 &&
@@ -47,6 +55,7 @@ bool ValidTime(const EFI_TIME &Time) {
 }
 
 EFI_STATUS EFIAPI GetTime(EFI_TIME *Time, EFI_TIME_CAPABILITIES *Capabilities) {
+  CheckRuntimeTpl("GetTime");
   if (Time == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
@@ -73,6 +82,7 @@ EFI_STATUS EFIAPI GetTime(EFI_TIME *Time, EFI_TIME_CAPABILITIES *Capabilities) {
 }
 
 EFI_STATUS EFIAPI SetTime(EFI_TIME *Time) {
+  CheckRuntimeTpl("SetTime");
   if (Time == nullptr || !ValidTime(*Time)) {
     return EFI_INVALID_PARAMETER;
   }
@@ -112,11 +122,7 @@ EFI_STATUS EFIAPI SetVirtualAddressMap(UINTN MemoryMapSize, UINTN DescriptorSize
     }
   }
   Core.VirtualMap = std::move(Ranges);
-  Core.VirtualMapSet = true;
-  Core.LogLine("SetVirtualAddressMap: signalling the virtual-address-change group");
-  EFI_TPL Old = Core.RaiseTpl(TPL_HIGH_LEVEL);
-  Core.SignalGroup(CoreGuid::VirtualAddressChange);
-  Core.RestoreTpl(Old);
+  Core.SignalVirtualAddressChange();
   return EFI_SUCCESS;
 }
 
@@ -128,7 +134,11 @@ EFI_STATUS EFIAPI ConvertPointer(UINTN DebugDisposition, VOID **Address) {
     return (DebugDisposition & EFI_OPTIONAL_PTR) != 0 ? EFI_SUCCESS : EFI_INVALID_PARAMETER;
   }
   Platform::Impl &Core = host::Core();
-  if (!Core.VirtualMapSet) {
+  if (!Core.InVirtualAddressChange) {
+    Core.Error("ConvertPointer", std::string("called ") +
+                                     (Core.VirtualMapSet ? "after SetVirtualAddressMap returned"
+                                                         : "before SetVirtualAddressMap") +
+                                     ": only the virtual-address-change notifications may call it");
     return EFI_UNSUPPORTED;
   }
   const uint64_t Value = reinterpret_cast<uint64_t>(*Address);
@@ -143,20 +153,24 @@ EFI_STATUS EFIAPI ConvertPointer(UINTN DebugDisposition, VOID **Address) {
 
 EFI_STATUS EFIAPI GetVariable(CHAR16 *VariableName, EFI_GUID *VendorGuid, UINT32 *Attributes, UINTN *DataSize,
                               VOID *Data) {
+  CheckRuntimeTpl("GetVariable");
   return host::Core().Variables->GetVariable(VariableName, VendorGuid, Attributes, DataSize, Data);
 }
 
 EFI_STATUS EFIAPI GetNextVariableName(UINTN *VariableNameSize, CHAR16 *VariableName, EFI_GUID *VendorGuid) {
+  CheckRuntimeTpl("GetNextVariableName");
   return host::Core().Variables->GetNextVariableName(VariableNameSize, VariableName, VendorGuid);
 }
 
 EFI_STATUS EFIAPI SetVariable(CHAR16 *VariableName, EFI_GUID *VendorGuid, UINT32 Attributes, UINTN DataSize,
                               VOID *Data) {
+  CheckRuntimeTpl("SetVariable");
   return host::Core().Variables->SetVariable(VariableName, VendorGuid, Attributes, DataSize, Data);
 }
 
 EFI_STATUS EFIAPI QueryVariableInfo(UINT32 Attributes, UINT64 *MaximumVariableStorageSize,
                                     UINT64 *RemainingVariableStorageSize, UINT64 *MaximumVariableSize) {
+  CheckRuntimeTpl("QueryVariableInfo");
   return host::Core().Variables->QueryVariableInfo(Attributes, MaximumVariableStorageSize,
                                                    RemainingVariableStorageSize, MaximumVariableSize);
 }
@@ -224,20 +238,32 @@ void Platform::Impl::InitRuntimeServices() {
   RuntimeServices.QueryVariableInfo = host::QueryVariableInfo;
 }
 
+void Platform::Impl::SignalVirtualAddressChange() {
+  VirtualMapSet = true;
+  LogLine("SetVirtualAddressMap: signalling the virtual-address-change group");
+  InVirtualAddressChange = true;
+  struct Leave {
+    bool &Flag;
+    ~Leave() { Flag = false; }
+  } Done{InVirtualAddressChange};
+  EFI_TPL Old = RaiseTpl(TPL_HIGH_LEVEL);
+  SignalGroup(CoreGuid::VirtualAddressChange);
+  RestoreTpl(Old);
+}
+
 EFI_STATUS Platform::SetVirtualAddressMap(int64_t Offset) {
   Impl &Core = *Impl_;
   if (!Core.BootServicesEnded || Core.VirtualMapSet) {
     return EFI_UNSUPPORTED;
   }
-  // Every address moves by the same offset.
-  Core.VirtualMap = {{0, ~0ull, Offset}};
-  Core.VirtualMapSet = true;
-  Core.LogLine("SetVirtualAddressMap: signalling the virtual-address-change group");
-  std::optional<Halt> Halted = Core.RunFrame(nullptr, std::string(), [&] {
-    EFI_TPL Old = Core.RaiseTpl(TPL_HIGH_LEVEL);
-    Core.SignalGroup(CoreGuid::VirtualAddressChange);
-    Core.RestoreTpl(Old);
-  });
+  // The OS maps the runtime descriptors of the memory map, each moved by the same offset.
+  Core.VirtualMap.clear();
+  for (const EFI_MEMORY_DESCRIPTOR &Entry : Core.MemoryMap()) {
+    if ((Entry.Attribute & EFI_MEMORY_RUNTIME) != 0) {
+      Core.VirtualMap.push_back({Entry.PhysicalStart, EFI_PAGES_TO_SIZE(Entry.NumberOfPages), Offset});
+    }
+  }
+  std::optional<Halt> Halted = Core.RunFrame(nullptr, std::string(), [&] { Core.SignalVirtualAddressChange(); });
   return Halted ? EFI_ABORTED : EFI_SUCCESS;
 }
 

@@ -128,8 +128,11 @@ UINTN VariableStore::UsedBytes(bool NonVolatile) const {
 
 EFI_STATUS VariableStore::GetVariable(const CHAR16 *VariableName, const EFI_GUID *VendorGuid,
                                       UINT32 *Attributes, UINTN *DataSize, VOID *Data) const {
-  if (VariableName == nullptr || VendorGuid == nullptr || DataSize == nullptr || VariableName[0] == 0) {
+  if (VariableName == nullptr || VendorGuid == nullptr || DataSize == nullptr) {
     return EFI_INVALID_PARAMETER;
+  }
+  if (VariableName[0] == 0) {
+    return EFI_NOT_FOUND; // no variable has an empty name
   }
   std::u16string Name;
   if (!ReadName(VariableName, Limits_.MaxVariableSize / sizeof(CHAR16), Name)) {
@@ -139,15 +142,18 @@ EFI_STATUS VariableStore::GetVariable(const CHAR16 *VariableName, const EFI_GUID
   if (Entry == Variables_.end() || !Visible(*Entry)) {
     return EFI_NOT_FOUND;
   }
+  // Outputs are written on success, and the size and attributes on EFI_BUFFER_TOO_SMALL;
+  // on any other error the caller's buffers stay as they were.
+  const bool Fits = *DataSize >= Entry->Data.size();
+  if (Fits && Data == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
   if (Attributes != nullptr) {
     *Attributes = Entry->Attributes;
   }
-  if (*DataSize < Entry->Data.size()) {
+  if (!Fits) {
     *DataSize = Entry->Data.size();
     return EFI_BUFFER_TOO_SMALL;
-  }
-  if (Data == nullptr) {
-    return EFI_INVALID_PARAMETER;
   }
   std::memcpy(Data, Entry->Data.data(), Entry->Data.size());
   *DataSize = Entry->Data.size();

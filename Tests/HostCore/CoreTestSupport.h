@@ -31,6 +31,12 @@ protected:
     return Options;
   }
   CoreTest() : Board(TestOptions()), BS(Board.BootServices()), RT(Board.RuntimeServices()) {}
+  // A test fails on an error of the boot it did not declare with ExpectError.
+  void TearDown() override {
+    for (const std::string &Error : Board.UnexpectedErrors()) {
+      ADD_FAILURE() << "unexpected error of the boot: " << Error;
+    }
+  }
 
   EFI_HANDLE NewHandle(const EFI_GUID &Guid, VOID *Interface) {
     EFI_HANDLE Handle = nullptr;

@@ -1,6 +1,8 @@
 // Events: groups, TPL ordering of notifications, timers on the virtual clock, the hand-over.
 #include "CoreTestSupport.h"
 
+#include <GcdMap.h>
+
 #include <string>
 
 using namespace coretest;
@@ -138,6 +140,7 @@ TEST_F(Events, TimersFireAsVirtualTimeAdvances) {
 }
 
 TEST_F(Events, WaitForEventSleepsUntilTheTimerAndRefusesRaisedTpl) {
+  Board.ExpectError("TPL: core: WaitForEvent called at TPL_CALLBACK, above TPL_APPLICATION");
   EFI_EVENT Timer = nullptr;
   ASSERT_EQ(BS->CreateEvent(EVT_TIMER, 0, nullptr, nullptr, &Timer), EFI_SUCCESS);
   ASSERT_EQ(BS->SetTimer(Timer, TimerRelative, 30'000'000), EFI_SUCCESS); // 3 s
@@ -161,6 +164,8 @@ TEST_F(Events, WaitForEventSleepsUntilTheTimerAndRefusesRaisedTpl) {
 }
 
 TEST_F(Events, ExitBootServicesSignalsItsGroupOnceThenRefusesBootServices) {
+  Board.ExpectError("after ExitBootServices: core: ExitBootServices called: refused");
+  Board.ExpectError("after ExitBootServices: core: AllocatePool called: refused");
   Tagged ByType{&Log, "type"};
   Tagged ByGroup{&Log, "group"};
   EFI_EVENT Event = nullptr;
@@ -181,12 +186,13 @@ TEST_F(Events, ExitBootServicesSignalsItsGroupOnceThenRefusesBootServices) {
   EXPECT_EQ(Log.Entries.size(), 2u);
   VOID *Buffer = nullptr;
   EXPECT_EQ(BS->AllocatePool(EfiBootServicesData, 16, &Buffer), EFI_UNSUPPORTED);
-  EXPECT_TRUE(Board.Log().Contains("AllocatePool called by"));
+  EXPECT_TRUE(Board.Log().Contains("AllocatePool called: refused"));
 }
 
 // The OS owns the clock after the hand-over: a boot-time timer that was still armed must
 // never call back into a driver whose boot services are gone.
 TEST_F(Events, TimersStopWithExitBootServices) {
+  Board.ExpectError("timer after ExitBootServices: firmware: timer event still armed");
   Tagged Tick{&Log, "tick"};
   Tagged Once{&Log, "once"};
   EFI_EVENT Periodic = Make(EVT_TIMER | EVT_NOTIFY_SIGNAL, TPL_CALLBACK, Tick);
@@ -233,6 +239,13 @@ VOID EFIAPI ConvertOnChange(EFI_EVENT Event, VOID *Context) {
 }
 
 TEST_F(Events, VirtualAddressChangeConvertsPointersByTheOffset) {
+  Board.ExpectError("ConvertPointer: core: called before SetVirtualAddressMap");
+  // The OS maps what the memory map calls runtime: here the platform's runtime MMIO.
+  ASSERT_EQ(Board.Gcd().AddMemorySpace(EfiGcdMemoryTypeMemoryMappedIo, 0x10511000, 0x1000,
+                                       EFI_MEMORY_UC | EFI_MEMORY_RUNTIME),
+            EFI_SUCCESS);
+  ASSERT_EQ(Board.Gcd().SetMemorySpaceAttributes(0x10511000, 0x1000, EFI_MEMORY_UC | EFI_MEMORY_RUNTIME),
+            EFI_SUCCESS);
   Converted State{RT, reinterpret_cast<VOID *>(0x10511000), nullptr, EFI_SUCCESS, EFI_SUCCESS};
   EFI_EVENT Event = nullptr;
   ASSERT_EQ(BS->CreateEvent(EVT_SIGNAL_VIRTUAL_ADDRESS_CHANGE, TPL_NOTIFY, ConvertOnChange, &State, &Event),

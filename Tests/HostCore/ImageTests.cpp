@@ -34,6 +34,7 @@ TEST_F(Images, EveryLoadHasItsOwnGlobals) {
 }
 
 TEST_F(Images, AFailedDriverIsUnloadedWithItsPoolMistakesReported) {
+  Board.ExpectError("memory: CoreTestLeaky");
   EFI_HANDLE Image = nullptr;
   ASSERT_EQ(Board.LoadModule("CoreTestLeaky", &Image), EFI_SUCCESS);
   EXPECT_TRUE(Board.IsImageLoaded(Image));
@@ -73,6 +74,7 @@ public:
 };
 
 TEST_F(Images, AnEndlessPollInAnImageIsStoppedByTheWatchdog) {
+  Board.ExpectError("MMIO: CoreTestPoll: read of 4 bytes at 0x10540010: no device there");
   // Without a device the read is a fault and all ones ends the poll at once.
   host::ImageResult Unmapped = Board.RunModule("CoreTestPoll");
   EXPECT_EQ(Unmapped.Status, EFI_SUCCESS);

@@ -1,6 +1,8 @@
 // Pool and pages: accounting, misuse reports and the memory map.
 #include "CoreTestSupport.h"
 
+#include <GcdMap.h>
+
 #include <cstring>
 
 using namespace coretest;
@@ -10,6 +12,7 @@ namespace {
 class Memory : public CoreTest {};
 
 TEST_F(Memory, PoolIsAccountedToItsOwnerAndMisuseIsReportedNotFatal) {
+  Board.ExpectError("memory: firmware");
   EFI_HANDLE Firmware = Board.FirmwareHandle();
   const uint64_t Before = Board.OutstandingPoolBytes(Firmware);
   VOID *Buffer = nullptr;
@@ -69,6 +72,8 @@ TEST_F(Memory, PagesAreRealAlignedMemoryWithTheAllocationTypesHonoured) {
 }
 
 TEST_F(Memory, MemoryMapReportsSizesAndTheAllocations) {
+  ASSERT_EQ(Board.Gcd().AddMemorySpace(EfiGcdMemoryTypeSystemMemory, 0x80000000, 0x10000000, EFI_MEMORY_WB),
+            EFI_SUCCESS);
   EFI_PHYSICAL_ADDRESS Pages = 0;
   ASSERT_EQ(BS->AllocatePages(AllocateAnyPages, EfiRuntimeServicesData, 4, &Pages), EFI_SUCCESS);
   UINTN Size = 0;

@@ -80,7 +80,10 @@ TEST(VariableStoreGet, ReturnsDataAndReportsNeededSizeWhenBufferIsSmall) {
   EXPECT_EQ(Size, 5u);
 
   Size = sizeof(Buffer);
-  EXPECT_EQ(Store.GetVariable(u"MAC0", &kGuid, nullptr, &Size, nullptr), EFI_INVALID_PARAMETER);
+  Attributes = 0;
+  EXPECT_EQ(Store.GetVariable(u"MAC0", &kGuid, &Attributes, &Size, nullptr), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(Attributes, 0u) << "no output is written on an error";
+  EXPECT_EQ(Size, sizeof(Buffer));
   EXPECT_EQ(Store.GetVariable(u"MAC0", &kGuid, nullptr, &Size, Buffer), EFI_SUCCESS);
   EXPECT_EQ(Size, 5u);
   EXPECT_EQ(std::vector<uint8_t>(Buffer, Buffer + 5), (std::vector<uint8_t>{1, 2, 3, 4, 5}));
@@ -97,7 +100,7 @@ TEST(VariableStoreGet, MatchesNameAndGuidAndRejectsBadArguments) {
   EXPECT_EQ(Store.GetVariable(nullptr, &kOtherGuid, nullptr, &Size, Buffer), EFI_INVALID_PARAMETER);
   EXPECT_EQ(Store.GetVariable(u"Setup", nullptr, nullptr, &Size, Buffer), EFI_INVALID_PARAMETER);
   EXPECT_EQ(Store.GetVariable(u"Setup", &kOtherGuid, nullptr, nullptr, Buffer), EFI_INVALID_PARAMETER);
-  EXPECT_EQ(Store.GetVariable(u"", &kOtherGuid, nullptr, &Size, Buffer), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(Store.GetVariable(u"", &kOtherGuid, nullptr, &Size, Buffer), EFI_NOT_FOUND);
   EXPECT_EQ(Store.GetVariable(u"Setup", &kOtherGuid, nullptr, &Size, Buffer), EFI_SUCCESS);
 }
 

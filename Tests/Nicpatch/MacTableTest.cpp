@@ -34,10 +34,11 @@ TEST_F(NicpatchMacTable, UnusableVariablesAreReplacedByTheSlotPlaceholder) {
   Board.SetText("MAC7", MacGuid, u"02:00:00:00:00:07", 44);                        // larger than 40 bytes
   Board.SetText("MAC8", MacGuid, std::u16string(u"02:00:00:00:00:0") + u'\x0138'); // beyond 8 bits
   Board.SetText("MAC6", MacGuid, u"02:00:00:00:00:06:00:00:00:00");                // no NUL in 40 bytes
+  Board.SetText("MAC5", MacGuid, u"02:00:00:00:00:05", 44, NV_BS_RT);              // larger, other attributes
   BootOptions Options;
   Options.EepromSlots = {}; // the service leaves every slot as the variables gave it
   EXPECT_EQ(Board.Boot(Options).Status, EFI_SUCCESS);
-  for (unsigned Slot : {0u, 3u, 4u, 6u, 7u, 8u}) {
+  for (unsigned Slot : {0u, 3u, 4u, 5u, 6u, 7u, 8u}) {
     ExpectStoredText(Slot, DefaultMac(Slot));
   }
   // The service saw the placeholders, and the DSDT carries them: unit 8 takes slot 0.

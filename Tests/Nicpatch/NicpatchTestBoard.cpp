@@ -132,13 +132,13 @@ void TestBoard::SetVariable(const std::string &Name, const EFI_GUID &Guid, UINT3
 }
 
 void TestBoard::SetText(const std::string &Name, const EFI_GUID &Guid, const std::u16string &Text,
-                        size_t Bytes) {
+                        size_t Bytes, UINT32 Attributes) {
   std::vector<uint8_t> Data(Bytes, 0);
   for (size_t Index = 0; Index < Text.size() && 2 * Index + 1 < Bytes; Index++) {
     Data[2 * Index] = static_cast<uint8_t>(Text[Index] & 0xFF);
     Data[2 * Index + 1] = static_cast<uint8_t>(Text[Index] >> 8);
   }
-  SetVariable(Name, Guid, NV_BS, Data);
+  SetVariable(Name, Guid, Attributes, Data);
 }
 
 void TestBoard::SetSwitch(std::optional<uint8_t> Comparand, std::optional<uint8_t> Setup,

@@ -61,7 +61,8 @@ public:
   // Variables on the NVRAM file, between boots (the previous board is shut down first).
   void SetVariable(const std::string &Name, const EFI_GUID &Guid, UINT32 Attributes,
                    const std::vector<uint8_t> &Data);
-  void SetText(const std::string &Name, const EFI_GUID &Guid, const std::u16string &Text, size_t Bytes = 40);
+  void SetText(const std::string &Name, const EFI_GUID &Guid, const std::u16string &Text, size_t Bytes = 40,
+               UINT32 Attributes = NV_BS);
   void SetSwitch(std::optional<uint8_t> Comparand, std::optional<uint8_t> Setup,
                  std::optional<std::u16string> Text);
   // Fills the non-volatile store with other variables until not even one byte more fits.
