@@ -3,6 +3,7 @@
 
 #include <GcdMap.h>
 
+#include <functional>
 #include <string>
 
 using namespace coretest;
@@ -263,6 +264,136 @@ TEST_F(Events, VirtualAddressChangeConvertsPointersByTheOffset) {
   EXPECT_EQ(State.Null, nullptr);
   EXPECT_EQ(RT->ConvertPointer(0, nullptr), EFI_INVALID_PARAMETER);
   EXPECT_EQ(Board.SetVirtualAddressMap(kOffset), EFI_UNSUPPORTED);
+}
+
+// Only the combinations of type bits UEFI lists make an event.
+TEST_F(Events, CreateEventAcceptsOnlyTheListedTypes) {
+  Tagged Context{&Log, "x"};
+  const struct {
+    UINT32 Type;
+    EFI_STATUS Expected;
+  } Cases[] = {
+      {EVT_TIMER, EFI_SUCCESS},
+      {EVT_TIMER | EVT_NOTIFY_WAIT, EFI_SUCCESS},
+      {EVT_RUNTIME | EVT_NOTIFY_SIGNAL, EFI_SUCCESS},
+      {EVT_TIMER | EVT_RUNTIME | EVT_NOTIFY_SIGNAL, EFI_SUCCESS},
+      {EVT_SIGNAL_VIRTUAL_ADDRESS_CHANGE, EFI_SUCCESS},
+      {EVT_RUNTIME, EFI_INVALID_PARAMETER},
+      {EVT_RUNTIME | EVT_NOTIFY_WAIT, EFI_INVALID_PARAMETER},
+      {0x00000200 | EVT_NOTIFY_WAIT, EFI_INVALID_PARAMETER},
+      {0x20000000, EFI_INVALID_PARAMETER},
+      {EVT_NOTIFY_WAIT | 0x00000001, EFI_INVALID_PARAMETER},
+  };
+  for (const auto &Case : Cases) {
+    EFI_EVENT Event = nullptr;
+    EXPECT_EQ(BS->CreateEvent(Case.Type, TPL_CALLBACK, Record, &Context, &Event), Case.Expected) << std::hex
+                                                                                                  << Case.Type;
+  }
+}
+
+// A service called above the highest TPL UEFI allows for it, and a RaiseTPL that lowers or a
+// RestoreTPL that raises, are errors of the boot.
+TEST_F(Events, TplMisuseIsAnError) {
+  EFI_GUID Guid = kGuidA;
+  CHAR16 Name[] = u"Any";
+  VOID *Buffer = nullptr;
+  const struct {
+    EFI_TPL Tpl;
+    std::function<void()> Call;
+    std::string Error;
+  } Cases[] = {
+      {TPL_HIGH_LEVEL, [&] { BS->AllocatePool(EfiBootServicesData, 8, &Buffer); },
+       "AllocatePool called at TPL_HIGH_LEVEL, above TPL_NOTIFY"},
+      {TPL_HIGH_LEVEL, [&] { VOID *Interface; BS->LocateProtocol(&Guid, nullptr, &Interface); },
+       "LocateProtocol called at TPL_HIGH_LEVEL, above TPL_NOTIFY"},
+      {TPL_NOTIFY, [&] { BS->ConnectController(Board.FirmwareHandle(), nullptr, nullptr, FALSE); },
+       "ConnectController called at TPL_NOTIFY, above TPL_CALLBACK"},
+      {TPL_NOTIFY, [&] { UINTN Size = 0; RT->GetVariable(Name, &Guid, nullptr, &Size, nullptr); },
+       "GetVariable called at TPL_NOTIFY, above TPL_CALLBACK"},
+      {TPL_CALLBACK, [&] { EFI_HANDLE Image; Board.LoadModule("CoreTestCounter", &Image); BS->StartImage(Image, nullptr, nullptr); },
+       "StartImage called at TPL_CALLBACK, above TPL 7"},
+      {TPL_NOTIFY, [&] { BS->RaiseTPL(TPL_CALLBACK); }, "RaiseTPL(8) at TPL 16: not a raise"},
+      {TPL_CALLBACK, [&] { BS->RestoreTPL(TPL_NOTIFY); }, "RestoreTPL(16) at TPL 8: not a restore"},
+  };
+  for (const auto &Case : Cases) {
+    EFI_TPL Old = BS->RaiseTPL(Case.Tpl);
+    Case.Call();
+    BS->RestoreTPL(Old);
+    std::vector<std::string> Errors = Board.TakeErrors();
+    ASSERT_EQ(Errors.size(), 1u) << Case.Error;
+    EXPECT_EQ(Errors[0].rfind("TPL: core: " + Case.Error, 0), 0u) << Errors[0];
+  }
+  EXPECT_EQ(BS->FreePool(Buffer), EFI_SUCCESS);
+}
+
+// From the start of ExitBootServices: no timer fires, the notifications must leave the memory
+// map alone, a timer still armed after them is reported, and boot services are refused.
+TEST_F(Events, ExitBootServicesRules) {
+  Tagged Tick{&Log, "tick"};
+  EFI_EVENT Timer = Make(EVT_TIMER | EVT_NOTIFY_SIGNAL, TPL_CALLBACK, Tick);
+  ASSERT_EQ(BS->SetTimer(Timer, TimerRelative, 1), EFI_SUCCESS);
+  struct Notified {
+    EFI_BOOT_SERVICES *BS;
+    VOID *Buffer = nullptr;
+  } Context{BS};
+  EFI_EVENT Exit = nullptr;
+  ASSERT_EQ(BS->CreateEvent(
+                EVT_SIGNAL_EXIT_BOOT_SERVICES, TPL_NOTIFY,
+                [](EFI_EVENT, VOID *Raw) {
+                  auto *Self = static_cast<Notified *>(Raw);
+                  Self->BS->Stall(10);
+                  Self->BS->AllocatePool(EfiBootServicesData, 8, &Self->Buffer);
+                },
+                &Context, &Exit),
+            EFI_SUCCESS);
+  ASSERT_EQ(Board.ExitBootServices(), EFI_SUCCESS);
+  EXPECT_TRUE(Log.Entries.empty()) << "the timer fired during ExitBootServices";
+  VOID *After = nullptr;
+  EXPECT_EQ(BS->AllocatePool(EfiBootServicesData, 8, &After), EFI_UNSUPPORTED);
+  std::vector<std::string> Expected = {
+      "exit-boot-services notification: firmware: AllocatePool inside the notification changes the memory map "
+      "the OS loader holds",
+      "timer after ExitBootServices: firmware: timer event still armed when boot services ended; it no longer fires",
+      "after ExitBootServices: core: AllocatePool called: refused"};
+  EXPECT_EQ(Board.TakeErrors(), Expected);
+}
+
+// ConvertPointer converts addresses inside runtime descriptors only, and only while the
+// virtual-address-change notifications run.
+TEST_F(Events, ConvertPointerOnlyInsideTheVirtualAddressChange) {
+  constexpr uint64_t kRuntime = 0x10511000;
+  constexpr uint64_t kBootOnly = 0x10540000;
+  for (uint64_t Base : {kRuntime, kBootOnly}) {
+    ASSERT_EQ(Board.Gcd().AddMemorySpace(EfiGcdMemoryTypeMemoryMappedIo, Base, 0x1000, EFI_MEMORY_UC | EFI_MEMORY_RUNTIME),
+              EFI_SUCCESS);
+  }
+  ASSERT_EQ(Board.Gcd().SetMemorySpaceAttributes(kRuntime, 0x1000, EFI_MEMORY_UC | EFI_MEMORY_RUNTIME), EFI_SUCCESS);
+  struct Pointers {
+    EFI_RUNTIME_SERVICES *RT;
+    VOID *Runtime = reinterpret_cast<VOID *>(kRuntime + 8);
+    VOID *BootOnly = reinterpret_cast<VOID *>(kBootOnly);
+    EFI_STATUS BootOnlyStatus = EFI_SUCCESS;
+  } State{RT};
+  EFI_EVENT Event = nullptr;
+  ASSERT_EQ(BS->CreateEvent(
+                EVT_SIGNAL_VIRTUAL_ADDRESS_CHANGE, TPL_NOTIFY,
+                [](EFI_EVENT, VOID *Raw) {
+                  auto *Self = static_cast<Pointers *>(Raw);
+                  Self->RT->ConvertPointer(0, &Self->Runtime);
+                  Self->BootOnlyStatus = Self->RT->ConvertPointer(0, &Self->BootOnly);
+                },
+                &State, &Event),
+            EFI_SUCCESS);
+  ASSERT_EQ(Board.ExitBootServices(), EFI_SUCCESS);
+  ASSERT_EQ(Board.SetVirtualAddressMap(0x1000), EFI_SUCCESS);
+  EXPECT_EQ(reinterpret_cast<uint64_t>(State.Runtime), kRuntime + 8 + 0x1000);
+  EXPECT_EQ(State.BootOnlyStatus, EFI_NOT_FOUND);
+  EXPECT_EQ(reinterpret_cast<uint64_t>(State.BootOnly), kBootOnly);
+  VOID *Late = State.Runtime;
+  EXPECT_EQ(RT->ConvertPointer(0, &Late), EFI_UNSUPPORTED);
+  EXPECT_EQ(Board.TakeErrors(), std::vector<std::string>{"ConvertPointer: core: called after SetVirtualAddressMap "
+                                                         "returned: only the virtual-address-change notifications "
+                                                         "may call it"});
 }
 
 } // namespace

@@ -3,7 +3,10 @@
 
 #include <GcdMap.h>
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
+#include <tuple>
 
 using namespace coretest;
 
@@ -105,6 +108,82 @@ TEST_F(Memory, MemoryMapReportsSizesAndTheAllocations) {
   // Any change of the map makes the old key stale.
   ASSERT_EQ(BS->FreePages(Pages, 4), EFI_SUCCESS);
   EXPECT_EQ(BS->ExitBootServices(Board.FirmwareHandle(), MapKey), EFI_INVALID_PARAMETER);
+}
+
+// Fresh memory is never silently zero, pool is only as aligned as UEFI promises, and every
+// change of the map, pool included, gives it a new key.
+TEST_F(Memory, FreshMemoryIsPatternedPoolIsEightByteAlignedAndEveryChangeMovesTheMapKey) {
+  auto Key = [&] {
+    UINTN Size = 0, MapKey = 0, DescriptorSize = 0;
+    UINT32 Version = 0;
+    BS->GetMemoryMap(&Size, nullptr, &MapKey, &DescriptorSize, &Version);
+    std::vector<uint8_t> Map(Size + 4 * DescriptorSize);
+    Size = Map.size();
+    EXPECT_EQ(BS->GetMemoryMap(&Size, reinterpret_cast<EFI_MEMORY_DESCRIPTOR *>(Map.data()), &MapKey,
+                               &DescriptorSize, &Version),
+              EFI_SUCCESS);
+    return MapKey;
+  };
+  std::vector<VOID *> Buffers(4);
+  bool Only8 = false;
+  for (VOID *&Buffer : Buffers) {
+    const UINTN Before = Key();
+    ASSERT_EQ(BS->AllocatePool(EfiBootServicesData, 24, &Buffer), EFI_SUCCESS);
+    EXPECT_NE(Key(), Before) << "AllocatePool";
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(Buffer) % 8, 0u);
+    Only8 |= reinterpret_cast<uintptr_t>(Buffer) % 16 != 0;
+    const auto *Bytes = static_cast<const uint8_t *>(Buffer);
+    EXPECT_TRUE(std::none_of(Bytes, Bytes + 24, [](uint8_t Byte) { return Byte == 0; }));
+  }
+  EXPECT_TRUE(Only8) << "no pool buffer was 8 but not 16-byte aligned";
+  EFI_PHYSICAL_ADDRESS Pages = 0;
+  ASSERT_EQ(BS->AllocatePages(AllocateAnyPages, EfiBootServicesData, 1, &Pages), EFI_SUCCESS);
+  const auto *PageBytes = reinterpret_cast<const uint8_t *>(Pages);
+  EXPECT_TRUE(std::none_of(PageBytes, PageBytes + EFI_PAGE_SIZE, [](uint8_t Byte) { return Byte == 0; }));
+  for (VOID *Buffer : Buffers) {
+    const UINTN Before = Key();
+    ASSERT_EQ(BS->FreePool(Buffer), EFI_SUCCESS);
+    EXPECT_NE(Key(), Before) << "FreePool";
+  }
+  ASSERT_EQ(BS->FreePages(Pages, 1), EFI_SUCCESS);
+}
+
+// The memory map comes from the GCD map: MMIO only where the platform declared it runtime,
+// whatever models are attached.
+TEST_F(Memory, MemoryMapFollowsTheGcdMap) {
+  host::GcdMap &Gcd = Board.Gcd();
+  ASSERT_EQ(Gcd.AddMemorySpace(EfiGcdMemoryTypeSystemMemory, 0x80000000, 0x100000, EFI_MEMORY_WB), EFI_SUCCESS);
+  ASSERT_EQ(Gcd.AddMemorySpace(EfiGcdMemoryTypeReserved, 0x90000000, 0x2000, EFI_MEMORY_WB), EFI_SUCCESS);
+  for (uint64_t Base : {0x10511000ull, 0x10540000ull}) {
+    ASSERT_EQ(Gcd.AddMemorySpace(EfiGcdMemoryTypeMemoryMappedIo, Base, 0x1000, EFI_MEMORY_UC | EFI_MEMORY_RUNTIME),
+              EFI_SUCCESS);
+  }
+  ASSERT_EQ(Gcd.SetMemorySpaceAttributes(0x10511000, 0x1000, EFI_MEMORY_UC | EFI_MEMORY_RUNTIME), EFI_SUCCESS);
+  struct Silent : host::MmioDevice {
+    std::string Name() const override { return "silent"; }
+    uint64_t Read(uint64_t, unsigned) override { return 0; }
+    void Write(uint64_t, unsigned, uint64_t) override {}
+  };
+  Board.Attach(0x1C020000, 0x1000, std::make_shared<Silent>());
+
+  UINTN Size = 0, MapKey = 0, DescriptorSize = 0;
+  UINT32 Version = 0;
+  BS->GetMemoryMap(&Size, nullptr, &MapKey, &DescriptorSize, &Version);
+  std::vector<uint8_t> Map(Size);
+  ASSERT_EQ(BS->GetMemoryMap(&Size, reinterpret_cast<EFI_MEMORY_DESCRIPTOR *>(Map.data()), &MapKey, &DescriptorSize,
+                             &Version),
+            EFI_SUCCESS);
+  std::vector<std::tuple<UINT32, uint64_t, uint64_t, bool>> Entries;
+  for (UINTN Offset = 0; Offset < Size; Offset += DescriptorSize) {
+    const auto *Entry = reinterpret_cast<const EFI_MEMORY_DESCRIPTOR *>(Map.data() + Offset);
+    Entries.emplace_back(Entry->Type, Entry->PhysicalStart, Entry->NumberOfPages,
+                         (Entry->Attribute & EFI_MEMORY_RUNTIME) != 0);
+  }
+  std::vector<std::tuple<UINT32, uint64_t, uint64_t, bool>> Expected = {
+      {EfiMemoryMappedIO, 0x10511000, 1, true},
+      {EfiConventionalMemory, 0x80000000, 0x100, false},
+      {EfiReservedMemoryType, 0x90000000, 2, false}};
+  EXPECT_EQ(Entries, Expected);
 }
 
 } // namespace

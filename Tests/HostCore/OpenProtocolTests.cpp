@@ -70,6 +70,26 @@ TEST_F(OpenProtocolRules, ParametersAreCheckedPerAttribute) {
   EXPECT_EQ(Interface, nullptr);
 }
 
+// EFI_ALREADY_STARTED belongs to the same agent and controller only; an agent is required by
+// every attribute that records a user of the interface.
+TEST_F(OpenProtocolRules, AlreadyStartedNeedsTheSameAgentAndController) {
+  EFI_HANDLE Controller = NewHandle(kGuidA, &A);
+  EFI_HANDLE One = Agent(AgentOne);
+  EFI_HANDLE Other = Agent(AgentTwo);
+  VOID *Interface = nullptr;
+  ASSERT_EQ(BS->OpenProtocol(Controller, &Guid, &Interface, One, Controller, EFI_OPEN_PROTOCOL_BY_DRIVER),
+            EFI_SUCCESS);
+  EXPECT_EQ(BS->OpenProtocol(Controller, &Guid, &Interface, One, Other, EFI_OPEN_PROTOCOL_BY_DRIVER),
+            EFI_ACCESS_DENIED);
+  EXPECT_EQ(BS->OpenProtocol(Controller, &Guid, &Interface, One, Controller, EFI_OPEN_PROTOCOL_BY_DRIVER),
+            EFI_ALREADY_STARTED);
+  for (UINT32 Attributes : {EFI_OPEN_PROTOCOL_BY_CHILD_CONTROLLER, EFI_OPEN_PROTOCOL_EXCLUSIVE,
+                            EFI_OPEN_PROTOCOL_BY_DRIVER | EFI_OPEN_PROTOCOL_EXCLUSIVE}) {
+    EXPECT_EQ(BS->OpenProtocol(Controller, &Guid, &Interface, nullptr, Other, Attributes), EFI_INVALID_PARAMETER)
+        << Attributes;
+  }
+}
+
 TEST_F(OpenProtocolRules, ExclusiveTakesTheInterfaceFromItsDriver) {
   std::vector<std::string> Calls;
   HostDriver Driver;

@@ -2,6 +2,7 @@
 #include "CoreTestSupport.h"
 
 #include <Pi/PiDxeCis.h>
+#include <Protocol/Cpu.h>
 
 #include <filesystem>
 #include <unistd.h>
@@ -91,6 +92,47 @@ TEST(PlatformLifecycle, DxeServicesReachTheGcdMap) {
   // The map came from the pool, so FreePool takes it back cleanly.
   EXPECT_EQ(Board.BootServices()->FreePool(Map), EFI_SUCCESS);
   EXPECT_TRUE(Board.MemoryErrors().empty());
+}
+
+// Memory attributes reach the page tables through the CPU architectural protocol; until it is
+// installed they cannot be set, and the GCD map changes only when the CPU applied them.
+TEST(PlatformLifecycle, SetMemorySpaceAttributesGoesThroughTheCpuArchProtocol) {
+  host::Platform Board(Options({}));
+  EFI_DXE_SERVICES *DS = Board.DxeServices();
+  constexpr EFI_PHYSICAL_ADDRESS kBase = 0x10511000;
+  ASSERT_EQ(DS->AddMemorySpace(EfiGcdMemoryTypeMemoryMappedIo, kBase, 0x1000, EFI_MEMORY_UC | EFI_MEMORY_RUNTIME),
+            EFI_SUCCESS);
+  auto Attributes = [&] {
+    EFI_GCD_MEMORY_SPACE_DESCRIPTOR Descriptor{};
+    DS->GetMemorySpaceDescriptor(kBase, &Descriptor);
+    return Descriptor.Attributes;
+  };
+  constexpr UINT64 kWanted = EFI_MEMORY_UC | EFI_MEMORY_RUNTIME;
+  EXPECT_EQ(DS->SetMemorySpaceAttributes(kBase, 0x1000, kWanted), EFI_NOT_AVAILABLE_YET);
+  EXPECT_EQ(Attributes(), 0u);
+
+  static std::vector<std::pair<EFI_PHYSICAL_ADDRESS, UINT64>> Applied;
+  static EFI_STATUS CpuStatus = EFI_SUCCESS;
+  EFI_CPU_ARCH_PROTOCOL Cpu{};
+  Cpu.SetMemoryAttributes = [](EFI_CPU_ARCH_PROTOCOL *, EFI_PHYSICAL_ADDRESS Base, UINT64, UINT64 Attributes) {
+    Applied.emplace_back(Base, Attributes);
+    return CpuStatus;
+  };
+  EFI_HANDLE Handle = nullptr;
+  EFI_GUID CpuGuid = EFI_CPU_ARCH_PROTOCOL_GUID;
+  ASSERT_EQ(Board.BootServices()->InstallProtocolInterface(&Handle, &CpuGuid, EFI_NATIVE_INTERFACE, &Cpu),
+            EFI_SUCCESS);
+  CpuStatus = EFI_ACCESS_DENIED;
+  EXPECT_EQ(DS->SetMemorySpaceAttributes(kBase, 0x1000, kWanted), EFI_ACCESS_DENIED);
+  EXPECT_EQ(Attributes(), 0u);
+  CpuStatus = EFI_SUCCESS;
+  EXPECT_EQ(DS->SetMemorySpaceAttributes(kBase, 0x1000, kWanted), EFI_SUCCESS);
+  EXPECT_EQ(Attributes(), kWanted);
+  // A request the GCD map refuses never reaches the CPU.
+  EXPECT_EQ(DS->SetMemorySpaceAttributes(kBase, 0x1000, EFI_MEMORY_WB), EFI_UNSUPPORTED);
+  std::vector<std::pair<EFI_PHYSICAL_ADDRESS, UINT64>> Expected = {{kBase, kWanted}, {kBase, kWanted}};
+  EXPECT_EQ(Applied, Expected);
+  EXPECT_TRUE(Board.Errors().empty());
 }
 
 } // namespace

@@ -118,6 +118,22 @@ TEST_F(ImageChecks, ImagesImportNothingAndEnterInText) {
   }
 }
 
+// The image made with a dynamic initialiser on purpose; every other image must have none.
+constexpr char kInitialiserProbe[] = "InitialiserProbe";
+
+TEST_F(ImageChecks, ImagesHaveNoInitialiserSections) {
+  bool ProbeSeen = false;
+  for (const auto &[Name, Image] : Images()) {
+    if (Name == kInitialiserProbe) {
+      ProbeSeen = true;
+      EXPECT_FALSE(CheckNoInitialisers(Image).empty()) << Name << ": its dynamic initialiser went unnoticed";
+      continue;
+    }
+    EXPECT_TRUE(CheckNoInitialisers(Image).empty()) << Name << ":\n" << Join(CheckNoInitialisers(Image));
+  }
+  EXPECT_TRUE(ProbeSeen) << kInitialiserProbe << ".efi missing from " << Dir_;
+}
+
 TEST_F(ImageChecks, ImagesLoadAtAnyBase) {
   for (const auto &[Name, Image] : Images()) {
     EXPECT_TRUE(CheckRelocatable(Image).empty()) << Name << ":\n" << Join(CheckRelocatable(Image));

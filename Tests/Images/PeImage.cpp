@@ -228,6 +228,20 @@ std::vector<std::string> CheckNoImports(const PeImage &Image) {
   return Errors;
 }
 
+std::vector<std::string> CheckNoInitialisers(const PeImage &Image) {
+  // Section names are at most 8 characters in an image: longer ones arrive cut short.
+  constexpr const char *kInitialiserSections[] = {".CRT", ".init_ar", ".ctors", ".fini_ar", ".dtors", ".preinit"};
+  std::vector<std::string> Errors;
+  for (const Section &Entry : Image.Sections) {
+    for (const char *Prefix : kInitialiserSections) {
+      if (Entry.Name.rfind(Prefix, 0) == 0) {
+        Errors.push_back("section " + Entry.Name + " lists initialisers that nothing runs in a UEFI image");
+      }
+    }
+  }
+  return Errors;
+}
+
 std::vector<std::string> CheckEntryPoint(const PeImage &Image) {
   std::vector<std::string> Errors;
   const Section *Owner = Image.SectionAt(Image.AddressOfEntryPoint);

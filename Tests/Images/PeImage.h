@@ -65,5 +65,8 @@ std::vector<std::string> CheckEntryPoint(const PeImage &Image);
 // table is well formed, and every 64-bit value in the image that points into the image is
 // patched by a relocation.
 std::vector<std::string> CheckRelocatable(const PeImage &Image);
+// No section lists initialisers or finalisers (.CRT$XC*, .init_array, .ctors ...): nothing runs
+// them in a UEFI image, so the globals they set would stay as the loader left them.
+std::vector<std::string> CheckNoInitialisers(const PeImage &Image);
 
 } // namespace images
