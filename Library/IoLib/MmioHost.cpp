@@ -1,5 +1,5 @@
 // MMIO on the host: every access goes to the emulated physical address space.
-#include <Library/HostAbi.h>
+#include <HostAbi.h>
 #include <Library/IoLib.h>
 
 namespace {

@@ -1,5 +1,5 @@
 // Delays on the host: the emulated board's virtual clock, in nanoseconds.
-#include <Library/HostAbi.h>
+#include <HostAbi.h>
 #include <Library/TimerLib.h>
 
 namespace {

@@ -1,8 +1,8 @@
 // The physical address space, the virtual clock's seams, the watchdog and halts: what
-// firmware reaches through Library/HostAbi.h.
+// firmware reaches through HostAbi.h.
 #include "CoreInternal.h"
 
-#include <Library/HostAbi.h>
+#include <HostAbi.h>
 
 #include <dlfcn.h>
 

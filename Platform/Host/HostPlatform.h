@@ -4,7 +4,7 @@
 // as a separate image, and owns the physical address space where device models attach.
 //
 // Host code (producers, device models, boardsim, tests) uses this interface; firmware code
-// sees only the UEFI tables and the seams of Library/HostAbi.h.
+// sees only the UEFI tables and the seams of HostAbi.h.
 #pragma once
 
 #include "HostText.h"

@@ -1,6 +1,6 @@
 // The host IoLib forwards each access with its width; the read-modify-write helpers combine
 // the read value as documented. A register file stands in for the board.
-#include <Library/HostAbi.h>
+#include <HostAbi.h>
 #include <Library/IoLib.h>
 
 #include <gtest/gtest.h>

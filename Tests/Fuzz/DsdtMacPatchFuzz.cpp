@@ -6,7 +6,7 @@
 // the text of a table slot, and a patched table must sum to zero.
 #include <IndustryStandard/Acpi.h>
 #include <Library/EfiLib.h>
-#include <Library/HostAbi.h>
+#include <HostAbi.h>
 #include <Library/UefiBootServicesTableLib.h>
 #include <Protocol/AcpiSupport.h>
 #include <Protocol/AcpiSystemDescriptionTable.h>

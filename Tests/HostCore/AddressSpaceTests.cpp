@@ -1,7 +1,7 @@
 // The physical address space, the virtual clock, faults, halts and the watchdog.
 #include "CoreTestSupport.h"
 
-#include <Library/HostAbi.h>
+#include <HostAbi.h>
 
 using namespace coretest;
 

@@ -1,7 +1,7 @@
 // The handle database: installation rules, lookups, notifications and device paths.
 #include "CoreTestSupport.h"
 
-#include <Library/HostAbi.h>
+#include <HostAbi.h>
 
 #include <cstring>
 

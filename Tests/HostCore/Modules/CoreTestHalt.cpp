@@ -1,5 +1,5 @@
 // Test image: stops in a dead loop a few frames deep, the way CpuDeadLoop does on the host.
-#include <Library/HostAbi.h>
+#include <HostAbi.h>
 #include <Uefi.h>
 
 namespace {

@@ -1,5 +1,5 @@
 // Test image: polls a status register for a bit that never comes.
-#include <Library/HostAbi.h>
+#include <HostAbi.h>
 #include <Uefi.h>
 
 namespace {
