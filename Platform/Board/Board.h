@@ -112,10 +112,10 @@ public:
   // Errors other than the core's: protocol errors of models and buses. Components register the
   // sources of what they own beyond the attached models (an I2C bus).
   void AddErrorSource(std::function<std::vector<std::string>()> Source);
-  // Every error of the boot: the core's memory errors, accesses where no model is attached,
-  // and the protocol errors of the models.
+  // Every error of the boot: the core's (Platform::Errors) and the protocol errors of the models.
   std::vector<std::string> Errors() const;
-  // Those errors that contain none of the Expected texts.
+  // Those errors that contain none of the Expected texts (nor one the test declared with
+  // Platform::ExpectError).
   std::vector<std::string> UnexpectedErrors(const std::vector<std::string> &Expected = {}) const;
 
   // Runs the dispatch list in order, as the DXE dispatcher does: each module is loaded and
@@ -128,6 +128,7 @@ public:
 
 private:
   Board(Platform &P, const BoardOptions &Options) : P_(P), Options_(Options) {}
+  void AppendModelErrors(std::vector<std::string> &Result) const;
   void Log(const std::string &Text);
 
   Platform &P_;

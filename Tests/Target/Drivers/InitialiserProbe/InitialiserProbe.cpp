@@ -1,7 +1,7 @@
 // InitialiserProbe: a global whose value needs code at load time. Nothing runs such code in a
 // UEFI image (there is no C runtime), so real firmware would see the global still zero; the
 // image checks must reject the initialiser section this file makes the compiler emit.
-#include <Library/ModuleEntryPoint.h>
+#include <Uefi.h>
 
 namespace {
 
@@ -15,12 +15,6 @@ UINT32 mSeed = ReadSeed(); // a dynamic initialiser, on purpose
 
 } // namespace
 
-const UINT32 _gUefiDriverRevision = 0;
-
-VOID ProcessLibraryConstructorList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {}
-
-EFI_STATUS ProcessModuleEntryPointList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+EFI_STATUS EFIAPI InitialiserProbeEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   return mSeed == mSeedSource ? EFI_SUCCESS : EFI_LOAD_ERROR;
 }
-
-VOID ProcessLibraryDestructorList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {}
