@@ -17,9 +17,8 @@ struct EFI_PLATFORM_DRIVER_OVERRIDE_PROTOCOL;
 
 // Starting with *DriverImageHandle NULL, each call returns the next driver image handle for
 // the controller, in priority order; EFI_NOT_FOUND ends the list.
-typedef EFI_STATUS(EFIAPI *EFI_PLATFORM_DRIVER_OVERRIDE_GET_DRIVER)(EFI_PLATFORM_DRIVER_OVERRIDE_PROTOCOL *This,
-                                                                     EFI_HANDLE ControllerHandle,
-                                                                     EFI_HANDLE *DriverImageHandle);
+typedef EFI_STATUS(EFIAPI *EFI_PLATFORM_DRIVER_OVERRIDE_GET_DRIVER)(
+    EFI_PLATFORM_DRIVER_OVERRIDE_PROTOCOL *This, EFI_HANDLE ControllerHandle, EFI_HANDLE *DriverImageHandle);
 typedef EFI_STATUS(EFIAPI *EFI_PLATFORM_DRIVER_OVERRIDE_GET_DRIVER_PATH)(
     EFI_PLATFORM_DRIVER_OVERRIDE_PROTOCOL *This, EFI_HANDLE ControllerHandle,
     EFI_DEVICE_PATH_PROTOCOL **DriverImagePath);

@@ -1,7 +1,7 @@
 // ArmLib on the host: each operation is recorded by the emulated board under its own name,
 // and the board keeps the interrupt mask those records imply.
-#include <Library/ArmLib.h>
 #include <HostAbi.h>
+#include <Library/ArmLib.h>
 
 VOID ArmDisableInterrupts(VOID) {
   HostAbiCpuOperation("ArmDisableInterrupts");

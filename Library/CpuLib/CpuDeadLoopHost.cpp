@@ -1,6 +1,6 @@
 // Processor stop points on the host: both become a halt that unwinds to the harness.
-#include <Library/BaseLib.h>
 #include <HostAbi.h>
+#include <Library/BaseLib.h>
 
 VOID CpuDeadLoop(VOID) {
   HostAbiHalt("CpuDeadLoop");

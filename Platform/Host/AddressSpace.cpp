@@ -47,11 +47,13 @@ void RecordFault(Platform::Impl &Core, uint64_t Address, unsigned Width, bool Is
   Fault Entry{Address, Width, IsWrite, Value, Core.CurrentImageName(), Core.NowNs};
   Core.Faults.push_back(Entry);
   Core.Error("MMIO", std::string(IsWrite ? "write" : "read") + " of " + std::to_string(Width) + " bytes at " +
-                         Hex(Address) + (IsWrite ? " (value " + Hex(Value) + ")" : std::string()) + ": " + Why);
+                         Hex(Address) + (IsWrite ? " (value " + Hex(Value) + ")" : std::string()) + ": " +
+                         Why);
 }
 
 // The device an access reaches, or nullptr after recording why it faults.
-const Attachment *Route(Platform::Impl &Core, uint64_t Address, unsigned Width, bool IsWrite, uint64_t Value) {
+const Attachment *Route(Platform::Impl &Core, uint64_t Address, unsigned Width, bool IsWrite,
+                        uint64_t Value) {
   if (!ValidWidth(Width)) {
     RecordFault(Core, Address, Width, IsWrite, Value, "not an access width");
     return nullptr;

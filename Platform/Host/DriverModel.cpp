@@ -1,7 +1,6 @@
 // ConnectController and DisconnectController: the driver model's Supported/Start/Stop calls.
 #include "CoreInternal.h"
 
-
 #include <algorithm>
 
 namespace host {
@@ -20,7 +19,8 @@ EFI_DRIVER_BINDING_PROTOCOL *BindingOn(Platform::Impl &Core, EFI_HANDLE Handle) 
   return Protocol != nullptr ? static_cast<EFI_DRIVER_BINDING_PROTOCOL *>(Protocol->Interface) : nullptr;
 }
 
-template <class Protocol> Protocol *InterfaceOn(Platform::Impl &Core, EFI_HANDLE Handle, const EFI_GUID &Guid) {
+template <class Protocol>
+Protocol *InterfaceOn(Platform::Impl &Core, EFI_HANDLE Handle, const EFI_GUID &Guid) {
   HandleRecord *Record = Core.ValidHandle(Handle);
   ProtocolInterface *Found = Record != nullptr ? Core.FindProtocol(Record, Guid) : nullptr;
   return Found != nullptr ? static_cast<Protocol *>(Found->Interface) : nullptr;
@@ -39,7 +39,8 @@ std::vector<DriverCandidate> AllBindings(Platform::Impl &Core) {
 
 // Appends the bindings a driver image handle stands for (installed on it, or produced by that
 // image) that are not in the list yet.
-void AddDriver(const std::vector<DriverCandidate> &All, EFI_HANDLE Driver, std::vector<DriverCandidate> &List) {
+void AddDriver(const std::vector<DriverCandidate> &All, EFI_HANDLE Driver,
+               std::vector<DriverCandidate> &List) {
   for (const DriverCandidate &Candidate : All) {
     const bool Matches = Candidate.BindingHandle == Driver || Candidate.Binding->ImageHandle == Driver;
     const bool Listed = std::any_of(List.begin(), List.end(),
@@ -51,8 +52,9 @@ void AddDriver(const std::vector<DriverCandidate> &All, EFI_HANDLE Driver, std::
 }
 
 // Walks an override's GetDriver list (NULL in, then each handle it gave, until an error).
-template <class Next> void AddOverrideList(const std::vector<DriverCandidate> &All, Next GetNext,
-                                           std::vector<DriverCandidate> &List) {
+template <class Next>
+void AddOverrideList(const std::vector<DriverCandidate> &All, Next GetNext,
+                     std::vector<DriverCandidate> &List) {
   constexpr int kMaxOverrides = 256; // an override that never ends its list stops here
   EFI_HANDLE Driver = nullptr;
   for (int Count = 0; Count < kMaxOverrides && !EFI_ERROR(GetNext(&Driver)) && Driver != nullptr; Count++) {
@@ -74,26 +76,28 @@ std::vector<DriverCandidate> Candidates(Platform::Impl &Core, EFI_HANDLE Control
   for (ProtocolInterface *Protocol : Core.InterfacesOf(CoreGuid::PlatformDriverOverride)) {
     auto *Platform = static_cast<EFI_PLATFORM_DRIVER_OVERRIDE_PROTOCOL *>(Protocol->Interface);
     if (Platform != nullptr && Platform->GetDriver != nullptr) {
-      AddOverrideList(All, [&](EFI_HANDLE *Driver) { return Platform->GetDriver(Platform, Controller, Driver); },
-                      List);
+      AddOverrideList(
+          All, [&](EFI_HANDLE *Driver) { return Platform->GetDriver(Platform, Controller, Driver); }, List);
     }
   }
   std::vector<std::pair<UINT32, DriverCandidate>> Family;
   for (const DriverCandidate &Candidate : All) {
     auto *Override = InterfaceOn<EFI_DRIVER_FAMILY_OVERRIDE_PROTOCOL>(Core, Candidate.BindingHandle,
-                                                                     CoreGuid::DriverFamilyOverride);
+                                                                      CoreGuid::DriverFamilyOverride);
     if (Override != nullptr && Override->GetVersion != nullptr) {
       Family.emplace_back(Override->GetVersion(Override), Candidate);
     }
   }
-  std::stable_sort(Family.begin(), Family.end(), [](const auto &A, const auto &B) { return A.first > B.first; });
+  std::stable_sort(Family.begin(), Family.end(),
+                   [](const auto &A, const auto &B) { return A.first > B.first; });
   for (const auto &[Version, Candidate] : Family) {
     AddDriver(All, Candidate.BindingHandle, List);
   }
   auto *Bus = InterfaceOn<EFI_BUS_SPECIFIC_DRIVER_OVERRIDE_PROTOCOL>(Core, Controller,
                                                                      CoreGuid::BusSpecificDriverOverride);
   if (Bus != nullptr && Bus->GetDriver != nullptr) {
-    AddOverrideList(All, [&](EFI_HANDLE *Driver) { return Bus->GetDriver(Bus, Driver); }, List);
+    AddOverrideList(
+        All, [&](EFI_HANDLE *Driver) { return Bus->GetDriver(Bus, Driver); }, List);
   }
   std::vector<DriverCandidate> Others = All;
   std::stable_sort(Others.begin(), Others.end(), [](const DriverCandidate &A, const DriverCandidate &B) {

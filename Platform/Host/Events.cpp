@@ -27,7 +27,8 @@ constexpr UINT32 kValidEventTypes[] = {
 };
 
 bool ValidEventType(UINT32 Type) {
-  return std::find(std::begin(kValidEventTypes), std::end(kValidEventTypes), Type) != std::end(kValidEventTypes);
+  return std::find(std::begin(kValidEventTypes), std::end(kValidEventTypes), Type) !=
+         std::end(kValidEventTypes);
 }
 
 bool SameGuid(const EFI_GUID &A, const EFI_GUID &B) {
@@ -150,7 +151,8 @@ EFI_STATUS Platform::Impl::SignalEvent(EventRecord *Event) {
 EFI_TPL Platform::Impl::RaiseTpl(EFI_TPL NewTpl) {
   EFI_TPL Old = CurrentTpl;
   if (NewTpl > TPL_HIGH_LEVEL || NewTpl < Old) {
-    Error("TPL", "RaiseTPL(" + std::to_string(NewTpl) + ") at TPL " + std::to_string(Old) + ": not a raise, ignored");
+    Error("TPL", "RaiseTPL(" + std::to_string(NewTpl) + ") at TPL " + std::to_string(Old) +
+                     ": not a raise, ignored");
     return Old;
   }
   if (NewTpl >= TPL_HIGH_LEVEL && Old < TPL_HIGH_LEVEL) {

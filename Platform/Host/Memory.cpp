@@ -15,7 +15,7 @@ namespace {
 constexpr size_t kHostAlignment = 16;
 constexpr size_t kPoolAlignment = 8; // what UEFI promises; every other buffer is not 16-byte aligned
 constexpr uint64_t kPoolCanary = 0x4C4F4F5052455645ull; // "EVERPOOL" right after each block
-constexpr uint8_t kFreshFill = 0xAF; // new pool and pages are never silently zero
+constexpr uint8_t kFreshFill = 0xAF;                    // new pool and pages are never silently zero
 constexpr uint64_t kMaxPagesPerAllocation = (1ull << 30) / EFI_PAGE_SIZE;
 constexpr uint64_t kMaxAddressSearchStep = 64ull << 20;
 constexpr int kMaxAddressSearchTries = 256;

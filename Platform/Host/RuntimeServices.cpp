@@ -263,7 +263,8 @@ EFI_STATUS Platform::SetVirtualAddressMap(int64_t Offset) {
       Core.VirtualMap.push_back({Entry.PhysicalStart, EFI_PAGES_TO_SIZE(Entry.NumberOfPages), Offset});
     }
   }
-  std::optional<Halt> Halted = Core.RunFrame(nullptr, std::string(), [&] { Core.SignalVirtualAddressChange(); });
+  std::optional<Halt> Halted =
+      Core.RunFrame(nullptr, std::string(), [&] { Core.SignalVirtualAddressChange(); });
   return Halted ? EFI_ABORTED : EFI_SUCCESS;
 }
 

@@ -4,9 +4,9 @@
 // 2.0 FADT of a hand-made ACPI System Description Table protocol. ASan reports any access
 // outside the table; after the walk, every changed byte must lie in a MAC value that now holds
 // the text of a table slot, and a patched table must sum to zero.
+#include <HostAbi.h>
 #include <IndustryStandard/Acpi.h>
 #include <Library/EfiLib.h>
-#include <HostAbi.h>
 #include <Library/UefiBootServicesTableLib.h>
 #include <Protocol/AcpiSupport.h>
 #include <Protocol/AcpiSystemDescriptionTable.h>

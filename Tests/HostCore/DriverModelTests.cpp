@@ -111,7 +111,6 @@ TEST_F(DriverModel, AFailingStopIsADeviceError) {
   EXPECT_EQ(BS->DisconnectController(Controller, nullptr, nullptr), EFI_DEVICE_ERROR);
 }
 
-
 // A driver whose answers the test scripts: Supported returns what Supports says for the
 // controller, Start returns StartStatus (and runs OnStart), Stop closes what Start opened.
 // Each call is recorded with the TPL it ran at.
@@ -149,24 +148,26 @@ struct ScriptedDriver {
     }
     EFI_GUID Guid = kGuidA;
     VOID *Interface = nullptr;
-    host::Platform::Current().BootServices()->OpenProtocol(Controller, &Guid, &Interface, This->DriverBindingHandle,
-                                                           Controller, EFI_OPEN_PROTOCOL_BY_DRIVER);
+    host::Platform::Current().BootServices()->OpenProtocol(
+        Controller, &Guid, &Interface, This->DriverBindingHandle, Controller, EFI_OPEN_PROTOCOL_BY_DRIVER);
     Self->OnStart(Controller);
     return EFI_SUCCESS;
   }
-  static EFI_STATUS EFIAPI Stop(EFI_DRIVER_BINDING_PROTOCOL *This, EFI_HANDLE Controller, UINTN, EFI_HANDLE *) {
+  static EFI_STATUS EFIAPI Stop(EFI_DRIVER_BINDING_PROTOCOL *This, EFI_HANDLE Controller, UINTN,
+                                EFI_HANDLE *) {
     ScriptedDriver *Self = All().at(This);
     Self->Record("Stop");
     EFI_GUID Guid = kGuidA;
-    return host::Platform::Current().BootServices()->CloseProtocol(Controller, &Guid, This->DriverBindingHandle,
-                                                                   Controller);
+    return host::Platform::Current().BootServices()->CloseProtocol(Controller, &Guid,
+                                                                   This->DriverBindingHandle, Controller);
   }
   void Install(EFI_BOOT_SERVICES *BS, UINT32 Version) {
     Binding = {Supported, Start, Stop, Version, nullptr, nullptr};
     All()[&Binding] = this;
     EFI_GUID Guid = kDriverBindingGuid;
-    ASSERT_EQ(BS->InstallProtocolInterface(&Binding.DriverBindingHandle, &Guid, EFI_NATIVE_INTERFACE, &Binding),
-              EFI_SUCCESS);
+    ASSERT_EQ(
+        BS->InstallProtocolInterface(&Binding.DriverBindingHandle, &Guid, EFI_NATIVE_INTERFACE, &Binding),
+        EFI_SUCCESS);
     Binding.ImageHandle = Binding.DriverBindingHandle;
   }
   ~ScriptedDriver() { All().erase(&Binding); }
@@ -192,7 +193,9 @@ protected:
 TEST_F(DriverModelRules, ARefusedDriverIsAskedAgainAfterAnotherStarted) {
   // "upper" needs what "lower" adds to the controller when it starts.
   ScriptedDriver &Upper = Driver("upper", 0x20);
-  Upper.Supports = [&](EFI_HANDLE Controller) { return Has(Controller, kGuidC) ? EFI_SUCCESS : EFI_UNSUPPORTED; };
+  Upper.Supports = [&](EFI_HANDLE Controller) {
+    return Has(Controller, kGuidC) ? EFI_SUCCESS : EFI_UNSUPPORTED;
+  };
   Upper.StartStatus = EFI_SUCCESS;
   ScriptedDriver &Lower = Driver("lower", 0x10);
   Lower.OnStart = [&](EFI_HANDLE Controller) {
@@ -227,7 +230,8 @@ struct Overrides {
   EFI_DRIVER_FAMILY_OVERRIDE_PROTOCOL Family{};
   static inline EFI_HANDLE PlatformChoice = nullptr;
   static inline EFI_HANDLE BusChoice = nullptr;
-  static EFI_STATUS EFIAPI PlatformGetDriver(EFI_PLATFORM_DRIVER_OVERRIDE_PROTOCOL *, EFI_HANDLE, EFI_HANDLE *Driver) {
+  static EFI_STATUS EFIAPI PlatformGetDriver(EFI_PLATFORM_DRIVER_OVERRIDE_PROTOCOL *, EFI_HANDLE,
+                                             EFI_HANDLE *Driver) {
     return Next(PlatformChoice, Driver);
   }
   static EFI_STATUS EFIAPI BusGetDriver(EFI_BUS_SPECIFIC_DRIVER_OVERRIDE_PROTOCOL *, EFI_HANDLE *Driver) {
@@ -259,18 +263,20 @@ TEST_F(DriverModelRules, OverridesComeBeforeTheVersionOrder) {
   Overrides::BusChoice = ByBus.Binding.ImageHandle;
   NewHandle(EFI_PLATFORM_DRIVER_OVERRIDE_PROTOCOL_GUID, &Table.Platform);
   EFI_GUID FamilyGuid = EFI_DRIVER_FAMILY_OVERRIDE_PROTOCOL_GUID;
-  ASSERT_EQ(BS->InstallProtocolInterface(&ByFamily.Binding.DriverBindingHandle, &FamilyGuid, EFI_NATIVE_INTERFACE,
-                                         &Table.Family),
+  ASSERT_EQ(BS->InstallProtocolInterface(&ByFamily.Binding.DriverBindingHandle, &FamilyGuid,
+                                         EFI_NATIVE_INTERFACE, &Table.Family),
             EFI_SUCCESS);
   EFI_HANDLE Controller = NewHandle(kGuidA, &A);
   EFI_GUID BusGuid = EFI_BUS_SPECIFIC_DRIVER_OVERRIDE_PROTOCOL_GUID;
-  ASSERT_EQ(BS->InstallProtocolInterface(&Controller, &BusGuid, EFI_NATIVE_INTERFACE, &Table.Bus), EFI_SUCCESS);
+  ASSERT_EQ(BS->InstallProtocolInterface(&Controller, &BusGuid, EFI_NATIVE_INTERFACE, &Table.Bus),
+            EFI_SUCCESS);
 
   EXPECT_EQ(BS->ConnectController(Controller, nullptr, nullptr, FALSE), EFI_NOT_FOUND);
   std::vector<std::string> Started;
   std::copy_if(Calls.begin(), Calls.end(), std::back_inserter(Started),
                [](const std::string &Call) { return Call.find(".Start") != std::string::npos; });
-  std::vector<std::string> Expected = {"platform.Start@4", "family.Start@4", "bus.Start@4", "version.Start@4"};
+  std::vector<std::string> Expected = {"platform.Start@4", "family.Start@4", "bus.Start@4",
+                                       "version.Start@4"};
   EXPECT_EQ(Started, Expected);
 }
 

@@ -286,8 +286,8 @@ TEST_F(Events, CreateEventAcceptsOnlyTheListedTypes) {
   };
   for (const auto &Case : Cases) {
     EFI_EVENT Event = nullptr;
-    EXPECT_EQ(BS->CreateEvent(Case.Type, TPL_CALLBACK, Record, &Context, &Event), Case.Expected) << std::hex
-                                                                                                  << Case.Type;
+    EXPECT_EQ(BS->CreateEvent(Case.Type, TPL_CALLBACK, Record, &Context, &Event), Case.Expected)
+        << std::hex << Case.Type;
   }
 }
 
@@ -304,13 +304,26 @@ TEST_F(Events, TplMisuseIsAnError) {
   } Cases[] = {
       {TPL_HIGH_LEVEL, [&] { BS->AllocatePool(EfiBootServicesData, 8, &Buffer); },
        "AllocatePool called at TPL_HIGH_LEVEL, above TPL_NOTIFY"},
-      {TPL_HIGH_LEVEL, [&] { VOID *Interface; BS->LocateProtocol(&Guid, nullptr, &Interface); },
+      {TPL_HIGH_LEVEL,
+       [&] {
+         VOID *Interface;
+         BS->LocateProtocol(&Guid, nullptr, &Interface);
+       },
        "LocateProtocol called at TPL_HIGH_LEVEL, above TPL_NOTIFY"},
       {TPL_NOTIFY, [&] { BS->ConnectController(Board.FirmwareHandle(), nullptr, nullptr, FALSE); },
        "ConnectController called at TPL_NOTIFY, above TPL_CALLBACK"},
-      {TPL_NOTIFY, [&] { UINTN Size = 0; RT->GetVariable(Name, &Guid, nullptr, &Size, nullptr); },
+      {TPL_NOTIFY,
+       [&] {
+         UINTN Size = 0;
+         RT->GetVariable(Name, &Guid, nullptr, &Size, nullptr);
+       },
        "GetVariable called at TPL_NOTIFY, above TPL_CALLBACK"},
-      {TPL_CALLBACK, [&] { EFI_HANDLE Image; Board.LoadModule("CoreTestCounter", &Image); BS->StartImage(Image, nullptr, nullptr); },
+      {TPL_CALLBACK,
+       [&] {
+         EFI_HANDLE Image;
+         Board.LoadModule("CoreTestCounter", &Image);
+         BS->StartImage(Image, nullptr, nullptr);
+       },
        "StartImage called at TPL_CALLBACK, above TPL 7"},
       {TPL_NOTIFY, [&] { BS->RaiseTPL(TPL_CALLBACK); }, "RaiseTPL(8) at TPL 16: not a raise"},
       {TPL_CALLBACK, [&] { BS->RestoreTPL(TPL_NOTIFY); }, "RestoreTPL(16) at TPL 8: not a restore"},
@@ -350,11 +363,12 @@ TEST_F(Events, ExitBootServicesRules) {
   EXPECT_TRUE(Log.Entries.empty()) << "the timer fired during ExitBootServices";
   VOID *After = nullptr;
   EXPECT_EQ(BS->AllocatePool(EfiBootServicesData, 8, &After), EFI_UNSUPPORTED);
-  std::vector<std::string> Expected = {
-      "exit-boot-services notification: firmware: AllocatePool inside the notification changes the memory map "
-      "the OS loader holds",
-      "timer after ExitBootServices: firmware: timer event still armed when boot services ended; it no longer fires",
-      "after ExitBootServices: core: AllocatePool called: refused"};
+  std::vector<std::string> Expected = {"exit-boot-services notification: firmware: AllocatePool inside the "
+                                       "notification changes the memory map "
+                                       "the OS loader holds",
+                                       "timer after ExitBootServices: firmware: timer event still armed when "
+                                       "boot services ended; it no longer fires",
+                                       "after ExitBootServices: core: AllocatePool called: refused"};
   EXPECT_EQ(Board.TakeErrors(), Expected);
 }
 
@@ -364,10 +378,12 @@ TEST_F(Events, ConvertPointerOnlyInsideTheVirtualAddressChange) {
   constexpr uint64_t kRuntime = 0x10511000;
   constexpr uint64_t kBootOnly = 0x10540000;
   for (uint64_t Base : {kRuntime, kBootOnly}) {
-    ASSERT_EQ(Board.Gcd().AddMemorySpace(EfiGcdMemoryTypeMemoryMappedIo, Base, 0x1000, EFI_MEMORY_UC | EFI_MEMORY_RUNTIME),
+    ASSERT_EQ(Board.Gcd().AddMemorySpace(EfiGcdMemoryTypeMemoryMappedIo, Base, 0x1000,
+                                         EFI_MEMORY_UC | EFI_MEMORY_RUNTIME),
               EFI_SUCCESS);
   }
-  ASSERT_EQ(Board.Gcd().SetMemorySpaceAttributes(kRuntime, 0x1000, EFI_MEMORY_UC | EFI_MEMORY_RUNTIME), EFI_SUCCESS);
+  ASSERT_EQ(Board.Gcd().SetMemorySpaceAttributes(kRuntime, 0x1000, EFI_MEMORY_UC | EFI_MEMORY_RUNTIME),
+            EFI_SUCCESS);
   struct Pointers {
     EFI_RUNTIME_SERVICES *RT;
     VOID *Runtime = reinterpret_cast<VOID *>(kRuntime + 8);
@@ -391,9 +407,10 @@ TEST_F(Events, ConvertPointerOnlyInsideTheVirtualAddressChange) {
   EXPECT_EQ(reinterpret_cast<uint64_t>(State.BootOnly), kBootOnly);
   VOID *Late = State.Runtime;
   EXPECT_EQ(RT->ConvertPointer(0, &Late), EFI_UNSUPPORTED);
-  EXPECT_EQ(Board.TakeErrors(), std::vector<std::string>{"ConvertPointer: core: called after SetVirtualAddressMap "
-                                                         "returned: only the virtual-address-change notifications "
-                                                         "may call it"});
+  EXPECT_EQ(Board.TakeErrors(),
+            std::vector<std::string>{"ConvertPointer: core: called after SetVirtualAddressMap "
+                                     "returned: only the virtual-address-change notifications "
+                                     "may call it"});
 }
 
 } // namespace

@@ -55,7 +55,8 @@ TEST_F(Images, AFailedDriverIsUnloadedWithItsPoolMistakesReported) {
   std::vector<std::string> Errors = Board.TakeErrors();
   ASSERT_EQ(Errors.size(), 5u);
   EXPECT_EQ(Errors[2], "unload: CoreTestLeaky: left an event open at unload; closed");
-  EXPECT_EQ(Errors[3].rfind("unload: CoreTestLeaky: left 1 protocol interface(s) installed on handle ", 0), 0u);
+  EXPECT_EQ(Errors[3].rfind("unload: CoreTestLeaky: left 1 protocol interface(s) installed on handle ", 0),
+            0u);
   EXPECT_EQ(Errors[4].rfind("memory: CoreTestLeaky leaked 100 bytes", 0), 0u);
 }
 

@@ -152,13 +152,16 @@ TEST_F(Memory, FreshMemoryIsPatternedPoolIsEightByteAlignedAndEveryChangeMovesTh
 // whatever models are attached.
 TEST_F(Memory, MemoryMapFollowsTheGcdMap) {
   host::GcdMap &Gcd = Board.Gcd();
-  ASSERT_EQ(Gcd.AddMemorySpace(EfiGcdMemoryTypeSystemMemory, 0x80000000, 0x100000, EFI_MEMORY_WB), EFI_SUCCESS);
+  ASSERT_EQ(Gcd.AddMemorySpace(EfiGcdMemoryTypeSystemMemory, 0x80000000, 0x100000, EFI_MEMORY_WB),
+            EFI_SUCCESS);
   ASSERT_EQ(Gcd.AddMemorySpace(EfiGcdMemoryTypeReserved, 0x90000000, 0x2000, EFI_MEMORY_WB), EFI_SUCCESS);
   for (uint64_t Base : {0x10511000ull, 0x10540000ull}) {
-    ASSERT_EQ(Gcd.AddMemorySpace(EfiGcdMemoryTypeMemoryMappedIo, Base, 0x1000, EFI_MEMORY_UC | EFI_MEMORY_RUNTIME),
-              EFI_SUCCESS);
+    ASSERT_EQ(
+        Gcd.AddMemorySpace(EfiGcdMemoryTypeMemoryMappedIo, Base, 0x1000, EFI_MEMORY_UC | EFI_MEMORY_RUNTIME),
+        EFI_SUCCESS);
   }
-  ASSERT_EQ(Gcd.SetMemorySpaceAttributes(0x10511000, 0x1000, EFI_MEMORY_UC | EFI_MEMORY_RUNTIME), EFI_SUCCESS);
+  ASSERT_EQ(Gcd.SetMemorySpaceAttributes(0x10511000, 0x1000, EFI_MEMORY_UC | EFI_MEMORY_RUNTIME),
+            EFI_SUCCESS);
   struct Silent : host::MmioDevice {
     std::string Name() const override { return "silent"; }
     uint64_t Read(uint64_t, unsigned) override { return 0; }
@@ -170,8 +173,8 @@ TEST_F(Memory, MemoryMapFollowsTheGcdMap) {
   UINT32 Version = 0;
   BS->GetMemoryMap(&Size, nullptr, &MapKey, &DescriptorSize, &Version);
   std::vector<uint8_t> Map(Size);
-  ASSERT_EQ(BS->GetMemoryMap(&Size, reinterpret_cast<EFI_MEMORY_DESCRIPTOR *>(Map.data()), &MapKey, &DescriptorSize,
-                             &Version),
+  ASSERT_EQ(BS->GetMemoryMap(&Size, reinterpret_cast<EFI_MEMORY_DESCRIPTOR *>(Map.data()), &MapKey,
+                             &DescriptorSize, &Version),
             EFI_SUCCESS);
   std::vector<std::tuple<UINT32, uint64_t, uint64_t, bool>> Entries;
   for (UINTN Offset = 0; Offset < Size; Offset += DescriptorSize) {

@@ -85,7 +85,8 @@ TEST_F(OpenProtocolRules, AlreadyStartedNeedsTheSameAgentAndController) {
             EFI_ALREADY_STARTED);
   for (UINT32 Attributes : {EFI_OPEN_PROTOCOL_BY_CHILD_CONTROLLER, EFI_OPEN_PROTOCOL_EXCLUSIVE,
                             EFI_OPEN_PROTOCOL_BY_DRIVER | EFI_OPEN_PROTOCOL_EXCLUSIVE}) {
-    EXPECT_EQ(BS->OpenProtocol(Controller, &Guid, &Interface, nullptr, Other, Attributes), EFI_INVALID_PARAMETER)
+    EXPECT_EQ(BS->OpenProtocol(Controller, &Guid, &Interface, nullptr, Other, Attributes),
+              EFI_INVALID_PARAMETER)
         << Attributes;
   }
 }

@@ -100,8 +100,9 @@ TEST(PlatformLifecycle, SetMemorySpaceAttributesGoesThroughTheCpuArchProtocol) {
   host::Platform Board(Options({}));
   EFI_DXE_SERVICES *DS = Board.DxeServices();
   constexpr EFI_PHYSICAL_ADDRESS kBase = 0x10511000;
-  ASSERT_EQ(DS->AddMemorySpace(EfiGcdMemoryTypeMemoryMappedIo, kBase, 0x1000, EFI_MEMORY_UC | EFI_MEMORY_RUNTIME),
-            EFI_SUCCESS);
+  ASSERT_EQ(
+      DS->AddMemorySpace(EfiGcdMemoryTypeMemoryMappedIo, kBase, 0x1000, EFI_MEMORY_UC | EFI_MEMORY_RUNTIME),
+      EFI_SUCCESS);
   auto Attributes = [&] {
     EFI_GCD_MEMORY_SPACE_DESCRIPTOR Descriptor{};
     DS->GetMemorySpaceDescriptor(kBase, &Descriptor);
@@ -114,7 +115,8 @@ TEST(PlatformLifecycle, SetMemorySpaceAttributesGoesThroughTheCpuArchProtocol) {
   static std::vector<std::pair<EFI_PHYSICAL_ADDRESS, UINT64>> Applied;
   static EFI_STATUS CpuStatus = EFI_SUCCESS;
   EFI_CPU_ARCH_PROTOCOL Cpu{};
-  Cpu.SetMemoryAttributes = [](EFI_CPU_ARCH_PROTOCOL *, EFI_PHYSICAL_ADDRESS Base, UINT64, UINT64 Attributes) {
+  Cpu.SetMemoryAttributes = [](EFI_CPU_ARCH_PROTOCOL *, EFI_PHYSICAL_ADDRESS Base, UINT64,
+                               UINT64 Attributes) {
     Applied.emplace_back(Base, Attributes);
     return CpuStatus;
   };

@@ -230,7 +230,8 @@ std::vector<std::string> CheckNoImports(const PeImage &Image) {
 
 std::vector<std::string> CheckNoInitialisers(const PeImage &Image) {
   // Section names are at most 8 characters in an image: longer ones arrive cut short.
-  constexpr const char *kInitialiserSections[] = {".CRT", ".init_ar", ".ctors", ".fini_ar", ".dtors", ".preinit"};
+  constexpr const char *kInitialiserSections[] = {".CRT",     ".init_ar", ".ctors",
+                                                  ".fini_ar", ".dtors",   ".preinit"};
   std::vector<std::string> Errors;
   for (const Section &Entry : Image.Sections) {
     for (const char *Prefix : kInitialiserSections) {
