@@ -2,6 +2,8 @@
 // reset as a halt, and the variable services of the variable store.
 #include "CoreInternal.h"
 
+#include <algorithm>
+
 namespace host {
 
 namespace {
@@ -112,14 +114,35 @@ EFI_STATUS EFIAPI SetVirtualAddressMap(UINTN MemoryMapSize, UINTN DescriptorSize
       MemoryMapSize % DescriptorSize != 0) {
     return EFI_INVALID_PARAMETER;
   }
-  std::vector<VirtualRange> Ranges;
+  std::vector<EFI_MEMORY_DESCRIPTOR> Given;
   const auto *Bytes = reinterpret_cast<const uint8_t *>(VirtualMap);
   for (UINTN Offset = 0; Offset < MemoryMapSize; Offset += DescriptorSize) {
     const auto *Entry = reinterpret_cast<const EFI_MEMORY_DESCRIPTOR *>(Bytes + Offset);
     if ((Entry->Attribute & EFI_MEMORY_RUNTIME) != 0) {
-      Ranges.push_back({Entry->PhysicalStart, EFI_PAGES_TO_SIZE(Entry->NumberOfPages),
-                        static_cast<int64_t>(Entry->VirtualStart - Entry->PhysicalStart)});
+      Given.push_back(*Entry);
     }
+  }
+  // Every runtime range of the memory map needs a virtual address, and only those have one.
+  std::vector<EFI_MEMORY_DESCRIPTOR> Runtime = Core.MemoryMap();
+  std::erase_if(Runtime, [](const EFI_MEMORY_DESCRIPTOR &Entry) {
+    return (Entry.Attribute & EFI_MEMORY_RUNTIME) == 0;
+  });
+  auto SameRange = [](const EFI_MEMORY_DESCRIPTOR &A, const EFI_MEMORY_DESCRIPTOR &B) {
+    return A.PhysicalStart == B.PhysicalStart && A.NumberOfPages == B.NumberOfPages;
+  };
+  auto In = [&](const std::vector<EFI_MEMORY_DESCRIPTOR> &List, const EFI_MEMORY_DESCRIPTOR &Entry) {
+    return std::any_of(List.begin(), List.end(), [&](const auto &Other) { return SameRange(Entry, Other); });
+  };
+  if (!std::all_of(Given.begin(), Given.end(), [&](const auto &Entry) { return In(Runtime, Entry); })) {
+    return EFI_NOT_FOUND;
+  }
+  if (!std::all_of(Runtime.begin(), Runtime.end(), [&](const auto &Entry) { return In(Given, Entry); })) {
+    return EFI_NO_MAPPING;
+  }
+  std::vector<VirtualRange> Ranges;
+  for (const EFI_MEMORY_DESCRIPTOR &Entry : Given) {
+    Ranges.push_back({Entry.PhysicalStart, EFI_PAGES_TO_SIZE(Entry.NumberOfPages),
+                      static_cast<int64_t>(Entry.VirtualStart - Entry.PhysicalStart)});
   }
   Core.VirtualMap = std::move(Ranges);
   Core.SignalVirtualAddressChange();

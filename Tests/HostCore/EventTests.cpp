@@ -413,4 +413,37 @@ TEST_F(Events, ConvertPointerOnlyInsideTheVirtualAddressChange) {
                                      "may call it"});
 }
 
+// SetVirtualAddressMap takes a virtual address for every runtime range of the memory map and
+// for nothing else.
+TEST_F(Events, SetVirtualAddressMapNeedsExactlyTheRuntimeRanges) {
+  constexpr uint64_t kRuntime = 0x10511000;
+  ASSERT_EQ(Board.Gcd().AddMemorySpace(EfiGcdMemoryTypeMemoryMappedIo, kRuntime, 0x2000,
+                                       EFI_MEMORY_UC | EFI_MEMORY_RUNTIME),
+            EFI_SUCCESS);
+  ASSERT_EQ(Board.Gcd().SetMemorySpaceAttributes(kRuntime, 0x2000, EFI_MEMORY_UC | EFI_MEMORY_RUNTIME),
+            EFI_SUCCESS);
+  ASSERT_EQ(Board.ExitBootServices(), EFI_SUCCESS);
+  constexpr uint64_t kVirtual = 0xFFFF000000000000ull;
+  const EFI_MEMORY_DESCRIPTOR Mapped = {EfiMemoryMappedIO, kRuntime, kRuntime + kVirtual, 2,
+                                        EFI_MEMORY_UC | EFI_MEMORY_RUNTIME};
+  EFI_MEMORY_DESCRIPTOR Stranger = Mapped;
+  Stranger.PhysicalStart = 0x20000000;
+  const struct {
+    std::vector<EFI_MEMORY_DESCRIPTOR> Map;
+    EFI_STATUS Expected;
+  } Cases[] = {
+      {{}, EFI_NO_MAPPING},
+      {{Mapped, Stranger}, EFI_NOT_FOUND},
+      {{Mapped}, EFI_SUCCESS},
+  };
+  for (const auto &Case : Cases) {
+    std::vector<EFI_MEMORY_DESCRIPTOR> Map = Case.Map;
+    EXPECT_EQ(RT->SetVirtualAddressMap(Map.size() * sizeof(EFI_MEMORY_DESCRIPTOR),
+                                       sizeof(EFI_MEMORY_DESCRIPTOR), 1,
+                                       Map.empty() ? &Stranger : Map.data()),
+              Case.Expected)
+        << Map.size();
+  }
+}
+
 } // namespace
