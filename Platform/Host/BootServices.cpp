@@ -49,13 +49,13 @@ EFI_STATUS EFIAPI SetWatchdogTimer(UINTN Timeout, UINT64 WatchdogCode, UINTN Dat
 }
 
 VOID EFIAPI CopyMem(VOID *Destination, VOID *Source, UINTN Length) {
-  if (Length != 0) {
+  if (Length != 0 && host::Core().BootServiceAllowed("CopyMem")) {
     std::memmove(Destination, Source, Length);
   }
 }
 
 VOID EFIAPI SetMem(VOID *Buffer, UINTN Size, UINT8 Value) {
-  if (Size != 0) {
+  if (Size != 0 && host::Core().BootServiceAllowed("SetMem")) {
     std::memset(Buffer, Value, Size);
   }
 }

@@ -380,11 +380,15 @@ EFI_STATUS EFIAPI SetTimer(EFI_EVENT Event, EFI_TIMER_DELAY Type, UINT64 Trigger
 }
 
 EFI_TPL EFIAPI RaiseTPL(EFI_TPL NewTpl) {
-  return host::Core().RaiseTpl(NewTpl);
+  Platform::Impl &Core = host::Core();
+  return Core.BootServiceAllowed("RaiseTPL") ? Core.RaiseTpl(NewTpl) : Core.CurrentTpl;
 }
 
 VOID EFIAPI RestoreTPL(EFI_TPL OldTpl) {
-  host::Core().RestoreTpl(OldTpl);
+  Platform::Impl &Core = host::Core();
+  if (Core.BootServiceAllowed("RestoreTPL")) {
+    Core.RestoreTpl(OldTpl);
+  }
 }
 
 } // namespace

@@ -194,6 +194,8 @@ TEST_F(Events, ExitBootServicesSignalsItsGroupOnceThenRefusesBootServices) {
 // never call back into a driver whose boot services are gone.
 TEST_F(Events, TimersStopWithExitBootServices) {
   Board.ExpectError("timer after ExitBootServices: firmware: timer event still armed");
+  Board.ExpectError("after ExitBootServices: core: RaiseTPL called: refused");
+  Board.ExpectError("after ExitBootServices: core: RestoreTPL called: refused");
   Tagged Tick{&Log, "tick"};
   Tagged Once{&Log, "once"};
   EFI_EVENT Periodic = Make(EVT_TIMER | EVT_NOTIFY_SIGNAL, TPL_CALLBACK, Tick);
