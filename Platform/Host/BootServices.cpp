@@ -96,11 +96,16 @@ EFI_STATUS EFIAPI ExitBootServices(EFI_HANDLE ImageHandle, UINTN MapKey) {
   // The timer interrupt stops first: no timer fires inside the notifications or later,
   // however far the OS moves the clock. The notifications must not change the memory map.
   Core.ExitingBootServices = true;
-  Core.InExitBootServicesNotify = true;
-  EFI_TPL Old = Core.RaiseTpl(TPL_HIGH_LEVEL);
-  Core.SignalGroup(CoreGuid::ExitBootServices);
-  Core.RestoreTpl(Old);
-  Core.InExitBootServicesNotify = false;
+  {
+    struct Notifying {
+      bool &Flag;
+      explicit Notifying(bool &State) : Flag(State) { Flag = true; }
+      ~Notifying() { Flag = false; } // also when a notification halts
+    } Inside{Core.InExitBootServicesNotify};
+    EFI_TPL Old = Core.RaiseTpl(TPL_HIGH_LEVEL);
+    Core.SignalGroup(CoreGuid::ExitBootServices);
+    Core.RestoreTpl(Old);
+  }
   // From here on only runtime services remain.
   Core.BootServicesEnded = true;
   Core.ReportArmedTimers();

@@ -6,6 +6,14 @@ namespace host {
 
 namespace {
 
+// A change of the memory space map changes the memory map derived from it, and so its key.
+EFI_STATUS MapChange(Platform::Impl &Core, EFI_STATUS Status) {
+  if (!EFI_ERROR(Status)) {
+    Core.MapKey++;
+  }
+  return Status;
+}
+
 // Map arrays come from the caller's pool, as the caller frees them with FreePool.
 GcdMap::Allocator CallerPool(Platform::Impl &Core, EFI_HANDLE Caller) {
   return [&Core, Caller](size_t Size) -> void * {
@@ -17,25 +25,25 @@ GcdMap::Allocator CallerPool(Platform::Impl &Core, EFI_HANDLE Caller) {
 EFI_STATUS EFIAPI AddMemorySpace(EFI_GCD_MEMORY_TYPE Type, EFI_PHYSICAL_ADDRESS Base, UINT64 Length,
                                  UINT64 Capabilities) {
   CORE_BOOT_SERVICE("AddMemorySpace");
-  return Core.Gcd->AddMemorySpace(Type, Base, Length, Capabilities);
+  return MapChange(Core, Core.Gcd->AddMemorySpace(Type, Base, Length, Capabilities));
 }
 
 EFI_STATUS EFIAPI AllocateMemorySpace(EFI_GCD_ALLOCATE_TYPE AllocateType, EFI_GCD_MEMORY_TYPE Type,
                                       UINTN Alignment, UINT64 Length, EFI_PHYSICAL_ADDRESS *Base,
                                       EFI_HANDLE ImageHandle, EFI_HANDLE DeviceHandle) {
   CORE_BOOT_SERVICE("AllocateMemorySpace");
-  return Core.Gcd->AllocateMemorySpace(AllocateType, Type, Alignment, Length, Base, ImageHandle,
-                                       DeviceHandle);
+  return MapChange(Core, Core.Gcd->AllocateMemorySpace(AllocateType, Type, Alignment, Length, Base,
+                                                       ImageHandle, DeviceHandle));
 }
 
 EFI_STATUS EFIAPI FreeMemorySpace(EFI_PHYSICAL_ADDRESS Base, UINT64 Length) {
   CORE_BOOT_SERVICE("FreeMemorySpace");
-  return Core.Gcd->FreeMemorySpace(Base, Length);
+  return MapChange(Core, Core.Gcd->FreeMemorySpace(Base, Length));
 }
 
 EFI_STATUS EFIAPI RemoveMemorySpace(EFI_PHYSICAL_ADDRESS Base, UINT64 Length) {
   CORE_BOOT_SERVICE("RemoveMemorySpace");
-  return Core.Gcd->RemoveMemorySpace(Base, Length);
+  return MapChange(Core, Core.Gcd->RemoveMemorySpace(Base, Length));
 }
 
 EFI_STATUS EFIAPI GetMemorySpaceDescriptor(EFI_PHYSICAL_ADDRESS Base,
@@ -63,12 +71,12 @@ EFI_STATUS EFIAPI SetMemorySpaceAttributes(EFI_PHYSICAL_ADDRESS Base, UINT64 Len
     return Status;
   }
   *Core.Gcd = std::move(Changed);
-  return EFI_SUCCESS;
+  return MapChange(Core, EFI_SUCCESS);
 }
 
 EFI_STATUS EFIAPI SetMemorySpaceCapabilities(EFI_PHYSICAL_ADDRESS Base, UINT64 Length, UINT64 Capabilities) {
   CORE_BOOT_SERVICE("SetMemorySpaceCapabilities");
-  return Core.Gcd->SetMemorySpaceCapabilities(Base, Length, Capabilities);
+  return MapChange(Core, Core.Gcd->SetMemorySpaceCapabilities(Base, Length, Capabilities));
 }
 
 EFI_STATUS EFIAPI GetMemorySpaceMap(UINTN *NumberOfDescriptors, EFI_GCD_MEMORY_SPACE_DESCRIPTOR **Map) {
