@@ -12,6 +12,18 @@ std::map<EFI_DRIVER_BINDING_PROTOCOL *, HostDriver *> &Drivers() {
 }
 } // namespace
 
+UINTN CurrentMapKey(EFI_BOOT_SERVICES *BS) {
+  UINTN Size = 0, Key = 0, DescriptorSize = 0;
+  UINT32 Version = 0;
+  BS->GetMemoryMap(&Size, nullptr, &Key, &DescriptorSize, &Version);
+  std::vector<uint8_t> Map(Size + 4 * DescriptorSize);
+  Size = Map.size();
+  EXPECT_EQ(BS->GetMemoryMap(&Size, reinterpret_cast<EFI_MEMORY_DESCRIPTOR *>(Map.data()), &Key,
+                             &DescriptorSize, &Version),
+            EFI_SUCCESS);
+  return Key;
+}
+
 HostDriver *HostDriver::From(EFI_DRIVER_BINDING_PROTOCOL *This) {
   return Drivers().at(This);
 }

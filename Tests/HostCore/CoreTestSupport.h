@@ -21,6 +21,9 @@ inline constexpr EFI_GUID kGuidC = {
 inline constexpr EFI_GUID kDriverBindingGuid = EFI_DRIVER_BINDING_PROTOCOL_GUID;
 inline constexpr EFI_GUID kDevicePathGuid = EFI_DEVICE_PATH_PROTOCOL_GUID;
 
+// The key of the memory map as GetMemoryMap reports it now.
+UINTN CurrentMapKey(EFI_BOOT_SERVICES *BS);
+
 // A platform per test, with the module folder of the test images.
 class CoreTest : public ::testing::Test {
 protected:

@@ -113,17 +113,7 @@ TEST_F(Memory, MemoryMapReportsSizesAndTheAllocations) {
 // Fresh memory is never silently zero, pool is only as aligned as UEFI promises, and every
 // change of the map, pool included, gives it a new key.
 TEST_F(Memory, FreshMemoryIsPatternedPoolIsEightByteAlignedAndEveryChangeMovesTheMapKey) {
-  auto Key = [&] {
-    UINTN Size = 0, MapKey = 0, DescriptorSize = 0;
-    UINT32 Version = 0;
-    BS->GetMemoryMap(&Size, nullptr, &MapKey, &DescriptorSize, &Version);
-    std::vector<uint8_t> Map(Size + 4 * DescriptorSize);
-    Size = Map.size();
-    EXPECT_EQ(BS->GetMemoryMap(&Size, reinterpret_cast<EFI_MEMORY_DESCRIPTOR *>(Map.data()), &MapKey,
-                               &DescriptorSize, &Version),
-              EFI_SUCCESS);
-    return MapKey;
-  };
+  auto Key = [&] { return CurrentMapKey(BS); };
   std::vector<VOID *> Buffers(4);
   bool Only8 = false;
   for (VOID *&Buffer : Buffers) {

@@ -128,20 +128,11 @@ TEST(PlatformLifecycle, SetMemorySpaceAttributesGoesThroughTheCpuArchProtocol) {
   EXPECT_EQ(DS->SetMemorySpaceAttributes(kBase, 0x1000, kWanted), EFI_ACCESS_DENIED);
   EXPECT_EQ(Attributes(), 0u);
   CpuStatus = EFI_SUCCESS;
-  auto MapKey = [&] {
-    UINTN Size = 0, Key = 0, DescriptorSize = 0;
-    UINT32 Version = 0;
-    Board.BootServices()->GetMemoryMap(&Size, nullptr, &Key, &DescriptorSize, &Version);
-    std::vector<uint8_t> Map(Size + 4 * DescriptorSize);
-    Size = Map.size();
-    Board.BootServices()->GetMemoryMap(&Size, reinterpret_cast<EFI_MEMORY_DESCRIPTOR *>(Map.data()), &Key,
-                                       &DescriptorSize, &Version);
-    return Key;
-  };
-  const UINTN KeyBefore = MapKey();
+  const UINTN KeyBefore = CurrentMapKey(Board.BootServices());
   EXPECT_EQ(DS->SetMemorySpaceAttributes(kBase, 0x1000, kWanted), EFI_SUCCESS);
   EXPECT_EQ(Attributes(), kWanted);
-  EXPECT_NE(MapKey(), KeyBefore) << "the runtime range joined the memory map under the old key";
+  EXPECT_NE(CurrentMapKey(Board.BootServices()), KeyBefore)
+      << "the runtime range joined the memory map under the old key";
   // A request the GCD map refuses never reaches the CPU.
   EXPECT_EQ(DS->SetMemorySpaceAttributes(kBase, 0x1000, EFI_MEMORY_WB), EFI_UNSUPPORTED);
   std::vector<std::pair<EFI_PHYSICAL_ADDRESS, UINT64>> Expected = {{kBase, kWanted}, {kBase, kWanted}};
