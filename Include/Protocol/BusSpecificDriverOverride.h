@@ -1,5 +1,5 @@
 // Bus Specific Driver Override protocol: a bus driver names, on a child controller, the drivers
-// that suit it best (UEFI 2.x, section 11.4).
+// that suit it best (UEFI driver model).
 #pragma once
 
 #include <Uefi.h>

@@ -1,5 +1,5 @@
 // Driver Family Override protocol: on a driver's binding handle, a version that ranks the
-// driver above drivers without one (UEFI 2.x, section 11.10).
+// driver above drivers without one (UEFI driver model).
 #pragma once
 
 #include <Uefi.h>

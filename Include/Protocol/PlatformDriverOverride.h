@@ -1,5 +1,5 @@
 // Platform Driver Override protocol: the platform names the drivers to try first for a
-// controller (UEFI 2.x, section 11.3).
+// controller (UEFI driver model).
 #pragma once
 
 #include <Protocol/DevicePath.h>
