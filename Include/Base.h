@@ -1,5 +1,7 @@
 // Base types shared by firmware and host code: fixed-width integers, booleans, varargs,
-// and the helper macros every library uses. Identical layout on AArch64 and the host.
+// and the helper macros every library uses. The integer types have one layout on AArch64 and
+// the host; the argument list (VA_LIST) is the one type that differs, and each target's
+// processor binding defines it.
 #pragma once
 
 #include <stdarg.h>
@@ -39,11 +41,14 @@ static_assert(sizeof(void *) == 8, "UEFI targets here are 64-bit");
 #define CONST const
 #define STATIC static
 
-typedef __builtin_va_list VA_LIST;
-#define VA_START(Marker, Parameter) __builtin_va_start(Marker, Parameter)
-#define VA_ARG(Marker, TYPE) __builtin_va_arg(Marker, TYPE)
-#define VA_END(Marker) __builtin_va_end(Marker)
-#define VA_COPY(Dest, Start) __builtin_va_copy(Dest, Start)
+// A variadic function type whose list ends in a NULL pointer: the host's compiler (GCC) rejects
+// a call that ends in anything else, such as an integer 0 that would leave the upper half of the
+// last 64-bit slot undefined. clang accepts the mark on functions only, not on their pointers.
+#if defined(__clang__)
+#define EFI_NULL_TERMINATED
+#else
+#define EFI_NULL_TERMINATED __attribute__((sentinel))
+#endif
 
 #define OFFSET_OF(TYPE, Field) ((UINTN)offsetof(TYPE, Field))
 #define ARRAY_SIZE(Array) (sizeof(Array) / sizeof((Array)[0]))
@@ -65,3 +70,11 @@ typedef __builtin_va_list VA_LIST;
 #define BASE_CR(Record, TYPE, Field) ((TYPE *)((CHAR8 *)(Record)-OFFSET_OF(TYPE, Field)))
 
 #define ALIGN_VALUE(Value, Alignment) ((Value) + (((Alignment) - (Value)) & ((Alignment)-1)))
+
+// VA_LIST, VA_START, VA_ARG, VA_END and VA_COPY. The images are compiled for the Windows AArch64
+// target but hand argument lists to firmware built for the AArch64 procedure-call standard.
+#if defined(_M_ARM64)
+#include <AArch64/ProcessorBind.h>
+#else
+#include <Host/ProcessorBind.h>
+#endif
