@@ -1,6 +1,6 @@
 // Checks every built .efi: AArch64 PE32+, EFI subsystem of its kind, no imports, entry point
-// in .text, loadable at any base. The images come from UEFI_IMAGE_DIR (environment first,
-// then the build's setting).
+// in .text, loadable at any base, no use of the platform register. The images come from UEFI_IMAGE_DIR
+// (environment first, then the build's setting).
 #include "PeImage.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <sstream>
 
 namespace images {
@@ -45,6 +46,47 @@ std::string Join(const std::vector<std::string> &Lines) {
     Text += "  " + Line + "\n";
   }
   return Text;
+}
+
+// The instructions in Path's code that name the platform register (x18, w18), from the
+// disassembler. The images must not use it: the Windows target they are compiled for reserves
+// it, firmware built for the procedure-call standard may use it as a scratch register, so an
+// image that read it could depend on a value the firmware does not keep, and one that wrote it
+// could break firmware that does.
+std::vector<std::string> PlatformRegisterUses(const fs::path &Path) {
+  std::string Command = std::string(LLVM_OBJDUMP) + " -d --no-show-raw-insn '" + Path.string() + "' 2>&1";
+  FILE *Pipe = popen(Command.c_str(), "r");
+  if (Pipe == nullptr) {
+    return {"cannot run " + Command};
+  }
+  std::string Output;
+  char Chunk[4096];
+  for (size_t Read; (Read = fread(Chunk, 1, sizeof(Chunk), Pipe)) > 0;) {
+    Output.append(Chunk, Read);
+  }
+  int Status = pclose(Pipe);
+  if (Status != 0) {
+    return {Command + " failed: " + Output.substr(0, 500)};
+  }
+  // Instruction lines are "<address>:<tab><mnemonic><tab><operands>".
+  const std::regex PlatformRegister("\\b[xw]18\\b");
+  std::vector<std::string> Uses;
+  size_t Instructions = 0;
+  std::stringstream Lines(Output);
+  for (std::string Line; std::getline(Lines, Line);) {
+    size_t Tab = Line.find('\t');
+    if (Tab == std::string::npos || Line.find(':') > Tab) {
+      continue;
+    }
+    Instructions++;
+    if (std::regex_search(Line.substr(Tab), PlatformRegister)) {
+      Uses.push_back(Line);
+    }
+  }
+  if (Instructions == 0) {
+    Uses.push_back("no instructions disassembled");
+  }
+  return Uses;
 }
 
 class ImageChecks : public ::testing::Test {
@@ -140,6 +182,12 @@ TEST_F(ImageChecks, ImagesLoadAtAnyBase) {
   }
 }
 
+TEST_F(ImageChecks, ImagesLeaveThePlatformRegisterAlone) {
+  for (const fs::path &Path : Paths_) {
+    EXPECT_TRUE(PlatformRegisterUses(Path).empty()) << Path << ":\n" << Join(PlatformRegisterUses(Path));
+  }
+}
+
 // The checks themselves: a copy of a real image, broken in one way at a time, must fail.
 class BrokenImageChecks : public ImageChecks {
 protected:
@@ -222,6 +270,19 @@ TEST_F(BrokenImageChecks, UnrelocatedPointersAndStrippedRelocationsAreFound) {
   std::vector<std::string> Errors = CheckRelocatable(Reparse(Planted));
   ASSERT_EQ(Errors.size(), 1u) << Join(Errors);
   EXPECT_NE(Errors[0].find("has no relocation"), std::string::npos) << Errors[0];
+}
+
+TEST_F(BrokenImageChecks, PlatformRegisterUseIsFound) {
+  constexpr uint32_t MovX18FromZero = 0xAA1F03F2; // mov x18, xzr
+  std::optional<size_t> Entry = Original_.FileOffset(Original_.AddressOfEntryPoint, 4);
+  ASSERT_TRUE(Entry.has_value());
+  std::vector<uint8_t> Patched = Original_.Bytes;
+  Put<uint32_t>(Patched, *Entry, MovX18FromZero);
+  fs::path Copy = fs::path(::testing::TempDir()) / "PlatformRegister.efi";
+  std::ofstream(Copy, std::ios::binary).write(reinterpret_cast<const char *>(Patched.data()), Patched.size());
+  std::vector<std::string> Uses = PlatformRegisterUses(Copy);
+  ASSERT_EQ(Uses.size(), 1u) << Join(Uses);
+  EXPECT_NE(Uses[0].find("x18"), std::string::npos) << Uses[0];
 }
 
 } // namespace
