@@ -1,21 +1,27 @@
-// GnuDebugOutput: a producer of the debug-output protocol that reads each message's argument
-// list as firmware built by the GNU AArch64 tool chain does (GnuPrintArguments.c, compiled by
-// that tool chain), formats the message and writes it to the console. For the QEMU tests of
-// the images' DebugPrint.
-//
-// Print hands the record it received on to GnuPrintArguments unchanged; the arguments that
-// come back, one 64-bit slot each, are formatted by the print library from an argument list
-// over those slots.
+// GnuDebugOutput: a producer of the debug-output protocol whose argument-list handling is built
+// by the GNU AArch64 tool chain like the board's firmware (GnuArgumentList.c), for the QEMU
+// tests of the images' DebugPrint. Print takes each message both ways across the boundary:
+// - GnuPrintArguments reads the record the image handed over with the GNU va_arg, one 64-bit
+//   slot per argument;
+// - GnuFormat gets those arguments in a variadic call and hands the print library the record
+//   its own va_start makes (a register save area and stacked slots), which the image's VA_ARG
+//   walks into the text written to the console.
+// Any argument lost or misread on either way shows in the text.
 #include <Library/ModuleEntryPoint.h>
 #include <Library/PrintLib.h>
 #include <Library/UefiBootServicesTableLib.h>
 #include <Protocol/DebugOutput.h>
 
-extern "C" UINT64 GnuPrintArguments(const CHAR8 *Format, VA_LIST Marker, UINT64 *Slots, UINT64 Capacity);
+extern "C" {
+UINT64 GnuPrintArguments(const CHAR8 *Format, VA_LIST Marker, UINT64 *Slots, UINT64 Capacity);
+typedef UINTN (*FORMAT_WITH_LIST)(CHAR8 *Buffer, UINTN Size, const CHAR8 *Format, VA_LIST Marker);
+UINT64 GnuFormat(FORMAT_WITH_LIST Formatter, CHAR8 *Buffer, UINT64 Size, const CHAR8 *Format, ...);
+}
 
 namespace {
 
-constexpr UINTN MaxArguments = 32;
+// The variadic call below passes this many slots; a format may take fewer.
+constexpr UINTN MaxArguments = 16;
 constexpr UINTN MaxMessage = 512;
 // Console text goes out in pieces of this many characters (CR LF pairs included).
 constexpr UINTN ConsoleChunk = 64;
@@ -47,7 +53,9 @@ EFI_STATUS EFIAPI GnuDebugOutputPrint(UINTN ErrorLevel, const CHAR8 *Format, VA_
     return EFI_BUFFER_TOO_SMALL;
   }
   CHAR8 Message[MaxMessage];
-  AsciiVSPrint(Message, sizeof(Message), Format, Aapcs64VaListFromSlots(Slots));
+  GnuFormat(AsciiVSPrint, Message, sizeof(Message), Format, Slots[0], Slots[1], Slots[2], Slots[3], Slots[4],
+            Slots[5], Slots[6], Slots[7], Slots[8], Slots[9], Slots[10], Slots[11], Slots[12], Slots[13],
+            Slots[14], Slots[15]);
   Show(Message);
   return EFI_SUCCESS;
 }

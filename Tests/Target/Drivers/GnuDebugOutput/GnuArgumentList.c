@@ -1,9 +1,10 @@
-/* The argument walk of a debug-output producer as the board's firmware builds one: compiled by
- * the GNU AArch64 tool chain, so that every argument is read by that compiler's own va_arg from
- * the procedure-call standard's va_list record, whatever form the caller handed over.
+/* The argument-list handling of a debug-output producer as the board's firmware builds one:
+ * compiled by the GNU AArch64 tool chain, so that arguments are read by that compiler's own
+ * va_arg from the procedure-call standard's va_list record, and argument lists are made by its
+ * own va_start, whatever the images do.
  *
- * A leaf function without data or calls: the object converts to COFF without relocations and
- * links into the test driver as it is. */
+ * Functions without data or calls through symbols: the object converts to COFF without
+ * relocations and links into the test driver as it is. */
 #include <stdarg.h>
 #include <stdint.h>
 
@@ -54,4 +55,17 @@ uint64_t GnuPrintArguments(const char *Format, va_list Marker, uint64_t *Slots, 
     }
   }
   return Count;
+}
+
+typedef uint64_t (*FormatWithList)(char *Buffer, uint64_t Size, const char *Format, va_list Marker);
+
+/* Formats through Formatter with an argument list that this compiler's va_start makes: the
+ * arguments that arrived in registers are in its register save area (negative offsets), the
+ * others in the stacked slots. */
+uint64_t GnuFormat(FormatWithList Formatter, char *Buffer, uint64_t Size, const char *Format, ...) {
+  va_list Marker;
+  va_start(Marker, Format);
+  uint64_t Length = Formatter(Buffer, Size, Format, Marker);
+  va_end(Marker);
+  return Length;
 }
