@@ -29,9 +29,11 @@ static_assert(sizeof(void *) == 8, "UEFI targets here are 64-bit");
 #define TRUE ((BOOLEAN)1)
 #define FALSE ((BOOLEAN)0)
 
-#ifndef NULL
+// A null pointer of pointer size on every target. The Windows target's own NULL is the int 0,
+// which as the last argument of a variadic call (InstallMultipleProtocolInterfaces) may fill
+// only the low half of its 64-bit slot; the callee reads all eight bytes as a pointer.
+#undef NULL
 #define NULL nullptr
-#endif
 
 // AAPCS64 is the UEFI calling convention on AArch64; the host uses its native one on both sides.
 #define EFIAPI
