@@ -3,11 +3,8 @@
 // arguments than the registers hold, and one the error-level mask filters out. Ends with
 // "DebugPrintProbe: done" through the console.
 #include <Library/DebugLib.h>
-#include <Library/ModuleEntryPoint.h>
 #include <Library/UefiBootServicesTableLib.h>
 #include <Library/UefiLib.h>
-
-const UINT32 _gUefiDriverRevision = 0;
 
 EFI_STATUS EFIAPI DebugPrintProbeEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   DEBUG((DEBUG_INFO, "DebugPrintProbe: filtered %a\n", "out"));
@@ -22,13 +19,3 @@ EFI_STATUS EFIAPI DebugPrintProbeEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE 
   AsciiPrint("DebugPrintProbe: done\n");
   return EFI_SUCCESS;
 }
-
-VOID ProcessLibraryConstructorList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
-  UefiBootServicesTableLibConstructor(ImageHandle, SystemTable);
-}
-
-EFI_STATUS ProcessModuleEntryPointList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
-  return DebugPrintProbeEntry(ImageHandle, SystemTable);
-}
-
-VOID ProcessLibraryDestructorList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {}

@@ -7,7 +7,6 @@
 //   its own va_start makes (a register save area and stacked slots), which the image's VA_ARG
 //   walks into the text written to the console.
 // Any argument lost or misread on either way shows in the text.
-#include <Library/ModuleEntryPoint.h>
 #include <Library/PrintLib.h>
 #include <Library/UefiBootServicesTableLib.h>
 #include <Protocol/DebugOutput.h>
@@ -72,20 +71,8 @@ DEBUG_OUTPUT_PROTOCOL mDebugOutput = {GnuDebugOutputPrint, GnuDebugOutputAssert}
 
 } // namespace
 
-const UINT32 _gUefiDriverRevision = 0;
-
 EFI_STATUS EFIAPI GnuDebugOutputEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   EFI_HANDLE Handle = NULL;
   return gBS->InstallProtocolInterface(&Handle, &gDebugOutputProtocolGuid, EFI_NATIVE_INTERFACE,
                                        &mDebugOutput);
 }
-
-VOID ProcessLibraryConstructorList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
-  UefiBootServicesTableLibConstructor(ImageHandle, SystemTable);
-}
-
-EFI_STATUS ProcessModuleEntryPointList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
-  return GnuDebugOutputEntry(ImageHandle, SystemTable);
-}
-
-VOID ProcessLibraryDestructorList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {}
