@@ -1,7 +1,8 @@
 // AArch64 cache, MMU and interrupt-mask operations. On AArch64 the cache and MMU controls act
 // on SCTLR of the exception level the code runs at (read from CurrentEL); the interrupt
 // routines mask and unmask IRQs (DAIF.I); ArmCleanInvalidateDataCache walks every data or
-// unified cache level up to the level of coherence by set/way. On the host each operation is
+// unified cache level up to the level of coherence by set/way; the range operations work by
+// virtual address with the smallest data cache line size of CTR_EL0. On the host each operation is
 // recorded by the platform under the function's name, so tests can check the order in which
 // firmware used them, and the interrupt state is the platform's.
 #pragma once
@@ -19,5 +20,11 @@ VOID ArmDisableMmu(VOID); // also invalidates the TLBs of the current level
 VOID ArmEnableMmu(VOID);
 VOID ArmCleanInvalidateDataCache(VOID);
 VOID ArmInvalidateInstructionCache(VOID);
+// Data cache maintenance by address to the point of coherence, over every line that holds a
+// byte of [Address, Address + Length), followed by a barrier: clean writes dirty lines back,
+// invalidate discards lines, clean-and-invalidate does both.
+VOID ArmCleanDataCacheRange(UINTN Address, UINTN Length);
+VOID ArmInvalidateDataCacheRange(UINTN Address, UINTN Length);
+VOID ArmCleanInvalidateDataCacheRange(UINTN Address, UINTN Length);
 VOID ArmDataSynchronizationBarrier(VOID);
 VOID ArmInstructionSynchronizationBarrier(VOID);

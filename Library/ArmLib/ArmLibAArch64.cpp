@@ -25,6 +25,11 @@ constexpr UINT32 ClidrFieldMask = 7;
 constexpr UINT32 ClidrCacheTypeBits = 3;
 constexpr UINT32 CacheTypeDataOrUnified = 2; // 2: data only, 3: separate, 4: unified
 
+// CTR_EL0.DminLine, bits [19:16]: log2 of the smallest data cache line in 4-byte words.
+constexpr UINT64 CtrDminLineShift = 16;
+constexpr UINT64 CtrDminLineMask = 0xF;
+constexpr UINTN CacheWordBytes = 4;
+
 UINT64 CurrentEl() {
   UINT64 Value;
   __asm__ volatile("mrs %0, CurrentEL" : "=r"(Value));
@@ -112,6 +117,28 @@ void CleanInvalidateLevel(UINT32 Level, bool Wide) {
   }
 }
 
+UINTN DataCacheLineBytes() {
+  UINT64 Ctr;
+  __asm__ volatile("mrs %0, ctr_el0" : "=r"(Ctr));
+  return CacheWordBytes << ((Ctr >> CtrDminLineShift) & CtrDminLineMask);
+}
+
+// Applies one "dc" operation to every line of the range, then waits for them to complete.
+template <typename Operation> void ForEachDataCacheLine(UINTN Address, UINTN Length, Operation Apply) {
+  if (Length == 0) {
+    return;
+  }
+  const UINTN Line = DataCacheLineBytes();
+  const UINTN Last = Address + (Length - 1);
+  for (UINTN Current = Address & ~(Line - 1);; Current += Line) {
+    Apply(Current);
+    if (Last - Current < Line) {
+      break;
+    }
+  }
+  __asm__ volatile("dsb sy" ::: "memory");
+}
+
 } // namespace
 
 VOID ArmDisableInterrupts(VOID) {
@@ -178,4 +205,22 @@ VOID ArmDataSynchronizationBarrier(VOID) {
 
 VOID ArmInstructionSynchronizationBarrier(VOID) {
   __asm__ volatile("isb" ::: "memory");
+}
+
+VOID ArmCleanDataCacheRange(UINTN Address, UINTN Length) {
+  ForEachDataCacheLine(Address, Length, [](UINTN Line) {
+    __asm__ volatile("dc cvac, %0" ::"r"(Line) : "memory");
+  });
+}
+
+VOID ArmInvalidateDataCacheRange(UINTN Address, UINTN Length) {
+  ForEachDataCacheLine(Address, Length, [](UINTN Line) {
+    __asm__ volatile("dc ivac, %0" ::"r"(Line) : "memory");
+  });
+}
+
+VOID ArmCleanInvalidateDataCacheRange(UINTN Address, UINTN Length) {
+  ForEachDataCacheLine(Address, Length, [](UINTN Line) {
+    __asm__ volatile("dc civac, %0" ::"r"(Line) : "memory");
+  });
 }

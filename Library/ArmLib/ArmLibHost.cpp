@@ -42,3 +42,12 @@ VOID ArmDataSynchronizationBarrier(VOID) {
 VOID ArmInstructionSynchronizationBarrier(VOID) {
   HostAbiCpuOperation("ArmInstructionSynchronizationBarrier");
 }
+VOID ArmCleanDataCacheRange(UINTN Address, UINTN Length) {
+  HostAbiCpuOperation("ArmCleanDataCacheRange");
+}
+VOID ArmInvalidateDataCacheRange(UINTN Address, UINTN Length) {
+  HostAbiCpuOperation("ArmInvalidateDataCacheRange");
+}
+VOID ArmCleanInvalidateDataCacheRange(UINTN Address, UINTN Length) {
+  HostAbiCpuOperation("ArmCleanInvalidateDataCacheRange");
+}

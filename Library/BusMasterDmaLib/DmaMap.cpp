@@ -1,0 +1,122 @@
+// Identity DMA mapping with the cache maintenance of a bus master that does not snoop.
+#include "DmaLibInternal.h"
+
+#include <Library/ArmLib.h>
+#include <Library/BaseMemoryLib.h>
+#include <Library/UefiBootServicesTableLib.h>
+
+namespace {
+
+constexpr UINT32 DMA_MAP_SIGNATURE = SIGNATURE_32('d', 'm', 'a', 'p');
+
+// One open mapping; the token handed to the caller points at it.
+struct DMA_MAP_INFO {
+  UINT32 Signature;
+  DMA_MAP_OPERATION Operation;
+  EFI_PHYSICAL_ADDRESS HostAddress;
+  EFI_PHYSICAL_ADDRESS DeviceAddress; // the bounce buffer when it differs from HostAddress
+  UINTN NumberOfBytes;
+};
+
+// The highest address a bounce buffer may have: anywhere.
+constexpr EFI_PHYSICAL_ADDRESS DMA_ANY_ADDRESS = ~0ull;
+
+UINTN mOpenMappings = 0;
+
+UINT32 DmaAlignment() {
+  if (mDmaCpu == NULL || mDmaCpu->DmaBufferAlignment == 0) {
+    return DMA_DEFAULT_ALIGNMENT;
+  }
+  return mDmaCpu->DmaBufferAlignment;
+}
+
+BOOLEAN LinesAreWhole(EFI_PHYSICAL_ADDRESS Address, UINTN Length) {
+  const UINT64 Mask = DmaAlignment() - 1;
+  return (Address & Mask) == 0 && (Length & Mask) == 0 ? TRUE : FALSE;
+}
+
+// The device is about to write the buffer: a bounce buffer unless the lines are whole, and no
+// dirty line may be written back over the device's data later.
+EFI_STATUS PrepareDeviceWrite(DMA_MAP_INFO *Info) {
+  if (!LinesAreWhole(Info->HostAddress, Info->NumberOfBytes)) {
+    EFI_PHYSICAL_ADDRESS Bounce = DMA_ANY_ADDRESS;
+    const EFI_STATUS Status = gBS->AllocatePages(AllocateMaxAddress, EfiBootServicesData,
+                                                 EFI_SIZE_TO_PAGES(Info->NumberOfBytes), &Bounce);
+    if (EFI_ERROR(Status)) {
+      return Status;
+    }
+    Info->DeviceAddress = Bounce;
+  }
+  ArmCleanInvalidateDataCacheRange(static_cast<UINTN>(Info->DeviceAddress), Info->NumberOfBytes);
+  return EFI_SUCCESS;
+}
+
+// The device has written the buffer: drop stale lines, then hand bounced data back.
+VOID FinishDeviceWrite(const DMA_MAP_INFO *Info) {
+  ArmInvalidateDataCacheRange(static_cast<UINTN>(Info->DeviceAddress), Info->NumberOfBytes);
+  if (Info->DeviceAddress != Info->HostAddress) {
+    CopyMem(reinterpret_cast<VOID *>(static_cast<UINTN>(Info->HostAddress)),
+            reinterpret_cast<const VOID *>(static_cast<UINTN>(Info->DeviceAddress)), Info->NumberOfBytes);
+    gBS->FreePages(Info->DeviceAddress, EFI_SIZE_TO_PAGES(Info->NumberOfBytes));
+  }
+}
+
+} // namespace
+
+EFI_STATUS DmaMap(DMA_MAP_OPERATION Operation, VOID *HostAddress, UINTN *NumberOfBytes,
+                  EFI_PHYSICAL_ADDRESS *DeviceAddress, VOID **Mapping) {
+  if (HostAddress == NULL || NumberOfBytes == NULL || DeviceAddress == NULL || Mapping == NULL ||
+      Operation >= MapOperationMaximum) {
+    return EFI_INVALID_PARAMETER;
+  }
+  DMA_MAP_INFO *Info = NULL;
+  EFI_STATUS Status = gBS->AllocatePool(EfiBootServicesData, sizeof(*Info), reinterpret_cast<VOID **>(&Info));
+  if (EFI_ERROR(Status)) {
+    return Status;
+  }
+  Info->Signature = DMA_MAP_SIGNATURE;
+  Info->Operation = Operation;
+  Info->HostAddress = reinterpret_cast<UINTN>(HostAddress);
+  Info->DeviceAddress = Info->HostAddress;
+  Info->NumberOfBytes = *NumberOfBytes;
+
+  switch (Operation) {
+  case MapOperationBusMasterRead:
+    ArmCleanDataCacheRange(static_cast<UINTN>(Info->HostAddress), Info->NumberOfBytes);
+    break;
+  case MapOperationBusMasterWrite:
+    Status = PrepareDeviceWrite(Info);
+    break;
+  default:
+    ArmCleanInvalidateDataCacheRange(static_cast<UINTN>(Info->HostAddress), Info->NumberOfBytes);
+    break;
+  }
+  if (EFI_ERROR(Status)) {
+    gBS->FreePool(Info);
+    return Status;
+  }
+  *DeviceAddress = Info->DeviceAddress;
+  *Mapping = Info;
+  mOpenMappings++;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS DmaUnmap(VOID *Mapping) {
+  DMA_MAP_INFO *Info = static_cast<DMA_MAP_INFO *>(Mapping);
+  if (Info == NULL || Info->Signature != DMA_MAP_SIGNATURE || mOpenMappings == 0) {
+    return EFI_INVALID_PARAMETER;
+  }
+  if (Info->Operation == MapOperationBusMasterWrite) {
+    FinishDeviceWrite(Info);
+  } else if (Info->Operation == MapOperationBusMasterCommonBuffer) {
+    ArmCleanInvalidateDataCacheRange(static_cast<UINTN>(Info->HostAddress), Info->NumberOfBytes);
+  }
+  Info->Signature = 0;
+  gBS->FreePool(Info);
+  mOpenMappings--;
+  return EFI_SUCCESS;
+}
+
+UINTN DmaOpenMappings(VOID) {
+  return mOpenMappings;
+}
