@@ -16,6 +16,7 @@ constexpr Command kCommands[] = {
     {"boot", RunBootCommand, "boot the board: producers, the board's modules, hand-over to the OS"},
     {"run", RunRunCommand, "run an application module in the shell environment"},
     {"vars", RunVarsCommand, "list, show, set and delete variables in an NVRAM file"},
+    {"setup", RunSetupCommand, "switch the AHCI controllers on or off in the Setup variable"},
 };
 
 void PrintUsage(std::ostream &Out) {
