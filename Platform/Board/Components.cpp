@@ -5,10 +5,12 @@
 namespace host {
 
 BoardComponent CoreComponent();
+BoardComponent PciComponent();
 
 const std::vector<BoardComponent> &BoardComponents() {
   static const std::vector<BoardComponent> Components = {
       CoreComponent(),
+      PciComponent(),
   };
   return Components;
 }
@@ -16,6 +18,7 @@ const std::vector<BoardComponent> &BoardComponents() {
 const std::vector<std::string> &DefaultDispatchOrder() {
   static const std::vector<std::string> Order = {
       "Nicpatch",
+      "Bridgemimic",
   };
   return Order;
 }

@@ -57,8 +57,11 @@ public:
   Enumerator(Platform &P, const PciBarPlacements &Placements)
       : P_(P), Bs_(P.BootServices()), Placements_(Placements) {}
 
-  PciEnumeration Run() {
+  PciEnumeration Run(EFI_HANDLE Only) {
     for (EFI_HANDLE HostBridge : Handles(&gEfiPciHostBridgeResourceAllocationProtocolGuid)) {
+      if (Only != nullptr && HostBridge != Only) {
+        continue;
+      }
       void *Interface = nullptr;
       if (EFI_ERROR(Bs_->HandleProtocol(HostBridge, &gEfiPciHostBridgeResourceAllocationProtocolGuid,
                                         &Interface)) ||
@@ -421,8 +424,8 @@ std::string BarText(const PciBar &Bar) {
 
 } // namespace
 
-PciEnumeration EnumeratePci(Platform &P, const PciBarPlacements &Placements) {
-  PciEnumeration Result = Enumerator(P, Placements).Run();
+PciEnumeration EnumeratePci(Platform &P, const PciBarPlacements &Placements, EFI_HANDLE HostBridge) {
+  PciEnumeration Result = Enumerator(P, Placements).Run(HostBridge);
   P.Log().Append("pci",
                  "enumerated " + std::to_string(Result.HostBridges) + " host bridge(s), " +
                      std::to_string(Result.RootBridges) + " root bridge(s), " +

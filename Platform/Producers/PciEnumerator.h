@@ -46,8 +46,10 @@ struct PciEnumeration {
   unsigned RootBridges = 0;
 };
 
-// Enumerates every host bridge of P; the listing and the problems go to the board log.
-PciEnumeration EnumeratePci(Platform &P, const PciBarPlacements &Placements = {});
+// Enumerates every host bridge of P, or only HostBridge when it is given; the listing and the
+// problems go to the board log.
+PciEnumeration EnumeratePci(Platform &P, const PciBarPlacements &Placements = {},
+                            EFI_HANDLE HostBridge = nullptr);
 
 // The listing of the functions, one block per function as the shell's `pci` prints it, with
 // a line per BAR.

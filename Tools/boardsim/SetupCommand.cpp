@@ -3,7 +3,7 @@
 #include "BoardOptions.h"
 #include "Commands.h"
 
-#include <PlatformSetup.h>
+#include <Pci/PlatformSetup.h>
 #include <VariableStore.h>
 
 #include <iostream>
