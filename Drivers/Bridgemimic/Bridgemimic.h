@@ -63,7 +63,7 @@ struct PCIEM_PRIVATE {
   UINT64 MemLength;
   UINT64 Attributes;
   EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL *ResAlloc;
-  BOOLEAN ResourcesSubmitted;
+  BOOLEAN ResourcesSubmitted; // recorded by SubmitResources
 };
 extern PCIEM_PRIVATE PciEmPrivate;
 

@@ -109,13 +109,12 @@ EFI_STATUS EFIAPI SetAttributes(EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL *This, UINT64 At
   return EFI_SUCCESS;
 }
 
-// The bus range and the memory window, in a new pool buffer the caller owns.
+// The bus range and the memory window, in a new pool buffer the caller owns. The resources are
+// fixed, so they are reported at any time: the PCI bus driver asks for them before it submits
+// its requests, and the shell's `pci` asks for them whenever it lists the functions.
 EFI_STATUS EFIAPI Configuration(EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL *This, VOID **Resources) {
   if (This != PciEmPrivate.RbIo || Resources == NULL) {
     return EFI_INVALID_PARAMETER;
-  }
-  if (!PciEmPrivate.ResourcesSubmitted) {
-    return EFI_NOT_AVAILABLE_YET;
   }
   PCIEM_RESOURCES *List = static_cast<PCIEM_RESOURCES *>(AllocateZeroPool(sizeof(PCIEM_RESOURCES)));
   if (List == NULL) {

@@ -102,7 +102,8 @@ private:
     EFI_HANDLE Handle = nullptr;
     RootBridgeIo *Io = nullptr;
     BusRange Buses;
-    std::vector<size_t> Functions; // indexes into Result_.Functions
+    std::vector<EFI_ACPI_ADDRESS_SPACE_DESCRIPTOR> Windows; // the memory apertures it reports
+    std::vector<size_t> Functions;                          // indexes into Result_.Functions
   };
 
   void EnumerateHostBridge(ResAlloc *Alloc) {
@@ -121,6 +122,8 @@ private:
     }
     Notify(Alloc, EfiPciHostBridgeEndBusAllocation);
     Notify(Alloc, EfiPciHostBridgeBeginResourceAllocation);
+    // The apertures come first: a root bridge that cannot report them gets no resources.
+    std::erase_if(Bridges, [this](RootBridge &Bridge) { return !ReadWindows(Bridge); });
     for (RootBridge &Bridge : Bridges) {
       SubmitResources(Alloc, Bridge);
     }
@@ -353,21 +356,26 @@ private:
     }
   }
 
-  // Every memory BAR must lie inside the window the root bridge reports.
-  void CheckWindow(RootBridge &Bridge) {
+  // The root bridge's current resources: its memory apertures.
+  bool ReadWindows(RootBridge &Bridge) {
     void *Resources = nullptr;
     const EFI_STATUS Status = Bridge.Io->Configuration(Bridge.Io, &Resources);
     if (EFI_ERROR(Status)) {
       Expect(Status, "Configuration");
-      return;
+      return false;
     }
-    std::vector<EFI_ACPI_ADDRESS_SPACE_DESCRIPTOR> Windows;
     for (const auto &Descriptor : ParseDescriptors(Resources, DESCRIPTOR_LIST_LIMIT)) {
       if (Descriptor.ResType == ACPI_ADDRESS_SPACE_TYPE_MEM) {
-        Windows.push_back(Descriptor);
+        Bridge.Windows.push_back(Descriptor);
       }
     }
     Bs_->FreePool(Resources);
+    return true;
+  }
+
+  // Every memory BAR must lie inside a window the root bridge reports.
+  void CheckWindow(RootBridge &Bridge) {
+    const auto &Windows = Bridge.Windows;
     for (size_t Index : Bridge.Functions) {
       const PciFunctionEntry &Entry = Result_.Functions[Index];
       for (const PciBar &Bar : Entry.Bars) {

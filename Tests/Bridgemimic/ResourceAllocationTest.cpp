@@ -134,15 +134,18 @@ TEST_F(ResourceAllocation, BusNumbersAreTheOfferedRangeOnly) {
   }
 }
 
-TEST_F(ResourceAllocation, ConfigurationAfterSubmitResources) {
+// The resources are fixed: the PCI bus driver reads them before it submits its requests (and
+// the shell's `pci` whenever it lists), so the list is the same before and after.
+TEST_F(ResourceAllocation, ConfigurationReportsTheFixedResourcesAtAnyTime) {
   void *List = nullptr;
-  EXPECT_EQ(Io->Configuration(Io, &List), EFI_NOT_AVAILABLE_YET);
   EXPECT_EQ(Io->Configuration(Io, nullptr), EFI_INVALID_PARAMETER);
   EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL Copy = *Io;
   EXPECT_EQ(Io->Configuration(&Copy, &List), EFI_INVALID_PARAMETER);
   const uint8_t Anything = 0;
-  ASSERT_EQ(Alloc->SubmitResources(Alloc, Rb, const_cast<uint8_t *>(&Anything)), EFI_SUCCESS);
-  for (int Call = 0; Call < 2; Call++) {
+  for (int Call = 0; Call < 3; Call++) {
+    if (Call == 1) {
+      ASSERT_EQ(Alloc->SubmitResources(Alloc, Rb, const_cast<uint8_t *>(&Anything)), EFI_SUCCESS);
+    }
     List = nullptr;
     ASSERT_EQ(Io->Configuration(Io, &List), EFI_SUCCESS);
     EXPECT_EQ(Take(List, CONFIGURATION_LIST.size()), CONFIGURATION_LIST) << "call " << Call;
