@@ -453,7 +453,7 @@ std::string PciListing(const std::vector<PciFunctionEntry> &Functions) {
     Text << "    " << Hex(Entry.Segment, 2) << "   " << Hex(Entry.Bus, 2) << "   " << Hex(Entry.Device, 2)
          << "    " << Hex(Entry.Function, 2) << " ==> " << ClassText(Entry) << "\n";
     Text << "             Vendor " << Hex(Entry.VendorId, 4) << " Device " << Hex(Entry.DeviceId, 4)
-         << " Prog Interface " << Hex(Entry.ProgIf, 2) << "\n";
+         << " Prog Interface " << Hex(Entry.ProgIf, 1) << "\n";
     for (const PciBar &Bar : Entry.Bars) {
       Text << "             " << BarText(Bar) << "\n";
     }
