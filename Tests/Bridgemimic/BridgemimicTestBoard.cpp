@@ -7,6 +7,7 @@
 #include <Protocol/LoadedImage.h>
 #include <VariableStore.h>
 
+#include <BoardCheck.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -84,6 +85,12 @@ TestBoard::TestBoard(const BootOptions &Options) {
   if (Bs->LocateProtocol(&gEfiPciHostBridgeResourceAllocationProtocolGuid, nullptr, &Interface) ==
       EFI_SUCCESS) {
     ResAlloc_ = static_cast<EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL *>(Interface);
+  }
+}
+
+TestBoard::~TestBoard() {
+  if (Board_) {
+    board_test::ExpectNoUnexpectedErrors(*Board_, ExpectedErrors_);
   }
 }
 

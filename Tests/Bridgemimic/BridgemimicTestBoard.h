@@ -49,6 +49,9 @@ public:
 class TestBoard {
 public:
   explicit TestBoard(const BootOptions &Options = {});
+  // Checks that the boot recorded no error but the expected ones.
+  ~TestBoard();
+  void ExpectErrors(std::vector<std::string> Texts) { ExpectedErrors_ = std::move(Texts); }
 
   host::Platform &Core() { return *Core_; }
   host::Board &Board() { return *Board_; }
@@ -70,6 +73,7 @@ private:
 
   std::unique_ptr<host::Platform> Core_;
   std::unique_ptr<host::Board> Board_;
+  std::vector<std::string> ExpectedErrors_;
   host::ImageResult Result_;
   EFI_HANDLE Image_ = nullptr;
   EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL *RbIo_ = nullptr;
