@@ -17,9 +17,8 @@ std::deque<PciBusDriver> gBusDrivers;
 
 std::vector<SocRegion> Regions() {
   std::vector<SocRegion> Rows;
-  for (const BoardPciController &Controller : BoardPciControllers()) {
-    Rows.push_back(
-        {Controller.Name, Controller.Base, Controller.Size, EfiGcdMemoryTypeMemoryMappedIo, false});
+  for (const BoardPciBlock &Block : BoardPciBlocks()) {
+    Rows.push_back({Block.Name, Block.Base, Block.Size, EfiGcdMemoryTypeMemoryMappedIo, false});
   }
   return Rows;
 }

@@ -7,12 +7,20 @@ constexpr uint64_t MIB = 1024 * 1024;
 
 const std::vector<BoardPciController> &BoardPciControllers() {
   static const std::vector<BoardPciController> Controllers = {
-      {"ahci2", 2, 5, 0x1A400000, 4 * MIB},
-      {"ahci3", 3, 5, 0x1A800000, 4 * MIB},
-      {"xhci0", 4, 0, 0x19000000, 8 * MIB},
-      {"xhci1", 5, 0, 0x19800000, 8 * MIB},
+      {2, 5, 0x1A400000},
+      {3, 5, 0x1A800000},
+      {4, 0, 0x19000000},
+      {5, 0, 0x19800000},
   };
   return Controllers;
+}
+
+const std::vector<BoardPciBlock> &BoardPciBlocks() {
+  static const std::vector<BoardPciBlock> Blocks = {
+      {"usb", 0x19000000, 16 * MIB},
+      {"sata", 0x1A400000, 8 * MIB},
+  };
+  return Blocks;
 }
 
 PciBarPlacements BoardPciPlacements() {
