@@ -1,9 +1,7 @@
 #include "BridgemimicTestBoard.h"
 
 #include <CpuArch.h>
-#include <DebugOutput.h>
 #include <Pci/PlatformSetup.h>
-#include <Protocol/DebugOutput.h>
 #include <Protocol/LoadedImage.h>
 #include <VariableStore.h>
 
@@ -60,11 +58,10 @@ TestBoard::TestBoard(const BootOptions &Options) {
   } else {
     Build.Faults["setup-missing"] = "";
   }
-  Board_ = host::Board::Build(*Core_, Build);
   if (!Options.DebugOutput) {
-    Withdraw(Board_->Producer<host::DebugOutputProducer>("debug-output")->Handle(),
-             &gDebugOutputProtocolGuid);
+    Build.Settings["no-debug-output"] = "";
   }
+  Board_ = host::Board::Build(*Core_, Build);
   if (!Options.CpuArch) {
     Withdraw(Board_->Producer<host::CpuArchProducer>("cpu")->Handle(), &gEfiCpuArchProtocolGuid);
   }

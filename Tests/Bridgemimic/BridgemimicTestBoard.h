@@ -1,7 +1,7 @@
 // A boot of the emulated board up to Bridgemimic: the board built from options with a chosen
-// "Setup" variable in its NVRAM, optionally without the debug-output or the CPU architectural
-// protocol, then Bridgemimic dispatched; the tests reach its protocols as the PCI bus driver
-// does.
+// "Setup" variable in its NVRAM, optionally without the debug-output producer or with the CPU
+// architectural protocol taken away again, then Bridgemimic dispatched; the tests reach its protocols as the
+// PCI bus driver does.
 #pragma once
 
 #include <Board.h>
