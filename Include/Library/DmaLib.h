@@ -20,9 +20,8 @@ enum DMA_MAP_OPERATION : UINT32 {
 EFI_STATUS DmaMap(DMA_MAP_OPERATION Operation, VOID *HostAddress, UINTN *NumberOfBytes,
                   EFI_PHYSICAL_ADDRESS *DeviceAddress, VOID **Mapping);
 // Ends a mapping: the maintenance after the transfer, the bounce copy back, the token freed.
+// A token that is not an open mapping (never made, or already ended) is refused untouched.
 EFI_STATUS DmaUnmap(VOID *Mapping);
-// Mappings made and not yet ended.
-UINTN DmaOpenMappings(VOID);
 
 // Locates the CPU architectural protocol; a missing protocol is a failed assertion.
 EFI_STATUS DmaLibConstructor(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);

@@ -7,11 +7,9 @@
 
 namespace {
 
-constexpr UINT32 DMA_MAP_SIGNATURE = SIGNATURE_32('d', 'm', 'a', 'p');
-
 // One open mapping; the token handed to the caller points at it.
 struct DMA_MAP_INFO {
-  UINT32 Signature;
+  DMA_MAP_INFO *Next; // the other open mappings
   DMA_MAP_OPERATION Operation;
   EFI_PHYSICAL_ADDRESS HostAddress;
   EFI_PHYSICAL_ADDRESS DeviceAddress; // the bounce buffer when it differs from HostAddress
@@ -21,7 +19,19 @@ struct DMA_MAP_INFO {
 // The highest address a bounce buffer may have: anywhere.
 constexpr EFI_PHYSICAL_ADDRESS DMA_ANY_ADDRESS = ~0ull;
 
-UINTN mOpenMappings = 0;
+// The open mappings: a token is only trusted once it is found here.
+DMA_MAP_INFO *mOpenMappings = NULL;
+
+// Takes Mapping out of the open list; FALSE when it is not an open mapping.
+BOOLEAN TakeOpenMapping(const VOID *Mapping) {
+  for (DMA_MAP_INFO **Link = &mOpenMappings; *Link != NULL; Link = &(*Link)->Next) {
+    if (*Link == Mapping) {
+      *Link = (*Link)->Next;
+      return TRUE;
+    }
+  }
+  return FALSE;
+}
 
 UINT32 DmaAlignment() {
   if (mDmaCpu == NULL || mDmaCpu->DmaBufferAlignment == 0) {
@@ -74,7 +84,6 @@ EFI_STATUS DmaMap(DMA_MAP_OPERATION Operation, VOID *HostAddress, UINTN *NumberO
   if (EFI_ERROR(Status)) {
     return Status;
   }
-  Info->Signature = DMA_MAP_SIGNATURE;
   Info->Operation = Operation;
   Info->HostAddress = reinterpret_cast<UINTN>(HostAddress);
   Info->DeviceAddress = Info->HostAddress;
@@ -97,26 +106,21 @@ EFI_STATUS DmaMap(DMA_MAP_OPERATION Operation, VOID *HostAddress, UINTN *NumberO
   }
   *DeviceAddress = Info->DeviceAddress;
   *Mapping = Info;
-  mOpenMappings++;
+  Info->Next = mOpenMappings;
+  mOpenMappings = Info;
   return EFI_SUCCESS;
 }
 
 EFI_STATUS DmaUnmap(VOID *Mapping) {
-  DMA_MAP_INFO *Info = static_cast<DMA_MAP_INFO *>(Mapping);
-  if (Info == NULL || Info->Signature != DMA_MAP_SIGNATURE || mOpenMappings == 0) {
+  if (Mapping == NULL || !TakeOpenMapping(Mapping)) {
     return EFI_INVALID_PARAMETER;
   }
+  DMA_MAP_INFO *Info = static_cast<DMA_MAP_INFO *>(Mapping);
   if (Info->Operation == MapOperationBusMasterWrite) {
     FinishDeviceWrite(Info);
   } else if (Info->Operation == MapOperationBusMasterCommonBuffer) {
     ArmCleanInvalidateDataCacheRange(static_cast<UINTN>(Info->HostAddress), Info->NumberOfBytes);
   }
-  Info->Signature = 0;
   gBS->FreePool(Info);
-  mOpenMappings--;
   return EFI_SUCCESS;
-}
-
-UINTN DmaOpenMappings(VOID) {
-  return mOpenMappings;
 }

@@ -122,6 +122,8 @@ TEST_F(RootBridgeIo, PollMemOnTheVirtualClock) {
   EXPECT_EQ(Io->PollMem(Io, EfiPciWidthUint8, RAM_BASE, 0x1, 0x1, 0, &Result), EFI_SUCCESS);
   EXPECT_EQ(Io->PollMem(Io, EfiPciWidthFifoUint8, RAM_BASE, 0x1, 0x1, 0, &Result), EFI_INVALID_PARAMETER);
   EXPECT_EQ(Io->PollMem(Io, EfiPciWidthUint8, RAM_BASE, 0x1, 0x1, 0, nullptr), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(Io->PollMem(Io, EfiPciWidthUint32, MAX_ADDRESS - 2, 0x1, 0x1, 10, &Result),
+            EFI_INVALID_PARAMETER);
 
   Ram->Accesses.clear();
   EXPECT_EQ(Io->PollMem(Io, EfiPciWidthUint8, RAM_BASE, 0x2, 0x2, 0, &Result), EFI_TIMEOUT);
@@ -215,6 +217,8 @@ TEST_F(RootBridgeIo, MapKeepsAddressesAndMaintainsCaches) {
 
   ASSERT_EQ(Io->Map(Io, EfiPciOperationBusMasterCommonBuffer, Lines, &Bytes, &Device, &Mapping), EFI_SUCCESS);
   EXPECT_EQ(Io->Unmap(Io, Mapping), EFI_SUCCESS);
+  EXPECT_EQ(Io->Unmap(Io, Mapping), EFI_INVALID_PARAMETER) << "an ended mapping is not touched again";
+  EXPECT_EQ(Io->Unmap(Io, Lines), EFI_INVALID_PARAMETER) << "nor is any other pointer";
   EXPECT_EQ(Operations("ArmCleanInvalidateDataCacheRange"), 4u);
   EXPECT_EQ(Io->Unmap(Io, nullptr), EFI_INVALID_PARAMETER);
 }
