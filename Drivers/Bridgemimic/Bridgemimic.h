@@ -3,6 +3,7 @@
 // segment 0xFF, bus 0xFF, behind one root bridge with fixed resources.
 #pragma once
 
+#include <Guid/PlatformSetupVariable.h>
 #include <IndustryStandard/Acpi.h>
 #include <IndustryStandard/Pci.h>
 #include <Protocol/DevicePath.h>
@@ -23,7 +24,7 @@ static_assert(PCIEM_MEM_BASE + PCIEM_MEM_LENGTH - 1 == 0x1ABFFFFF);
 // Configuration space of one emulated device: a type-0 header and nothing beyond it.
 constexpr UINTN PCIEM_IMAGE_SIZE = sizeof(PCI_TYPE00);
 constexpr UINT8 PCIEM_LAST_REGISTER = 0x3E;
-constexpr UINTN PCIEM_SETUP_SIZE = 100;
+constexpr UINTN PCIEM_SETUP_SIZE = PLATFORM_SETUP_VARIABLE_SIZE;
 
 // Devices 2..5 carry an image; PCIEM_FIRST_DEVICE is the device of image 0.
 constexpr UINTN PCIEM_FIRST_DEVICE = 2;

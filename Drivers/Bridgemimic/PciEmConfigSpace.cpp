@@ -2,22 +2,38 @@
 // the optional AHCI controllers from the setup variable, and a write filter under which the
 // only register a caller can change is the controller's memory BAR, and only to the
 // controller's own MMIO address. Everything else reads as an empty slot does: all ones.
+#include <Guid/PlatformSetupVariable.h>
 #include <Library/BaseMemoryLib.h>
 #include <Library/DebugLib.h>
 
 #include "Bridgemimic.h"
 
+namespace {
+
+// The memory BARs the controllers decode through: BAR5 (AHCI) and BAR0 (xHCI).
+constexpr UINT8 AHCI_BAR = PCI_BASE_ADDRESSREG_OFFSET + 5 * sizeof(UINT32);
+constexpr UINT8 XHCI_BAR = PCI_BASE_ADDRESSREG_OFFSET;
+static_assert(AHCI_BAR == 0x24 && XHCI_BAR == 0x10);
+constexpr UINT16 AHCI_COMMAND =
+    EFI_PCI_COMMAND_IO_SPACE | EFI_PCI_COMMAND_MEMORY_SPACE | EFI_PCI_COMMAND_BUS_MASTER;
+constexpr UINT16 XHCI_COMMAND = EFI_PCI_COMMAND_MEMORY_SPACE | EFI_PCI_COMMAND_BUS_MASTER;
+static_assert(AHCI_COMMAND == 0x0007 && XHCI_COMMAND == 0x0006);
+// What a 4 MiB, 32-bit, non-prefetchable memory BAR reads after all ones were written to it.
+constexpr UINT32 AHCI_BAR_SIZED = 0xFFC00000;
+
+} // namespace
+
 constexpr PCIEM_DEVICE PciEmDevices[PCIEM_DEVICE_COUNT] = {
     // AHCI #2 and #3: a 4 MiB BAR5 that reads as sized until its address is written.
-    {8, 0xA078, 0x5501, 0x0007, PCI_CLASS_MASS_STORAGE, PCI_CLASS_MASS_STORAGE_SATADPA,
-     PCI_IF_MASS_STORAGE_AHCI, 0x24, 0xFFC00000, 0x1A400000},
-    {9, 0xA078, 0x5502, 0x0007, PCI_CLASS_MASS_STORAGE, PCI_CLASS_MASS_STORAGE_SATADPA,
-     PCI_IF_MASS_STORAGE_AHCI, 0x24, 0xFFC00000, 0x1A800000},
+    {PLATFORM_SETUP_AHCI2_ENABLE, 0xA078, 0x5501, AHCI_COMMAND, PCI_CLASS_MASS_STORAGE,
+     PCI_CLASS_MASS_STORAGE_SATADPA, PCI_IF_MASS_STORAGE_AHCI, AHCI_BAR, AHCI_BAR_SIZED, 0x1A400000},
+    {PLATFORM_SETUP_AHCI3_ENABLE, 0xA078, 0x5502, AHCI_COMMAND, PCI_CLASS_MASS_STORAGE,
+     PCI_CLASS_MASS_STORAGE_SATADPA, PCI_IF_MASS_STORAGE_AHCI, AHCI_BAR, AHCI_BAR_SIZED, 0x1A800000},
     // xHCI: BAR0 holds the controller's address from the start.
-    {PCIEM_ALWAYS_PRESENT, 0x10E8, 0x3530, 0x0006, PCI_CLASS_SERIAL, PCI_CLASS_SERIAL_USB, PCI_IF_XHCI, 0x10,
-     0x19000000, 0x19000000},
-    {PCIEM_ALWAYS_PRESENT, 0x10E8, 0x3531, 0x0006, PCI_CLASS_SERIAL, PCI_CLASS_SERIAL_USB, PCI_IF_XHCI, 0x10,
-     0x19800000, 0x19800000},
+    {PCIEM_ALWAYS_PRESENT, 0x10E8, 0x3530, XHCI_COMMAND, PCI_CLASS_SERIAL, PCI_CLASS_SERIAL_USB, PCI_IF_XHCI,
+     XHCI_BAR, 0x19000000, 0x19000000},
+    {PCIEM_ALWAYS_PRESENT, 0x10E8, 0x3531, XHCI_COMMAND, PCI_CLASS_SERIAL, PCI_CLASS_SERIAL_USB, PCI_IF_XHCI,
+     XHCI_BAR, 0x19800000, 0x19800000},
 };
 
 namespace {
@@ -34,9 +50,9 @@ constexpr PCIEM_IMAGE MakeImage(const PCIEM_DEVICE &Device) {
   Put(Image, PCI_VENDOR_ID_OFFSET, Device.VendorId, 2);
   Put(Image, PCI_DEVICE_ID_OFFSET, Device.DeviceId, 2);
   Put(Image, PCI_COMMAND_OFFSET, Device.Command, 2);
-  Put(Image, PCI_CLASSCODE_OFFSET, Device.ProgIf, 1);
-  Put(Image, PCI_CLASSCODE_OFFSET + 1, Device.SubClass, 1);
-  Put(Image, PCI_CLASSCODE_OFFSET + 2, Device.BaseClass, 1);
+  Put(Image, PCI_CLASSCODE_OFFSET + PCI_CLASSCODE_PROGRAMMING_INTERFACE, Device.ProgIf, 1);
+  Put(Image, PCI_CLASSCODE_OFFSET + PCI_CLASSCODE_SUB_CLASS, Device.SubClass, 1);
+  Put(Image, PCI_CLASSCODE_OFFSET + PCI_CLASSCODE_BASE_CLASS, Device.BaseClass, 1);
   Put(Image, Device.BarOffset, Device.InitialBar, 4);
   return Image;
 }
