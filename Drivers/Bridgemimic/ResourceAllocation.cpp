@@ -20,6 +20,12 @@ BOOLEAN IsOurs(EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL *This, EFI_HANDL
   return IsOurs(This) && RootBridgeHandle == PciEmPrivate.RbHandle ? TRUE : FALSE;
 }
 
+// Our instance, our root bridge and a pointer to read or write through.
+BOOLEAN IsOurs(EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL *This, EFI_HANDLE RootBridgeHandle,
+               const VOID *Argument) {
+  return IsOurs(This, RootBridgeHandle) && Argument != NULL ? TRUE : FALSE;
+}
+
 EFI_STATUS EFIAPI NotifyPhase(EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL *This,
                               EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PHASE Phase) {
   return IsOurs(This) ? EFI_SUCCESS : EFI_INVALID_PARAMETER;
@@ -40,7 +46,7 @@ EFI_STATUS EFIAPI GetNextRootBridge(EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROT
 
 EFI_STATUS EFIAPI GetAllocAttributes(EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL *This,
                                      EFI_HANDLE RootBridgeHandle, UINT64 *Attributes) {
-  if (!IsOurs(This, RootBridgeHandle) || Attributes == NULL) {
+  if (!IsOurs(This, RootBridgeHandle, Attributes)) {
     return EFI_INVALID_PARAMETER;
   }
   *Attributes = PCIEM_ALLOC_ATTRIBUTES;
@@ -50,7 +56,7 @@ EFI_STATUS EFIAPI GetAllocAttributes(EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PRO
 // The bus range in a new pool buffer the caller owns.
 EFI_STATUS EFIAPI StartBusEnumeration(EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL *This,
                                       EFI_HANDLE RootBridgeHandle, VOID **Configuration) {
-  if (!IsOurs(This, RootBridgeHandle) || Configuration == NULL) {
+  if (!IsOurs(This, RootBridgeHandle, Configuration)) {
     return EFI_INVALID_PARAMETER;
   }
   PCIEM_BUS_RESOURCES *List = static_cast<PCIEM_BUS_RESOURCES *>(AllocatePool(sizeof(PCIEM_BUS_RESOURCES)));
@@ -66,7 +72,7 @@ EFI_STATUS EFIAPI StartBusEnumeration(EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PR
 // Accepts only the bus range the root bridge has, followed by the end tag.
 EFI_STATUS EFIAPI SetBusNumbers(EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL *This,
                                 EFI_HANDLE RootBridgeHandle, VOID *Configuration) {
-  if (!IsOurs(This, RootBridgeHandle) || Configuration == NULL) {
+  if (!IsOurs(This, RootBridgeHandle, Configuration)) {
     return EFI_INVALID_PARAMETER;
   }
   PCIEM_BUS_RESOURCES Given;
@@ -81,7 +87,7 @@ EFI_STATUS EFIAPI SetBusNumbers(EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL
 
 EFI_STATUS EFIAPI SubmitResources(EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL *This,
                                   EFI_HANDLE RootBridgeHandle, VOID *Configuration) {
-  if (!IsOurs(This, RootBridgeHandle) || Configuration == NULL) {
+  if (!IsOurs(This, RootBridgeHandle, Configuration)) {
     return EFI_INVALID_PARAMETER;
   }
   PciEmPrivate.ResourcesSubmitted = TRUE;
@@ -90,7 +96,7 @@ EFI_STATUS EFIAPI SubmitResources(EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOC
 
 EFI_STATUS EFIAPI GetProposedResources(EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PROTOCOL *This,
                                        EFI_HANDLE RootBridgeHandle, VOID **Configuration) {
-  if (!IsOurs(This, RootBridgeHandle) || Configuration == NULL) {
+  if (!IsOurs(This, RootBridgeHandle, Configuration)) {
     return EFI_INVALID_PARAMETER;
   }
   return EFI_UNSUPPORTED;
