@@ -3,7 +3,9 @@
 // maintenance the transfer needs: clean before a device reads memory, invalidate after it
 // writes memory. A bus-master write into a buffer that does not start and end on the DMA
 // alignment the CPU architectural protocol reports goes through an aligned bounce buffer, so
-// that invalidating whole lines never discards the processor's data next to the buffer.
+// that invalidating whole lines never discards the processor's data next to the buffer. A
+// common buffer of whole pages is mapped uncached for the processor (through the CPU
+// architectural protocol) for as long as the device shares it.
 #pragma once
 
 #include <Uefi.h>

@@ -14,6 +14,7 @@ struct DMA_MAP_INFO {
   EFI_PHYSICAL_ADDRESS HostAddress;
   EFI_PHYSICAL_ADDRESS DeviceAddress; // the bounce buffer when it differs from HostAddress
   UINTN NumberOfBytes;
+  BOOLEAN Uncached; // a common buffer the processor sees uncached while it is mapped
 };
 
 // The highest address a bounce buffer may have: anywhere.
@@ -71,6 +72,30 @@ VOID FinishDeviceWrite(const DMA_MAP_INFO *Info) {
   }
 }
 
+// A common buffer in whole pages is seen by the processor through an uncached (write-combining)
+// mapping while the device shares it, so neither side needs maintenance during the transfer.
+// Other common buffers get maintenance at map and unmap only.
+VOID ShareCommonBuffer(DMA_MAP_INFO *Info) {
+  ArmCleanInvalidateDataCacheRange(static_cast<UINTN>(Info->HostAddress), Info->NumberOfBytes);
+  const BOOLEAN WholePages = (Info->HostAddress % EFI_PAGE_SIZE) == 0 &&
+                                     (Info->NumberOfBytes % EFI_PAGE_SIZE) == 0 && Info->NumberOfBytes != 0
+                                 ? TRUE
+                                 : FALSE;
+  if (WholePages && mDmaCpu != NULL) {
+    Info->Uncached = !EFI_ERROR(mDmaCpu->SetMemoryAttributes(mDmaCpu, Info->HostAddress, Info->NumberOfBytes,
+                                                             EFI_MEMORY_WC))
+                         ? TRUE
+                         : FALSE;
+  }
+}
+
+VOID EndCommonBuffer(const DMA_MAP_INFO *Info) {
+  if (Info->Uncached) {
+    mDmaCpu->SetMemoryAttributes(mDmaCpu, Info->HostAddress, Info->NumberOfBytes, EFI_MEMORY_WB);
+  }
+  ArmCleanInvalidateDataCacheRange(static_cast<UINTN>(Info->HostAddress), Info->NumberOfBytes);
+}
+
 } // namespace
 
 EFI_STATUS DmaMap(DMA_MAP_OPERATION Operation, VOID *HostAddress, UINTN *NumberOfBytes,
@@ -88,6 +113,7 @@ EFI_STATUS DmaMap(DMA_MAP_OPERATION Operation, VOID *HostAddress, UINTN *NumberO
   Info->HostAddress = reinterpret_cast<UINTN>(HostAddress);
   Info->DeviceAddress = Info->HostAddress;
   Info->NumberOfBytes = *NumberOfBytes;
+  Info->Uncached = FALSE;
 
   switch (Operation) {
   case MapOperationBusMasterRead:
@@ -97,7 +123,7 @@ EFI_STATUS DmaMap(DMA_MAP_OPERATION Operation, VOID *HostAddress, UINTN *NumberO
     Status = PrepareDeviceWrite(Info);
     break;
   default:
-    ArmCleanInvalidateDataCacheRange(static_cast<UINTN>(Info->HostAddress), Info->NumberOfBytes);
+    ShareCommonBuffer(Info);
     break;
   }
   if (EFI_ERROR(Status)) {
@@ -119,7 +145,7 @@ EFI_STATUS DmaUnmap(VOID *Mapping) {
   if (Info->Operation == MapOperationBusMasterWrite) {
     FinishDeviceWrite(Info);
   } else if (Info->Operation == MapOperationBusMasterCommonBuffer) {
-    ArmCleanInvalidateDataCacheRange(static_cast<UINTN>(Info->HostAddress), Info->NumberOfBytes);
+    EndCommonBuffer(Info);
   }
   gBS->FreePool(Info);
   return EFI_SUCCESS;

@@ -2,6 +2,8 @@
 // against a RAM model placed in the root bridge's memory window, which records every access.
 #include "BridgemimicTestBoard.h"
 
+#include <CpuArch.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -219,7 +221,23 @@ TEST_F(RootBridgeIo, MapKeepsAddressesAndMaintainsCaches) {
   EXPECT_EQ(Io->Unmap(Io, Mapping), EFI_SUCCESS);
   EXPECT_EQ(Io->Unmap(Io, Mapping), EFI_INVALID_PARAMETER) << "an ended mapping is not touched again";
   EXPECT_EQ(Io->Unmap(Io, Lines), EFI_INVALID_PARAMETER) << "nor is any other pointer";
-  EXPECT_EQ(Operations("ArmCleanInvalidateDataCacheRange"), 4u);
+  auto *Cpu = Board.Board().Producer<host::CpuArchProducer>("cpu");
+  EXPECT_TRUE(Cpu->AttributeCalls().empty()) << "a common buffer in part of a page keeps its attributes";
+
+  // A common buffer of whole pages is uncached for the processor while it is mapped.
+  VOID *Pages = nullptr;
+  ASSERT_EQ(Io->AllocateBuffer(Io, AllocateAnyPages, EfiBootServicesData, 2, &Pages, 0), EFI_SUCCESS);
+  UINTN PageBytes = 2 * EFI_PAGE_SIZE;
+  ASSERT_EQ(Io->Map(Io, EfiPciOperationBusMasterCommonBuffer, Pages, &PageBytes, &Device, &Mapping),
+            EFI_SUCCESS);
+  EXPECT_EQ(Io->Unmap(Io, Mapping), EFI_SUCCESS);
+  ASSERT_EQ(Cpu->AttributeCalls().size(), 2u);
+  EXPECT_EQ(Cpu->AttributeCalls()[0].BaseAddress, reinterpret_cast<uintptr_t>(Pages));
+  EXPECT_EQ(Cpu->AttributeCalls()[0].Length, PageBytes);
+  EXPECT_EQ(Cpu->AttributeCalls()[0].Attributes, EFI_MEMORY_WC);
+  EXPECT_EQ(Cpu->AttributeCalls()[1].Attributes, EFI_MEMORY_WB);
+  EXPECT_EQ(Io->FreeBuffer(Io, 2, Pages), EFI_SUCCESS);
+  EXPECT_EQ(Operations("ArmCleanInvalidateDataCacheRange"), 6u) << "both ends of every mapping but a read";
   EXPECT_EQ(Io->Unmap(Io, nullptr), EFI_INVALID_PARAMETER);
 }
 
