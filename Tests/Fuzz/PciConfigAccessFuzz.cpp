@@ -5,7 +5,7 @@
 // controller's fixed address, and only through a 32-bit write; nothing outside the caller's
 // elements was written (guard bytes around an exactly sized buffer, and ASan); a write
 // leaves the buffer as it was; a read of nothing present returns all ones.
-#include <Library/HostAbi.h>
+#include <HostAbi.h>
 
 #include "Bridgemimic.h"
 
