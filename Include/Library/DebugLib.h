@@ -5,6 +5,7 @@
 #include <Uefi/UefiBaseType.h>
 
 constexpr UINTN DEBUG_INFO = 0x00000040;
+constexpr UINTN DEBUG_VERBOSE = 0x00400000;
 constexpr UINTN DEBUG_ERROR = 0x80000000;
 
 constexpr UINT8 DEBUG_PROPERTY_DEBUG_ASSERT_ENABLED = 0x01;

@@ -3,6 +3,7 @@
 // table-driven GCD reservation routine.
 #pragma once
 
+#include <Pi/PiDxeCis.h>
 #include <Pi/PiStatusCode.h>
 #include <Uefi.h>
 
@@ -91,3 +92,25 @@ UINTN AmlClampLength(const UINT8 *Start, UINTN Length, const UINT8 *End);
 // 17-character unicast, non-zero "xx:xx:xx:xx:xx:xx" text, EFI_INVALID_PARAMETER otherwise.
 constexpr UINTN MAC_TEXT_LENGTH = 17;
 EFI_STATUS ValidateMacText(const CHAR8 *Text);
+
+// Table-driven GCD reservation. One row of a caller's table; the routine may overwrite Type
+// with the type the GCD map already has for the range.
+struct CspResourceEntry {
+  UINT64 Base;
+  UINT64 Length;
+  UINTN Type;        // EFI_GCD_MEMORY_TYPE of a memory row, EFI_GCD_IO_TYPE of an I/O row
+  UINT64 Attributes; // GCD attributes to set; CSP_RESOURCE_IO_ROW marks an I/O-space row
+};
+constexpr UINT64 CSP_RESOURCE_IO_ROW = ~(UINT64)0;
+// Capabilities of every memory range the routine adds: UC, WT, WB, WP and RUNTIME.
+constexpr UINT64 CSP_RESOURCE_CAPABILITIES =
+    EFI_MEMORY_UC | EFI_MEMORY_WT | EFI_MEMORY_WB | EFI_MEMORY_WP | EFI_MEMORY_RUNTIME;
+static_assert(CSP_RESOURCE_CAPABILITIES == 0x800000000000100DULL);
+
+// Adds every row to the GCD map, allocates each range nobody owns yet to ImageHandle and
+// DeviceHandle, makes the whole span uncached when every memory row asks for EFI_MEMORY_UC,
+// and sets each memory row's attributes (retrying once without cache types). Returns the
+// first failed attribute setting, else the last status. A missing DXE services table, a
+// failed allocation or a failed descriptor query in the uncached pass is a fatal assertion.
+EFI_STATUS LibAllocCspResource(CspResourceEntry *Table, UINTN Count, EFI_HANDLE ImageHandle,
+                               EFI_HANDLE DeviceHandle);

@@ -14,6 +14,7 @@ constexpr UINT64 SctlrInstructionCache = 1ull << 12; // I
 // DAIF: the I (IRQ) mask bit as read from the register, and its bit in "msr daifset/daifclr".
 constexpr UINT64 DaifIrqMask = 1ull << 7;
 #define DAIF_IRQ_IMMEDIATE "#2"
+#define DAIF_FIQ_IMMEDIATE "#1"
 
 // CurrentEL holds the level in bits [3:2].
 constexpr UINT64 CurrentElShift = 2;
@@ -99,8 +100,25 @@ bool WideCcsidr() {
   return ArmCache::HasWideCcsidr(Mmfr2);
 }
 
-// Clean and invalidate every line of the data or unified cache at Level (0-based) by set/way.
-void CleanInvalidateLevel(UINT32 Level, bool Wide) {
+// The set/way maintenance operations.
+enum class SetWayOperation { Clean, Invalidate, CleanInvalidate };
+
+void ApplySetWay(SetWayOperation Operation, UINT64 Operand) {
+  switch (Operation) {
+  case SetWayOperation::Clean:
+    __asm__ volatile("dc csw, %0" ::"r"(Operand) : "memory");
+    break;
+  case SetWayOperation::Invalidate:
+    __asm__ volatile("dc isw, %0" ::"r"(Operand) : "memory");
+    break;
+  case SetWayOperation::CleanInvalidate:
+    __asm__ volatile("dc cisw, %0" ::"r"(Operand) : "memory");
+    break;
+  }
+}
+
+// Applies the operation to every line of the data or unified cache at Level (0-based).
+void SetWayLevel(SetWayOperation Operation, UINT32 Level, bool Wide) {
   UINT64 Ccsidr;
   UINT64 Selector = static_cast<UINT64>(Level) << 1;
   // Select the level's data or unified cache, then read its geometry.
@@ -111,8 +129,7 @@ void CleanInvalidateLevel(UINT32 Level, bool Wide) {
   const ArmCache::Geometry Cache = ArmCache::Decode(Ccsidr, Wide);
   for (UINT64 Way = 0; Way < Cache.Ways; Way++) {
     for (UINT64 Set = 0; Set < Cache.Sets; Set++) {
-      UINT64 Operand = ArmCache::SetWayOperand(Cache, Level, Way, Set);
-      __asm__ volatile("dc cisw, %0" ::"r"(Operand) : "memory");
+      ApplySetWay(Operation, ArmCache::SetWayOperand(Cache, Level, Way, Set));
     }
   }
 }
@@ -139,7 +156,26 @@ template <typename Operation> void ForEachDataCacheLine(UINTN Address, UINTN Len
   __asm__ volatile("dsb sy" ::: "memory");
 }
 
+// Walks the cache levels up to the level of coherence given by CLIDR_EL1.
+void SetWayAllLevels(SetWayOperation Operation) {
+  UINT64 Clidr;
+  __asm__ volatile("dsb sy\n\tmrs %0, clidr_el1" : "=r"(Clidr)::"memory");
+  UINT32 LevelOfCoherence = static_cast<UINT32>(Clidr >> ClidrLevelOfCoherenceShift) & ClidrFieldMask;
+  const bool Wide = WideCcsidr();
+  for (UINT32 Level = 0; Level < LevelOfCoherence; Level++) {
+    UINT32 CacheType = static_cast<UINT32>(Clidr >> (Level * ClidrCacheTypeBits)) & ClidrFieldMask;
+    if (CacheType >= CacheTypeDataOrUnified) {
+      SetWayLevel(Operation, Level, Wide);
+    }
+  }
+  __asm__ volatile("msr csselr_el1, xzr\n\tdsb sy\n\tisb" ::: "memory");
+}
+
 } // namespace
+
+VOID ArmDisableFiq(VOID) {
+  __asm__ volatile("msr daifset, " DAIF_FIQ_IMMEDIATE ::: "memory");
+}
 
 VOID ArmDisableInterrupts(VOID) {
   __asm__ volatile("msr daifset, " DAIF_IRQ_IMMEDIATE ::: "memory");
@@ -180,19 +216,16 @@ VOID ArmEnableMmu(VOID) {
   SetSctlrBits(SctlrMmuEnable);
 }
 
-// Walks the cache levels up to the level of coherence given by CLIDR_EL1.
 VOID ArmCleanInvalidateDataCache(VOID) {
-  UINT64 Clidr;
-  __asm__ volatile("dsb sy\n\tmrs %0, clidr_el1" : "=r"(Clidr)::"memory");
-  UINT32 LevelOfCoherence = static_cast<UINT32>(Clidr >> ClidrLevelOfCoherenceShift) & ClidrFieldMask;
-  const bool Wide = WideCcsidr();
-  for (UINT32 Level = 0; Level < LevelOfCoherence; Level++) {
-    UINT32 CacheType = static_cast<UINT32>(Clidr >> (Level * ClidrCacheTypeBits)) & ClidrFieldMask;
-    if (CacheType >= CacheTypeDataOrUnified) {
-      CleanInvalidateLevel(Level, Wide);
-    }
-  }
-  __asm__ volatile("msr csselr_el1, xzr\n\tdsb sy\n\tisb" ::: "memory");
+  SetWayAllLevels(SetWayOperation::CleanInvalidate);
+}
+
+VOID ArmCleanDataCache(VOID) {
+  SetWayAllLevels(SetWayOperation::Clean);
+}
+
+VOID ArmInvalidateDataCache(VOID) {
+  SetWayAllLevels(SetWayOperation::Invalidate);
 }
 
 VOID ArmInvalidateInstructionCache(VOID) {
@@ -223,4 +256,16 @@ VOID ArmCleanInvalidateDataCacheRange(UINTN Address, UINTN Length) {
   ForEachDataCacheLine(Address, Length, [](UINTN Line) {
     __asm__ volatile("dc civac, %0" ::"r"(Line) : "memory");
   });
+}
+
+UINTN ArmReadMidr(VOID) {
+  UINT64 Value;
+  __asm__ volatile("mrs %0, midr_el1" : "=r"(Value));
+  return Value;
+}
+
+UINTN ArmReadRevidr(VOID) {
+  UINT64 Value;
+  __asm__ volatile("mrs %0, revidr_el1" : "=r"(Value));
+  return Value;
 }

@@ -33,6 +33,15 @@ VOID ArmEnableMmu(VOID) {
 VOID ArmCleanInvalidateDataCache(VOID) {
   HostAbiCpuOperation("ArmCleanInvalidateDataCache");
 }
+VOID ArmCleanDataCache(VOID) {
+  HostAbiCpuOperation("ArmCleanDataCache");
+}
+VOID ArmInvalidateDataCache(VOID) {
+  HostAbiCpuOperation("ArmInvalidateDataCache");
+}
+VOID ArmDisableFiq(VOID) {
+  HostAbiCpuOperation("ArmDisableFiq");
+}
 VOID ArmInvalidateInstructionCache(VOID) {
   HostAbiCpuOperation("ArmInvalidateInstructionCache");
 }
@@ -50,4 +59,10 @@ VOID ArmInvalidateDataCacheRange(UINTN Address, UINTN Length) {
 }
 VOID ArmCleanInvalidateDataCacheRange(UINTN Address, UINTN Length) {
   HostAbiCpuOperation("ArmCleanInvalidateDataCacheRange");
+}
+UINTN ArmReadMidr(VOID) {
+  return HostAbiReadSystemRegister("MIDR_EL1");
+}
+UINTN ArmReadRevidr(VOID) {
+  return HostAbiReadSystemRegister("REVIDR_EL1");
 }

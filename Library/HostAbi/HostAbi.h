@@ -16,4 +16,7 @@ UINT64 HostAbiVirtualTimeNs(VOID);
 // Cache, MMU and interrupt operations, recorded in order ("ArmDisableMmu", ...).
 VOID HostAbiCpuOperation(const CHAR8 *Operation);
 BOOLEAN HostAbiInterruptsEnabled(VOID);
+// Identification registers of the emulated processor ("MIDR_EL1", "REVIDR_EL1"); 0 when the
+// board sets none.
+UINT64 HostAbiReadSystemRegister(const CHAR8 *Name);
 }

@@ -159,7 +159,8 @@ void KeepSeamsLinked() {
                                          reinterpret_cast<const void *>(&HostAbiVirtualTimeNs),
                                          reinterpret_cast<const void *>(&HostAbiHalt),
                                          reinterpret_cast<const void *>(&HostAbiCpuOperation),
-                                         reinterpret_cast<const void *>(&HostAbiInterruptsEnabled)};
+                                         reinterpret_cast<const void *>(&HostAbiInterruptsEnabled),
+                                         reinterpret_cast<const void *>(&HostAbiReadSystemRegister)};
   (void)Seams;
 }
 
@@ -253,4 +254,13 @@ extern "C" VOID HostAbiCpuOperation(const CHAR8 *Operation) {
 
 extern "C" BOOLEAN HostAbiInterruptsEnabled(VOID) {
   return (!CoreAlive() || Core().InterruptsEnabled) ? TRUE : FALSE;
+}
+
+extern "C" UINT64 HostAbiReadSystemRegister(const CHAR8 *Name) {
+  if (!CoreAlive() || Name == nullptr) {
+    return 0;
+  }
+  const auto &Registers = Core().SystemRegisters;
+  auto Found = Registers.find(Name);
+  return Found != Registers.end() ? Found->second : 0;
 }

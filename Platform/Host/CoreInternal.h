@@ -238,6 +238,7 @@ struct Platform::Impl {
   uint64_t NowNs = 0;
   std::multimap<uint64_t, std::function<void()>> DeferredWork; // by due time, see Platform::After
   std::vector<std::string> CpuOperations;
+  std::map<std::string, uint64_t> SystemRegisters; // the processor's identification registers
 
   // Consoles.
   std::unique_ptr<ConsoleDevice> ConOut;

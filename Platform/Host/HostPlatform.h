@@ -147,6 +147,8 @@ public:
   bool InterruptsEnabled() const;
   void SetInterruptsEnabled(bool Enabled);
   const std::vector<std::string> &CpuOperations() const;
+  // What the processor's identification registers read ("MIDR_EL1", "REVIDR_EL1").
+  void SetSystemRegister(const std::string &Name, uint64_t Value);
 
   // Memory accounting, per image.
   uint64_t OutstandingPoolBytes(EFI_HANDLE ImageHandle) const;

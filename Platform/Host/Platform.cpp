@@ -232,6 +232,9 @@ void Platform::SetInterruptsEnabled(bool Enabled) {
 const std::vector<std::string> &Platform::CpuOperations() const {
   return Impl_->CpuOperations;
 }
+void Platform::SetSystemRegister(const std::string &Name, uint64_t Value) {
+  Impl_->SystemRegisters[Name] = Value;
+}
 
 uint64_t Platform::OutstandingPoolBytes(EFI_HANDLE ImageHandle) const {
   auto Found = Impl_->Stats.find(ImageHandle);

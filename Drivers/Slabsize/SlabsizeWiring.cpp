@@ -1,0 +1,22 @@
+// Standard driver entry wiring: the library constructors in link order and the entry routine.
+#include <Library/ModuleEntryPoint.h>
+#include <Library/TimerLib.h>
+#include <Library/UefiBootServicesTableLib.h>
+#include <Library/UefiRuntimeServicesTableLib.h>
+
+#include "TessilL3c.h"
+
+// Any system table revision is accepted.
+extern const UINT32 _gUefiDriverRevision = 0;
+
+VOID ProcessLibraryConstructorList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+  UefiBootServicesTableLibConstructor(ImageHandle, SystemTable);
+  UefiRuntimeServicesTableLibConstructor(ImageHandle, SystemTable);
+  TimerLibConstructor();
+}
+
+EFI_STATUS ProcessModuleEntryPointList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+  return SlabsizeEntry(ImageHandle, SystemTable);
+}
+
+VOID ProcessLibraryDestructorList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {}
