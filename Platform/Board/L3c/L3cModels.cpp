@@ -1,0 +1,229 @@
+// The L3 sizing blocks' register-level models.
+#include "L3cModels.h"
+
+#include <sstream>
+
+namespace host {
+namespace {
+
+constexpr uint32_t kHardwareSizeShift = 24;
+constexpr uint32_t kHardwareSizeMask = 0x3Fu << kHardwareSizeShift;
+constexpr uint32_t kConfigSizeShift = 18;
+constexpr uint32_t kConfigSizeMask = 0x3F;
+constexpr uint32_t kResizeOperation = 0x12000000;
+constexpr uint32_t kOperationMask = 0x7F000000;
+constexpr uint32_t kCountShift = 8;
+constexpr uint32_t kCountMask = 0xFFFF;
+constexpr uint64_t kReleaseHoldNs = 1'000;
+
+std::string Hex(uint64_t Value) {
+  std::ostringstream Text;
+  Text << "0x" << std::hex << std::uppercase << Value;
+  return Text.str();
+}
+
+uint64_t Now() {
+  return Platform::Current().VirtualTimeNs();
+}
+
+} // namespace
+
+std::vector<L3cAccess> L3cAccessLog::Of(const std::string &Block) const {
+  std::vector<L3cAccess> Found;
+  for (const L3cAccess &Entry : Entries) {
+    if (Block.empty() || Entry.Block == Block) {
+      Found.push_back(Entry);
+    }
+  }
+  return Found;
+}
+
+L3cRegisterBlock::L3cRegisterBlock(std::string Name, std::shared_ptr<L3cAccessLog> Log,
+                                   std::map<uint64_t, uint32_t> PowerOn)
+    : Log_(std::move(Log)), Registers_(PowerOn), Name_(std::move(Name)), PowerOn_(std::move(PowerOn)) {}
+
+void L3cRegisterBlock::Reset() {
+  Registers_ = PowerOn_;
+}
+
+uint32_t L3cRegisterBlock::Register(uint64_t Offset) const {
+  auto Found = Registers_.find(Offset);
+  return Found != Registers_.end() ? Found->second : 0;
+}
+
+void L3cRegisterBlock::SetRegister(uint64_t Offset, uint32_t Value) {
+  Registers_[Offset] = Value;
+}
+
+void L3cRegisterBlock::Violation(const std::string &Text) {
+  Log_->Violations.push_back(Name_ + ": " + Text);
+}
+
+void L3cRegisterBlock::Record(uint64_t Offset, bool IsWrite, uint64_t Value) {
+  Log_->Entries.push_back({Name_, Offset, IsWrite, Value, Platform::Current().CpuOperations().size(), Now()});
+}
+
+uint64_t L3cRegisterBlock::Read(uint64_t Offset, unsigned Width) {
+  if (Width != 4 || !Known(Offset)) {
+    Violation("read of " + std::to_string(Width) + " bytes at unknown register +" + Hex(Offset));
+    Record(Offset, false, 0);
+    return 0;
+  }
+  uint32_t Value = ReadRegister(Offset);
+  Record(Offset, false, Value);
+  return Value;
+}
+
+void L3cRegisterBlock::Write(uint64_t Offset, unsigned Width, uint64_t Value) {
+  Record(Offset, true, Value);
+  if (Width != 4 || !Known(Offset)) {
+    Violation("write of " + std::to_string(Width) + " bytes at unknown register +" + Hex(Offset));
+    return;
+  }
+  WriteRegister(Offset, static_cast<uint32_t>(Value));
+}
+
+uint32_t L3cRegisterBlock::ReadRegister(uint64_t Offset) {
+  return Registers_[Offset];
+}
+
+void L3cRegisterBlock::WriteRegister(uint64_t Offset, uint32_t Value) {
+  Registers_[Offset] = Value;
+}
+
+EfuseModel::EfuseModel(std::shared_ptr<L3cAccessLog> Log, uint32_t Value)
+    : L3cRegisterBlock("efuse", std::move(Log), {{0x0, Value}}) {}
+
+void EfuseModel::WriteRegister(uint64_t Offset, uint32_t Value) {
+  Violation("write " + Hex(Value) + " to the read-only efuse");
+}
+
+L3cControlBlockA::L3cControlBlockA(std::shared_ptr<L3cAccessLog> Log)
+    : L3cRegisterBlock("l3c-control-a", std::move(Log), {{kState, 0}}) {}
+
+L3cControlBlockB::L3cControlBlockB(std::shared_ptr<L3cAccessLog> Log)
+    : L3cRegisterBlock("l3c-control-b", std::move(Log),
+                       {{kEnable, 0}, {kGate, kPowerOnGate}, {kReset, kPowerOnReset}}) {}
+
+void L3cControlBlockB::Reset() {
+  L3cRegisterBlock::Reset();
+  LowSinceNs_ = HighSinceNs_ = 0;
+  Released_ = false;
+}
+
+void L3cControlBlockB::WriteRegister(uint64_t Offset, uint32_t Value) {
+  const uint32_t Old = Registers_[Offset];
+  Registers_[Offset] = Value;
+  constexpr uint32_t Bit11 = 1u << 11;
+  constexpr uint32_t Bit15 = 1u << 15;
+  if (Offset == kReset) {
+    if ((Value & (Bit11 | Bit15)) == 0 && (Old & (Bit11 | Bit15)) != 0) {
+      LowSinceNs_ = Now();
+    } else if ((Value & Bit11) != 0 && (Old & Bit11) == 0) {
+      if ((Old & Bit15) != 0 || Now() - LowSinceNs_ < kReleaseHoldNs) {
+        Violation("+0x308 bit 11 raised before bits 11 and 15 were held low for 1 us");
+      }
+      HighSinceNs_ = Now();
+    }
+  } else if (Offset == kGate && (Value & kPowerOnGate) == 0 && (Old & kPowerOnGate) != 0) {
+    const uint32_t Reset = Registers_[kReset];
+    if ((Reset & Bit11) == 0 || (Reset & Bit15) != 0 || Now() - HighSinceNs_ < kReleaseHoldNs) {
+      Violation("+0x300 gate opened before the +0x308 release sequence completed");
+    } else {
+      Released_ = true;
+    }
+  }
+}
+
+L3CacheController::L3CacheController(std::shared_ptr<L3cAccessLog> Log, uint32_t HardwareSizeMb,
+                                     bool StuckBusy)
+    : L3cRegisterBlock("l3c", std::move(Log),
+                       {{kConfiguration, 0}, {kMask, 0}, {kCommand, 0}, {kRangeLow, 0}, {kRangeHigh, 0}}),
+      HardwareSizeMb_(HardwareSizeMb), StuckBusy_(StuckBusy) {}
+
+void L3CacheController::Reset() {
+  L3cRegisterBlock::Reset();
+  BusyUntilNs_ = 0;
+  Resizing_ = false;
+  PendingMb_ = SizedMb_ = 0;
+}
+
+bool L3CacheController::Busy() const {
+  return Resizing_ && (StuckBusy_ || Now() < BusyUntilNs_);
+}
+
+uint32_t L3CacheController::ReadRegister(uint64_t Offset) {
+  if (Resizing_ && !Busy()) {
+    Resizing_ = false;
+    SizedMb_ = PendingMb_;
+  }
+  if (Offset == kConfiguration) {
+    return (Registers_[kConfiguration] & ~kHardwareSizeMask) | (HardwareSizeMb_ << kHardwareSizeShift);
+  }
+  if (Offset == kCommand) {
+    return (Registers_[kCommand] & ~kBusy) | (Busy() ? kBusy : 0);
+  }
+  return Registers_[Offset];
+}
+
+void L3CacheController::WriteRegister(uint64_t Offset, uint32_t Value) {
+  if (Busy()) {
+    Violation("write " + Hex(Value) + " to +" + Hex(Offset) + " while a resize is running");
+    return;
+  }
+  Registers_[Offset] = Value;
+  if (Offset == kCommand) {
+    StartResize(Value);
+  }
+}
+
+void L3CacheController::StartResize(uint32_t Command) {
+  if ((Command & kOperationMask) != kResizeOperation) {
+    Violation("unknown command " + Hex(Command));
+    return;
+  }
+  const uint32_t Configuration = Registers_[kConfiguration];
+  const uint32_t SizeMb = (Configuration >> kConfigSizeShift) & kConfigSizeMask;
+  const uint32_t Count = (Command >> kCountShift) & kCountMask;
+  if (SizeMb == 0 || SizeMb > HardwareSizeMb_ || Count != 4 * SizeMb - 1) {
+    Violation("resize command " + Hex(Command) + " with configuration " + Hex(Configuration) + " (hardware " +
+              std::to_string(HardwareSizeMb_) + " MB)");
+    return;
+  }
+  Resizing_ = true;
+  PendingMb_ = SizeMb;
+  BusyUntilNs_ = Now() + kResizeNs;
+}
+
+ConsoleUart::ConsoleUart(std::shared_ptr<L3cAccessLog> Log, bool NeverReady)
+    : Log_(std::move(Log)), NeverReady_(NeverReady) {}
+
+void ConsoleUart::Reset() {
+  BusyUntilNs_ = 0;
+  Output_.clear();
+}
+
+bool ConsoleUart::Ready() const {
+  return !NeverReady_ && Now() >= BusyUntilNs_;
+}
+
+uint64_t ConsoleUart::Read(uint64_t Offset, unsigned Width) {
+  if (Offset != kLineStatus) {
+    return 0;
+  }
+  return Ready() ? (kTransmitReady | kTransmitterEmpty) : 0;
+}
+
+void ConsoleUart::Write(uint64_t Offset, unsigned Width, uint64_t Value) {
+  if (Offset != kTransmit) {
+    return;
+  }
+  if (!Ready()) {
+    Log_->Violations.push_back("uart0: byte " + Hex(Value & 0xFF) + " written while the transmitter is busy");
+    return;
+  }
+  Output_.push_back(static_cast<char>(Value & 0xFF));
+  BusyUntilNs_ = Now() + kCharacterNs;
+}
+
+} // namespace host

@@ -1,0 +1,312 @@
+// Regionhold and the GCD reservation routine against the host core's GCD map: what the map,
+// the memory map and the trace say afterwards.
+#include "CspTableRequest.h"
+
+#include <DebugOutput.h>
+#include <GcdMap.h>
+#include <HostPlatform.h>
+#include <StatusCodeListener.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr UINT64 kRuntime = 0x8000000000000000ull;
+constexpr UINT64 kCapabilities = 0x800000000000100Dull;
+constexpr UINTN kMmio = EfiGcdMemoryTypeMemoryMappedIo;
+
+struct Range {
+  UINT64 Base, Length;
+};
+// Regionhold's rows, in processing order.
+const std::vector<Range> kRows = {{0x1C025000, 0x1000}, {0x10510000, 0x3000}, {0x17000000, 0x2000},
+                                  {0x1C020000, 0x1000}, {0x1C021000, 0x1000}, {0x10540000, 0xA000}};
+
+std::string Format(const char *Pattern, UINT64 Base, UINT64 Length, int Index, const char *Status) {
+  char Text[160];
+  std::snprintf(Text, sizeof(Text), Pattern, (unsigned long long)Base, (unsigned long long)Length, Index,
+                Status);
+  return Text;
+}
+std::string AddLine(UINT64 Base, UINT64 Length, int Index, const char *Status, const char *Kind = "Mem") {
+  return Format(("GCD: Add" + std::string(Kind) + "Space   B=%llX, L=%llX, i=%d, S=%s").c_str(), Base, Length,
+                Index, Status);
+}
+std::string AllocLine(UINT64 Base, UINT64 Length, int Index, const char *Status, const char *Kind = "Mem") {
+  return Format(("GCD: Alloc" + std::string(Kind) + "Space B=%llX, L=%llX, i=%d, S=%s").c_str(), Base, Length,
+                Index, Status);
+}
+
+// A board with the debug producers; modules come from the build's module folder.
+class GcdBoard : public ::testing::Test {
+protected:
+  GcdBoard() {
+    host::PlatformOptions Options;
+    Options.WatchdogNs = 5'000'000'000ull;
+    Board = std::make_unique<host::Platform>(Options);
+    host::InstallDebugOutputProducer(*Board);
+    host::InstallStatusCodeListener(*Board);
+  }
+
+  // The trace lines an image wrote, in order.
+  std::vector<std::string> Lines(const std::string &Image) const {
+    std::vector<std::string> Found;
+    for (const host::LogLine &Line : Board->Log().Lines()) {
+      if (Line.Source == Image) {
+        Found.push_back(Line.Text);
+      }
+    }
+    return Found;
+  }
+  std::vector<std::string> LinesWith(const std::string &Image, const std::string &Prefix) const {
+    std::vector<std::string> Found;
+    for (const std::string &Line : Lines(Image)) {
+      if (Line.rfind(Prefix, 0) == 0) {
+        Found.push_back(Line);
+      }
+    }
+    return Found;
+  }
+
+  EFI_GCD_MEMORY_SPACE_DESCRIPTOR At(UINT64 Address) {
+    EFI_GCD_MEMORY_SPACE_DESCRIPTOR Descriptor{};
+    EXPECT_EQ(Board->Gcd().GetMemorySpaceDescriptor(Address, &Descriptor), EFI_SUCCESS);
+    return Descriptor;
+  }
+
+  // Runs the reservation routine on Table from a test driver image; returns its result.
+  EFI_STATUS Reserve(std::vector<CspResourceEntry> &Table, host::ImageResult *Run = nullptr) {
+    Request = {Table.data(), Table.size(), nullptr, EFI_NOT_STARTED};
+    EFI_GUID Guid = CSP_TABLE_REQUEST_GUID;
+    EXPECT_EQ(Board->BootServices()->InstallConfigurationTable(&Guid, &Request), EFI_SUCCESS);
+    host::ImageResult Result = Board->RunModule("CspTableDriver");
+    if (Run != nullptr) {
+      *Run = Result;
+    }
+    return Request.Result;
+  }
+
+  EFI_HANDLE ImageNamed(const std::string &Name) {
+    for (const auto &Descriptor : Board->Gcd().MemoryDescriptors()) {
+      if (Descriptor.ImageHandle != nullptr && Board->ImageName(Descriptor.ImageHandle) == Name) {
+        return Descriptor.ImageHandle;
+      }
+    }
+    return nullptr;
+  }
+
+  std::unique_ptr<host::Platform> Board;
+  CSP_TABLE_REQUEST Request{};
+};
+
+TEST_F(GcdBoard, RegionholdClaimsSixRuntimeRangesNobodyOwned) {
+  host::ImageResult Result = Board->RunModule("Regionhold");
+  ASSERT_FALSE(Result.Halted.has_value());
+  EXPECT_EQ(Result.Status, EFI_SUCCESS);
+
+  std::vector<std::string> Expected;
+  for (size_t Row = 0; Row < kRows.size(); Row++) {
+    Expected.push_back(AddLine(kRows[Row].Base, kRows[Row].Length, (int)Row, "EFI_SUCCESS"));
+    Expected.push_back(AllocLine(kRows[Row].Base, kRows[Row].Length, (int)Row, "EFI_SUCCESS"));
+  }
+  EXPECT_EQ(LinesWith("Regionhold", "GCD: A"), Expected);
+  EXPECT_EQ(Expected.front(), "GCD: AddMemSpace   B=1C025000, L=1000, i=0, S=EFI_SUCCESS");
+  EXPECT_EQ(LinesWith("Regionhold", "GCD: SpaceAttr").size(), kRows.size());
+  EXPECT_TRUE(LinesWith("Regionhold", "GCD: SpaceAttr (UC ALL)").empty());
+
+  EFI_HANDLE Owner = ImageNamed("Regionhold");
+  ASSERT_NE(Owner, nullptr);
+  for (const Range &Row : kRows) {
+    SCOPED_TRACE(testing::Message() << std::hex << Row.Base);
+    EFI_GCD_MEMORY_SPACE_DESCRIPTOR Descriptor = At(Row.Base);
+    // Rows 3 and 4 touch and end up in one descriptor.
+    EXPECT_LE(Descriptor.BaseAddress, Row.Base);
+    EXPECT_GE(Descriptor.BaseAddress + Descriptor.Length, Row.Base + Row.Length);
+    EXPECT_EQ(Descriptor.GcdMemoryType, EfiGcdMemoryTypeMemoryMappedIo);
+    EXPECT_EQ(Descriptor.Capabilities, kCapabilities);
+    EXPECT_EQ(Descriptor.Attributes, kRuntime);
+    EXPECT_EQ(Descriptor.ImageHandle, Owner);
+    EXPECT_EQ(Descriptor.DeviceHandle, nullptr);
+  }
+
+  // The OS sees each range as runtime MMIO in the memory map.
+  UINTN Size = 0, Key = 0, DescriptorSize = 0;
+  UINT32 Version = 0;
+  EFI_BOOT_SERVICES *BS = Board->BootServices();
+  ASSERT_EQ(BS->GetMemoryMap(&Size, nullptr, &Key, &DescriptorSize, &Version), EFI_BUFFER_TOO_SMALL);
+  std::vector<uint8_t> Map(Size + 4 * DescriptorSize);
+  Size = Map.size();
+  ASSERT_EQ(BS->GetMemoryMap(&Size, reinterpret_cast<EFI_MEMORY_DESCRIPTOR *>(Map.data()), &Key,
+                             &DescriptorSize, &Version),
+            EFI_SUCCESS);
+  for (const Range &Row : kRows) {
+    bool Covered = false;
+    for (size_t Offset = 0; Offset < Size; Offset += DescriptorSize) {
+      const auto *Entry = reinterpret_cast<const EFI_MEMORY_DESCRIPTOR *>(Map.data() + Offset);
+      const UINT64 End = Entry->PhysicalStart + Entry->NumberOfPages * EFI_PAGE_SIZE;
+      Covered |= Entry->Type == EfiMemoryMappedIO && (Entry->Attribute & EFI_MEMORY_RUNTIME) != 0 &&
+                 Entry->PhysicalStart <= Row.Base && Row.Base + Row.Length <= End;
+    }
+    EXPECT_TRUE(Covered) << std::hex << Row.Base;
+  }
+}
+
+// What the map held before: an owned range is only added (and fails), a reserved one is
+// claimed as reserved, and the table row learns the type.
+TEST_F(GcdBoard, ExistingDescriptorsDecideWhatIsClaimed) {
+  host::GcdMap &Gcd = Board->Gcd();
+  EFI_HANDLE Firmware = Board->FirmwareHandle();
+  ASSERT_EQ(Gcd.AddMemorySpace(EfiGcdMemoryTypeMemoryMappedIo, 0x1C020000, 0x1000, kCapabilities),
+            EFI_SUCCESS);
+  EFI_PHYSICAL_ADDRESS Base = 0x1C020000;
+  ASSERT_EQ(Gcd.AllocateMemorySpace(EfiGcdAllocateAddress, EfiGcdMemoryTypeMemoryMappedIo, 0, 0x1000, &Base,
+                                    Firmware, nullptr),
+            EFI_SUCCESS);
+  ASSERT_EQ(Gcd.AddMemorySpace(EfiGcdMemoryTypeReserved, 0x17000000, 0x2000, kCapabilities), EFI_SUCCESS);
+
+  std::vector<CspResourceEntry> Table = {{0x1C020000, 0x1000, kMmio, kRuntime},
+                                         {0x17000000, 0x2000, kMmio, kRuntime},
+                                         {0x1C021000, 0x1000, kMmio, kRuntime}};
+  EXPECT_EQ(Reserve(Table), EFI_SUCCESS);
+  EXPECT_EQ(LinesWith("CspTableDriver", "GCD: A"),
+            (std::vector<std::string>{AddLine(0x1C020000, 0x1000, 0, "EFI_ACCESS_DENIED"),
+                                      AddLine(0x17000000, 0x2000, 1, "EFI_ACCESS_DENIED"),
+                                      AllocLine(0x17000000, 0x2000, 1, "EFI_SUCCESS"),
+                                      AddLine(0x1C021000, 0x1000, 2, "EFI_SUCCESS"),
+                                      AllocLine(0x1C021000, 0x1000, 2, "EFI_SUCCESS")}));
+  EFI_HANDLE Driver = ImageNamed("CspTableDriver");
+  EXPECT_EQ(At(0x1C020000).ImageHandle, Firmware);
+  EXPECT_EQ(At(0x1C020000).Attributes, kRuntime) << "an owned range still gets its attributes";
+  EXPECT_EQ(At(0x17000000).GcdMemoryType, EfiGcdMemoryTypeReserved);
+  EXPECT_EQ(At(0x17000000).ImageHandle, Driver);
+  EXPECT_EQ(Table[0].Type, kMmio);
+  EXPECT_EQ(Table[1].Type, (UINTN)EfiGcdMemoryTypeReserved);
+  EXPECT_EQ(Table[2].Type, kMmio);
+}
+
+TEST_F(GcdBoard, EmptyTableSucceedsWithoutTouchingTheMap) {
+  const auto Before = Board->Gcd().MemoryDescriptors().size();
+  std::vector<CspResourceEntry> Table;
+  EXPECT_EQ(Reserve(Table), EFI_SUCCESS);
+  EXPECT_TRUE(LinesWith("CspTableDriver", "GCD").empty());
+  EXPECT_EQ(Board->Gcd().MemoryDescriptors().size(), Before);
+}
+
+// Every memory row uncached: one walk over every descriptor from the lowest base (aligned
+// down to a page) to the highest end, gaps included; descriptors already uncached skipped.
+TEST_F(GcdBoard, AllUncachedTableWalksEveryDescriptorOfTheSpan) {
+  host::GcdMap &Gcd = Board->Gcd();
+  ASSERT_EQ(Gcd.AddMemorySpace(EfiGcdMemoryTypeMemoryMappedIo, 0x20002000, 0x1000, kCapabilities),
+            EFI_SUCCESS);
+  ASSERT_EQ(Gcd.SetMemorySpaceAttributes(0x20002000, 0x1000, EFI_MEMORY_UC), EFI_SUCCESS);
+  std::vector<CspResourceEntry> Table = {{0x20001800, 0x800, kMmio, EFI_MEMORY_UC | kRuntime},
+                                         {0x20004000, 0x1000, kMmio, EFI_MEMORY_UC}};
+  // Row 0 is not page-granular: its attributes cannot be set, and that failure is what
+  // the routine returns although row 1 succeeds after it.
+  EXPECT_EQ(Reserve(Table), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(LinesWith("CspTableDriver", "GCD:(UC ALL)"),
+            (std::vector<std::string>{
+                "GCD:(UC ALL) setting  B=20001000, L=800, A=1; S=EFI_INVALID_PARAMETER",
+                "GCD:(UC ALL) setting  B=20001800, L=800, A=1; S=EFI_INVALID_PARAMETER",
+                "GCD:(UC ALL) skipping B=20002000, L=1000, A=1; S=EFI_SUCCESS",
+                "GCD:(UC ALL) setting  B=20003000, L=1000, A=1; S=EFI_UNSUPPORTED",
+                "GCD:(UC ALL) setting  B=20004000, L=1000, A=1; S=EFI_SUCCESS",
+            }));
+  EXPECT_EQ(LinesWith("CspTableDriver", "GCD: SpaceAttr (UC ALL)"),
+            std::vector<std::string>{"GCD: SpaceAttr (UC ALL) B=20001000; L=4000; "});
+  EXPECT_EQ(LinesWith("CspTableDriver", "GCD: SpaceAttr A="),
+            (std::vector<std::string>{
+                "GCD: SpaceAttr A=8000000000000001 B=20001800, L=800, i=0, S=EFI_INVALID_PARAMETER",
+                "GCD: SpaceAttr A=1 B=20004000, L=1000, i=1, S=EFI_SUCCESS"}));
+  EXPECT_EQ(At(0x20004000).Attributes, EFI_MEMORY_UC);
+}
+
+// An I/O row goes through the I/O-space calls and neither attribute pass.
+TEST_F(GcdBoard, IoRowsUseTheIoSpaceAndSkipTheAttributePasses) {
+  std::vector<CspResourceEntry> Table = {{0x2F8, 0x8, EfiGcdIoTypeIo, CSP_RESOURCE_IO_ROW}};
+  EXPECT_EQ(Reserve(Table), EFI_SUCCESS);
+  EXPECT_EQ(LinesWith("CspTableDriver", "GCD"),
+            (std::vector<std::string>{AddLine(0x2F8, 0x8, 0, "EFI_SUCCESS", "I/O"),
+                                      AllocLine(0x2F8, 0x8, 0, "EFI_SUCCESS", "I/O")}));
+  EFI_GCD_IO_SPACE_DESCRIPTOR Io{};
+  ASSERT_EQ(Board->Gcd().GetIoSpaceDescriptor(0x2F8, &Io), EFI_SUCCESS);
+  EXPECT_EQ(Io.GcdIoType, EfiGcdIoTypeIo);
+  ASSERT_NE(Io.ImageHandle, nullptr);
+  EXPECT_EQ(Board->ImageName(Io.ImageHandle), "CspTableDriver");
+  EXPECT_EQ(Board->Gcd().MemoryDescriptors().size(), 1u) << "no memory row, no memory call";
+}
+
+// A failed attribute call is retried once without cache types and write protection.
+TEST_F(GcdBoard, FailedAttributesAreRetriedWithoutCacheTypes) {
+  // WC is not among the capabilities the routine gives: the first call fails, the retry
+  // (runtime only) succeeds.
+  std::vector<CspResourceEntry> Table = {{0x30000000, 0x1000, kMmio, kRuntime | EFI_MEMORY_WC}};
+  EXPECT_EQ(Reserve(Table), EFI_SUCCESS);
+  EXPECT_EQ(LinesWith("CspTableDriver", "GCD: SpaceAttr"),
+            std::vector<std::string>{
+                "GCD: SpaceAttr A=8000000000000002 B=30000000, L=1000, i=0, S=EFI_UNSUPPORTED"});
+  EXPECT_EQ(At(0x30000000).Attributes, kRuntime);
+}
+
+// The fatal paths: a trace, the assertion's report and a halt in the dead loop.
+TEST_F(GcdBoard, FatalFailuresAssertAndHalt) {
+  struct Case {
+    const char *Name;
+    bool RemoveDxeServices;
+    std::vector<CspResourceEntry> Table;
+    std::string Trace;
+  };
+  const std::vector<Case> Cases = {
+      {"no DXE services table",
+       true,
+       {{0x1C020000, 0x1000, kMmio, kRuntime}},
+       "Dxe Services Table could not be found! Status = EFI_NOT_AVAILABLE_YET"},
+      // The descriptor at the base is free, but the range's second page is owned.
+      {"allocation fails",
+       false,
+       {{0x40000000, 0x2000, kMmio, kRuntime}},
+       "GCD: AllocMemSpace B=40000000, L=2000, i=0, S=EFI_NOT_FOUND"},
+  };
+  for (const Case &Test : Cases) {
+    SCOPED_TRACE(Test.Name);
+    Board.reset();
+    Board = std::make_unique<host::Platform>();
+    host::InstallDebugOutputProducer(*Board);
+    host::InstallStatusCodeListener(*Board);
+    if (Test.RemoveDxeServices) {
+      EFI_GUID Dxe = {0x05AD34BA, 0x6F02, 0x4214, {0x95, 0x2E, 0x4D, 0xA0, 0x39, 0x8E, 0x2B, 0xB9}};
+      ASSERT_EQ(Board->BootServices()->InstallConfigurationTable(&Dxe, nullptr), EFI_SUCCESS);
+    } else {
+      host::GcdMap &Gcd = Board->Gcd();
+      ASSERT_EQ(Gcd.AddMemorySpace(EfiGcdMemoryTypeMemoryMappedIo, 0x40000000, 0x2000, 0), EFI_SUCCESS);
+      EFI_PHYSICAL_ADDRESS Base = 0x40001000;
+      ASSERT_EQ(Gcd.AllocateMemorySpace(EfiGcdAllocateAddress, EfiGcdMemoryTypeMemoryMappedIo, 0, 0x1000,
+                                        &Base, Board->FirmwareHandle(), nullptr),
+                EFI_SUCCESS);
+    }
+    std::vector<CspResourceEntry> Table = Test.Table;
+    host::ImageResult Run;
+    Reserve(Table, &Run);
+    ASSERT_TRUE(Run.Halted.has_value());
+    EXPECT_EQ(Run.Halted->Reason, "CpuDeadLoop");
+    const std::vector<std::string> Trace = Lines("CspTableDriver");
+    ASSERT_FALSE(Trace.empty());
+    std::string Joined;
+    for (const std::string &Line : Trace) {
+      Joined += Line + "\n";
+    }
+    // The lookup's trace has no line end: the assertion's report runs on in its line.
+    const size_t Report = Joined.find("ASSERT in EfiLib on ");
+    ASSERT_NE(Report, std::string::npos) << Joined;
+    EXPECT_LT(Joined.find(Test.Trace), Report) << Joined;
+    EXPECT_NE(Trace.back().find(": !EFI_ERROR(Status)"), std::string::npos) << Joined;
+  }
+}
+
+} // namespace
