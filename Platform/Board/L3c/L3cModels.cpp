@@ -1,6 +1,8 @@
 // The L3 sizing blocks' register-level models.
 #include "L3cModels.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <sstream>
 
 namespace host {
@@ -224,6 +226,45 @@ void ConsoleUart::Write(uint64_t Offset, unsigned Width, uint64_t Value) {
   }
   Output_.push_back(static_cast<char>(Value & 0xFF));
   BusyUntilNs_ = Now() + kCharacterNs;
+}
+
+L3cBlocks MakeL3cBlocks(Platform &Board, const L3cOptions &Options) {
+  L3cBlocks Blocks;
+  Blocks.Log = std::make_shared<L3cAccessLog>();
+  Blocks.Efuse = std::make_shared<EfuseModel>(Blocks.Log, Options.Efuse);
+  Blocks.ControlA = std::make_shared<L3cControlBlockA>(Blocks.Log);
+  Blocks.ControlB = std::make_shared<L3cControlBlockB>(Blocks.Log);
+  Blocks.Cache = std::make_shared<L3CacheController>(Blocks.Log, Options.HardwareSizeMb, Options.StuckBusy);
+  Blocks.Uart = std::make_shared<ConsoleUart>(Blocks.Log, Options.UartNeverReady);
+  Board.SetSystemRegister("MIDR_EL1", Options.Midr);
+  Board.SetSystemRegister("REVIDR_EL1", Options.Revidr);
+  return Blocks;
+}
+
+std::optional<CpuRevision> ParseCpuRevision(const std::string &Text) {
+  // Implementer 0 (reserved for software use), architecture 0xF, part 0x001.
+  constexpr uint64_t kMidrBase = (0xFull << 16) | (0x001ull << 4);
+  unsigned Variant = 0, Revision = 0;
+  int Used = 0;
+  if (std::sscanf(Text.c_str(), "r%up%u%n", &Variant, &Revision, &Used) != 2 || Variant > 0xF ||
+      Revision > 0xF) {
+    return std::nullopt;
+  }
+  CpuRevision Result;
+  Result.Midr = kMidrBase | (uint64_t{Variant} << 20) | Revision;
+  std::string Rest = Text.substr(static_cast<size_t>(Used));
+  if (Rest.empty()) {
+    return Result;
+  }
+  if (Rest[0] != ':' || Rest.size() == 1) {
+    return std::nullopt;
+  }
+  char *End = nullptr;
+  Result.Revidr = std::strtoull(Rest.c_str() + 1, &End, 0);
+  if (End == nullptr || *End != '\0') {
+    return std::nullopt;
+  }
+  return Result;
 }
 
 } // namespace host

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -160,5 +161,47 @@ private:
   uint64_t BusyUntilNs_ = 0;
   std::string Output_;
 };
+
+// The L3 sizing blocks of one board, as attached.
+struct L3cOptions {
+  uint32_t Efuse = 0;          // efuse register value (bits 8..11 set disable 2 MB each)
+  uint32_t HardwareSizeMb = 8; // what the controller reports in its configuration register
+  uint64_t Midr = 0;           // processor identification
+  uint64_t Revidr = 0;
+  bool StuckBusy = false;      // the controller never finishes a resize
+  bool UartNeverReady = false; // the console UART never takes a byte
+};
+
+struct L3cBlocks {
+  std::shared_ptr<L3cAccessLog> Log;
+  std::shared_ptr<EfuseModel> Efuse;
+  std::shared_ptr<L3cControlBlockA> ControlA;
+  std::shared_ptr<L3cControlBlockB> ControlB;
+  std::shared_ptr<L3CacheController> Cache;
+  std::shared_ptr<ConsoleUart> Uart;
+};
+
+// SoC map of the blocks.
+constexpr uint64_t kEfuseBase = 0x1054A000;
+constexpr uint64_t kL3cControlABase = 0x7E000000;
+constexpr uint64_t kL3cControlBBase = 0x7E200000;
+constexpr uint64_t kL3cBase = 0x7E600000;
+constexpr uint64_t kConsoleUartBase = 0x1C020000;
+constexpr uint64_t kL3cBlockSize = 0x10000;
+constexpr uint64_t kEfuseSize = 0x1000;
+constexpr uint64_t kConsoleUartSize = 0x1000;
+
+// Creates the models (and the processor's identification registers) from the options.
+L3cBlocks MakeL3cBlocks(Platform &Board, const L3cOptions &Options);
+
+// MIDR of the board's processor for a revision text "rVpR" (variant V, revision R), with an
+// optional ":REVIDR" (hexadecimal with 0x, or decimal); nothing when the text is not one.
+struct CpuRevision {
+  uint64_t Midr = 0;
+  uint64_t Revidr = 0;
+};
+std::optional<CpuRevision> ParseCpuRevision(const std::string &Text);
+// The board's default processor: variant 1, revision 0 (not early silicon).
+constexpr const char *kDefaultCpuRevision = "r1p0";
 
 } // namespace host
