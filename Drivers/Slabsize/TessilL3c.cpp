@@ -23,16 +23,16 @@ constexpr UINT32 EfuseSizeMb(UINT32 Efuse) {
 }
 static_assert(EfuseSizeMb(0xF00) == 0 && EfuseSizeMb(0) == 8 && EfuseSizeMb(0x500) == 4);
 
-constexpr BOOLEAN IsEarlySilicon(UINTN Midr, UINTN Revidr) {
+constexpr bool IsEarlySilicon(UINTN Midr, UINTN Revidr) {
   if (((Midr >> L3C_MIDR_VARIANT_SHIFT) & L3C_MIDR_VARIANT_MASK) != 0) {
-    return FALSE;
+    return false;
   }
   const UINTN Revision = Midr & L3C_MIDR_REVISION_MASK;
   const UINTN RevidrLow = Revidr & L3C_REVIDR_EARLY_MASK;
   if (Revision == 0 && (RevidrLow == 1 || RevidrLow == 2)) {
-    return TRUE;
+    return true;
   }
-  return (Revision == 1 && Revidr == 1) ? TRUE : FALSE;
+  return Revision == 1 && Revidr == 1;
 }
 static_assert(IsEarlySilicon(0x0, 0x1) && IsEarlySilicon(0x0, 0xA) && IsEarlySilicon(0x1, 0x1));
 static_assert(!IsEarlySilicon(0x0, 0x3) && !IsEarlySilicon(0x1, 0x9) && !IsEarlySilicon(0x100000, 0x1));
@@ -87,7 +87,7 @@ UINT32 L3cGetEfuseSize(VOID) {
 }
 
 BOOLEAN L3cIsEarlySilicon(VOID) {
-  return IsEarlySilicon(ArmReadMidr(), ArmReadRevidr());
+  return IsEarlySilicon(ArmReadMidr(), ArmReadRevidr()) ? TRUE : FALSE;
 }
 
 VOID L3cConfigure(VOID) {
