@@ -442,26 +442,32 @@ const char *GcdMap::IoTypeName(EFI_GCD_IO_TYPE Type) {
   return Type < EfiGcdIoTypeMaximum ? kNames[Type] : "?";
 }
 
-std::string GcdMap::Dump() const {
+std::string GcdMap::Dump(const OwnerNamer &OwnerName) const {
+  const auto Handle = [](EFI_HANDLE Value) {
+    char Text[24];
+    std::snprintf(Text, sizeof(Text), "%016" PRIXPTR, reinterpret_cast<uintptr_t>(Value));
+    return std::string(Text);
+  };
+  const auto Owner = [&](EFI_HANDLE Image) {
+    return Image != nullptr && OwnerName ? OwnerName(Image) : Handle(Image);
+  };
   std::string Out = "GCD memory space map:\n"
                     "  Start            End              Type         Capabilities     Attributes       "
                     "Image            Device\n";
   char Line[200];
   for (const MemoryDescriptor &D : Memory_) {
     std::snprintf(Line, sizeof(Line),
-                  "  %016" PRIX64 " %016" PRIX64 " %-12s %016" PRIX64 " %016" PRIX64 " %016" PRIXPTR
-                  " %016" PRIXPTR "\n",
+                  "  %016" PRIX64 " %016" PRIX64 " %-12s %016" PRIX64 " %016" PRIX64 " %-16s %s\n",
                   D.BaseAddress, EndOf(D) - 1, MemoryTypeName(D.GcdMemoryType), D.Capabilities, D.Attributes,
-                  reinterpret_cast<uintptr_t>(D.ImageHandle), reinterpret_cast<uintptr_t>(D.DeviceHandle));
+                  Owner(D.ImageHandle).c_str(), Handle(D.DeviceHandle).c_str());
     Out += Line;
   }
   Out += "GCD I/O space map:\n"
          "  Start            End              Type         Image            Device\n";
   for (const IoDescriptor &D : Io_) {
-    std::snprintf(Line, sizeof(Line),
-                  "  %016" PRIX64 " %016" PRIX64 " %-12s %016" PRIXPTR " %016" PRIXPTR "\n", D.BaseAddress,
-                  EndOf(D) - 1, IoTypeName(D.GcdIoType), reinterpret_cast<uintptr_t>(D.ImageHandle),
-                  reinterpret_cast<uintptr_t>(D.DeviceHandle));
+    std::snprintf(Line, sizeof(Line), "  %016" PRIX64 " %016" PRIX64 " %-12s %-16s %s\n", D.BaseAddress,
+                  EndOf(D) - 1, IoTypeName(D.GcdIoType), Owner(D.ImageHandle).c_str(),
+                  Handle(D.DeviceHandle).c_str());
     Out += Line;
   }
   return Out;

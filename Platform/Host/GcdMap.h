@@ -52,7 +52,9 @@ public:
   // Host-side views for tests and boardsim.
   const std::vector<EFI_GCD_MEMORY_SPACE_DESCRIPTOR> &MemoryDescriptors() const { return Memory_; }
   const std::vector<EFI_GCD_IO_SPACE_DESCRIPTOR> &IoDescriptors() const { return Io_; }
-  std::string Dump() const; // both maps as readable tables
+  // Both maps as readable tables; owners are shown by OwnerName when given, else as handles.
+  using OwnerNamer = std::function<std::string(EFI_HANDLE Owner)>;
+  std::string Dump(const OwnerNamer &OwnerName = {}) const;
   static const char *MemoryTypeName(EFI_GCD_MEMORY_TYPE Type);
   static const char *IoTypeName(EFI_GCD_IO_TYPE Type);
 
