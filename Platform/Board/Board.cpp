@@ -217,6 +217,11 @@ std::vector<ImageResult> Board::Dispatch() {
     if (Results.back().Halted) {
       break;
     }
+    for (const BoardComponent &Component : BoardComponents()) {
+      if (Component.AfterModule) {
+        Component.AfterModule(*this, Module);
+      }
+    }
   }
   return Results;
 }

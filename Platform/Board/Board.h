@@ -54,6 +54,8 @@ struct BoardComponent {
   std::vector<BoardOptionSpec> Faults;  // `boardsim boot --fault NAME[=VALUE]`, listed by --help
   std::function<void(Board &)> Install; // creates and attaches models, installs producers
   std::function<void(Board &)> Finish;  // optional: at the end of the boot (artifacts)
+  // Optional: runs after each module Dispatch starts (its name), e.g. to show what it changed.
+  std::function<void(Board &, const std::string &Module)> AfterModule = {};
 };
 
 struct BoardOptions {

@@ -6,19 +6,23 @@ namespace host {
 
 BoardComponent CoreComponent();
 BoardComponent PciComponent();
+BoardComponent L3cComponent();
 
 const std::vector<BoardComponent> &BoardComponents() {
   static const std::vector<BoardComponent> Components = {
       CoreComponent(),
       PciComponent(),
+      L3cComponent(),
   };
   return Components;
 }
 
 const std::vector<std::string> &DefaultDispatchOrder() {
   static const std::vector<std::string> Order = {
+      "Regionhold",
       "Nicpatch",
       "Bridgemimic",
+      "Slabsize",
   };
   return Order;
 }

@@ -1,13 +1,13 @@
 // Slabsize on the emulated board: the driver registers at entry and sizes the L3 inside
 // ExitBootServices. The block models check their own rules (violations); the tests check what
 // was programmed, what the console UART printed and the processor operations.
-#include <DebugOutput.h>
+#include <Board.h>
 #include <HostPlatform.h>
-#include <L3cModels.h>
-#include <StatusCodeListener.h>
+#include <L3c/L3cModels.h>
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,12 +23,10 @@ const std::vector<std::string> kShutdown = {
     "ArmDisableDataCache",           "ArmInvalidateDataCache", "ArmDisableInstructionCache",
     "ArmInvalidateInstructionCache", "ArmDisableMmu"};
 
-constexpr uint32_t kEfuse1111 = 0xF00;
-constexpr uint32_t kEfuse0101 = 0x500;
-
 struct Case {
   const char *Name;
-  host::L3cOptions Options;
+  std::map<std::string, std::string> Settings;
+  std::map<std::string, std::string> Faults;
   bool BlockADone = false;
   // Expected:
   std::vector<uint32_t> ConfigurationWrites; // plain writes to the configuration register
@@ -39,33 +37,24 @@ struct Case {
   uint32_t SizedMb = 0;
 };
 
-host::L3cOptions With(uint32_t Efuse, uint32_t HardwareMb = 8) {
-  host::L3cOptions Options;
-  Options.Efuse = Efuse;
-  Options.HardwareSizeMb = HardwareMb;
-  Options.Midr = host::ParseCpuRevision(host::kDefaultCpuRevision)->Midr;
-  return Options;
-}
-
+// A board with the given options; Slabsize is the only module dispatched.
 class SlabsizeBoard {
 public:
-  explicit SlabsizeBoard(const host::L3cOptions &Options) {
+  SlabsizeBoard(const Case &Test) {
     host::PlatformOptions Settings;
     Settings.WatchdogNs = 5'000'000'000ull;
-    Board = std::make_unique<host::Platform>(Settings);
-    host::InstallDebugOutputProducer(*Board);
-    host::InstallStatusCodeListener(*Board);
-    Blocks = host::MakeL3cBlocks(*Board, Options);
-    Board->Attach(host::kEfuseBase, host::kEfuseSize, Blocks.Efuse);
-    Board->Attach(host::kL3cControlABase, host::kL3cBlockSize, Blocks.ControlA);
-    Board->Attach(host::kL3cControlBBase, host::kL3cBlockSize, Blocks.ControlB);
-    Board->Attach(host::kL3cBase, host::kL3cBlockSize, Blocks.Cache);
-    Board->Attach(host::kConsoleUartBase, host::kConsoleUartSize, Blocks.Uart);
+    Core = std::make_unique<host::Platform>(Settings);
+    host::BoardOptions Options;
+    Options.Settings = Test.Settings;
+    Options.Faults = Test.Faults;
+    Options.Modules = {"Slabsize"};
+    Board = host::Board::Build(*Core, Options);
+    Log = Board->Producer<host::L3cAccessLog>(host::kL3cAccessLog);
   }
 
   std::vector<L3cAccess> Writes(const std::string &Block, uint64_t Offset) const {
     std::vector<L3cAccess> Found;
-    for (const L3cAccess &Access : Blocks.Log->Of(Block)) {
+    for (const L3cAccess &Access : Log->Of(Block)) {
       if (Access.IsWrite && Access.Offset == Offset) {
         Found.push_back(Access);
       }
@@ -73,8 +62,9 @@ public:
     return Found;
   }
 
-  std::unique_ptr<host::Platform> Board;
-  host::L3cBlocks Blocks;
+  std::unique_ptr<host::Platform> Core;
+  std::unique_ptr<host::Board> Board;
+  host::L3cAccessLog *Log = nullptr;
 };
 
 std::vector<uint32_t> Values(const std::vector<L3cAccess> &Accesses) {
@@ -86,19 +76,13 @@ std::vector<uint32_t> Values(const std::vector<L3cAccess> &Accesses) {
 }
 
 TEST(Slabsize, SizesTheL3AtTheHandOver) {
-  host::L3cOptions Early = With(0);
-  Early.Midr = host::ParseCpuRevision("r0p0:1")->Midr;
-  Early.Revidr = 1;
-  host::L3cOptions Stuck = With(0);
-  Stuck.StuckBusy = true;
-  host::L3cOptions Mute = With(0);
-  Mute.UartNeverReady = true;
-
+  const std::map<std::string, std::string> Early = {{"cpu-revision", "r0p0:1"}};
   const std::vector<Case> Cases = {
-      {"efuse 0b1111: no L3", With(kEfuse1111), false, {}, std::nullopt, false, false, "", 0},
-      {"efuse 0b0000: 8 MB", With(0), false, {0x80200000}, 0x12001F00, true, true, "L3c Cache: 8MB\n", 8},
+      {"efuse 0b1111: no L3", {{"efuse", "0xF00"}}, {}, false, {}, std::nullopt, false, false, "", 0},
+      {"efuse 0b0000: 8 MB", {}, {}, false, {0x80200000}, 0x12001F00, true, true, "L3c Cache: 8MB\n", 8},
       {"efuse 0b0101: 4 MB",
-       With(kEfuse0101),
+       {{"efuse", "0x500"}},
+       {},
        false,
        {0x80100000},
        0x12000F00,
@@ -106,10 +90,20 @@ TEST(Slabsize, SizesTheL3AtTheHandOver) {
        true,
        "L3c Cache: 4MB\n",
        4},
-      {"hardware 6 MB", With(0, 6), false, {0x80180000}, 0x12001700, true, true, "L3c Cache: 6MB\n", 6},
-      {"hardware reports 0 MB", With(0, 0), false, {}, std::nullopt, true, false, "", 0},
+      {"hardware 6 MB",
+       {{"l3c-size", "6"}},
+       {},
+       false,
+       {0x80180000},
+       0x12001700,
+       true,
+       true,
+       "L3c Cache: 6MB\n",
+       6},
+      {"hardware reports 0 MB", {{"l3c-size", "0"}}, {}, false, {}, std::nullopt, true, false, "", 0},
       {"block B already released",
-       With(0),
+       {},
+       {},
        true,
        {0x80200000},
        0x12001F00,
@@ -117,9 +111,10 @@ TEST(Slabsize, SizesTheL3AtTheHandOver) {
        true,
        "L3c Cache: 8MB\n",
        8},
-      {"early silicon", Early, false, {0x80200000}, 0x12001F00, true, false, "L3c Cache: 8MB\n", 8},
+      {"early silicon", Early, {}, false, {0x80200000}, 0x12001F00, true, false, "L3c Cache: 8MB\n", 8},
       {"controller stays busy",
-       Stuck,
+       {},
+       {{"l3c-stuck-busy", ""}},
        false,
        {0x80200000},
        0x12001F00,
@@ -127,31 +122,35 @@ TEST(Slabsize, SizesTheL3AtTheHandOver) {
        false,
        "L3c Cache: not configured\n",
        0},
-      {"UART never ready", Mute, false, {0x80200000}, 0x12001F00, true, true, "", 8},
+      {"UART never ready", {}, {{"uart0-not-ready", ""}}, false, {0x80200000}, 0x12001F00, true, true, "", 8},
   };
   for (const Case &Test : Cases) {
     SCOPED_TRACE(Test.Name);
-    SlabsizeBoard Slab(Test.Options);
+    SlabsizeBoard Slab(Test);
     if (Test.BlockADone) {
-      Slab.Blocks.ControlA->SetRegister(host::L3cControlBlockA::kState, host::L3cControlBlockA::kBlockBDone);
+      Slab.Board->Model<host::L3cControlBlockA>("l3c-control-a")
+          .SetRegister(host::L3cControlBlockA::kState, host::L3cControlBlockA::kBlockBDone);
     }
-    host::ImageResult Entry = Slab.Board->RunModule("Slabsize");
-    ASSERT_EQ(Entry.Status, EFI_SUCCESS);
-    EXPECT_TRUE(Slab.Blocks.Log->Entries.empty()) << "nothing happens before the hand-over";
-    ASSERT_EQ(Slab.Board->ExitBootServices(), EFI_SUCCESS);
+    const std::vector<host::ImageResult> Entry = Slab.Board->Dispatch();
+    ASSERT_EQ(Entry.size(), 1u);
+    ASSERT_EQ(Entry[0].Status, EFI_SUCCESS);
+    EXPECT_TRUE(Slab.Log->Entries.empty()) << "nothing happens before the hand-over";
+    ASSERT_EQ(Slab.Core->ExitBootServices(), EFI_SUCCESS);
 
     // Interrupts, caches and MMU go off in order, before any block register is touched.
-    EXPECT_EQ(Slab.Board->CpuOperations(), kShutdown);
-    for (const L3cAccess &Access : Slab.Blocks.Log->Entries) {
+    EXPECT_EQ(Slab.Core->CpuOperations(), kShutdown);
+    for (const L3cAccess &Access : Slab.Log->Entries) {
       EXPECT_EQ(Access.CpuOperationsBefore, kShutdown.size()) << Access.Block;
     }
-    EXPECT_EQ(Slab.Blocks.Log->Violations, std::vector<std::string>{});
+    EXPECT_EQ(Slab.Board->UnexpectedErrors(), std::vector<std::string>{});
 
     const std::vector<L3cAccess> Configuration = Slab.Writes("l3c", host::L3CacheController::kConfiguration);
     std::vector<uint32_t> Expected = Test.ConfigurationWrites;
     if (Test.ProductionWrites) {
       // Read-modify-write: the read-only hardware size field is written back as read.
-      Expected.push_back(Expected.front() | (Test.Options.HardwareSizeMb << 24) | (1u << 16));
+      const uint32_t HardwareSizeMb =
+          Test.Settings.count("l3c-size") ? std::stoul(Test.Settings.at("l3c-size")) : 8;
+      Expected.push_back(Expected.front() | (HardwareSizeMb << 24) | (1u << 16));
     }
     EXPECT_EQ(Values(Configuration), Expected);
     EXPECT_EQ(Values(Slab.Writes("l3c", host::L3CacheController::kCommand)),
@@ -162,14 +161,14 @@ TEST(Slabsize, SizesTheL3AtTheHandOver) {
       EXPECT_EQ(Values(Slab.Writes("l3c", host::L3CacheController::kRangeLow)), std::vector<uint32_t>{0});
       EXPECT_EQ(Values(Slab.Writes("l3c", host::L3CacheController::kRangeHigh)), std::vector<uint32_t>{0});
     }
-    EXPECT_EQ(Slab.Blocks.ControlB->Released(), Test.BlockBSequence);
+    EXPECT_EQ(Slab.Board->Model<host::L3cControlBlockB>("l3c-control-b").Released(), Test.BlockBSequence);
     EXPECT_EQ(Slab.Writes("l3c-control-b", host::L3cControlBlockB::kReset).size(),
               Test.BlockBSequence ? 3u : 0u);
     const bool Enabled = Test.SizedMb != 0;
     EXPECT_EQ(Values(Slab.Writes("l3c-control-b", host::L3cControlBlockB::kEnable)),
               Enabled ? std::vector<uint32_t>{0x50000} : std::vector<uint32_t>{});
-    EXPECT_EQ(Slab.Blocks.Cache->SizedMb(), Test.SizedMb);
-    EXPECT_EQ(Slab.Blocks.Uart->Output(), Test.Serial);
+    EXPECT_EQ(Slab.Board->Model<host::L3CacheController>("l3c").SizedMb(), Test.SizedMb);
+    EXPECT_EQ(Slab.Board->Model<host::ConsoleUart>("uart0").Output(), Test.Serial);
   }
 }
 

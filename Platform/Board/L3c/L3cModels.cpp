@@ -41,33 +41,17 @@ std::vector<L3cAccess> L3cAccessLog::Of(const std::string &Block) const {
 }
 
 L3cRegisterBlock::L3cRegisterBlock(std::string Name, std::shared_ptr<L3cAccessLog> Log,
-                                   std::map<uint64_t, uint32_t> PowerOn)
-    : Log_(std::move(Log)), Registers_(PowerOn), Name_(std::move(Name)), PowerOn_(std::move(PowerOn)) {}
-
-void L3cRegisterBlock::Reset() {
-  Registers_ = PowerOn_;
-}
-
-uint32_t L3cRegisterBlock::Register(uint64_t Offset) const {
-  auto Found = Registers_.find(Offset);
-  return Found != Registers_.end() ? Found->second : 0;
-}
-
-void L3cRegisterBlock::SetRegister(uint64_t Offset, uint32_t Value) {
-  Registers_[Offset] = Value;
-}
-
-void L3cRegisterBlock::Violation(const std::string &Text) {
-  Log_->Violations.push_back(Name_ + ": " + Text);
-}
+                                   RegisterFile Registers)
+    : DeviceModel(std::move(Name)), Log_(std::move(Log)), Registers_(std::move(Registers)) {}
 
 void L3cRegisterBlock::Record(uint64_t Offset, bool IsWrite, uint64_t Value) {
-  Log_->Entries.push_back({Name_, Offset, IsWrite, Value, Platform::Current().CpuOperations().size(), Now()});
+  Log_->Entries.push_back(
+      {Name(), Offset, IsWrite, Value, Platform::Current().CpuOperations().size(), Now()});
 }
 
 uint64_t L3cRegisterBlock::Read(uint64_t Offset, unsigned Width) {
-  if (Width != 4 || !Known(Offset)) {
-    Violation("read of " + std::to_string(Width) + " bytes at unknown register +" + Hex(Offset));
+  if (!CheckAccess(Offset, Width, 4) || !Registers_.Has(Offset)) {
+    ProtocolError("read of a register that is not there: +" + Hex(Offset));
     Record(Offset, false, 0);
     return 0;
   }
@@ -78,34 +62,28 @@ uint64_t L3cRegisterBlock::Read(uint64_t Offset, unsigned Width) {
 
 void L3cRegisterBlock::Write(uint64_t Offset, unsigned Width, uint64_t Value) {
   Record(Offset, true, Value);
-  if (Width != 4 || !Known(Offset)) {
-    Violation("write of " + std::to_string(Width) + " bytes at unknown register +" + Hex(Offset));
+  if (!CheckAccess(Offset, Width, 4) || !Registers_.Has(Offset)) {
+    ProtocolError("write of a register that is not there: +" + Hex(Offset));
     return;
   }
   WriteRegister(Offset, static_cast<uint32_t>(Value));
 }
 
-uint32_t L3cRegisterBlock::ReadRegister(uint64_t Offset) {
-  return Registers_[Offset];
-}
-
-void L3cRegisterBlock::WriteRegister(uint64_t Offset, uint32_t Value) {
-  Registers_[Offset] = Value;
-}
-
 EfuseModel::EfuseModel(std::shared_ptr<L3cAccessLog> Log, uint32_t Value)
-    : L3cRegisterBlock("efuse", std::move(Log), {{0x0, Value}}) {}
+    : L3cRegisterBlock("efuse", std::move(Log), RegisterFile{{0x0, "efuse", Value, 0}}) {}
 
 void EfuseModel::WriteRegister(uint64_t Offset, uint32_t Value) {
-  Violation("write " + Hex(Value) + " to the read-only efuse");
+  ProtocolError("write " + Hex(Value) + " to the read-only efuse");
 }
 
 L3cControlBlockA::L3cControlBlockA(std::shared_ptr<L3cAccessLog> Log)
-    : L3cRegisterBlock("l3c-control-a", std::move(Log), {{kState, 0}}) {}
+    : L3cRegisterBlock("l3c-control-a", std::move(Log), RegisterFile{{kState, "state", 0}}) {}
 
 L3cControlBlockB::L3cControlBlockB(std::shared_ptr<L3cAccessLog> Log)
     : L3cRegisterBlock("l3c-control-b", std::move(Log),
-                       {{kEnable, 0}, {kGate, kPowerOnGate}, {kReset, kPowerOnReset}}) {}
+                       RegisterFile{{kEnable, "enable", 0},
+                                    {kGate, "gate", kPowerOnGate},
+                                    {kReset, "reset", kPowerOnReset}}) {}
 
 void L3cControlBlockB::Reset() {
   L3cRegisterBlock::Reset();
@@ -114,8 +92,8 @@ void L3cControlBlockB::Reset() {
 }
 
 void L3cControlBlockB::WriteRegister(uint64_t Offset, uint32_t Value) {
-  const uint32_t Old = Registers_[Offset];
-  Registers_[Offset] = Value;
+  const uint32_t Old = Registers_.Get(Offset);
+  Registers_.Write(Offset, Value);
   constexpr uint32_t Bit11 = 1u << 11;
   constexpr uint32_t Bit15 = 1u << 15;
   if (Offset == kReset) {
@@ -123,14 +101,14 @@ void L3cControlBlockB::WriteRegister(uint64_t Offset, uint32_t Value) {
       LowSinceNs_ = Now();
     } else if ((Value & Bit11) != 0 && (Old & Bit11) == 0) {
       if ((Old & Bit15) != 0 || Now() - LowSinceNs_ < kReleaseHoldNs) {
-        Violation("+0x308 bit 11 raised before bits 11 and 15 were held low for 1 us");
+        ProtocolError("+0x308 bit 11 raised before bits 11 and 15 were held low for 1 us");
       }
       HighSinceNs_ = Now();
     }
   } else if (Offset == kGate && (Value & kPowerOnGate) == 0 && (Old & kPowerOnGate) != 0) {
-    const uint32_t Reset = Registers_[kReset];
+    const uint32_t Reset = Registers_.Get(kReset);
     if ((Reset & Bit11) == 0 || (Reset & Bit15) != 0 || Now() - HighSinceNs_ < kReleaseHoldNs) {
-      Violation("+0x300 gate opened before the +0x308 release sequence completed");
+      ProtocolError("+0x300 gate opened before the +0x308 release sequence completed");
     } else {
       Released_ = true;
     }
@@ -140,7 +118,11 @@ void L3cControlBlockB::WriteRegister(uint64_t Offset, uint32_t Value) {
 L3CacheController::L3CacheController(std::shared_ptr<L3cAccessLog> Log, uint32_t HardwareSizeMb,
                                      bool StuckBusy)
     : L3cRegisterBlock("l3c", std::move(Log),
-                       {{kConfiguration, 0}, {kMask, 0}, {kCommand, 0}, {kRangeLow, 0}, {kRangeHigh, 0}}),
+                       RegisterFile{{kConfiguration, "configuration", 0},
+                                    {kMask, "mask", 0},
+                                    {kCommand, "command", 0},
+                                    {kRangeLow, "range-low", 0},
+                                    {kRangeHigh, "range-high", 0}}),
       HardwareSizeMb_(HardwareSizeMb), StuckBusy_(StuckBusy) {}
 
 void L3CacheController::Reset() {
@@ -160,20 +142,20 @@ uint32_t L3CacheController::ReadRegister(uint64_t Offset) {
     SizedMb_ = PendingMb_;
   }
   if (Offset == kConfiguration) {
-    return (Registers_[kConfiguration] & ~kHardwareSizeMask) | (HardwareSizeMb_ << kHardwareSizeShift);
+    return (Registers_.Get(kConfiguration) & ~kHardwareSizeMask) | (HardwareSizeMb_ << kHardwareSizeShift);
   }
   if (Offset == kCommand) {
-    return (Registers_[kCommand] & ~kBusy) | (Busy() ? kBusy : 0);
+    return (Registers_.Get(kCommand) & ~kBusy) | (Busy() ? kBusy : 0);
   }
-  return Registers_[Offset];
+  return Registers_.Get(Offset);
 }
 
 void L3CacheController::WriteRegister(uint64_t Offset, uint32_t Value) {
   if (Busy()) {
-    Violation("write " + Hex(Value) + " to +" + Hex(Offset) + " while a resize is running");
+    ProtocolError("write " + Hex(Value) + " to +" + Hex(Offset) + " while a resize is running");
     return;
   }
-  Registers_[Offset] = Value;
+  Registers_.Write(Offset, Value);
   if (Offset == kCommand) {
     StartResize(Value);
   }
@@ -181,15 +163,15 @@ void L3CacheController::WriteRegister(uint64_t Offset, uint32_t Value) {
 
 void L3CacheController::StartResize(uint32_t Command) {
   if ((Command & kOperationMask) != kResizeOperation) {
-    Violation("unknown command " + Hex(Command));
+    ProtocolError("unknown command " + Hex(Command));
     return;
   }
-  const uint32_t Configuration = Registers_[kConfiguration];
+  const uint32_t Configuration = Registers_.Get(kConfiguration);
   const uint32_t SizeMb = (Configuration >> kConfigSizeShift) & kConfigSizeMask;
   const uint32_t Count = (Command >> kCountShift) & kCountMask;
   if (SizeMb == 0 || SizeMb > HardwareSizeMb_ || Count != 4 * SizeMb - 1) {
-    Violation("resize command " + Hex(Command) + " with configuration " + Hex(Configuration) + " (hardware " +
-              std::to_string(HardwareSizeMb_) + " MB)");
+    ProtocolError("resize command " + Hex(Command) + " with configuration " + Hex(Configuration) +
+                  " (hardware " + std::to_string(HardwareSizeMb_) + " MB)");
     return;
   }
   Resizing_ = true;
@@ -198,7 +180,7 @@ void L3CacheController::StartResize(uint32_t Command) {
 }
 
 ConsoleUart::ConsoleUart(std::shared_ptr<L3cAccessLog> Log, bool NeverReady)
-    : Log_(std::move(Log)), NeverReady_(NeverReady) {}
+    : DeviceModel("uart0"), Log_(std::move(Log)), NeverReady_(NeverReady) {}
 
 void ConsoleUart::Reset() {
   BusyUntilNs_ = 0;
@@ -221,24 +203,12 @@ void ConsoleUart::Write(uint64_t Offset, unsigned Width, uint64_t Value) {
     return;
   }
   if (!Ready()) {
-    Log_->Violations.push_back("uart0: byte " + Hex(Value & 0xFF) + " written while the transmitter is busy");
+    ProtocolError("byte " + Hex(Value & 0xFF) + " written while the transmitter is busy");
     return;
   }
+  Log_->Entries.push_back({Name(), Offset, true, Value, Platform::Current().CpuOperations().size(), Now()});
   Output_.push_back(static_cast<char>(Value & 0xFF));
   BusyUntilNs_ = Now() + kCharacterNs;
-}
-
-L3cBlocks MakeL3cBlocks(Platform &Board, const L3cOptions &Options) {
-  L3cBlocks Blocks;
-  Blocks.Log = std::make_shared<L3cAccessLog>();
-  Blocks.Efuse = std::make_shared<EfuseModel>(Blocks.Log, Options.Efuse);
-  Blocks.ControlA = std::make_shared<L3cControlBlockA>(Blocks.Log);
-  Blocks.ControlB = std::make_shared<L3cControlBlockB>(Blocks.Log);
-  Blocks.Cache = std::make_shared<L3CacheController>(Blocks.Log, Options.HardwareSizeMb, Options.StuckBusy);
-  Blocks.Uart = std::make_shared<ConsoleUart>(Blocks.Log, Options.UartNeverReady);
-  Board.SetSystemRegister("MIDR_EL1", Options.Midr);
-  Board.SetSystemRegister("REVIDR_EL1", Options.Revidr);
-  return Blocks;
 }
 
 std::optional<CpuRevision> ParseCpuRevision(const std::string &Text) {

@@ -1,11 +1,11 @@
 // Register-level models of the blocks the L3 sizing touches: the efuse register, control
 // blocks A and B, the L3 cache controller and the console UART. Each model checks the rules
-// of its block itself and records what firmware broke in Violations(); all of them write
-// their accesses into one shared log so that tests can see the order across blocks and
-// relative to the processor operations.
+// of its block itself (protocol errors); all of them write their accesses into one shared log
+// so that tests can see the order across blocks and relative to the processor operations.
 #pragma once
 
-#include <HostPlatform.h>
+#include "Common/DeviceModel.h"
+#include "Common/RegisterFile.h"
 
 #include <cstdint>
 #include <map>
@@ -28,38 +28,31 @@ struct L3cAccess {
 
 struct L3cAccessLog {
   std::vector<L3cAccess> Entries;
-  std::vector<std::string> Violations;
   // The accesses of one block (all of them when Block is empty).
   std::vector<L3cAccess> Of(const std::string &Block) const;
 };
 
-// A block of named 32-bit registers: unknown offsets and other widths are violations.
-class L3cRegisterBlock : public MmioDevice {
+// A block of named 32-bit registers: other offsets and widths are protocol errors.
+class L3cRegisterBlock : public DeviceModel {
 public:
-  L3cRegisterBlock(std::string Name, std::shared_ptr<L3cAccessLog> Log, std::map<uint64_t, uint32_t> PowerOn);
-  std::string Name() const override { return Name_; }
+  L3cRegisterBlock(std::string Name, std::shared_ptr<L3cAccessLog> Log, RegisterFile Registers);
   uint64_t Read(uint64_t Offset, unsigned Width) override;
   void Write(uint64_t Offset, unsigned Width, uint64_t Value) override;
-  virtual void Reset();
+  void Reset() override { Registers_.Reset(); }
 
-  uint32_t Register(uint64_t Offset) const;
-  void SetRegister(uint64_t Offset, uint32_t Value);
+  uint32_t Register(uint64_t Offset) const { return Registers_.Get(Offset); }
+  void SetRegister(uint64_t Offset, uint32_t Value) { Registers_.Set(Offset, Value); }
 
 protected:
   // What a register reads and what a write does; plain storage by default.
-  virtual uint32_t ReadRegister(uint64_t Offset);
-  virtual void WriteRegister(uint64_t Offset, uint32_t Value);
-  void Violation(const std::string &Text);
-  bool Known(uint64_t Offset) const { return Registers_.count(Offset) != 0; }
+  virtual uint32_t ReadRegister(uint64_t Offset) { return Registers_.Get(Offset); }
+  virtual void WriteRegister(uint64_t Offset, uint32_t Value) { Registers_.Write(Offset, Value); }
 
   std::shared_ptr<L3cAccessLog> Log_;
-  std::map<uint64_t, uint32_t> Registers_;
+  RegisterFile Registers_;
 
 private:
   void Record(uint64_t Offset, bool IsWrite, uint64_t Value);
-
-  std::string Name_;
-  std::map<uint64_t, uint32_t> PowerOn_;
 };
 
 // The efuse register: read-only; bits 8 to 11 each disable 2 MB of L3 when set.
@@ -139,7 +132,7 @@ private:
 // +0x14 with bit 5 set when the transmitter takes a byte. Each byte keeps it busy for one
 // character time; a byte written while busy is lost (a violation). Its output is the board's
 // serial console.
-class ConsoleUart : public MmioDevice {
+class ConsoleUart : public DeviceModel {
 public:
   ConsoleUart(std::shared_ptr<L3cAccessLog> Log, bool NeverReady);
   static constexpr uint64_t kTransmit = 0x00;
@@ -147,10 +140,9 @@ public:
   static constexpr uint8_t kTransmitReady = 1u << 5;
   static constexpr uint8_t kTransmitterEmpty = 1u << 6;
   static constexpr uint64_t kCharacterNs = 86'800; // ten bits at 115200 baud
-  std::string Name() const override { return "uart0"; }
   uint64_t Read(uint64_t Offset, unsigned Width) override;
   void Write(uint64_t Offset, unsigned Width, uint64_t Value) override;
-  virtual void Reset();
+  void Reset() override;
   const std::string &Output() const { return Output_; }
 
 private:
@@ -172,27 +164,8 @@ struct L3cOptions {
   bool UartNeverReady = false; // the console UART never takes a byte
 };
 
-struct L3cBlocks {
-  std::shared_ptr<L3cAccessLog> Log;
-  std::shared_ptr<EfuseModel> Efuse;
-  std::shared_ptr<L3cControlBlockA> ControlA;
-  std::shared_ptr<L3cControlBlockB> ControlB;
-  std::shared_ptr<L3CacheController> Cache;
-  std::shared_ptr<ConsoleUart> Uart;
-};
-
-// SoC map of the blocks.
-constexpr uint64_t kEfuseBase = 0x1054A000;
-constexpr uint64_t kL3cControlABase = 0x7E000000;
-constexpr uint64_t kL3cControlBBase = 0x7E200000;
-constexpr uint64_t kL3cBase = 0x7E600000;
-constexpr uint64_t kConsoleUartBase = 0x1C020000;
-constexpr uint64_t kL3cBlockSize = 0x10000;
-constexpr uint64_t kEfuseSize = 0x1000;
-constexpr uint64_t kConsoleUartSize = 0x1000;
-
-// Creates the models (and the processor's identification registers) from the options.
-L3cBlocks MakeL3cBlocks(Platform &Board, const L3cOptions &Options);
+// The shared access log of the blocks on a board (Board::Producer<L3cAccessLog>("l3c-log")).
+constexpr const char *kL3cAccessLog = "l3c-log";
 
 // MIDR of the board's processor for a revision text "rVpR" (variant V, revision R), with an
 // optional ":REVIDR" (hexadecimal with 0x, or decimal); nothing when the text is not one.
