@@ -77,7 +77,8 @@ void PrintUsage(std::ostream &Out) {
   Out << "usage: boardsim boot [options]\n\n"
          "Boots the emulated board: installs the producers, dispatches the board's modules,\n"
          "connects the controllers and hands over to the OS; prints the board log and writes\n"
-         "board.log, nvram.bin and the DSDT (dsdt.aml, dsdt.dsl) into the artifacts folder.\n\noptions:\n";
+         "board.log, nvram.bin, the DSDT (dsdt.aml, dsdt.dsl) and the serial console (serial.txt)\n"
+         "into the artifacts folder.\n\noptions:\n";
   OptionSet(BootOptions()).PrintOptions(Out);
   Out << "\nboard options:\n";
   PrintOptionTable(Out, BoardSettings());

@@ -38,7 +38,8 @@ uint32_t Number(const std::string &Name, const std::string &Text, uint64_t Max) 
 }
 
 void Note(Board &B, const std::string &Text) {
-  B.Core().Log().Append("board", Text + "\n", B.Core().VirtualTimeNs());
+  const bool Ended = !Text.empty() && Text.back() == '\n';
+  B.Core().Log().Append("board", Ended ? Text : Text + "\n", B.Core().VirtualTimeNs());
 }
 
 void Install(Board &B) {
