@@ -1,9 +1,6 @@
 // Test driver: runs the GCD reservation routine on the table the test published, as a driver
 // image of its own (its own library globals, its own image handle as the owner).
 #include <Library/BaseMemoryLib.h>
-#include <Library/ModuleEntryPoint.h>
-#include <Library/UefiBootServicesTableLib.h>
-#include <Library/UefiRuntimeServicesTableLib.h>
 
 #include "CspTableRequest.h"
 
@@ -22,14 +19,7 @@ CSP_TABLE_REQUEST *FindRequest(EFI_SYSTEM_TABLE *SystemTable) {
 
 } // namespace
 
-extern const UINT32 _gUefiDriverRevision = 0;
-
-VOID ProcessLibraryConstructorList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
-  UefiBootServicesTableLibConstructor(ImageHandle, SystemTable);
-  UefiRuntimeServicesTableLibConstructor(ImageHandle, SystemTable);
-}
-
-EFI_STATUS ProcessModuleEntryPointList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+EFI_STATUS EFIAPI CspTableDriverEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   CSP_TABLE_REQUEST *Request = FindRequest(SystemTable);
   if (Request == nullptr) {
     return EFI_NOT_FOUND;
@@ -38,5 +28,3 @@ EFI_STATUS ProcessModuleEntryPointList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE 
   Request->Result = LibAllocCspResource(Request->Table, Request->Count, ImageHandle, Request->DeviceHandle);
   return EFI_SUCCESS;
 }
-
-VOID ProcessLibraryDestructorList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {}

@@ -6,10 +6,8 @@
 //   o: "none", the owner image's file name ("\Regionhold.efi"), or "image" when it has none.
 //   "GCD: no DXE services" when the table is missing.
 #include <Library/DxeServicesTableLib.h>
-#include <Library/ModuleEntryPoint.h>
 #include <Library/UefiBootServicesTableLib.h>
 #include <Library/UefiLib.h>
-#include <Library/UefiRuntimeServicesTableLib.h>
 #include <Protocol/DevicePath.h>
 #include <Protocol/LoadedImage.h>
 
@@ -60,15 +58,7 @@ VOID PrintRange(UINT64 Base) {
 
 } // namespace
 
-const UINT32 _gUefiDriverRevision = 0;
-
-VOID ProcessLibraryConstructorList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
-  UefiBootServicesTableLibConstructor(ImageHandle, SystemTable);
-  UefiRuntimeServicesTableLibConstructor(ImageHandle, SystemTable);
-  DxeServicesTableLibConstructor(ImageHandle, SystemTable);
-}
-
-EFI_STATUS ProcessModuleEntryPointList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+EFI_STATUS EFIAPI GcdReadbackEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   if (gDS == NULL) {
     Print(u"GCD: no DXE services\n");
     return EFI_SUCCESS;
@@ -78,5 +68,3 @@ EFI_STATUS ProcessModuleEntryPointList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE 
   }
   return EFI_SUCCESS;
 }
-
-VOID ProcessLibraryDestructorList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {}
