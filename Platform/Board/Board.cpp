@@ -5,6 +5,8 @@
 #include "VariableStore.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <set>
 
 namespace host {
@@ -124,6 +126,18 @@ void SeedGcdMap(GcdMap &Gcd, const std::vector<SocRegion> &Rows) {
       throw std::logic_error("SoC map row " + Row.Name + " at " + Hex(Row.Base) + ": " + StatusName(Status));
     }
   }
+}
+
+uint64_t OptionNumber(const std::string &Name, const std::string &Text, uint64_t Max) {
+  char *End = nullptr;
+  errno = 0;
+  const unsigned long long Value = std::strtoull(Text.c_str(), &End, 0);
+  if (Text.empty() || Text[0] == '-' || errno != 0 || *End != '\0' || Value > Max) {
+    throw std::invalid_argument(Name + " needs a number" +
+                                (Max == UINT64_MAX ? "" : " up to " + std::to_string(Max)) + ", not \"" +
+                                Text + "\"");
+  }
+  return Value;
 }
 
 bool Board::Has(const std::string &Setting) const {

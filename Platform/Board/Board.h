@@ -145,6 +145,10 @@ private:
 // EfiGcdMemoryTypeNonExistent are left out. Throws std::logic_error when a row does not fit.
 void SeedGcdMap(GcdMap &Gcd, const std::vector<SocRegion> &Rows);
 
+// The number an option or knob gives (decimal, or hexadecimal with 0x), at most Max; throws
+// std::invalid_argument naming the option when Text is not one.
+uint64_t OptionNumber(const std::string &Name, const std::string &Text, uint64_t Max = UINT64_MAX);
+
 // The board's components, in build order (Platform/Board/Components.cpp).
 const std::vector<BoardComponent> &BoardComponents();
 // The board's modules in the order the DXE dispatcher runs them (Mgmtprobe is run from the shell).

@@ -1,6 +1,8 @@
 // End to end on the emulated board: boardsim boots twice (and a third time without the
 // EEPROM service) on one NVRAM file, with the switch turned on between boots by
 // `boardsim vars`, as a person at the command line would do it.
+#include "TextFiles.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -13,20 +15,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const fs::path &File) {
-  std::ifstream In(File, std::ios::binary);
-  std::stringstream Text;
-  Text << In.rdbuf();
-  return Text.str();
-}
-
-size_t Count(const std::string &Text, const std::string &Needle) {
-  size_t Found = 0;
-  for (size_t At = Text.find(Needle); At != std::string::npos; At = Text.find(Needle, At + 1)) {
-    Found++;
-  }
-  return Found;
-}
+using board_test::Count;
+using board_test::ReadFile;
 
 class NicpatchScenario : public testing::Test {
 protected:

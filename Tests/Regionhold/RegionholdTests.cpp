@@ -1,5 +1,6 @@
 // Regionhold and the GCD reservation routine against the host core's GCD map: what the map,
 // the memory map and the trace say afterwards.
+#include "BoardCheck.h"
 #include "CspTableRequest.h"
 
 #include <Board.h>
@@ -47,7 +48,7 @@ class GcdBoard : public ::testing::Test {
 protected:
   GcdBoard() { Build(); }
   ~GcdBoard() override {
-    EXPECT_EQ(Board->UnexpectedErrors(ExpectedErrors), std::vector<std::string>{});
+    board_test::ExpectNoUnexpectedErrors(*Board);
     Board.reset();
   }
 
@@ -109,7 +110,6 @@ protected:
 
   std::unique_ptr<host::Platform> Core;
   std::unique_ptr<host::Board> Board;
-  std::vector<std::string> ExpectedErrors;
   CSP_TABLE_REQUEST Request{};
 };
 

@@ -1,12 +1,12 @@
 // End to end on the emulated board: `boardsim boot` shows the memory-space map after
 // Regionhold, and the serial console after the hand-over shows the L3 size that the efuse
 // option allows.
+#include "TextFiles.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <unistd.h>
 
@@ -14,20 +14,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const fs::path &File) {
-  std::ifstream In(File, std::ios::binary);
-  std::stringstream Text;
-  Text << In.rdbuf();
-  return Text.str();
-}
-
-size_t Count(const std::string &Text, const std::string &Needle) {
-  size_t Found = 0;
-  for (size_t At = Text.find(Needle); At != std::string::npos; At = Text.find(Needle, At + 1)) {
-    Found++;
-  }
-  return Found;
-}
+using board_test::Count;
+using board_test::ReadFile;
 
 TEST(RegionslabScenario, BootShowsTheClaimedRangesAndTheL3Report) {
   struct Case {

@@ -1,6 +1,8 @@
 // Slabsize on the emulated board: the driver registers at entry and sizes the L3 inside
 // ExitBootServices. The block models check their own rules (violations); the tests check what
 // was programmed, what the console UART printed and the processor operations.
+#include "BoardCheck.h"
+
 #include <Board.h>
 #include <HostPlatform.h>
 #include <L3c/L3cModels.h>
@@ -142,7 +144,7 @@ TEST(Slabsize, SizesTheL3AtTheHandOver) {
     for (const L3cAccess &Access : Slab.Log->Entries) {
       EXPECT_EQ(Access.CpuOperationsBefore, kShutdown.size()) << Access.Block;
     }
-    EXPECT_EQ(Slab.Board->UnexpectedErrors(), std::vector<std::string>{});
+    board_test::ExpectNoUnexpectedErrors(*Slab.Board);
 
     const std::vector<L3cAccess> Configuration = Slab.Writes("l3c", host::L3CacheController::kConfiguration);
     std::vector<uint32_t> Expected = Test.ConfigurationWrites;

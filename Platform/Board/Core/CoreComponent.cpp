@@ -31,13 +31,7 @@ constexpr UINTN kLastErrorCode = 64;
 constexpr UINTN kLastWarningCode = 16;
 
 uint64_t Number(const std::string &Name, const std::string &Text) {
-  char *End = nullptr;
-  errno = 0;
-  const unsigned long long Value = std::strtoull(Text.c_str(), &End, 0);
-  if (Text.empty() || Text[0] == '-' || errno != 0 || *End != '\0') {
-    throw std::invalid_argument(Name + " needs a number, not \"" + Text + "\"");
-  }
-  return Value;
+  return OptionNumber(Name, Text);
 }
 
 // "EFI_DEVICE_ERROR", or a number.

@@ -6,8 +6,6 @@
 #include "GcdMap.h"
 #include "L3cModels.h"
 
-#include <cerrno>
-#include <cstdlib>
 #include <fstream>
 
 namespace host {
@@ -26,15 +24,8 @@ constexpr char kSerialFile[] = "serial.txt";
 constexpr uint32_t kDefaultHardwareSizeMb = 8;
 constexpr uint32_t kMaxHardwareSizeMb = 0x3F;
 
-uint32_t Number(const std::string &Name, const std::string &Text, uint64_t Max) {
-  char *End = nullptr;
-  errno = 0;
-  const unsigned long long Value = std::strtoull(Text.c_str(), &End, 0);
-  if (Text.empty() || Text[0] == '-' || errno != 0 || *End != '\0' || Value > Max) {
-    throw std::invalid_argument(Name + " needs a number up to " + std::to_string(Max) + ", not \"" + Text +
-                                "\"");
-  }
-  return static_cast<uint32_t>(Value);
+uint32_t Number(const std::string &Name, const std::string &Text, uint32_t Max) {
+  return static_cast<uint32_t>(OptionNumber(Name, Text, Max));
 }
 
 void Note(Board &B, const std::string &Text) {
