@@ -53,6 +53,9 @@ protected:
   }
 
   void Build() {
+    if (Board) {
+      board_test::ExpectNoUnexpectedErrors(*Board);
+    }
     Board.reset();
     Core.reset();
     host::PlatformOptions Options;
@@ -61,21 +64,12 @@ protected:
     Board = host::Board::Build(*Core, {});
   }
 
-  // The trace lines an image wrote, in order.
-  std::vector<std::string> Lines(const std::string &Image) const {
+  // The trace lines an image wrote that start with Prefix, in order.
+  std::vector<std::string> Lines(const std::string &Image, const std::string &Prefix = "") const {
     std::vector<std::string> Found;
     for (const host::LogLine &Line : Core->Log().Lines()) {
-      if (Line.Source == Image) {
+      if (Line.Source == Image && Line.Text.rfind(Prefix, 0) == 0) {
         Found.push_back(Line.Text);
-      }
-    }
-    return Found;
-  }
-  std::vector<std::string> LinesWith(const std::string &Image, const std::string &Prefix) const {
-    std::vector<std::string> Found;
-    for (const std::string &Line : Lines(Image)) {
-      if (Line.rfind(Prefix, 0) == 0) {
-        Found.push_back(Line);
       }
     }
     return Found;
@@ -126,11 +120,11 @@ TEST_F(GcdBoard, RegionholdClaimsSixRuntimeRangesNobodyOwned) {
   host::ImageResult Result = Core->RunModule("Regionhold");
   ASSERT_FALSE(Result.Halted.has_value());
   EXPECT_EQ(Result.Status, EFI_SUCCESS);
-  EXPECT_EQ(LinesWith("Regionhold", "GCD: A"), Expected);
-  EXPECT_EQ(LinesWith("Regionhold", "GCD: A").front(),
+  EXPECT_EQ(Lines("Regionhold", "GCD: A"), Expected);
+  EXPECT_EQ(Lines("Regionhold", "GCD: A").front(),
             "GCD: AddMemSpace   B=1C025000, L=1000, i=0, S=EFI_SUCCESS");
-  EXPECT_EQ(LinesWith("Regionhold", "GCD: SpaceAttr").size(), kRows.size());
-  EXPECT_TRUE(LinesWith("Regionhold", "GCD: SpaceAttr (UC ALL)").empty());
+  EXPECT_EQ(Lines("Regionhold", "GCD: SpaceAttr").size(), kRows.size());
+  EXPECT_TRUE(Lines("Regionhold", "GCD: SpaceAttr (UC ALL)").empty());
 
   EFI_HANDLE Owner = ImageNamed("Regionhold");
   ASSERT_NE(Owner, nullptr);
@@ -186,7 +180,7 @@ TEST_F(GcdBoard, ExistingDescriptorsDecideWhatIsClaimed) {
                                          {0x17000000, 0x2000, kMmio, kRuntime},
                                          {0x1C021000, 0x1000, kMmio, kRuntime}};
   EXPECT_EQ(Reserve(Table), EFI_SUCCESS);
-  EXPECT_EQ(LinesWith("CspTableDriver", "GCD: A"),
+  EXPECT_EQ(Lines("CspTableDriver", "GCD: A"),
             (std::vector<std::string>{AddLine(0x1C020000, 0x1000, 0, "EFI_ACCESS_DENIED"),
                                       AddLine(0x17000000, 0x2000, 1, "EFI_ACCESS_DENIED"),
                                       AllocLine(0x17000000, 0x2000, 1, "EFI_SUCCESS"),
@@ -202,14 +196,6 @@ TEST_F(GcdBoard, ExistingDescriptorsDecideWhatIsClaimed) {
   EXPECT_EQ(Table[2].Type, kMmio);
 }
 
-TEST_F(GcdBoard, EmptyTableSucceedsWithoutTouchingTheMap) {
-  const std::string Before = Core->Gcd().Dump();
-  std::vector<CspResourceEntry> Table;
-  EXPECT_EQ(Reserve(Table), EFI_SUCCESS);
-  EXPECT_TRUE(LinesWith("CspTableDriver", "GCD").empty());
-  EXPECT_EQ(Core->Gcd().Dump(), Before);
-}
-
 // Every memory row uncached: one walk over every descriptor from the lowest base (aligned
 // down to a page) to the highest end, gaps included; descriptors already uncached skipped.
 TEST_F(GcdBoard, AllUncachedTableWalksEveryDescriptorOfTheSpan) {
@@ -222,7 +208,7 @@ TEST_F(GcdBoard, AllUncachedTableWalksEveryDescriptorOfTheSpan) {
   // Row 0 is not page-granular: its attributes cannot be set, and that failure is what
   // the routine returns although row 1 succeeds after it.
   EXPECT_EQ(Reserve(Table), EFI_INVALID_PARAMETER);
-  EXPECT_EQ(LinesWith("CspTableDriver", "GCD:(UC ALL)"),
+  EXPECT_EQ(Lines("CspTableDriver", "GCD:(UC ALL)"),
             (std::vector<std::string>{
                 "GCD:(UC ALL) setting  B=20001000, L=800, A=1; S=EFI_INVALID_PARAMETER",
                 "GCD:(UC ALL) setting  B=20001800, L=800, A=1; S=EFI_INVALID_PARAMETER",
@@ -230,39 +216,58 @@ TEST_F(GcdBoard, AllUncachedTableWalksEveryDescriptorOfTheSpan) {
                 "GCD:(UC ALL) setting  B=20003000, L=1000, A=1; S=EFI_UNSUPPORTED",
                 "GCD:(UC ALL) setting  B=20004000, L=1000, A=1; S=EFI_SUCCESS",
             }));
-  EXPECT_EQ(LinesWith("CspTableDriver", "GCD: SpaceAttr (UC ALL)"),
+  EXPECT_EQ(Lines("CspTableDriver", "GCD: SpaceAttr (UC ALL)"),
             std::vector<std::string>{"GCD: SpaceAttr (UC ALL) B=20001000; L=4000; "});
-  EXPECT_EQ(LinesWith("CspTableDriver", "GCD: SpaceAttr A="),
+  EXPECT_EQ(Lines("CspTableDriver", "GCD: SpaceAttr A="),
             (std::vector<std::string>{
                 "GCD: SpaceAttr A=8000000000000001 B=20001800, L=800, i=0, S=EFI_INVALID_PARAMETER",
                 "GCD: SpaceAttr A=1 B=20004000, L=1000, i=1, S=EFI_SUCCESS"}));
   EXPECT_EQ(At(0x20004000).Attributes, EFI_MEMORY_UC);
 }
 
-// An I/O row goes through the I/O-space calls and neither attribute pass.
-TEST_F(GcdBoard, IoRowsUseTheIoSpaceAndSkipTheAttributePasses) {
-  std::vector<CspResourceEntry> Table = {{0x2F8, 0x8, EfiGcdIoTypeIo, CSP_RESOURCE_IO_ROW}};
-  EXPECT_EQ(Reserve(Table), EFI_SUCCESS);
-  EXPECT_EQ(LinesWith("CspTableDriver", "GCD"),
-            (std::vector<std::string>{AddLine(0x2F8, 0x8, 0, "EFI_SUCCESS", "I/O"),
-                                      AllocLine(0x2F8, 0x8, 0, "EFI_SUCCESS", "I/O")}));
-  EFI_GCD_IO_SPACE_DESCRIPTOR Io{};
-  ASSERT_EQ(Core->Gcd().GetIoSpaceDescriptor(0x2F8, &Io), EFI_SUCCESS);
-  EXPECT_EQ(Io.GcdIoType, EfiGcdIoTypeIo);
-  ASSERT_NE(Io.ImageHandle, nullptr);
-  EXPECT_EQ(Core->ImageName(Io.ImageHandle), "CspTableDriver");
-}
-
-// A failed attribute call is retried once without cache types and write protection.
-TEST_F(GcdBoard, FailedAttributesAreRetriedWithoutCacheTypes) {
-  // WC is not among the capabilities the routine gives: the first call fails, the retry
-  // (runtime only) succeeds.
-  std::vector<CspResourceEntry> Table = {{0x30000000, 0x1000, kMmio, kRuntime | EFI_MEMORY_WC}};
-  EXPECT_EQ(Reserve(Table), EFI_SUCCESS);
-  EXPECT_EQ(LinesWith("CspTableDriver", "GCD: SpaceAttr"),
-            std::vector<std::string>{
-                "GCD: SpaceAttr A=8000000000000002 B=30000000, L=1000, i=0, S=EFI_UNSUPPORTED"});
-  EXPECT_EQ(At(0x30000000).Attributes, kRuntime);
+// Small tables: what each row traces, who owns it afterwards, and what the routine returns.
+TEST_F(GcdBoard, SmallTablesTraceEachCallAndClaimTheirRows) {
+  struct Case {
+    const char *Name;
+    std::vector<CspResourceEntry> Table;
+    std::vector<std::string> Trace;
+    UINT64 AttributesAfter; // of the memory rows
+  };
+  const std::vector<Case> Cases = {
+      {"no rows: no GCD call", {}, {}, 0},
+      // I/O rows take the I/O-space calls and neither attribute pass.
+      {"an I/O row",
+       {{0x2F8, 0x8, EfiGcdIoTypeIo, CSP_RESOURCE_IO_ROW}},
+       {AddLine(0x2F8, 0x8, 0, "EFI_SUCCESS", "I/O"), AllocLine(0x2F8, 0x8, 0, "EFI_SUCCESS", "I/O")},
+       0},
+      // WC is not among the capabilities given: retried once, untraced, as runtime only.
+      {"attributes retried",
+       {{0x30000000, 0x1000, kMmio, kRuntime | EFI_MEMORY_WC}},
+       {AddLine(0x30000000, 0x1000, 0, "EFI_SUCCESS"), AllocLine(0x30000000, 0x1000, 0, "EFI_SUCCESS"),
+        "GCD: SpaceAttr A=8000000000000002 B=30000000, L=1000, i=0, S=EFI_UNSUPPORTED"},
+       kRuntime},
+  };
+  for (const Case &Test : Cases) {
+    SCOPED_TRACE(Test.Name);
+    Build();
+    const std::string Before = Core->Gcd().Dump();
+    std::vector<CspResourceEntry> Table = Test.Table;
+    EXPECT_EQ(Reserve(Table), EFI_SUCCESS);
+    EXPECT_EQ(Lines("CspTableDriver", "GCD"), Test.Trace);
+    if (Table.empty()) {
+      EXPECT_EQ(Core->Gcd().Dump(), Before);
+    }
+    for (const CspResourceEntry &Row : Table) {
+      EFI_GCD_IO_SPACE_DESCRIPTOR Io{};
+      Core->Gcd().GetIoSpaceDescriptor(Row.Base, &Io);
+      const bool IoRow = Row.Attributes == CSP_RESOURCE_IO_ROW;
+      const EFI_HANDLE Owner = IoRow ? Io.ImageHandle : At(Row.Base).ImageHandle;
+      EXPECT_EQ(Owner != nullptr ? Core->ImageName(Owner) : "", "CspTableDriver");
+      if (!IoRow) {
+        EXPECT_EQ(At(Row.Base).Attributes, Test.AttributesAfter);
+      }
+    }
+  }
 }
 
 // The fatal paths: a trace, the assertion's report and a halt in the dead loop.
