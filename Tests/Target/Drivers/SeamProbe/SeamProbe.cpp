@@ -15,7 +15,8 @@
 //   "ArmLib: sctlr-before M=<b> C=<b> I=<b>"
 //   "ArmLib: icache-off I=<b> icache-on I=<b>"
 //   "ArmLib: clidr=<v> loc=<n>" then "ArmLib: level=<n> type=<n> line=<bytes> ways=<n> sets=<n>"
-//   "ArmLib: clean-invalidate pattern-intact=<b>"
+//   "ArmLib: clean-invalidate pattern-intact=<b> clean pattern-intact=<b>"
+//   "ArmLib: midr=<v> revidr=<v>"
 //   "ArmLib: code first=<v> second=<v>" | "ArmLib: code=<allocation status>"
 //   "ArmLib: barriers done"
 //   "ArmLib: sctlr-after M=<b> C=<b> I=<b>"
@@ -238,21 +239,30 @@ VOID PrintCacheGeometry() {
   __asm__ volatile("msr csselr_el1, xzr\n\tisb" ::: "memory");
 }
 
-VOID ProbeCleanInvalidate() {
+// Fills the pattern, runs the maintenance operation, and says whether the data survived.
+BOOLEAN PatternSurvives(VOID (*Maintenance)(VOID)) {
   static UINT32 Pattern[PatternWords];
   UINT32 Value = PatternSeed;
   for (UINTN Index = 0; Index < PatternWords; Index++) {
     Pattern[Index] = Value;
     Value = Value * 1664525 + 1013904223;
   }
-  ArmCleanInvalidateDataCache();
+  Maintenance();
   BOOLEAN Intact = TRUE;
   Value = PatternSeed;
   for (UINTN Index = 0; Index < PatternWords; Index++) {
     Intact = Intact && ((volatile UINT32 *)Pattern)[Index] == Value;
     Value = Value * 1664525 + 1013904223;
   }
-  Print(u"ArmLib: clean-invalidate pattern-intact=%d\n", (INT32)Intact);
+  return Intact;
+}
+
+VOID ProbeCleanInvalidate() {
+  const BOOLEAN CleanInvalidate = PatternSurvives(ArmCleanInvalidateDataCache);
+  const BOOLEAN Clean = PatternSurvives(ArmCleanDataCache);
+  Print(u"ArmLib: clean-invalidate pattern-intact=%d clean pattern-intact=%d\n", (INT32)CleanInvalidate,
+        (INT32)Clean);
+  Print(u"ArmLib: midr=0x%lx revidr=0x%lx\n", (UINT64)ArmReadMidr(), (UINT64)ArmReadRevidr());
 }
 
 // Writes a function returning Constant, makes it visible to instruction fetch with the two
