@@ -112,5 +112,6 @@ static_assert(CSP_RESOURCE_CAPABILITIES == 0x800000000000100DULL);
 // and sets each memory row's attributes (retrying once without cache types). Returns the
 // first failed attribute setting, else the last status. A missing DXE services table, a
 // failed allocation or a failed descriptor query in the uncached pass is a fatal assertion.
+// A NULL Table with rows is EFI_INVALID_PARAMETER, before any GCD call.
 EFI_STATUS LibAllocCspResource(CspResourceEntry *Table, UINTN Count, EFI_HANDLE ImageHandle,
                                EFI_HANDLE DeviceHandle);

@@ -203,6 +203,10 @@ EFI_STATUS LibAllocCspResource(CspResourceEntry *Table, UINTN Count, EFI_HANDLE 
     FatalAssert(__LINE__);
     return Status;
   }
+  // Rows without a table would be read from address 0.
+  if (Table == nullptr && Count != 0) {
+    return EFI_INVALID_PARAMETER;
+  }
 
   MemoryRowSummary Summary;
   for (UINTN Index = 0; Index < Count; Index++) {

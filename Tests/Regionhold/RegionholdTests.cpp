@@ -83,7 +83,7 @@ protected:
 
   // Runs the reservation routine on Table from a test driver image; returns its result.
   EFI_STATUS Reserve(std::vector<CspResourceEntry> &Table, host::ImageResult *Run = nullptr) {
-    Request = {Table.data(), Table.size(), nullptr, EFI_NOT_STARTED};
+    Request = {Table.empty() ? nullptr : Table.data(), Table.size(), nullptr, EFI_NOT_STARTED};
     EFI_GUID Guid = CSP_TABLE_REQUEST_GUID;
     EXPECT_EQ(Core->BootServices()->InstallConfigurationTable(&Guid, &Request), EFI_SUCCESS);
     host::ImageResult Result = Core->RunModule("CspTableDriver");
@@ -255,6 +255,11 @@ TEST_F(GcdBoard, SmallTablesTraceEachCallAndClaimTheirRows) {
     EXPECT_EQ(Reserve(Table), EFI_SUCCESS);
     EXPECT_EQ(Lines("CspTableDriver", "GCD"), Test.Trace);
     if (Table.empty()) {
+      EXPECT_EQ(Core->Gcd().Dump(), Before);
+      // Rows but no table: refused before any GCD call.
+      Request = {nullptr, 1, nullptr, EFI_NOT_STARTED};
+      Core->RunModule("CspTableDriver");
+      EXPECT_EQ(Request.Result, EFI_INVALID_PARAMETER);
       EXPECT_EQ(Core->Gcd().Dump(), Before);
     }
     for (const CspResourceEntry &Row : Table) {
