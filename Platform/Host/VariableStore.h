@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -49,7 +50,7 @@ public:
   // Persistence. Load replaces the non-volatile variables with the file's content; a missing
   // file gives an empty store and counts as success. A corrupt or truncated file is reported
   // through Error and leaves no non-volatile variables. Save writes every non-volatile
-  // variable (atomically, through a temporary file).
+  // variable (atomically and durably: a temporary file synced to disk, then renamed over File).
   bool Load(const std::filesystem::path &File, std::string *Error = nullptr);
   // Load from a file image already in memory; Error gets the problem alone, without a file name.
   bool LoadFromBytes(std::span<const uint8_t> Image, std::string *Error = nullptr);
@@ -57,6 +58,11 @@ public:
   // Loads File and from then on saves it after every change of a non-volatile variable.
   bool AttachFile(const std::filesystem::path &File, std::string *Error = nullptr);
   const std::filesystem::path &AttachedFile() const { return File_; }
+
+  // Where a save can be cut short by a lost process or power. Tests set a hook that runs at
+  // each point (and may end the process there); none is set otherwise.
+  enum class SavePoint { TemporaryPartlyWritten, TemporaryWritten, TemporarySynced, Renamed };
+  static void SetSaveHook(std::function<void(SavePoint)> Hook);
 
   // Host-side helpers for tools and tests. Names are UTF-8.
   std::vector<Variable> List() const; // every variable, in creation order, hidden ones too
@@ -78,6 +84,8 @@ private:
   EFI_STATUS Store(const std::u16string &Name, const EFI_GUID &Guid, UINT32 Attributes, const uint8_t *Data,
                    UINTN DataSize);
   EFI_STATUS Persist(const std::vector<Variable> &Previous);
+  static bool WriteDurably(const std::filesystem::path &File, const std::vector<uint8_t> &Image,
+                           std::string *Error);
 
   Limits Limits_;
   std::vector<Variable> Variables_;
