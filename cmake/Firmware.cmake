@@ -156,6 +156,8 @@ function(firmware_module name kind)
     set_target_properties(${name} PROPERTIES PREFIX "" LIBRARY_OUTPUT_DIRECTORY ${FIRMWARE_MODULE_DIR})
     # The host core reads the image kind here: an application is unloaded when it returns.
     file(GENERATE OUTPUT ${FIRMWARE_MODULE_DIR}/${name}.kind CONTENT "${kind}\n")
+    # Whole-board tests depend on every module.
+    set_property(GLOBAL APPEND PROPERTY FIRMWARE_HOST_MODULES ${name})
   endif()
 endfunction()
 

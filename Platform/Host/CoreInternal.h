@@ -227,6 +227,10 @@ struct Platform::Impl {
   uint64_t MapKey = 1;
   std::map<EFI_HANDLE, ImageStats> Stats;
   std::vector<std::string> MemoryErrors;
+  // Allocation-failure injection (Platform::FailAllocation): firmware allocations counted so far.
+  uint64_t FailAllocationAt = 0;   // 0: none fails
+  std::string FailAllocationImage; // empty: every image's allocations count
+  uint64_t FirmwareAllocationCount = 0;
 
   // Images.
   std::map<EFI_HANDLE, std::unique_ptr<ImageRecord>> Images;
@@ -313,13 +317,16 @@ struct Platform::Impl {
   uint64_t NextTimerDueNs() const;
 
   // Memory.
-  EFI_STATUS AllocatePool(EFI_HANDLE Owner, EFI_MEMORY_TYPE Type, UINTN Size, VOID **Buffer);
+  // FromFirmware: the call came from an image's code, so it counts for allocation-failure injection.
+  EFI_STATUS AllocatePool(EFI_HANDLE Owner, EFI_MEMORY_TYPE Type, UINTN Size, VOID **Buffer,
+                          bool FromFirmware = false);
   EFI_STATUS FreePool(EFI_HANDLE Caller, VOID *Buffer);
   // Whether Buffer is a live pool buffer; and hands it to another owner's account.
   bool IsPoolBuffer(const VOID *Buffer) const;
   void TransferPool(VOID *Buffer, EFI_HANDLE NewOwner);
+  bool InjectedAllocationFailure(EFI_HANDLE Owner, const char *Service, uint64_t Bytes);
   EFI_STATUS AllocatePages(EFI_HANDLE Owner, EFI_ALLOCATE_TYPE Type, EFI_MEMORY_TYPE MemoryType, UINTN Pages,
-                           EFI_PHYSICAL_ADDRESS *Memory);
+                           EFI_PHYSICAL_ADDRESS *Memory, bool FromFirmware = false);
   EFI_STATUS FreePages(EFI_PHYSICAL_ADDRESS Memory, UINTN Pages);
   void MemoryError(const std::string &Text);
   void ReportLeaks(EFI_HANDLE Image, const std::string &When);

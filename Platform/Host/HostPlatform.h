@@ -155,6 +155,11 @@ public:
   uint64_t OutstandingPages(EFI_HANDLE ImageHandle) const;
   uint64_t FreePoolCalls(EFI_HANDLE ImageHandle) const;
   const std::vector<std::string> &MemoryErrors() const; // double frees, foreign frees, leaks
+  // Allocation-failure injection: the Nth pool or page allocation made by firmware code (counted
+  // from 1; 0: none) fails with EFI_OUT_OF_RESOURCES. With Image, only that image's count.
+  // Allocations by host code (producers, tests) never count.
+  void FailAllocation(uint64_t Nth, const std::string &Image = "");
+  uint64_t FirmwareAllocations() const; // counted so far
 
   // Errors of the boot: every misuse the core found ("<rule>: <image>: <what and where>"),
   // memory errors included. A test declares the errors it provokes with ExpectError (a

@@ -82,11 +82,27 @@ void Platform::Impl::CheckMapChangeAllowed(const char *Service) {
   }
 }
 
-EFI_STATUS Platform::Impl::AllocatePool(EFI_HANDLE Owner, EFI_MEMORY_TYPE Type, UINTN Size, VOID **Buffer) {
+// Counts a valid allocation by firmware and tells whether it is the one chosen to fail.
+bool Platform::Impl::InjectedAllocationFailure(EFI_HANDLE Owner, const char *Service, uint64_t Bytes) {
+  const std::string Image = ImageNameOf(Owner);
+  if (!FailAllocationImage.empty() && Image != FailAllocationImage) {
+    return false;
+  }
+  if (++FirmwareAllocationCount != FailAllocationAt) {
+    return false;
+  }
+  LogLine("fail-alloc: allocation " + std::to_string(FirmwareAllocationCount) + " (" + Service + " of " +
+          std::to_string(Bytes) + " bytes by " + Image + ") fails with EFI_OUT_OF_RESOURCES");
+  return true;
+}
+
+EFI_STATUS Platform::Impl::AllocatePool(EFI_HANDLE Owner, EFI_MEMORY_TYPE Type, UINTN Size, VOID **Buffer,
+                                        bool FromFirmware) {
   if (Buffer == nullptr || !ValidPoolType(Type)) {
     return EFI_INVALID_PARAMETER;
   }
-  if (Size > kMaxPagesPerAllocation * EFI_PAGE_SIZE) {
+  if (Size > kMaxPagesPerAllocation * EFI_PAGE_SIZE ||
+      (FromFirmware && InjectedAllocationFailure(Owner, "AllocatePool", Size))) {
     return EFI_OUT_OF_RESOURCES;
   }
   CheckMapChangeAllowed("AllocatePool");
@@ -155,11 +171,12 @@ void Platform::Impl::TransferPool(VOID *Buffer, EFI_HANDLE NewOwner) {
 }
 
 EFI_STATUS Platform::Impl::AllocatePages(EFI_HANDLE Owner, EFI_ALLOCATE_TYPE Type, EFI_MEMORY_TYPE MemoryType,
-                                         UINTN Pages, EFI_PHYSICAL_ADDRESS *Memory) {
+                                         UINTN Pages, EFI_PHYSICAL_ADDRESS *Memory, bool FromFirmware) {
   if (Memory == nullptr || Type >= MaxAllocateType || !ValidPoolType(MemoryType) || Pages == 0) {
     return EFI_INVALID_PARAMETER;
   }
-  if (Pages > kMaxPagesPerAllocation) {
+  if (Pages > kMaxPagesPerAllocation ||
+      (FromFirmware && InjectedAllocationFailure(Owner, "AllocatePages", EFI_PAGES_TO_SIZE(Pages)))) {
     return EFI_OUT_OF_RESOURCES;
   }
   CheckMapChangeAllowed("AllocatePages");
@@ -220,6 +237,15 @@ EFI_STATUS Platform::Impl::FreePages(EFI_PHYSICAL_ADDRESS Memory, UINTN Pages) {
   Stats[Range.Owner].Pages -= Pages;
   MapKey++;
   return EFI_SUCCESS;
+}
+
+void Platform::FailAllocation(uint64_t Nth, const std::string &Image) {
+  Impl_->FailAllocationAt = Nth;
+  Impl_->FailAllocationImage = Image;
+}
+
+uint64_t Platform::FirmwareAllocations() const {
+  return Impl_->FirmwareAllocationCount;
 }
 
 void Platform::Impl::ReportLeaks(EFI_HANDLE Image, const std::string &When) {
@@ -334,10 +360,16 @@ std::vector<EFI_MEMORY_DESCRIPTOR> Platform::Impl::MemoryMap() const {
 
 namespace {
 
+// Whether the call came from firmware code (an image), not from a host producer or a test.
+bool FromFirmware(const void *ReturnAddress) {
+  return host::CoreAlive() && host::Core().ImageFromAddress(ReturnAddress) != nullptr;
+}
+
 EFI_STATUS EFIAPI AllocatePool(EFI_MEMORY_TYPE PoolType, UINTN Size, VOID **Buffer) {
   EFI_HANDLE Caller = host::CoreAlive() ? host::Core().CallerImage(__builtin_return_address(0)) : nullptr;
+  const bool Firmware = FromFirmware(__builtin_return_address(0));
   CORE_BOOT_SERVICE("AllocatePool");
-  return Core.AllocatePool(Caller, PoolType, Size, Buffer);
+  return Core.AllocatePool(Caller, PoolType, Size, Buffer, Firmware);
 }
 
 EFI_STATUS EFIAPI FreePool(VOID *Buffer) {
@@ -349,8 +381,9 @@ EFI_STATUS EFIAPI FreePool(VOID *Buffer) {
 EFI_STATUS EFIAPI AllocatePages(EFI_ALLOCATE_TYPE Type, EFI_MEMORY_TYPE MemoryType, UINTN Pages,
                                 EFI_PHYSICAL_ADDRESS *Memory) {
   EFI_HANDLE Caller = host::CoreAlive() ? host::Core().CallerImage(__builtin_return_address(0)) : nullptr;
+  const bool Firmware = FromFirmware(__builtin_return_address(0));
   CORE_BOOT_SERVICE("AllocatePages");
-  return Core.AllocatePages(Caller, Type, MemoryType, Pages, Memory);
+  return Core.AllocatePages(Caller, Type, MemoryType, Pages, Memory, Firmware);
 }
 
 EFI_STATUS EFIAPI FreePages(EFI_PHYSICAL_ADDRESS Memory, UINTN Pages) {

@@ -180,3 +180,39 @@ TEST_F(Memory, MemoryMapFollowsTheGcdMap) {
 }
 
 } // namespace
+
+// The chosen firmware allocation fails, counted over every image's pool and page calls; the
+// host's own allocations never count, and an image filter counts only that image's.
+TEST_F(Memory, InjectedAllocationFailureHitsTheChosenFirmwareAllocation) {
+  struct Case {
+    uint64_t Nth; // within the run; 0: none fails
+    const char *Image;
+    EFI_STATUS Status;
+    const char *Failed; // the failed call, as the log names it
+  };
+  const Case Cases[] = {
+      {0, "", EFI_SUCCESS, nullptr},
+      {1, "", EFI_OUT_OF_RESOURCES, "AllocatePool of 32 bytes by CoreTestAllocator"},
+      {2, "", EFI_OUT_OF_RESOURCES, "AllocatePages of 4096 bytes by CoreTestAllocator"},
+      {3, "CoreTestAllocator", EFI_OUT_OF_RESOURCES, "AllocatePool of 16 bytes by CoreTestAllocator"},
+      {1, "CoreTestHello", EFI_SUCCESS, nullptr},
+      {4, "", EFI_SUCCESS, nullptr},
+  };
+  uint64_t Counted = 0;
+  for (const Case &Each : Cases) {
+    const uint64_t Before = Board.FirmwareAllocations();
+    Board.FailAllocation(Each.Nth == 0 ? 0 : Before + Each.Nth, Each.Image);
+    VOID *HostBuffer = nullptr;
+    ASSERT_EQ(BS->AllocatePool(EfiBootServicesData, 8, &HostBuffer), EFI_SUCCESS);
+    ASSERT_EQ(BS->FreePool(HostBuffer), EFI_SUCCESS);
+    EXPECT_EQ(Board.FirmwareAllocations(), Before) << "the host's allocation does not count";
+    EXPECT_EQ(Board.RunModule("CoreTestAllocator").Status, Each.Status) << Each.Nth << " " << Each.Image;
+    if (Each.Failed != nullptr) {
+      const std::string Line = "fail-alloc: allocation " + std::to_string(Before + Each.Nth) + " (" +
+                               Each.Failed + ") fails with EFI_OUT_OF_RESOURCES";
+      EXPECT_TRUE(Board.Log().Contains(Line)) << Line;
+    }
+    Counted += std::string(Each.Image) == "CoreTestHello" ? 0 : 3;
+    EXPECT_EQ(Board.FirmwareAllocations(), Counted);
+  }
+}

@@ -94,8 +94,17 @@ void InstallEepromMac(Board &B) {
   B.Provide("eeprom-mac-stub", &Stub);
 }
 
+// --fail-alloc N [--fail-alloc-in IMAGE]: the core fails that firmware allocation.
+void InstallAllocationFailure(Board &B) {
+  if (B.Has("fail-alloc") || B.Has("fail-alloc-in")) {
+    B.Core().FailAllocation(B.Has("fail-alloc") ? Number("fail-alloc", B.Setting("fail-alloc")) : 0,
+                            B.Setting("fail-alloc-in"));
+  }
+}
+
 void Install(Board &B) {
   Platform &P = B.Core();
+  InstallAllocationFailure(B);
   if (!B.Has("no-debug-output")) {
     B.Provide("debug-output", &InstallDebugOutputProducer(P));
   }
@@ -136,6 +145,15 @@ void WriteDsdt(Board &B) {
                         B.Core().VirtualTimeNs());
 }
 
+// At the end of the boot: the count of firmware allocations (what an allocation-failure sweep
+// walks) and the DSDT.
+void Finish(Board &B) {
+  B.Core().Log().Append("board",
+                        "firmware allocations: " + std::to_string(B.Core().FirmwareAllocations()) + "\n",
+                        B.Core().VirtualTimeNs());
+  WriteDsdt(B);
+}
+
 } // namespace
 
 BoardComponent CoreComponent() {
@@ -153,6 +171,9 @@ BoardComponent CoreComponent() {
            "install the test EEPROM MAC producer (fixed addresses in slots 1, 2, 5, 6)"},
           {"eeprom-mac-slots", "SLOT=TEXT,...",
            "the test EEPROM MAC producer, writing these MAC texts by slot"},
+          {"fail-alloc", "N",
+           "the N-th pool or page allocation by firmware code fails with EFI_OUT_OF_RESOURCES"},
+          {"fail-alloc-in", "IMAGE", "count only the allocations of IMAGE (for --fail-alloc)"},
       },
       {
           {"eeprom-mac-stub-status", "STATUS",
@@ -162,7 +183,7 @@ BoardComponent CoreComponent() {
           {"acpi-sdt-no-interface", "", "the ACPI SDT protocol is also installed without an interface"},
       },
       Install,
-      WriteDsdt,
+      Finish,
   };
 }
 
