@@ -6,7 +6,10 @@
 // reach the clean boot's DSDT and variables.
 //
 //   AllocationSweep --boardsim PATH --work DIR [--steps N] [--start empty|booted] [--allowed-halts FILE]
-//                   [--boot-option ARG]...
+//                   [--boot-option ARG]... [--stored-file OPTION=SEED]...
+// A stored file (an EEPROM image ...) is given to every boot as --OPTION FILE, on a fresh copy of
+// SEED; after a failing boot it is unchanged or as a clean boot leaves it, and a following
+// normal boot leaves it as a clean boot does.
 // SWEEP_FULL=1 (or --steps 0) walks every allocation; otherwise N of them, spread evenly.
 // --start booted sweeps the second boot: every run starts from the store a first clean boot left.
 #include "HostText.h"
@@ -48,7 +51,8 @@ struct Settings {
   uint64_t Steps = kDefaultSteps; // 0: every allocation
   bool StartBooted = false;       // start from the store of a clean first boot, not an empty one
   std::vector<std::string> AllowedHalts;
-  std::vector<std::string> BootOptions; // given to every boot (--boot-option, once per argument)
+  std::vector<std::string> BootOptions;        // given to every boot (--boot-option, once per argument)
+  std::map<std::string, fs::path> StoredFiles; // board option -> the file every run starts from
 };
 
 struct BootOutcome {
@@ -88,6 +92,9 @@ BootOutcome Boot(const Settings &S, const fs::path &Dir, const std::vector<std::
                                         "--nvram",
                                         (Dir.parent_path() / kStoreFile).string()};
   Arguments.insert(Arguments.end(), S.BootOptions.begin(), S.BootOptions.end());
+  for (const auto &[Option, Seed] : S.StoredFiles) {
+    Arguments.insert(Arguments.end(), {"--" + Option, (Dir.parent_path() / Option).string()});
+  }
   Arguments.insert(Arguments.end(), Extra.begin(), Extra.end());
   const pid_t Child = fork();
   if (Child == 0) {
@@ -181,6 +188,7 @@ struct Reference {
   Variables Seed;
   Variables Clean;
   std::string Dsdt;
+  std::map<std::string, std::string> CleanFiles; // stored files as the clean boot leaves them
   uint64_t Allocations = 0;
 };
 
@@ -209,18 +217,33 @@ public:
 private:
   fs::path RunDir(uint64_t Allocation) const { return S.Work / ("fail-" + std::to_string(Allocation)); }
 
-  // Every run starts from a copy of the seed store (none: an empty store).
+  // Every run starts from a copy of the seed store (none: an empty store) and stored files.
   void PlaceSeed(const fs::path &Dir) const {
     fs::create_directories(Dir);
-    if (!SeedFile.empty()) {
+    if (!SeedFile.empty() && fs::exists(SeedFile)) {
       fs::copy_file(SeedFile, Dir / kStoreFile, fs::copy_options::overwrite_existing);
     }
+    for (const auto &[Option, Seed] : S.StoredFiles) {
+      fs::copy_file(Seed, Dir / Option, fs::copy_options::overwrite_existing);
+    }
+  }
+
+  // Each stored file as a clean boot leaves it, or (when Unchanged is allowed) as the run began.
+  bool StoredFilesFit(const fs::path &Dir, bool Unchanged) const {
+    for (const auto &[Option, Seed] : S.StoredFiles) {
+      const std::string Now = ReadFile(Dir / Option);
+      if (Now != Ref.CleanFiles.at(Option) && !(Unchanged && Now == ReadFile(Seed))) {
+        return false;
+      }
+    }
+    return true;
   }
 
   // The clean boot from the seed: the allocation count, the DSDT and the variables it leaves.
   bool Prepare() {
     fs::remove_all(S.Work);
     if (S.StartBooted) {
+      PlaceSeed(S.Work / "first");
       if (Boot(S, S.Work / "first" / "boot", {}).ExitCode != 0) {
         std::cout << "the first boot failed; see " << S.Work / "first"
                   << "\n";
@@ -228,6 +251,9 @@ private:
       }
       SeedFile = S.Work / "first" / kStoreFile;
       Ref.Seed = LoadVariables(SeedFile).value_or(Variables{});
+      for (auto &[Option, Seed] : S.StoredFiles) {
+        Seed = S.Work / "first" / Option;
+      }
     }
     PlaceSeed(S.Work / "clean");
     const BootOutcome Clean = Boot(S, S.Work / "clean" / "boot", {});
@@ -247,6 +273,9 @@ private:
       return false;
     }
     Ref.Clean = *After;
+    for (const auto &[Option, Seed] : S.StoredFiles) {
+      Ref.CleanFiles[Option] = ReadFile(S.Work / "clean" / Option);
+    }
     return true;
   }
 
@@ -293,12 +322,16 @@ private:
     if (!Left || !OldOrNew(*Left, Ref.Seed, Ref.Clean)) {
       return "FAIL store neither old nor as a normal boot leaves it";
     }
+    if (!StoredFilesFit(Dir, true)) {
+      return "FAIL stored file neither unchanged nor as a normal boot leaves it";
+    }
     const BootOutcome Next = Boot(S, Dir / "next", {});
     if (std::string Problem = ProcessProblem(Next); !Problem.empty() || Next.ExitCode != 0) {
       return "FAIL following boot: " + (Problem.empty() ? "halted: " + HaltText(Next.Log) : Problem);
     }
     auto Final = LoadVariables(Dir / kStoreFile);
-    if (!Final || *Final != Ref.Clean || ReadFile(Dir / "next" / "dsdt.aml") != Ref.Dsdt) {
+    if (!Final || *Final != Ref.Clean || ReadFile(Dir / "next" / "dsdt.aml") != Ref.Dsdt ||
+        !StoredFilesFit(Dir, false)) {
       return "FAIL following boot does not reach the clean boot's DSDT and variables";
     }
     return Kind;
@@ -367,6 +400,8 @@ bool ParseArguments(int argc, char **argv, Settings &S) {
       S.Steps = std::stoull(Value);
     } else if (Flag == "--start" && (Value == "empty" || Value == "booted")) {
       S.StartBooted = Value == "booted";
+    } else if (Flag == "--stored-file" && Value.find('=') != std::string::npos) {
+      S.StoredFiles[Value.substr(0, Value.find('='))] = Value.substr(Value.find('=') + 1);
     } else if (Flag == "--boot-option") {
       S.BootOptions.push_back(Value);
     } else if (Flag == "--allowed-halts") {
@@ -388,7 +423,8 @@ int main(int argc, char **argv) {
   Settings S;
   if (!ParseArguments(argc, argv, S)) {
     std::cerr << "usage: AllocationSweep --boardsim PATH --work DIR [--steps N] [--start empty|booted]\n"
-                 "                       [--allowed-halts FILE] [--boot-option ARG]...\n";
+                 "                       [--allowed-halts FILE] [--boot-option ARG]... [--stored-file "
+                 "OPTION=SEED]...\n";
     return 2;
   }
   return Sweep(S).Run() ? 0 : 1;
