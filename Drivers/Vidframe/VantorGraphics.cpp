@@ -1,0 +1,237 @@
+// Register access through the function's PCI I/O interface, the controller bring-up, the
+// diagnostics on the standard-error console and the module entry.
+#include <Library/BaseLib.h>
+#include <Library/PrintLib.h>
+#include <Library/UefiBootServicesTableLib.h>
+#include <Protocol/DriverSupportedEfiVersion.h>
+
+#include "VantorGraphics.h"
+
+// ---- Register operations ------------------------------------------------------------------
+
+UINT8 VantorPortRead(VANTOR_PRIVATE_DATA *Private, UINT32 Port) {
+  UINT8 Value = 0;
+  Private->PciIo->Mem.Read(Private->PciIo, EfiPciIoWidthUint8, VANTOR_REGISTER_BAR, Port, 1, &Value);
+  return Value;
+}
+
+VOID VantorPortWrite(VANTOR_PRIVATE_DATA *Private, UINT32 Port, UINT8 Value) {
+  Private->PciIo->Mem.Write(Private->PciIo, EfiPciIoWidthUint8, VANTOR_REGISTER_BAR, Port, 1, &Value);
+}
+
+UINT32 VantorMmioRead32(VANTOR_PRIVATE_DATA *Private, UINT32 Offset) {
+  UINT32 Value = 0;
+  Private->PciIo->Mem.Read(Private->PciIo, EfiPciIoWidthUint32, VANTOR_REGISTER_BAR, Offset, 1, &Value);
+  return Value;
+}
+
+VOID VantorMmioWrite32(VANTOR_PRIVATE_DATA *Private, UINT32 Offset, UINT32 Value) {
+  Private->PciIo->Mem.Write(Private->PciIo, EfiPciIoWidthUint32, VANTOR_REGISTER_BAR, Offset, 1, &Value);
+}
+
+namespace {
+constexpr UINTN INDEX_READ_SETTLE_US = 10;
+} // namespace
+
+UINT8 VantorIndexRead(VANTOR_PRIVATE_DATA *Private, UINT32 IndexPort, UINT8 Index) {
+  VantorPortWrite(Private, IndexPort, Index);
+  gBS->Stall(INDEX_READ_SETTLE_US);
+  return VantorPortRead(Private, IndexPort + 1);
+}
+
+VOID VantorIndexWrite(VANTOR_PRIVATE_DATA *Private, UINT32 IndexPort, UINT8 Index, UINT8 Value) {
+  UINT16 Word = static_cast<UINT16>((Value << 8) | Index);
+  Private->PciIo->Mem.Write(Private->PciIo, EfiPciIoWidthUint16, VANTOR_REGISTER_BAR, IndexPort, 1, &Word);
+}
+
+VOID VantorIndexModify(VANTOR_PRIVATE_DATA *Private, UINT32 IndexPort, UINT8 Index, UINT8 AndMask,
+                       UINT8 OrBits) {
+  UINT8 Old = VantorIndexRead(Private, IndexPort, Index);
+  VantorPortWrite(Private, IndexPort + 1, static_cast<UINT8>((Old & AndMask) | OrBits));
+}
+
+namespace {
+// Points the bus window at the 64 KiB page of Address and returns the data port's offset.
+UINT32 OpenBusWindow(VANTOR_PRIVATE_DATA *Private, UINT32 Address) {
+  VantorMmioWrite32(Private, VANTOR_BUS_WINDOW_BASE, Address & ~VANTOR_BUS_WINDOW_MASK);
+  VantorMmioWrite32(Private, VANTOR_BUS_WINDOW_ENABLE, VANTOR_BUS_WINDOW_ON);
+  return VANTOR_BUS_WINDOW_DATA | (Address & VANTOR_BUS_WINDOW_MASK);
+}
+} // namespace
+
+UINT32 VantorSocRead(VANTOR_PRIVATE_DATA *Private, UINT32 Address) {
+  return VantorMmioRead32(Private, OpenBusWindow(Private, Address));
+}
+
+VOID VantorSocWrite(VANTOR_PRIVATE_DATA *Private, UINT32 Address, UINT32 Value) {
+  VantorMmioWrite32(Private, OpenBusWindow(Private, Address), Value);
+}
+
+// ---- Diagnostics --------------------------------------------------------------------------
+
+namespace {
+constexpr UINTN DEBUG_TEXT_CHARACTERS = 256;
+
+VOID ErrorConsoleText(const CHAR16 *Text) {
+  if (gST != NULL && gST->StdErr != NULL) {
+    gST->StdErr->OutputString(gST->StdErr, const_cast<CHAR16 *>(Text));
+  }
+}
+} // namespace
+
+VOID VantorDebugPrint(UINTN Level, const CHAR8 *Format, ...) {
+  if ((Level & VANTOR_DEBUG_LEVELS) == 0) {
+    return;
+  }
+  CHAR16 Text[DEBUG_TEXT_CHARACTERS];
+  VA_LIST Marker;
+  VA_START(Marker, Format);
+  UnicodeVSPrintAsciiFormat(Text, sizeof(Text), Format, Marker);
+  VA_END(Marker);
+  ErrorConsoleText(Text);
+}
+
+VOID VantorAssertEfiError(const CHAR8 *Unit, UINTN Line, EFI_STATUS Status) {
+  VantorDebugPrint(VANTOR_DEBUG_ERROR, "\nASSERT_EFI_ERROR (Status = %r)\n", Status);
+  VantorDebugPrint(VANTOR_DEBUG_ERROR, "ASSERT %a(%d): %a\n", Unit, Line, "!EFI_ERROR (Status)");
+  CpuDeadLoop();
+}
+
+// ---- Bring-up -----------------------------------------------------------------------------
+
+namespace {
+
+constexpr UINT8 VGA_ENABLE = 0x01;
+constexpr UINT8 MISC_OUTPUT_COLOUR = 0x23;
+constexpr UINT8 CR_EXTENDED_FIRST = 0x81;
+constexpr UINT8 CR_EXTENDED_CLEARED_LAST = 0x9E;
+constexpr UINT8 CR_MODE_EXTENDED = 0xA0;
+constexpr UINT8 CR_EXTENDED_CONTROL = 0xA1;
+constexpr UINT8 CR_EXTENDED_CONTROL_VALUE = 0x04;
+constexpr UINT8 CR_ENGINE_CONTROL = 0xA4;
+constexpr UINT8 CR_ENGINE_ENABLE = 0x01;
+constexpr UINT8 CR_COLOUR_MODE = 0x8C;
+constexpr UINT8 CR_MISC_EXTENDED = 0x90;
+constexpr UINT8 CR_DDC_RELEASED = 0xF0;
+constexpr UINT8 CR_DDC_CONTROL = 0xB6;
+constexpr UINT8 CR_DDC_CONTROL_BITS = 0x24;
+// CRA0 upward until the end marker.
+constexpr UINT8 EXTENDED_DEFAULTS[] = {0x0F, 0x04, 0x1F, 0xFF};
+constexpr UINT8 EXTENDED_DEFAULTS_END = 0xFF;
+
+constexpr UINT32 SCU_HANDSHAKE_MEMORY_READY = 0x40;
+constexpr UINT32 SCU_CLOCK_STOP_ENGINE = 0x02;
+constexpr UINT32 SCU_CLOCK_SELECT_BITS = 0x73;
+constexpr UINT32 SCU_MISC_CONTROL_CLEAR = (1u << 16) | (1u << 17);
+constexpr UINT32 MCR_CONFIGURATION_HALF_WIDTH = 1u << 6;
+constexpr UINT32 MCR_CLOCK_SOURCE_14MHZ = 1u << 13;
+constexpr UINT32 REFERENCE_12MHZ_KHZ = 12000;
+constexpr UINT32 REFERENCE_14MHZ_KHZ = 14318;
+
+VOID UnlockExtendedRegisters(VANTOR_PRIVATE_DATA *Private) {
+  VantorCrtcWrite(Private, CR_UNLOCK, VANTOR_CRTC_UNLOCK);
+}
+
+VOID ResetExtendedRegisters(VANTOR_PRIVATE_DATA *Private) {
+  UnlockExtendedRegisters(Private);
+  VantorCrtcWrite(Private, CR_EXTENDED_CONTROL, CR_EXTENDED_CONTROL_VALUE);
+  for (UINT32 Index = CR_EXTENDED_FIRST; Index <= CR_EXTENDED_CLEARED_LAST; Index++) {
+    VantorCrtcWrite(Private, static_cast<UINT8>(Index), 0);
+  }
+  UINT8 Index = CR_MODE_EXTENDED;
+  for (const UINT8 *Value = EXTENDED_DEFAULTS; *Value != EXTENDED_DEFAULTS_END; Value++, Index++) {
+    VantorCrtcWrite(Private, Index, *Value);
+  }
+  VantorCrtcWrite(Private, CR_COLOUR_MODE, 0x01);
+  VantorCrtcWrite(Private, CR_MISC_EXTENDED, 0x08);
+  VantorCrtcWrite(Private, CR_DDC, CR_DDC_RELEASED);
+  VantorIndexModify(Private, VANTOR_PORT_CRTC, CR_DDC_CONTROL, 0xFF, CR_DDC_CONTROL_BITS);
+}
+
+// Waits for the BMC's "memory ready" after it has set the memory up.
+EFI_STATUS WaitForBmcMemory(VANTOR_PRIVATE_DATA *Private) {
+  for (UINTN Poll = 0; Poll < VANTOR_MEMORY_READY_POLLS; Poll++) {
+    if ((VantorCrtcRead(Private, CR_MEMORY_STATE) & CRD0_MEMORY_READY) != 0) {
+      return EFI_SUCCESS;
+    }
+  }
+  VantorDebugPrint(VANTOR_DEBUG_ERROR, "Vidframe: the BMC did not report the chip memory ready (CRD0 %02x)\n",
+                   VantorCrtcRead(Private, CR_MEMORY_STATE));
+  return EFI_DEVICE_ERROR;
+}
+
+EFI_STATUS EnsureMemory(VANTOR_PRIVATE_DATA *Private, BOOLEAN BmcSetUp) {
+  if (BmcSetUp) {
+    return WaitForBmcMemory(Private);
+  }
+  VantorSocWrite(Private, Scu(SCU_PROTECTION), VANTOR_SCU_KEY);
+  VantorSocWrite(Private, Mcr(MCR_PROTECTION), VANTOR_MCR_KEY);
+  EFI_STATUS Status = VantorInitDram(Private);
+  if (EFI_ERROR(Status)) {
+    return Status;
+  }
+  const UINT32 Handshake = VantorSocRead(Private, Scu(SCU_HANDSHAKE));
+  VantorSocWrite(Private, Scu(SCU_HANDSHAKE), Handshake | SCU_HANDSHAKE_MEMORY_READY);
+  return EFI_SUCCESS;
+}
+
+VOID SocModify(VANTOR_PRIVATE_DATA *Private, UINT32 Address, UINT32 AndMask, UINT32 OrBits) {
+  VantorSocWrite(Private, Address, (VantorSocRead(Private, Address) & AndMask) | OrBits);
+}
+
+VOID PublishBandwidth(VANTOR_PRIVATE_DATA *Private) {
+  const UINT32 Width = (VantorSocRead(Private, Mcr(MCR_CONFIGURATION)) & MCR_CONFIGURATION_HALF_WIDTH) ? 16 : 32;
+  const UINT32 Pll = VantorSocRead(Private, Mcr(MCR_PLL_PARAMETER));
+  const UINT32 Reference = (VantorSocRead(Private, Mcr(MCR_CLOCK_SOURCE)) & MCR_CLOCK_SOURCE_14MHZ)
+                               ? REFERENCE_14MHZ_KHZ
+                               : REFERENCE_12MHZ_KHZ;
+  VantorCrtcWrite(Private, CR_BANDWIDTH, VantorBandwidthFigure(Width, VantorMemoryClock(Pll, Reference)));
+}
+
+} // namespace
+
+EFI_STATUS VantorInitController(VANTOR_PRIVATE_DATA *Private) {
+  VantorPortWrite(Private, VANTOR_PORT_VGA_ENABLE, VGA_ENABLE);
+  VantorPortWrite(Private, VANTOR_PORT_MISC_OUTPUT, MISC_OUTPUT_COLOUR);
+  ResetExtendedRegisters(Private);
+
+  UnlockExtendedRegisters(Private);
+  const BOOLEAN BmcSetUp = (VantorCrtcRead(Private, CR_MEMORY_STATE) & CRD0_BMC_MEMORY_SET_UP) != 0;
+  EFI_STATUS Status = EnsureMemory(Private, BmcSetUp);
+  if (EFI_ERROR(Status)) {
+    VantorDebugPrint(VANTOR_DEBUG_ERROR, "Vidframe: controller bring-up failed: %r\n", Status);
+    return Status;
+  }
+
+  VantorSocWrite(Private, Scu(SCU_PROTECTION), VANTOR_SCU_KEY);
+  SocModify(Private, Scu(SCU_CLOCK_STOP), ~SCU_CLOCK_STOP_ENGINE, 0);
+  VantorIndexModify(Private, VANTOR_PORT_CRTC, CR_ENGINE_CONTROL, 0xFF, CR_ENGINE_ENABLE);
+  VantorMmioWrite32(Private, VANTOR_ENGINE_MODE, VANTOR_ENGINE_REGISTER_COMMAND_MODE);
+  if (!BmcSetUp) {
+    VantorSocWrite(Private, Scu(SCU_PROTECTION), VANTOR_SCU_KEY);
+    SocModify(Private, Scu(SCU_CLOCK_SELECT), 0xFFFFFFFF, SCU_CLOCK_SELECT_BITS);
+  }
+  SocModify(Private, Scu(SCU_MISC_CONTROL), ~SCU_MISC_CONTROL_CLEAR, 0);
+  PublishBandwidth(Private);
+  return EFI_SUCCESS;
+}
+
+// ---- Module entry -------------------------------------------------------------------------
+
+namespace {
+constexpr UINT32 VANTOR_FIRMWARE_VERSION = 0x0002000A;
+constexpr UINTN VANTOR_ASSERT_LINE_SUPPORTED_VERSION = 592;
+
+EFI_DRIVER_SUPPORTED_EFI_VERSION_PROTOCOL gVantorSupportedEfiVersion = {
+    sizeof(EFI_DRIVER_SUPPORTED_EFI_VERSION_PROTOCOL), 0};
+} // namespace
+
+EFI_STATUS VantorGraphicsEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+  gVantorSupportedEfiVersion.FirmwareVersion = VANTOR_FIRMWARE_VERSION;
+  EFI_STATUS Status = gBS->InstallMultipleProtocolInterfaces(
+      &ImageHandle, &gEfiDriverSupportedEfiVersionProtocolGuid, &gVantorSupportedEfiVersion, NULL);
+  if (EFI_ERROR(Status)) {
+    VantorAssertEfiError("VantorGraphics", VANTOR_ASSERT_LINE_SUPPORTED_VERSION, Status);
+  }
+  return Status;
+}
