@@ -50,23 +50,39 @@ struct DRAM_TYPE_TABLE {
   UINT32 ExtendedModeRegister;
   UINT32 IoControl;
   UINT32 ConfigurationBySize[4];
-  UINT32 ControlA, ControlB;                   // MCR18, twice
-  UINT32 Drive40, Drive44, Drive48, Drive4C;   // MCR40..MCR4C
-  UINT32 PowerControl;                         // MCR0C before the mode registers
-  UINT32 Termination;                          // the write-termination bits of MCR34
+  UINT32 ControlA, ControlB;                 // MCR18, twice
+  UINT32 Drive40, Drive44, Drive48, Drive4C; // MCR40..MCR4C
+  UINT32 PowerControl;                       // MCR0C before the mode registers
+  UINT32 Termination;                        // the write-termination bits of MCR34
 };
 
-constexpr DRAM_TYPE_TABLE DDR2_TABLE = {
-    0x33302714, {0xCC00B016, 0xCC00B01B, 0xCC00B02B, 0xCC00B03F}, 0xC02, 0x40, 0x13,
-    {0x100, 0x121, 0x122, 0x123}, 0x4040A130, 0x2330, 0xFF808000, 0x88848466, 0x44440008, 0, 0x00, 0x500};
-constexpr DRAM_TYPE_TABLE DDR3_TABLE = {
-    0x33302825, {0xCC009617, 0xCC009617, 0xCC009622, 0xCC00963F}, 0x4001600, 0, 0x23,
-    {0x130, 0x131, 0x132, 0x133}, 0x4040A170, 0x2370, 0xFF444444, 0x22222222, 0x22222222, 2, 0x40, 0x300};
+constexpr DRAM_TYPE_TABLE DDR2_TABLE = {0x33302714, {0xCC00B016, 0xCC00B01B, 0xCC00B02B, 0xCC00B03F},
+                                        0xC02,      0x40,
+                                        0x13,       {0x100, 0x121, 0x122, 0x123},
+                                        0x4040A130, 0x2330,
+                                        0xFF808000, 0x88848466,
+                                        0x44440008, 0,
+                                        0x00,       0x500};
+constexpr DRAM_TYPE_TABLE DDR3_TABLE = {0x33302825, {0xCC009617, 0xCC009617, 0xCC009622, 0xCC00963F},
+                                        0x4001600,  0,
+                                        0x23,       {0x130, 0x131, 0x132, 0x133},
+                                        0x4040A170, 0x2370,
+                                        0xFF444444, 0x22222222,
+                                        0x22222222, 2,
+                                        0x40,       0x300};
 
-constexpr UINT32 Ddr2Timing2Strap(UINT32 T) { return ((T << 20) | (T << 16)) + 0x110000; }
-constexpr UINT32 Ddr2ModeStrap(UINT32 T) { return (T << 4) | 0x40; }
-constexpr UINT32 Ddr3Timing2Strap(UINT32 T) { return (((T & 2) << 19) + 0x300000) | ((T << 16) + 0x20000); }
-constexpr UINT32 Ddr3ModeStrap(UINT32 T) { return ((T << 4) + 0x10) | ((T & 2) << 18); }
+constexpr UINT32 Ddr2Timing2Strap(UINT32 T) {
+  return ((T << 20) | (T << 16)) + 0x110000;
+}
+constexpr UINT32 Ddr2ModeStrap(UINT32 T) {
+  return (T << 4) | 0x40;
+}
+constexpr UINT32 Ddr3Timing2Strap(UINT32 T) {
+  return (((T & 2) << 19) + 0x300000) | ((T << 16) + 0x20000);
+}
+constexpr UINT32 Ddr3ModeStrap(UINT32 T) {
+  return ((T << 4) + 0x10) | ((T & 2) << 18);
+}
 static_assert(Ddr2Timing2Strap(3) == 0x440000);
 static_assert(Ddr3Timing2Strap(2) == 0x440000);
 static_assert(Ddr3ModeStrap(3) == 0x80040);
@@ -113,9 +129,15 @@ struct DRAM_RUN {
   BOOLEAN EngineStuck;
 };
 
-UINT32 McrRead(DRAM_RUN &Run, UINT32 Offset) { return VantorSocRead(Run.Private, Mcr(Offset)); }
-VOID McrWrite(DRAM_RUN &Run, UINT32 Offset, UINT32 Value) { VantorSocWrite(Run.Private, Mcr(Offset), Value); }
-VOID Stall(UINTN Microseconds) { gBS->Stall(Microseconds); }
+UINT32 McrRead(DRAM_RUN &Run, UINT32 Offset) {
+  return VantorSocRead(Run.Private, Mcr(Offset));
+}
+VOID McrWrite(DRAM_RUN &Run, UINT32 Offset, UINT32 Value) {
+  VantorSocWrite(Run.Private, Mcr(Offset), Value);
+}
+VOID Stall(UINTN Microseconds) {
+  gBS->Stall(Microseconds);
+}
 
 VOID DecodeStrap(DRAM_RUN &Run) {
   VANTOR_DRAM_PARAMS &P = Run.Params;
@@ -216,7 +238,9 @@ VOID StartController(DRAM_RUN &Run) {
   McrWrite(Run, MCR_TEST_PATTERN, 0);
 }
 
-BOOLEAN DllLocked(UINT32 D) { return (D & 8) == 0 && (D & 7) >= 2 && D >= 4; }
+BOOLEAN DllLocked(UINT32 D) {
+  return (D & 8) == 0 && (D & 7) >= 2 && D >= 4;
+}
 
 // Steps the DLL until the controller reports it locked or the step limit is reached.
 EFI_STATUS LockDll(DRAM_RUN &Run) {
@@ -351,7 +375,9 @@ UINT32 BitTest(DRAM_RUN &Run) {
   return ~(First | Second) & ALL_LINES;
 }
 
-BOOLEAN BurstPair(DRAM_RUN &Run) { return BurstTest(Run, 0, 0xC1) && BurstTest(Run, 0, 0x85); }
+BOOLEAN BurstPair(DRAM_RUN &Run) {
+  return BurstTest(Run, 0, 0xC1) && BurstTest(Run, 0, 0x85);
+}
 
 // Runs Test over every pattern (up to five tries each until non-zero) and ANDs the results.
 template <class TEST> UINT32 PatternScan(DRAM_RUN &Run, UINT32 Start, TEST Test) {
@@ -370,13 +396,17 @@ template <class TEST> UINT32 PatternScan(DRAM_RUN &Run, UINT32 Start, TEST Test)
   return Result;
 }
 
-UINT32 LaneScan(DRAM_RUN &Run) { return PatternScan(Run, 3, LaneTest); }
-UINT32 BitScan(DRAM_RUN &Run) { return PatternScan(Run, ALL_LINES, BitTest); }
+UINT32 LaneScan(DRAM_RUN &Run) {
+  return PatternScan(Run, 3, LaneTest);
+}
+UINT32 BitScan(DRAM_RUN &Run) {
+  return PatternScan(Run, ALL_LINES, BitTest);
+}
 
 BOOLEAN BurstScan(DRAM_RUN &Run) {
   for (UINT32 Pattern : PATTERNS) {
     McrWrite(Run, MCR_TEST_PATTERN, Pattern);
-    if (!BurstPair(Run) && !BurstPair(Run)) {
+    if (!BurstPair(Run) && (Run.EngineStuck || !BurstPair(Run))) {
       return FALSE;
     }
   }
@@ -553,7 +583,8 @@ EFI_STATUS CalibrateDataLines(DRAM_RUN &Run) {
     McrWrite(Run, MCR_LINE_ADJUST_LOW, Adjust[0]);
     McrWrite(Run, MCR_LINE_ADJUST_HIGH, Adjust[1]);
     for (UINT32 Line = 0; Line < DATA_LINES; Line++) {
-      VantorSocWrite(Run.Private, VANTOR_SRAM_LINE_WINDOWS + 4 * Line, Lines[Line].Lo | (Lines[Line].Hi << 8));
+      VantorSocWrite(Run.Private, VANTOR_SRAM_LINE_WINDOWS + 4 * Line,
+                     Lines[Line].Lo | (Lines[Line].Hi << 8));
     }
     return EFI_SUCCESS;
   }

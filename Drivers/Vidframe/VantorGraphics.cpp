@@ -180,7 +180,8 @@ VOID SocModify(VANTOR_PRIVATE_DATA *Private, UINT32 Address, UINT32 AndMask, UIN
 }
 
 VOID PublishBandwidth(VANTOR_PRIVATE_DATA *Private) {
-  const UINT32 Width = (VantorSocRead(Private, Mcr(MCR_CONFIGURATION)) & MCR_CONFIGURATION_HALF_WIDTH) ? 16 : 32;
+  const UINT32 Width =
+      (VantorSocRead(Private, Mcr(MCR_CONFIGURATION)) & MCR_CONFIGURATION_HALF_WIDTH) ? 16 : 32;
   const UINT32 Pll = VantorSocRead(Private, Mcr(MCR_PLL_PARAMETER));
   const UINT32 Reference = (VantorSocRead(Private, Mcr(MCR_CLOCK_SOURCE)) & MCR_CLOCK_SOURCE_14MHZ)
                                ? REFERENCE_14MHZ_KHZ

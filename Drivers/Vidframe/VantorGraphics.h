@@ -41,9 +41,9 @@ struct VANTOR_PRIVATE_DATA {
 
 // ---- The chip's protection values ------------------------------------------------------
 
-constexpr UINT8 VANTOR_CRTC_UNLOCK = 0xA8;       // into CR80: extended CRTC registers writable
-constexpr UINT32 VANTOR_SCU_KEY = 0x1688A8A8;    // into SCU00: system control unit writable
-constexpr UINT32 VANTOR_MCR_KEY = 0xFC600309;    // into MCR00: memory controller writable
+constexpr UINT8 VANTOR_CRTC_UNLOCK = 0xA8;    // into CR80: extended CRTC registers writable
+constexpr UINT32 VANTOR_SCU_KEY = 0x1688A8A8; // into SCU00: system control unit writable
+constexpr UINT32 VANTOR_MCR_KEY = 0xFC600309; // into MCR00: memory controller writable
 
 // ---- BAR 1: VGA ports at their legacy offsets, 2D engine, internal bus window -----------
 
@@ -73,8 +73,12 @@ constexpr UINT32 VANTOR_SCU = 0x1E6E2000;
 constexpr UINT32 VANTOR_MCR = 0x1E6E0000;
 constexpr UINT32 VANTOR_SRAM = 0x1E720000;
 
-constexpr UINT32 Scu(UINT32 Offset) { return VANTOR_SCU + Offset; }
-constexpr UINT32 Mcr(UINT32 Offset) { return VANTOR_MCR + Offset; }
+constexpr UINT32 Scu(UINT32 Offset) {
+  return VANTOR_SCU + Offset;
+}
+constexpr UINT32 Mcr(UINT32 Offset) {
+  return VANTOR_MCR + Offset;
+}
 
 // Registers this driver names (offsets from the unit's base).
 constexpr UINT32 SCU_PROTECTION = 0x00;
@@ -123,7 +127,8 @@ UINT32 VantorMmioRead32(VANTOR_PRIVATE_DATA *Private, UINT32 Offset);
 VOID VantorMmioWrite32(VANTOR_PRIVATE_DATA *Private, UINT32 Offset, UINT32 Value);
 UINT8 VantorIndexRead(VANTOR_PRIVATE_DATA *Private, UINT32 IndexPort, UINT8 Index);
 VOID VantorIndexWrite(VANTOR_PRIVATE_DATA *Private, UINT32 IndexPort, UINT8 Index, UINT8 Value);
-VOID VantorIndexModify(VANTOR_PRIVATE_DATA *Private, UINT32 IndexPort, UINT8 Index, UINT8 AndMask, UINT8 OrBits);
+VOID VantorIndexModify(VANTOR_PRIVATE_DATA *Private, UINT32 IndexPort, UINT8 Index, UINT8 AndMask,
+                       UINT8 OrBits);
 UINT32 VantorSocRead(VANTOR_PRIVATE_DATA *Private, UINT32 Address);
 VOID VantorSocWrite(VANTOR_PRIVATE_DATA *Private, UINT32 Address, UINT32 Value);
 
@@ -214,7 +219,9 @@ extern const VANTOR_CRTC_TIMING gVantorCrtcTimings[VANTOR_MODE_TABLE_ROWS];
 extern const VANTOR_PIXEL_CLOCK gVantorPixelClocks[VANTOR_PIXEL_CLOCK_ROWS];
 
 // Pitch in pixels of a mode of the given width.
-constexpr UINT32 VantorPitch(UINT32 Width) { return (Width + 7) & ~7u; }
+constexpr UINT32 VantorPitch(UINT32 Width) {
+  return (Width + 7) & ~7u;
+}
 
 VOID VantorProgramMode(VANTOR_PRIVATE_DATA *Private, UINTN Row);
 VOID VantorClearFrameBuffer(VANTOR_PRIVATE_DATA *Private, UINT32 ByteCount);

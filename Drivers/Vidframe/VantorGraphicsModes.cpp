@@ -7,26 +7,26 @@
 
 // Width, height, bpp, refresh, pixel clock, mode ID, refresh index, mode flags.
 const VANTOR_VIDEO_MODE gVantorVideoModes[VANTOR_MODE_TABLE_ROWS] = {
-    {640, 480, 32, 60, 25, 0x2E, 1, 0x00},   {800, 600, 32, 60, 40, 0x30, 2, 0x00},
-    {1024, 768, 32, 60, 65, 0x31, 1, 0x00},  {1280, 1024, 32, 60, 108, 0x32, 1, 0x00},
+    {640, 480, 32, 60, 25, 0x2E, 1, 0x00},    {800, 600, 32, 60, 40, 0x30, 2, 0x00},
+    {1024, 768, 32, 60, 65, 0x31, 1, 0x00},   {1280, 1024, 32, 60, 108, 0x32, 1, 0x00},
     {1600, 1200, 32, 60, 162, 0x33, 1, 0x00}, {1366, 768, 32, 60, 85, 0x39, 1, 0x04},
-    {1600, 900, 32, 60, 97, 0x3A, 1, 0x0C},  {1600, 900, 32, 60, 118, 0x3A, 2, 0x14},
+    {1600, 900, 32, 60, 97, 0x3A, 1, 0x0C},   {1600, 900, 32, 60, 118, 0x3A, 2, 0x14},
     {1920, 1080, 32, 60, 148, 0x38, 1, 0x04}, {1280, 800, 32, 60, 84, 0x35, 1, 0x0C},
-    {1280, 800, 32, 60, 71, 0x35, 2, 0x14},  {1440, 900, 32, 60, 89, 0x36, 1, 0x0C},
-    {1440, 900, 32, 60, 107, 0x36, 2, 0x14}, {1680, 1050, 32, 60, 119, 0x37, 1, 0x0C},
+    {1280, 800, 32, 60, 71, 0x35, 2, 0x14},   {1440, 900, 32, 60, 89, 0x36, 1, 0x0C},
+    {1440, 900, 32, 60, 107, 0x36, 2, 0x14},  {1680, 1050, 32, 60, 119, 0x37, 1, 0x0C},
     {1680, 1050, 32, 60, 147, 0x37, 2, 0x14}, {1920, 1200, 32, 60, 154, 0x34, 1, 0x04},
 };
 
 // HT, HDE, HFP, HSW, VT, VDE, VFP, VSW, clock index, timing flags.
 const VANTOR_CRTC_TIMING gVantorCrtcTimings[VANTOR_MODE_TABLE_ROWS] = {
-    {800, 640, 8, 96, 525, 480, 2, 2, 0, 0x0F1},          {1056, 800, 40, 128, 628, 600, 1, 4, 4, 0x001},
-    {1344, 1024, 24, 136, 806, 768, 3, 6, 8, 0x0C1},      {1688, 1280, 48, 112, 1066, 1024, 1, 3, 12, 0x009},
-    {2160, 1600, 64, 192, 1250, 1200, 1, 3, 15, 0x009},   {1792, 1366, 64, 112, 795, 768, 3, 6, 24, 0x009},
-    {1760, 1600, 48, 32, 926, 900, 3, 5, 25, 0x389},      {2112, 1600, 88, 168, 934, 900, 3, 5, 26, 0x049},
-    {2200, 1920, 88, 44, 1125, 1080, 4, 5, 20, 0x309},    {1440, 1280, 48, 32, 823, 800, 3, 6, 21, 0x389},
-    {1680, 1280, 72, 128, 831, 800, 3, 6, 17, 0x049},     {1600, 1440, 48, 32, 926, 900, 3, 6, 22, 0x389},
-    {1904, 1440, 80, 152, 934, 900, 3, 6, 18, 0x049},     {1840, 1680, 48, 32, 1080, 1050, 3, 6, 23, 0x389},
-    {2240, 1680, 104, 176, 1089, 1050, 3, 6, 19, 0x049},  {2080, 1920, 48, 32, 1235, 1200, 3, 6, 16, 0x389},
+    {800, 640, 8, 96, 525, 480, 2, 2, 0, 0x0F1},         {1056, 800, 40, 128, 628, 600, 1, 4, 4, 0x001},
+    {1344, 1024, 24, 136, 806, 768, 3, 6, 8, 0x0C1},     {1688, 1280, 48, 112, 1066, 1024, 1, 3, 12, 0x009},
+    {2160, 1600, 64, 192, 1250, 1200, 1, 3, 15, 0x009},  {1792, 1366, 64, 112, 795, 768, 3, 6, 24, 0x009},
+    {1760, 1600, 48, 32, 926, 900, 3, 5, 25, 0x389},     {2112, 1600, 88, 168, 934, 900, 3, 5, 26, 0x049},
+    {2200, 1920, 88, 44, 1125, 1080, 4, 5, 20, 0x309},   {1440, 1280, 48, 32, 823, 800, 3, 6, 21, 0x389},
+    {1680, 1280, 72, 128, 831, 800, 3, 6, 17, 0x049},    {1600, 1440, 48, 32, 926, 900, 3, 6, 22, 0x389},
+    {1904, 1440, 80, 152, 934, 900, 3, 6, 18, 0x049},    {1840, 1680, 48, 32, 1080, 1050, 3, 6, 23, 0x389},
+    {2240, 1680, 104, 176, 1089, 1050, 3, 6, 19, 0x049}, {2080, 1920, 48, 32, 1235, 1200, 3, 6, 16, 0x389},
 };
 
 // CRC0, CRC1, CRBB source byte. Rows that no mode of the table selects are zero.
@@ -50,7 +50,8 @@ constexpr UINT8 STD_CRTC[25] = {0x5F, 0x4F, 0x50, 0x82, 0x54, 0x80, 0x0B, 0x3E, 
 constexpr UINT8 STD_ATTRIBUTE[20] = {0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09,
                                      0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x01, 0x00, 0x00, 0x00};
 constexpr UINT8 STD_GRAPHICS[9] = {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x05, 0x0F, 0xFF};
-static_assert(1 + sizeof(STD_SEQUENCER) + sizeof(STD_CRTC) + sizeof(STD_ATTRIBUTE) + sizeof(STD_GRAPHICS) == 59);
+static_assert(1 + sizeof(STD_SEQUENCER) + sizeof(STD_CRTC) + sizeof(STD_ATTRIBUTE) + sizeof(STD_GRAPHICS) ==
+              59);
 
 constexpr UINT8 SR_RESET = 0x00;
 constexpr UINT8 SR_CLOCKING = 0x01;
@@ -119,7 +120,9 @@ static_assert(ComputeFields({800, 640, 8, 96, 525, 480, 2, 2, 0, 0x0F1}).Vbs == 
 static_assert(ComputeFields({800, 640, 8, 96, 525, 480, 2, 2, 0, 0x0F1}).Vbe == 4);
 static_assert(ComputeFields({1792, 1366, 64, 112, 795, 768, 3, 6, 24, 0x009}).Ofs == 684);
 
-constexpr UINT32 Bit(UINT32 Value, UINT32 From, UINT32 To) { return ((Value >> From) & 1) << To; }
+constexpr UINT32 Bit(UINT32 Value, UINT32 From, UINT32 To) {
+  return ((Value >> From) & 1) << To;
+}
 
 // Places the fields into the standard CRTC registers; bits not named keep their value.
 VOID PlaceStandardFields(UINT8 (&Cr)[25], const CRTC_FIELDS &F) {
@@ -142,12 +145,13 @@ VOID PlaceStandardFields(UINT8 (&Cr)[25], const CRTC_FIELDS &F) {
 }
 
 VOID WriteOverflowRegisters(VANTOR_PRIVATE_DATA *Private, const CRTC_FIELDS &F, UINT32 TimingFlags) {
-  VantorCrtcWrite(Private, CR_OVERFLOW_H,
-                  static_cast<UINT8>(Bit(F.Htv, 8, 0) | Bit(F.Hdev, 8, 2) | Bit(F.Hbs, 8, 4) | Bit(F.Hrs, 8, 6)));
+  VantorCrtcWrite(
+      Private, CR_OVERFLOW_H,
+      static_cast<UINT8>(Bit(F.Htv, 8, 0) | Bit(F.Hdev, 8, 2) | Bit(F.Hbs, 8, 4) | Bit(F.Hrs, 8, 6)));
   VantorCrtcWrite(Private, CR_OVERFLOW_H2, static_cast<UINT8>(Bit(F.Hbe, 6, 0) | Bit(F.Hre, 5, 2)));
   VantorCrtcWrite(Private, CR_OVERFLOW_V,
-                  static_cast<UINT8>(Bit(F.Vtv, 10, 0) | Bit(F.Vdev, 10, 1) | Bit(F.Vbs, 10, 2) | Bit(F.Vrs, 10, 3) |
-                                     Bit(F.Vbe, 8, 4) | (((F.Vre >> 4) & 3) << 5) |
+                  static_cast<UINT8>(Bit(F.Vtv, 10, 0) | Bit(F.Vdev, 10, 1) | Bit(F.Vbs, 10, 2) |
+                                     Bit(F.Vrs, 10, 3) | Bit(F.Vbe, 8, 4) | (((F.Vre >> 4) & 3) << 5) |
                                      ((TimingFlags & VANTOR_TIMING_REDUCED_BLANKING) ? 0x80 : 0)));
   VantorCrtcWrite(Private, CR_OFFSET_HIGH, static_cast<UINT8>((F.Ofs >> 8) & 0x3F));
 }
@@ -219,7 +223,8 @@ VOID PublishModeFacts(VANTOR_PRIVATE_DATA *Private, const VANTOR_VIDEO_MODE &Mod
   VantorCrtcWrite(Private, CR_BMC_PIXEL_CLOCK, static_cast<UINT8>(Mode.PixelClockMhz));
   const UINT16 Facts[2] = {Mode.Width, Mode.Height};
   for (UINT8 Index = 0; Index < 4; Index++) {
-    VantorCrtcWrite(Private, CR_BMC_WIDTH_LOW + Index, static_cast<UINT8>(Facts[Index / 2] >> (8 * (Index % 2))));
+    VantorCrtcWrite(Private, CR_BMC_WIDTH_LOW + Index,
+                    static_cast<UINT8>(Facts[Index / 2] >> (8 * (Index % 2))));
   }
 }
 
@@ -229,7 +234,8 @@ VOID VantorProgramMode(VANTOR_PRIVATE_DATA *Private, UINTN Row) {
   const VANTOR_VIDEO_MODE &Mode = gVantorVideoModes[Row];
   const VANTOR_CRTC_TIMING &Timing = gVantorCrtcTimings[Row];
   UINT16 DeviceId = 0;
-  EFI_STATUS Status = Private->PciIo->Pci.Read(Private->PciIo, EfiPciIoWidthUint16, DEVICE_ID_OFFSET, 1, &DeviceId);
+  EFI_STATUS Status =
+      Private->PciIo->Pci.Read(Private->PciIo, EfiPciIoWidthUint16, DEVICE_ID_OFFSET, 1, &DeviceId);
   if (EFI_ERROR(Status)) {
     VantorAssertEfiError("VantorGraphicsModes", ASSERT_LINE_DEVICE_ID, Status);
   }

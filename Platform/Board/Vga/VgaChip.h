@@ -1,0 +1,176 @@
+// Register-level model of the BMC's VGA function: the PCI function (configuration space and
+// two memory BARs), the VGA register files with the locked extended CRTC range, the internal
+// bus window onto the system control unit, the memory controller with its DLL and memory test
+// engine, the on-chip memory, and the frame buffer as host memory.
+//
+// The model checks the rules a driver must keep and records every breach in Violations():
+// writes to locked registers, bus-window data accesses without an enabled window, memory
+// tests started before the controller settled, accesses while memory decoding is off.
+#pragma once
+
+#include <HostPlatform.h>
+#include <PciIo.h>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace host::vga {
+
+// Delay settings k with Lo <= k <= Hi pass; Hi < Lo is a window without passes.
+struct EyeWindow {
+  uint8_t Lo = 1;
+  uint8_t Hi = 0;
+  bool Contains(unsigned K) const { return K >= Lo && K <= Hi; }
+  bool Empty() const { return Hi < Lo; }
+};
+
+// The chip's internal bus.
+constexpr uint32_t ScuBase = 0x1E6E2000, McrBase = 0x1E6E0000, SramBase = 0x1E720000;
+constexpr uint32_t UnitSize = 0x1000, SramSize = 0x8000;
+constexpr uint32_t ScuKey = 0x1688A8A8, McrKey = 0xFC600309;
+constexpr uint32_t SCU_STRAP = 0x70, SCU_HANDSHAKE = 0x40;
+
+constexpr unsigned StrobePhases = 32;
+constexpr unsigned DataLines = 16;
+
+struct VgaChipConfig {
+  // Straps and BMC state.
+  bool BmcInitialised = false; // CRD0 bit 7: the BMC firmware has set the memory up
+  uint8_t Crd0Bits = 0x01;     // further CRD0 bits the BMC reports (bit 0: wide-screen modes)
+  bool Ddr2 = false;
+  unsigned SizeCode = 1;        // 1 to 4
+  unsigned TimingStrap = 0;     // 0 to 3
+  unsigned FrameBufferMiB = 16; // 8, 16, 32 or 64
+  bool Reference14MHz = false;  // MCR170 bit 13
+  bool HalfWidth = false;       // a BMC set-up with a 16-bit memory bus (MCR04 bit 6)
+  // Behaviour of the memory controller.
+  uint8_t DllLockStep = 0x54; // the DLL locks once MCR64's low byte reaches this
+  uint64_t SettleNs = 2000;   // MCR1C bit 27 this long after a controller reset
+  std::array<std::array<EyeWindow, 2>, StrobePhases> StrobeEye{}; // burst tests, per phase and half
+  std::array<EyeWindow, DataLines> LineEye{};                     // error tests, per data line
+  // Fault knobs.
+  bool MemoryNeverReady = false; // CRD0 bit 6 and MCR1C bit 27 never set
+  bool DllNeverLocks = false;
+  bool TestEngineStuck = false; // the memory test engine never reports done
+  bool NoEye = false;           // every memory test fails
+  // Where the BARs decode, as the PCI bus driver assigned them.
+  uint64_t FrameBufferBase = 0x58000000;
+  uint64_t RegisterBase = 0x5C000000;
+
+  // A board's chip: DDR3, 16 MiB frame buffer, eyes with one clear best strobe setting.
+  static VgaChipConfig Default();
+  uint32_t Strap() const;
+};
+
+// One access to BAR 1, when tracing.
+struct RegisterAccess {
+  bool Write;
+  uint32_t Offset;
+  unsigned Width;
+  uint32_t Value;
+  bool operator==(const RegisterAccess &) const = default;
+};
+
+class VgaChip : public PciFunctionModel, public std::enable_shared_from_this<VgaChip> {
+public:
+  static constexpr uint16_t VendorId = 0x1A03;
+  static constexpr uint16_t DeviceId = 0x2000;
+  static constexpr uint64_t RegisterBarSize = 0x20000;
+
+  explicit VgaChip(VgaChipConfig Config = VgaChipConfig::Default());
+  // Attaches both BARs to the platform's physical address space.
+  void AttachTo(Platform &P);
+  void Reset();
+  const VgaChipConfig &Config() const { return Config_; }
+  VgaChipConfig &MutableConfig() { return Config_; }
+
+  // PciFunctionModel.
+  uint32_t ConfigRead(uint32_t Offset, unsigned Width) override;
+  void ConfigWrite(uint32_t Offset, unsigned Width, uint32_t Value) override;
+  PciBarInfo Bar(unsigned Index) override;
+  uint8_t *BarMemory(unsigned Index, uint64_t Offset, uint64_t Length) override;
+  uint64_t ExtraAttributes() const override;
+  std::optional<uint64_t> LegacyIoRead(uint64_t Port, unsigned Width) override;
+  bool LegacyIoWrite(uint64_t Port, unsigned Width, uint64_t Value) override;
+
+  // BAR 1 and BAR 0 contents.
+  uint64_t RegisterRead(uint64_t Offset, unsigned Width);
+  void RegisterWrite(uint64_t Offset, unsigned Width, uint64_t Value);
+  uint64_t FrameBufferRead(uint64_t Offset, unsigned Width);
+  void FrameBufferWrite(uint64_t Offset, unsigned Width, uint64_t Value);
+
+  // What tests and boardsim look at.
+  std::vector<uint8_t> &FrameBuffer() { return FrameBuffer_; }
+  uint8_t Crtc(uint8_t Index) const { return Crtc_[Index]; }
+  uint8_t Sequencer(uint8_t Index) const { return Seq_[Index]; }
+  uint8_t Graphics(uint8_t Index) const { return Gr_[Index]; }
+  uint8_t Attribute(uint8_t Index) const { return Attr_[Index & 0x1F]; }
+  uint8_t MiscOutput() const { return Misc_; }
+  uint32_t Scu(uint32_t Offset) const { return Scu_[Offset / 4]; }
+  uint32_t Mcr(uint32_t Offset) const { return Mcr_[Offset / 4]; }
+  uint32_t Sram(uint32_t Offset) const { return Sram_[Offset / 4]; }
+  uint32_t Engine(uint32_t Offset) const { return Engine_[(Offset - 0x8000) / 4]; }
+  const std::vector<std::string> &Violations() const { return Violations_; }
+  void Trace(bool On) {
+    Tracing_ = On;
+    Accesses_.clear();
+  }
+  const std::vector<RegisterAccess> &Accesses() const { return Accesses_; }
+  // Counters of what the driver made the chip do.
+  unsigned ConfigurationWrites() const { return ConfigurationWrites_; } // MCR04: one per memory set-up
+  const std::vector<std::pair<unsigned, unsigned>> &StrobeSettings() const { return StrobeSettings_; }
+  unsigned MemoryTests() const { return MemoryTests_; }
+  std::vector<uint32_t> McrWrites(uint32_t Offset) const; // values written to one MCR register, in order
+  const std::vector<std::pair<uint32_t, uint32_t>> &McrLog() const { return McrLog_; } // (offset, value)
+
+  // The bus address range of the frame buffer as MCR04 places it.
+  uint32_t FrameBufferBusAddress() const;
+
+private:
+  void Violation(const std::string &Text);
+  // VGA ports (BAR 1 offsets 0x3B0 to 0x3DF).
+  uint8_t PortRead(uint32_t Port);
+  void PortWrite(uint32_t Port, uint8_t Value);
+  void CrtcWrite(uint8_t Index, uint8_t Value);
+  uint8_t CrtcRead(uint8_t Index);
+  // Internal bus.
+  uint32_t BusRead(uint32_t Address);
+  void BusWrite(uint32_t Address, uint32_t Value);
+  void ScuWrite(uint32_t Offset, uint32_t Value);
+  void McrWrite(uint32_t Offset, uint32_t Value);
+  uint32_t McrRead(uint32_t Offset);
+  bool Settled() const;
+  bool DllLocked() const;
+  void StartTest(uint32_t Control);
+  uint32_t TestErrors(bool Burst) const;
+  bool MemoryDecodes() const;
+  uint64_t Now() const;
+
+  VgaChipConfig Config_;
+  std::array<uint8_t, PciFunctionModel::ConfigSize> ConfigSpace_{};
+  std::array<uint32_t, 6> BarMasks_{};
+  std::array<uint8_t, 256> Crtc_{}, Seq_{}, Gr_{};
+  std::array<uint8_t, 32> Attr_{};
+  uint8_t Misc_ = 0, VgaEnable_ = 0, CrtcIndex_ = 0, SeqIndex_ = 0, GrIndex_ = 0, AttrIndex_ = 0;
+  bool AttrExpectsData_ = false;
+  std::array<uint32_t, 0x80> Engine_{}; // BAR 1 0x8000..0x81FF
+  uint32_t WindowBase_ = 0, WindowEnable_ = 0;
+  std::array<uint32_t, 0x400> Scu_{}, Mcr_{}; // 4 KiB each
+  std::vector<uint32_t> Sram_;
+  bool ScuUnlocked_ = false, McrUnlocked_ = false;
+  uint64_t SettledAtNs_ = 0;
+  bool TestDone_ = false;
+  std::vector<uint8_t> FrameBuffer_;
+  std::vector<std::string> Violations_;
+  bool Tracing_ = false;
+  std::vector<RegisterAccess> Accesses_;
+  std::vector<std::pair<uint32_t, uint32_t>> McrLog_;
+  unsigned ConfigurationWrites_ = 0, MemoryTests_ = 0;
+  std::vector<std::pair<unsigned, unsigned>> StrobeSettings_;
+  Platform *Platform_ = nullptr;
+};
+
+} // namespace host::vga
