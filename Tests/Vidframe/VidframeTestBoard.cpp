@@ -1,17 +1,18 @@
 #include "VidframeTestBoard.h"
 
+#include <BoardCheck.h>
 #include <Library/UefiBootServicesTableLib.h>
 
 #include <gtest/gtest.h>
 
 namespace vidframe_test {
 
-ChipBoard::ChipBoard(host::vga::VgaChipConfig Config) {
+ChipBoard::ChipBoard(const Knobs &Settings, const Knobs &Faults) {
   Core_ = std::make_unique<host::Platform>();
-  Chip_ = std::make_shared<host::vga::VgaChip>(std::move(Config));
-  Chip_->AttachTo(*Core_);
-  Producer_ = std::make_unique<host::PciIoProducer>(*Core_, Chip_, host::PciLocation{0, 0, 1, 0});
-  EXPECT_EQ(Producer_->Install(), EFI_SUCCESS);
+  host::BoardOptions Options;
+  Options.Settings = Settings;
+  Options.Faults = Faults;
+  Built_ = host::Board::Build(*Core_, Options);
   UefiBootServicesTableLibConstructor(Core_->FirmwareHandle(), Core_->SystemTable());
   Private_.Signature = VANTOR_PRIVATE_DATA_SIGNATURE;
   Private_.PciIo = PciIo();
@@ -21,6 +22,7 @@ ChipBoard::ChipBoard(host::vga::VgaChipConfig Config) {
 }
 
 ChipBoard::~ChipBoard() {
+  board_test::ExpectNoUnexpectedErrors(*Built_, Expected_);
   gBS = nullptr;
   gST = nullptr;
 }

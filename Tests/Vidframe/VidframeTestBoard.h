@@ -1,31 +1,39 @@
-// A test board for Vidframe's chip code: the emulated core, the VGA chip model on its BARs and
-// the PCI I/O producer, with memory decoding enabled as the driver's Start does, and a record
-// that the firmware's own units work on, linked into the test.
+// A test board for Vidframe's chip code: the board built from options (its VGA chip with the
+// PCI I/O the bus driver installs), memory decoding enabled as the driver's Start does, and a
+// record that the firmware's own units work on, linked into the test. At the end the board
+// must have recorded no error the test did not expect.
 #pragma once
 
+#include <Board.h>
 #include <HostPlatform.h>
 #include <PciIo.h>
-#include <VgaChip.h>
+#include <Vga/VgaChip.h>
 
 #include <functional>
+#include <map>
 #include <memory>
-#include <optional>
 #include <string>
+#include <vector>
 
 #include "VantorGraphics.h"
 
 namespace vidframe_test {
 
+using Knobs = std::map<std::string, std::string>;
+
 class ChipBoard {
 public:
-  explicit ChipBoard(host::vga::VgaChipConfig Config = host::vga::VgaChipConfig::Default());
+  explicit ChipBoard(const Knobs &Settings = {}, const Knobs &Faults = {});
   ~ChipBoard();
 
   host::Platform &Core() { return *Core_; }
-  host::vga::VgaChip &Chip() { return *Chip_; }
-  host::PciIoProducer &Producer() { return *Producer_; }
-  EFI_PCI_IO_PROTOCOL *PciIo() { return Producer_->Interface(); }
+  host::Board &Built() { return *Built_; }
+  host::vga::VgaChip &Chip() { return Built_->Model<host::vga::VgaChip>("vga"); }
+  host::PciIoProducer &Producer() { return *Built_->Producer<host::PciIoProducer>("vga-pci-io"); }
+  EFI_PCI_IO_PROTOCOL *PciIo() { return Producer().Interface(); }
   VANTOR_PRIVATE_DATA *Private() { return &Private_; }
+  // Board errors containing one of these texts are part of what the test provokes.
+  void ExpectErrors(std::vector<std::string> Texts) { Expected_ = std::move(Texts); }
 
   // Runs firmware code the way the core runs a protocol member; fails the test on a halt.
   void Run(const std::function<void()> &Call);
@@ -34,9 +42,9 @@ public:
 
 private:
   std::unique_ptr<host::Platform> Core_;
-  std::shared_ptr<host::vga::VgaChip> Chip_;
-  std::unique_ptr<host::PciIoProducer> Producer_;
+  std::unique_ptr<host::Board> Built_;
   VANTOR_PRIVATE_DATA Private_{};
+  std::vector<std::string> Expected_;
 };
 
 } // namespace vidframe_test

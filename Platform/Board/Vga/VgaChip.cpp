@@ -14,9 +14,6 @@ namespace {
 constexpr uint32_t MiB = 1024 * 1024;
 constexpr uint8_t PciClassDisplay = 0x03;
 constexpr uint8_t Revision = 0x41;
-constexpr uint16_t CommandMemorySpace = 0x2;
-constexpr uint32_t Bar0Offset = 0x10;
-constexpr uint32_t BarPrefetchable32 = 0x8;
 constexpr uint8_t CrtcProtect = 0x80;
 constexpr uint8_t CrtcUnlockValue = 0xA8;
 constexpr uint8_t CrtcUnlockIndex = 0x80;
@@ -30,23 +27,27 @@ std::string Hex(uint64_t Value) {
   return Text;
 }
 
-// A BAR as seen from the physical address space.
-class BarWindow final : public MmioDevice {
+// What a BAR decodes to: BAR 0 the frame buffer, BAR 1 the register block.
+class BarDecoder final : public MmioDevice {
 public:
-  BarWindow(std::shared_ptr<VgaChip> Chip, bool Registers) : Chip_(std::move(Chip)), Registers_(Registers) {}
+  BarDecoder(VgaChip &Chip, bool Registers) : Chip_(Chip), Registers_(Registers) {}
   std::string Name() const override { return Registers_ ? "vga-registers" : "vga-framebuffer"; }
   uint64_t Read(uint64_t Offset, unsigned Width) override {
-    return Registers_ ? Chip_->RegisterRead(Offset, Width) : Chip_->FrameBufferRead(Offset, Width);
+    return Registers_ ? Chip_.RegisterRead(Offset, Width) : Chip_.FrameBufferRead(Offset, Width);
   }
   void Write(uint64_t Offset, unsigned Width, uint64_t Value) override {
-    Registers_ ? Chip_->RegisterWrite(Offset, Width, Value) : Chip_->FrameBufferWrite(Offset, Width, Value);
+    Registers_ ? Chip_.RegisterWrite(Offset, Width, Value) : Chip_.FrameBufferWrite(Offset, Width, Value);
   }
-  uint64_t AccessCostNs() const override { return Registers_ ? 100 : 40; }
 
 private:
-  std::shared_ptr<VgaChip> Chip_;
+  VgaChip &Chip_;
   bool Registers_;
 };
+
+PciFunction::Identity VgaIdentity() {
+  return {VgaChip::VendorId, VgaChip::DeviceId, Revision, uint32_t(PciClassDisplay) << 16,
+          VgaChip::VendorId, VgaChip::DeviceId};
+}
 
 } // namespace
 
@@ -76,7 +77,8 @@ uint32_t VgaChipConfig::Strap() const {
          (FrameBufferCode << 2);
 }
 
-VgaChip::VgaChip(VgaChipConfig Config) : Config_(std::move(Config)) {
+VgaChip::VgaChip(VgaChipConfig Config)
+    : DeviceModel("vga"), Config_(std::move(Config)), Pci_("vga", VgaIdentity()) {
   const unsigned Mib = Config_.FrameBufferMiB;
   if (Mib != 8 && Mib != 16 && Mib != 32 && Mib != 64) {
     throw std::invalid_argument("vga: the frame buffer is 8, 16, 32 or 64 MiB");
@@ -84,40 +86,21 @@ VgaChip::VgaChip(VgaChipConfig Config) : Config_(std::move(Config)) {
   if (Config_.SizeCode < 1 || Config_.SizeCode > 4) {
     throw std::invalid_argument("vga: the memory size code is 1 to 4");
   }
+  Pci_.Define(0x3D, 1, 1); // INTA
+  Pci_.DefineBar(0, PciBarKind::Memory32, uint64_t(Mib) * MiB, std::make_shared<BarDecoder>(*this, false),
+                 true);
+  Pci_.DefineBar(1, PciBarKind::Memory32, RegisterBarSize, std::make_shared<BarDecoder>(*this, true));
   Reset();
 }
 
-void VgaChip::AttachTo(Platform &P) {
-  Platform_ = &P;
-  P.Attach(Config_.FrameBufferBase, FrameBuffer_.size(),
-           std::make_shared<BarWindow>(shared_from_this(), false));
-  P.Attach(Config_.RegisterBase, RegisterBarSize, std::make_shared<BarWindow>(shared_from_this(), true));
-}
-
 uint64_t VgaChip::Now() const {
-  return Platform_ != nullptr ? Platform_->VirtualTimeNs() : 0;
-}
-
-void VgaChip::Violation(const std::string &Text) {
-  Violations_.push_back(Text);
+  return Platform::Current().VirtualTimeNs();
 }
 
 void VgaChip::Reset() {
-  ConfigSpace_.fill(0);
-  auto Put16 = [this](uint32_t Offset, uint16_t Value) { std::memcpy(&ConfigSpace_[Offset], &Value, 2); };
-  auto Put32 = [this](uint32_t Offset, uint32_t Value) { std::memcpy(&ConfigSpace_[Offset], &Value, 4); };
-  Put16(0x00, VendorId);
-  Put16(0x02, DeviceId);
-  ConfigSpace_[0x08] = Revision;
-  ConfigSpace_[0x0B] = PciClassDisplay;
-  Put32(Bar0Offset, static_cast<uint32_t>(Config_.FrameBufferBase) | BarPrefetchable32);
-  Put32(Bar0Offset + 4, static_cast<uint32_t>(Config_.RegisterBase));
-  Put16(0x2C, VendorId);
-  Put16(0x2E, DeviceId);
-  ConfigSpace_[0x3D] = 1; // INTA
-  BarMasks_.fill(0);
-  BarMasks_[0] = ~(Config_.FrameBufferMiB * MiB - 1);
-  BarMasks_[1] = ~static_cast<uint32_t>(RegisterBarSize - 1);
+  Pci_.Reset();
+  Pci_.ConfigWrite(PciConfig::Bar0, 4, static_cast<uint32_t>(VgaChipConfig::FrameBufferBase));
+  Pci_.ConfigWrite(PciConfig::Bar0 + 4, 4, static_cast<uint32_t>(VgaChipConfig::RegisterBase));
 
   Crtc_.fill(0);
   Seq_.fill(0);
@@ -129,7 +112,7 @@ void VgaChip::Reset() {
   WindowBase_ = WindowEnable_ = 0;
   Scu_.fill(0);
   Mcr_.fill(0);
-  Sram_.assign(0x8000 / 4, 0);
+  Sram_.assign(SramSize / 4, 0);
   ScuUnlocked_ = McrUnlocked_ = false;
   TestDone_ = false;
   Scu_[SCU_STRAP / 4] = Config_.Strap();
@@ -151,41 +134,43 @@ void VgaChip::Reset() {
 
 // ---- PCI function ---------------------------------------------------------------------------
 
-uint32_t VgaChip::ConfigRead(uint32_t Offset, unsigned Width) {
-  uint32_t Value = 0;
-  if (Offset + Width <= ConfigSpace_.size()) {
-    std::memcpy(&Value, &ConfigSpace_[Offset], Width);
+uint64_t VgaChip::Read(uint64_t Offset, unsigned Width) {
+  const auto Target = Pci_.DecodeMemory(VgaChipConfig::WindowBase + Offset, Width);
+  if (!Target) {
+    Violation("read at " + Hex(VgaChipConfig::WindowBase + Offset) + " that no BAR decodes");
+    return ~0ull;
   }
-  return Value;
+  return Target->Device->Read(Target->Offset, Width);
+}
+
+void VgaChip::Write(uint64_t Offset, unsigned Width, uint64_t Value) {
+  const auto Target = Pci_.DecodeMemory(VgaChipConfig::WindowBase + Offset, Width);
+  if (!Target) {
+    Violation("write at " + Hex(VgaChipConfig::WindowBase + Offset) + " that no BAR decodes");
+    return;
+  }
+  Target->Device->Write(Target->Offset, Width, Value);
+}
+
+uint32_t VgaChip::ConfigRead(uint32_t Offset, unsigned Width) {
+  return Pci_.ConfigRead(static_cast<uint16_t>(Offset), Width);
 }
 
 void VgaChip::ConfigWrite(uint32_t Offset, unsigned Width, uint32_t Value) {
-  for (unsigned Byte = 0; Byte < Width; Byte++) {
-    const uint32_t At = Offset + Byte;
-    const uint8_t Data = static_cast<uint8_t>(Value >> (8 * Byte));
-    if (At == 0x04) {
-      ConfigSpace_[At] = Data & 0x07; // I/O, memory, bus master
-    } else if (At >= 0x10 && At < 0x18) {
-      const unsigned Bar = (At - 0x10) / 4, Shift = 8 * ((At - 0x10) % 4);
-      const uint8_t Writable = static_cast<uint8_t>(BarMasks_[Bar] >> Shift) & (Shift == 0 ? 0xF0 : 0xFF);
-      ConfigSpace_[At] = static_cast<uint8_t>((ConfigSpace_[At] & ~Writable) | (Data & Writable));
-    } else if (At == 0x3C || At == 0x0C || At == 0x0D) {
-      ConfigSpace_[At] = Data; // interrupt line, cache line size, latency timer
-    }
-  }
+  Pci_.ConfigWrite(static_cast<uint16_t>(Offset), Width, Value);
 }
 
 PciBarInfo VgaChip::Bar(unsigned Index) {
-  if (Index > 1) {
+  const auto Address = Pci_.BarAddress(Index);
+  if (!Address) {
     return {};
   }
-  const uint32_t Raw = ConfigRead(Bar0Offset + 4 * Index, 4);
   const uint64_t Size = Index == 0 ? static_cast<uint64_t>(Config_.FrameBufferMiB) * MiB : RegisterBarSize;
-  return {true, true, (Raw & BarPrefetchable32) != 0, Raw & ~0xFull, Size};
+  return {true, true, Index == 0, *Address, Size};
 }
 
 bool VgaChip::MemoryDecodes() const {
-  return (ConfigSpace_[0x04] & CommandMemorySpace) != 0;
+  return (Pci_.CommandRegister() & PciConfig::CommandMemorySpace) != 0;
 }
 
 uint8_t *VgaChip::BarMemory(unsigned Index, uint64_t Offset, uint64_t Length) {

@@ -3,10 +3,15 @@
 // bus window onto the system control unit, the memory controller with its DLL and memory test
 // engine, the on-chip memory, and the frame buffer as host memory.
 //
-// The model checks the rules a driver must keep and records every breach in Violations():
-// writes to locked registers, bus-window data accesses without an enabled window, memory
-// tests started before the controller settled, accesses while memory decoding is off.
+// The model is attached at the board's PCI memory window for the function and routes each
+// access through the function's BAR decode, as the root complex does. It checks the rules a
+// driver must keep and records every breach as a protocol error: writes to locked registers,
+// bus-window data accesses without an enabled window, memory tests started before the
+// controller settled, accesses while memory decoding is off.
 #pragma once
+
+#include "Common/DeviceModel.h"
+#include "Common/PciFunction.h"
 
 #include <HostPlatform.h>
 #include <PciIo.h>
@@ -56,9 +61,11 @@ struct VgaChipConfig {
   bool DllNeverLocks = false;
   bool TestEngineStuck = false; // the memory test engine never reports done
   bool NoEye = false;           // every memory test fails
-  // Where the BARs decode, as the PCI bus driver assigned them.
-  uint64_t FrameBufferBase = 0x58000000;
-  uint64_t RegisterBase = 0x5C000000;
+  // The PCI memory window the function's BARs are assigned in, as the enumeration does.
+  static constexpr uint64_t WindowBase = 0x58000000;
+  static constexpr uint64_t WindowSize = 0x08000000;
+  static constexpr uint64_t FrameBufferBase = WindowBase;           // BAR 0, up to 64 MiB
+  static constexpr uint64_t RegisterBase = WindowBase + 0x04000000; // BAR 1
 
   // A board's chip: DDR3, 16 MiB frame buffer, eyes with one clear best strobe setting.
   static VgaChipConfig Default();
@@ -74,16 +81,19 @@ struct RegisterAccess {
   bool operator==(const RegisterAccess &) const = default;
 };
 
-class VgaChip : public PciFunctionModel, public std::enable_shared_from_this<VgaChip> {
+class VgaChip : public DeviceModel, public PciFunctionModel {
 public:
   static constexpr uint16_t VendorId = 0x1A03;
   static constexpr uint16_t DeviceId = 0x2000;
   static constexpr uint64_t RegisterBarSize = 0x20000;
 
   explicit VgaChip(VgaChipConfig Config = VgaChipConfig::Default());
-  // Attaches both BARs to the platform's physical address space.
-  void AttachTo(Platform &P);
-  void Reset();
+  // Power-on state; the board's enumeration then assigns the BARs in the window.
+  void Reset() override;
+  // The window: accesses go to the BAR that decodes them.
+  uint64_t Read(uint64_t Offset, unsigned Width) override;
+  void Write(uint64_t Offset, unsigned Width, uint64_t Value) override;
+  PciFunction &Function() { return Pci_; }
   const VgaChipConfig &Config() const { return Config_; }
   VgaChipConfig &MutableConfig() { return Config_; }
 
@@ -113,7 +123,6 @@ public:
   uint32_t Mcr(uint32_t Offset) const { return Mcr_[Offset / 4]; }
   uint32_t Sram(uint32_t Offset) const { return Sram_[Offset / 4]; }
   uint32_t Engine(uint32_t Offset) const { return Engine_[(Offset - 0x8000) / 4]; }
-  const std::vector<std::string> &Violations() const { return Violations_; }
   void Trace(bool On) {
     Tracing_ = On;
     Accesses_.clear();
@@ -130,7 +139,7 @@ public:
   uint32_t FrameBufferBusAddress() const;
 
 private:
-  void Violation(const std::string &Text);
+  void Violation(const std::string &Text) { ProtocolError(Text); }
   // VGA ports (BAR 1 offsets 0x3B0 to 0x3DF).
   uint8_t PortRead(uint32_t Port);
   void PortWrite(uint32_t Port, uint8_t Value);
@@ -150,8 +159,7 @@ private:
   uint64_t Now() const;
 
   VgaChipConfig Config_;
-  std::array<uint8_t, PciFunctionModel::ConfigSize> ConfigSpace_{};
-  std::array<uint32_t, 6> BarMasks_{};
+  PciFunction Pci_;
   std::array<uint8_t, 256> Crtc_{}, Seq_{}, Gr_{};
   std::array<uint8_t, 32> Attr_{};
   uint8_t Misc_ = 0, VgaEnable_ = 0, CrtcIndex_ = 0, SeqIndex_ = 0, GrIndex_ = 0, AttrIndex_ = 0;
@@ -164,13 +172,11 @@ private:
   uint64_t SettledAtNs_ = 0;
   bool TestDone_ = false;
   std::vector<uint8_t> FrameBuffer_;
-  std::vector<std::string> Violations_;
   bool Tracing_ = false;
   std::vector<RegisterAccess> Accesses_;
   std::vector<std::pair<uint32_t, uint32_t>> McrLog_;
   unsigned ConfigurationWrites_ = 0, MemoryTests_ = 0;
   std::vector<std::pair<unsigned, unsigned>> StrobeSettings_;
-  Platform *Platform_ = nullptr;
 };
 
 } // namespace host::vga
