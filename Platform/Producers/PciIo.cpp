@@ -5,6 +5,7 @@
 #include <Library/HostAbi.h>
 #include <Protocol/DevicePath.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace host {
@@ -231,9 +232,12 @@ EFI_STATUS PciIoProducer::MemAccess(bool IsWrite, EFI_PCI_IO_PROTOCOL_WIDTH Widt
       if (W->Kind == Form::Step) {
         IsWrite ? std::memcpy(Memory, Bytes, *Length) : std::memcpy(Bytes, Memory, *Length);
       } else if (W->Kind == Form::Fill && IsWrite) {
-        const uint64_t Pattern = Load(Bytes, W->Bytes);
-        for (uint64_t At = 0; At < *Length; At += W->Bytes) {
-          Store(Memory + At, W->Bytes, Pattern);
+        // The pattern once, then doubling copies of what is already filled.
+        std::memcpy(Memory, Bytes, W->Bytes);
+        for (uint64_t Filled = W->Bytes; Filled < *Length;) {
+          const uint64_t Chunk = std::min(Filled, *Length - Filled);
+          std::memcpy(Memory + Filled, Memory, Chunk);
+          Filled += Chunk;
         }
       } else if (IsWrite) { // FIFO write: the last element stays
         std::memcpy(Memory, Bytes + (Count - 1) * W->Bytes, W->Bytes);

@@ -101,6 +101,7 @@ void VgaChip::Reset() {
   Pci_.Reset();
   Pci_.ConfigWrite(PciConfig::Bar0, 4, static_cast<uint32_t>(VgaChipConfig::FrameBufferBase));
   Pci_.ConfigWrite(PciConfig::Bar0 + 4, 4, static_cast<uint32_t>(VgaChipConfig::RegisterBase));
+  RefreshDecode();
 
   Crtc_.fill(0);
   Seq_.fill(0);
@@ -134,22 +135,38 @@ void VgaChip::Reset() {
 
 // ---- PCI function ---------------------------------------------------------------------------
 
-uint64_t VgaChip::Read(uint64_t Offset, unsigned Width) {
-  const auto Target = Pci_.DecodeMemory(VgaChipConfig::WindowBase + Offset, Width);
-  if (!Target) {
-    Violation("read at " + Hex(VgaChipConfig::WindowBase + Offset) + " that no BAR decodes");
-    return ~0ull;
+void VgaChip::RefreshDecode() {
+  MemoryDecode_ = (Pci_.CommandRegister() & PciConfig::CommandMemorySpace) != 0;
+  for (unsigned Index = 0; Index < BarBase_.size(); Index++) {
+    BarBase_[Index] = Pci_.BarAddress(Index).value_or(0);
   }
-  return Target->Device->Read(Target->Offset, Width);
+}
+
+uint64_t VgaChip::Read(uint64_t Offset, unsigned Width) {
+  const uint64_t Address = VgaChipConfig::WindowBase + Offset;
+  if (MemoryDecode_ && Address - BarBase_[1] < RegisterBarSize &&
+      Address - BarBase_[1] + Width <= RegisterBarSize) {
+    return RegisterRead(Address - BarBase_[1], Width);
+  }
+  if (MemoryDecode_ && Address - BarBase_[0] < FrameBuffer_.size() &&
+      Address - BarBase_[0] + Width <= FrameBuffer_.size()) {
+    return FrameBufferRead(Address - BarBase_[0], Width);
+  }
+  Violation("read at " + Hex(Address) + " that no BAR decodes");
+  return ~0ull;
 }
 
 void VgaChip::Write(uint64_t Offset, unsigned Width, uint64_t Value) {
-  const auto Target = Pci_.DecodeMemory(VgaChipConfig::WindowBase + Offset, Width);
-  if (!Target) {
-    Violation("write at " + Hex(VgaChipConfig::WindowBase + Offset) + " that no BAR decodes");
-    return;
+  const uint64_t Address = VgaChipConfig::WindowBase + Offset;
+  if (MemoryDecode_ && Address - BarBase_[1] < RegisterBarSize &&
+      Address - BarBase_[1] + Width <= RegisterBarSize) {
+    return RegisterWrite(Address - BarBase_[1], Width, Value);
   }
-  Target->Device->Write(Target->Offset, Width, Value);
+  if (MemoryDecode_ && Address - BarBase_[0] < FrameBuffer_.size() &&
+      Address - BarBase_[0] + Width <= FrameBuffer_.size()) {
+    return FrameBufferWrite(Address - BarBase_[0], Width, Value);
+  }
+  Violation("write at " + Hex(Address) + " that no BAR decodes");
 }
 
 uint32_t VgaChip::ConfigRead(uint32_t Offset, unsigned Width) {
@@ -158,19 +175,19 @@ uint32_t VgaChip::ConfigRead(uint32_t Offset, unsigned Width) {
 
 void VgaChip::ConfigWrite(uint32_t Offset, unsigned Width, uint32_t Value) {
   Pci_.ConfigWrite(static_cast<uint16_t>(Offset), Width, Value);
+  RefreshDecode();
 }
 
 PciBarInfo VgaChip::Bar(unsigned Index) {
-  const auto Address = Pci_.BarAddress(Index);
-  if (!Address) {
+  if (Index >= BarBase_.size()) {
     return {};
   }
-  const uint64_t Size = Index == 0 ? static_cast<uint64_t>(Config_.FrameBufferMiB) * MiB : RegisterBarSize;
-  return {true, true, Index == 0, *Address, Size};
+  const uint64_t Size = Index == 0 ? FrameBuffer_.size() : RegisterBarSize;
+  return {true, true, Index == 0, BarBase_[Index], Size};
 }
 
 bool VgaChip::MemoryDecodes() const {
-  return (Pci_.CommandRegister() & PciConfig::CommandMemorySpace) != 0;
+  return MemoryDecode_;
 }
 
 uint8_t *VgaChip::BarMemory(unsigned Index, uint64_t Offset, uint64_t Length) {

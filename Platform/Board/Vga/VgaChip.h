@@ -160,6 +160,11 @@ private:
 
   VgaChipConfig Config_;
   PciFunction Pci_;
+  // The decode of the function's configuration, refreshed on every configuration write: the
+  // register paths run millions of times per mode set.
+  void RefreshDecode();
+  std::array<uint64_t, 2> BarBase_{};
+  bool MemoryDecode_ = false;
   std::array<uint8_t, 256> Crtc_{}, Seq_{}, Gr_{};
   std::array<uint8_t, 32> Attr_{};
   uint8_t Misc_ = 0, VgaEnable_ = 0, CrtcIndex_ = 0, SeqIndex_ = 0, GrIndex_ = 0, AttrIndex_ = 0;
