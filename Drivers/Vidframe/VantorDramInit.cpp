@@ -317,6 +317,11 @@ VOID EngineTimedOut(DRAM_RUN &Run) {
   Run.EngineStuck = TRUE;
 }
 
+EFI_STATUS EngineStuckError() {
+  VantorDebugPrint(VANTOR_DEBUG_ERROR, "Vidframe: the memory test engine does not finish\n");
+  return EFI_DEVICE_ERROR;
+}
+
 BOOLEAN BurstTest(DRAM_RUN &Run, UINT32 Generator, UINT32 Control) {
   StartTest(Run, Generator, Control);
   for (UINTN Poll = 0; Poll < TEST_POLLS; Poll++) {
@@ -424,7 +429,7 @@ struct WINDOW {
   }
   BOOLEAN Empty() const { return Hi < Lo; }
   // Both ends found and more than nine settings apart.
-  BOOLEAN Usable() const { return Hi > 0 && Hi > Lo && Hi - Lo > 9; }
+  BOOLEAN Usable() const { return Hi > Lo && Hi - Lo > 9; }
 };
 
 VOID ApplyDelay(DRAM_RUN &Run, UINT32 K, UINT32 Low) {
@@ -488,8 +493,7 @@ EFI_STATUS CalibrateStrobe(DRAM_RUN &Run) {
       PhasePassed |= SweepStrobe(Run, Scan, Phase, Half);
     }
     if (Run.EngineStuck) {
-      VantorDebugPrint(VANTOR_DEBUG_ERROR, "Vidframe: the memory test engine does not finish\n");
-      return EFI_DEVICE_ERROR;
+      return EngineStuckError();
     }
     if (!PhasePassed) {
       Phase++; // a phase without any pass skips its neighbour
@@ -538,85 +542,86 @@ UINT32 LineAdjustment(UINT32 Line, UINT32 Lo, UINT32 Average) {
   return (0u - Min(Scaled(Lo - Average) + 1, 4)) & 7;
 }
 
-EFI_STATUS CalibrateDataLines(DRAM_RUN &Run) {
-  WINDOW Lines[DATA_LINES];
-  for (UINTN Sweep = 0; Sweep < VANTOR_CALIBRATION_SWEEPS; Sweep++) {
-    UINT32 Passes = 0;
-    for (WINDOW &Line : Lines) {
-      Line = WINDOW{};
-    }
-    for (UINT32 K = 0; K < DELAY_SETTINGS && !Run.EngineStuck; K++) {
-      ApplyDelay(Run, K, LINE_DELAY_BITS);
-      McrWrite(Run, MCR_TEST_LENGTH, 0xFFF);
-      const UINT32 Passed = BitScan(Run);
-      for (UINT32 Line = 0; Line < DATA_LINES; Line++) {
-        if (Passed & (1u << Line)) {
-          Lines[Line].Widen(K);
-        }
-      }
-      if (Passed != 0) {
-        Passes++;
-      } else if (Passes > 9) {
-        break;
-      }
-    }
-    if (Run.EngineStuck) {
-      VantorDebugPrint(VANTOR_DEBUG_ERROR, "Vidframe: the memory test engine does not finish\n");
-      return EFI_DEVICE_ERROR;
-    }
-    BOOLEAN AllUsable = TRUE;
-    for (const WINDOW &Line : Lines) {
-      AllUsable = AllUsable && Line.Hi > Line.Lo && Line.Hi - Line.Lo > 9;
-    }
-    if (!AllUsable) {
-      continue;
-    }
-    UINT32 Sum = 0;
-    for (const WINDOW &Line : Lines) {
-      Sum += Line.Lo;
-    }
-    const UINT32 Average = Sum / DATA_LINES;
-    UINT32 Adjust[2] = {0, 0};
-    for (UINT32 Line = 0; Line < DATA_LINES; Line++) {
-      Adjust[Line / 8] |= LineAdjustment(Line, Lines[Line].Lo, Average) << (3 * (Line % 8));
-    }
-    McrWrite(Run, MCR_LINE_ADJUST_LOW, Adjust[0]);
-    McrWrite(Run, MCR_LINE_ADJUST_HIGH, Adjust[1]);
-    for (UINT32 Line = 0; Line < DATA_LINES; Line++) {
-      VantorSocWrite(Run.Private, VANTOR_SRAM_LINE_WINDOWS + 4 * Line,
-                     Lines[Line].Lo | (Lines[Line].Hi << 8));
-    }
-    return EFI_SUCCESS;
+// One sweep of the delay settings: applies each setting, runs Scan and widens Windows[i] for
+// every bit i of its result; a failing setting ends the sweep once more than nine passed.
+template <UINTN N, class SCAN>
+VOID SweepDelays(DRAM_RUN &Run, UINT32 DelayBits, UINT32 TestLength, SCAN Scan, WINDOW (&Windows)[N]) {
+  for (WINDOW &Window : Windows) {
+    Window = WINDOW{};
   }
-  VantorDebugPrint(VANTOR_DEBUG_ERROR, "Vidframe: no usable data-line delay window after %d sweeps\n",
+  UINT32 Passes = 0;
+  for (UINT32 K = 0; K < DELAY_SETTINGS && !Run.EngineStuck; K++) {
+    ApplyDelay(Run, K, DelayBits);
+    McrWrite(Run, MCR_TEST_LENGTH, TestLength);
+    const UINT32 Passed = Scan(Run);
+    for (UINT32 Index = 0; Index < N; Index++) {
+      if (Passed & (1u << Index)) {
+        Windows[Index].Widen(K);
+      }
+    }
+    if (Passed != 0) {
+      Passes++;
+    } else if (Passes > 9) {
+      break;
+    }
+  }
+}
+
+template <UINTN N> BOOLEAN AllUsable(const WINDOW (&Windows)[N]) {
+  for (const WINDOW &Window : Windows) {
+    if (!Window.Usable()) {
+      return FALSE;
+    }
+  }
+  return TRUE;
+}
+
+EFI_STATUS NoWindowError(const CHAR8 *What) {
+  VantorDebugPrint(VANTOR_DEBUG_ERROR, "Vidframe: no usable %a delay window after %d sweeps\n", What,
                    VANTOR_CALIBRATION_SWEEPS);
   return EFI_DEVICE_ERROR;
 }
 
-EFI_STATUS CalibrateDll(DRAM_RUN &Run) {
+VOID RecordLineAdjustments(DRAM_RUN &Run, const WINDOW (&Lines)[DATA_LINES]) {
+  UINT32 Sum = 0;
+  for (const WINDOW &Line : Lines) {
+    Sum += Line.Lo;
+  }
+  const UINT32 Average = Sum / DATA_LINES;
+  UINT32 Adjust[2] = {0, 0};
+  for (UINT32 Line = 0; Line < DATA_LINES; Line++) {
+    Adjust[Line / 8] |= LineAdjustment(Line, Lines[Line].Lo, Average) << (3 * (Line % 8));
+  }
+  McrWrite(Run, MCR_LINE_ADJUST_LOW, Adjust[0]);
+  McrWrite(Run, MCR_LINE_ADJUST_HIGH, Adjust[1]);
+  for (UINT32 Line = 0; Line < DATA_LINES; Line++) {
+    VantorSocWrite(Run.Private, VANTOR_SRAM_LINE_WINDOWS + 4 * Line, Lines[Line].Lo | (Lines[Line].Hi << 8));
+  }
+}
+
+EFI_STATUS CalibrateDataLines(DRAM_RUN &Run) {
+  WINDOW Lines[DATA_LINES];
   for (UINTN Sweep = 0; Sweep < VANTOR_CALIBRATION_SWEEPS; Sweep++) {
-    WINDOW Lane[2];
-    UINT32 Passes = 0;
-    for (UINT32 K = 0; K < DELAY_SETTINGS && !Run.EngineStuck; K++) {
-      ApplyDelay(Run, K, STROBE_DELAY_BITS);
-      McrWrite(Run, MCR_TEST_LENGTH, 0xFFFF);
-      const UINT32 Good = LaneScan(Run);
-      for (UINT32 Index = 0; Index < 2; Index++) {
-        if (Good & (1u << Index)) {
-          Lane[Index].Widen(K);
-        }
-      }
-      if (Good != 0) {
-        Passes++;
-      } else if (Passes > 9) {
-        break;
-      }
-    }
+    SweepDelays(Run, LINE_DELAY_BITS, 0xFFF, BitScan, Lines);
     if (Run.EngineStuck) {
-      VantorDebugPrint(VANTOR_DEBUG_ERROR, "Vidframe: the memory test engine does not finish\n");
-      return EFI_DEVICE_ERROR;
+      return EngineStuckError();
     }
-    if (!Lane[0].Usable() || !Lane[1].Usable()) {
+    if (AllUsable(Lines)) {
+      RecordLineAdjustments(Run, Lines);
+      return EFI_SUCCESS;
+    }
+  }
+  return NoWindowError("data-line");
+}
+
+EFI_STATUS CalibrateDll(DRAM_RUN &Run) {
+  WINDOW Lane[2];
+  for (UINTN Sweep = 0; Sweep < VANTOR_CALIBRATION_SWEEPS; Sweep++) {
+    SweepDelays(Run, STROBE_DELAY_BITS, 0xFFFF, LaneScan, Lane);
+    if (Run.EngineStuck) {
+      return EngineStuckError();
+    }
+    if (!AllUsable(Lane)) {
       continue;
     }
     const UINT32 Centre0 = (Lane[0].Lo + Lane[0].Hi) / 2;
@@ -627,9 +632,7 @@ EFI_STATUS CalibrateDll(DRAM_RUN &Run) {
     McrWrite(Run, MCR_DLL_SETTING, Recorded | (((Centre1 << 8) + Centre0) << 16));
     return EFI_SUCCESS;
   }
-  VantorDebugPrint(VANTOR_DEBUG_ERROR, "Vidframe: no usable byte-lane delay window after %d sweeps\n",
-                   VANTOR_CALIBRATION_SWEEPS);
-  return EFI_DEVICE_ERROR;
+  return NoWindowError("byte-lane");
 }
 
 EFI_STATUS Calibrate(DRAM_RUN &Run) {
