@@ -194,8 +194,9 @@ TEST(VidframePciIo, FunctionAttributesBarsAndBuffers) {
       std::memcpy(&Descriptor, Resources, sizeof(Descriptor));
       EXPECT_EQ(Descriptor.Desc, ACPI_ADDRESS_SPACE_DESCRIPTOR);
       EXPECT_EQ(Descriptor.ResType, ACPI_ADDRESS_SPACE_TYPE_MEM);
-      EXPECT_EQ(Descriptor.AddrRangeMin, Bar == 0 ? 0x58000000u : 0x5C000000u);
-      EXPECT_EQ(Descriptor.AddrLen, Bar == 0 ? 16u << 20 : 0x20000u);
+      const uint64_t Minimum = Descriptor.AddrRangeMin, Length = Descriptor.AddrLen; // packed fields
+      EXPECT_EQ(Minimum, Bar == 0 ? 0x58000000u : 0x5C000000u);
+      EXPECT_EQ(Length, Bar == 0 ? 16u << 20 : 0x20000u);
       EXPECT_EQ(static_cast<uint8_t *>(Resources)[sizeof(Descriptor)], ACPI_END_TAG_DESCRIPTOR);
       EXPECT_EQ(Supports != 0, Bar == 0); // the frame buffer is prefetchable
       EXPECT_EQ(Board.Core().BootServices()->FreePool(Resources), EFI_SUCCESS);
