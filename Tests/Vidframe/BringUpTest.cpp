@@ -116,3 +116,22 @@ TEST(VidframeBringUp, RegisterOperationsMakeTheirAccessSequences) {
 
 } // namespace
 } // namespace vidframe_test
+
+namespace vidframe_test {
+namespace {
+
+TEST(VidframeBoard, ChipOptionsOutsideTheirRangeAreRefused) {
+  const Knobs Bad[] = {{{"vga-memory", "DDR4"}},         {{"vga-size-code", "5"}},
+                       {{"vga-framebuffer", "12"}},      {{"vga-timing-strap", "x"}},
+                       {{"vga-strobe-eye", "32.0=1-2"}}, {{"vga-strobe-eye", "1=1-2"}},
+                       {{"vga-line-eye", "1-2,3-4"}},    {{"vga-line-eye", "10"}}};
+  for (const Knobs &Settings : Bad) {
+    host::Platform Core;
+    host::BoardOptions Options;
+    Options.Settings = Settings;
+    EXPECT_THROW(host::Board::Build(Core, Options), std::invalid_argument) << Settings.begin()->second;
+  }
+}
+
+} // namespace
+} // namespace vidframe_test
