@@ -2,7 +2,7 @@
 #include "PciIo.h"
 
 #include <IndustryStandard/Acpi.h>
-#include <Library/HostAbi.h>
+#include <Library/IoLib.h>
 #include <Protocol/DevicePath.h>
 
 #include <algorithm>
@@ -56,6 +56,37 @@ std::optional<uint64_t> Span(const WidthInfo &W, UINTN Count) {
 
 bool InRange(uint64_t Offset, uint64_t Length, uint64_t Size) {
   return Offset <= Size && Length <= Size - Offset;
+}
+
+// The root bridge's side of an access: one MMIO cycle of Bytes on the board's address space.
+uint64_t BusRead(uint64_t Address, unsigned Bytes) {
+  switch (Bytes) {
+  case 1:
+    return MmioRead8(Address);
+  case 2:
+    return MmioRead16(Address);
+  case 4:
+    return MmioRead32(Address);
+  default:
+    return MmioRead64(Address);
+  }
+}
+
+void BusWrite(uint64_t Address, unsigned Bytes, uint64_t Value) {
+  switch (Bytes) {
+  case 1:
+    MmioWrite8(Address, static_cast<UINT8>(Value));
+    break;
+  case 2:
+    MmioWrite16(Address, static_cast<UINT16>(Value));
+    break;
+  case 4:
+    MmioWrite32(Address, static_cast<UINT32>(Value));
+    break;
+  default:
+    MmioWrite64(Address, Value);
+    break;
+  }
 }
 
 uint64_t Load(const uint8_t *From, unsigned Bytes) {
@@ -247,10 +278,10 @@ EFI_STATUS PciIoProducer::MemAccess(bool IsWrite, EFI_PCI_IO_PROTOCOL_WIDTH Widt
         }
       }
       P_.AdvanceTime(BlockCostNs(static_cast<uint64_t>(Count) * W->Bytes));
-      HostAbiMemoryFence(); // the watchdog looks at the clock here
+      MemoryFence(); // the watchdog looks at the clock here
       return EFI_SUCCESS;
     }
-  } else if (!Length) {
+  } else if (!Length || Offset % W->Bytes != 0) {
     return EFI_UNSUPPORTED;
   }
   auto *Bytes = static_cast<uint8_t *>(Buffer);
@@ -258,9 +289,9 @@ EFI_STATUS PciIoProducer::MemAccess(bool IsWrite, EFI_PCI_IO_PROTOCOL_WIDTH Widt
     const uint64_t At = Address + (W->Kind == Form::Fifo ? 0 : Index * W->Bytes);
     uint8_t *Element = Bytes + (W->Kind == Form::Fill ? 0 : Index * W->Bytes);
     if (IsWrite) {
-      HostAbiMmioWrite(At, W->Bytes, Load(Element, W->Bytes));
+      BusWrite(At, W->Bytes, Load(Element, W->Bytes));
     } else {
-      Store(Element, W->Bytes, HostAbiMmioRead(At, W->Bytes));
+      Store(Element, W->Bytes, BusRead(At, W->Bytes));
     }
   }
   return EFI_SUCCESS;
@@ -298,7 +329,7 @@ EFI_STATUS PciIoProducer::IoAccess(bool IsWrite, EFI_PCI_IO_PROTOCOL_WIDTH Width
       Store(Element, W->Bytes, Value.value_or(~0ull)); // nothing decodes it: all ones
     }
   }
-  HostAbiMemoryFence();
+  MemoryFence();
   return EFI_SUCCESS;
 }
 
@@ -323,7 +354,7 @@ EFI_STATUS PciIoProducer::ConfigAccess(bool IsWrite, EFI_PCI_IO_PROTOCOL_WIDTH W
     }
   }
   P_.AdvanceTime(ConfigAccessCostNs * Count);
-  HostAbiMemoryFence();
+  MemoryFence();
   return EFI_SUCCESS;
 }
 
@@ -370,7 +401,7 @@ EFI_STATUS PciIoProducer::CopyMem(EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 DestBar
   if (To != nullptr && From != nullptr) {
     std::memmove(To, From, *Length);
     P_.AdvanceTime(2 * BlockCostNs(*Length));
-    HostAbiMemoryFence();
+    MemoryFence();
     return EFI_SUCCESS;
   }
   // Element by element, backwards when the destination overlaps the source from above.
@@ -378,8 +409,7 @@ EFI_STATUS PciIoProducer::CopyMem(EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 DestBar
   const bool Backwards = DestAddress > SrcAddress && DestAddress < SrcAddress + *Length;
   for (UINTN Step = 0; Step < Count; Step++) {
     const UINTN Index = Backwards ? Count - 1 - Step : Step;
-    HostAbiMmioWrite(DestAddress + Index * W->Bytes, W->Bytes,
-                     HostAbiMmioRead(SrcAddress + Index * W->Bytes, W->Bytes));
+    BusWrite(DestAddress + Index * W->Bytes, W->Bytes, BusRead(SrcAddress + Index * W->Bytes, W->Bytes));
   }
   return EFI_SUCCESS;
 }
