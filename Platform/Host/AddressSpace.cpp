@@ -81,6 +81,12 @@ std::string ImageAt(const Platform::Impl &Core, const void *Address) {
   return Core.CurrentImageName();
 }
 
+void ChargeAccess(Platform::Impl &Core, const void *Caller, uint64_t CostNs) {
+  TimeAccount &Account = Core.Accounts[ImageAt(Core, Caller)];
+  Account.RegisterAccesses++;
+  Account.RegisterNs += CostNs;
+}
+
 } // namespace
 
 ImageScope::ImageScope(Platform::Impl &Core, EFI_HANDLE Image) : Core_(Core) {
@@ -183,6 +189,7 @@ extern "C" UINT64 HostAbiMmioRead(UINT64 Address, UINT32 Width) {
   // The device stays alive through the access even if a notification detaches nothing else.
   std::shared_ptr<host::MmioDevice> Model = Device->Device;
   uint64_t Value = Model->Read(Address - Device->Base, Width) & host::AllOnes(Width);
+  host::ChargeAccess(Platform, __builtin_return_address(0), Model->AccessCostNs());
   Platform.Advance(Model->AccessCostNs());
   return Value;
 }
@@ -200,6 +207,7 @@ extern "C" VOID HostAbiMmioWrite(UINT64 Address, UINT32 Width, UINT64 Value) {
   }
   std::shared_ptr<host::MmioDevice> Model = Device->Device;
   Model->Write(Address - Device->Base, Width, Value & host::AllOnes(Width));
+  host::ChargeAccess(Platform, __builtin_return_address(0), Model->AccessCostNs());
   Platform.Advance(Model->AccessCostNs());
 }
 
@@ -215,6 +223,9 @@ extern "C" VOID HostAbiStall(UINT64 Microseconds) {
   }
   host::Platform::Impl &Platform = Core();
   Platform.CheckWatchdog();
+  host::TimeAccount &Account = Platform.Accounts[host::ImageAt(Platform, __builtin_return_address(0))];
+  Account.StallNs += Microseconds * host::kNsPerUs;
+  Account.StallsByUs[Microseconds]++;
   Platform.Advance(Microseconds * host::kNsPerUs);
 }
 

@@ -226,6 +226,7 @@ struct Platform::Impl {
   std::map<uint64_t, PageRange> PageRanges; // by base
   uint64_t MapKey = 1;
   std::map<EFI_HANDLE, ImageStats> Stats;
+  std::map<std::string, TimeAccount> Accounts;
   std::vector<std::string> MemoryErrors;
   // Allocation-failure injection (Platform::FailAllocation): firmware allocations counted so far.
   uint64_t FailAllocationAt = 0;   // 0: none fails

@@ -15,6 +15,7 @@
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -89,6 +90,16 @@ private:
 // "EFI_NOT_FOUND" for host code (or "0x..." for a value without a name).
 std::string StatusName(EFI_STATUS Status);
 
+// Where a module's virtual time went: the stalls its code asked for (by length) and the
+// register accesses it made. Charged to the module whose code made the call.
+struct TimeAccount {
+  uint64_t StallNs = 0;
+  std::map<uint64_t, uint64_t> StallsByUs; // stall length in microseconds -> how many
+  uint64_t RegisterAccesses = 0;
+  uint64_t RegisterNs = 0;
+  uint64_t TotalNs() const { return StallNs + RegisterNs; }
+};
+
 struct PlatformOptions {
   std::filesystem::path ModuleDir;         // where <Name>.so are; defaults to the build's module folder
   std::filesystem::path NvramFile;         // non-volatile variables persist here; empty: none persist
@@ -149,6 +160,8 @@ public:
   const std::vector<std::string> &CpuOperations() const;
   // What the processor's identification registers read ("MIDR_EL1", "REVIDR_EL1").
   void SetSystemRegister(const std::string &Name, uint64_t Value);
+  // Virtual time by module name ("core" for code that belongs to no loaded image).
+  const std::map<std::string, TimeAccount> &TimeAccounts() const;
 
   // Memory accounting, per image.
   uint64_t OutstandingPoolBytes(EFI_HANDLE ImageHandle) const;

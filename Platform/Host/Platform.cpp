@@ -251,6 +251,10 @@ uint64_t Platform::FreePoolCalls(EFI_HANDLE ImageHandle) const {
   return Found != Impl_->Stats.end() ? Found->second.FreePoolCalls : 0;
 }
 
+const std::map<std::string, TimeAccount> &Platform::TimeAccounts() const {
+  return Impl_->Accounts;
+}
+
 const std::vector<std::string> &Platform::MemoryErrors() const {
   return Impl_->MemoryErrors;
 }

@@ -1,0 +1,94 @@
+// The I2C EEPROM model and its image file.
+#include "I2cEeprom.h"
+
+#include <fstream>
+#include <iterator>
+
+namespace host {
+
+namespace {
+
+constexpr uint8_t kErased = 0xFF;
+constexpr unsigned kOffsetBytes = 2;
+
+} // namespace
+
+std::vector<uint8_t> I2cEeprom::LoadImage(const std::filesystem::path &File) {
+  std::vector<uint8_t> Contents(kSize, kErased);
+  std::ifstream In(File, std::ios::binary);
+  std::vector<char> Bytes((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+  for (size_t Index = 0; Index < Bytes.size() && Index < kSize; Index++) {
+    Contents[Index] = uint8_t(Bytes[Index]);
+  }
+  return Contents;
+}
+
+bool I2cEeprom::SaveImage(const std::filesystem::path &File, const std::vector<uint8_t> &Contents) {
+  std::ofstream Out(File, std::ios::binary | std::ios::trunc);
+  Out.write(reinterpret_cast<const char *>(Contents.data()), std::streamsize(Contents.size()));
+  return static_cast<bool>(Out);
+}
+
+I2cEeprom::I2cEeprom(std::filesystem::path Image) : Image_(std::move(Image)), Memory_(kSize, kErased) {
+  if (Image_.empty()) {
+    return;
+  }
+  if (std::filesystem::exists(Image_)) {
+    Memory_ = LoadImage(Image_);
+  } else {
+    SaveImage(Image_, Memory_);
+  }
+}
+
+bool I2cEeprom::Start(bool Read, uint64_t TimeNs) {
+  if (Faults_.Nack || TimeNs < BusyUntilNs_) {
+    return false;
+  }
+  Reading_ = Read;
+  OffsetBytes_ = 0;
+  ReadCount_ = 0;
+  Pending_.clear();
+  return true;
+}
+
+bool I2cEeprom::WriteByte(uint8_t Value, uint64_t TimeNs) {
+  if (Reading_) {
+    return false;
+  }
+  if (OffsetBytes_ < kOffsetBytes) {
+    Pointer_ = OffsetBytes_ == 0 ? uint32_t(Value) << 8 : (Pointer_ & 0xFF00) | Value;
+    OffsetBytes_++;
+    return true;
+  }
+  Pending_.emplace_back(Pointer_, Value);
+  // The address counter wraps around inside the page.
+  Pointer_ = uint32_t((Pointer_ & ~(kPageSize - 1)) | ((Pointer_ + 1) & (kPageSize - 1)));
+  return true;
+}
+
+std::optional<uint8_t> I2cEeprom::ReadByte(uint64_t TimeNs) {
+  if (!Reading_ || (Faults_.ReadFailsAt && ReadCount_ >= *Faults_.ReadFailsAt)) {
+    return std::nullopt;
+  }
+  ReadCount_++;
+  const uint8_t Value = Memory_[Pointer_];
+  Pointer_ = uint32_t((Pointer_ + 1) % kSize);
+  return Value;
+}
+
+void I2cEeprom::Stop(uint64_t TimeNs) {
+  if (Reading_ || Pending_.empty()) {
+    return;
+  }
+  for (const auto &[Address, Value] : Pending_) {
+    Memory_[Address] = Value;
+  }
+  Pending_.clear();
+  BusyUntilNs_ = TimeNs + kWriteCycleNs;
+  WriteCycles_++;
+  if (!Image_.empty()) {
+    SaveImage(Image_, Memory_);
+  }
+}
+
+} // namespace host

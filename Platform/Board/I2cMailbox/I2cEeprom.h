@@ -1,0 +1,60 @@
+// An I2C EEPROM with two-byte offsets and 256-byte pages. A write transaction carries the
+// offset (high byte first) and data bytes that wrap around inside their page; the bytes are
+// programmed at the stop, during an internal write cycle in which the device acknowledges
+// nothing. A read continues from the current offset across the whole array. The contents
+// live in an image file of the board, rewritten after every write cycle.
+#pragma once
+
+#include "I2cBus.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace host {
+
+class I2cEeprom : public I2cTarget {
+public:
+  static constexpr size_t kSize = 0x10000;
+  static constexpr size_t kPageSize = 256;
+  static constexpr uint64_t kWriteCycleNs = 3'000'000;
+
+  struct Faults {
+    bool Nack = false;                   // never acknowledges its address
+    std::optional<unsigned> ReadFailsAt; // a read stops driving the bus after this many bytes
+  };
+
+  // Contents from Image (0xFF where the file is short); an absent file is created erased.
+  // An empty path keeps the contents in memory only.
+  explicit I2cEeprom(std::filesystem::path Image = {});
+
+  bool Start(bool Read, uint64_t TimeNs) override;
+  bool WriteByte(uint8_t Value, uint64_t TimeNs) override;
+  std::optional<uint8_t> ReadByte(uint64_t TimeNs) override;
+  void Stop(uint64_t TimeNs) override;
+
+  Faults &Fault() { return Faults_; }
+  const std::vector<uint8_t> &Contents() const { return Memory_; }
+  std::vector<uint8_t> &MutableContents() { return Memory_; }
+  // Write cycles done so far (one per programmed transaction).
+  unsigned WriteCycles() const { return WriteCycles_; }
+
+  // Image files, for the board and the `boardsim eeprom` command.
+  static std::vector<uint8_t> LoadImage(const std::filesystem::path &File);
+  static bool SaveImage(const std::filesystem::path &File, const std::vector<uint8_t> &Contents);
+
+private:
+  std::filesystem::path Image_;
+  std::vector<uint8_t> Memory_;
+  Faults Faults_;
+  uint64_t BusyUntilNs_ = 0;
+  uint32_t Pointer_ = 0;
+  bool Reading_ = false;
+  unsigned OffsetBytes_ = 0;
+  unsigned ReadCount_ = 0;
+  std::vector<std::pair<uint32_t, uint8_t>> Pending_;
+  unsigned WriteCycles_ = 0;
+};
+
+} // namespace host

@@ -1,0 +1,200 @@
+// The mailbox and management-processor model.
+#include "ManagementProcessor.h"
+
+#include <cstdio>
+
+namespace host {
+
+namespace {
+
+constexpr uint64_t kChannelSize = 0x1000;
+constexpr uint32_t kHandoverGroup = 0x0E000000, kHandoverMask = 0xFFFFFFFC;
+constexpr uint32_t kLoadGroup = 0x4100;
+constexpr unsigned kLoadWords = 9;
+constexpr unsigned kNameWords = 4;
+constexpr uint32_t kPlaceFirst = 8, kPlaceContinuation = 2, kPlaceFinal = 4;
+constexpr uint32_t kLoadReply = 0x10000000;
+constexpr uint32_t kPolledLoadMark = 0xA4;
+constexpr uint32_t kLoadProgressDone = 0x10250000;
+constexpr uint64_t kOwnBusBitNs = 10'000;
+constexpr unsigned kRecordBytes = 6;
+
+std::string Hex(uint32_t Value) {
+  char Text[16];
+  std::snprintf(Text, sizeof(Text), "0x%08X", Value);
+  return Text;
+}
+
+uint32_t ExpectedPlace(size_t Index) {
+  return Index == 0 ? kPlaceFirst : Index == kLoadWords - 1 ? kPlaceFinal : kPlaceContinuation;
+}
+
+} // namespace
+
+ManagementProcessor::ManagementProcessor(std::shared_ptr<I2cBus> Bus, std::shared_ptr<StatusRegion> Status)
+    : Bus_(std::move(Bus)), Status_(std::move(Status)) {
+  Status_->SetBeforeRead([this] {
+    if (LoadDoneAtNs_ && Now() >= *LoadDoneAtNs_) {
+      Status_->SetWord(StatusRegion::kLoadProgress, kLoadProgressDone);
+      Status_->SetWord(StatusRegion::kLoadActivity, Status_->Word(StatusRegion::kLoadActivity) & ~0xFFu);
+      LoadDoneAtNs_.reset();
+    }
+  });
+  Reset();
+}
+
+void ManagementProcessor::Reset() {
+  Bus_->SetHolder(kMaster);
+  Data_ = 0;
+  DataWritten_ = false;
+  AckAtNs_.reset();
+  Incoming_.clear();
+  Messages_.clear();
+  LoadData_.clear();
+  Loads_.clear();
+  LoadDoneAtNs_.reset();
+  Errors_.clear();
+}
+
+uint64_t ManagementProcessor::Now() const {
+  return Platform::Current().VirtualTimeNs();
+}
+
+uint64_t ManagementProcessor::Read(uint64_t Offset, unsigned Width) {
+  if (Offset >= kChannelSize) {
+    return 0;
+  }
+  const uint64_t At = Now();
+  const bool ReplyVisible = !Incoming_.empty() && At >= Incoming_.front().AtNs;
+  switch (Offset) {
+  case kIncoming:
+    return ReplyVisible ? Incoming_.front().Word : 0;
+  case kStatus:
+    return (AckAtNs_ && At >= *AckAtNs_ ? kAcknowledged : 0) | (ReplyVisible ? kIncomingPending : 0);
+  default:
+    return 0;
+  }
+}
+
+void ManagementProcessor::Write(uint64_t Offset, unsigned Width, uint64_t Value) {
+  if (Offset >= kChannelSize) {
+    return;
+  }
+  const uint64_t At = Now();
+  switch (Offset) {
+  case kOutgoingData:
+    Data_ = uint32_t(Value);
+    DataWritten_ = true;
+    return;
+  case kOutgoingMessage:
+    if (AckAtNs_ && At >= *AckAtNs_) {
+      Error("message " + Hex(uint32_t(Value)) + " posted before the previous acknowledge was cleared");
+    }
+    if (!DataWritten_) {
+      Error("message " + Hex(uint32_t(Value)) + " posted without writing its data word first");
+    }
+    DataWritten_ = false;
+    Post(uint32_t(Value), Data_, At);
+    return;
+  case kStatus:
+    if ((Value & kAcknowledged) != 0 && AckAtNs_ && At >= *AckAtNs_) {
+      AckAtNs_.reset();
+    }
+    if ((Value & kIncomingPending) != 0 && !Incoming_.empty() && At >= Incoming_.front().AtNs) {
+      Incoming_.pop_front();
+    }
+    return;
+  default:
+    return;
+  }
+}
+
+// A processor that does not acknowledge does not act on the message either.
+void ManagementProcessor::Post(uint32_t Word, uint32_t Data, uint64_t At) {
+  Messages_.push_back({Word, Data, At});
+  if (Faults_.NoAck) {
+    return;
+  }
+  AckAtNs_ = At + kAckDelayNs;
+  if ((Word & kHandoverMask) == kHandoverGroup) {
+    Handover(Word, At);
+  } else if (Word == kQueryBuildId) {
+    if (!Faults_.NoReply) {
+      Incoming_.push_back({BuildId_, At + kReplyDelayNs});
+    }
+  } else if ((Word >> 16) == kLoadGroup) {
+    LoadWord(Word, Data, At);
+  } else {
+    Error("unknown message " + Hex(Word));
+  }
+}
+
+void ManagementProcessor::Handover(uint32_t Word, uint64_t At) {
+  if (Word == kAcquireBus) {
+    if (!HoldsBus()) {
+      Error("I2C bus requested while the application processor already has it");
+    }
+    Bus_->SetHolder("");
+  } else if (Word == kReleaseBus) {
+    if (HoldsBus()) {
+      Error("I2C bus released while the management processor holds it");
+    }
+    Bus_->SetHolder(kMaster);
+    ReadOwnRecord(At + kAckDelayNs);
+  } else {
+    Error("unknown hand-over request " + Hex(Word));
+  }
+}
+
+// Back in charge of the bus, the processor reads the first MAC record for itself: offset
+// write, repeated start, six bytes, stop.
+void ManagementProcessor::ReadOwnRecord(uint64_t At) {
+  if (Bus_->Start(kMaster, kEepromAddress, false, At) == I2cStart::Acknowledged) {
+    Bus_->Write(kMaster, 0, At += 9 * kOwnBusBitNs);
+    Bus_->Write(kMaster, 0, At += 9 * kOwnBusBitNs);
+    if (Bus_->Start(kMaster, kEepromAddress, true, At += 10 * kOwnBusBitNs) == I2cStart::Acknowledged) {
+      for (unsigned Byte = 0; Byte < kRecordBytes; Byte++) {
+        Bus_->Read(kMaster, At += 9 * kOwnBusBitNs);
+      }
+    }
+  }
+  Bus_->Stop(kMaster, At + kOwnBusBitNs);
+}
+
+void ManagementProcessor::LoadWord(uint32_t Word, uint32_t Data, uint64_t At) {
+  const uint32_t Number = Word & 0xF;
+  const uint32_t Place = (Word >> 12) & 0xF;
+  if (Number != LoadData_.size() || Place != ExpectedPlace(LoadData_.size())) {
+    Error("file-load word " + Hex(Word) + " out of order");
+    LoadData_.clear();
+    return;
+  }
+  LoadData_.push_back(Data);
+  if (LoadData_.size() < kLoadWords) {
+    return;
+  }
+  FileLoad Load;
+  Load.Kind = LoadData_[0];
+  std::string Field;
+  for (unsigned Index = 0; Index < kNameWords * 4; Index++) {
+    Field.push_back(char((LoadData_[1 + Index / 4] >> (8 * (Index % 4))) & 0xFF));
+  }
+  if (Field.back() != '\0') {
+    Error("file name field not terminated");
+  }
+  Load.Name = Field.substr(0, Field.find('\0'));
+  Load.RangeStart = LoadData_[5];
+  Load.RangeSize = LoadData_[6];
+  Load.Destination = (uint64_t(LoadData_[7]) << 32) | LoadData_[8];
+  Loads_.push_back(Load);
+  LoadData_.clear();
+  if ((Status_->Word(StatusRegion::kFirmwareStatus) >> 24) == kPolledLoadMark) {
+    Status_->SetWord(StatusRegion::kLoadProgress, 0);
+    Status_->SetWord(StatusRegion::kLoadActivity, Status_->Word(StatusRegion::kLoadActivity) | 1);
+    LoadDoneAtNs_ = At + kLoadTimeNs;
+  } else if (!Faults_.NoReply) {
+    Incoming_.push_back({kLoadReply, At + kLoadTimeNs});
+  }
+}
+
+} // namespace host
