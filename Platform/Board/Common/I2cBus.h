@@ -52,6 +52,12 @@ public:
 
   const std::vector<std::string> &ProtocolErrors() const { return Errors_; }
 
+  // Virtual time of the bus event under way. A master whose engine dates its events (it
+  // catches up with the clock on the next register access) sets it before it drives the bus,
+  // so that targets with timing of their own (a write cycle) see when the event happened.
+  void SetTime(uint64_t TimeNs) { TimeNs_ = TimeNs; }
+  uint64_t TimeNs() const { return TimeNs_; }
+
 private:
   bool CheckOwner(const std::string &Master, const char *Operation);
 
@@ -62,6 +68,7 @@ private:
   bool Reading_ = false;
   bool ReadEnded_ = false; // the master NACKed a byte: only a stop or a repeated start may follow
   bool Stuck_ = false;
+  uint64_t TimeNs_ = 0;
   std::vector<std::string> Errors_;
 };
 
