@@ -8,6 +8,7 @@ BoardComponent CoreComponent();
 BoardComponent PciComponent();
 BoardComponent L3cComponent();
 BoardComponent VgaComponent();
+BoardComponent I2cMailboxComponent();
 
 const std::vector<BoardComponent> &BoardComponents() {
   static const std::vector<BoardComponent> Components = {
@@ -15,6 +16,7 @@ const std::vector<BoardComponent> &BoardComponents() {
       PciComponent(),
       L3cComponent(),
       VgaComponent(),
+      I2cMailboxComponent(),
   };
   return Components;
 }
@@ -22,6 +24,7 @@ const std::vector<BoardComponent> &BoardComponents() {
 const std::vector<std::string> &DefaultDispatchOrder() {
   static const std::vector<std::string> Order = {
       "Regionhold",
+      "Vaultcell",
       "Nicpatch",
       "Bridgemimic",
       "Slabsize",

@@ -6,6 +6,7 @@
 
 #include <Board.h>
 #include <HostPlatform.h>
+#include <I2cMailbox/I2cMailbox.h>
 #include <VariableStore.h>
 
 #include <fstream>
@@ -21,6 +22,7 @@ constexpr char kLogFile[] = "board.log";
 constexpr char kNvramFile[] = "nvram.bin";
 constexpr char kFaultOption[] = "--fault";
 constexpr unsigned long long kNsPerMs = 1'000'000;
+constexpr unsigned long long kNsPerUs = 1000;
 
 // The options of the boot itself; the board's own follow from its components.
 std::vector<OptionSpec> BootOptions() {
@@ -142,6 +144,7 @@ bool Boot(host::Board &Board, const OptionSet &Options) {
       return true;
     }
   }
+  host::LogManagementFirmwareReport(Board);
   Note(Core, "connect controllers");
   if (!Board.ConnectAllControllers()) {
     Note(Core, "the board halted while connecting controllers");
@@ -150,6 +153,25 @@ bool Boot(host::Board &Board, const OptionSet &Options) {
   Note(Core, "hand-over");
   HandOverToOs(Core, Options);
   return false;
+}
+
+std::string Microseconds(uint64_t Nanoseconds) {
+  return std::to_string(Nanoseconds / kNsPerUs) + " us";
+}
+
+// Where each module's virtual time went: the stalls its code asked for, by length, and its
+// register accesses.
+void LogTimeAccounts(host::Platform &Core) {
+  for (const auto &[Module, Account] : Core.TimeAccounts()) {
+    std::string Stalls;
+    for (const auto &[Length, Times] : Account.StallsByUs) {
+      Stalls += (Stalls.empty() ? "" : ", ") + std::to_string(Times) + " x " + std::to_string(Length) + " us";
+    }
+    Note(Core, "virtual time of " + Module + ": " + Microseconds(Account.TotalNs()) + " = stalls " +
+                   Microseconds(Account.StallNs) + (Stalls.empty() ? "" : " (" + Stalls + ")") + " + " +
+                   std::to_string(Account.RegisterAccesses) + " register accesses " +
+                   Microseconds(Account.RegisterNs));
+  }
 }
 
 bool WriteText(const std::filesystem::path &File, const std::string &Text) {
@@ -209,6 +231,8 @@ int RunBootCommand(int argc, char **argv) {
   const bool Halted = Boot(*Board, Options);
   Board->Finish();
   Note(Core, "boot ends at " + std::to_string(Core.VirtualTimeNs()) + " ns of virtual time");
+  LogTimeAccounts(Core);
+  host::LogI2cBusyPolls(*Board);
 
   if (!Core.Variables().Save(OutDir / kNvramFile, &Error)) {
     std::cerr << "boardsim boot: " << Error << "\n";

@@ -20,11 +20,11 @@ constexpr unsigned kDepthShiftRx = 8, kDepthShiftTx = 16;
 
 I2cController::I2cController(std::string Name, std::shared_ptr<I2cBus> Bus, unsigned RxDepth,
                              unsigned TxDepth)
-    : Name_(std::move(Name)), Bus_(std::move(Bus)), RxDepth_(RxDepth), TxDepth_(TxDepth) {}
+    : DeviceModel(std::move(Name)), Bus_(std::move(Bus)), RxDepth_(RxDepth), TxDepth_(TxDepth) {}
 
 void I2cController::Reset() {
-  if (Phase_ != Phase::Idle) {
-    Bus_->Stop(Name_, Now());
+  if (Phase_ != Phase::Idle && Bus_->Owner() == Name()) {
+    Bus_->Stop(Name());
   }
   Registers_.fill(0);
   EnableRequested_ = EnabledBefore_ = false;
@@ -94,15 +94,23 @@ void I2cController::BeginNext(uint64_t At) {
   PhaseEndNs_ = At + kByteBits * BitTimeNs();
 }
 
+// The master acknowledges a byte it reads when another read is queued by then.
+bool I2cController::ReadContinues(uint64_t At) const {
+  return !TxFifo_.empty() && TxFifo_.front().QueuedNs <= At && TxFifo_.front().Read;
+}
+
 void I2cController::FinishPhase() {
   const uint64_t At = PhaseEndNs_;
+  Bus_->SetTime(At);
   switch (Phase_) {
   case Phase::Address: {
-    const I2cStart Result =
-        Bus_->Start(Name_, uint8_t(Register(kTarget) & kSevenBitAddress), TransactionRead_, At);
-    if (Result == I2cStart::ArbitrationLost) {
+    const auto Result = Bus_->Start(Name(), uint8_t(Register(kTarget) & kSevenBitAddress), TransactionRead_);
+    BytesRead_ = 0;
+    if (Result == I2cBus::StartResult::ArbitrationLost) {
+      ProtocolError("transfer started while " + (Bus_->Owner().empty() ? std::string("the bus is stuck")
+                                                                       : Bus_->Owner() + " holds the bus"));
       Abort(kAbortArbitrationLost, false);
-    } else if (Result == I2cStart::NotAcknowledged) {
+    } else if (Result == I2cBus::StartResult::Nack) {
       Abort(kAbortAddressNack, true);
     } else {
       BeginNext(At);
@@ -111,24 +119,25 @@ void I2cController::FinishPhase() {
   }
   case Phase::Byte:
     if (Current_.Read) {
-      std::optional<uint8_t> Value = Bus_->Read(Name_, At);
-      if (!Value) {
+      if (Faults_.ReadFailsAfter != 0 && BytesRead_ >= Faults_.ReadFailsAfter) {
         Abort(kAbortArbitrationLost, true);
         return;
       }
+      BytesRead_++;
+      const uint8_t Value = Bus_->Read(Name(), ReadContinues(At));
       if (RxFifo_.size() >= RxDepth_) {
         Raw_ |= kRawRxOverflow;
       } else {
-        RxFifo_.push_back(*Value);
+        RxFifo_.push_back(Value);
       }
-    } else if (!Bus_->Write(Name_, Current_.Value, At)) {
+    } else if (!Bus_->Write(Name(), Current_.Value)) {
       Abort(kAbortDataNack, true);
       return;
     }
     BeginNext(At);
     return;
   case Phase::Stop:
-    Bus_->Stop(Name_, At);
+    Bus_->Stop(Name());
     Phase_ = Phase::Idle;
     IdleSinceNs_ = At;
     return;
@@ -228,8 +237,9 @@ void I2cController::Write(uint64_t Offset, unsigned Width, uint64_t Value) {
     EnableRequested_ = Request;
     EnableChangeNs_ = At + kEnableSettleNs;
     if (!Request) {
-      if (Phase_ != Phase::Idle) {
-        Bus_->Stop(Name_, At);
+      if (Phase_ != Phase::Idle && Bus_->Owner() == Name()) {
+        Bus_->SetTime(At);
+        Bus_->Stop(Name());
       }
       Phase_ = Phase::Idle;
       IdleSinceNs_ = At;

@@ -5,9 +5,8 @@
 // arbitration, aborts it, flushes the FIFO and sets the abort source.
 #pragma once
 
-#include "I2cBus.h"
-
-#include <HostPlatform.h>
+#include "Common/DeviceModel.h"
+#include "Common/I2cBus.h"
 
 #include <array>
 #include <deque>
@@ -16,7 +15,7 @@
 
 namespace host {
 
-class I2cController : public MmioDevice {
+class I2cController : public DeviceModel {
 public:
   // Registers (offsets from the block base).
   static constexpr uint64_t kControl = 0x00, kTarget = 0x04, kOwnAddress = 0x08, kDataCommand = 0x10;
@@ -35,16 +34,16 @@ public:
   static constexpr uint64_t kInputClockPeriodNs = 4; // 250 MHz
 
   struct Faults {
-    bool StuckBusy = false;    // master activity never clears
-    bool NeverEnables = false; // enable status stays 0
+    bool StuckBusy = false;      // master activity never clears
+    bool NeverEnables = false;   // enable status stays 0
+    unsigned ReadFailsAfter = 0; // nonzero: a read transfer breaks down after that many bytes
   };
 
   I2cController(std::string Name, std::shared_ptr<I2cBus> Bus, unsigned RxDepth = 16, unsigned TxDepth = 16);
 
-  std::string Name() const override { return Name_; }
   uint64_t Read(uint64_t Offset, unsigned Width) override;
   void Write(uint64_t Offset, unsigned Width, uint64_t Value) override;
-  void Reset();
+  void Reset() override;
 
   Faults &Fault() { return Faults_; }
   // Register writes that programmed the controller (everything but data/command), so a
@@ -69,10 +68,10 @@ private:
   void Run(uint64_t Now);
   void BeginNext(uint64_t At);
   void FinishPhase();
+  bool ReadContinues(uint64_t At) const;
   void Abort(uint32_t Source, bool SendStop);
   void Flush();
 
-  std::string Name_;
   std::shared_ptr<I2cBus> Bus_;
   unsigned RxDepth_, TxDepth_;
   Faults Faults_;
@@ -90,7 +89,7 @@ private:
   uint64_t PhaseEndNs_ = 0;
   uint64_t IdleSinceNs_ = 0;
   bool TransactionRead_ = false;
-  bool AddressSent_ = false;
+  unsigned BytesRead_ = 0;
   Entry Current_;
 
   unsigned ConfigurationWrites_ = 0;

@@ -29,7 +29,8 @@ bool I2cEeprom::SaveImage(const std::filesystem::path &File, const std::vector<u
   return static_cast<bool>(Out);
 }
 
-I2cEeprom::I2cEeprom(std::filesystem::path Image) : Image_(std::move(Image)), Memory_(kSize, kErased) {
+I2cEeprom::I2cEeprom(std::filesystem::path Image, std::function<uint64_t()> Clock)
+    : Image_(std::move(Image)), Clock_(std::move(Clock)), Memory_(kSize, kErased) {
   if (Image_.empty()) {
     return;
   }
@@ -40,18 +41,25 @@ I2cEeprom::I2cEeprom(std::filesystem::path Image) : Image_(std::move(Image)), Me
   }
 }
 
-bool I2cEeprom::Start(bool Read, uint64_t TimeNs) {
-  if (Faults_.Nack || TimeNs < BusyUntilNs_) {
+void I2cEeprom::Reset() {
+  BusyUntilNs_ = 0;
+  Pointer_ = 0;
+  Reading_ = false;
+  OffsetBytes_ = 0;
+  Pending_.clear();
+}
+
+bool I2cEeprom::Select(bool Read) {
+  if (Faults_.Nack || Clock_() < BusyUntilNs_) {
     return false;
   }
   Reading_ = Read;
   OffsetBytes_ = 0;
-  ReadCount_ = 0;
   Pending_.clear();
   return true;
 }
 
-bool I2cEeprom::WriteByte(uint8_t Value, uint64_t TimeNs) {
+bool I2cEeprom::WriteByte(uint8_t Value) {
   if (Reading_) {
     return false;
   }
@@ -66,17 +74,13 @@ bool I2cEeprom::WriteByte(uint8_t Value, uint64_t TimeNs) {
   return true;
 }
 
-std::optional<uint8_t> I2cEeprom::ReadByte(uint64_t TimeNs) {
-  if (!Reading_ || (Faults_.ReadFailsAt && ReadCount_ >= *Faults_.ReadFailsAt)) {
-    return std::nullopt;
-  }
-  ReadCount_++;
+uint8_t I2cEeprom::ReadByte(bool MasterAck) {
   const uint8_t Value = Memory_[Pointer_];
   Pointer_ = uint32_t((Pointer_ + 1) % kSize);
   return Value;
 }
 
-void I2cEeprom::Stop(uint64_t TimeNs) {
+void I2cEeprom::Stop() {
   if (Reading_ || Pending_.empty()) {
     return;
   }
@@ -84,7 +88,7 @@ void I2cEeprom::Stop(uint64_t TimeNs) {
     Memory_[Address] = Value;
   }
   Pending_.clear();
-  BusyUntilNs_ = TimeNs + kWriteCycleNs;
+  BusyUntilNs_ = Clock_() + kWriteCycleNs;
   WriteCycles_++;
   if (!Image_.empty()) {
     SaveImage(Image_, Memory_);

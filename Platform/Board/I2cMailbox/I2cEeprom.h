@@ -5,9 +5,10 @@
 // live in an image file of the board, rewritten after every write cycle.
 #pragma once
 
-#include "I2cBus.h"
+#include "Common/I2cBus.h"
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,18 +22,19 @@ public:
   static constexpr uint64_t kWriteCycleNs = 3'000'000;
 
   struct Faults {
-    bool Nack = false;                   // never acknowledges its address
-    std::optional<unsigned> ReadFailsAt; // a read stops driving the bus after this many bytes
+    bool Nack = false; // never acknowledges its address
   };
 
   // Contents from Image (0xFF where the file is short); an absent file is created erased.
-  // An empty path keeps the contents in memory only.
-  explicit I2cEeprom(std::filesystem::path Image = {});
+  // An empty path keeps the contents in memory only. Clock gives the time of the bus event.
+  I2cEeprom(std::filesystem::path Image, std::function<uint64_t()> Clock);
 
-  bool Start(bool Read, uint64_t TimeNs) override;
-  bool WriteByte(uint8_t Value, uint64_t TimeNs) override;
-  std::optional<uint8_t> ReadByte(uint64_t TimeNs) override;
-  void Stop(uint64_t TimeNs) override;
+  bool Select(bool Read) override;
+  bool WriteByte(uint8_t Value) override;
+  uint8_t ReadByte(bool MasterAck) override;
+  void Stop() override;
+  // Power-on: no write cycle under way, the address counter at 0; the contents stay.
+  void Reset() override;
 
   Faults &Fault() { return Faults_; }
   const std::vector<uint8_t> &Contents() const { return Memory_; }
@@ -46,13 +48,13 @@ public:
 
 private:
   std::filesystem::path Image_;
+  std::function<uint64_t()> Clock_;
   std::vector<uint8_t> Memory_;
   Faults Faults_;
   uint64_t BusyUntilNs_ = 0;
   uint32_t Pointer_ = 0;
   bool Reading_ = false;
   unsigned OffsetBytes_ = 0;
-  unsigned ReadCount_ = 0;
   std::vector<std::pair<uint32_t, uint8_t>> Pending_;
   unsigned WriteCycles_ = 0;
 };

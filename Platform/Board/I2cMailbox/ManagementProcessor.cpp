@@ -32,7 +32,7 @@ uint32_t ExpectedPlace(size_t Index) {
 } // namespace
 
 ManagementProcessor::ManagementProcessor(std::shared_ptr<I2cBus> Bus, std::shared_ptr<StatusRegion> Status)
-    : Bus_(std::move(Bus)), Status_(std::move(Status)) {
+    : DeviceModel("mailbox"), Bus_(std::move(Bus)), Status_(std::move(Status)) {
   Status_->SetBeforeRead([this] {
     if (LoadDoneAtNs_ && Now() >= *LoadDoneAtNs_) {
       Status_->SetWord(StatusRegion::kLoadProgress, kLoadProgressDone);
@@ -44,7 +44,6 @@ ManagementProcessor::ManagementProcessor(std::shared_ptr<I2cBus> Bus, std::share
 }
 
 void ManagementProcessor::Reset() {
-  Bus_->SetHolder(kMaster);
   Data_ = 0;
   DataWritten_ = false;
   AckAtNs_.reset();
@@ -53,7 +52,10 @@ void ManagementProcessor::Reset() {
   LoadData_.clear();
   Loads_.clear();
   LoadDoneAtNs_.reset();
-  Errors_.clear();
+  if (Bus_->Owner() == kMaster) {
+    GiveBus(Now());
+  }
+  TakeBus(Now());
 }
 
 uint64_t ManagementProcessor::Now() const {
@@ -88,10 +90,11 @@ void ManagementProcessor::Write(uint64_t Offset, unsigned Width, uint64_t Value)
     return;
   case kOutgoingMessage:
     if (AckAtNs_ && At >= *AckAtNs_) {
-      Error("message " + Hex(uint32_t(Value)) + " posted before the previous acknowledge was cleared");
+      ProtocolError("message " + Hex(uint32_t(Value)) +
+                    " posted before the previous acknowledge was cleared");
     }
     if (!DataWritten_) {
-      Error("message " + Hex(uint32_t(Value)) + " posted without writing its data word first");
+      ProtocolError("message " + Hex(uint32_t(Value)) + " posted without writing its data word first");
     }
     DataWritten_ = false;
     Post(uint32_t(Value), Data_, At);
@@ -125,47 +128,76 @@ void ManagementProcessor::Post(uint32_t Word, uint32_t Data, uint64_t At) {
   } else if ((Word >> 16) == kLoadGroup) {
     LoadWord(Word, Data, At);
   } else {
-    Error("unknown message " + Hex(Word));
+    ProtocolError("unknown message " + Hex(Word));
   }
 }
 
 void ManagementProcessor::Handover(uint32_t Word, uint64_t At) {
   if (Word == kAcquireBus) {
     if (!HoldsBus()) {
-      Error("I2C bus requested while the application processor already has it");
+      ProtocolError("I2C bus requested while the application processor already has it");
     }
-    Bus_->SetHolder("");
+    GiveBus(At);
   } else if (Word == kReleaseBus) {
     if (HoldsBus()) {
-      Error("I2C bus released while the management processor holds it");
+      ProtocolError("I2C bus released while the management processor holds it");
     }
-    Bus_->SetHolder(kMaster);
-    ReadOwnRecord(At + kAckDelayNs);
+    TakeBus(At + kAckDelayNs);
   } else {
-    Error("unknown hand-over request " + Hex(Word));
+    ProtocolError("unknown hand-over request " + Hex(Word));
   }
 }
 
-// Back in charge of the bus, the processor reads the first MAC record for itself: offset
-// write, repeated start, six bytes, stop.
-void ManagementProcessor::ReadOwnRecord(uint64_t At) {
-  if (Bus_->Start(kMaster, kEepromAddress, false, At) == I2cStart::Acknowledged) {
-    Bus_->Write(kMaster, 0, At += 9 * kOwnBusBitNs);
-    Bus_->Write(kMaster, 0, At += 9 * kOwnBusBitNs);
-    if (Bus_->Start(kMaster, kEepromAddress, true, At += 10 * kOwnBusBitNs) == I2cStart::Acknowledged) {
-      for (unsigned Byte = 0; Byte < kRecordBytes; Byte++) {
-        Bus_->Read(kMaster, At += 9 * kOwnBusBitNs);
-      }
-    }
+// Back in charge of the bus, the processor reads the first MAC record for itself (offset
+// write, repeated start, reading on) and keeps the transfer open while it holds the bus: an
+// application-processor start in that time loses arbitration.
+void ManagementProcessor::TakeBus(uint64_t At) {
+  Holding_ = true;
+  OwnReadOpen_ = false;
+  Bus_->SetTime(At);
+  const auto Result = Bus_->Start(kMaster, kEepromAddress, false);
+  if (Result == I2cBus::StartResult::ArbitrationLost) {
+    ProtocolError("I2C bus handed back while " +
+                  (Bus_->Owner().empty() ? std::string("it is stuck") : Bus_->Owner() + " still uses it"));
+    return;
   }
-  Bus_->Stop(kMaster, At + kOwnBusBitNs);
+  if (Result != I2cBus::StartResult::Ack) {
+    return;
+  }
+  Bus_->SetTime(At += 9 * kOwnBusBitNs);
+  Bus_->Write(kMaster, 0);
+  Bus_->SetTime(At += 9 * kOwnBusBitNs);
+  Bus_->Write(kMaster, 0);
+  Bus_->SetTime(At += 10 * kOwnBusBitNs);
+  if (Bus_->Start(kMaster, kEepromAddress, true) != I2cBus::StartResult::Ack) {
+    return;
+  }
+  OwnReadOpen_ = true;
+  for (unsigned Byte = 0; Byte < kRecordBytes; Byte++) {
+    Bus_->SetTime(At += 9 * kOwnBusBitNs);
+    Bus_->Read(kMaster, true);
+  }
+}
+
+// The processor ends its own transfer (the last byte not acknowledged) and frees the bus.
+void ManagementProcessor::GiveBus(uint64_t At) {
+  Holding_ = false;
+  if (Bus_->Owner() != kMaster) {
+    return;
+  }
+  Bus_->SetTime(At);
+  if (OwnReadOpen_) {
+    Bus_->Read(kMaster, false);
+    OwnReadOpen_ = false;
+  }
+  Bus_->Stop(kMaster);
 }
 
 void ManagementProcessor::LoadWord(uint32_t Word, uint32_t Data, uint64_t At) {
   const uint32_t Number = Word & 0xF;
   const uint32_t Place = (Word >> 12) & 0xF;
   if (Number != LoadData_.size() || Place != ExpectedPlace(LoadData_.size())) {
-    Error("file-load word " + Hex(Word) + " out of order");
+    ProtocolError("file-load word " + Hex(Word) + " out of order");
     LoadData_.clear();
     return;
   }
@@ -180,7 +212,7 @@ void ManagementProcessor::LoadWord(uint32_t Word, uint32_t Data, uint64_t At) {
     Field.push_back(char((LoadData_[1 + Index / 4] >> (8 * (Index % 4))) & 0xFF));
   }
   if (Field.back() != '\0') {
-    Error("file name field not terminated");
+    ProtocolError("file name field not terminated");
   }
   Load.Name = Field.substr(0, Field.find('\0'));
   Load.RangeStart = LoadData_[5];

@@ -6,10 +6,9 @@
 // finds wrong.
 #pragma once
 
-#include "I2cBus.h"
+#include "Common/DeviceModel.h"
+#include "Common/I2cBus.h"
 #include "StatusRegion.h"
-
-#include <HostPlatform.h>
 
 #include <deque>
 #include <memory>
@@ -19,7 +18,7 @@
 
 namespace host {
 
-class ManagementProcessor : public MmioDevice {
+class ManagementProcessor : public DeviceModel {
 public:
   static constexpr uint64_t kSize = 0x10000;
   static constexpr uint64_t kIncoming = 0x04, kOutgoingMessage = 0x10, kOutgoingData = 0x14, kStatus = 0x20;
@@ -47,18 +46,16 @@ public:
 
   ManagementProcessor(std::shared_ptr<I2cBus> Bus, std::shared_ptr<StatusRegion> Status);
 
-  std::string Name() const override { return "mailbox"; }
   uint64_t Read(uint64_t Offset, unsigned Width) override;
   void Write(uint64_t Offset, unsigned Width, uint64_t Value) override;
-  void Reset();
+  void Reset() override;
 
   Faults &Fault() { return Faults_; }
   void SetBuildId(uint32_t Id) { BuildId_ = Id; }
-  bool HoldsBus() const { return Bus_->Holder() == kMaster; }
+  // The processor holds the shared bus unless the application processor asked for it.
+  bool HoldsBus() const { return Holding_; }
   const std::vector<Message> &Messages() const { return Messages_; }
   const std::vector<FileLoad> &Loads() const { return Loads_; }
-  // Breaches of the mailbox and hand-over protocol by the application processor.
-  const std::vector<std::string> &ProtocolErrors() const { return Errors_; }
   // Stale incoming replies still pending.
   size_t PendingReplies() const { return Incoming_.size(); }
 
@@ -72,8 +69,8 @@ private:
   void Post(uint32_t Word, uint32_t Data, uint64_t At);
   void Handover(uint32_t Word, uint64_t At);
   void LoadWord(uint32_t Word, uint32_t Data, uint64_t At);
-  void ReadOwnRecord(uint64_t At);
-  void Error(const std::string &Text) { Errors_.push_back(Text); }
+  void TakeBus(uint64_t At);
+  void GiveBus(uint64_t At);
 
   std::shared_ptr<I2cBus> Bus_;
   std::shared_ptr<StatusRegion> Status_;
@@ -87,7 +84,8 @@ private:
   std::vector<uint32_t> LoadData_;
   std::vector<FileLoad> Loads_;
   std::optional<uint64_t> LoadDoneAtNs_;
-  std::vector<std::string> Errors_;
+  bool Holding_ = false;
+  bool OwnReadOpen_ = false;
 };
 
 } // namespace host

@@ -3,27 +3,26 @@
 // board options set them.
 #pragma once
 
-#include <HostPlatform.h>
+#include "Common/DeviceModel.h"
 
 #include <functional>
 #include <map>
 
 namespace host {
 
-class StatusRegion : public MmioDevice {
+class StatusRegion : public DeviceModel {
 public:
   static constexpr uint64_t kSize = 0x10000;
   static constexpr uint64_t kLoadProgress = 0x184, kLoadActivity = 0x364, kFeatures = 0x11AC;
   static constexpr uint64_t kBuildDate = 0x11B0, kFirmwareStatus = 0x1360;
 
-  StatusRegion() { Reset(); }
-  std::string Name() const override { return "pelmo-status"; }
+  StatusRegion() : DeviceModel("pelmo-status") { Reset(); }
   uint64_t Read(uint64_t Offset, unsigned Width) override;
   // The application processors only read the region; their writes are ignored.
   void Write(uint64_t Offset, unsigned Width, uint64_t Value) override {}
   // Firmware 1.3 built 2026/11/30, TPC enabled, AVS supported, a build identifier to query,
   // PMD 1000 mV, SoC 950 mV.
-  void Reset();
+  void Reset() override;
 
   uint32_t Word(uint64_t Offset) const;
   void SetWord(uint64_t Offset, uint32_t Value) { Words_[Offset & ~uint64_t(3)] = Value; }

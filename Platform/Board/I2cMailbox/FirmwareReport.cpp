@@ -1,0 +1,58 @@
+// The management processor's firmware report at the end of the dispatch, as the platform's
+// boot screen shows it: the firmware library's formatter runs on the board's models.
+#include "Board.h"
+#include "I2cMailbox.h"
+
+#include <HostText.h>
+
+#include <Library/PelmoLib.h>
+#include <Library/UefiBootServicesTableLib.h>
+#include <Library/UefiRuntimeServicesTableLib.h>
+
+namespace host {
+
+namespace {
+
+constexpr UINT32 kReportChars = 512;
+
+} // namespace
+
+void LogManagementFirmwareReport(Board &B) {
+  if (!B.HasModel("mailbox")) {
+    return;
+  }
+  Platform &Core = B.Core();
+  UefiBootServicesTableLibConstructor(Core.FirmwareHandle(), Core.SystemTable());
+  UefiRuntimeServicesTableLibConstructor(Core.FirmwareHandle(), Core.SystemTable());
+  CHAR16 Report[kReportChars] = {};
+  EFI_STATUS Status = EFI_NOT_STARTED;
+  Core.Guard([&] { Status = PelmoFormatFirmwareInfo(Report, sizeof(Report)); });
+  std::string Text = EFI_ERROR(Status)
+                         ? "no usable management-processor firmware (" + StatusName(Status) + ")"
+                         : Utf16ToUtf8(std::u16string(Report));
+  std::string Lines;
+  for (char Character : Text) {
+    if (Character != '\r') {
+      Lines += Character == '\t' ? std::string("  ") : std::string(1, Character);
+    }
+  }
+  Core.Log().Append("board", "management-processor firmware report:\n" + Lines + "\n", Core.VirtualTimeNs());
+}
+
+} // namespace host
+
+namespace host {
+
+void LogI2cBusyPolls(Board &B) {
+  for (const char *Name : {"i2c0", "i2c1"}) {
+    if (B.HasModel(Name)) {
+      const unsigned Polls = B.Model<I2cController>(Name).BusyStatusReads();
+      B.Core().Log().Append("board",
+                            std::string(Name) + ": " + std::to_string(Polls) +
+                                " status polls found the bus active (idle waits the bus activity caused)\n",
+                            B.Core().VirtualTimeNs());
+    }
+  }
+}
+
+} // namespace host
