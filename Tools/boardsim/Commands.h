@@ -6,3 +6,4 @@ int RunBootCommand(int argc, char **argv);
 int RunRunCommand(int argc, char **argv);
 int RunVarsCommand(int argc, char **argv);
 int RunSetupCommand(int argc, char **argv);
+int RunEepromCommand(int argc, char **argv);

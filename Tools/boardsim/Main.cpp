@@ -17,6 +17,7 @@ constexpr Command kCommands[] = {
     {"run", RunRunCommand, "run an application module in the shell environment"},
     {"vars", RunVarsCommand, "list, show, set and delete variables in an NVRAM file"},
     {"setup", RunSetupCommand, "switch the AHCI controllers on or off in the Setup variable"},
+    {"eeprom", RunEepromCommand, "show and edit the board EEPROM's image file"},
 };
 
 void PrintUsage(std::ostream &Out) {
