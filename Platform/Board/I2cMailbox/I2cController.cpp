@@ -146,6 +146,15 @@ void I2cController::FinishPhase() {
   }
 }
 
+void I2cController::ScheduleWake(uint64_t At) {
+  if (Phase_ == Phase::Idle || WakeNs_ == PhaseEndNs_) {
+    return;
+  }
+  WakeNs_ = PhaseEndNs_;
+  // The models live as long as the platform that holds the scheduled work.
+  Platform::Current().After(PhaseEndNs_ > At ? PhaseEndNs_ - At : 0, [this] { Run(Now()); });
+}
+
 void I2cController::Run(uint64_t At) {
   for (;;) {
     if (Phase_ == Phase::Idle) {
@@ -161,6 +170,7 @@ void I2cController::Run(uint64_t At) {
       PhaseEndNs_ = Start + kAddressBits * BitTimeNs();
     }
     if (PhaseEndNs_ > At) {
+      ScheduleWake(At);
       return;
     }
     FinishPhase();

@@ -66,6 +66,9 @@ private:
   uint64_t Now() const;
   bool Enabled(uint64_t Now) const;
   void Run(uint64_t Now);
+  // Wakes the engine when the phase under way ends, so that the bus sees each event in time
+  // even when firmware does not touch the controller meanwhile.
+  void ScheduleWake(uint64_t Now);
   void BeginNext(uint64_t At);
   void FinishPhase();
   bool ReadContinues(uint64_t At) const;
@@ -87,6 +90,7 @@ private:
 
   Phase Phase_ = Phase::Idle;
   uint64_t PhaseEndNs_ = 0;
+  uint64_t WakeNs_ = 0;
   uint64_t IdleSinceNs_ = 0;
   bool TransactionRead_ = false;
   unsigned BytesRead_ = 0;

@@ -56,6 +56,7 @@ bool I2cEeprom::Select(bool Read) {
   Reading_ = Read;
   OffsetBytes_ = 0;
   Pending_.clear();
+  Transfers_.push_back({Read, {}});
   return true;
 }
 
@@ -63,6 +64,7 @@ bool I2cEeprom::WriteByte(uint8_t Value) {
   if (Reading_) {
     return false;
   }
+  Transfers_.back().Bytes.push_back(Value);
   if (OffsetBytes_ < kOffsetBytes) {
     Pointer_ = OffsetBytes_ == 0 ? uint32_t(Value) << 8 : (Pointer_ & 0xFF00) | Value;
     OffsetBytes_++;
@@ -76,6 +78,9 @@ bool I2cEeprom::WriteByte(uint8_t Value) {
 
 uint8_t I2cEeprom::ReadByte(bool MasterAck) {
   const uint8_t Value = Memory_[Pointer_];
+  if (Reading_ && !Transfers_.empty()) {
+    Transfers_.back().Bytes.push_back(Value);
+  }
   Pointer_ = uint32_t((Pointer_ + 1) % kSize);
   return Value;
 }

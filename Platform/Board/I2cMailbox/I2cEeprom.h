@@ -41,6 +41,14 @@ public:
   std::vector<uint8_t> &MutableContents() { return Memory_; }
   // Write cycles done so far (one per programmed transaction).
   unsigned WriteCycles() const { return WriteCycles_; }
+  // Every transfer the device acknowledged: its direction and the bytes written (offset
+  // included) or read.
+  struct Transfer {
+    bool Read = false;
+    std::vector<uint8_t> Bytes;
+  };
+  const std::vector<Transfer> &Transfers() const { return Transfers_; }
+  void ClearTransfers() { Transfers_.clear(); }
 
   // Image files, for the board and the `boardsim eeprom` command.
   static std::vector<uint8_t> LoadImage(const std::filesystem::path &File);
@@ -57,6 +65,7 @@ private:
   unsigned OffsetBytes_ = 0;
   std::vector<std::pair<uint32_t, uint8_t>> Pending_;
   unsigned WriteCycles_ = 0;
+  std::vector<Transfer> Transfers_;
 };
 
 } // namespace host

@@ -1,0 +1,264 @@
+// The I2C library against the controller and EEPROM models: transaction shapes, speeds,
+// set-up, error recovery and the virtual time each transfer costs.
+#include "VaultcellBench.h"
+
+#include <gtest/gtest.h>
+
+namespace vaultcell_test {
+namespace {
+
+constexpr UINT8 kEeprom = 0x53;
+using Bytes = std::vector<uint8_t>;
+
+Bytes Pattern(size_t Length, uint8_t Seed) {
+  Bytes Data(Length);
+  for (size_t Index = 0; Index < Length; Index++) {
+    Data[Index] = uint8_t(Seed + 7 * Index);
+  }
+  return Data;
+}
+
+// Writes are cut at page boundaries: bytes before the first boundary and after the last whole
+// page go one per transaction, whole pages in one; the stalls cover the write cycles.
+TEST(I2cLib, WritesFollowThePageBoundaries) {
+  struct Case {
+    UINT32 Offset;
+    size_t Length;
+    std::vector<size_t> Transactions; // data bytes per transaction
+    uint64_t HeadStalls, PageStalls;  // 3000 us and 3100 us stalls
+  } Cases[] = {
+      {6, 6, {1, 1, 1, 1, 1, 1}, 6, 0},
+      {0, 6, {1, 1, 1, 1, 1, 1}, 0, 6},
+      {256, 256, {256}, 0, 1},
+      {254, 260, {1, 1, 256, 1, 1}, 2, 3},
+  };
+  for (const Case &Test : Cases) {
+    SCOPED_TRACE(Test.Offset);
+    Bench B;
+    const Bytes Data = Pattern(Test.Length, uint8_t(Test.Offset));
+    EFI_STATUS Status = EFI_NOT_STARTED;
+    std::vector<host::I2cEeprom::Transfer> Transfers;
+    B.Probe([&](const VAULTCELL_PROBE_FUNCTIONS &F) {
+      F.PelmoI2cHandover(FALSE);
+      B.Eeprom().ClearTransfers();
+      Status = F.I2cWrite(kEeprom, Test.Offset, 2, Data.data(), Data.size());
+      Transfers = B.Eeprom().Transfers();
+      F.PelmoI2cHandover(TRUE);
+    });
+    EXPECT_EQ(Status, EFI_SUCCESS);
+    std::vector<size_t> Shapes;
+    UINT32 Offset = Test.Offset;
+    for (const auto &Transfer : Transfers) {
+      ASSERT_FALSE(Transfer.Read);
+      ASSERT_GE(Transfer.Bytes.size(), 2u);
+      EXPECT_EQ((Transfer.Bytes[0] << 8) | Transfer.Bytes[1], Offset);
+      Shapes.push_back(Transfer.Bytes.size() - 2);
+      Offset += UINT32(Transfer.Bytes.size() - 2);
+    }
+    EXPECT_EQ(Shapes, Test.Transactions);
+    EXPECT_EQ(Bytes(B.Eeprom().Contents().begin() + Test.Offset,
+                    B.Eeprom().Contents().begin() + Test.Offset + Test.Length),
+              Data);
+    EXPECT_EQ(B.ProbeAccount().StallsByUs[3000], Test.HeadStalls);
+    EXPECT_EQ(B.ProbeAccount().StallsByUs[3100], Test.PageStalls);
+    EXPECT_EQ(B.UnexpectedErrors(), std::vector<std::string>{});
+  }
+}
+
+// Reads send the offset, then fetch at most RxDepth bytes per chunk; only the first chunk
+// waits the extra six poll intervals.
+TEST(I2cLib, ReadsAreSplitByTheReceiveFifoDepth) {
+  struct Case {
+    size_t Length;
+    std::string RxDepth;
+    std::vector<size_t> Chunks;
+  } Cases[] = {{0, "16", {}}, {6, "16", {6}}, {10, "4", {4, 4, 2}}, {40, "16", {16, 16, 8}}};
+  for (const Case &Test : Cases) {
+    SCOPED_TRACE(Test.Length);
+    Bench B({{"i2c-rx-depth", Test.RxDepth}});
+    const Bytes Stored = Pattern(64, 0x30);
+    std::copy(Stored.begin(), Stored.end(), B.Eeprom().MutableContents().begin() + 0x120);
+    Bytes Buffer(Test.Length + 1, 0xEE);
+    EFI_STATUS Status = EFI_NOT_STARTED;
+    std::vector<host::I2cEeprom::Transfer> Transfers;
+    B.Probe([&](const VAULTCELL_PROBE_FUNCTIONS &F) {
+      F.PelmoI2cHandover(FALSE);
+      B.Eeprom().ClearTransfers();
+      Status = F.I2cRead(kEeprom, 0x120, 2, Buffer.data(), Test.Length);
+      // A read of nothing returns while its offset is still on the wire.
+      B.Core().AdvanceTime(1'000'000);
+      Transfers = B.Eeprom().Transfers();
+      F.PelmoI2cHandover(TRUE);
+    });
+    EXPECT_EQ(Status, EFI_SUCCESS);
+    ASSERT_GE(Transfers.size(), 1u);
+    EXPECT_EQ(Transfers[0].Bytes, (Bytes{0x01, 0x20})); // the offset goes out even for no data
+    std::vector<size_t> Chunks;
+    for (size_t Index = 1; Index < Transfers.size(); Index++) {
+      Chunks.push_back(Transfers[Index].Bytes.size());
+    }
+    EXPECT_EQ(Chunks, Test.Chunks);
+    EXPECT_EQ(Bytes(Buffer.begin(), Buffer.begin() + Test.Length),
+              Bytes(Stored.begin(), Stored.begin() + Test.Length));
+    EXPECT_EQ(Buffer[Test.Length], 0xEE);
+    EXPECT_EQ(B.ProbeAccount().StallsByUs[600], Test.Chunks.empty() ? 0u : 1u);
+    EXPECT_EQ(B.UnexpectedErrors(), std::vector<std::string>{});
+  }
+}
+
+// The speed selects the control value and the SCL counts the controller gets; speeds out of
+// range are refused before any register is touched.
+TEST(I2cLib, SpeedsProgramTheControllerOrAreRefused) {
+  struct Case {
+    UINTN Speed;
+    EFI_STATUS Status;
+    uint32_t Control; // 0: the controller is not touched
+  } Cases[] = {{100000, EFI_SUCCESS, 0x63},         {100001, EFI_SUCCESS, 0x65},
+               {400000, EFI_SUCCESS, 0x65},         {3400000, EFI_SUCCESS, 0x67},
+               {30000, EFI_SUCCESS, 0x63},          {0, EFI_INVALID_PARAMETER, 0},
+               {3400001, EFI_INVALID_PARAMETER, 0}, {29999, EFI_INVALID_PARAMETER, 0}};
+  for (const Case &Test : Cases) {
+    SCOPED_TRACE(Test.Speed);
+    Bench B;
+    EFI_STATUS Status = EFI_NOT_STARTED;
+    UINT32 Speed = 0;
+    unsigned Writes = 0;
+    B.Probe([&](const VAULTCELL_PROBE_FUNCTIONS &F) {
+      Status = F.I2cSetSpeed(Test.Speed);
+      Speed = F.I2cGetSpeed();
+      Writes = B.I2c(1).ConfigurationWrites();
+      if (Test.Speed == 100000) {
+        F.I2cProbe(kEeprom); // the record's speed already: only a transfer sets the controller up
+      }
+    });
+    EXPECT_EQ(Status, Test.Status);
+    EXPECT_EQ(Speed, Test.Control == 0 ? 100000u : Test.Speed);
+    if (Test.Control == 0) {
+      EXPECT_EQ(Writes, 0u);
+      continue;
+    }
+    EXPECT_EQ(B.I2c(1).Register(host::I2cController::kControl), Test.Control);
+  }
+  // The counts of 100 kHz as the controller received them.
+  Bench B;
+  B.Probe([&](const VAULTCELL_PROBE_FUNCTIONS &F) { F.I2cProbe(kEeprom); });
+  std::vector<uint32_t> Counts;
+  for (uint64_t Offset = 0x14; Offset <= 0x28; Offset += 4) {
+    Counts.push_back(B.I2c(1).Register(Offset));
+  }
+  EXPECT_EQ(Counts, (std::vector<uint32_t>{1072, 1249, 222, 399, 112, 154}));
+  EXPECT_EQ(B.I2c(1).Register(host::I2cController::kOwnAddress), 0x52u);
+  EXPECT_EQ(B.I2c(1).Register(host::I2cController::kSdaHold), 75u);
+}
+
+// Set up once, a controller is used again as it is; an error takes it down and the next
+// transfer sets it up afresh.
+TEST(I2cLib, SameTargetIsNotReprogrammedAndErrorsRecover) {
+  Bench B;
+  Bytes Buffer(6);
+  unsigned AfterFirst = 0, AfterSecond = 0, AfterFailure = 0;
+  EFI_STATUS Failed = EFI_SUCCESS, Recovered = EFI_NOT_STARTED;
+  B.Probe([&](const VAULTCELL_PROBE_FUNCTIONS &F) {
+    F.PelmoI2cHandover(FALSE);
+    F.I2cRead(kEeprom, 0, 2, Buffer.data(), Buffer.size());
+    AfterFirst = B.I2c(1).ConfigurationWrites();
+    F.I2cRead(kEeprom, 6, 2, Buffer.data(), Buffer.size());
+    AfterSecond = B.I2c(1).ConfigurationWrites();
+    B.Eeprom().Fault().Nack = true;
+    Failed = F.I2cRead(kEeprom, 0, 2, Buffer.data(), Buffer.size());
+    AfterFailure = B.I2c(1).ConfigurationWrites();
+    B.Eeprom().Fault().Nack = false;
+    Recovered = F.I2cRead(kEeprom, 0, 2, Buffer.data(), Buffer.size());
+    F.PelmoI2cHandover(TRUE);
+  });
+  EXPECT_GT(AfterFirst, 0u);
+  EXPECT_EQ(AfterSecond, AfterFirst);
+  EXPECT_EQ(Failed, EFI_CRC_ERROR);
+  EXPECT_EQ(B.I2c(1).Register(host::I2cController::kTarget), 0x53u);
+  EXPECT_GT(B.I2c(1).ConfigurationWrites(), AfterFailure); // set up again
+  EXPECT_EQ(Recovered, EFI_SUCCESS);
+}
+
+// Every way a transfer can fail is reported, none as success.
+TEST(I2cLib, FailuresAreReported) {
+  struct Case {
+    std::string Fault;
+    bool Handover;
+    EFI_STATUS Read, Write;
+    std::vector<std::string> Expected; // protocol errors the fault causes
+  } Cases[] = {
+      {"eeprom-nack", true, EFI_CRC_ERROR, EFI_DEVICE_ERROR, {}},
+      {"eeprom-read-fails", true, EFI_CRC_ERROR, EFI_SUCCESS, {}},
+      {"i2c1-never-enables", true, EFI_DEVICE_ERROR, EFI_DEVICE_ERROR, {}},
+      {"i2c1-stuck-busy", true, EFI_NOT_READY, EFI_NOT_READY, {}},
+      {"", false, EFI_CRC_ERROR, EFI_DEVICE_ERROR, {"mp holds the bus"}},
+  };
+  for (const Case &Test : Cases) {
+    SCOPED_TRACE(Test.Fault);
+    std::map<std::string, std::string> Faults;
+    if (!Test.Fault.empty()) {
+      Faults[Test.Fault] = "";
+    }
+    Bench B({}, Faults);
+    const Bytes Before = B.Eeprom().Contents();
+    Bytes Buffer(6);
+    const Bytes Data = Pattern(6, 1);
+    EFI_STATUS Read = EFI_NOT_STARTED, Write = EFI_NOT_STARTED;
+    B.Probe([&](const VAULTCELL_PROBE_FUNCTIONS &F) {
+      if (Test.Handover) {
+        F.PelmoI2cHandover(FALSE);
+      }
+      Read = F.I2cRead(kEeprom, 0, 2, Buffer.data(), Buffer.size());
+      Write = F.I2cWrite(kEeprom, 0, 2, Data.data(), Data.size());
+      if (Test.Handover) {
+        F.PelmoI2cHandover(TRUE);
+      }
+    });
+    EXPECT_EQ(Read, Test.Read);
+    EXPECT_EQ(Write, Test.Write);
+    if (Write != EFI_SUCCESS) {
+      EXPECT_EQ(B.Eeprom().Contents(), Before);
+    }
+    EXPECT_EQ(B.UnexpectedErrors(Test.Expected), std::vector<std::string>{});
+    EXPECT_EQ(B.UnexpectedErrors().empty(), Test.Expected.empty());
+  }
+}
+
+// On an idle, set-up bus at 100 kHz a 6-byte read costs its fixed stalls plus one idle wait per
+// status poll that found the bus busy; a 6-byte write spends at least 18 ms in write cycles.
+TEST(I2cLib, TransfersCostTheWaitsTheHardwareNeeds) {
+  Bench B;
+  Bytes Buffer(6);
+  const Bytes Data = Pattern(6, 9);
+  uint64_t ReadStallNs = 0, WriteStallNs = 0;
+  unsigned BusyPolls = 0;
+  std::map<uint64_t, uint64_t> ReadStalls;
+  B.Probe([&](const VAULTCELL_PROBE_FUNCTIONS &F) {
+    F.PelmoI2cHandover(FALSE);
+    F.I2cProbe(kEeprom);
+    const host::TimeAccount Start = B.ProbeAccount();
+    const unsigned PollsBefore = B.I2c(1).BusyStatusReads();
+    F.I2cRead(kEeprom, 0, 2, Buffer.data(), Buffer.size());
+    const host::TimeAccount AfterRead = B.ProbeAccount();
+    BusyPolls = B.I2c(1).BusyStatusReads() - PollsBefore;
+    ReadStallNs = AfterRead.StallNs - Start.StallNs;
+    for (const auto &[Length, Times] : AfterRead.StallsByUs) {
+      const auto Earlier = Start.StallsByUs.find(Length);
+      ReadStalls[Length] = Times - (Earlier == Start.StallsByUs.end() ? 0 : Earlier->second);
+    }
+    F.I2cWrite(kEeprom, 6, 2, Data.data(), Data.size());
+    WriteStallNs = B.ProbeAccount().StallNs - AfterRead.StallNs;
+    F.PelmoI2cHandover(TRUE);
+  });
+  EXPECT_EQ(ReadStallNs, (3000 + 2310 + 1000 * uint64_t(BusyPolls)) * 1000);
+  EXPECT_EQ(ReadStalls[3000], 1u);
+  EXPECT_EQ(ReadStalls[10], 6u);
+  EXPECT_EQ(ReadStalls[600], 1u);
+  EXPECT_EQ(ReadStalls[150], 1u);
+  EXPECT_EQ(ReadStalls[250], 6u);
+  EXPECT_EQ(ReadStalls[1000], BusyPolls);
+  EXPECT_GE(WriteStallNs, 18'000'000u);
+}
+
+} // namespace
+} // namespace vaultcell_test

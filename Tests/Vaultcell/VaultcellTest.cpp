@@ -1,0 +1,117 @@
+// The EEPROM MAC driver on the board's models: records into slots, repairs written back,
+// every EEPROM access bracketed by the hand-over (the models check it), faults that leave the
+// EEPROM alone.
+#include "VaultcellBench.h"
+
+#include <gtest/gtest.h>
+
+namespace vaultcell_test {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr unsigned kRecordSlots[] = {1, 2, 5, 6};
+const Table kMarked = {"N/A", "N/A", "N/A", "N/A", "N/A", "N/A", "N/A", "N/A", "N/A"};
+
+Bytes Record(const Bench &B, unsigned Record) {
+  auto Start = const_cast<Bench &>(B).Eeprom().Contents().begin() + Record * 6;
+  return Bytes(Start, Start + 6);
+}
+
+// Usable records are served as they are; a group, erased or all-zero record is replaced by the
+// slot's placeholder in the table and in the EEPROM. Slots without a record keep the caller's
+// text, and the protocol answers EFI_SUCCESS.
+TEST(Vaultcell, RecordsAreServedAndRepaired) {
+  struct Case {
+    Bytes Stored;
+    std::string Slot;
+    bool Repaired;
+  } Cases[] = {
+      {{0x00, 0x1B, 0x21, 0x0A, 0x0B, 0x0C}, "00:1b:21:0a:0b:0c", false},
+      {{0x01, 0x1B, 0x21, 0x0A, 0x0B, 0x0C}, "", true},
+      {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, "", true},
+      {{0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, "", true},
+  };
+  // Each case in each record position: case n goes to record (n + shift) % 4.
+  for (unsigned Shift = 0; Shift < 4; Shift++) {
+    SCOPED_TRACE(Shift);
+    Bench B;
+    for (unsigned Index = 0; Index < 4; Index++) {
+      B.SetRecord((Index + Shift) % 4, Cases[Index].Stored);
+    }
+    Table Out;
+    EXPECT_EQ(B.GetMacAddresses(kMarked, Out), EFI_SUCCESS);
+    for (unsigned Index = 0; Index < 4; Index++) {
+      const unsigned RecordNumber = (Index + Shift) % 4;
+      const unsigned Slot = kRecordSlots[RecordNumber];
+      const Case &Test = Cases[Index];
+      EXPECT_EQ(Out[Slot], Test.Repaired ? Placeholder(Slot) : Test.Slot);
+      EXPECT_EQ(Record(B, RecordNumber), Test.Repaired ? PlaceholderBytes(Slot) : Test.Stored);
+    }
+    for (unsigned Slot : {0, 3, 4, 7, 8}) {
+      EXPECT_EQ(Out[Slot], "N/A");
+    }
+    EXPECT_EQ(B.Eeprom().WriteCycles(), 3u * 6u); // three records, byte by byte
+    // Four reads and three writes, each between its own pair of hand-over messages.
+    std::vector<uint32_t> Words;
+    for (const auto &Message : B.Mailbox().Messages()) {
+      Words.push_back(Message.Word);
+    }
+    std::vector<uint32_t> Expected;
+    for (unsigned Access = 0; Access < 7; Access++) {
+      Expected.insert(Expected.end(), {0x0E000002, 0x0E000001});
+    }
+    EXPECT_EQ(Words, Expected);
+    EXPECT_EQ(B.UnexpectedErrors(), std::vector<std::string>{});
+  }
+}
+
+// An erased EEPROM is programmed with the placeholders once; the next call reads them back
+// and writes nothing.
+TEST(Vaultcell, ErasedEepromIsProgrammedOnce) {
+  Bench B;
+  Table First, Second;
+  B.GetMacAddresses(kMarked, First);
+  const unsigned Cycles = B.Eeprom().WriteCycles();
+  B.GetMacAddresses(kMarked, Second);
+  EXPECT_EQ(Second, First);
+  EXPECT_EQ(B.Eeprom().WriteCycles(), Cycles);
+  for (unsigned RecordNumber = 0; RecordNumber < 4; RecordNumber++) {
+    EXPECT_EQ(First[kRecordSlots[RecordNumber]], Placeholder(kRecordSlots[RecordNumber]));
+    EXPECT_EQ(Record(B, RecordNumber), PlaceholderBytes(kRecordSlots[RecordNumber]));
+  }
+}
+
+// When the EEPROM cannot be read, the slots show placeholders, the call still succeeds, and
+// not one byte of the EEPROM changes: a bus error never overwrites a board's address.
+TEST(Vaultcell, FailedReadsLeaveTheEepromAlone) {
+  struct Case {
+    std::string Fault;
+    std::vector<std::string> Expected; // protocol errors the fault causes
+  } Cases[] = {
+      {"eeprom-nack", {}},
+      {"eeprom-read-fails", {}},
+      {"i2c1-never-enables", {}},
+      {"i2c1-stuck-busy", {}},
+      {"mailbox-no-ack", {"mp holds the bus"}},
+  };
+  for (const Case &Test : Cases) {
+    SCOPED_TRACE(Test.Fault);
+    Bench B({}, {{Test.Fault, ""}});
+    const Bytes Valid = {0x00, 0x1B, 0x21, 0x0A, 0x0B, 0x0C};
+    for (unsigned RecordNumber = 0; RecordNumber < 4; RecordNumber++) {
+      B.SetRecord(RecordNumber, Valid);
+    }
+    const Bytes Before = B.Eeprom().Contents();
+    Table Out;
+    EXPECT_EQ(B.GetMacAddresses(kMarked, Out), EFI_SUCCESS);
+    for (unsigned Slot : kRecordSlots) {
+      EXPECT_EQ(Out[Slot], Placeholder(Slot));
+    }
+    EXPECT_EQ(B.Eeprom().Contents(), Before);
+    EXPECT_EQ(B.UnexpectedErrors(Test.Expected), std::vector<std::string>{});
+  }
+}
+
+} // namespace
+} // namespace vaultcell_test
