@@ -82,12 +82,33 @@ std::string ImageAt(const Platform::Impl &Core, const void *Address) {
 }
 
 void ChargeAccess(Platform::Impl &Core, const void *Caller, uint64_t CostNs) {
-  TimeAccount &Account = Core.Accounts[ImageAt(Core, Caller)];
+  TimeAccount &Account = Core.AccountOf(Caller);
   Account.RegisterAccesses++;
   Account.RegisterNs += CostNs;
 }
 
 } // namespace
+
+// Code outside the images belongs to the image running now; a cached image must still be loaded.
+TimeAccount &Platform::Impl::AccountOf(const void *Caller) {
+  auto Found = AccountCache.find(Caller);
+  if (Found != AccountCache.end()) {
+    if (Found->second.Image == nullptr) {
+      return Accounts[CurrentImageName()];
+    }
+    if (Images.count(Found->second.Image) != 0) {
+      return *Found->second.Account;
+    }
+  }
+  const EFI_HANDLE Image = ImageFromAddress(Caller);
+  if (Image == nullptr) {
+    AccountCache[Caller] = {nullptr, nullptr};
+    return Accounts[CurrentImageName()];
+  }
+  TimeAccount &Account = Accounts[Stats[Image].Name];
+  AccountCache[Caller] = {Image, &Account};
+  return Account;
+}
 
 ImageScope::ImageScope(Platform::Impl &Core, EFI_HANDLE Image) : Core_(Core) {
   CallFrame Frame;
@@ -223,7 +244,7 @@ extern "C" VOID HostAbiStall(UINT64 Microseconds) {
   }
   host::Platform::Impl &Platform = Core();
   Platform.CheckWatchdog();
-  host::TimeAccount &Account = Platform.Accounts[host::ImageAt(Platform, __builtin_return_address(0))];
+  host::TimeAccount &Account = Platform.AccountOf(__builtin_return_address(0));
   Account.StallNs += Microseconds * host::kNsPerUs;
   Account.StallsByUs[Microseconds]++;
   Platform.Advance(Microseconds * host::kNsPerUs);

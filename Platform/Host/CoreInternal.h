@@ -227,6 +227,14 @@ struct Platform::Impl {
   uint64_t MapKey = 1;
   std::map<EFI_HANDLE, ImageStats> Stats;
   std::map<std::string, TimeAccount> Accounts;
+  // The account of each code address that reached a seam, with the image it belonged to: a
+  // lookup of the image is costly and a poll loop makes millions of accesses.
+  struct AccountCacheEntry {
+    EFI_HANDLE Image = nullptr;
+    TimeAccount *Account = nullptr;
+  };
+  std::unordered_map<const void *, AccountCacheEntry> AccountCache;
+  TimeAccount &AccountOf(const void *Caller);
   std::vector<std::string> MemoryErrors;
   // Allocation-failure injection (Platform::FailAllocation): firmware allocations counted so far.
   uint64_t FailAllocationAt = 0;   // 0: none fails
