@@ -40,7 +40,6 @@ TEST(PelmoLib, MessagesWaitForTheirAcknowledge) {
     if (!Acknowledges) {
       EXPECT_EQ(B.ProbeAccount().StallsByUs[10], 200u); // 100 checks per message
     }
-    EXPECT_EQ(B.UnexpectedErrors(), std::vector<std::string>{});
   }
 }
 
@@ -109,7 +108,6 @@ TEST(PelmoLib, FileLoadSendsNineWordsAndEnds) {
       EXPECT_EQ(B.Mailbox().Loads()[0].RangeStart, Test.Start);
       EXPECT_EQ(B.Mailbox().Loads()[0].RangeSize, uint32_t(Test.Size));
     }
-    EXPECT_EQ(B.UnexpectedErrors(), std::vector<std::string>{});
   }
 }
 

@@ -1,6 +1,7 @@
 // The test board of the I2C and management-processor libraries and the EEPROM MAC driver.
 #include "VaultcellBench.h"
 
+#include <BoardCheck.h>
 #include <Protocol/EepromMac.h>
 
 #include <gtest/gtest.h>
@@ -55,6 +56,7 @@ Bench::Bench(std::map<std::string, std::string> Settings, std::map<std::string, 
 }
 
 Bench::~Bench() {
+  board_test::ExpectNoUnexpectedErrors(*Board_, Expected_);
   Board_.reset();
   Core_.reset();
 }

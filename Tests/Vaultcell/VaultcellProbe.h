@@ -14,7 +14,7 @@
   }
 
 struct VAULTCELL_PROBE_FUNCTIONS {
-  EFI_STATUS (*I2cWrite)
+  EFI_STATUS(*I2cWrite)
   (UINT8 DeviceAddress, UINT32 Offset, UINTN OffsetWidth, const UINT8 *Data, UINTN Length);
   EFI_STATUS (*I2cRead)(UINT8 DeviceAddress, UINT32 Offset, UINTN OffsetWidth, UINT8 *Buffer, UINTN Length);
   EFI_STATUS (*I2cProbe)(UINT8 DeviceAddress);
@@ -24,7 +24,7 @@ struct VAULTCELL_PROBE_FUNCTIONS {
   EFI_STATUS (*PelmoSendMsg)(UINT32 Message, UINT32 Data);
   EFI_STATUS (*TessilReadIppMsg)(UINT32 *Message);
   EFI_STATUS (*PelmoI2cHandover)(BOOLEAN Release);
-  EFI_STATUS (*TessilIppLoadFile)
+  EFI_STATUS(*TessilIppLoadFile)
   (const CHAR8 *FileName, UINT64 Destination, UINT64 RangeStart, UINT64 RangeSize);
   UINT32 (*PelmoQueryBuildId)(VOID);
   EFI_STATUS (*PelmoFormatFirmwareInfo)(CHAR16 *Buffer, UINT32 BufferSize);
