@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 namespace vaultcell_test {
 namespace {
 
@@ -182,6 +184,30 @@ TEST(PelmoLib, FirmwareReportMacSection) {
     }
     EXPECT_EQ(Narrow(Report), Expected + "\n\r");
   }
+}
+
+// After the virtual-address change both libraries reach their blocks at the converted
+// addresses (the board has nothing mapped there, so the accesses show up as faults).
+TEST(PelmoLib, BasesFollowTheVirtualAddressChange) {
+  constexpr int64_t kOffset = 0x40000000;
+  Bench B;
+  VAULTCELL_PROBE_FUNCTIONS Functions{};
+  B.Probe([&](const VAULTCELL_PROBE_FUNCTIONS &F) { Functions = F; });
+  ASSERT_EQ(B.Core().ExitBootServices(), EFI_SUCCESS);
+  ASSERT_EQ(B.Core().SetVirtualAddressMap(kOffset), EFI_SUCCESS);
+  UINT8 Byte = 0;
+  B.Core().Guard([&] {
+    Functions.PelmoSendMsg(0x0E000002, 0);
+    Functions.I2cRead(0x53, 0, 2, &Byte, 1);
+    Functions.PelmoGetLoadState();
+  });
+  std::set<uint64_t> Blocks;
+  for (const host::Fault &Access : B.Core().Faults()) {
+    Blocks.insert(Access.Address & ~uint64_t(0xFFF));
+  }
+  EXPECT_EQ(Blocks, (std::set<uint64_t>{0x10511000 + kOffset, 0x10512000 + kOffset, 0x10540000 + kOffset,
+                                        0x17001000 + kOffset}));
+  B.ExpectErrors({"no device there"});
 }
 
 } // namespace

@@ -75,7 +75,7 @@ host::TimeAccount Bench::ProbeAccount() const {
   return Found != Core_->TimeAccounts().end() ? Found->second : host::TimeAccount{};
 }
 
-EFI_STATUS Bench::GetMacAddresses(const Table &In, Table &Out) {
+EFI_STATUS Bench::GetMacAddresses(CHAR16 *Slots) {
   if (!VaultcellLoaded_) {
     EXPECT_EQ(Core_->RunModule("Vaultcell").Status, EFI_SUCCESS);
     VaultcellLoaded_ = true;
@@ -84,14 +84,19 @@ EFI_STATUS Bench::GetMacAddresses(const Table &In, Table &Out) {
   EEPROM_MAC_PROTOCOL *Protocol = nullptr;
   EXPECT_EQ(Core_->BootServices()->LocateProtocol(&Guid, nullptr, reinterpret_cast<VOID **>(&Protocol)),
             EFI_SUCCESS);
+  EFI_STATUS Status = EFI_NOT_STARTED;
+  EXPECT_FALSE(Core_->Guard([&] { Status = Protocol->GetMacAddresses(Slots); }).has_value());
+  return Status;
+}
+
+EFI_STATUS Bench::GetMacAddresses(const Table &In, Table &Out) {
   MAC_STRING_TABLE Slots = {};
   for (size_t Slot = 0; Slot < In.size(); Slot++) {
     for (size_t Index = 0; Index < In[Slot].size() && Index < MAC_STRING_SLOT_CHARS - 1; Index++) {
       Slots[Slot][Index] = CHAR16(In[Slot][Index]);
     }
   }
-  EFI_STATUS Status = EFI_NOT_STARTED;
-  EXPECT_FALSE(Core_->Guard([&] { Status = Protocol->GetMacAddresses(&Slots[0][0]); }).has_value());
+  const EFI_STATUS Status = GetMacAddresses(&Slots[0][0]);
   for (size_t Slot = 0; Slot < Out.size(); Slot++) {
     Out[Slot] = Narrow(Slots[Slot]);
   }

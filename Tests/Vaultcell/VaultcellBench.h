@@ -43,6 +43,8 @@ public:
   // Dispatches Vaultcell (once) and calls its GetMacAddresses on a table whose slots hold In
   // (each up to 19 characters); returns the status and leaves the slots in Out.
   EFI_STATUS GetMacAddresses(const Table &In, Table &Out);
+  // The same call on a table of the caller's (NULL included).
+  EFI_STATUS GetMacAddresses(CHAR16 *Slots);
   // Errors the test expects the boot to record; at its end the bench fails the test on any
   // other error of the board.
   void ExpectErrors(std::vector<std::string> Expected) { Expected_ = std::move(Expected); }

@@ -18,6 +18,7 @@ EFI_STATUS EFIAPI VaultcellProbeEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *
   const VAULTCELL_PROBE_FUNCTIONS Functions = {I2cWrite,          I2cRead,           I2cProbe,
                                                I2cSetBus,         I2cSetSpeed,       I2cGetSpeed,
                                                PelmoSendMsg,      TessilReadIppMsg,  PelmoI2cHandover,
-                                               TessilIppLoadFile, PelmoQueryBuildId, PelmoFormatFirmwareInfo};
+                                               TessilIppLoadFile, PelmoQueryBuildId, PelmoFormatFirmwareInfo,
+                                               PelmoGetLoadState};
   return static_cast<VAULTCELL_PROBE_PROTOCOL *>(Interface)->Run(&Functions);
 }

@@ -28,6 +28,7 @@ struct VAULTCELL_PROBE_FUNCTIONS {
   (const CHAR8 *FileName, UINT64 Destination, UINT64 RangeStart, UINT64 RangeSize);
   UINT32 (*PelmoQueryBuildId)(VOID);
   EFI_STATUS (*PelmoFormatFirmwareInfo)(CHAR16 *Buffer, UINT32 BufferSize);
+  UINT32 (*PelmoGetLoadState)(VOID);
 };
 
 // Installed by the test; the probe's entry calls Run and returns its result.

@@ -107,6 +107,7 @@ TEST(Vaultcell, FailedReadsLeaveTheEepromAlone) {
     for (unsigned Slot : kRecordSlots) {
       EXPECT_EQ(Out[Slot], Placeholder(Slot));
     }
+    EXPECT_EQ(B.GetMacAddresses(nullptr), EFI_INVALID_PARAMETER); // no table to fill
     EXPECT_EQ(B.Eeprom().Contents(), Before);
     B.ExpectErrors(Test.Expected);
   }
