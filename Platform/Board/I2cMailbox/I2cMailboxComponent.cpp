@@ -56,7 +56,11 @@ void Install(Board &B) {
   const unsigned TxDepth = Count(B, "i2c-tx-depth", false, kDefaultFifoDepth);
   auto I2c0 = std::make_shared<I2cController>("i2c0", Bus0, RxDepth, TxDepth);
   auto I2c1 = std::make_shared<I2cController>("i2c1", Bus1, RxDepth, TxDepth);
-  auto Eeprom = std::make_shared<I2cEeprom>(EepromImage(B), [Bus1] { return Bus1->TimeNs(); });
+  // The bus holds the EEPROM: its clock must not hold the bus in turn.
+  auto Eeprom = std::make_shared<I2cEeprom>(EepromImage(B), [Bus = std::weak_ptr<I2cBus>(Bus1)] {
+    auto Held = Bus.lock();
+    return Held ? Held->TimeNs() : 0;
+  });
   Bus1->AddTarget(kEepromAddress, Eeprom);
 
   auto Status = std::make_shared<StatusRegion>();
