@@ -6,7 +6,7 @@
 // the caller's table as they are (unterminated slots included). The report goes into a heap
 // buffer of exactly the given size, so ASan sees any write past it; a report must end in a
 // NUL inside the buffer.
-#include <Library/HostAbi.h>
+#include <HostAbi.h>
 #include <Library/PelmoLib.h>
 #include <Library/UefiBootServicesTableLib.h>
 #include <Protocol/EepromMac.h>
