@@ -178,6 +178,7 @@ void I2cController::Run(uint64_t At) {
 }
 
 uint64_t I2cController::Read(uint64_t Offset, unsigned Width) {
+  CheckAccess(Offset, Width, 4);
   const uint64_t At = Now();
   Run(At);
   switch (Offset) {
@@ -225,6 +226,7 @@ uint64_t I2cController::Read(uint64_t Offset, unsigned Width) {
 }
 
 void I2cController::Write(uint64_t Offset, unsigned Width, uint64_t Value) {
+  CheckAccess(Offset, Width, 4);
   const uint64_t At = Now();
   Run(At);
   if (Offset == kDataCommand) {

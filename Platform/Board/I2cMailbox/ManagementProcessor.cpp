@@ -63,6 +63,7 @@ uint64_t ManagementProcessor::Now() const {
 }
 
 uint64_t ManagementProcessor::Read(uint64_t Offset, unsigned Width) {
+  CheckAccess(Offset, Width, 4);
   if (Offset >= kChannelSize) {
     return 0;
   }
@@ -79,6 +80,7 @@ uint64_t ManagementProcessor::Read(uint64_t Offset, unsigned Width) {
 }
 
 void ManagementProcessor::Write(uint64_t Offset, unsigned Width, uint64_t Value) {
+  CheckAccess(Offset, Width, 4);
   if (Offset >= kChannelSize) {
     return;
   }

@@ -17,6 +17,7 @@ uint32_t StatusRegion::Word(uint64_t Offset) const {
 }
 
 uint64_t StatusRegion::Read(uint64_t Offset, unsigned Width) {
+  CheckAccess(Offset, Width, 4);
   if (BeforeRead_) {
     BeforeRead_();
   }
