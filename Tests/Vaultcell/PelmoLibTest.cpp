@@ -191,6 +191,8 @@ TEST(PelmoLib, FirmwareReportMacSection) {
 TEST(PelmoLib, BasesFollowTheVirtualAddressChange) {
   constexpr int64_t kOffset = 0x40000000;
   Bench B;
+  // Regionhold makes the blocks runtime MMIO, so the memory map gives them virtual addresses.
+  ASSERT_EQ(B.Core().RunModule("Regionhold").Status, EFI_SUCCESS);
   VAULTCELL_PROBE_FUNCTIONS Functions{};
   B.Probe([&](const VAULTCELL_PROBE_FUNCTIONS &F) { Functions = F; });
   ASSERT_EQ(B.Core().ExitBootServices(), EFI_SUCCESS);

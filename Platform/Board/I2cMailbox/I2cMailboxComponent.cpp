@@ -125,10 +125,10 @@ BoardComponent I2cMailboxComponent() {
   return {
       "i2c-mailbox",
       {
-          {"i2c1", 0x10511000, I2cController::kBlockSize, EfiGcdMemoryTypeMemoryMappedIo, true},
-          {"i2c0", 0x10512000, I2cController::kBlockSize, EfiGcdMemoryTypeMemoryMappedIo, true},
-          {"mailbox", 0x10540000, ManagementProcessor::kSize, EfiGcdMemoryTypeMemoryMappedIo, true},
-          {"pelmo-status", 0x17000000, StatusRegion::kSize, EfiGcdMemoryTypeMemoryMappedIo, true},
+          {"i2c1", 0x10511000, I2cController::kBlockSize, EfiGcdMemoryTypeNonExistent, false},
+          {"i2c0", 0x10512000, I2cController::kBlockSize, EfiGcdMemoryTypeNonExistent, false},
+          {"mailbox", 0x10540000, ManagementProcessor::kSize, EfiGcdMemoryTypeNonExistent, false},
+          {"pelmo-status", 0x17000000, StatusRegion::kSize, EfiGcdMemoryTypeNonExistent, false},
       },
       {
           {"eeprom", "FILE",

@@ -20,7 +20,7 @@ namespace host {
 
 class ManagementProcessor : public DeviceModel {
 public:
-  static constexpr uint64_t kSize = 0x10000;
+  static constexpr uint64_t kSize = 0xA000; // ten channels of 0x1000
   static constexpr uint64_t kIncoming = 0x04, kOutgoingMessage = 0x10, kOutgoingData = 0x14, kStatus = 0x20;
   static constexpr uint32_t kAcknowledged = 1u << 0, kIncomingPending = 1u << 16;
   static constexpr uint32_t kAcquireBus = 0x0E000002, kReleaseBus = 0x0E000001, kQueryBuildId = 0x0D000000;

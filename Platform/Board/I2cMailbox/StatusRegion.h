@@ -12,7 +12,7 @@ namespace host {
 
 class StatusRegion : public DeviceModel {
 public:
-  static constexpr uint64_t kSize = 0x10000;
+  static constexpr uint64_t kSize = 0x2000;
   static constexpr uint64_t kLoadProgress = 0x184, kLoadActivity = 0x364, kFeatures = 0x11AC;
   static constexpr uint64_t kBuildDate = 0x11B0, kFirmwareStatus = 0x1360;
 
