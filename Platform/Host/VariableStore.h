@@ -75,6 +75,10 @@ public:
   const Limits &StoreLimits() const { return Limits_; }
 
   static std::string FormatAttributes(UINT32 Attributes); // "NV+BS+RT"
+  // Replaces File with Image so that a process or power lost at any point leaves the old file
+  // or the new one (the save hook's points apply); the board's other stored images use it too.
+  static bool WriteDurably(const std::filesystem::path &File, const std::vector<uint8_t> &Image,
+                           std::string *Error);
 
 private:
   std::vector<Variable>::const_iterator Locate(const std::u16string &Name, const EFI_GUID &Guid) const;
@@ -84,8 +88,6 @@ private:
   EFI_STATUS Store(const std::u16string &Name, const EFI_GUID &Guid, UINT32 Attributes, const uint8_t *Data,
                    UINTN DataSize);
   EFI_STATUS Persist(const std::vector<Variable> &Previous);
-  static bool WriteDurably(const std::filesystem::path &File, const std::vector<uint8_t> &Image,
-                           std::string *Error);
 
   Limits Limits_;
   std::vector<Variable> Variables_;

@@ -3,7 +3,15 @@
 // EEPROM alone.
 #include "VaultcellBench.h"
 
+#include <VariableStore.h>
+
 #include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 namespace vaultcell_test {
 namespace {
@@ -115,3 +123,35 @@ TEST(Vaultcell, FailedReadsLeaveTheEepromAlone) {
 
 } // namespace
 } // namespace vaultcell_test
+
+namespace {
+
+// A process killed at each point of an image save leaves the old image or the new one.
+TEST(EepromImage, KilledSaveLeavesTheOldOrTheNewImage) {
+  using SavePoint = host::VariableStore::SavePoint;
+  const std::pair<SavePoint, bool> Cases[] = {{SavePoint::TemporaryPartlyWritten, false},
+                                              {SavePoint::TemporaryWritten, false},
+                                              {SavePoint::TemporarySynced, false},
+                                              {SavePoint::Renamed, true}};
+  const auto File = std::filesystem::temp_directory_path() / ("eeprom-power-" + std::to_string(getpid()));
+  const std::vector<uint8_t> Old(host::I2cEeprom::kSize, 0x5A), New(host::I2cEeprom::kSize, 0xA5);
+  for (const auto &[Point, NewContents] : Cases) {
+    ASSERT_TRUE(host::I2cEeprom::SaveImage(File, Old));
+    const pid_t Child = fork();
+    if (Child == 0) {
+      host::VariableStore::SetSaveHook([Point = Point](SavePoint Reached) {
+        if (Reached == Point) {
+          kill(getpid(), SIGKILL);
+        }
+      });
+      host::I2cEeprom::SaveImage(File, New);
+      _exit(0);
+    }
+    int Status = 0;
+    waitpid(Child, &Status, 0);
+    EXPECT_EQ(host::I2cEeprom::LoadImage(File), NewContents ? New : Old) << "killed at point " << int(Point);
+  }
+  std::filesystem::remove(File);
+}
+
+} // namespace

@@ -1,6 +1,8 @@
 // The I2C EEPROM model and its image file.
 #include "I2cEeprom.h"
 
+#include <VariableStore.h>
+
 #include <fstream>
 #include <iterator>
 
@@ -23,10 +25,11 @@ std::vector<uint8_t> I2cEeprom::LoadImage(const std::filesystem::path &File) {
   return Contents;
 }
 
+// The image is saved the way the NVRAM file is (a synced temporary file renamed over the old
+// one), so a process or power lost during a save leaves the old image or the new one, never a
+// cut one that would read as erased records and be repaired with placeholders.
 bool I2cEeprom::SaveImage(const std::filesystem::path &File, const std::vector<uint8_t> &Contents) {
-  std::ofstream Out(File, std::ios::binary | std::ios::trunc);
-  Out.write(reinterpret_cast<const char *>(Contents.data()), std::streamsize(Contents.size()));
-  return static_cast<bool>(Out);
+  return VariableStore::WriteDurably(File, Contents, nullptr);
 }
 
 I2cEeprom::I2cEeprom(std::filesystem::path Image, std::function<uint64_t()> Clock)
