@@ -17,6 +17,7 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitUsage = 2;
 constexpr int kExitHalted = 3;
+constexpr int kExitBootErrors = 4; // the boot recorded errors (firmware misuse, model protocol errors)
 constexpr char kDefaultOutDir[] = "boardsim-out";
 constexpr char kLogFile[] = "board.log";
 constexpr char kNvramFile[] = "nvram.bin";
@@ -80,7 +81,10 @@ void PrintUsage(std::ostream &Out) {
          "Boots the emulated board: installs the producers, dispatches the board's modules,\n"
          "connects the controllers and hands over to the OS; prints the board log and writes\n"
          "board.log, nvram.bin, the DSDT (dsdt.aml, dsdt.dsl) and the serial console (serial.txt)\n"
-         "into the artifacts folder.\n\noptions:\n";
+         "into the artifacts folder.\n"
+         "Exit status: 0 booted, 2 usage error, 3 firmware halted, 4 the boot recorded errors\n"
+         "(firmware misuse the core caught, protocol errors of the models; listed in "
+         "board.log).\n\noptions:\n";
   OptionSet(BootOptions()).PrintOptions(Out);
   Out << "\nboard options:\n";
   PrintOptionTable(Out, BoardSettings());
@@ -240,5 +244,14 @@ int RunBootCommand(int argc, char **argv) {
   if (!WriteText(OutDir / kLogFile, Core.Log().Text())) {
     std::cerr << "boardsim boot: cannot write " << (OutDir / kLogFile) << "\n";
   }
-  return Halted ? kExitHalted : kExitOk;
+  if (Halted) {
+    return kExitHalted;
+  }
+  const std::vector<std::string> Errors = Board->UnexpectedErrors();
+  if (!Errors.empty()) {
+    std::cerr << "boardsim boot: the boot recorded " << Errors.size() << " error(s); see "
+              << (OutDir / kLogFile) << "\n";
+    return kExitBootErrors;
+  }
+  return kExitOk;
 }
