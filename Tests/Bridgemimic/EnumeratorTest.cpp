@@ -7,6 +7,8 @@
 #include <Pci/PciBusDriver.h>
 #include <PciEnumerator.h>
 
+#include <TextFiles.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -92,27 +94,20 @@ std::string RunCommand(const std::string &Command) {
   return Output;
 }
 
-std::string Slurp(const std::filesystem::path &File) {
-  std::ifstream In(File);
-  std::stringstream Text;
-  Text << In.rdbuf();
-  return Text.str();
-}
-
 TEST(Enumerator, BoardsimBootsListTheControllers) {
   const std::filesystem::path Dir = std::filesystem::path(testing::TempDir()) / "bridgemimic-scenario";
   std::filesystem::remove_all(Dir);
   const std::string Nvram = (Dir / "nvram.bin").string();
   const std::string Boardsim = BOARDSIM;
   RunCommand(Boardsim + " boot --quiet --out " + (Dir / "boot1").string() + " --nvram " + Nvram);
-  const std::string First = Slurp(Dir / "boot1" / "board.log");
+  const std::string First = board_test::ReadFile(Dir / "boot1" / "board.log");
   EXPECT_NE(First.find("created the variable Setup"), std::string::npos);
   EXPECT_NE(First.find("2 function(s)"), std::string::npos) << First;
   EXPECT_NE(First.find("Vendor 10E8 Device 3531 Prog Interface 30"), std::string::npos);
 
   EXPECT_EQ(RunCommand(Boardsim + " setup --nvram " + Nvram + " ahci2 on ahci3 on"), "ahci2 on\nahci3 on\n");
   RunCommand(Boardsim + " boot --quiet --out " + (Dir / "boot2").string() + " --nvram " + Nvram);
-  const std::string Second = Slurp(Dir / "boot2" / "board.log");
+  const std::string Second = board_test::ReadFile(Dir / "boot2" / "board.log");
   EXPECT_EQ(Second.find("created the variable Setup"), std::string::npos);
   EXPECT_NE(Second.find("PciEM: AhciController#3 Enable - 1"), std::string::npos);
   EXPECT_NE(Second.find("4 function(s)"), std::string::npos) << Second;

@@ -33,9 +33,7 @@ protected:
   }
 
   int Boardsim(const std::string &Arguments, const std::string &Output) {
-    const std::string Command =
-        std::string("'") + BOARDSIM + "' " + Arguments + " > '" + (Dir / Output).string() + "' 2>&1";
-    return std::system(Command.c_str());
+    return board_test::RunToFile(BOARDSIM, Arguments, Dir / Output);
   }
 
   int Boot(const std::string &Name, const std::string &Extra) {

@@ -27,9 +27,10 @@ TEST(RegionslabScenario, BootShowsTheClaimedRangesAndTheL3Report) {
        {Case{"", "L3c Cache: 8MB\n"}, Case{"--efuse 0xC00 --cpu-revision r0p0:1", "L3c Cache: 4MB\n"}}) {
     SCOPED_TRACE(Test.Options);
     fs::remove_all(Dir);
-    const std::string Command = std::string("'") + BOARDSIM + "' boot --quiet --out '" + Dir.string() + "' " +
-                                Test.Options + " > '" + (Dir.string() + ".txt") + "' 2>&1";
-    ASSERT_EQ(std::system(Command.c_str()), 0) << ReadFile(Dir.string() + ".txt");
+    ASSERT_EQ(board_test::RunToFile(BOARDSIM, "boot --quiet --out '" + Dir.string() + "' " + Test.Options,
+                                    Dir.string() + ".txt"),
+              0)
+        << ReadFile(Dir.string() + ".txt");
     const std::string Log = ReadFile(Dir / "board.log");
     const size_t Map = Log.find("GCD memory space map:");
     ASSERT_NE(Map, std::string::npos) << Log;

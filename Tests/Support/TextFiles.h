@@ -1,6 +1,10 @@
-// Reading what a boardsim run left behind: whole files as text, and counting what they hold.
+// Running boardsim from a test and reading what it left behind: whole files as text, and
+// counting what they hold.
 #pragma once
 
+#include <sys/wait.h>
+
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -14,6 +18,15 @@ inline std::string ReadFile(const std::filesystem::path &File) {
   std::stringstream Text;
   Text << In.rdbuf();
   return Text.str();
+}
+
+// Runs Program (a boardsim binary) with Arguments through the shell, its standard output and
+// error going to Output; returns its exit status (-1 when it did not exit).
+inline int RunToFile(const std::string &Program, const std::string &Arguments,
+                     const std::filesystem::path &Output) {
+  const std::string Command = "'" + Program + "' " + Arguments + " > '" + Output.string() + "' 2>&1";
+  const int Status = std::system(Command.c_str());
+  return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
 }
 
 // How often Needle stands in Text (overlapping occurrences counted).

@@ -1,6 +1,8 @@
 // The emulated board end to end with boardsim: a MAC address travels from the EEPROM image
 // through Vaultcell and Nicpatch into the DSDT (disassembled by iasl) and the MAC variables;
 // the image is repaired only where a record holds no usable address.
+#include <TextFiles.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -28,15 +30,10 @@ protected:
   // Runs boardsim with Arguments; returns its standard output.
   std::string Run(const std::string &Arguments, int ExpectedExit = 0) {
     const fs::path Output = Dir / "output.txt";
-    const std::string Command = std::string(BOARDSIM) + " " + Arguments + " > " + Output.string() + " 2>&1";
-    const int Status = std::system(Command.c_str());
-    EXPECT_EQ(WEXITSTATUS(Status), ExpectedExit) << Command;
+    EXPECT_EQ(board_test::RunToFile(BOARDSIM, Arguments, Output), ExpectedExit) << Arguments;
     return Read(Output);
   }
-  static std::string Read(const fs::path &File) {
-    std::ifstream In(File, std::ios::binary);
-    return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
-  }
+  static std::string Read(const fs::path &File) { return board_test::ReadFile(File); }
   std::string Boot(const std::string &Name, const std::string &More = "") {
     return Run("boot --quiet --out " + (Dir / Name).string() + " --nvram " + (Dir / "nvram.bin").string() +
                " --eeprom " + Image().string() + " " + More);
