@@ -225,3 +225,33 @@ constexpr UINT32 VantorPitch(UINT32 Width) {
 
 VOID VantorProgramMode(VANTOR_PRIVATE_DATA *Private, UINTN Row);
 VOID VantorClearFrameBuffer(VANTOR_PRIVATE_DATA *Private, UINT32 ByteCount);
+
+// ---- Display identification and mode list ------------------------------------------------
+
+// What the attached display accepts, as derived from its EDID (or the defaults without one).
+struct VANTOR_DISPLAY_LIMITS {
+  UINT16 MaxWidth;
+  UINT16 MaxHeight;
+  UINT16 MaxPixelClockMhz;
+  UINT8 MaxHorizontalKhz;
+  UINT8 MaxVerticalHz;
+  UINT8 WideScreen;      // 0 or 1
+  UINT8 ReducedBlanking; // 0 or 1
+};
+static_assert(sizeof(VANTOR_DISPLAY_LIMITS) == 10);
+
+// Fills ModeList and the two EDID interfaces; EFI_DEVICE_ERROR when an EDID copy cannot be made.
+EFI_STATUS VantorBuildModeList(VANTOR_PRIVATE_DATA *Private);
+// Reads the display's EDID over DDC into a 128-byte pool copy.
+EFI_STATUS VantorReadEdid(VANTOR_PRIVATE_DATA *Private, UINT8 **Edid, UINTN *EdidSize);
+// Writes the defaults, then the limits of a usable 128-byte block; 1 when the block was used.
+UINTN VantorParseEdid(const UINT8 *Edid, VANTOR_DISPLAY_LIMITS *Limits);
+// 1 when the mode-table row fits the limits.
+UINTN VantorModeFits(const VANTOR_DISPLAY_LIMITS *Limits, const VANTOR_VIDEO_MODE *Mode);
+
+// ---- Graphics Output ------------------------------------------------------------------------
+
+// Sets up GraphicsOutput in the record and sets mode 0; Start publishes it on the child.
+EFI_STATUS VantorGraphicsOutputConstructor(VANTOR_PRIVATE_DATA *Private);
+// Releases what the constructor and SetMode allocated.
+EFI_STATUS VantorGraphicsOutputDestructor(VANTOR_PRIVATE_DATA *Private);
