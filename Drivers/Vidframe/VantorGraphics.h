@@ -118,6 +118,10 @@ constexpr UINTN VANTOR_MEMORY_READY_POLLS = 100000;
 constexpr UINTN VANTOR_DRAM_STATUS_POLLS = 100000;
 // Calibration sweeps repeated until every window is usable: 16 attempts.
 constexpr UINTN VANTOR_CALIBRATION_SWEEPS = 16;
+// A DDC line level is taken once the first and the sixth of six CRB7 reads agree; a line that
+// keeps changing between them (noise, a floating line) gets 1000 attempts, some 60 ms of
+// indexed reads, and the EDID read then fails as if no display were attached.
+constexpr UINTN VANTOR_DDC_LEVEL_ATTEMPTS = 1000;
 
 // ---- Register operations -----------------------------------------------------------------
 
@@ -239,6 +243,8 @@ struct VANTOR_DISPLAY_LIMITS {
   UINT8 ReducedBlanking; // 0 or 1
 };
 static_assert(sizeof(VANTOR_DISPLAY_LIMITS) == 10);
+
+constexpr UINTN VANTOR_EDID_BLOCK_SIZE = 128;
 
 // Fills ModeList and the two EDID interfaces; EFI_DEVICE_ERROR when an EDID copy cannot be made.
 EFI_STATUS VantorBuildModeList(VANTOR_PRIVATE_DATA *Private);

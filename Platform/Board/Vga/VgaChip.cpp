@@ -18,6 +18,7 @@ constexpr uint8_t CrtcProtect = 0x80;
 constexpr uint8_t CrtcUnlockValue = 0xA8;
 constexpr uint8_t CrtcUnlockIndex = 0x80;
 constexpr uint8_t CrtcMemoryState = 0xD0;
+constexpr uint8_t CrtcDdc = 0xB7;        // bits 0/2 drive SCL/SDA low, bits 4/5 read their levels
 constexpr uint64_t FrameNs = 16'666'667; // 60 Hz
 constexpr uint64_t RetraceNs = 500'000;
 
@@ -104,6 +105,9 @@ void VgaChip::Reset() {
   RefreshDecode();
 
   Crtc_.fill(0);
+  if (Monitor_) {
+    Monitor_->Reset();
+  }
   Seq_.fill(0);
   Gr_.fill(0);
   Attr_.fill(0);
@@ -334,6 +338,9 @@ uint8_t VgaChip::PortRead(uint32_t Port) {
   case 0x3CF:
     return Gr_[GrIndex_];
   case 0x3D4:
+    if (Monitor_) {
+      Monitor_->DelayRead();
+    }
     return CrtcIndex_;
   case 0x3D5:
     return CrtcRead(CrtcIndex_);
@@ -386,6 +393,9 @@ void VgaChip::PortWrite(uint32_t Port, uint8_t Value) {
 }
 
 uint8_t VgaChip::CrtcRead(uint8_t Index) {
+  if (Index == CrtcDdc && Monitor_) {
+    return Monitor_->Read(Crtc_[Index]);
+  }
   if (Index != CrtcMemoryState) {
     return Crtc_[Index];
   }
@@ -411,6 +421,9 @@ void VgaChip::CrtcWrite(uint8_t Index, uint8_t Value) {
     Violation("write of CR" + Hex(Index).substr(2) + " while the extended registers are locked");
   } else if (Index != CrtcMemoryState) {
     Crtc_[Index] = Value;
+    if (Index == CrtcDdc && Monitor_) {
+      Monitor_->Drive((Value & 0x01) != 0, (Value & 0x04) != 0);
+    }
   }
 }
 

@@ -12,6 +12,7 @@
 
 #include "Common/DeviceModel.h"
 #include "Common/PciFunction.h"
+#include "DdcMonitor.h"
 
 #include <HostPlatform.h>
 #include <PciIo.h>
@@ -135,6 +136,10 @@ public:
   std::vector<uint32_t> McrWrites(uint32_t Offset) const; // values written to one MCR register, in order
   const std::vector<std::pair<uint32_t, uint32_t>> &McrLog() const { return McrLog_; } // (offset, value)
 
+  // The display on the DDC lines of CRB7 (none: CRB7 reads back as written).
+  void ConnectMonitor(std::shared_ptr<DdcMonitor> Monitor) { Monitor_ = std::move(Monitor); }
+  DdcMonitor *Monitor() const { return Monitor_.get(); }
+
   // The bus address range of the frame buffer as MCR04 places it.
   uint32_t FrameBufferBusAddress() const;
 
@@ -182,6 +187,7 @@ private:
   std::vector<std::pair<uint32_t, uint32_t>> McrLog_;
   unsigned ConfigurationWrites_ = 0, MemoryTests_ = 0;
   std::vector<std::pair<unsigned, unsigned>> StrobeSettings_;
+  std::shared_ptr<DdcMonitor> Monitor_;
 };
 
 } // namespace host::vga

@@ -4,8 +4,12 @@
 #include "Board.h"
 #include "VgaChip.h"
 
+#include <EdidOverride.h>
+
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 namespace host {
@@ -100,6 +104,27 @@ VgaChipConfig ChipConfig(const Board &B) {
   return Config;
 }
 
+std::vector<uint8_t> EdidFile(const std::string &Option, const std::string &Path) {
+  std::ifstream In(Path, std::ios::binary);
+  if (!In) {
+    throw std::invalid_argument(Option + ": cannot read \"" + Path + "\"");
+  }
+  return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
+}
+
+// The display on the VGA port: the board's monitor, the --monitor file, or none.
+vga::DdcMonitorConfig MonitorConfig(const Board &B) {
+  vga::DdcMonitorConfig Config;
+  const std::string File = B.Setting("monitor", BOARD_MONITOR_EDID);
+  if (File != "none") {
+    Config.Edid = EdidFile("monitor", File);
+  }
+  Config.PullUps = !B.Fault("monitor-no-pullups");
+  Config.NoAck = B.Fault("monitor-no-ack");
+  Config.NoisyLines = B.Fault("monitor-noisy-lines");
+  return Config;
+}
+
 // The producer lives as long as the board that installed it.
 std::unique_ptr<PciIoProducer> &InstalledProducer() {
   static std::unique_ptr<PciIoProducer> Producer;
@@ -108,8 +133,15 @@ std::unique_ptr<PciIoProducer> &InstalledProducer() {
 
 void Install(Board &B) {
   auto Chip = std::make_shared<VgaChip>(ChipConfig(B));
+  auto Monitor = std::make_shared<vga::DdcMonitor>(MonitorConfig(B));
+  Chip->ConnectMonitor(Monitor);
   B.Attach("vga", Chip);
   B.AddErrorSource([Chip] { return Chip->Function().ProtocolErrors(); });
+  B.AddErrorSource([Monitor] { return Monitor->ProtocolErrors(); });
+  if (B.Has("edid-override")) {
+    B.Provide("edid-override",
+              &InstallEdidOverride(B.Core(), EdidFile("edid-override", B.Setting("edid-override"))));
+  }
   auto &Producer = InstalledProducer();
   Producer = std::make_unique<PciIoProducer>(B.Core(), Chip, VgaLocation);
   if (EFI_ERROR(Producer->Install())) {
@@ -120,7 +152,10 @@ void Install(Board &B) {
   Line << "BMC VGA function " << std::hex << VgaChip::VendorId << ":" << VgaChip::DeviceId
        << " at PciRoot(0x0)/Pci(0x1,0x0), frame buffer " << std::dec << Chip->Config().FrameBufferMiB
        << " MiB, memory " << (Chip->Config().Ddr2 ? "DDR2" : "DDR3") << ", "
-       << (Chip->Config().BmcInitialised ? "set up by the BMC" : "not set up by the BMC") << "\n";
+       << (Chip->Config().BmcInitialised ? "set up by the BMC" : "not set up by the BMC") << ", "
+       << (Monitor->Config().Edid.empty() ? std::string("no monitor")
+                                          : "monitor " + B.Setting("monitor", "of the board"))
+       << (B.Has("edid-override") ? ", EDID override " + B.Setting("edid-override") : "") << "\n";
   B.Core().Log().Append("vga", Line.str(), B.Core().VirtualTimeNs());
 }
 
@@ -142,12 +177,18 @@ BoardComponent VgaComponent() {
           {"vga-strobe-eye", "P.H=LO-HI,...",
            "the strobe settings whose burst tests pass (replaces the board's)"},
           {"vga-line-eye", "LO-HI[,...]", "the delays at which each data line passes (one for all, or 16)"},
+          {"monitor", "FILE|none",
+           "the EDID the display on the VGA port serves (default: the board's monitor)"},
+          {"edid-override", "FILE", "the platform supplies this EDID for the display (EDID override)"},
       },
       {
           {"vga-memory-never-ready", "", "the chip's memory never reports ready (CRD0 bit 6, MCR1C bit 27)"},
           {"vga-dll-never-locks", "", "the chip's memory DLL never locks"},
           {"vga-test-engine-stuck", "", "the chip's memory test engine never finishes"},
           {"vga-no-eye", "", "every memory test fails at every delay setting"},
+          {"monitor-no-pullups", "", "the DDC lines have no pull-ups: both read low"},
+          {"monitor-no-ack", "", "the display never acknowledges its DDC address"},
+          {"monitor-noisy-lines", "", "the DDC line levels change between every two reads"},
       },
       Install,
       nullptr,

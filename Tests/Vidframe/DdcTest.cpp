@@ -1,0 +1,242 @@
+// The mode list built from the display on the board: the EDID read over the DDC lines from the
+// monitor model (which checks the bit sequence itself: settling reads between line changes,
+// start and stop only between bytes, SDA released while the display sends, no read past its
+// data), the platform's EDID override, the CRD0 wide-screen veto, and the failure path.
+#include "EdidFixtures.h"
+#include "VidframeTestBoard.h"
+
+#include <EdidOverride.h>
+#include <Library/UefiBootServicesTableLib.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace vidframe_test {
+namespace {
+
+std::string WriteTemp(const std::string &Name, const Edid &Bytes) {
+  const std::string Path = testing::TempDir() + "/" + Name;
+  std::ofstream(Path, std::ios::binary).write(reinterpret_cast<const char *>(Bytes.data()), Bytes.size());
+  return Path;
+}
+
+std::vector<unsigned> ListedRows(const VANTOR_PRIVATE_DATA &Private) {
+  std::vector<unsigned> Rows;
+  for (UINTN Mode = 0; Mode < Private.ModeCount; Mode++) {
+    const VANTOR_MODE_ENTRY &Entry = Private.ModeList[Mode];
+    const VANTOR_VIDEO_MODE &Row = gVantorVideoModes[Entry.ModeTableIndex];
+    EXPECT_EQ(Entry.HorizontalResolution, Row.Width);
+    EXPECT_EQ(Entry.VerticalResolution, Row.Height);
+    EXPECT_EQ(Entry.ColorDepth, 32u);
+    EXPECT_EQ(Entry.RefreshRate, 60u);
+    Rows.push_back(Entry.ModeTableIndex);
+  }
+  return Rows;
+}
+
+Edid Bytes(UINT32 Size, const UINT8 *Data) {
+  return Data == nullptr ? Edid{} : Edid(Data, Data + Size);
+}
+
+Knobs BmcSetUp(Knobs Settings) {
+  Settings.emplace("vga-bmc", "");
+  return Settings;
+}
+
+// A board brought up by the BMC, with the given display settings, and the mode list built.
+struct Built {
+  explicit Built(const Knobs &Settings, const Knobs &Faults = {}, uint8_t Crd0Bits = 0x01)
+      : Board(BmcSetUp(Settings), Faults) {
+    Board.Chip().MutableConfig().Crd0Bits = Crd0Bits;
+    EXPECT_EQ(Board.InitController(), EFI_SUCCESS);
+    Board.Run([&] { Status = VantorBuildModeList(Board.Private()); });
+  }
+  host::vga::DdcMonitor &Monitor() { return *Board.Chip().Monitor(); }
+  ChipBoard Board;
+  EFI_STATUS Status = EFI_NOT_READY;
+};
+
+TEST(VidframeDdc, EachDisplayGivesItsEdidAndModes) {
+  const Edid Square = LoadFixture("square-1280x1024.edid");
+  const Edid Board = LoadFixture("board-monitor.edid");
+  Edid Shifted = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0};
+  Shifted.insert(Shifted.end(), Square.begin(), Square.end());
+  const Edid NoTimings = WithDescriptor(WithDescriptor(Square, 0, kDummyDescriptor), 1, kDummyDescriptor);
+  struct Case {
+    const char *Name;
+    std::string Monitor; // a path, "none", or empty for the board's monitor
+    Knobs Faults;
+    Edid Discovered, Active;
+    std::vector<unsigned> Rows;
+    unsigned BytesSent, Stops;
+  } Cases[] = {
+      {"board monitor", "", {}, Board, Board, kBoardRows, 128, 1},
+      {"4:3 monitor", FixturePath("square-1280x1024.edid"), {}, Square, Square, kSquareRows, 128, 1},
+      // The header at offset 8: the read goes on for 8 more bytes to complete the block.
+      {"header at offset 8", WriteTemp("shifted.edid", Shifted), {}, Square, Square, kSquareRows, 136, 1},
+      {"checksum error",
+       FixturePath("bad-checksum.edid"),
+       {},
+       LoadFixture("bad-checksum.edid"),
+       {},
+       kDefaultRows,
+       128,
+       1},
+      {"no header", FixturePath("no-header.edid"), {}, {}, {}, kDefaultRows, 128, 1},
+      // A valid EDID that fits no row still lists 640 x 480.
+      {"no timing, no range limits",
+       WriteTemp("no-timings.edid", NoTimings),
+       {},
+       NoTimings,
+       NoTimings,
+       {0},
+       128,
+       1},
+      // No display: no acknowledge, and no stop after it.
+      {"no display", "none", {}, {}, {}, kDefaultRows, 0, 0},
+      {"no acknowledge", "", {{"monitor-no-ack", ""}}, {}, {}, kDefaultRows, 0, 0},
+      // Both lines low: SCL reads 0 before the first start.
+      {"no pull-ups", "", {{"monitor-no-pullups", ""}}, {}, {}, kDefaultRows, 0, 0},
+      // Levels that never settle: the bounded level read fails at SCL, before any start.
+      {"noisy lines", "", {{"monitor-noisy-lines", ""}}, {}, {}, kDefaultRows, 0, 0},
+  };
+  for (const Case &C : Cases) {
+    SCOPED_TRACE(C.Name);
+    Built B(C.Monitor.empty() ? Knobs{} : Knobs{{"monitor", C.Monitor}}, C.Faults);
+    EXPECT_EQ(B.Status, EFI_SUCCESS);
+    const VANTOR_PRIVATE_DATA &P = *B.Board.Private();
+    EXPECT_EQ(Bytes(P.EdidDiscovered.SizeOfEdid, P.EdidDiscovered.Edid), C.Discovered);
+    EXPECT_EQ(Bytes(P.EdidActive.SizeOfEdid, P.EdidActive.Edid), C.Active);
+    EXPECT_EQ(ListedRows(P), C.Rows);
+    EXPECT_EQ(B.Monitor().BytesSent(), C.BytesSent);
+    EXPECT_EQ(B.Monitor().Stops(), C.Stops);
+  }
+}
+
+TEST(VidframeDdc, CrD0VetoesWideModesOnlyWithBit7SetAndBit0Clear) {
+  struct Case {
+    uint8_t Crd0Bits;
+    std::vector<unsigned> Rows;
+  } Cases[] = {{0x01, kBoardRows}, {0x00, {0, 1, 2, 3, 4}}};
+  for (const Case &C : Cases) {
+    SCOPED_TRACE(unsigned(C.Crd0Bits));
+    Built B({}, {}, C.Crd0Bits);
+    EXPECT_EQ(ListedRows(*B.Board.Private()), C.Rows);
+  }
+}
+
+TEST(VidframeDdc, OverrideIsUsedWithoutReadingTheDisplay) {
+  const Edid Wide = LoadFixture("wide-1920x1200.edid");
+  struct Case {
+    const char *Name;
+    Edid Override, Active;
+    std::vector<unsigned> Rows;
+  } Cases[] = {
+      {"wide monitor", Wide, Wide, {0, 1, 2, 3, 4, 5, 7, 8, 10, 12, 14, 15}},
+      // Shorter than a block: not parsed (parsing reads 128 bytes), the defaults apply.
+      {"short block", Edid(Wide.begin(), Wide.begin() + 100), {}, kDefaultRows},
+  };
+  for (const Case &C : Cases) {
+    SCOPED_TRACE(C.Name);
+    ChipBoard Board(BmcSetUp({{"edid-override", WriteTemp("override.edid", C.Override)}}));
+    EFI_HANDLE Child = reinterpret_cast<EFI_HANDLE>(0x5A5A0);
+    Board.Private()->Handle = Child;
+    EFI_STATUS Status = EFI_NOT_READY;
+    Board.Run([&] { Status = VantorBuildModeList(Board.Private()); });
+    EXPECT_EQ(Status, EFI_SUCCESS);
+    const VANTOR_PRIVATE_DATA &P = *Board.Private();
+    EXPECT_EQ(P.EdidDiscovered.SizeOfEdid, 0u);
+    EXPECT_EQ(P.EdidDiscovered.Edid, nullptr);
+    EXPECT_EQ(Bytes(P.EdidActive.SizeOfEdid, P.EdidActive.Edid), C.Active);
+    EXPECT_EQ(ListedRows(P), C.Rows);
+    auto *Override = Board.Built().Producer<host::EdidOverrideProducer>("edid-override");
+    EXPECT_EQ(Override->Calls(), 1u);
+    EXPECT_EQ(Override->LastChildHandle(), Child);
+    EXPECT_EQ(Board.Chip().Monitor()->BytesSent(), 0u);
+  }
+}
+
+// Boot services whose AllocatePool fails at one call, counting the frees.
+struct FailingPool {
+  static inline EFI_BOOT_SERVICES *Real = nullptr;
+  static inline unsigned FailAt = 0, Allocations = 0, Frees = 0;
+  static EFI_STATUS EFIAPI Allocate(EFI_MEMORY_TYPE Type, UINTN Size, VOID **Buffer) {
+    return ++Allocations == FailAt ? EFI_OUT_OF_RESOURCES : Real->AllocatePool(Type, Size, Buffer);
+  }
+  static EFI_STATUS EFIAPI Free(VOID *Buffer) {
+    Frees++;
+    return Real->FreePool(Buffer);
+  }
+};
+
+TEST(VidframeDdc, CopyFailureFreesEverythingAndFails) {
+  const std::string Override = WriteTemp("override.edid", LoadFixture("square-1280x1024.edid"));
+  struct Case {
+    const char *Name;
+    Knobs Settings;
+    unsigned FailAt, Frees; // the override's block is freed too
+  } Cases[] = {
+      {"read copy", {}, 1, 0},
+      {"active copy after a read", {}, 2, 1},
+      {"active copy of an override", {{"edid-override", Override}}, 1, 1},
+  };
+  for (const Case &C : Cases) {
+    SCOPED_TRACE(C.Name);
+    ChipBoard Board(BmcSetUp(C.Settings));
+    EFI_BOOT_SERVICES Failing = *gBS;
+    FailingPool::Real = gBS;
+    FailingPool::FailAt = C.FailAt;
+    FailingPool::Allocations = FailingPool::Frees = 0;
+    Failing.AllocatePool = FailingPool::Allocate;
+    Failing.FreePool = FailingPool::Free;
+    gBS = &Failing;
+    EFI_STATUS Status = EFI_NOT_READY;
+    Board.Run([&] { Status = VantorBuildModeList(Board.Private()); });
+    gBS = FailingPool::Real;
+    EXPECT_EQ(Status, EFI_DEVICE_ERROR);
+    EXPECT_EQ(FailingPool::Frees, C.Frees);
+    const VANTOR_PRIVATE_DATA &P = *Board.Private();
+    EXPECT_EQ(P.EdidDiscovered.Edid, nullptr);
+    EXPECT_EQ(P.EdidActive.Edid, nullptr);
+  }
+}
+
+// The monitor model's own checks, driven directly through CRB7: each breach is recorded.
+TEST(VidframeDdc, MonitorRecordsBreachesOfTheBitSequence) {
+  constexpr uint8_t Released = 0x00, SclLow = 0x01, SdaLow = 0x04;
+  struct Case {
+    const char *Name;
+    std::vector<uint8_t> Writes; // CRB7 values, each after 150 delay reads unless Hurried
+    bool Hurried;
+    const char *Error;
+  } Cases[] = {
+      {"no settling reads", {SclLow, Released}, true, "changed after 0 reads of port 0x3D4"},
+      {"both lines at once", {SclLow | SdaLow}, false, "SCL and SDA changed in one write"},
+      // Start, two address bits (1, 0), then a stop while SCL is high.
+      {"stop inside a byte",
+       {SdaLow, SdaLow | SclLow, SclLow, Released, SclLow, SclLow | SdaLow, SdaLow, Released},
+       false,
+       "stop condition inside a byte"},
+  };
+  for (const Case &C : Cases) {
+    SCOPED_TRACE(C.Name);
+    ChipBoard Board(BmcSetUp({}));
+    Board.ExpectErrors({C.Error});
+    Board.Run([&] {
+      VantorCrtcWrite(Board.Private(), CR_UNLOCK, VANTOR_CRTC_UNLOCK);
+      for (uint8_t Value : C.Writes) {
+        for (unsigned Read = 0; Read < (C.Hurried ? 0 : 150); Read++) {
+          VantorPortRead(Board.Private(), VANTOR_PORT_CRTC);
+        }
+        VantorCrtcWrite(Board.Private(), CR_DDC, Value);
+      }
+    });
+    const auto &Errors = Board.Chip().Monitor()->ProtocolErrors();
+    ASSERT_FALSE(Errors.empty());
+    EXPECT_NE(Errors.front().find(C.Error), std::string::npos) << Errors.front();
+  }
+}
+
+} // namespace
+} // namespace vidframe_test
