@@ -67,6 +67,13 @@ struct BoardOptions {
   // The ACPI producer's tables and protocols beyond the command line: the DSDT's bytes (empty:
   // the "dsdt" setting's file, else the board's), the FADTs and which protocols are present.
   AcpiTablesOptions Acpi;
+  // The display (boardsim's boots and runs). Capture: when a Graphics Output appears, the log
+  // lists its modes and EDID source, and the end of the boot saves the picture at the hand-over
+  // as OutDir/screen.png. Console: the board log is also drawn on it as a text console.
+  struct ScreenOptions {
+    bool Capture = false;
+    bool Console = false;
+  } Screen;
 };
 
 class Board {

@@ -18,10 +18,7 @@ std::string TrimLineEnd(std::string Line) {
 void BoardLog::Append(const std::string &Source, const std::string &Text, uint64_t VirtualTimeNs) {
   // A partial line from another source is closed first so that sources never mix in a line.
   if (!Pending_.empty() && PendingSource_ != Source) {
-    Lines_.push_back({VirtualTimeNs, PendingSource_, TrimLineEnd(Pending_)});
-    if (Echo_ != nullptr) {
-      *Echo_ << "[" << PendingSource_ << "] " << Lines_.back().Text << "\n";
-    }
+    Complete({VirtualTimeNs, PendingSource_, TrimLineEnd(Pending_)});
     Pending_.clear();
   }
   PendingSource_ = Source;
@@ -33,13 +30,20 @@ void BoardLog::Append(const std::string &Source, const std::string &Text, uint64
       break;
     }
     Pending_ += Text.substr(Start, End - Start);
-    Lines_.push_back({VirtualTimeNs, Source, TrimLineEnd(Pending_)});
-    if (Echo_ != nullptr) {
-      *Echo_ << "[" << Source << "] " << Lines_.back().Text << "\n";
-      Echo_->flush();
-    }
+    Complete({VirtualTimeNs, Source, TrimLineEnd(Pending_)});
     Pending_.clear();
     Start = End + 1;
+  }
+}
+
+void BoardLog::Complete(LogLine Line) {
+  Lines_.push_back(std::move(Line));
+  if (Echo_ != nullptr) {
+    *Echo_ << "[" << Lines_.back().Source << "] " << Lines_.back().Text << "\n";
+    Echo_->flush();
+  }
+  if (Listener_) {
+    Listener_(Lines_.back());
   }
 }
 

@@ -79,9 +79,14 @@ public:
   const std::vector<LogLine> &Lines() const { return Lines_; }
   std::string Text() const; // "[source] text\n" per line
   bool Contains(const std::string &Needle) const;
+  // Called with each line as it is completed (the screen's console draws them).
+  void SetLineListener(std::function<void(const LogLine &)> Listener) { Listener_ = std::move(Listener); }
 
 private:
+  void Complete(LogLine Line);
+
   std::vector<LogLine> Lines_;
+  std::function<void(const LogLine &)> Listener_;
   std::string Pending_;
   std::string PendingSource_;
   std::ostream *Echo_ = nullptr;
@@ -181,6 +186,11 @@ public:
   void ExpectError(const std::string &Substring);
   std::vector<std::string> UnexpectedErrors() const;
   std::vector<std::string> TakeErrors(); // hands the errors over and clears them
+
+  // The TPL firmware runs at now, and whether boot services may still be called (false from the
+  // start of ExitBootServices).
+  EFI_TPL CurrentTpl() const;
+  bool BootServicesActive() const;
 
   // Consoles (ConOut and StdErr), as the firmware wrote them.
   std::u16string ConsoleText() const;

@@ -259,6 +259,13 @@ const std::vector<std::string> &Platform::MemoryErrors() const {
   return Impl_->MemoryErrors;
 }
 
+EFI_TPL Platform::CurrentTpl() const {
+  return Impl_->CurrentTpl;
+}
+bool Platform::BootServicesActive() const {
+  return !Impl_->ExitingBootServices && !Impl_->BootServicesEnded;
+}
+
 std::u16string Platform::ConsoleText() const {
   return Impl_->ConOut->Text;
 }

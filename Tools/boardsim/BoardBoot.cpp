@@ -37,6 +37,7 @@ std::vector<OptionSpec> BootOptions() {
       {"--virtual-offset", "VALUE",
        "after ExitBootServices, SetVirtualAddressMap moving every address by VALUE"},
       {"--quiet", "", "do not print the board log while booting"},
+      {"--no-screen", "", "do not draw the board log on the display nor save screen.png"},
       {kFaultOption, "NAME[=VALUE]", "inject a fault (knobs below); may be given more than once"},
   };
 }
@@ -80,8 +81,9 @@ void PrintUsage(std::ostream &Out) {
   Out << "usage: boardsim boot [options]\n\n"
          "Boots the emulated board: installs the producers, dispatches the board's modules,\n"
          "connects the controllers and hands over to the OS; prints the board log and writes\n"
-         "board.log, nvram.bin, the DSDT (dsdt.aml, dsdt.dsl) and the serial console (serial.txt)\n"
-         "into the artifacts folder.\n"
+         "board.log, nvram.bin, the DSDT (dsdt.aml, dsdt.dsl), the serial console (serial.txt)\n"
+         "and the display at the hand-over (screen.png, the board log drawn on it as a text\n"
+         "console) into the artifacts folder.\n"
          "Exit status: 0 booted, 2 usage error, 3 firmware halted, 4 the boot recorded errors\n"
          "(firmware misuse the core caught, protocol errors of the models; listed in "
          "board.log).\n\noptions:\n";
@@ -120,6 +122,7 @@ host::BoardOptions ToBoardOptions(const OptionSet &Options, const std::filesyste
     Board.Faults[Knob.substr(0, Equals)] = Equals == std::string::npos ? "" : Knob.substr(Equals + 1);
   }
   Board.Modules = SplitList(Options.Value("--modules"));
+  Board.Screen.Capture = Board.Screen.Console = !Options.Has("--no-screen");
   return Board;
 }
 

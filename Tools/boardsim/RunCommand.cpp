@@ -1,10 +1,12 @@
-// `boardsim run <app>`: runs an application module the way the shell starts it, prints what
-// it wrote to the console and its exit status.
+// `boardsim run <app>`: runs an application module the way the shell starts it, on the board
+// with its display driver dispatched and connected, prints what it wrote to the console and its
+// exit status, and saves the display's picture.
 #include "BoardOptions.h"
 #include "Commands.h"
 
 #include <Board.h>
 #include <HostPlatform.h>
+#include <Vga/VgaScreen.h>
 
 #include <algorithm>
 #include <cctype>
@@ -26,13 +28,25 @@ std::vector<OptionSpec> RunOptions() {
       {"--no-ipmi", "", "do not install the IPMI information protocol"},
       {"--module-dir", "DIR", "where the module shared objects are (default: the build's)"},
       {"--log", "", "print the board log to standard error"},
+      {"--out", "DIR", "save the display's picture as DIR/screen.png after the application"},
   };
+}
+
+// The shell's board: the display driver dispatched and every controller connected, so that the
+// application finds Graphics Output. False when firmware halted on the way.
+bool PrepareShell(host::Board &Built) {
+  for (const host::ImageResult &Result : Built.Dispatch()) {
+    if (Result.Halted) {
+      return false;
+    }
+  }
+  return Built.ConnectAllControllers();
 }
 
 void PrintUsage(std::ostream &Out, const OptionSet &Options) {
   Out << "usage: boardsim run <app> [options]\n\n"
-         "Runs the application module <app> in the shell environment, prints its console\n"
-         "output and \"<app> exited: <status>\".\n\noptions:\n";
+         "Runs the application module <app> in the shell environment (Vidframe dispatched and\n"
+         "connected), prints its console output and \"<app> exited: <status>\".\n\noptions:\n";
   Options.PrintOptions(Out);
 }
 
@@ -83,6 +97,9 @@ int RunRunCommand(int argc, char **argv) {
   // The shell runs on the board as built by default, with the IPMI choices of the command line.
   host::BoardOptions BoardSettings;
   BoardSettings.NvramFile = Settings.NvramFile;
+  BoardSettings.Modules = {"Vidframe"};
+  BoardSettings.Screen.Capture = true;
+  const std::filesystem::path OutDir = Options.Value("--out");
   for (const char *Flag : {"--ipmi-bmc-base", "--no-ipmi"}) {
     if (Options.Has(Flag)) {
       BoardSettings.Settings[Flag + 2] = Flag == std::string("--no-ipmi") ? "" : Options.Value(Flag);
@@ -97,9 +114,18 @@ int RunRunCommand(int argc, char **argv) {
     return kExitUsage;
   }
 
+  if (!PrepareShell(*Built)) {
+    std::cout << host::Utf16ToUtf8(Board.StdErrText()) << "the board halted before the shell\n";
+    return kExitHalted;
+  }
   const std::string App = ResolveModule(Settings.ModuleDir, Options.Positionals().front());
   host::ImageResult Result = Board.RunModule(App);
   std::cout << host::Utf16ToUtf8(Board.ConsoleText());
+  if (!OutDir.empty()) {
+    std::error_code Failure;
+    std::filesystem::create_directories(OutDir, Failure);
+    std::cout << Built->Producer<host::vga::Screen>("vga-screen")->Save(OutDir) << "\n";
+  }
   if (Result.Halted) {
     std::cout << App << " halted: " << Result.Halted->Reason << "\n";
     return kExitHalted;

@@ -3,6 +3,7 @@
 // eyes and fault knobs as board options.
 #include "Board.h"
 #include "VgaChip.h"
+#include "VgaScreen.h"
 
 #include <EdidOverride.h>
 
@@ -125,10 +126,14 @@ vga::DdcMonitorConfig MonitorConfig(const Board &B) {
   return Config;
 }
 
-// The producer lives as long as the board that installed it.
+// The producer and the screen live as long as the board that installed them.
 std::unique_ptr<PciIoProducer> &InstalledProducer() {
   static std::unique_ptr<PciIoProducer> Producer;
   return Producer;
+}
+std::unique_ptr<vga::Screen> &InstalledScreen() {
+  static std::unique_ptr<vga::Screen> Screen;
+  return Screen;
 }
 
 void Install(Board &B) {
@@ -157,6 +162,27 @@ void Install(Board &B) {
                                           : "monitor " + B.Setting("monitor", "of the board"))
        << (B.Has("edid-override") ? ", EDID override " + B.Setting("edid-override") : "") << "\n";
   B.Core().Log().Append("vga", Line.str(), B.Core().VirtualTimeNs());
+  auto &Screen = InstalledScreen();
+  Screen.reset();
+  const BoardOptions::ScreenOptions &Wanted = B.Options().Screen;
+  if (Wanted.Capture || Wanted.Console) {
+    Screen = std::make_unique<vga::Screen>(B, Chip, Wanted.Console);
+    B.Provide("vga-screen", Screen.get());
+  }
+}
+
+// The console draws what the module logged once it has returned.
+void AfterModule(Board &B, const std::string &Module) {
+  if (vga::Screen *Screen = B.Producer<vga::Screen>("vga-screen")) {
+    Screen->DrawPending();
+  }
+}
+
+void Finish(Board &B) {
+  vga::Screen *Screen = B.Producer<vga::Screen>("vga-screen");
+  if (Screen != nullptr && B.Options().Screen.Capture && !B.Options().OutDir.empty()) {
+    Screen->Save(B.Options().OutDir);
+  }
 }
 
 } // namespace
@@ -191,7 +217,8 @@ BoardComponent VgaComponent() {
           {"monitor-noisy-lines", "", "the DDC line levels change between every two reads"},
       },
       Install,
-      nullptr,
+      Finish,
+      AfterModule,
   };
 }
 
