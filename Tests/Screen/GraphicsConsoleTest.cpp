@@ -1,6 +1,5 @@
-// The screen's text console on a Graphics Output double that keeps a frame buffer and the
-// operations it was asked for: where glyphs land, how the cursor moves, how the screen scrolls.
-#include <ConsoleFont.h>
+// The screen's text console on a Graphics Output double: where glyphs land, how the cursor
+// moves, how the screen scrolls.
 #include <GraphicsConsole.h>
 
 #include <gtest/gtest.h>
@@ -8,107 +7,24 @@
 #include <string>
 #include <vector>
 
+#include "GopDouble.h"
+#include "ScreenText.h"
+
 namespace {
 
-using host::ConsoleFontHeight;
-using host::ConsoleFontWidth;
 using host::GraphicsConsole;
+using screen_test::GopDouble;
 
-// A display of Columns x Rows cells plus a margin the grid leaves unused.
-class DisplayDouble {
-public:
+// A display of 6 x 3 cells plus a margin the grid leaves unused.
+struct Display {
   static constexpr UINT32 Columns = 6, Rows = 3, Margin = 5;
-  static constexpr UINT32 Width = Columns * ConsoleFontWidth + Margin;
-  static constexpr UINT32 Height = Rows * ConsoleFontHeight + Margin;
-  static constexpr UINT32 Unset = 0xFF00FF;
-
-  DisplayDouble() : Pixels_(Width * Height, Unset) {
-    Info_.HorizontalResolution = Width;
-    Info_.VerticalResolution = Height;
-    Info_.PixelsPerScanLine = Width;
-    Mode_ = {1, 0, &Info_, sizeof(Info_), 0, 0};
-    Protocol_ = {nullptr, nullptr, Blt, &Mode_};
-    Current = this;
+  static constexpr UINT32 Width = Columns * host::ConsoleFontWidth + Margin;
+  static constexpr UINT32 Height = Rows * host::ConsoleFontHeight + Margin;
+  std::vector<UINT32> Pixels = std::vector<UINT32>(Width * Height, 0xFF00FF);
+  GopDouble Output{Pixels.data(), Width, Height, Width};
+  std::u16string Row(UINT32 Index) const {
+    return screen_test::RowText(Pixels.data(), Width, Columns, Index);
   }
-  EFI_GRAPHICS_OUTPUT_PROTOCOL *Protocol() { return &Protocol_; }
-  void NoMode() { Mode_.Mode = 0xFFFF; }
-  const std::vector<EFI_GRAPHICS_OUTPUT_BLT_OPERATION> &Operations() const { return Operations_; }
-  // The glyph drawn in a cell: the character whose glyph matches it pixel for pixel, else 0.
-  char16_t CellText(UINT32 Column, UINT32 Row) const {
-    for (char16_t Character = host::ConsoleFontFirst; Character <= host::ConsoleFontLast; Character++) {
-      if (CellShows(Column, Row, host::ConsoleGlyph(Character))) {
-        return Character;
-      }
-    }
-    return 0;
-  }
-  std::u16string RowText(UINT32 Row) const {
-    std::u16string Text;
-    for (UINT32 Column = 0; Column < Columns; Column++) {
-      Text += CellText(Column, Row) != 0 ? CellText(Column, Row) : u'#';
-    }
-    return Text;
-  }
-
-private:
-  bool CellShows(UINT32 Column, UINT32 Row, const uint8_t *Glyph) const {
-    for (UINT32 Y = 0; Y < ConsoleFontHeight; Y++) {
-      for (UINT32 X = 0; X < ConsoleFontWidth; X++) {
-        const bool On = Glyph[Y] & (0x80u >> X);
-        const UINT32 Pixel = Pixels_[(Row * ConsoleFontHeight + Y) * Width + Column * ConsoleFontWidth + X];
-        if (Pixel != (On ? Colour(GraphicsConsole::Foreground) : Colour(GraphicsConsole::Background))) {
-          return false;
-        }
-      }
-    }
-    return true;
-  }
-  static UINT32 Colour(EFI_GRAPHICS_OUTPUT_BLT_PIXEL Pixel) {
-    return Pixel.Red << 16 | Pixel.Green << 8 | Pixel.Blue;
-  }
-  // The Blt rules the console relies on: rectangles inside the mode, Delta 0 = Width x 4.
-  static EFI_STATUS EFIAPI Blt(EFI_GRAPHICS_OUTPUT_PROTOCOL *This, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Buffer,
-                               EFI_GRAPHICS_OUTPUT_BLT_OPERATION Operation, UINTN SourceX, UINTN SourceY,
-                               UINTN DestinationX, UINTN DestinationY, UINTN Width, UINTN Height,
-                               UINTN Delta) {
-    DisplayDouble &Self = *Current;
-    Self.Operations_.push_back(Operation);
-    const bool FromVideo = Operation == EfiBltVideoToVideo;
-    if (Width == 0 || Height == 0 || Delta != 0 || DestinationX + Width > DisplayDouble::Width ||
-        DestinationY + Height > DisplayDouble::Height ||
-        (FromVideo && (SourceX + Width > DisplayDouble::Width || SourceY + Height > DisplayDouble::Height))) {
-      ADD_FAILURE() << "Blt outside the mode";
-      return EFI_INVALID_PARAMETER;
-    }
-    std::vector<UINT32> Before = Self.Pixels_;
-    for (UINTN Y = 0; Y < Height; Y++) {
-      for (UINTN X = 0; X < Width; X++) {
-        UINT32 &Pixel = Self.Pixels_[(DestinationY + Y) * DisplayDouble::Width + DestinationX + X];
-        switch (Operation) {
-        case EfiBltVideoFill:
-          Pixel = Colour(Buffer[0]);
-          break;
-        case EfiBltBufferToVideo:
-          Pixel = Colour(Buffer[(SourceY + Y) * Width + SourceX + X]);
-          break;
-        case EfiBltVideoToVideo:
-          Pixel = Before[(SourceY + Y) * DisplayDouble::Width + SourceX + X];
-          break;
-        default:
-          ADD_FAILURE() << "the console reads nothing back";
-          return EFI_UNSUPPORTED;
-        }
-      }
-    }
-    return EFI_SUCCESS;
-  }
-
-  static inline DisplayDouble *Current = nullptr;
-  EFI_GRAPHICS_OUTPUT_MODE_INFORMATION Info_{};
-  EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE Mode_{};
-  EFI_GRAPHICS_OUTPUT_PROTOCOL Protocol_{};
-  std::vector<UINT32> Pixels_;
-  std::vector<EFI_GRAPHICS_OUTPUT_BLT_OPERATION> Operations_;
 };
 
 // What the three text rows show after the text, and where the cursor stands.
@@ -134,14 +50,14 @@ TEST(GraphicsConsole, TextCursorAndScrolling) {
   };
   for (const Case &C : Cases) {
     SCOPED_TRACE(C.Name);
-    DisplayDouble Display;
-    GraphicsConsole Console(Display.Protocol());
-    ASSERT_EQ(Console.Columns(), DisplayDouble::Columns);
-    ASSERT_EQ(Console.Rows(), DisplayDouble::Rows);
+    Display Screen;
+    GraphicsConsole Console(Screen.Output.Protocol());
+    ASSERT_EQ(Console.Columns(), Display::Columns);
+    ASSERT_EQ(Console.Rows(), Display::Rows);
     Console.Clear();
     Console.Write(C.Text);
-    for (UINT32 Row = 0; Row < DisplayDouble::Rows; Row++) {
-      EXPECT_EQ(Display.RowText(Row), C.Rows[Row]) << "row " << Row;
+    for (UINT32 Row = 0; Row < Display::Rows; Row++) {
+      EXPECT_EQ(Screen.Row(Row), C.Rows[Row]) << "row " << Row;
     }
     EXPECT_EQ(Console.Column(), C.Column);
     EXPECT_EQ(Console.Row(), C.Row);
@@ -152,20 +68,20 @@ TEST(GraphicsConsole, TextCursorAndScrolling) {
 // Glyphs go out in one transfer per run of text; a scroll is one screen copy and one fill of
 // the new row; without a mode the console draws nothing.
 TEST(GraphicsConsole, OperationsItUses) {
-  DisplayDouble Display;
-  GraphicsConsole Console(Display.Protocol());
+  Display Screen;
+  GraphicsConsole Console(Screen.Output.Protocol());
   Console.Write(u"ab\r\ncd\r\nef\r\n");
   const std::vector<EFI_GRAPHICS_OUTPUT_BLT_OPERATION> Expected = {
       EfiBltBufferToVideo, EfiBltBufferToVideo, EfiBltBufferToVideo, EfiBltVideoToVideo, EfiBltVideoFill};
-  EXPECT_EQ(Display.Operations(), Expected);
+  EXPECT_EQ(Screen.Output.Operations(), Expected);
 
-  DisplayDouble Blank;
-  Blank.NoMode();
-  GraphicsConsole None(Blank.Protocol());
+  Display Blank;
+  Blank.Output.NoMode();
+  GraphicsConsole None(Blank.Output.Protocol());
   None.Clear();
   None.Write(u"text\n");
   EXPECT_EQ(None.Columns(), 0u);
-  EXPECT_TRUE(Blank.Operations().empty());
+  EXPECT_TRUE(Blank.Output.Operations().empty());
 }
 
 } // namespace
