@@ -143,12 +143,31 @@ bool VidframeIsDriverModel(host::Platform &Core) {
 }
 
 // The board's own boot: Vidframe brings the chip up (its memory calibrated, or set up by the
-// BMC), is connected, and its Graphics Output carries the console.
+// BMC), reads the monitor's EDID (or the override's), is connected, and its Graphics Output
+// carries the console.
 TEST(Screen, BoardBootShowsItsLog) {
-  for (const bool BmcSetUp : {false, true}) {
-    SCOPED_TRACE(BmcSetUp ? "memory set up by the BMC" : "memory calibrated by Vidframe");
-    ScreenBoard Board(BmcSetUp ? std::map<std::string, std::string>{{"vga-bmc", ""}}
-                               : std::map<std::string, std::string>{});
+  const std::string Fixtures = EDID_FIXTURES;
+  struct Case {
+    const char *Name;
+    std::map<std::string, std::string> Settings;
+    const char *EdidSource;
+  };
+  const Case Cases[] = {
+      {"calibrated memory, the board's monitor", {}, "EDID source: monitor"},
+      {"BMC memory, a 1280x1024 monitor",
+       {{"vga-bmc", ""}, {"monitor", Fixtures + "/square-1280x1024.edid"}},
+       "EDID source: monitor"},
+      {"BMC memory, no monitor", {{"vga-bmc", ""}, {"monitor", "none"}}, "EDID source: none"},
+      {"a monitor whose EDID fails its checksum",
+       {{"monitor", Fixtures + "/bad-checksum.edid"}},
+       "EDID source: bad checksum"},
+      {"an EDID override",
+       {{"vga-bmc", ""}, {"edid-override", Fixtures + "/wide-1920x1200.edid"}},
+       "EDID source: override"},
+  };
+  for (const Case &C : Cases) {
+    SCOPED_TRACE(C.Name);
+    ScreenBoard Board(C.Settings);
     for (const host::ImageResult &Result : Board.Built().Dispatch()) {
       ASSERT_FALSE(Result.Halted) << Result.Halted->Text;
     }
@@ -157,7 +176,9 @@ TEST(Screen, BoardBootShowsItsLog) {
       GTEST_SKIP() << "Vidframe installs no Driver Binding in this build";
     }
     ASSERT_NE(Board.Screen().Output(), nullptr);
-    EXPECT_EQ(Board.Chip().MemoryTests() != 0, !BmcSetUp);
+    EXPECT_EQ(Board.Chip().MemoryTests() != 0, C.Settings.count("vga-bmc") == 0);
+    EXPECT_TRUE(Board.Core().Log().Contains(C.EdidSource));
+    EXPECT_TRUE(Board.Core().Log().Contains("mode 0: ")) << "the modes are listed";
     Board.HandOver();
     Board.ExpectPictureOfTheConsole(Board.Screen().Output()->Mode->Info->PixelsPerScanLine);
   }
