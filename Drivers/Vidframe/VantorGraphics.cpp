@@ -91,10 +91,14 @@ VOID VantorDebugPrint(UINTN Level, const CHAR8 *Format, ...) {
   ErrorConsoleText(Text);
 }
 
+VOID VantorAssert(const CHAR8 *Unit, UINTN Line, const CHAR8 *Description) {
+  VantorDebugPrint(VANTOR_DEBUG_ERROR, "ASSERT %a(%d): %a\n", Unit, Line, Description);
+  CpuDeadLoop();
+}
+
 VOID VantorAssertEfiError(const CHAR8 *Unit, UINTN Line, EFI_STATUS Status) {
   VantorDebugPrint(VANTOR_DEBUG_ERROR, "\nASSERT_EFI_ERROR (Status = %r)\n", Status);
-  VantorDebugPrint(VANTOR_DEBUG_ERROR, "ASSERT %a(%d): %a\n", Unit, Line, "!EFI_ERROR (Status)");
-  CpuDeadLoop();
+  VantorAssert(Unit, Line, "!EFI_ERROR (Status)");
 }
 
 // ---- Bring-up -----------------------------------------------------------------------------

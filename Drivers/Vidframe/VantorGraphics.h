@@ -122,6 +122,9 @@ constexpr UINTN VANTOR_CALIBRATION_SWEEPS = 16;
 // keeps changing between them (noise, a floating line) gets 1000 attempts, some 60 ms of
 // indexed reads, and the EDID read then fails as if no display were attached.
 constexpr UINTN VANTOR_DDC_LEVEL_ATTEMPTS = 1000;
+// The 2D engine going idle after a copy: each round is six status reads of at least 1 us on
+// the bus, so 200000 rounds allow more than a second, some fifty full-screen copies.
+constexpr UINTN VANTOR_ENGINE_WAIT_ROUNDS = 200000;
 
 // ---- Register operations -----------------------------------------------------------------
 
@@ -152,6 +155,8 @@ constexpr UINTN VANTOR_DEBUG_LEVELS = 0x80000042; // levels that are printed
 VOID VantorDebugPrint(UINTN Level, const CHAR8 *Format, ...);
 // Prints the failed status and the assertion (unit, line, expression), then halts.
 VOID VantorAssertEfiError(const CHAR8 *Unit, UINTN Line, EFI_STATUS Status);
+// Prints the assertion (unit, line, description), then halts.
+VOID VantorAssert(const CHAR8 *Unit, UINTN Line, const CHAR8 *Description);
 
 // ---- Bring-up and chip memory -------------------------------------------------------------
 

@@ -114,6 +114,8 @@ void VgaChip::Reset() {
   Misc_ = VgaEnable_ = CrtcIndex_ = SeqIndex_ = GrIndex_ = AttrIndex_ = 0;
   AttrExpectsData_ = false;
   Engine_.fill(0);
+  EngineBusy_ = false;
+  EngineCommands_.clear();
   WindowBase_ = WindowEnable_ = 0;
   Scu_.fill(0);
   Mcr_.fill(0);
@@ -271,7 +273,7 @@ uint64_t VgaChip::RegisterRead(uint64_t Offset, unsigned Width) {
   if (Offset >= PortsFirst && Offset + Width <= PortsEnd) {
     Value = *LegacyIoRead(Offset, Width);
   } else if (Offset >= EngineFirst && Offset < EngineEnd && Width == 4) {
-    Value = Offset == 0x804C ? 0 : Engine_[(Offset - EngineFirst) / 4]; // the engine is idle
+    Value = EngineRead(static_cast<uint32_t>(Offset));
   } else if (Offset == WindowEnable && Width == 4) {
     Value = WindowEnable_;
   } else if (Offset == WindowBase && Width == 4) {
@@ -301,7 +303,7 @@ void VgaChip::RegisterWrite(uint64_t Offset, unsigned Width, uint64_t Value) {
   if (Offset >= PortsFirst && Offset + Width <= PortsEnd) {
     LegacyIoWrite(Offset, Width, Value);
   } else if (Offset >= EngineFirst && Offset < EngineEnd && Width == 4) {
-    Engine_[(Offset - EngineFirst) / 4] = static_cast<uint32_t>(Value);
+    EngineWrite(static_cast<uint32_t>(Offset), static_cast<uint32_t>(Value));
   } else if (Offset == WindowEnable && Width == 4) {
     WindowEnable_ = static_cast<uint32_t>(Value);
   } else if (Offset == WindowBase && Width == 4) {

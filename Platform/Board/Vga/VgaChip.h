@@ -7,7 +7,8 @@
 // access through the function's BAR decode, as the root complex does. It checks the rules a
 // driver must keep and records every breach as a protocol error: writes to locked registers,
 // bus-window data accesses without an enabled window, memory tests started before the
-// controller settled, accesses while memory decoding is off.
+// controller settled, accesses while memory decoding is off, 2D engine commands written while
+// the engine is busy or off, copies that leave the frame buffer.
 #pragma once
 
 #include "Common/DeviceModel.h"
@@ -62,6 +63,7 @@ struct VgaChipConfig {
   bool DllNeverLocks = false;
   bool TestEngineStuck = false; // the memory test engine never reports done
   bool NoEye = false;           // every memory test fails
+  bool EngineStuck = false;     // the 2D engine never finishes a copy (0x804C stays busy)
   // The PCI memory window the function's BARs are assigned in, as the enumeration does.
   static constexpr uint64_t WindowBase = 0x58000000;
   static constexpr uint64_t WindowSize = 0x08000000;
@@ -124,6 +126,9 @@ public:
   uint32_t Mcr(uint32_t Offset) const { return Mcr_[Offset / 4]; }
   uint32_t Sram(uint32_t Offset) const { return Sram_[Offset / 4]; }
   uint32_t Engine(uint32_t Offset) const { return Engine_[(Offset - 0x8000) / 4]; }
+  // 2D engine: the commands it accepted, in order, and whether a copy is under way.
+  const std::vector<uint32_t> &EngineCommands() const { return EngineCommands_; }
+  bool EngineBusy() const { return EngineBusy_; }
   void Trace(bool On) {
     Tracing_ = On;
     Accesses_.clear();
@@ -162,6 +167,11 @@ private:
   uint32_t TestErrors(bool Burst) const;
   bool MemoryDecodes() const;
   uint64_t Now() const;
+  // 2D engine (BAR 1 0x8000 to 0x81FF).
+  uint32_t EngineRead(uint32_t Offset);
+  void EngineWrite(uint32_t Offset, uint32_t Value);
+  void EngineCommand(uint32_t Command);
+  void EngineCopy(uint32_t Command);
 
   VgaChipConfig Config_;
   PciFunction Pci_;
@@ -175,6 +185,8 @@ private:
   uint8_t Misc_ = 0, VgaEnable_ = 0, CrtcIndex_ = 0, SeqIndex_ = 0, GrIndex_ = 0, AttrIndex_ = 0;
   bool AttrExpectsData_ = false;
   std::array<uint32_t, 0x80> Engine_{}; // BAR 1 0x8000..0x81FF
+  bool EngineBusy_ = false;
+  std::vector<uint32_t> EngineCommands_;
   uint32_t WindowBase_ = 0, WindowEnable_ = 0;
   std::array<uint32_t, 0x400> Scu_{}, Mcr_{}; // 4 KiB each
   std::vector<uint32_t> Sram_;

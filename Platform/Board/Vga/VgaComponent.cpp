@@ -102,6 +102,7 @@ VgaChipConfig ChipConfig(const Board &B) {
   Config.DllNeverLocks = B.Fault("vga-dll-never-locks");
   Config.TestEngineStuck = B.Fault("vga-test-engine-stuck");
   Config.NoEye = B.Fault("vga-no-eye");
+  Config.EngineStuck = B.Fault("vga-engine-stuck");
   return Config;
 }
 
@@ -215,6 +216,7 @@ BoardComponent VgaComponent() {
           {"monitor-no-pullups", "", "the DDC lines have no pull-ups: both read low"},
           {"monitor-no-ack", "", "the display never acknowledges its DDC address"},
           {"monitor-noisy-lines", "", "the DDC line levels change between every two reads"},
+          {"vga-engine-stuck", "", "the chip's 2D engine never finishes a copy (status stays busy)"},
       },
       Install,
       Finish,
