@@ -1,8 +1,12 @@
 // Register access through the function's PCI I/O interface, the controller bring-up, the
-// diagnostics on the standard-error console and the module entry.
+// diagnostics on the standard-error console, the driver binding (Supported, Start, Stop, the
+// display child) and the module entry.
 #include <Library/BaseLib.h>
+#include <Library/BaseMemoryLib.h>
+#include <Library/DevicePathLib.h>
 #include <Library/PrintLib.h>
 #include <Library/UefiBootServicesTableLib.h>
+#include <Library/UefiLib.h>
 #include <Protocol/DriverSupportedEfiVersion.h>
 
 #include "VantorGraphics.h"
@@ -221,22 +225,307 @@ EFI_STATUS VantorInitController(VANTOR_PRIVATE_DATA *Private) {
   return EFI_SUCCESS;
 }
 
-// ---- Module entry -------------------------------------------------------------------------
+// ---- Controllers this driver has started ------------------------------------------------------
+
+// Start installs nothing on the controller's handle, and a controller started without a child
+// has no interface that leads back to its record: Stop finds the record in this list, keyed by
+// the controller's handle.
+namespace {
+
+struct VANTOR_BOUND_CONTROLLER {
+  VANTOR_BOUND_CONTROLLER *Next;
+  EFI_HANDLE Controller;
+  VANTOR_PRIVATE_DATA *Private;
+};
+
+VANTOR_BOUND_CONTROLLER *gVantorBoundControllers = NULL;
+
+EFI_STATUS RememberController(EFI_HANDLE Controller, VANTOR_PRIVATE_DATA *Private) {
+  VOID *Link = NULL;
+  EFI_STATUS Status = gBS->AllocatePool(EfiBootServicesData, sizeof(VANTOR_BOUND_CONTROLLER), &Link);
+  if (EFI_ERROR(Status)) {
+    return Status;
+  }
+  auto *Bound = static_cast<VANTOR_BOUND_CONTROLLER *>(Link);
+  *Bound = {gVantorBoundControllers, Controller, Private};
+  gVantorBoundControllers = Bound;
+  return EFI_SUCCESS;
+}
+
+// The record of Controller, taken out of the list; NULL when this driver has not started it.
+VANTOR_PRIVATE_DATA *FindController(EFI_HANDLE Controller, BOOLEAN Remove) {
+  for (VANTOR_BOUND_CONTROLLER **Link = &gVantorBoundControllers; *Link != NULL; Link = &(*Link)->Next) {
+    VANTOR_BOUND_CONTROLLER *Bound = *Link;
+    if (Bound->Controller == Controller) {
+      VANTOR_PRIVATE_DATA *Private = Bound->Private;
+      if (Remove) {
+        *Link = Bound->Next;
+        gBS->FreePool(Bound);
+      }
+      return Private;
+    }
+  }
+  return NULL;
+}
+
+} // namespace
+
+// ---- Driver binding ------------------------------------------------------------------------------
 
 namespace {
-constexpr UINT32 VANTOR_FIRMWARE_VERSION = 0x0002000A;
+
+constexpr const CHAR8 *UNIT = "VantorGraphics";
+constexpr UINTN VANTOR_ASSERT_LINE_GRAPHICS_OUTPUT = 317;
+constexpr UINTN VANTOR_ASSERT_LINE_STOP_SIGNATURE = 461;
+constexpr UINTN VANTOR_ASSERT_LINE_DRIVER_BINDING = 579;
 constexpr UINTN VANTOR_ASSERT_LINE_SUPPORTED_VERSION = 592;
+constexpr UINT32 VANTOR_DRIVER_VERSION = 0x10105;
+constexpr UINT32 VANTOR_FIRMWARE_VERSION = 0x0002000A;
+
+constexpr UINT16 VANTOR_VENDOR_ID = 0x1A03;
+constexpr UINT16 VANTOR_DEVICE_ID = 0x2000;
+constexpr UINTN PCI_HEADER_DWORDS = 16;
+
+// _ADR of the display output: the device-ID scheme (bit 31), detectable by firmware (bit 16),
+// display type VGA (bits 8-11 = 1), port 0 (bits 4-7), index 0 (bits 0-3).
+constexpr UINT32 VANTOR_DISPLAY_ADR = (1u << 31) | (1u << 16) | (1u << 8);
+static_assert(VANTOR_DISPLAY_ADR == 0x80010100);
+constexpr ACPI_ADR_DEVICE_PATH VANTOR_DISPLAY_NODE = {
+    {ACPI_DEVICE_PATH, ACPI_ADR_DP, {sizeof(ACPI_ADR_DEVICE_PATH), 0}}, VANTOR_DISPLAY_ADR};
+
+EFI_STATUS EFIAPI VantorSupported(EFI_DRIVER_BINDING_PROTOCOL *This, EFI_HANDLE Controller,
+                                  EFI_DEVICE_PATH_PROTOCOL *RemainingDevicePath) {
+  EFI_PCI_IO_PROTOCOL *PciIo = NULL;
+  EFI_STATUS Status = gBS->OpenProtocol(Controller, &gEfiPciIoProtocolGuid, reinterpret_cast<VOID **>(&PciIo),
+                                        This->DriverBindingHandle, Controller, EFI_OPEN_PROTOCOL_BY_DRIVER);
+  if (EFI_ERROR(Status)) {
+    return Status;
+  }
+  UINT32 Header[PCI_HEADER_DWORDS] = {};
+  Status = PciIo->Pci.Read(PciIo, EfiPciIoWidthUint32, 0, PCI_HEADER_DWORDS, Header);
+  if (!EFI_ERROR(Status)) {
+    const UINT16 Vendor = static_cast<UINT16>(Header[0]), Device = static_cast<UINT16>(Header[0] >> 16);
+    Status = (Vendor == VANTOR_VENDOR_ID && Device == VANTOR_DEVICE_ID) ? EFI_SUCCESS : EFI_UNSUPPORTED;
+  }
+  gBS->CloseProtocol(Controller, &gEfiPciIoProtocolGuid, This->DriverBindingHandle, Controller);
+  return Status;
+}
+
+VOID FreeEdidCopies(VANTOR_PRIVATE_DATA *Private) {
+  if (Private->EdidActive.Edid != NULL && Private->EdidActive.Edid != Private->EdidDiscovered.Edid) {
+    gBS->FreePool(Private->EdidActive.Edid);
+  }
+  if (Private->EdidDiscovered.Edid != NULL) {
+    gBS->FreePool(Private->EdidDiscovered.Edid);
+  }
+  Private->EdidActive = {0, NULL};
+  Private->EdidDiscovered = {0, NULL};
+}
+
+// Takes the display child down: the child's open of PCI I/O, its interfaces (the handle goes
+// with the last one), the Graphics Output's records and the child's path. When the interfaces
+// cannot be removed the child stays as it was.
+EFI_STATUS DestroyChild(EFI_DRIVER_BINDING_PROTOCOL *This, EFI_HANDLE Controller,
+                        VANTOR_PRIVATE_DATA *Private, BOOLEAN ChildOpened) {
+  if (ChildOpened) {
+    gBS->CloseProtocol(Controller, &gEfiPciIoProtocolGuid, This->DriverBindingHandle, Private->Handle);
+  }
+  EFI_STATUS Status;
+  if (Private->GraphicsOutput.Mode != NULL) {
+    Status = gBS->UninstallMultipleProtocolInterfaces(
+        Private->Handle, &gEfiGraphicsOutputProtocolGuid, &Private->GraphicsOutput,
+        &gEfiEdidDiscoveredProtocolGuid, &Private->EdidDiscovered, &gEfiEdidActiveProtocolGuid,
+        &Private->EdidActive, &gEfiDevicePathProtocolGuid, Private->ChildDevicePath, NULL);
+  } else {
+    Status = gBS->UninstallMultipleProtocolInterfaces(Private->Handle, &gEfiDevicePathProtocolGuid,
+                                                      Private->ChildDevicePath, NULL);
+  }
+  if (EFI_ERROR(Status)) {
+    if (ChildOpened) {
+      EFI_PCI_IO_PROTOCOL *PciIo = NULL;
+      gBS->OpenProtocol(Controller, &gEfiPciIoProtocolGuid, reinterpret_cast<VOID **>(&PciIo),
+                        This->DriverBindingHandle, Private->Handle, EFI_OPEN_PROTOCOL_BY_CHILD_CONTROLLER);
+    }
+    return Status;
+  }
+  VantorGraphicsOutputDestructor(Private);
+  gBS->FreePool(Private->ChildDevicePath);
+  Private->ChildDevicePath = NULL;
+  Private->Handle = NULL;
+  return EFI_SUCCESS;
+}
+
+// Gives the controller back as Start found it: attributes, the open of PCI I/O, the record.
+VOID ReleaseController(EFI_DRIVER_BINDING_PROTOCOL *This, EFI_HANDLE Controller, VANTOR_PRIVATE_DATA *Private,
+                       BOOLEAN AttributesChanged) {
+  if (Private->PciIo != NULL) {
+    if (AttributesChanged) {
+      Private->PciIo->Attributes(Private->PciIo, EfiPciIoAttributeOperationSet, Private->SavedPciAttributes,
+                                 NULL);
+    }
+    gBS->CloseProtocol(Controller, &gEfiPciIoProtocolGuid, This->DriverBindingHandle, Controller);
+  }
+  FreeEdidCopies(Private);
+  if (Private->LineBuffer != NULL) {
+    gBS->FreePool(Private->LineBuffer);
+  }
+  gBS->FreePool(Private);
+}
+
+// The controller's path with the display node: RemainingDevicePath's first node when one is
+// given, the VGA output's _ADR node without one; NULL (and EFI_SUCCESS) for an end node.
+EFI_STATUS MakeChildDevicePath(EFI_HANDLE Controller, EFI_DEVICE_PATH_PROTOCOL *RemainingDevicePath,
+                               EFI_DEVICE_PATH_PROTOCOL **ChildDevicePath) {
+  *ChildDevicePath = NULL;
+  EFI_DEVICE_PATH_PROTOCOL *ParentDevicePath = NULL;
+  EFI_STATUS Status = gBS->HandleProtocol(Controller, &gEfiDevicePathProtocolGuid,
+                                          reinterpret_cast<VOID **>(&ParentDevicePath));
+  if (EFI_ERROR(Status) || (RemainingDevicePath != NULL && IsDevicePathEnd(RemainingDevicePath))) {
+    return Status;
+  }
+  const VOID *Node = RemainingDevicePath != NULL ? static_cast<const VOID *>(RemainingDevicePath)
+                                                 : static_cast<const VOID *>(&VANTOR_DISPLAY_NODE);
+  *ChildDevicePath =
+      AppendDevicePathNode(ParentDevicePath, static_cast<const EFI_DEVICE_PATH_PROTOCOL *>(Node));
+  return *ChildDevicePath != NULL ? EFI_SUCCESS : EFI_OUT_OF_RESOURCES;
+}
+
+// Publishes the display child: its device path on a new handle, then Graphics Output and the
+// two EDID interfaces.
+EFI_STATUS PublishChild(VANTOR_PRIVATE_DATA *Private) {
+  EFI_STATUS Status = gBS->InstallMultipleProtocolInterfaces(&Private->Handle, &gEfiDevicePathProtocolGuid,
+                                                             Private->ChildDevicePath, NULL);
+  if (EFI_ERROR(Status)) {
+    return Status;
+  }
+  Status = VantorGraphicsOutputConstructor(Private);
+  if (EFI_ERROR(Status)) {
+    VantorAssertEfiError(UNIT, VANTOR_ASSERT_LINE_GRAPHICS_OUTPUT, Status);
+  }
+  Status = gBS->InstallMultipleProtocolInterfaces(&Private->Handle, &gEfiGraphicsOutputProtocolGuid,
+                                                  &Private->GraphicsOutput, &gEfiEdidDiscoveredProtocolGuid,
+                                                  &Private->EdidDiscovered, &gEfiEdidActiveProtocolGuid,
+                                                  &Private->EdidActive, NULL);
+  if (EFI_ERROR(Status)) {
+    VantorGraphicsOutputDestructor(Private);
+  }
+  return Status;
+}
+
+EFI_STATUS EFIAPI VantorStart(EFI_DRIVER_BINDING_PROTOCOL *This, EFI_HANDLE Controller,
+                              EFI_DEVICE_PATH_PROTOCOL *RemainingDevicePath) {
+  VOID *Record = NULL;
+  if (EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, sizeof(VANTOR_PRIVATE_DATA), &Record))) {
+    return EFI_OUT_OF_RESOURCES;
+  }
+  ZeroMem(Record, sizeof(VANTOR_PRIVATE_DATA));
+  auto *Private = static_cast<VANTOR_PRIVATE_DATA *>(Record);
+  Private->Signature = VANTOR_PRIVATE_DATA_SIGNATURE;
+  Private->Handle = NULL;
+
+  BOOLEAN AttributesChanged = FALSE;
+  BOOLEAN ChildOpened = FALSE;
+  EFI_PCI_IO_PROTOCOL *PciIo = NULL;
+  EFI_STATUS Status = gBS->OpenProtocol(Controller, &gEfiPciIoProtocolGuid, reinterpret_cast<VOID **>(&PciIo),
+                                        This->DriverBindingHandle, Controller, EFI_OPEN_PROTOCOL_BY_DRIVER);
+  if (EFI_ERROR(Status)) {
+    gBS->FreePool(Private);
+    return Status;
+  }
+  Private->PciIo = PciIo;
+  Status = PciIo->Attributes(PciIo, EfiPciIoAttributeOperationGet, 0, &Private->SavedPciAttributes);
+  if (!EFI_ERROR(Status)) {
+    Status = PciIo->Attributes(PciIo, EfiPciIoAttributeOperationEnable, EFI_PCI_IO_ATTRIBUTE_MEMORY, NULL);
+    AttributesChanged = TRUE;
+  }
+  if (!EFI_ERROR(Status)) {
+    Status = MakeChildDevicePath(Controller, RemainingDevicePath, &Private->ChildDevicePath);
+  }
+  if (!EFI_ERROR(Status)) {
+    Status = VantorInitController(Private);
+  }
+  if (!EFI_ERROR(Status)) {
+    Status = VantorBuildModeList(Private);
+  }
+  if (!EFI_ERROR(Status) && Private->ChildDevicePath != NULL) {
+    Status = PublishChild(Private);
+  }
+  // The child's open of PCI I/O ties the child to the controller; without a child there is
+  // nothing to tie.
+  if (!EFI_ERROR(Status) && Private->Handle != NULL) {
+    Status =
+        gBS->OpenProtocol(Controller, &gEfiPciIoProtocolGuid, reinterpret_cast<VOID **>(&PciIo),
+                          This->DriverBindingHandle, Private->Handle, EFI_OPEN_PROTOCOL_BY_CHILD_CONTROLLER);
+    ChildOpened = !EFI_ERROR(Status);
+  }
+  if (!EFI_ERROR(Status)) {
+    Status = RememberController(Controller, Private);
+  }
+  if (EFI_ERROR(Status)) {
+    VantorDebugPrint(VANTOR_DEBUG_ERROR, "Vidframe: Start failed: %r\n", Status);
+    if (Private->Handle != NULL) {
+      DestroyChild(This, Controller, Private, ChildOpened);
+    }
+    if (Private->ChildDevicePath != NULL) {
+      gBS->FreePool(Private->ChildDevicePath);
+    }
+    ReleaseController(This, Controller, Private, AttributesChanged);
+  }
+  return Status;
+}
+
+EFI_STATUS EFIAPI VantorStop(EFI_DRIVER_BINDING_PROTOCOL *This, EFI_HANDLE Controller, UINTN NumberOfChildren,
+                             EFI_HANDLE *ChildHandleBuffer) {
+  VANTOR_PRIVATE_DATA *Private = FindController(Controller, FALSE);
+  if (Private == NULL) {
+    return EFI_UNSUPPORTED;
+  }
+  if (Private->Signature != VANTOR_PRIVATE_DATA_SIGNATURE) {
+    VantorAssert(UNIT, VANTOR_ASSERT_LINE_STOP_SIGNATURE, "CR has Bad Signature");
+  }
+  // Children first (the core stops them, then the controller); a controller stopped with its
+  // child still there takes the child down as well.
+  for (UINTN Index = 0; Index < NumberOfChildren; Index++) {
+    if (ChildHandleBuffer[Index] != Private->Handle || Private->Handle == NULL) {
+      return EFI_INVALID_PARAMETER;
+    }
+  }
+  if (Private->Handle != NULL) {
+    EFI_STATUS Status = DestroyChild(This, Controller, Private, TRUE);
+    if (EFI_ERROR(Status)) {
+      return Status;
+    }
+  }
+  if (NumberOfChildren > 0) {
+    return EFI_SUCCESS;
+  }
+  FindController(Controller, TRUE);
+  ReleaseController(This, Controller, Private, TRUE);
+  return EFI_SUCCESS;
+}
 
 EFI_DRIVER_SUPPORTED_EFI_VERSION_PROTOCOL gVantorSupportedEfiVersion = {
     sizeof(EFI_DRIVER_SUPPORTED_EFI_VERSION_PROTOCOL), 0};
+
 } // namespace
 
+EFI_DRIVER_BINDING_PROTOCOL gVantorDriverBinding = {VantorSupported,       VantorStart, VantorStop,
+                                                    VANTOR_DRIVER_VERSION, NULL,        NULL};
+
+// ---- Module entry -------------------------------------------------------------------------
+
 EFI_STATUS VantorGraphicsEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
-  gVantorSupportedEfiVersion.FirmwareVersion = VANTOR_FIRMWARE_VERSION;
-  EFI_STATUS Status = gBS->InstallMultipleProtocolInterfaces(
-      &ImageHandle, &gEfiDriverSupportedEfiVersionProtocolGuid, &gVantorSupportedEfiVersion, NULL);
+  EFI_STATUS Status =
+      EfiLibInstallDriverBindingComponentName2(ImageHandle, SystemTable, &gVantorDriverBinding, ImageHandle,
+                                               &gVantorComponentName, &gVantorComponentName2);
   if (EFI_ERROR(Status)) {
-    VantorAssertEfiError("VantorGraphics", VANTOR_ASSERT_LINE_SUPPORTED_VERSION, Status);
+    VantorAssertEfiError(UNIT, VANTOR_ASSERT_LINE_DRIVER_BINDING, Status);
+  }
+  gVantorSupportedEfiVersion.FirmwareVersion = VANTOR_FIRMWARE_VERSION;
+  Status = gBS->InstallMultipleProtocolInterfaces(&ImageHandle, &gEfiDriverSupportedEfiVersionProtocolGuid,
+                                                  &gVantorSupportedEfiVersion, NULL);
+  if (EFI_ERROR(Status)) {
+    VantorAssertEfiError(UNIT, VANTOR_ASSERT_LINE_SUPPORTED_VERSION, Status);
   }
   return Status;
 }

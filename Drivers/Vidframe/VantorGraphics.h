@@ -3,7 +3,10 @@
 // and the mode programming.
 #pragma once
 
+#include <Protocol/ComponentName.h>
+#include <Protocol/ComponentName2.h>
 #include <Protocol/DevicePath.h>
+#include <Protocol/DriverBinding.h>
 #include <Protocol/EdidActive.h>
 #include <Protocol/EdidDiscovered.h>
 #include <Protocol/GraphicsOutput.h>
@@ -266,3 +269,9 @@ UINTN VantorModeFits(const VANTOR_DISPLAY_LIMITS *Limits, const VANTOR_VIDEO_MOD
 EFI_STATUS VantorGraphicsOutputConstructor(VANTOR_PRIVATE_DATA *Private);
 // Releases what the constructor and SetMode allocated.
 EFI_STATUS VantorGraphicsOutputDestructor(VANTOR_PRIVATE_DATA *Private);
+
+// ---- Driver model ---------------------------------------------------------------------------
+
+extern EFI_DRIVER_BINDING_PROTOCOL gVantorDriverBinding;
+extern EFI_COMPONENT_NAME_PROTOCOL gVantorComponentName;
+extern EFI_COMPONENT_NAME2_PROTOCOL gVantorComponentName2;
