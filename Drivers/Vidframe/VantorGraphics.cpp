@@ -390,15 +390,9 @@ EFI_STATUS MakeChildDevicePath(EFI_HANDLE Controller, EFI_DEVICE_PATH_PROTOCOL *
   return *ChildDevicePath != NULL ? EFI_SUCCESS : EFI_OUT_OF_RESOURCES;
 }
 
-// Publishes the display child: its device path on a new handle, then Graphics Output and the
-// two EDID interfaces.
-EFI_STATUS PublishChild(VANTOR_PRIVATE_DATA *Private) {
-  EFI_STATUS Status = gBS->InstallMultipleProtocolInterfaces(&Private->Handle, &gEfiDevicePathProtocolGuid,
-                                                             Private->ChildDevicePath, NULL);
-  if (EFI_ERROR(Status)) {
-    return Status;
-  }
-  Status = VantorGraphicsOutputConstructor(Private);
+// Publishes the display's Graphics Output and the two EDID interfaces on the child.
+EFI_STATUS PublishGraphicsOutput(VANTOR_PRIVATE_DATA *Private) {
+  EFI_STATUS Status = VantorGraphicsOutputConstructor(Private);
   if (EFI_ERROR(Status)) {
     VantorAssertEfiError(UNIT, VANTOR_ASSERT_LINE_GRAPHICS_OUTPUT, Status);
   }
@@ -441,6 +435,11 @@ EFI_STATUS EFIAPI VantorStart(EFI_DRIVER_BINDING_PROTOCOL *This, EFI_HANDLE Cont
   if (!EFI_ERROR(Status)) {
     Status = MakeChildDevicePath(Controller, RemainingDevicePath, &Private->ChildDevicePath);
   }
+  // The child exists before the mode list is built: an EDID override is looked up by it.
+  if (!EFI_ERROR(Status) && Private->ChildDevicePath != NULL) {
+    Status = gBS->InstallMultipleProtocolInterfaces(&Private->Handle, &gEfiDevicePathProtocolGuid,
+                                                    Private->ChildDevicePath, NULL);
+  }
   if (!EFI_ERROR(Status)) {
     Status = VantorInitController(Private);
   }
@@ -448,7 +447,7 @@ EFI_STATUS EFIAPI VantorStart(EFI_DRIVER_BINDING_PROTOCOL *This, EFI_HANDLE Cont
     Status = VantorBuildModeList(Private);
   }
   if (!EFI_ERROR(Status) && Private->ChildDevicePath != NULL) {
-    Status = PublishChild(Private);
+    Status = PublishGraphicsOutput(Private);
   }
   // The child's open of PCI I/O ties the child to the controller; without a child there is
   // nothing to tie.

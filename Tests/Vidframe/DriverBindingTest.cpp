@@ -209,6 +209,31 @@ TEST_F(Binding, ComponentNamesForBothProtocols) {
   ASSERT_EQ(Disconnect(), EFI_SUCCESS);
 }
 
+// The board's own connect step (as boardsim boot runs it) starts Vidframe on the VGA function of
+// a chip whose memory it sets up itself, and the Graphics Output is on the display child.
+TEST(BoardConnect, ConnectingEveryControllerPublishesTheGraphicsOutput) {
+  host::Platform Core;
+  host::BoardOptions Options;
+  Options.Modules = {"Vidframe"};
+  auto Built = host::Board::Build(Core, Options);
+  ASSERT_FALSE(Built->Dispatch().at(0).Halted.has_value());
+  ASSERT_TRUE(Built->ConnectAllControllers());
+  UINTN Count = 0;
+  EFI_HANDLE *Handles = nullptr;
+  ASSERT_EQ(Core.BootServices()->LocateHandleBuffer(ByProtocol, &gEfiGraphicsOutputProtocolGuid, nullptr,
+                                                    &Count, &Handles),
+            EFI_SUCCESS);
+  EXPECT_EQ(Count, 1u);
+  EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop = nullptr;
+  ASSERT_EQ(Core.BootServices()->HandleProtocol(Handles[0], &gEfiGraphicsOutputProtocolGuid,
+                                                reinterpret_cast<VOID **>(&Gop)),
+            EFI_SUCCESS);
+  Core.BootServices()->FreePool(Handles);
+  EXPECT_EQ(Gop->Mode->Mode, 0u);
+  EXPECT_GE(Gop->Mode->MaxMode, 1u);
+  board_test::ExpectNoUnexpectedErrors(*Built);
+}
+
 // A failed bring-up: Start fails and leaves neither a child nor an open, the attributes as
 // they were, nothing of the image's pool.
 TEST(BindingFailure, AFailedBringUpUndoesEverything) {
