@@ -148,18 +148,7 @@ TEST_F(GraphicsOutput, ModeRecordQueryModeAndSetModeChecks) {
   EXPECT_EQ(Mode->FrameBufferSize, 1368u * 4 * 768);
 }
 
-TEST_F(GraphicsOutput, WithoutAModeQueryModeIsNotStartedAndBltADeviceError) {
-  Construct({}); // no mode: the constructor's SetMode(0) fails
-  EXPECT_EQ(Gop()->Mode->Mode, 0xFFFFu);
-  UINTN Size = 0;
-  EFI_GRAPHICS_OUTPUT_MODE_INFORMATION *Info = nullptr;
-  Board.Run([&] { EXPECT_EQ(Gop()->QueryMode(Gop(), 0, &Size, &Info), EFI_NOT_STARTED); });
-  Pixel Colour = {1, 2, 3, 0};
-  EXPECT_EQ(Blt(&Colour, EfiBltVideoFill, 0, 0, 0, 0, 1, 1), EFI_DEVICE_ERROR);
-  EXPECT_TRUE(Spy.Writes.empty());
-}
-
-TEST_F(GraphicsOutput, SetModeWithoutAFrameBufferAddressChangesNothing) {
+TEST_F(GraphicsOutput, FailedSetModesChangeNothingAndWithoutAModeNothingIsDrawn) {
   Construct();
   for (int Case = 0; Case < 2; Case++) {
     SCOPED_TRACE(Case);
@@ -171,13 +160,23 @@ TEST_F(GraphicsOutput, SetModeWithoutAFrameBufferAddressChangesNothing) {
     EXPECT_EQ(Gop()->Mode->FrameBufferBase, host::vga::VgaChipConfig::FrameBufferBase);
     EXPECT_FALSE(Board.Private()->ModeNotSet);
   }
-  // A first SetMode that fails leaves QueryMode not started.
-  Board.Run([&] { VantorGraphicsOutputDestructor(Board.Private()); });
-  Spy.BarStatus = EFI_UNSUPPORTED;
-  Spy.NoBarList = false;
-  Construct();
-  EXPECT_TRUE(Board.Private()->ModeNotSet);
-  EXPECT_EQ(Gop()->Mode->Mode, 0xFFFFu);
+  // Without a mode set (the first SetMode failed, or no mode at all): QueryMode is not
+  // started, Blt a device error that draws nothing and reads no mode entry.
+  for (const std::vector<UINT32> &Rows : {std::vector<UINT32>{0, 5, 2}, std::vector<UINT32>{}}) {
+    Board.Run([&] { VantorGraphicsOutputDestructor(Board.Private()); });
+    Spy.BarStatus = EFI_UNSUPPORTED;
+    Spy.NoBarList = false;
+    Spy.Writes.clear();
+    Construct(Rows);
+    EXPECT_TRUE(Board.Private()->ModeNotSet);
+    EXPECT_EQ(Gop()->Mode->Mode, 0xFFFFu);
+    UINTN Size = 0;
+    EFI_GRAPHICS_OUTPUT_MODE_INFORMATION *Info = nullptr;
+    Board.Run([&] { EXPECT_EQ(Gop()->QueryMode(Gop(), 0, &Size, &Info), EFI_NOT_STARTED); });
+    Pixel Colour = {1, 2, 3, 0};
+    EXPECT_EQ(Blt(&Colour, EfiBltVideoFill, 0, 0, 0, 0, 1, 1), EFI_DEVICE_ERROR);
+    EXPECT_TRUE(Spy.Writes.empty());
+  }
 }
 
 TEST_F(GraphicsOutput, BltParameterChecksInTheirOrder) {
