@@ -1,6 +1,5 @@
 // Display identification: the EDID from the platform's override or read from the monitor over
-// the DDC lines of CRB7, the display limits derived from it, and the list of mode-table rows
-// the display can take.
+// the DDC lines of CRB7, and the list of mode-table rows the display can take.
 #include <Library/BaseMemoryLib.h>
 #include <Library/UefiBootServicesTableLib.h>
 #include <Protocol/EdidOverride.h>
@@ -26,8 +25,6 @@ constexpr UINT8 DDC_ADDRESS_WRITE = 0xA0;
 constexpr UINT8 DDC_ADDRESS_READ = 0xA1;
 constexpr UINT8 DDC_FIRST_OFFSET = 0x00;
 
-constexpr UINT8 EDID_HEADER[] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
-constexpr UINTN EDID_HEADER_SIZE = sizeof(EDID_HEADER);
 // A header found at offset k needs k bytes beyond the block to complete it.
 constexpr UINTN DDC_BUFFER_SIZE = 2 * VANTOR_EDID_BLOCK_SIZE;
 
@@ -151,8 +148,8 @@ BOOLEAN SendAcknowledged(DDC_LINES *Lines, UINT8 Byte) {
 
 // Offset of the EDID header among the first Count bytes, or Count when there is none.
 UINTN FindHeader(const UINT8 *Bytes, UINTN Count) {
-  for (UINTN Offset = 0; Offset + EDID_HEADER_SIZE <= Count; Offset++) {
-    if (CompareMem(Bytes + Offset, EDID_HEADER, EDID_HEADER_SIZE) == 0) {
+  for (UINTN Offset = 0; Offset + sizeof(VANTOR_EDID_HEADER) <= Count; Offset++) {
+    if (CompareMem(Bytes + Offset, VANTOR_EDID_HEADER, sizeof(VANTOR_EDID_HEADER)) == 0) {
       return Offset;
     }
   }
@@ -195,123 +192,7 @@ UINTN ReadDdcBlock(VANTOR_PRIVATE_DATA *Private, UINT8 *Buffer) {
   return Lines.Failed ? 0 : Wanted;
 }
 
-// ---- EDID parsing ---------------------------------------------------------------------------
-
-constexpr VANTOR_DISPLAY_LIMITS DEFAULT_LIMITS = {1024, 768, 65, 50, 60, 0, 0};
-
-constexpr UINTN EDID_DESCRIPTOR_FIRST = 54;
-constexpr UINTN EDID_DESCRIPTOR_SIZE = 18;
-constexpr UINTN EDID_DESCRIPTORS = 4;
-constexpr UINT8 EDID_RANGE_LIMITS_TAG = 0xFD;
-constexpr UINT8 RANGE_FLAGS = 4;
-constexpr UINT8 RANGE_MAX_VERTICAL = 6;
-constexpr UINT8 RANGE_MAX_HORIZONTAL = 8;
-constexpr UINT8 RANGE_MAX_CLOCK = 9; // in 10 MHz
-constexpr UINT8 RANGE_MAX_VERTICAL_PLUS_255 = 0x02;
-constexpr UINT8 RANGE_MAX_HORIZONTAL_PLUS_255 = 0x08;
-constexpr UINT32 RANGE_OFFSET = 255;
-constexpr UINT8 TIMING_SYNC_FLAGS = 17;
-constexpr UINT8 SYNC_MASK = 0x1E;
-constexpr UINT8 SYNC_DIGITAL_SEPARATE_VNEG_HPOS = 0x1A;
-constexpr UINT32 BYTE_MAX = 0xFF;
-
-struct EDID_ACCUMULATORS {
-  UINT32 Width, Height, ClockMhz, HorizontalKhz, VerticalHz;
-};
-
-UINT32 Max(UINT32 A, UINT32 B) {
-  return A > B ? A : B;
-}
-
-UINT8 Saturate(UINT32 Value) {
-  return static_cast<UINT8>(Value > BYTE_MAX ? BYTE_MAX : Value);
-}
-
-BOOLEAN Sums(const UINT8 *Edid) {
-  UINT8 Sum = 0;
-  for (UINTN Index = 0; Index < VANTOR_EDID_BLOCK_SIZE; Index++) {
-    Sum = static_cast<UINT8>(Sum + Edid[Index]);
-  }
-  return Sum == 0;
-}
-
-VOID ParseDetailedTiming(const UINT8 *D, EDID_ACCUMULATORS *Acc, VANTOR_DISPLAY_LIMITS *Limits) {
-  const UINT32 Clock = D[0] | (UINT32(D[1]) << 8);
-  const UINT32 Active = D[2] | (UINT32(D[4] >> 4) << 8);
-  const UINT32 Blank = D[3] | (UINT32(D[4] & 0x0F) << 8);
-  const UINT32 Lines = D[5] | (UINT32(D[7] >> 4) << 8);
-  const UINT32 VerticalBlank = D[6] | (UINT32(D[7] & 0x0F) << 8);
-  if (Active + Blank == 0 || Lines + VerticalBlank == 0) {
-    return; // no total to divide by: not a usable timing
-  }
-  const UINT32 Mhz = Clock / 100;
-  const UINT32 LineKhz = (Mhz * 1000) / (Active + Blank) + 1;
-  const UINT32 RefreshHz = (LineKhz * 1000) / (Lines + VerticalBlank) + 1;
-  Acc->Width = Max(Acc->Width, Active);
-  Acc->Height = Max(Acc->Height, Lines);
-  Acc->ClockMhz = Max(Acc->ClockMhz, Mhz);
-  Acc->HorizontalKhz = Max(Acc->HorizontalKhz, LineKhz);
-  Acc->VerticalHz = Max(Acc->VerticalHz, RefreshHz);
-  const INT32 SignedActive = static_cast<INT32>(Active);
-  if (SignedActive - static_cast<INT32>(Lines) > SignedActive / 4) {
-    Limits->WideScreen = 1;
-    if ((D[TIMING_SYNC_FLAGS] & SYNC_MASK) == SYNC_DIGITAL_SEPARATE_VNEG_HPOS) {
-      Limits->ReducedBlanking = 1;
-    }
-  }
-}
-
-VOID ParseRangeLimits(const UINT8 *D, EDID_ACCUMULATORS *Acc) {
-  Acc->ClockMhz = Max(Acc->ClockMhz, D[RANGE_MAX_CLOCK] * 10u);
-  Acc->VerticalHz =
-      D[RANGE_MAX_VERTICAL] + ((D[RANGE_FLAGS] & RANGE_MAX_VERTICAL_PLUS_255) ? RANGE_OFFSET : 0);
-  Acc->HorizontalKhz =
-      D[RANGE_MAX_HORIZONTAL] + ((D[RANGE_FLAGS] & RANGE_MAX_HORIZONTAL_PLUS_255) ? RANGE_OFFSET : 0);
-}
-
 } // namespace
-
-// ---- Limits and rows ---------------------------------------------------------------------------
-
-UINTN VantorParseEdid(const UINT8 *Edid, VANTOR_DISPLAY_LIMITS *Limits) {
-  *Limits = DEFAULT_LIMITS;
-  // A block without the header is not an EDID (an all-zero block would pass the sum).
-  if (Edid == NULL || !Sums(Edid) || CompareMem(Edid, EDID_HEADER, EDID_HEADER_SIZE) != 0) {
-    return 0;
-  }
-  EDID_ACCUMULATORS Acc = {0, 0, 0, 0, 0};
-  for (UINTN Index = 0; Index < EDID_DESCRIPTORS; Index++) {
-    const UINT8 *D = Edid + EDID_DESCRIPTOR_FIRST + Index * EDID_DESCRIPTOR_SIZE;
-    if (D[0] != 0 || D[1] != 0) {
-      ParseDetailedTiming(D, &Acc, Limits);
-    } else if (D[3] == EDID_RANGE_LIMITS_TAG) {
-      ParseRangeLimits(D, &Acc);
-    }
-  }
-  Limits->MaxWidth = static_cast<UINT16>(Acc.Width);
-  Limits->MaxHeight = static_cast<UINT16>(Acc.Height);
-  Limits->MaxPixelClockMhz = static_cast<UINT16>(Acc.ClockMhz);
-  Limits->MaxHorizontalKhz = Saturate(Acc.HorizontalKhz);
-  Limits->MaxVerticalHz = Saturate(Acc.VerticalHz);
-  return 1;
-}
-
-UINTN VantorModeFits(const VANTOR_DISPLAY_LIMITS *Limits, const VANTOR_VIDEO_MODE *Mode) {
-  if (Mode->Width > Limits->MaxWidth || Mode->Height > Limits->MaxHeight ||
-      Mode->RefreshRate > Limits->MaxVerticalHz) {
-    return 0;
-  }
-  if ((Mode->ModeFlags & VANTOR_MODE_WIDE) != 0 && Limits->WideScreen != 1) {
-    return 0;
-  }
-  if ((Mode->ModeFlags & VANTOR_MODE_REDUCED_BLANKING) != 0 && Limits->ReducedBlanking != 1) {
-    return 0;
-  }
-  if ((Mode->ModeFlags & VANTOR_MODE_NORMAL_BLANKING_TWIN) != 0 && Limits->ReducedBlanking == 1) {
-    return 0;
-  }
-  return 1;
-}
 
 // ---- DDC read ----------------------------------------------------------------------------------
 

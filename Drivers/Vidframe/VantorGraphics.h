@@ -253,6 +253,7 @@ struct VANTOR_DISPLAY_LIMITS {
 static_assert(sizeof(VANTOR_DISPLAY_LIMITS) == 10);
 
 constexpr UINTN VANTOR_EDID_BLOCK_SIZE = 128;
+constexpr UINT8 VANTOR_EDID_HEADER[8] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
 
 // Fills ModeList and the two EDID interfaces; EFI_DEVICE_ERROR when an EDID copy cannot be made.
 EFI_STATUS VantorBuildModeList(VANTOR_PRIVATE_DATA *Private);

@@ -1,0 +1,120 @@
+// The display limits an EDID base block describes, and whether a mode-table row fits them.
+#include <Library/BaseMemoryLib.h>
+
+#include "VantorGraphics.h"
+
+namespace {
+
+constexpr VANTOR_DISPLAY_LIMITS DEFAULT_LIMITS = {1024, 768, 65, 50, 60, 0, 0};
+
+constexpr UINTN EDID_DESCRIPTOR_FIRST = 54;
+constexpr UINTN EDID_DESCRIPTOR_SIZE = 18;
+constexpr UINTN EDID_DESCRIPTORS = 4;
+constexpr UINT8 EDID_RANGE_LIMITS_TAG = 0xFD;
+constexpr UINT8 RANGE_FLAGS = 4;
+constexpr UINT8 RANGE_MAX_VERTICAL = 6;
+constexpr UINT8 RANGE_MAX_HORIZONTAL = 8;
+constexpr UINT8 RANGE_MAX_CLOCK = 9; // in 10 MHz
+constexpr UINT8 RANGE_MAX_VERTICAL_PLUS_255 = 0x02;
+constexpr UINT8 RANGE_MAX_HORIZONTAL_PLUS_255 = 0x08;
+constexpr UINT32 RANGE_OFFSET = 255;
+constexpr UINT8 TIMING_SYNC_FLAGS = 17;
+constexpr UINT8 SYNC_MASK = 0x1E;
+constexpr UINT8 SYNC_DIGITAL_SEPARATE_VNEG_HPOS = 0x1A;
+constexpr UINT32 BYTE_MAX = 0xFF;
+
+struct EDID_ACCUMULATORS {
+  UINT32 Width, Height, ClockMhz, HorizontalKhz, VerticalHz;
+};
+
+UINT32 Max(UINT32 A, UINT32 B) {
+  return A > B ? A : B;
+}
+
+UINT8 Saturate(UINT32 Value) {
+  return static_cast<UINT8>(Value > BYTE_MAX ? BYTE_MAX : Value);
+}
+
+BOOLEAN Sums(const UINT8 *Edid) {
+  UINT8 Sum = 0;
+  for (UINTN Index = 0; Index < VANTOR_EDID_BLOCK_SIZE; Index++) {
+    Sum = static_cast<UINT8>(Sum + Edid[Index]);
+  }
+  return Sum == 0;
+}
+
+VOID ParseDetailedTiming(const UINT8 *D, EDID_ACCUMULATORS *Acc, VANTOR_DISPLAY_LIMITS *Limits) {
+  const UINT32 Clock = D[0] | (UINT32(D[1]) << 8);
+  const UINT32 Active = D[2] | (UINT32(D[4] >> 4) << 8);
+  const UINT32 Blank = D[3] | (UINT32(D[4] & 0x0F) << 8);
+  const UINT32 Lines = D[5] | (UINT32(D[7] >> 4) << 8);
+  const UINT32 VerticalBlank = D[6] | (UINT32(D[7] & 0x0F) << 8);
+  if (Active + Blank == 0 || Lines + VerticalBlank == 0) {
+    return; // no total to divide by: not a usable timing
+  }
+  const UINT32 Mhz = Clock / 100;
+  const UINT32 LineKhz = (Mhz * 1000) / (Active + Blank) + 1;
+  const UINT32 RefreshHz = (LineKhz * 1000) / (Lines + VerticalBlank) + 1;
+  Acc->Width = Max(Acc->Width, Active);
+  Acc->Height = Max(Acc->Height, Lines);
+  Acc->ClockMhz = Max(Acc->ClockMhz, Mhz);
+  Acc->HorizontalKhz = Max(Acc->HorizontalKhz, LineKhz);
+  Acc->VerticalHz = Max(Acc->VerticalHz, RefreshHz);
+  const INT32 SignedActive = static_cast<INT32>(Active);
+  if (SignedActive - static_cast<INT32>(Lines) > SignedActive / 4) {
+    Limits->WideScreen = 1;
+    if ((D[TIMING_SYNC_FLAGS] & SYNC_MASK) == SYNC_DIGITAL_SEPARATE_VNEG_HPOS) {
+      Limits->ReducedBlanking = 1;
+    }
+  }
+}
+
+VOID ParseRangeLimits(const UINT8 *D, EDID_ACCUMULATORS *Acc) {
+  Acc->ClockMhz = Max(Acc->ClockMhz, D[RANGE_MAX_CLOCK] * 10u);
+  Acc->VerticalHz =
+      D[RANGE_MAX_VERTICAL] + ((D[RANGE_FLAGS] & RANGE_MAX_VERTICAL_PLUS_255) ? RANGE_OFFSET : 0);
+  Acc->HorizontalKhz =
+      D[RANGE_MAX_HORIZONTAL] + ((D[RANGE_FLAGS] & RANGE_MAX_HORIZONTAL_PLUS_255) ? RANGE_OFFSET : 0);
+}
+
+} // namespace
+
+UINTN VantorParseEdid(const UINT8 *Edid, VANTOR_DISPLAY_LIMITS *Limits) {
+  *Limits = DEFAULT_LIMITS;
+  // A block without the header is not an EDID (an all-zero block would pass the sum).
+  if (Edid == NULL || !Sums(Edid) || CompareMem(Edid, VANTOR_EDID_HEADER, sizeof(VANTOR_EDID_HEADER)) != 0) {
+    return 0;
+  }
+  EDID_ACCUMULATORS Acc = {0, 0, 0, 0, 0};
+  for (UINTN Index = 0; Index < EDID_DESCRIPTORS; Index++) {
+    const UINT8 *D = Edid + EDID_DESCRIPTOR_FIRST + Index * EDID_DESCRIPTOR_SIZE;
+    if (D[0] != 0 || D[1] != 0) {
+      ParseDetailedTiming(D, &Acc, Limits);
+    } else if (D[3] == EDID_RANGE_LIMITS_TAG) {
+      ParseRangeLimits(D, &Acc);
+    }
+  }
+  Limits->MaxWidth = static_cast<UINT16>(Acc.Width);
+  Limits->MaxHeight = static_cast<UINT16>(Acc.Height);
+  Limits->MaxPixelClockMhz = static_cast<UINT16>(Acc.ClockMhz);
+  Limits->MaxHorizontalKhz = Saturate(Acc.HorizontalKhz);
+  Limits->MaxVerticalHz = Saturate(Acc.VerticalHz);
+  return 1;
+}
+
+UINTN VantorModeFits(const VANTOR_DISPLAY_LIMITS *Limits, const VANTOR_VIDEO_MODE *Mode) {
+  if (Mode->Width > Limits->MaxWidth || Mode->Height > Limits->MaxHeight ||
+      Mode->RefreshRate > Limits->MaxVerticalHz) {
+    return 0;
+  }
+  if ((Mode->ModeFlags & VANTOR_MODE_WIDE) != 0 && Limits->WideScreen != 1) {
+    return 0;
+  }
+  if ((Mode->ModeFlags & VANTOR_MODE_REDUCED_BLANKING) != 0 && Limits->ReducedBlanking != 1) {
+    return 0;
+  }
+  if ((Mode->ModeFlags & VANTOR_MODE_NORMAL_BLANKING_TWIN) != 0 && Limits->ReducedBlanking == 1) {
+    return 0;
+  }
+  return 1;
+}
