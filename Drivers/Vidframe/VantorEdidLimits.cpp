@@ -31,9 +31,25 @@ UINT32 Max(UINT32 A, UINT32 B) {
   return A > B ? A : B;
 }
 
-UINT8 Saturate(UINT32 Value) {
+constexpr UINT8 Saturate(UINT32 Value) {
   return static_cast<UINT8>(Value > BYTE_MAX ? BYTE_MAX : Value);
 }
+
+// Line rate in kHz and refresh in Hz of a detailed timing, in full width (one is added to each
+// so that a rate just below a whole number still counts as reaching it).
+constexpr UINT32 LineRateKhz(UINT32 ClockMhz, UINT32 HorizontalTotal) {
+  return (ClockMhz * 1000) / HorizontalTotal + 1;
+}
+constexpr UINT32 RefreshHz(UINT32 LineKhz, UINT32 VerticalTotal) {
+  return (LineKhz * 1000) / VerticalTotal + 1;
+}
+// 1920 x 1080 at 240 Hz (542.4 MHz, totals 2000 x 1130): 272 kHz does not fit a byte, the
+// refresh comes from the full rate, and the stored line rate saturates.
+static_assert(LineRateKhz(542, 2000) == 272 && RefreshHz(272, 1130) == 241 && Saturate(272) == 255);
+// The same rate kept as a byte (16 kHz) would give 15 Hz.
+static_assert(RefreshHz(static_cast<UINT8>(272), 1130) == 15);
+// 1280 x 1024 at 60 Hz (108 MHz, totals 1688 x 1066).
+static_assert(LineRateKhz(108, 1688) == 64 && RefreshHz(64, 1066) == 61);
 
 BOOLEAN Sums(const UINT8 *Edid) {
   UINT8 Sum = 0;
@@ -53,13 +69,13 @@ VOID ParseDetailedTiming(const UINT8 *D, EDID_ACCUMULATORS *Acc, VANTOR_DISPLAY_
     return; // no total to divide by: not a usable timing
   }
   const UINT32 Mhz = Clock / 100;
-  const UINT32 LineKhz = (Mhz * 1000) / (Active + Blank) + 1;
-  const UINT32 RefreshHz = (LineKhz * 1000) / (Lines + VerticalBlank) + 1;
+  const UINT32 LineKhz = LineRateKhz(Mhz, Active + Blank);
+  const UINT32 Refresh = RefreshHz(LineKhz, Lines + VerticalBlank);
   Acc->Width = Max(Acc->Width, Active);
   Acc->Height = Max(Acc->Height, Lines);
   Acc->ClockMhz = Max(Acc->ClockMhz, Mhz);
   Acc->HorizontalKhz = Max(Acc->HorizontalKhz, LineKhz);
-  Acc->VerticalHz = Max(Acc->VerticalHz, RefreshHz);
+  Acc->VerticalHz = Max(Acc->VerticalHz, Refresh);
   const INT32 SignedActive = static_cast<INT32>(Active);
   if (SignedActive - static_cast<INT32>(Lines) > SignedActive / 4) {
     Limits->WideScreen = 1;
@@ -69,12 +85,18 @@ VOID ParseDetailedTiming(const UINT8 *D, EDID_ACCUMULATORS *Acc, VANTOR_DISPLAY_
   }
 }
 
+// A maximum rate with its EDID 1.4 offset flag: 255 more.
+constexpr UINT32 MaximumRate(UINT8 Rate, UINT8 Flags, UINT8 OffsetFlag) {
+  return Rate + ((Flags & OffsetFlag) != 0 ? RANGE_OFFSET : 0);
+}
+// A 280 Hz panel stores 25 with the flag; the limit byte saturates.
+static_assert(MaximumRate(25, 0x02, RANGE_MAX_VERTICAL_PLUS_255) == 280 && Saturate(280) == 255);
+static_assert(MaximumRate(25, 0x01, RANGE_MAX_VERTICAL_PLUS_255) == 25); // a minimum offset only
+
 VOID ParseRangeLimits(const UINT8 *D, EDID_ACCUMULATORS *Acc) {
   Acc->ClockMhz = Max(Acc->ClockMhz, D[RANGE_MAX_CLOCK] * 10u);
-  Acc->VerticalHz =
-      D[RANGE_MAX_VERTICAL] + ((D[RANGE_FLAGS] & RANGE_MAX_VERTICAL_PLUS_255) ? RANGE_OFFSET : 0);
-  Acc->HorizontalKhz =
-      D[RANGE_MAX_HORIZONTAL] + ((D[RANGE_FLAGS] & RANGE_MAX_HORIZONTAL_PLUS_255) ? RANGE_OFFSET : 0);
+  Acc->VerticalHz = MaximumRate(D[RANGE_MAX_VERTICAL], D[RANGE_FLAGS], RANGE_MAX_VERTICAL_PLUS_255);
+  Acc->HorizontalKhz = MaximumRate(D[RANGE_MAX_HORIZONTAL], D[RANGE_FLAGS], RANGE_MAX_HORIZONTAL_PLUS_255);
 }
 
 } // namespace
