@@ -270,20 +270,22 @@ EFI_STATUS BuildFailed(VANTOR_PRIVATE_DATA *Private, UINT8 *OverrideBlock) {
   return EFI_DEVICE_ERROR;
 }
 
+VOID AppendMode(VANTOR_PRIVATE_DATA *Private, UINTN Row) {
+  const VANTOR_VIDEO_MODE *Mode = &gVantorVideoModes[Row];
+  Private->ModeList[Private->ModeCount++] = {static_cast<UINT32>(Row), Mode->Width, Mode->Height,
+                                             Mode->BitsPerPixel, Mode->RefreshRate};
+}
+
 VOID ListModes(VANTOR_PRIVATE_DATA *Private, const VANTOR_DISPLAY_LIMITS *Limits) {
   Private->ModeCount = 0;
   for (UINTN Row = 0; Row < VANTOR_MODE_TABLE_ROWS; Row++) {
     const VANTOR_VIDEO_MODE *Mode = &gVantorVideoModes[Row];
     if (Mode->Width != 0 && Mode->Height != 0 && VantorModeFits(Limits, Mode)) {
-      Private->ModeList[Private->ModeCount++] = {static_cast<UINT32>(Row), Mode->Width, Mode->Height,
-                                                 Mode->BitsPerPixel, Mode->RefreshRate};
+      AppendMode(Private, Row);
     }
   }
   if (Private->ModeCount == 0) {
-    // Graphics Output never goes without a mode.
-    const VANTOR_VIDEO_MODE *Mode = &gVantorVideoModes[ALWAYS_ACCEPTED_ROW];
-    Private->ModeList[Private->ModeCount++] = {static_cast<UINT32>(ALWAYS_ACCEPTED_ROW), Mode->Width,
-                                               Mode->Height, Mode->BitsPerPixel, Mode->RefreshRate};
+    AppendMode(Private, ALWAYS_ACCEPTED_ROW); // Graphics Output never goes without a mode
   }
 }
 
