@@ -77,10 +77,10 @@ void DdcMonitor::Drive(bool SclLow, bool SdaLow) {
 }
 
 // A start or stop follows one clock of the next byte (the clock that sets it up), never more,
-// and never comes while the display sends.
+// and never comes while the display sends or during an acknowledge clock.
 bool DdcMonitor::InsideByte() const {
   return (State_ == State::Receive && Bits_ > 1) || (State_ == State::Transmit && Bits_ > 0) ||
-         State_ == State::AckOut;
+         State_ == State::AckOut || State_ == State::AckIn;
 }
 
 void DdcMonitor::OnStart() {
