@@ -158,6 +158,21 @@ std::string Board::FaultValue(const std::string &Knob, std::string Default) cons
   return Found != Options_.Faults.end() && !Found->second.empty() ? Found->second : Default;
 }
 
+uint64_t Board::FaultStep(const std::string &Knob) const {
+  if (!Fault(Knob)) {
+    return 0;
+  }
+  const uint64_t Step = OptionNumber(Knob, FaultValue(Knob));
+  if (Step == 0) {
+    throw std::invalid_argument(Knob + " counts from 1");
+  }
+  return Step;
+}
+
+void Board::LogFaultSteps(const std::string &Knob, uint64_t Count, const std::string &What) {
+  Log("faults: " + Knob + ": " + std::to_string(Count) + " " + What);
+}
+
 const SocRegion &Board::Region(const std::string &Name) {
   for (const BoardComponent &Component : BoardComponents()) {
     for (const SocRegion &Row : Component.Regions) {

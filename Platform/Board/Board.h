@@ -91,6 +91,12 @@ public:
   std::string Setting(const std::string &Name, std::string Default = "") const;
   bool Fault(const std::string &Knob) const;
   std::string FaultValue(const std::string &Knob, std::string Default = "") const;
+  // A counting knob ("i2c1-nack=N"): the number, from 1, of the event it makes fail; 0 when the
+  // knob is not given. Throws std::invalid_argument when the value is not such a number.
+  uint64_t FaultStep(const std::string &Knob) const;
+  // At the end of a boot: "faults: <knob>: <count> <what>" in the board log, how many events
+  // the counting knob could have named in this boot (what a fault sweep walks).
+  void LogFaultSteps(const std::string &Knob, uint64_t Count, const std::string &What);
 
   // The SoC map row of that name (throws std::out_of_range when there is none).
   static const SocRegion &Region(const std::string &Name);

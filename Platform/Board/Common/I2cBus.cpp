@@ -31,7 +31,7 @@ I2cBus::StartResult I2cBus::Start(const std::string &Master, uint8_t Address, bo
   Owner_ = Master;
   Reading_ = Read;
   ReadEnded_ = false;
-  Selected_ = Target(Address);
+  Selected_ = ++Transfers_ != NackedTransfer_ ? Target(Address) : nullptr;
   if (Selected_ != nullptr && !Selected_->Select(Read)) {
     Selected_ = nullptr;
   }

@@ -48,6 +48,12 @@ public:
   const std::string &Owner() const { return Owner_; }
   // Fault: a target holds SDA low, so the bus never becomes free.
   void SetStuck(bool Stuck) { Stuck_ = Stuck; }
+  // Fault: the target addressed by the Number-th transfer (counted from 1 over every start that
+  // reaches the address, repeated starts included, by any master) does not acknowledge it.
+  // 0: none.
+  void SetNackedTransfer(uint64_t Number) { NackedTransfer_ = Number; }
+  // Transfers started so far; a reset does not clear the count.
+  uint64_t Transfers() const { return Transfers_; }
   void Reset(); // released, targets reset
 
   const std::vector<std::string> &ProtocolErrors() const { return Errors_; }
@@ -68,6 +74,8 @@ private:
   bool Reading_ = false;
   bool ReadEnded_ = false; // the master NACKed a byte: only a stop or a repeated start may follow
   bool Stuck_ = false;
+  uint64_t NackedTransfer_ = 0;
+  uint64_t Transfers_ = 0;
   uint64_t TimeNs_ = 0;
   std::vector<std::string> Errors_;
 };

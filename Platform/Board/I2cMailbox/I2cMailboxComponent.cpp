@@ -88,6 +88,8 @@ void Install(Board &B) {
   Eeprom->Fault().Nack = B.Fault("eeprom-nack");
   Mailbox->Fault().NoAck = B.Fault("mailbox-no-ack");
   Mailbox->Fault().NoReply = B.Fault("mailbox-no-reply");
+  Mailbox->Fault().SilentFrom = B.FaultStep("mailbox-silent-from");
+  Bus1->SetNackedTransfer(B.FaultStep("i2c1-nack"));
 
   B.Attach("i2c0", I2c0);
   B.Attach("i2c1", I2c1);
@@ -100,6 +102,13 @@ void Install(Board &B) {
   });
   B.Provide("eeprom", Eeprom.get());
   B.Provide("i2c-bus1", Bus1.get());
+}
+
+// What the counting knobs could name in this boot.
+void Finish(Board &B) {
+  B.LogFaultSteps("i2c1-nack", B.Producer<I2cBus>("i2c-bus1")->Transfers(), "transfers on I2C bus 1");
+  B.LogFaultSteps("mailbox-silent-from", B.Model<ManagementProcessor>("mailbox").Messages().size(),
+                  "mailbox messages");
 }
 
 } // namespace
@@ -143,6 +152,9 @@ BoardComponent I2cMailboxComponent() {
       {
           {"mailbox-no-ack", "", "the management processor acknowledges (and acts on) no message"},
           {"mailbox-no-reply", "", "the management processor answers no query or file load"},
+          {"mailbox-silent-from", "N",
+           "the management processor acknowledges nothing from the N-th message on"},
+          {"i2c1-nack", "N", "the N-th transfer on I2C bus 1 (any master, any target) is not acknowledged"},
           {"eeprom-nack", "", "the EEPROM acknowledges nothing"},
           {"eeprom-read-fails", "[BYTES]", "an EEPROM read breaks down after BYTES bytes (default 3)"},
           {"i2c0-stuck-busy", "", "I2C controller 0 reports master activity for ever"},
@@ -151,7 +163,7 @@ BoardComponent I2cMailboxComponent() {
           {"i2c1-never-enables", "", "I2C controller 1 never reports itself enabled"},
       },
       Install,
-      nullptr,
+      Finish,
   };
 }
 

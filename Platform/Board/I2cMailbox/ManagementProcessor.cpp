@@ -117,7 +117,7 @@ void ManagementProcessor::Write(uint64_t Offset, unsigned Width, uint64_t Value)
 // A processor that does not acknowledge does not act on the message either.
 void ManagementProcessor::Post(uint32_t Word, uint32_t Data, uint64_t At) {
   Messages_.push_back({Word, Data, At});
-  if (Faults_.NoAck) {
+  if (Faults_.NoAck || (Faults_.SilentFrom != 0 && Messages_.size() >= Faults_.SilentFrom)) {
     return;
   }
   AckAtNs_ = At + kAckDelayNs;

@@ -29,8 +29,9 @@ public:
   static constexpr char kMaster[] = "mp";
 
   struct Faults {
-    bool NoAck = false;   // messages are never acknowledged
-    bool NoReply = false; // queries and loads are never answered
+    bool NoAck = false;    // messages are never acknowledged
+    bool NoReply = false;  // queries and loads are never answered
+    size_t SilentFrom = 0; // from this message on (counted from 1), as NoAck; 0: never
   };
   struct Message {
     uint32_t Word = 0;

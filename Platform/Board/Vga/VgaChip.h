@@ -64,6 +64,7 @@ struct VgaChipConfig {
   bool TestEngineStuck = false; // the memory test engine never reports done
   bool NoEye = false;           // every memory test fails
   bool EngineStuck = false;     // the 2D engine never finishes a copy (0x804C stays busy)
+  uint64_t FailingTest = 0;     // this memory test (counted from 1) fails on every line; 0: none
   // The PCI memory window the function's BARs are assigned in, as the enumeration does.
   static constexpr uint64_t WindowBase = 0x58000000;
   static constexpr uint64_t WindowSize = 0x08000000;

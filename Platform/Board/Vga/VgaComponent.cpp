@@ -103,6 +103,7 @@ VgaChipConfig ChipConfig(const Board &B) {
   Config.TestEngineStuck = B.Fault("vga-test-engine-stuck");
   Config.NoEye = B.Fault("vga-no-eye");
   Config.EngineStuck = B.Fault("vga-engine-stuck");
+  Config.FailingTest = B.FaultStep("vga-memory-test-fails");
   return Config;
 }
 
@@ -184,6 +185,7 @@ void Finish(Board &B) {
   if (Screen != nullptr && B.Options().Screen.Capture && !B.Options().OutDir.empty()) {
     Screen->Save(B.Options().OutDir);
   }
+  B.LogFaultSteps("vga-memory-test-fails", B.Model<VgaChip>("vga").MemoryTests(), "chip memory tests");
 }
 
 } // namespace
@@ -217,6 +219,7 @@ BoardComponent VgaComponent() {
           {"monitor-no-ack", "", "the display never acknowledges its DDC address"},
           {"monitor-noisy-lines", "", "the DDC line levels change between every two reads"},
           {"vga-engine-stuck", "", "the chip's 2D engine never finishes a copy (status stays busy)"},
+          {"vga-memory-test-fails", "N", "the chip's N-th memory test fails on every data line"},
       },
       Install,
       Finish,

@@ -176,7 +176,8 @@ void VgaChip::StartTest(uint32_t Control) {
     TestDone_ = false;
     return;
   }
-  const uint32_t Errors = TestErrors((Control & TestBurstMode) != 0);
+  const uint32_t Errors =
+      MemoryTests_ == Config_.FailingTest ? AllLines : TestErrors((Control & TestBurstMode) != 0);
   Mcr_[McrTestErrors / 4] = Errors | (Errors << 16);
   TestDone_ = true;
 }
