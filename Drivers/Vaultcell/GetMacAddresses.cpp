@@ -15,6 +15,8 @@ constexpr UINT8 PLACEHOLDER_PREFIX[] = {0x00, 0x11, 0x22, 0x33, 0x44};
 constexpr UINT8 PLACEHOLDER_LAST_BASE = 0x55;
 constexpr const CHAR16 *MAC_FORMAT = u"%02x:%02x:%02x:%02x:%02x:%02x";
 constexpr UINTN HEX_PAIR_STRIDE = 3;
+constexpr UINT8 MAC_GROUP_BIT = 0x01;       // set in the first byte: no unicast address
+constexpr UINT8 UNUSABLE_FIRST_BYTE = 0xFF; // what an erased record holds
 
 struct MAC_RECORD {
   UINTN Slot;
@@ -69,10 +71,15 @@ VOID MacTextToBytes(const CHAR16 *Text, UINT8 *Bytes) {
   }
 }
 
-// One EEPROM read, bracketed by the hand-over to and from the management processor.
+// One EEPROM read, bracketed by the hand-over to and from the management processor. Without
+// the processor's acknowledge of the hand-over the bus is not ours: no read, and nothing to
+// hand back.
 VOID ReadRecord(MAC_RECORD &Record) {
   ZeroMem(Record.Bytes, sizeof(Record.Bytes));
-  PelmoI2cHandover(FALSE);
+  Record.ReadOk = FALSE;
+  if (EFI_ERROR(PelmoI2cHandover(FALSE))) {
+    return;
+  }
   const EFI_STATUS Status = I2cRead(VAULTCELL_EEPROM_ADDRESS, VaultcellRecordOffset(Record.RecordNumber),
                                     VAULTCELL_OFFSET_WIDTH, Record.Bytes, VAULTCELL_RECORD_BYTES);
   PelmoI2cHandover(TRUE);
@@ -83,10 +90,29 @@ VOID ReadRecord(MAC_RECORD &Record) {
   }
 }
 
+EFI_STATUS WriteBytes(const MAC_RECORD &Record, UINTN First, const UINT8 *Bytes, UINTN Count) {
+  return I2cWrite(VAULTCELL_EEPROM_ADDRESS, VaultcellRecordOffset(Record.RecordNumber) + (UINT32)First,
+                  VAULTCELL_OFFSET_WIDTH, Bytes, Count);
+}
+
+// The EEPROM programs a record byte by byte, so a write that stops part way leaves a mix of
+// old and new bytes. The record stays unusable until it is complete (the next call then
+// repairs it again) and never becomes an address nobody wrote: the first byte holds the group
+// bit while the others are written, and gets its own value last.
 VOID WriteRecord(const MAC_RECORD &Record, const UINT8 *Bytes) {
-  PelmoI2cHandover(FALSE);
-  I2cWrite(VAULTCELL_EEPROM_ADDRESS, VaultcellRecordOffset(Record.RecordNumber), VAULTCELL_OFFSET_WIDTH,
-           Bytes, VAULTCELL_RECORD_BYTES);
+  if (EFI_ERROR(PelmoI2cHandover(FALSE))) {
+    return;
+  }
+  EFI_STATUS Status = EFI_SUCCESS;
+  if ((Record.Bytes[0] & MAC_GROUP_BIT) == 0) {
+    Status = WriteBytes(Record, 0, &UNUSABLE_FIRST_BYTE, 1);
+  }
+  if (!EFI_ERROR(Status)) {
+    Status = WriteBytes(Record, 1, Bytes + 1, VAULTCELL_RECORD_BYTES - 1);
+  }
+  if (!EFI_ERROR(Status)) {
+    WriteBytes(Record, 0, Bytes, 1);
+  }
   PelmoI2cHandover(TRUE);
 }
 

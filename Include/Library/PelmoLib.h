@@ -8,8 +8,8 @@
 EFI_STATUS PelmoSendMsg(UINT32 Message, UINT32 Data);
 // Waits for one incoming message: EFI_SUCCESS or EFI_TIMEOUT.
 EFI_STATUS TessilReadIppMsg(UINT32 *Message);
-// FALSE before the application processor uses the shared I2C bus, TRUE after. Always
-// EFI_SUCCESS.
+// FALSE before the application processor uses the shared I2C bus, TRUE after: EFI_SUCCESS, or
+// EFI_TIMEOUT when the management processor did not acknowledge (it keeps the bus).
 EFI_STATUS PelmoI2cHandover(BOOLEAN Release);
 // Asks the management processor to load FileName into memory at Destination (the whole file
 // when RangeStart is 0 and RangeSize 0xFFFFFFFF). EFI_SUCCESS or EFI_TIMEOUT.

@@ -78,8 +78,7 @@ EFI_STATUS TessilReadIppMsg(UINT32 *Message) {
 
 EFI_STATUS PelmoI2cHandover(BOOLEAN Release) {
   const UINT32 Request = Release ? PELMO_I2C_REQUEST_RELEASE : PELMO_I2C_REQUEST_ACQUIRE;
-  PelmoSendMsg(PELMO_MSG_I2C_HANDOVER | Request, 0);
-  return EFI_SUCCESS;
+  return PelmoSendMsg(PELMO_MSG_I2C_HANDOVER | Request, 0);
 }
 
 UINT32 PelmoQueryBuildId(VOID) {

@@ -36,7 +36,7 @@ TEST(PelmoLib, MessagesWaitForTheirAcknowledge) {
       Handover = F.PelmoI2cHandover(TRUE);
     });
     EXPECT_EQ(Status, Acknowledges ? EFI_SUCCESS : EFI_TIMEOUT);
-    EXPECT_EQ(Handover, EFI_SUCCESS); // whatever became of the message
+    EXPECT_EQ(Handover, Status);
     EXPECT_EQ(Words(B.Mailbox().Messages()), (std::vector<std::pair<uint32_t, uint32_t>>{
                                                  {0x0D000000, 0}, {0x0E000002, 0}, {0x0E000001, 0}}));
     if (!Acknowledges) {
