@@ -1,17 +1,7 @@
-// Allocation-failure sweep of the whole board: one clean boot counts the firmware allocations,
-// then one boot per allocation with that one failing, each in a child process on a copy of the
-// same stored files, followed by a normal boot on the files it left. Every run is classified;
-// the sweep fails on a crash, a hang, a sanitizer report, an error of the boot (leaks included),
-// a halt other than an allowed assertion, a damaged store, or a following boot that does not
-// reach the clean boot's DSDT and variables.
-//
-//   AllocationSweep --boardsim PATH --work DIR [--steps N] [--start empty|booted] [--allowed-halts FILE]
-//                   [--boot-option ARG]... [--stored-file OPTION=SEED]...
-// A stored file (an EEPROM image ...) is given to every boot as --OPTION FILE, on a fresh copy of
-// SEED; after a failing boot it is unchanged or as a clean boot leaves it, and a following
-// normal boot leaves it as a clean boot does.
-// SWEEP_FULL=1 (or --steps 0) walks every allocation; otherwise N of them, spread evenly.
-// --start booted sweeps the second boot: every run starts from the store a first clean boot left.
+// The sweep harness: child boardsim boots, the clean reference, the checks of each run and the
+// figures.
+#include "SweepHarness.h"
+
 #include "HostText.h"
 #include "VariableStore.h"
 
@@ -23,37 +13,29 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <map>
 #include <optional>
 #include <set>
 #include <sstream>
-#include <string>
 #include <thread>
-#include <vector>
+
+namespace sweep {
+
+const char kSettingsUsage[] =
+    "--boardsim PATH --work DIR [--steps N] [--start empty|booted] [--allowed-halts FILE]\n"
+    "  [--boot-option ARG]... [--stored-file OPTION=SEED]... [--records OPTION=BYTES]...";
 
 namespace {
 
-namespace fs = std::filesystem;
-
-constexpr uint64_t kDefaultSteps = 12;
 constexpr auto kBootTimeLimit = std::chrono::seconds(120);
 constexpr auto kPollInterval = std::chrono::milliseconds(5);
 constexpr int kExitHalted = 3;
-constexpr char kCountLine[] = "firmware allocations: ";
 constexpr char kStoreFile[] = "store.nvram";
-
-struct Settings {
-  fs::path Boardsim;
-  fs::path Work;
-  uint64_t Steps = kDefaultSteps; // 0: every allocation
-  bool StartBooted = false;       // start from the store of a clean first boot, not an empty one
-  std::vector<std::string> AllowedHalts;
-  std::vector<std::string> BootOptions;        // given to every boot (--boot-option, once per argument)
-  std::map<std::string, fs::path> StoredFiles; // board option -> the file every run starts from
-};
+constexpr char kBootEndLine[] = "boot ends at ";
+// A run whose boot takes this much more virtual time than the clean boot waited for something.
+constexpr uint64_t kWaitMarginNs = 1'000'000;
+constexpr uint64_t kNsPerUs = 1000;
 
 struct BootOutcome {
   bool TimedOut = false;
@@ -79,6 +61,23 @@ std::vector<std::string> Lines(const std::string &Text) {
     }
   }
   return Result;
+}
+
+bool Contains(const std::string &Text, const std::string &Needle) {
+  return Text.find(Needle) != std::string::npos;
+}
+
+// The number the log gives after Prefix, and the rest of that line.
+std::optional<std::pair<uint64_t, std::string>> CountAfter(const std::string &Log,
+                                                           const std::string &Prefix) {
+  const size_t At = Log.find(Prefix);
+  if (At == std::string::npos) {
+    return std::nullopt;
+  }
+  const std::string Line = Log.substr(At + Prefix.size(), Log.find('\n', At) - At - Prefix.size());
+  size_t Digits = 0;
+  const uint64_t Count = std::stoull(Line, &Digits);
+  return std::pair(Count, Line.substr(std::min(Line.size(), Digits + 1)));
 }
 
 // Runs boardsim boot in a child process with its output in Dir; a crash or a hang is an outcome.
@@ -133,6 +132,11 @@ BootOutcome Boot(const Settings &S, const fs::path &Dir, const std::vector<std::
   return Result;
 }
 
+uint64_t VirtualTimeNs(const BootOutcome &Run) {
+  auto End = CountAfter(Run.Log, kBootEndLine);
+  return End ? End->first : 0;
+}
+
 using VariableKey = std::pair<std::string, std::u16string>; // GUID text, name
 using Variables = std::map<VariableKey, std::pair<UINT32, std::vector<uint8_t>>>;
 
@@ -169,7 +173,26 @@ bool OldOrNew(const Variables &Now, const Variables &Before, const Variables &Af
   return true;
 }
 
-// The text after "halted: " ... and the assertion logged before it, if any.
+// A file of records after a failing boot: each record a clean boot keeps (Before and After
+// agree: a board's real address ...) is kept; the others may be caught between old and new, for
+// the following boot to complete. A file without records (Record 0) is Before or After whole.
+bool RecordsFit(const std::string &Now, const std::string &Before, const std::string &After, size_t Record) {
+  if (Record == 0) {
+    return Now == Before || Now == After;
+  }
+  if (Now.size() != Before.size()) {
+    return false;
+  }
+  for (size_t At = 0; At < Now.size(); At += Record) {
+    const std::string Kept = Before.substr(At, Record);
+    if (Kept == After.substr(At, Record) && Now.substr(At, Record) != Kept) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The assertion logged before a halt, if any.
 std::string HaltText(const std::string &Log) {
   std::string Assertion;
   for (const std::string &Line : Lines(Log)) {
@@ -180,42 +203,71 @@ std::string HaltText(const std::string &Log) {
   return Assertion.empty() ? "halt without an assertion" : Assertion;
 }
 
-bool Contains(const std::string &Text, const std::string &Needle) {
-  return Text.find(Needle) != std::string::npos;
+std::string ProcessProblem(const BootOutcome &Run) {
+  if (Run.TimedOut) {
+    return "FAIL hang";
+  }
+  if (Contains(Run.Stderr, "Sanitizer") || Contains(Run.Stderr, "runtime error:")) {
+    return "FAIL sanitizer report";
+  }
+  if (Run.Signal != 0) {
+    return "FAIL crash (signal " + std::to_string(Run.Signal) + ")";
+  }
+  if (Run.ExitCode != 0 && Run.ExitCode != kExitHalted) {
+    return "FAIL exit " + std::to_string(Run.ExitCode);
+  }
+  for (const std::string &Line : Lines(Run.Log)) {
+    if (Contains(Line, "] error: ")) {
+      return "FAIL " + Line.substr(Line.find("error: "));
+    }
+  }
+  return {};
 }
 
 struct Reference {
   Variables Seed;
   Variables Clean;
   std::string Dsdt;
-  std::map<std::string, std::string> CleanFiles; // stored files as the clean boot leaves them
-  uint64_t Allocations = 0;
+  std::map<std::string, std::string> SeedFiles;  // stored files as every run starts with them
+  std::map<std::string, std::string> CleanFiles; // and as the clean boot leaves them
+  uint64_t VirtualNs = 0;
+  std::map<std::string, std::pair<uint64_t, std::string>> Counts; // walk -> events, what they are
 };
 
 class Sweep {
 public:
-  explicit Sweep(Settings Given) : S(std::move(Given)) {}
+  explicit Sweep(const Settings &Given) : S(Given) {}
 
-  bool Run() {
-    if (!Prepare()) {
+  bool Run(const std::vector<Walk> &Walks) {
+    if (!Prepare(Walks)) {
       return false;
     }
-    for (uint64_t Allocation : Chosen()) {
-      const std::string Kind = Classify(Allocation);
-      Outcomes[Kind]++;
-      if (Kind.rfind("FAIL", 0) == 0) {
-        std::cout << "allocation " << Allocation << ": " << Kind << " (see " << RunDir(Allocation) << ")\n";
-        Failed = true;
-      } else {
-        fs::remove_all(RunDir(Allocation));
-      }
+    bool Passed = true;
+    for (const Walk &Each : Walks) {
+      Passed = RunWalk(Each) && Passed;
     }
-    PrintFigures();
-    return !Failed;
+    return Passed;
   }
 
 private:
-  fs::path RunDir(uint64_t Allocation) const { return S.Work / ("fail-" + std::to_string(Allocation)); }
+  bool RunWalk(const Walk &Each) {
+    std::map<std::string, uint64_t> Outcomes;
+    uint64_t LongestNs = 0;
+    bool Passed = true;
+    for (uint64_t Step : Chosen(Ref.Counts.at(Each.Name).first)) {
+      const fs::path Dir = S.Work / (Each.Name + "-" + std::to_string(Step));
+      const std::string Kind = Classify(Dir, Each.Arguments(Step), LongestNs);
+      Outcomes[Kind]++;
+      if (Kind.rfind("FAIL", 0) == 0) {
+        std::cout << Each.Name << " " << Step << ": " << Kind << " (see " << Dir << ")\n";
+        Passed = false;
+      } else {
+        fs::remove_all(Dir);
+      }
+    }
+    PrintFigures(Each, Outcomes, LongestNs);
+    return Passed;
+  }
 
   // Every run starts from a copy of the seed store (none: an empty store) and stored files.
   void PlaceSeed(const fs::path &Dir) const {
@@ -223,25 +275,30 @@ private:
     if (!SeedFile.empty() && fs::exists(SeedFile)) {
       fs::copy_file(SeedFile, Dir / kStoreFile, fs::copy_options::overwrite_existing);
     }
-    for (const auto &[Option, Seed] : S.StoredFiles) {
+    for (const auto &[Option, Seed] : Seeds) {
       fs::copy_file(Seed, Dir / Option, fs::copy_options::overwrite_existing);
     }
   }
 
-  // Each stored file as a clean boot leaves it, or (when Unchanged is allowed) as the run began.
-  bool StoredFilesFit(const fs::path &Dir, bool Unchanged) const {
-    for (const auto &[Option, Seed] : S.StoredFiles) {
+  // The stored file that does not fit, if any: after a failing boot (Between) as it was or on
+  // the way to a clean boot's (RecordsFit), after a normal one exactly as a clean boot leaves it.
+  std::string StoredFileMisfit(const fs::path &Dir, bool Between) const {
+    for (const auto &[Option, Clean] : Ref.CleanFiles) {
       const std::string Now = ReadFile(Dir / Option);
-      if (Now != Ref.CleanFiles.at(Option) && !(Unchanged && Now == ReadFile(Seed))) {
-        return false;
+      const auto Record = S.RecordBytes.find(Option);
+      if (Between ? !RecordsFit(Now, Ref.SeedFiles.at(Option), Clean,
+                                Record != S.RecordBytes.end() ? Record->second : 0)
+                  : Now != Clean) {
+        return Option;
       }
     }
-    return true;
+    return {};
   }
 
-  // The clean boot from the seed: the allocation count, the DSDT and the variables it leaves.
-  bool Prepare() {
+  // The clean boot from the seed: the counts, the DSDT, the variables and files it leaves.
+  bool Prepare(const std::vector<Walk> &Walks) {
     fs::remove_all(S.Work);
+    Seeds = S.StoredFiles;
     if (S.StartBooted) {
       PlaceSeed(S.Work / "first");
       if (Boot(S, S.Work / "first" / "boot", {}).ExitCode != 0) {
@@ -251,21 +308,27 @@ private:
       }
       SeedFile = S.Work / "first" / kStoreFile;
       Ref.Seed = LoadVariables(SeedFile).value_or(Variables{});
-      for (auto &[Option, Seed] : S.StoredFiles) {
+      for (auto &[Option, Seed] : Seeds) {
         Seed = S.Work / "first" / Option;
       }
     }
     PlaceSeed(S.Work / "clean");
     const BootOutcome Clean = Boot(S, S.Work / "clean" / "boot", {});
-    const size_t At = Clean.Log.find(kCountLine);
-    if (std::string Problem = ProcessProblem(Clean);
-        !Problem.empty() || Clean.ExitCode != 0 || At == std::string::npos) {
+    if (std::string Problem = ProcessProblem(Clean); !Problem.empty() || Clean.ExitCode != 0) {
       std::cout << "the clean boot failed (" << (Problem.empty() ? "halted" : Problem) << "); see "
                 << S.Work / "clean"
                 << "\n";
       return false;
     }
-    Ref.Allocations = std::stoull(Clean.Log.substr(At + std::strlen(kCountLine)));
+    for (const Walk &Each : Walks) {
+      auto Count = CountAfter(Clean.Log, Each.CountLine);
+      if (!Count) {
+        std::cout << "the clean boot's log has no \"" << Each.CountLine << "\"\n";
+        return false;
+      }
+      Ref.Counts[Each.Name] = *Count;
+    }
+    Ref.VirtualNs = VirtualTimeNs(Clean);
     Ref.Dsdt = ReadFile(S.Work / "clean" / "boot" / "dsdt.aml");
     auto After = LoadVariables(S.Work / "clean" / kStoreFile);
     if (!After) {
@@ -273,25 +336,25 @@ private:
       return false;
     }
     Ref.Clean = *After;
-    for (const auto &[Option, Seed] : S.StoredFiles) {
+    for (const auto &[Option, Seed] : Seeds) {
+      Ref.SeedFiles[Option] = ReadFile(Seed);
       Ref.CleanFiles[Option] = ReadFile(S.Work / "clean" / Option);
     }
     return true;
   }
 
-  std::vector<uint64_t> Chosen() const {
+  std::vector<uint64_t> Chosen(uint64_t Count) const {
     std::vector<uint64_t> Result;
-    const uint64_t Count = Ref.Allocations;
     if (S.Steps == 0 || S.Steps >= Count) {
-      for (uint64_t Allocation = 1; Allocation <= Count; Allocation++) {
-        Result.push_back(Allocation);
+      for (uint64_t Step = 1; Step <= Count; Step++) {
+        Result.push_back(Step);
       }
       return Result;
     }
-    for (uint64_t Step = 0; Step < S.Steps; Step++) {
-      const uint64_t Allocation = S.Steps == 1 ? 1 : 1 + Step * (Count - 1) / (S.Steps - 1);
-      if (Result.empty() || Result.back() != Allocation) {
-        Result.push_back(Allocation);
+    for (uint64_t Index = 0; Index < S.Steps; Index++) {
+      const uint64_t Step = S.Steps == 1 ? 1 : 1 + Index * (Count - 1) / (S.Steps - 1);
+      if (Result.empty() || Result.back() != Step) {
+        Result.push_back(Step);
       }
     }
     return Result;
@@ -306,76 +369,68 @@ private:
     return false;
   }
 
+  // A boot that returned: the same DSDT, variables and files as the clean boot (the failure was
+  // absorbed) or not (the boot went on without what failed); and whether it waited.
+  std::string ReturnedKind(const fs::path &Dir, const BootOutcome &Run, const Variables &Left) const {
+    const bool AsClean = Left == Ref.Clean && ReadFile(Dir / "boot" / "dsdt.aml") == Ref.Dsdt &&
+                         StoredFileMisfit(Dir, false).empty();
+    return std::string(AsClean ? "absorbed" : "clean error") +
+           (VirtualTimeNs(Run) > Ref.VirtualNs + kWaitMarginNs ? " after a bounded wait" : "");
+  }
+
   // The failing boot, then a normal boot on the files it left.
-  std::string Classify(uint64_t Allocation) {
-    const fs::path Dir = RunDir(Allocation);
+  std::string Classify(const fs::path &Dir, const std::vector<std::string> &Arguments, uint64_t &LongestNs) {
     PlaceSeed(Dir);
-    const BootOutcome Run = Boot(S, Dir / "boot", {"--fail-alloc", std::to_string(Allocation)});
+    const BootOutcome Run = Boot(S, Dir / "boot", Arguments);
     if (std::string Problem = ProcessProblem(Run); !Problem.empty()) {
       return Problem;
     }
-    std::string Kind = Run.ExitCode == 0 ? "returned" : "halted: " + HaltText(Run.Log);
-    if (Run.ExitCode == kExitHalted && !HaltAllowed(Kind)) {
-      return "FAIL " + Kind;
+    LongestNs = std::max(LongestNs, VirtualTimeNs(Run));
+    if (Run.ExitCode == kExitHalted && !HaltAllowed(HaltText(Run.Log))) {
+      return "FAIL halted: " + HaltText(Run.Log);
     }
     auto Left = LoadVariables(Dir / kStoreFile);
     if (!Left || !OldOrNew(*Left, Ref.Seed, Ref.Clean)) {
       return "FAIL store neither old nor as a normal boot leaves it";
     }
-    if (!StoredFilesFit(Dir, true)) {
-      return "FAIL stored file neither unchanged nor as a normal boot leaves it";
+    if (std::string Misfit = StoredFileMisfit(Dir, true); !Misfit.empty()) {
+      return "FAIL " + Misfit + " neither as it was nor as a normal boot leaves it";
     }
+    const std::string Kind =
+        Run.ExitCode == 0 ? ReturnedKind(Dir, Run, *Left) : "halted: " + HaltText(Run.Log);
     const BootOutcome Next = Boot(S, Dir / "next", {});
     if (std::string Problem = ProcessProblem(Next); !Problem.empty() || Next.ExitCode != 0) {
       return "FAIL following boot: " + (Problem.empty() ? "halted: " + HaltText(Next.Log) : Problem);
     }
     auto Final = LoadVariables(Dir / kStoreFile);
     if (!Final || *Final != Ref.Clean || ReadFile(Dir / "next" / "dsdt.aml") != Ref.Dsdt ||
-        !StoredFilesFit(Dir, false)) {
-      return "FAIL following boot does not reach the clean boot's DSDT and variables";
+        !StoredFileMisfit(Dir, false).empty()) {
+      return "FAIL following boot does not reach the clean boot's DSDT, variables and files";
     }
     return Kind;
   }
 
-  static std::string ProcessProblem(const BootOutcome &Run) {
-    if (Run.TimedOut) {
-      return "FAIL hang";
-    }
-    if (Contains(Run.Stderr, "Sanitizer") || Contains(Run.Stderr, "runtime error:")) {
-      return "FAIL sanitizer report";
-    }
-    if (Run.Signal != 0) {
-      return "FAIL crash (signal " + std::to_string(Run.Signal) + ")";
-    }
-    if (Run.ExitCode != 0 && Run.ExitCode != kExitHalted) {
-      return "FAIL exit " + std::to_string(Run.ExitCode);
-    }
-    for (const std::string &Line : Lines(Run.Log)) {
-      if (Contains(Line, "] error: ")) {
-        return "FAIL " + Line.substr(Line.find("error: "));
-      }
-    }
-    return {};
-  }
-
-  void PrintFigures() const {
+  void PrintFigures(const Walk &Each, const std::map<std::string, uint64_t> &Outcomes,
+                    uint64_t LongestNs) const {
     uint64_t Swept = 0;
     for (const auto &[Kind, Count] : Outcomes) {
       Swept += Count;
     }
-    std::cout << "allocation sweep from " << (S.StartBooted ? "a booted" : "an empty")
-              << " store: " << Ref.Allocations << " firmware allocations in a clean boot, " << Swept
-              << " swept\n";
+    const auto &[Events, What] = Ref.Counts.at(Each.Name);
+    std::cout << Each.Name << " sweep from " << (S.StartBooted ? "a booted" : "an empty")
+              << " store: " << Events << " "
+              << (What.empty() ? Each.CountLine.substr(0, Each.CountLine.find(':')) : What)
+              << " in a clean boot, " << Swept << " swept; virtual time " << Ref.VirtualNs / kNsPerUs
+              << " us clean, at most " << LongestNs / kNsPerUs << " us with a failure\n";
     for (const auto &[Kind, Count] : Outcomes) {
       std::cout << "  " << Count << " " << Kind << "\n";
     }
   }
 
-  Settings S;
+  const Settings &S;
+  std::map<std::string, fs::path> Seeds; // stored files as every run starts with them
   fs::path SeedFile;
   Reference Ref;
-  std::map<std::string, uint64_t> Outcomes;
-  bool Failed = false;
 };
 
 std::vector<std::string> ReadAllowedHalts(const fs::path &File) {
@@ -388,10 +443,28 @@ std::vector<std::string> ReadAllowedHalts(const fs::path &File) {
   return Result;
 }
 
-bool ParseArguments(int argc, char **argv, Settings &S) {
+// "NAME=VALUE" split at the first '='; false without one.
+bool SplitAssignment(const std::string &Text, std::string &Name, std::string &Value) {
+  const size_t Equals = Text.find('=');
+  if (Equals == std::string::npos || Equals == 0) {
+    return false;
+  }
+  Name = Text.substr(0, Equals);
+  Value = Text.substr(Equals + 1);
+  return true;
+}
+
+} // namespace
+
+bool ParseSettings(int argc, char **argv, Settings &S,
+                   std::vector<std::pair<std::string, std::string>> &Rest) {
+  if (argc % 2 != 1) {
+    return false;
+  }
   for (int Index = 1; Index + 1 < argc; Index += 2) {
     const std::string Flag = argv[Index];
     const std::string Value = argv[Index + 1];
+    std::string Name, Assigned;
     if (Flag == "--boardsim") {
       S.Boardsim = Value;
     } else if (Flag == "--work") {
@@ -400,32 +473,27 @@ bool ParseArguments(int argc, char **argv, Settings &S) {
       S.Steps = std::stoull(Value);
     } else if (Flag == "--start" && (Value == "empty" || Value == "booted")) {
       S.StartBooted = Value == "booted";
-    } else if (Flag == "--stored-file" && Value.find('=') != std::string::npos) {
-      S.StoredFiles[Value.substr(0, Value.find('='))] = Value.substr(Value.find('=') + 1);
+    } else if (Flag == "--stored-file" && SplitAssignment(Value, Name, Assigned)) {
+      S.StoredFiles[Name] = Assigned;
+    } else if (Flag == "--records" && SplitAssignment(Value, Name, Assigned)) {
+      S.RecordBytes[Name] = std::stoull(Assigned);
     } else if (Flag == "--boot-option") {
       S.BootOptions.push_back(Value);
     } else if (Flag == "--allowed-halts") {
       S.AllowedHalts = ReadAllowedHalts(Value);
     } else {
-      return false;
+      Rest.emplace_back(Flag, Value);
     }
   }
   const char *Full = std::getenv("SWEEP_FULL");
   if (Full != nullptr && std::string(Full) == "1") {
     S.Steps = 0;
   }
-  return (argc % 2) == 1 && !S.Boardsim.empty() && !S.Work.empty();
+  return !S.Boardsim.empty() && !S.Work.empty();
 }
 
-} // namespace
-
-int main(int argc, char **argv) {
-  Settings S;
-  if (!ParseArguments(argc, argv, S)) {
-    std::cerr << "usage: AllocationSweep --boardsim PATH --work DIR [--steps N] [--start empty|booted]\n"
-                 "                       [--allowed-halts FILE] [--boot-option ARG]... [--stored-file "
-                 "OPTION=SEED]...\n";
-    return 2;
-  }
-  return Sweep(S).Run() ? 0 : 1;
+bool RunSweep(const Settings &S, const std::vector<Walk> &Walks) {
+  return Sweep(S).Run(Walks);
 }
+
+} // namespace sweep
