@@ -89,6 +89,18 @@ TEST(I2cBus, SharedBusProtocol) {
          EXPECT_EQ(Bus.Read("i2c0", true), 0xFF);
        },
        "i2c0 read on after it NACKed the last byte"},
+      {"the third transfer not acknowledged (repeated starts count; lost arbitration does not)",
+       [](I2cBus &Bus) {
+         Bus.SetNackedTransfer(3);
+         EXPECT_EQ(Bus.Start("i2c0", 0x53, false), I2cBus::StartResult::Ack);
+         EXPECT_EQ(Bus.Start("mp", 0x53, false), I2cBus::StartResult::ArbitrationLost);
+         EXPECT_EQ(Bus.Start("i2c0", 0x53, true), I2cBus::StartResult::Ack);
+         EXPECT_EQ(Bus.Start("i2c0", 0x53, false), I2cBus::StartResult::Nack);
+         EXPECT_EQ(Bus.Start("i2c0", 0x53, false), I2cBus::StartResult::Ack);
+         Bus.Reset();
+         EXPECT_EQ(Bus.Transfers(), 4u);
+       },
+       ""},
       {"address beyond seven bits",
        [](I2cBus &Bus) { EXPECT_EQ(Bus.Start("i2c0", 0xA6, false), I2cBus::StartResult::Nack); },
        "not a 7-bit address"},
