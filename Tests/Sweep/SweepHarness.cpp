@@ -32,6 +32,7 @@ constexpr auto kBootTimeLimit = std::chrono::seconds(120);
 constexpr auto kPollInterval = std::chrono::milliseconds(5);
 constexpr int kExitHalted = 3;
 constexpr char kStoreFile[] = "store.nvram";
+constexpr char kScreenFile[] = "screen.png";
 constexpr char kBootEndLine[] = "boot ends at ";
 constexpr char kModuleTimeLine[] = "] virtual time of ";
 constexpr uint64_t kNsPerUs = 1000;
@@ -261,6 +262,7 @@ struct Reference {
   Variables Seed;
   Variables Clean;
   std::string Dsdt;
+  std::string Screen; // screen.png at the hand-over; empty when the board has no display
   std::map<std::string, std::string> SeedFiles;  // stored files as every run starts with them
   std::map<std::string, std::string> CleanFiles; // and as the clean boot leaves them
   uint64_t VirtualNs = 0;
@@ -365,6 +367,7 @@ private:
     Ref.VirtualNs = VirtualTimeNs(Clean);
     Ref.CleanStalls = StallCounts(Clean.Log);
     Ref.Dsdt = ReadFile(S.Work / "clean" / "boot" / "dsdt.aml");
+    Ref.Screen = ReadFile(S.Work / "clean" / "boot" / kScreenFile);
     auto After = LoadVariables(S.Work / "clean" / kStoreFile);
     if (!After) {
       std::cout << "the clean boot left a store that does not load\n";
@@ -439,8 +442,8 @@ private:
     }
     auto Final = LoadVariables(Dir / kStoreFile);
     if (!Final || *Final != Ref.Clean || ReadFile(Dir / "next" / "dsdt.aml") != Ref.Dsdt ||
-        !StoredFileMisfit(Dir, false).empty()) {
-      return "FAIL following boot does not reach the clean boot's DSDT, variables and files";
+        ReadFile(Dir / "next" / kScreenFile) != Ref.Screen || !StoredFileMisfit(Dir, false).empty()) {
+      return "FAIL following boot does not reach the clean boot's DSDT, variables, files and screen";
     }
     return Kind;
   }
