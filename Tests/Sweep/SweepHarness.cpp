@@ -247,13 +247,14 @@ std::string ProcessProblem(const BootOutcome &Run) {
   if (Run.Signal != 0) {
     return "FAIL crash (signal " + std::to_string(Run.Signal) + ")";
   }
+  // Errors of the boot: the core's and the models' protocol errors, each one line of the log.
+  for (const std::string &Line : Lines(Run.Log)) {
+    if (Contains(Line, "] error: ") || Contains(Line, "] protocol error: ")) {
+      return "FAIL " + Line.substr(Line.find("] ") + 2);
+    }
+  }
   if (Run.ExitCode != 0 && Run.ExitCode != kExitHalted) {
     return "FAIL exit " + std::to_string(Run.ExitCode);
-  }
-  for (const std::string &Line : Lines(Run.Log)) {
-    if (Contains(Line, "] error: ")) {
-      return "FAIL " + Line.substr(Line.find("error: "));
-    }
   }
   return {};
 }
