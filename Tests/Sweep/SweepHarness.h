@@ -1,13 +1,14 @@
 // The harness of the board's sweeps: one clean boot counts the events a sweep can make fail,
 // then one boot per chosen event with that one failing, each a child boardsim process on a copy
 // of the same stored files (NVRAM store, EEPROM image ...), followed by a normal boot on the
-// files it left. Every run is classified; a sweep fails on a crash, a hang, a sanitizer report
-// (leaks included), an error of the boot, a halt other than an allowed assertion, a damaged
-// store, or a following boot that does not reach the clean boot's DSDT, variables, files and
-// screen (screen.png at the hand-over, when the board has a display).
-// A run that passes is "absorbed" (it left what the clean boot leaves), a "clean error" (the
-// boot went on without what failed), either "after a bounded wait" (a module stalled more often
-// than in the clean boot: a poll loop ran to its bound), or an allowed halt.
+// files it left (once per set of files: boots are deterministic). Every run is classified; a
+// sweep fails on a crash, a hang, a sanitizer report (leaks included), an error of the boot, a
+// halt other than an allowed assertion, a damaged store, or a following boot that does not
+// reach the clean boot's DSDT, variables, files and screen (screen.png at the hand-over, when
+// the board has a display). A run that passes is "absorbed" (it left what the clean boot
+// leaves), a "clean error" (the boot went on without what failed), either "after a bounded
+// wait" (a module stalled more often than in the clean boot: a poll loop ran to its bound), or
+// an allowed halt.
 #pragma once
 
 #include <cstdint>
