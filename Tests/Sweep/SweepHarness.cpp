@@ -291,6 +291,7 @@ private:
     std::map<std::string, uint64_t> Outcomes;
     uint64_t LongestNs = 0;
     bool Passed = true;
+    const size_t FollowingBefore = Following.size();
     for (uint64_t Step : Chosen(Ref.Counts.at(Each.Name).first)) {
       const fs::path Dir = S.Work / (Each.Name + "-" + std::to_string(Step));
       const std::string Kind = Classify(Dir, Each.Arguments(Step), LongestNs);
@@ -302,7 +303,7 @@ private:
         fs::remove_all(Dir);
       }
     }
-    PrintFigures(Each, Outcomes, LongestNs);
+    PrintFigures(Each, Outcomes, LongestNs, Following.size() - FollowingBefore);
     return Passed;
   }
 
@@ -464,8 +465,8 @@ private:
     return {};
   }
 
-  void PrintFigures(const Walk &Each, const std::map<std::string, uint64_t> &Outcomes,
-                    uint64_t LongestNs) const {
+  void PrintFigures(const Walk &Each, const std::map<std::string, uint64_t> &Outcomes, uint64_t LongestNs,
+                    size_t FollowingBoots) const {
     uint64_t Swept = 0;
     for (const auto &[Kind, Count] : Outcomes) {
       Swept += Count;
@@ -475,7 +476,7 @@ private:
               << " store: " << Events << " "
               << (What.empty() ? Each.CountLine.substr(0, Each.CountLine.find(':')) : What)
               << " in a clean boot, " << Swept << " swept; virtual time " << Ref.VirtualNs / kNsPerUs
-              << " us clean, at most " << LongestNs / kNsPerUs << " us with a failure; " << Following.size()
+              << " us clean, at most " << LongestNs / kNsPerUs << " us with a failure; " << FollowingBoots
               << " following boots (one per set of files the runs left)\n";
     for (const auto &[Kind, Count] : Outcomes) {
       std::cout << "  " << Count << " " << Kind << "\n";
