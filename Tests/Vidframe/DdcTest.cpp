@@ -15,8 +15,10 @@
 namespace vidframe_test {
 namespace {
 
+// Tests run in parallel processes: each test writes its own files.
 std::string WriteTemp(const std::string &Name, const Edid &Bytes) {
-  const std::string Path = testing::TempDir() + "/" + Name;
+  const std::string Path =
+      testing::TempDir() + "/" + testing::UnitTest::GetInstance()->current_test_info()->name() + "-" + Name;
   std::ofstream(Path, std::ios::binary).write(reinterpret_cast<const char *>(Bytes.data()), Bytes.size());
   return Path;
 }
