@@ -1,7 +1,8 @@
 // Gopdemo entry: the screen in four bands. A background fill; eight colour bars across the top
-// quarter (fills); a gradient block under them (drawn from a buffer); the block copied on the
-// screen into the lower right (the display's 2D copy), then read back and compared with its
-// source.
+// quarter (fills); a gradient block in the left half of the third quarter (drawn from a
+// buffer); the block copied on the screen up into the right half of the second quarter (the
+// display's 2D copy), then read back and compared with its source. The copy goes upwards: some
+// firmware's Blt loses a row on downward screen-to-screen copies.
 #include "Gopdemo.h"
 
 #include <Library/BaseMemoryLib.h>
@@ -57,7 +58,7 @@ EFI_STATUS DrawGradient(DEMO &Demo, UINTN Width, UINTN Height) {
     }
   }
   Status =
-      Demo.Output->Blt(Demo.Output, Block, EfiBltBufferToVideo, 0, 0, 0, Demo.Height / 4, Width, Height, 0);
+      Demo.Output->Blt(Demo.Output, Block, EfiBltBufferToVideo, 0, 0, 0, Demo.Height / 2, Width, Height, 0);
   gBS->FreePool(Block);
   return Status;
 }
@@ -105,16 +106,21 @@ EFI_STATUS Draw(DEMO &Demo) {
   if (!EFI_ERROR(Status)) {
     Status = Report(u"gradient block (buffer to video)", DrawGradient(Demo, BlockWidth, BlockHeight));
   }
-  if (!EFI_ERROR(Status)) {
-    Status = Report(u"block copied to the lower right (video to video)",
-                    Demo.Output->Blt(Demo.Output, NULL, EfiBltVideoToVideo, 0, BlockHeight, BlockWidth,
-                                     2 * BlockHeight, BlockWidth, BlockHeight, 0));
+  if (EFI_ERROR(Status)) {
+    return Status;
   }
-  if (!EFI_ERROR(Status)) {
-    Status = Report(u"copy read back and compared with its source",
-                    CompareAreas(Demo, BlockHeight, BlockWidth, 2 * BlockHeight, BlockWidth, BlockHeight));
+  // Nothing is printed between the copy and its comparison: a console on this display would
+  // draw (and scroll) over the areas being compared.
+  Status = Demo.Output->Blt(Demo.Output, NULL, EfiBltVideoToVideo, 0, 2 * BlockHeight, BlockWidth,
+                            BlockHeight, BlockWidth, BlockHeight, 0);
+  const EFI_STATUS Compared = EFI_ERROR(Status) ? EFI_NOT_STARTED
+                                                : CompareAreas(Demo, 2 * BlockHeight, BlockWidth, BlockHeight,
+                                                               BlockWidth, BlockHeight);
+  Report(u"block copied up to the right (video to video)", Status);
+  if (EFI_ERROR(Status)) {
+    return Status;
   }
-  return Status;
+  return Report(u"copy read back and compared with its source", Compared);
 }
 
 } // namespace

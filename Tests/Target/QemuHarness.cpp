@@ -103,6 +103,9 @@ ShellRun RunUefiShell(const std::string &TestName, const ShellRunOptions &Option
   if (!Options.Disk.empty()) {
     Command += " --disk " + Quote(Options.Disk.string());
   }
+  for (const std::string &Device : Options.Devices) {
+    Command += " --device " + Quote(Device);
+  }
   for (const std::string &Line : Options.Commands) {
     Command += " --command " + Quote(Line);
   }

@@ -23,6 +23,7 @@ struct ShellRunOptions {
   std::filesystem::path Vars;               // empty: a fresh store for this run only
   std::filesystem::path Disk;               // empty: WorkDir/disk.img
   unsigned TimeoutSeconds = 180;
+  std::vector<std::string> Devices; // further QEMU devices, e.g. "ramfb"
 };
 
 struct ShellRun {
