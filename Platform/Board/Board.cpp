@@ -1,11 +1,11 @@
 // Board::Build and the board's services to its components, boardsim and the test boards.
 #include "Board.h"
+#include "HostText.h"
 
 #include "GcdMap.h"
 #include "VariableStore.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <set>
 
@@ -129,15 +129,13 @@ void SeedGcdMap(GcdMap &Gcd, const std::vector<SocRegion> &Rows) {
 }
 
 uint64_t OptionNumber(const std::string &Name, const std::string &Text, uint64_t Max) {
-  char *End = nullptr;
-  errno = 0;
-  const unsigned long long Value = std::strtoull(Text.c_str(), &End, 0);
-  if (Text.empty() || Text[0] == '-' || errno != 0 || *End != '\0' || Value > Max) {
+  const std::optional<uint64_t> Value = ParseNumber(Text);
+  if (!Value || *Value > Max) {
     throw std::invalid_argument(Name + " needs a number" +
                                 (Max == UINT64_MAX ? "" : " up to " + std::to_string(Max)) + ", not \"" +
                                 Text + "\"");
   }
-  return Value;
+  return *Value;
 }
 
 bool Board::Has(const std::string &Setting) const {

@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 
 namespace host {
 
@@ -132,6 +134,19 @@ std::optional<EFI_GUID> ParseGuid(const std::string &Text) {
     Guid.Data4[Index] = static_cast<UINT8>(Field(16 + 2 * Index, 2));
   }
   return Guid;
+}
+
+std::optional<uint64_t> ParseNumber(const std::string &Text) {
+  if (Text.empty() || Text[0] == '-') {
+    return std::nullopt;
+  }
+  char *End = nullptr;
+  errno = 0;
+  const unsigned long long Value = std::strtoull(Text.c_str(), &End, 0);
+  if (errno != 0 || *End != '\0') {
+    return std::nullopt;
+  }
+  return Value;
 }
 
 } // namespace host

@@ -24,4 +24,8 @@ std::string GuidText(const EFI_GUID &Guid);
 // 8-4-4-4-12 hexadecimal digits, either case, with or without braces.
 std::optional<EFI_GUID> ParseGuid(const std::string &Text);
 
+// A number as options give it: decimal, or hexadecimal with 0x; nothing for a sign, trailing
+// characters or a value beyond 64 bits.
+std::optional<uint64_t> ParseNumber(const std::string &Text);
+
 } // namespace host

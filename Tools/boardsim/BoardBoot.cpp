@@ -6,11 +6,13 @@
 
 #include <Board.h>
 #include <HostPlatform.h>
+#include <HostText.h>
 #include <I2cMailbox/I2cMailbox.h>
 #include <VariableStore.h>
 
 #include <fstream>
 #include <iostream>
+#include <optional>
 
 namespace {
 
@@ -135,10 +137,11 @@ void HandOverToOs(host::Platform &Core, const OptionSet &Options) {
     return;
   }
   Note(Core, "ExitBootServices: " + host::StatusName(Core.ExitBootServices()));
-  unsigned long long Offset = 0;
-  if (Options.Has("--virtual-offset") && ParseNumber(Options.Value("--virtual-offset"), Offset)) {
+  const std::optional<uint64_t> Offset =
+      Options.Has("--virtual-offset") ? host::ParseNumber(Options.Value("--virtual-offset")) : std::nullopt;
+  if (Offset) {
     Note(Core, "SetVirtualAddressMap: " +
-                   host::StatusName(Core.SetVirtualAddressMap(static_cast<int64_t>(Offset))));
+                   host::StatusName(Core.SetVirtualAddressMap(static_cast<int64_t>(*Offset))));
   }
 }
 
@@ -209,12 +212,12 @@ int RunBootCommand(int argc, char **argv) {
   Settings.ModuleDir = Options.Value("--module-dir", BOARDSIM_MODULE_DIR);
   Settings.NvramFile = Options.Value("--nvram");
   Settings.Echo = Options.Has("--quiet") ? nullptr : &std::cout;
-  unsigned long long WatchdogMs = 0;
   if (Options.Has("--watchdog-ms")) {
-    if (!ParseNumber(Options.Value("--watchdog-ms"), WatchdogMs)) {
+    const std::optional<uint64_t> WatchdogMs = host::ParseNumber(Options.Value("--watchdog-ms"));
+    if (!WatchdogMs) {
       return UsageError("--watchdog-ms needs a number");
     }
-    Settings.WatchdogNs = WatchdogMs * kNsPerMs;
+    Settings.WatchdogNs = *WatchdogMs * kNsPerMs;
   }
   const std::filesystem::path OutDir = Options.Value("--out", kDefaultOutDir);
   const host::BoardOptions BoardSettings = ToBoardOptions(Options, OutDir);

@@ -2,8 +2,6 @@
 #include "BoardOptions.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
 #include <iomanip>
 
 const OptionSpec *OptionSet::Find(const std::string &Flag) const {
@@ -87,14 +85,4 @@ void OptionSet::PrintOptions(std::ostream &Out) const {
   std::vector<OptionSpec> Listed = Specs_;
   Listed.push_back({"--help", "", "show this help"});
   PrintOptionTable(Out, Listed);
-}
-
-bool ParseNumber(const std::string &Text, unsigned long long &Value) {
-  if (Text.empty() || Text[0] == '-') {
-    return false;
-  }
-  char *End = nullptr;
-  errno = 0;
-  Value = std::strtoull(Text.c_str(), &End, 0);
-  return errno == 0 && End != nullptr && *End == '\0';
 }

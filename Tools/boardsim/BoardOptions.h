@@ -40,6 +40,3 @@ private:
 
 // Prints one line per option: the option and its value name, then its help in one column.
 void PrintOptionTable(std::ostream &Out, const std::vector<OptionSpec> &Specs);
-
-// Parses a number in decimal or with a 0x prefix; false when Text is not one.
-bool ParseNumber(const std::string &Text, unsigned long long &Value);

@@ -140,18 +140,6 @@ std::string ParseOptions(int argc, char **argv, Options &Out) {
   return "";
 }
 
-std::optional<uint64_t> ParseNumber(const std::string &Text) {
-  if (Text.empty() || Text[0] == '-') {
-    return std::nullopt;
-  }
-  char *End = nullptr;
-  const unsigned long long Value = std::strtoull(Text.c_str(), &End, 0);
-  if (End == nullptr || *End != '\0') {
-    return std::nullopt;
-  }
-  return Value;
-}
-
 std::optional<std::vector<uint8_t>> ParseHex(const std::string &Text) {
   std::string Digits;
   for (char Char : Text) {
@@ -204,7 +192,7 @@ std::optional<std::vector<uint8_t>> BuildValue(const Options &Opts, std::string 
     return std::nullopt;
   }
   if (Opts.U8) {
-    auto Value = ParseNumber(*Opts.U8);
+    auto Value = host::ParseNumber(*Opts.U8);
     if (!Value || *Value > 0xFF) {
       Error = "--u8 takes a number from 0 to 255";
       return std::nullopt;
@@ -225,7 +213,7 @@ std::optional<std::vector<uint8_t>> BuildValue(const Options &Opts, std::string 
   }
   Bytes.insert(Bytes.end(), sizeof(CHAR16), 0);
   if (Opts.Size) {
-    auto Size = ParseNumber(*Opts.Size);
+    auto Size = host::ParseNumber(*Opts.Size);
     if (!Size || *Size < Bytes.size() || *Size > VariableStore::Limits{}.MaxVariableSize) {
       Error = "--size must hold the text and its NUL (" + std::to_string(Bytes.size()) + " bytes)";
       return std::nullopt;

@@ -1,9 +1,9 @@
 // The I2C and management-processor area of the board: SoC map rows, options, fault knobs and
 // the models, assembled from the board's options.
 #include "Board.h"
+#include "HostText.h"
 #include "I2cMailbox.h"
 
-#include <cerrno>
 #include <cstdlib>
 
 namespace host {
@@ -15,22 +15,12 @@ constexpr char kDefaultEepromFile[] = "eeprom.bin";
 constexpr unsigned kDefaultFifoDepth = 16;
 constexpr unsigned kDefaultReadFailsAfter = 3;
 
-std::optional<uint64_t> Number(const std::string &Text) {
-  char *End = nullptr;
-  errno = 0;
-  const unsigned long long Value = std::strtoull(Text.c_str(), &End, 0);
-  if (Text.empty() || Text[0] == '-' || errno != 0 || *End != '\0') {
-    return std::nullopt;
-  }
-  return Value;
-}
-
 unsigned Count(Board &B, const std::string &Name, bool Fault, unsigned Default) {
   const std::string Text = Fault ? B.FaultValue(Name) : B.Setting(Name);
   if (Text.empty()) {
     return Default;
   }
-  auto Value = Number(Text);
+  auto Value = ParseNumber(Text);
   if (!Value || *Value == 0 || *Value > 256) {
     throw std::invalid_argument(Name + " needs a count from 1 to 256, not \"" + Text + "\"");
   }
@@ -73,7 +63,7 @@ void Install(Board &B) {
   }
   auto Mailbox = std::make_shared<ManagementProcessor>(Bus1, Status);
   if (B.Has("pelmo-build-id")) {
-    auto Id = Number(B.Setting("pelmo-build-id"));
+    auto Id = ParseNumber(B.Setting("pelmo-build-id"));
     if (!Id || *Id > 0xFFFFFFFFull) {
       throw std::invalid_argument("pelmo-build-id needs a 32-bit number");
     }
@@ -119,8 +109,8 @@ bool ParseStatusWords(const std::string &Text, std::map<uint64_t, uint32_t> &Wor
     End = End == std::string::npos ? Text.size() : End;
     const std::string Entry = Text.substr(Start, End - Start);
     const size_t Equals = Entry.find('=');
-    auto Offset = Number(Entry.substr(0, Equals));
-    auto Value = Equals == std::string::npos ? std::nullopt : Number(Entry.substr(Equals + 1));
+    auto Offset = ParseNumber(Entry.substr(0, Equals));
+    auto Value = Equals == std::string::npos ? std::nullopt : ParseNumber(Entry.substr(Equals + 1));
     if (!Offset || !Value || *Offset >= StatusRegion::kSize || *Value > 0xFFFFFFFFull) {
       return false;
     }

@@ -7,8 +7,6 @@
 
 #include <EdidOverride.h>
 
-#include <cerrno>
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -23,10 +21,8 @@ using vga::VgaChipConfig;
 constexpr PciLocation VgaLocation = {0, 0, 1, 0};
 
 unsigned Number(const std::string &Name, const std::string &Text, unsigned Low, unsigned High) {
-  char *End = nullptr;
-  errno = 0;
-  const unsigned long Value = std::strtoul(Text.c_str(), &End, 0);
-  if (Text.empty() || errno != 0 || *End != '\0' || Value < Low || Value > High) {
+  const uint64_t Value = OptionNumber(Name, Text, High);
+  if (Value < Low) {
     throw std::invalid_argument(Name + ": " + std::to_string(Low) + " to " + std::to_string(High) +
                                 ", not \"" + Text + "\"");
   }
