@@ -1,8 +1,14 @@
 // Gopdemo entry: the screen in four bands. A background fill; eight colour bars across the top
 // quarter (fills); a gradient block in the left half of the third quarter (drawn from a
 // buffer); the block copied on the screen up into the right half of the second quarter (the
-// display's 2D copy), then read back and compared with its source. The copy goes upwards: some
-// firmware's Blt loses a row on downward screen-to-screen copies.
+// display's 2D copy), then read back and compared with its source.
+//
+// The copy goes upwards. The AArch64 firmware's own Blt (QEMU's ramfb display) shifts a
+// screen-to-screen copy whose destination starts below its source, or on the same rows to its
+// right, by one row: it writes source rows SourceY + 1 to SourceY + Height into destination
+// rows DestinationY + 1 to DestinationY + Height, so destination row DestinationY keeps what it
+// held and the row just below the rectangle is overwritten. Nothing needs to be printed in
+// between for this: the comparison, made straight after the copy, finds that first row wrong.
 #include "Gopdemo.h"
 
 #include <Library/BaseMemoryLib.h>
