@@ -145,7 +145,7 @@ VOID DecodeStrap(DRAM_RUN &Run) {
   const UINT32 T = (Strap >> 25) & 3;
   P.MemoryType = (Strap & STRAP_DDR2) ? DDR2 : DDR3;
   P.SizeCode = ((Strap >> 27) & 3) + 1;
-  P.FrameBufferSize = (8 * MIB) << ((Strap >> 2) & 3);
+  P.FrameBufferSize = VantorStrapFrameBufferSize(Strap);
   P.Timing2Strap = P.MemoryType == DDR2 ? Ddr2Timing2Strap(T) : Ddr3Timing2Strap(T);
   P.ModeStrap = P.MemoryType == DDR2 ? Ddr2ModeStrap(T) : Ddr3ModeStrap(T);
 }

@@ -276,11 +276,29 @@ VOID AppendMode(VANTOR_PRIVATE_DATA *Private, UINTN Row) {
                                              Mode->BitsPerPixel, Mode->RefreshRate};
 }
 
+// The bytes a mode's frame buffer may take: the frame-buffer size of the chip's strap, and no
+// more than BAR 0 decodes (the strap alone when the BAR's length cannot be had).
+UINT64 FrameBufferRoom(VANTOR_PRIVATE_DATA *Private) {
+  UINT64 Room = VantorStrapFrameBufferSize(VantorSocRead(Private, Scu(SCU_STRAP)));
+  EFI_PHYSICAL_ADDRESS Base = 0;
+  UINT64 BarLength = 0;
+  if (!EFI_ERROR(VantorFrameBufferBar(Private, &Base, &BarLength)) && BarLength < Room) {
+    Room = BarLength;
+  }
+  return Room;
+}
+
+BOOLEAN FrameBufferFits(const VANTOR_VIDEO_MODE *Mode, UINT64 Room) {
+  return static_cast<UINT64>(VantorPitch(Mode->Width)) * (Mode->BitsPerPixel / 8) * Mode->Height <= Room;
+}
+
 VOID ListModes(VANTOR_PRIVATE_DATA *Private, const VANTOR_DISPLAY_LIMITS *Limits) {
   Private->ModeCount = 0;
+  const UINT64 Room = FrameBufferRoom(Private);
   for (UINTN Row = 0; Row < VANTOR_MODE_TABLE_ROWS; Row++) {
     const VANTOR_VIDEO_MODE *Mode = &gVantorVideoModes[Row];
-    if (Mode->Width != 0 && Mode->Height != 0 && VantorModeFits(Limits, Mode)) {
+    if (Mode->Width != 0 && Mode->Height != 0 && VantorModeFits(Limits, Mode) &&
+        FrameBufferFits(Mode, Room)) {
       AppendMode(Private, Row);
     }
   }

@@ -18,6 +18,11 @@ constexpr UINT8 RANGE_MAX_CLOCK = 9; // in 10 MHz
 constexpr UINT8 RANGE_MAX_VERTICAL_PLUS_255 = 0x02;
 constexpr UINT8 RANGE_MAX_HORIZONTAL_PLUS_255 = 0x08;
 constexpr UINT32 RANGE_OFFSET = 255;
+// The offset flags mean something from EDID 1.4 on; before, the flags byte is reserved.
+constexpr UINTN EDID_VERSION = 18;
+constexpr UINTN EDID_REVISION = 19;
+constexpr UINT8 OFFSET_FLAGS_VERSION = 1;
+constexpr UINT8 OFFSET_FLAGS_REVISION = 4;
 constexpr UINT8 TIMING_SYNC_FLAGS = 17;
 constexpr UINT8 SYNC_MASK = 0x1E;
 constexpr UINT8 SYNC_DIGITAL_SEPARATE_VNEG_HPOS = 0x1A;
@@ -93,10 +98,15 @@ constexpr UINT32 MaximumRate(UINT8 Rate, UINT8 Flags, UINT8 OffsetFlag) {
 static_assert(MaximumRate(25, 0x02, RANGE_MAX_VERTICAL_PLUS_255) == 280 && Saturate(280) == 255);
 static_assert(MaximumRate(25, 0x01, RANGE_MAX_VERTICAL_PLUS_255) == 25); // a minimum offset only
 
-VOID ParseRangeLimits(const UINT8 *D, EDID_ACCUMULATORS *Acc) {
+BOOLEAN OffsetFlagsApply(const UINT8 *Edid) {
+  return Edid[EDID_VERSION] == OFFSET_FLAGS_VERSION && Edid[EDID_REVISION] >= OFFSET_FLAGS_REVISION;
+}
+
+VOID ParseRangeLimits(const UINT8 *D, BOOLEAN OffsetFlags, EDID_ACCUMULATORS *Acc) {
+  const UINT8 Flags = OffsetFlags ? D[RANGE_FLAGS] : 0;
   Acc->ClockMhz = Max(Acc->ClockMhz, D[RANGE_MAX_CLOCK] * 10u);
-  Acc->VerticalHz = MaximumRate(D[RANGE_MAX_VERTICAL], D[RANGE_FLAGS], RANGE_MAX_VERTICAL_PLUS_255);
-  Acc->HorizontalKhz = MaximumRate(D[RANGE_MAX_HORIZONTAL], D[RANGE_FLAGS], RANGE_MAX_HORIZONTAL_PLUS_255);
+  Acc->VerticalHz = MaximumRate(D[RANGE_MAX_VERTICAL], Flags, RANGE_MAX_VERTICAL_PLUS_255);
+  Acc->HorizontalKhz = MaximumRate(D[RANGE_MAX_HORIZONTAL], Flags, RANGE_MAX_HORIZONTAL_PLUS_255);
 }
 
 } // namespace
@@ -113,7 +123,7 @@ UINTN VantorParseEdid(const UINT8 *Edid, VANTOR_DISPLAY_LIMITS *Limits) {
     if (D[0] != 0 || D[1] != 0) {
       ParseDetailedTiming(D, &Acc, Limits);
     } else if (D[3] == EDID_RANGE_LIMITS_TAG) {
-      ParseRangeLimits(D, &Acc);
+      ParseRangeLimits(D, OffsetFlagsApply(Edid), &Acc);
     }
   }
   Limits->MaxWidth = static_cast<UINT16>(Acc.Width);

@@ -427,7 +427,11 @@ EFI_STATUS EFIAPI VantorStart(EFI_DRIVER_BINDING_PROTOCOL *This, EFI_HANDLE Cont
     return Status;
   }
   Private->PciIo = PciIo;
-  Status = PciIo->Attributes(PciIo, EfiPciIoAttributeOperationGet, 0, &Private->SavedPciAttributes);
+  // Remembered first: whatever Start leaves installed, Stop can find and take down.
+  Status = RememberController(Controller, Private);
+  if (!EFI_ERROR(Status)) {
+    Status = PciIo->Attributes(PciIo, EfiPciIoAttributeOperationGet, 0, &Private->SavedPciAttributes);
+  }
   if (!EFI_ERROR(Status)) {
     Status = PciIo->Attributes(PciIo, EfiPciIoAttributeOperationEnable, EFI_PCI_IO_ATTRIBUTE_MEMORY, NULL);
     AttributesChanged = TRUE;
@@ -457,14 +461,14 @@ EFI_STATUS EFIAPI VantorStart(EFI_DRIVER_BINDING_PROTOCOL *This, EFI_HANDLE Cont
                           This->DriverBindingHandle, Private->Handle, EFI_OPEN_PROTOCOL_BY_CHILD_CONTROLLER);
     ChildOpened = !EFI_ERROR(Status);
   }
-  if (!EFI_ERROR(Status)) {
-    Status = RememberController(Controller, Private);
-  }
   if (EFI_ERROR(Status)) {
     VantorDebugPrint(VANTOR_DEBUG_ERROR, "Vidframe: Start failed: %r\n", Status);
-    if (Private->Handle != NULL) {
-      DestroyChild(This, Controller, Private, ChildOpened);
+    // A child whose interfaces cannot be removed stays as it is, with the path and the record
+    // they point into and the controller's open; Stop takes it down later.
+    if (Private->Handle != NULL && EFI_ERROR(DestroyChild(This, Controller, Private, ChildOpened))) {
+      return Status;
     }
+    FindController(Controller, TRUE);
     if (Private->ChildDevicePath != NULL) {
       gBS->FreePool(Private->ChildDevicePath);
     }

@@ -40,6 +40,9 @@ struct VANTOR_PRIVATE_DATA {
   VANTOR_MODE_ENTRY ModeList[VANTOR_MAX_MODES];
   UINT8 *LineBuffer;
   BOOLEAN ModeNotSet;
+  // The 2D engine's timeout is reported once, by a notification outside Blt (see Blt).
+  BOOLEAN EngineTimeoutSeen;
+  EFI_EVENT EngineTimeoutEvent;
 };
 
 // ---- The chip's protection values ------------------------------------------------------
@@ -167,6 +170,12 @@ VOID VantorAssert(const CHAR8 *Unit, UINTN Line, const CHAR8 *Description);
 EFI_STATUS VantorInitController(VANTOR_PRIVATE_DATA *Private);
 EFI_STATUS VantorInitDram(VANTOR_PRIVATE_DATA *Private);
 
+// The frame buffer's size in bytes from the strap word (SCU70 bits 2-3: 8, 16, 32 or 64 MiB).
+constexpr UINT32 VantorStrapFrameBufferSize(UINT32 Strap) {
+  return (8u * 1024 * 1024) << ((Strap >> 2) & 3);
+}
+static_assert(VantorStrapFrameBufferSize(0xC) == 64u * 1024 * 1024);
+
 // Memory clock in MHz from the PLL parameter word and the reference clock in kHz.
 constexpr UINT32 VantorMemoryClock(UINT32 Pll, UINT32 ReferenceKhz) {
   const UINT32 Numerator = (Pll >> 5) & 0x1FF;
@@ -265,6 +274,10 @@ UINTN VantorParseEdid(const UINT8 *Edid, VANTOR_DISPLAY_LIMITS *Limits);
 UINTN VantorModeFits(const VANTOR_DISPLAY_LIMITS *Limits, const VANTOR_VIDEO_MODE *Mode);
 
 // ---- Graphics Output ------------------------------------------------------------------------
+
+// BAR 0's first address-space descriptor: the frame buffer's bus address and its length.
+// EFI_DEVICE_ERROR when the list does not start with a whole address-space descriptor.
+EFI_STATUS VantorFrameBufferBar(VANTOR_PRIVATE_DATA *Private, EFI_PHYSICAL_ADDRESS *Base, UINT64 *Length);
 
 // Sets up GraphicsOutput in the record and sets mode 0; Start publishes it on the child.
 EFI_STATUS VantorGraphicsOutputConstructor(VANTOR_PRIVATE_DATA *Private);

@@ -56,24 +56,6 @@ VOID FillModeInformation(const VANTOR_MODE_ENTRY &Entry, EFI_GRAPHICS_OUTPUT_MOD
   Info->PixelsPerScanLine = VantorPitch(Entry.HorizontalResolution);
 }
 
-// The frame buffer's bus address: the minimum of BAR 0's first address-space descriptor.
-EFI_STATUS FrameBufferBase(VANTOR_PRIVATE_DATA *Private, EFI_PHYSICAL_ADDRESS *Base) {
-  VOID *Resources = NULL;
-  EFI_STATUS Status =
-      Private->PciIo->GetBarAttributes(Private->PciIo, VANTOR_FRAME_BUFFER_BAR, NULL, &Resources);
-  if (EFI_ERROR(Status)) {
-    return Status;
-  }
-  if (Resources == NULL) {
-    return EFI_DEVICE_ERROR;
-  }
-  const auto *Descriptor = static_cast<const EFI_ACPI_ADDRESS_SPACE_DESCRIPTOR *>(Resources);
-  Status = Descriptor->Desc == ACPI_ADDRESS_SPACE_DESCRIPTOR ? EFI_SUCCESS : EFI_DEVICE_ERROR;
-  *Base = Descriptor->AddrRangeMin;
-  gBS->FreePool(Resources);
-  return Status;
-}
-
 // True when [Start, Start + Length) lies within [0, Limit), computed without a wrap.
 BOOLEAN Inside(UINTN Start, UINTN Length, UINTN Limit) {
   return Length <= Limit && Start <= Limit - Length;
@@ -110,26 +92,37 @@ UINT32 PixelValue(const EFI_GRAPHICS_OUTPUT_BLT_PIXEL &Pixel) {
   return (static_cast<UINT32>(Pixel.Red) << 16) | (static_cast<UINT32>(Pixel.Green) << 8) | Pixel.Blue;
 }
 
-VOID VideoFill(VANTOR_PRIVATE_DATA *Private, const BLT_RECT &R, UINT32 HorizontalResolution) {
+// Any failed transfer fails the operation: the rest is not attempted.
+EFI_STATUS Transferred(EFI_STATUS Status) {
+  return EFI_ERROR(Status) ? EFI_DEVICE_ERROR : EFI_SUCCESS;
+}
+
+EFI_STATUS VideoFill(VANTOR_PRIVATE_DATA *Private, const BLT_RECT &R, UINT32 HorizontalResolution) {
   UINT32 Value = PixelValue(R.Buffer[0]);
   EFI_PCI_IO_PROTOCOL *PciIo = Private->PciIo;
   if (R.DestinationX == 0 && R.Width == HorizontalResolution) {
     // Whole rows: one transfer over every pitch-wide row.
-    PciIo->Mem.Write(PciIo, EfiPciIoWidthFillUint32, VANTOR_FRAME_BUFFER_BAR,
-                     ScreenOffset(R, 0, R.DestinationY), R.Height * R.Pitch, &Value);
-    return;
+    return Transferred(PciIo->Mem.Write(PciIo, EfiPciIoWidthFillUint32, VANTOR_FRAME_BUFFER_BAR,
+                                        ScreenOffset(R, 0, R.DestinationY), R.Height * R.Pitch, &Value));
   }
-  for (UINTN Row = 0; Row < R.Height; Row++) {
-    PciIo->Mem.Write(PciIo, EfiPciIoWidthFillUint32, VANTOR_FRAME_BUFFER_BAR,
-                     ScreenOffset(R, R.DestinationX, R.DestinationY + Row), R.Width, &Value);
+  EFI_STATUS Status = EFI_SUCCESS;
+  for (UINTN Row = 0; Row < R.Height && !EFI_ERROR(Status); Row++) {
+    Status =
+        Transferred(PciIo->Mem.Write(PciIo, EfiPciIoWidthFillUint32, VANTOR_FRAME_BUFFER_BAR,
+                                     ScreenOffset(R, R.DestinationX, R.DestinationY + Row), R.Width, &Value));
   }
+  return Status;
 }
 
-VOID VideoToBuffer(VANTOR_PRIVATE_DATA *Private, const BLT_RECT &R) {
+EFI_STATUS VideoToBuffer(VANTOR_PRIVATE_DATA *Private, const BLT_RECT &R) {
   const UINT32 *Line = reinterpret_cast<const UINT32 *>(Private->LineBuffer);
   for (UINTN Row = 0; Row < R.Height; Row++) {
-    Private->PciIo->Mem.Read(Private->PciIo, EfiPciIoWidthUint32, VANTOR_FRAME_BUFFER_BAR,
-                             ScreenOffset(R, R.SourceX, R.SourceY + Row), R.Width, Private->LineBuffer);
+    EFI_STATUS Status =
+        Private->PciIo->Mem.Read(Private->PciIo, EfiPciIoWidthUint32, VANTOR_FRAME_BUFFER_BAR,
+                                 ScreenOffset(R, R.SourceX, R.SourceY + Row), R.Width, Private->LineBuffer);
+    if (EFI_ERROR(Status)) {
+      return Transferred(Status);
+    }
     for (UINTN Column = 0; Column < R.Width; Column++) {
       EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Pixel = BufferPixel(R, R.DestinationX + Column, R.DestinationY + Row);
       Pixel->Blue = static_cast<UINT8>(Line[Column]);
@@ -137,9 +130,10 @@ VOID VideoToBuffer(VANTOR_PRIVATE_DATA *Private, const BLT_RECT &R) {
       Pixel->Red = static_cast<UINT8>(Line[Column] >> 16);
     }
   }
+  return EFI_SUCCESS;
 }
 
-VOID BufferToVideo(VANTOR_PRIVATE_DATA *Private, const BLT_RECT &R) {
+EFI_STATUS BufferToVideo(VANTOR_PRIVATE_DATA *Private, const BLT_RECT &R) {
   UINT32 *Line = reinterpret_cast<UINT32 *>(Private->LineBuffer);
   for (UINTN Row = 0; Row < R.Height; Row++) {
     for (UINTN Column = 0; Column < R.Width; Column++) {
@@ -157,33 +151,62 @@ VOID BufferToVideo(VANTOR_PRIVATE_DATA *Private, const BLT_RECT &R) {
       Width = EfiPciIoWidthUint16;
       Count = R.Width * 2;
     }
-    Private->PciIo->Mem.Write(Private->PciIo, Width, VANTOR_FRAME_BUFFER_BAR, Offset, Count, Line);
+    EFI_STATUS Status =
+        Private->PciIo->Mem.Write(Private->PciIo, Width, VANTOR_FRAME_BUFFER_BAR, Offset, Count, Line);
+    if (EFI_ERROR(Status)) {
+      return Transferred(Status);
+    }
+  }
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS EngineRead(VANTOR_PRIVATE_DATA *Private, UINT32 Offset, UINT32 *Value) {
+  return Transferred(
+      Private->PciIo->Mem.Read(Private->PciIo, EfiPciIoWidthUint32, VANTOR_REGISTER_BAR, Offset, 1, Value));
+}
+
+// Prints the engine's timeout on StdErr. It runs as a notification at TPL_CALLBACK, never inside
+// Blt: a console drawing on this display calls Blt at TPL_NOTIFY, so the message waits until the
+// console has finished, and printing it does not re-enter the Blt that timed out.
+VOID EFIAPI PrintEngineTimeout(EFI_EVENT Event, VOID *Context) {
+  VantorDebugPrint(VANTOR_DEBUG_ERROR, "Vidframe: the 2D engine did not finish a copy\n");
+}
+
+// The first timeout of a display is reported, later ones only returned.
+VOID ReportEngineTimeout(VANTOR_PRIVATE_DATA *Private) {
+  if (Private->EngineTimeoutSeen) {
+    return;
+  }
+  Private->EngineTimeoutSeen = TRUE;
+  if (!EFI_ERROR(gBS->CreateEvent(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, PrintEngineTimeout, NULL,
+                                  &Private->EngineTimeoutEvent))) {
+    gBS->SignalEvent(Private->EngineTimeoutEvent);
   }
 }
 
 // Waits until the engine reports idle with a status that stays put over five more reads.
 EFI_STATUS WaitForEngine(VANTOR_PRIVATE_DATA *Private) {
   for (UINTN Round = 0; Round < VANTOR_ENGINE_WAIT_ROUNDS; Round++) {
-    const UINT32 Before = VantorMmioRead32(Private, ENGINE_STATUS);
+    UINT32 Before = 0;
+    EFI_STATUS Status = EngineRead(Private, ENGINE_STATUS, &Before);
     UINT32 After = Before;
-    for (UINTN Read = 0; Read < ENGINE_STATUS_REREADS; Read++) {
-      After = VantorMmioRead32(Private, ENGINE_STATUS);
+    for (UINTN Read = 0; Read < ENGINE_STATUS_REREADS && !EFI_ERROR(Status); Read++) {
+      Status = EngineRead(Private, ENGINE_STATUS, &After);
+    }
+    if (EFI_ERROR(Status)) {
+      return Status;
     }
     if ((Before & ENGINE_STATUS_BUSY) == 0 &&
         (Before & ENGINE_STATUS_STABLE_BITS) == (After & ENGINE_STATUS_STABLE_BITS)) {
       return EFI_SUCCESS;
     }
   }
-  VantorDebugPrint(VANTOR_DEBUG_ERROR, "Vidframe: the 2D engine did not finish a copy\n");
+  ReportEngineTimeout(Private);
   return EFI_DEVICE_ERROR;
 }
 
 EFI_STATUS VideoToVideo(VANTOR_PRIVATE_DATA *Private, const BLT_RECT &R, UINT32 VerticalResolution) {
   const UINT32 PitchBytes = R.Pitch * BYTES_PER_PIXEL;
-  VantorMmioWrite32(Private, ENGINE_SOURCE_BASE, 0);
-  VantorMmioWrite32(Private, ENGINE_SOURCE_PITCH, PitchBytes << 16);
-  VantorMmioWrite32(Private, ENGINE_DESTINATION_BASE, 0);
-  VantorMmioWrite32(Private, ENGINE_DESTINATION_PITCH, (PitchBytes << 16) | VerticalResolution);
   // Copying towards higher coordinates starts at the far end, so that no source pixel is
   // overwritten before it has been read.
   UINT32 Command = ENGINE_COPY;
@@ -196,12 +219,24 @@ EFI_STATUS VideoToVideo(VANTOR_PRIVATE_DATA *Private, const BLT_RECT &R, UINT32 
     Command |= ENGINE_Y_DECREASING;
     Dy = R.Height - 1;
   }
-  VantorMmioWrite32(Private, ENGINE_DESTINATION_START,
-                    static_cast<UINT32>((R.DestinationY + Dy) | ((R.DestinationX + Dx) << 16)));
-  VantorMmioWrite32(Private, ENGINE_SOURCE_START,
-                    static_cast<UINT32>((R.SourceY + Dy) | ((R.SourceX + Dx) << 16)));
-  VantorMmioWrite32(Private, ENGINE_RECTANGLE, static_cast<UINT32>(R.Height | (R.Width << 16)));
-  VantorMmioWrite32(Private, ENGINE_COMMAND, Command);
+  // In this order: the command, written last, starts the copy.
+  UINT32 Writes[][2] = {
+      {ENGINE_SOURCE_BASE, 0},
+      {ENGINE_SOURCE_PITCH, PitchBytes << 16},
+      {ENGINE_DESTINATION_BASE, 0},
+      {ENGINE_DESTINATION_PITCH, (PitchBytes << 16) | VerticalResolution},
+      {ENGINE_DESTINATION_START, static_cast<UINT32>((R.DestinationY + Dy) | ((R.DestinationX + Dx) << 16))},
+      {ENGINE_SOURCE_START, static_cast<UINT32>((R.SourceY + Dy) | ((R.SourceX + Dx) << 16))},
+      {ENGINE_RECTANGLE, static_cast<UINT32>(R.Height | (R.Width << 16))},
+      {ENGINE_COMMAND, Command},
+  };
+  for (UINT32(&Write)[2] : Writes) {
+    EFI_STATUS Status = Private->PciIo->Mem.Write(Private->PciIo, EfiPciIoWidthUint32, VANTOR_REGISTER_BAR,
+                                                  Write[0], 1, &Write[1]);
+    if (EFI_ERROR(Status)) {
+      return Transferred(Status);
+    }
+  }
   return WaitForEngine(Private);
 }
 
@@ -225,7 +260,11 @@ EFI_STATUS EFIAPI VantorQueryMode(EFI_GRAPHICS_OUTPUT_PROTOCOL *This, UINT32 Mod
 }
 
 // Nothing changes until the frame buffer's base is known and the new line buffer exists: a
-// failing SetMode leaves the previous mode, its information and its line buffer in force.
+// failing SetMode leaves the previous mode, its information and its line buffer in force. A
+// callback that draws while the new mode is programmed and cleared still draws in the old
+// mode with the old line buffer; the switch of line buffer, mode number, information and
+// frame-buffer fields is one step at TPL_NOTIFY (the level Blt runs at), and the old line
+// buffer is freed only after it.
 EFI_STATUS EFIAPI VantorSetMode(EFI_GRAPHICS_OUTPUT_PROTOCOL *This, UINT32 ModeNumber) {
   VANTOR_PRIVATE_DATA *Private = FromGraphicsOutput(This, ASSERT_LINE_SET_MODE);
   if (ModeNumber >= This->Mode->MaxMode) {
@@ -233,7 +272,8 @@ EFI_STATUS EFIAPI VantorSetMode(EFI_GRAPHICS_OUTPUT_PROTOCOL *This, UINT32 ModeN
   }
   const VANTOR_MODE_ENTRY &Entry = Private->ModeList[ModeNumber];
   EFI_PHYSICAL_ADDRESS Base = 0;
-  EFI_STATUS Status = FrameBufferBase(Private, &Base);
+  UINT64 Length = 0;
+  EFI_STATUS Status = VantorFrameBufferBar(Private, &Base, &Length);
   if (EFI_ERROR(Status)) {
     VantorDebugPrint(VANTOR_DEBUG_ERROR, "Vidframe: no frame buffer address for mode %d: %r\n", ModeNumber,
                      Status);
@@ -244,12 +284,11 @@ EFI_STATUS EFIAPI VantorSetMode(EFI_GRAPHICS_OUTPUT_PROTOCOL *This, UINT32 ModeN
                                   &LineBuffer))) {
     return EFI_OUT_OF_RESOURCES;
   }
-  if (Private->LineBuffer != NULL) {
-    gBS->FreePool(Private->LineBuffer);
-  }
-  Private->LineBuffer = static_cast<UINT8 *>(LineBuffer);
 
   VantorProgramMode(Private, Entry.ModeTableIndex);
+  const EFI_TPL OldTpl = gBS->RaiseTPL(TPL_NOTIFY);
+  UINT8 *OldLineBuffer = Private->LineBuffer;
+  Private->LineBuffer = static_cast<UINT8 *>(LineBuffer);
   EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE *Mode = This->Mode;
   Mode->Mode = ModeNumber;
   FillModeInformation(Entry, Mode->Info);
@@ -258,9 +297,64 @@ EFI_STATUS EFIAPI VantorSetMode(EFI_GRAPHICS_OUTPUT_PROTOCOL *This, UINT32 ModeN
   Mode->FrameBufferSize = static_cast<UINTN>(VantorPitch(Entry.HorizontalResolution)) * BYTES_PER_PIXEL *
                           Entry.VerticalResolution;
   Private->ModeNotSet = FALSE;
+  gBS->RestoreTPL(OldTpl);
+  if (OldLineBuffer != NULL) {
+    gBS->FreePool(OldLineBuffer);
+  }
   return EFI_SUCCESS;
 }
 
+struct BLT_REQUEST {
+  EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Buffer;
+  EFI_GRAPHICS_OUTPUT_BLT_OPERATION Operation;
+  UINTN SourceX, SourceY, DestinationX, DestinationY, Width, Height, Delta;
+};
+
+// The checks against the mode and the operation, at TPL_NOTIFY: the mode, its line buffer and
+// the rectangle's bounds cannot change under it.
+EFI_STATUS BltInMode(VANTOR_PRIVATE_DATA *Private, const EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE *Mode,
+                     BLT_REQUEST Q) {
+  // No mode set yet: there is no screen to draw on.
+  const UINT32 ModeNumber = Mode->Mode;
+  if (ModeNumber == MODE_NOT_SET || ModeNumber >= Private->ModeCount || Private->LineBuffer == NULL) {
+    return EFI_DEVICE_ERROR;
+  }
+  const UINT32 H = Private->ModeList[ModeNumber].HorizontalResolution;
+  const UINT32 V = Private->ModeList[ModeNumber].VerticalResolution;
+  const BOOLEAN SourceOnScreen = Q.Operation == EfiBltVideoToBltBuffer || Q.Operation == EfiBltVideoToVideo;
+  const BOOLEAN DestinationOnScreen = Q.Operation != EfiBltVideoToBltBuffer;
+  if ((SourceOnScreen && (!Inside(Q.SourceX, Q.Width, H) || !Inside(Q.SourceY, Q.Height, V))) ||
+      (DestinationOnScreen &&
+       (!Inside(Q.DestinationX, Q.Width, H) || !Inside(Q.DestinationY, Q.Height, V)))) {
+    return EFI_INVALID_PARAMETER;
+  }
+  if (Q.Delta == 0) {
+    Q.Delta = Q.Width * BYTES_PER_PIXEL;
+  }
+  // The caller's side of a transfer must be addressable too.
+  if ((Q.Operation == EfiBltVideoToBltBuffer &&
+       !BufferAddressable(Q.DestinationX, Q.DestinationY, Q.Width, Q.Height, Q.Delta)) ||
+      (Q.Operation == EfiBltBufferToVideo &&
+       !BufferAddressable(Q.SourceX, Q.SourceY, Q.Width, Q.Height, Q.Delta))) {
+    return EFI_INVALID_PARAMETER;
+  }
+
+  const BLT_RECT R = {Q.Buffer, Q.SourceX, Q.SourceY, Q.DestinationX, Q.DestinationY,
+                      Q.Width,  Q.Height,  Q.Delta,   VantorPitch(H)};
+  switch (Q.Operation) {
+  case EfiBltVideoFill:
+    return VideoFill(Private, R, H);
+  case EfiBltVideoToBltBuffer:
+    return VideoToBuffer(Private, R);
+  case EfiBltBufferToVideo:
+    return BufferToVideo(Private, R);
+  default:
+    return VideoToVideo(Private, R, V);
+  }
+}
+
+// Every PCI I/O transfer is checked: the first that fails ends the operation with
+// EFI_DEVICE_ERROR.
 EFI_STATUS EFIAPI VantorBlt(EFI_GRAPHICS_OUTPUT_PROTOCOL *This, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *BltBuffer,
                             EFI_GRAPHICS_OUTPUT_BLT_OPERATION BltOperation, UINTN SourceX, UINTN SourceY,
                             UINTN DestinationX, UINTN DestinationY, UINTN Width, UINTN Height, UINTN Delta) {
@@ -269,52 +363,39 @@ EFI_STATUS EFIAPI VantorBlt(EFI_GRAPHICS_OUTPUT_PROTOCOL *This, EFI_GRAPHICS_OUT
       (BltBuffer == NULL && BltOperation != EfiBltVideoToVideo)) {
     return EFI_INVALID_PARAMETER;
   }
-  // No mode set yet: there is no screen to draw on.
-  const UINT32 ModeNumber = This->Mode->Mode;
-  if (ModeNumber == MODE_NOT_SET || ModeNumber >= Private->ModeCount || Private->LineBuffer == NULL) {
-    return EFI_DEVICE_ERROR;
-  }
-  const UINT32 H = Private->ModeList[ModeNumber].HorizontalResolution;
-  const UINT32 V = Private->ModeList[ModeNumber].VerticalResolution;
-  const BOOLEAN SourceOnScreen = BltOperation == EfiBltVideoToBltBuffer || BltOperation == EfiBltVideoToVideo;
-  const BOOLEAN DestinationOnScreen = BltOperation != EfiBltVideoToBltBuffer;
-  if ((SourceOnScreen && (!Inside(SourceX, Width, H) || !Inside(SourceY, Height, V))) ||
-      (DestinationOnScreen && (!Inside(DestinationX, Width, H) || !Inside(DestinationY, Height, V)))) {
-    return EFI_INVALID_PARAMETER;
-  }
-  if (Delta == 0) {
-    Delta = Width * BYTES_PER_PIXEL;
-  }
-  // The caller's side of a transfer must be addressable too.
-  if ((BltOperation == EfiBltVideoToBltBuffer &&
-       !BufferAddressable(DestinationX, DestinationY, Width, Height, Delta)) ||
-      (BltOperation == EfiBltBufferToVideo && !BufferAddressable(SourceX, SourceY, Width, Height, Delta))) {
-    return EFI_INVALID_PARAMETER;
-  }
-
-  const BLT_RECT R = {BltBuffer, SourceX, SourceY, DestinationX,  DestinationY,
-                      Width,     Height,  Delta,   VantorPitch(H)};
-  EFI_STATUS Status = EFI_SUCCESS;
   const EFI_TPL OldTpl = gBS->RaiseTPL(TPL_NOTIFY);
-  switch (BltOperation) {
-  case EfiBltVideoFill:
-    VideoFill(Private, R, H);
-    break;
-  case EfiBltVideoToBltBuffer:
-    VideoToBuffer(Private, R);
-    break;
-  case EfiBltBufferToVideo:
-    BufferToVideo(Private, R);
-    break;
-  default:
-    Status = VideoToVideo(Private, R, V);
-    break;
-  }
+  const EFI_STATUS Status = BltInMode(
+      Private, This->Mode,
+      {BltBuffer, BltOperation, SourceX, SourceY, DestinationX, DestinationY, Width, Height, Delta});
   gBS->RestoreTPL(OldTpl);
   return Status;
 }
 
 } // namespace
+
+EFI_STATUS VantorFrameBufferBar(VANTOR_PRIVATE_DATA *Private, EFI_PHYSICAL_ADDRESS *Base, UINT64 *Length) {
+  VOID *Resources = NULL;
+  EFI_STATUS Status =
+      Private->PciIo->GetBarAttributes(Private->PciIo, VANTOR_FRAME_BUFFER_BAR, NULL, &Resources);
+  if (EFI_ERROR(Status)) {
+    return Status;
+  }
+  if (Resources == NULL) {
+    return EFI_DEVICE_ERROR;
+  }
+  // The list may hold no more than its end tag: the descriptor's fields are read only after its
+  // tag and length say that it is there whole.
+  const auto *Descriptor = static_cast<const EFI_ACPI_ADDRESS_SPACE_DESCRIPTOR *>(Resources);
+  Status = EFI_DEVICE_ERROR;
+  if (Descriptor->Desc == ACPI_ADDRESS_SPACE_DESCRIPTOR &&
+      Descriptor->Len >= EFI_ACPI_ADDRESS_SPACE_DESCRIPTOR_LENGTH) {
+    *Base = Descriptor->AddrRangeMin;
+    *Length = Descriptor->AddrLen;
+    Status = EFI_SUCCESS;
+  }
+  gBS->FreePool(Resources);
+  return Status;
+}
 
 EFI_STATUS VantorGraphicsOutputConstructor(VANTOR_PRIVATE_DATA *Private) {
   EFI_GRAPHICS_OUTPUT_PROTOCOL *GraphicsOutput = &Private->GraphicsOutput;
@@ -344,6 +425,8 @@ EFI_STATUS VantorGraphicsOutputConstructor(VANTOR_PRIVATE_DATA *Private) {
   GraphicsOutput->Mode->Mode = MODE_NOT_SET;
   Private->ModeNotSet = TRUE;
   Private->LineBuffer = NULL;
+  Private->EngineTimeoutSeen = FALSE;
+  Private->EngineTimeoutEvent = NULL;
   GraphicsOutput->SetMode(GraphicsOutput, 0);
   return EFI_SUCCESS;
 }
@@ -360,6 +443,10 @@ EFI_STATUS VantorGraphicsOutputDestructor(VANTOR_PRIVATE_DATA *Private) {
   if (Private->LineBuffer != NULL) {
     gBS->FreePool(Private->LineBuffer);
     Private->LineBuffer = NULL;
+  }
+  if (Private->EngineTimeoutEvent != NULL) {
+    gBS->CloseEvent(Private->EngineTimeoutEvent);
+    Private->EngineTimeoutEvent = NULL;
   }
   return EFI_SUCCESS;
 }

@@ -273,5 +273,61 @@ TEST(BindingFailure, EveryAllocationOfStartFailingInTurn) {
   EXPECT_EQ(Halted, 2u);
 }
 
+// Start fails after the child's path is installed while another agent holds that path open:
+// the child cannot be uninstalled, so it stays whole (its path readable, the record behind it)
+// and Start returns the bring-up's error; once the agent lets go, Stop takes everything down.
+TEST(BindingFailure, AChildThatCannotBeUninstalledStaysForStop) {
+  host::BoardOptions Options = WithBmc();
+  Options.Faults["vga-memory-never-ready"] = "";
+  VidframeBoard Board(Options);
+  struct Holder {
+    EFI_BOOT_SERVICES *BS;
+    VOID *Registration = nullptr;
+    EFI_HANDLE Agent = nullptr, Child = nullptr;
+  } H{Board.BS};
+  static EFI_GUID AgentGuid = {0x5D3A1C2E, 0x7B41, 0x4F0A, {0x9C, 0x11, 0x2E, 0x6B, 0x80, 0x17, 0x44, 0x01}};
+  static UINT8 AgentInterface;
+  ASSERT_EQ(Board.BS->InstallProtocolInterface(&H.Agent, &AgentGuid, EFI_NATIVE_INTERFACE, &AgentInterface),
+            EFI_SUCCESS);
+  auto Hold = [](EFI_EVENT, VOID *Context) {
+    auto *Self = static_cast<Holder *>(Context);
+    EFI_HANDLE Handle = nullptr;
+    UINTN Size = sizeof(Handle);
+    while (
+        !EFI_ERROR(Self->BS->LocateHandle(ByRegisterNotify, nullptr, Self->Registration, &Size, &Handle))) {
+      VOID *Path = nullptr;
+      if (Self->Child == nullptr &&
+          !EFI_ERROR(Self->BS->OpenProtocol(Handle, &gEfiDevicePathProtocolGuid, &Path, Self->Agent, Handle,
+                                            EFI_OPEN_PROTOCOL_BY_DRIVER))) {
+        Self->Child = Handle;
+      }
+      Size = sizeof(Handle);
+    }
+  };
+  EFI_EVENT Event = nullptr;
+  ASSERT_EQ(Board.BS->CreateEvent(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, Hold, &H, &Event), EFI_SUCCESS);
+  ASSERT_EQ(Board.BS->RegisterProtocolNotify(&gEfiDevicePathProtocolGuid, Event, &H.Registration),
+            EFI_SUCCESS);
+
+  EXPECT_EQ(Board.Connect(nullptr), EFI_NOT_FOUND);
+  ASSERT_NE(H.Child, nullptr);
+  VOID *Path = nullptr;
+  ASSERT_EQ(Board.BS->HandleProtocol(H.Child, &gEfiDevicePathProtocolGuid, &Path), EFI_SUCCESS);
+  const EFI_DEVICE_PATH_PROTOCOL *Node = static_cast<EFI_DEVICE_PATH_PROTOCOL *>(Path), *Last = nullptr;
+  for (; !IsDevicePathEnd(Node); Node = NextDevicePathNode(Node)) {
+    Last = Node;
+  }
+  ASSERT_NE(Last, nullptr);
+  UINT32 Adr = 0;
+  std::memcpy(&Adr, &reinterpret_cast<const ACPI_ADR_DEVICE_PATH *>(Last)->ADR, sizeof(Adr));
+  EXPECT_EQ(Adr, 0x80010100u);
+
+  EXPECT_EQ(Board.BS->CloseProtocol(H.Child, &gEfiDevicePathProtocolGuid, H.Agent, H.Child), EFI_SUCCESS);
+  EXPECT_EQ(Board.Disconnect(), EFI_SUCCESS);
+  Board.ExpectReleased(0);
+  Board.BS->CloseEvent(Event);
+  Board.BS->UninstallProtocolInterface(H.Agent, &AgentGuid, &AgentInterface);
+}
+
 } // namespace
 } // namespace vidframe_test

@@ -5,6 +5,8 @@
 // report. The chip model itself refuses engine commands written while it is busy.
 #include "VidframeTestBoard.h"
 
+#include <Library/UefiBootServicesTableLib.h>
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -29,6 +31,8 @@ struct PciIoSpy {
   std::vector<Transfer> Writes;
   EFI_STATUS BarStatus = EFI_SUCCESS; // not EFI_SUCCESS: GetBarAttributes fails with it
   bool NoBarList = false;             // GetBarAttributes succeeds without a list
+  bool EndTagOnly = false;            // GetBarAttributes gives a list of its end tag alone
+  unsigned Transfers = 0, FailAt = 0; // memory transfer FailAt (counted from 1) fails, not made
 };
 PciIoSpy *gSpy = nullptr;
 
@@ -38,13 +42,29 @@ uint32_t PixelValue(const Pixel &P) {
 
 EFI_STATUS EFIAPI SpyMemWrite(EFI_PCI_IO_PROTOCOL *, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 Bar,
                               UINT64 Offset, UINTN Count, VOID *Buffer) {
+  if (++gSpy->Transfers == gSpy->FailAt) {
+    return EFI_UNSUPPORTED;
+  }
   if (Bar == VANTOR_FRAME_BUFFER_BAR) {
     gSpy->Writes.push_back({Width, Offset, Count});
   }
   return gSpy->Real->Mem.Write(gSpy->Real, Width, Bar, Offset, Count, Buffer);
 }
+EFI_STATUS EFIAPI SpyMemRead(EFI_PCI_IO_PROTOCOL *, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 Bar, UINT64 Offset,
+                             UINTN Count, VOID *Buffer) {
+  if (++gSpy->Transfers == gSpy->FailAt) {
+    return EFI_UNSUPPORTED;
+  }
+  return gSpy->Real->Mem.Read(gSpy->Real, Width, Bar, Offset, Count, Buffer);
+}
 EFI_STATUS EFIAPI SpyGetBarAttributes(EFI_PCI_IO_PROTOCOL *, UINT8 Bar, UINT64 *Supports, VOID **Resources) {
   if (gSpy->NoBarList) {
+    return EFI_SUCCESS;
+  }
+  if (gSpy->EndTagOnly) {
+    EXPECT_EQ(gBS->AllocatePool(EfiBootServicesData, 2, Resources), EFI_SUCCESS);
+    static_cast<UINT8 *>(*Resources)[0] = 0x79;
+    static_cast<UINT8 *>(*Resources)[1] = 0;
     return EFI_SUCCESS;
   }
   return gSpy->BarStatus != EFI_SUCCESS ? gSpy->BarStatus
@@ -60,6 +80,7 @@ protected:
     Spy.Instance = {*Board.PciIo(), &Board.Producer()};
     Spy.Real = Board.PciIo();
     Spy.Instance.Protocol.Mem.Write = SpyMemWrite;
+    Spy.Instance.Protocol.Mem.Read = SpyMemRead;
     Spy.Instance.Protocol.GetBarAttributes = SpyGetBarAttributes;
     gSpy = &Spy;
     Board.Private()->PciIo = &Spy.Instance.Protocol;
@@ -150,10 +171,11 @@ TEST_F(GraphicsOutput, ModeRecordQueryModeAndSetModeChecks) {
 
 TEST_F(GraphicsOutput, FailedSetModesChangeNothingAndWithoutAModeNothingIsDrawn) {
   Construct();
-  for (int Case = 0; Case < 2; Case++) {
+  for (int Case = 0; Case < 3; Case++) {
     SCOPED_TRACE(Case);
     Spy.BarStatus = Case == 0 ? EFI_UNSUPPORTED : EFI_SUCCESS;
     Spy.NoBarList = Case == 1;
+    Spy.EndTagOnly = Case == 2; // nothing is read past the end tag
     EXPECT_EQ(SetMode(1), Case == 0 ? EFI_UNSUPPORTED : EFI_DEVICE_ERROR);
     EXPECT_EQ(Gop()->Mode->Mode, 0u);
     EXPECT_EQ(Gop()->Mode->Info->HorizontalResolution, 640u);
@@ -165,7 +187,7 @@ TEST_F(GraphicsOutput, FailedSetModesChangeNothingAndWithoutAModeNothingIsDrawn)
   for (const std::vector<UINT32> &Rows : {std::vector<UINT32>{0, 5, 2}, std::vector<UINT32>{}}) {
     Board.Run([&] { VantorGraphicsOutputDestructor(Board.Private()); });
     Spy.BarStatus = EFI_UNSUPPORTED;
-    Spy.NoBarList = false;
+    Spy.NoBarList = Spy.EndTagOnly = false;
     Spy.Writes.clear();
     Construct(Rows);
     EXPECT_TRUE(Board.Private()->ModeNotSet);
@@ -352,6 +374,148 @@ TEST_F(GraphicsOutput, BltRunsAtNotifyLevel) {
   EXPECT_EQ(Watch.Fired, 1);
   EXPECT_EQ(Watch.LastRow, 0x332211u); // the whole fill was done when the callback ran
   BS->CloseEvent(Timer);
+}
+
+// Every transfer's status counts: the first that fails ends the operation with a device error
+// and nothing more is transferred.
+TEST_F(GraphicsOutput, BltReportsTheFirstFailedTransfer) {
+  Construct();
+  std::vector<Pixel> Buffer(640 * 3);
+  struct Case {
+    const char *Name;
+    Pixel *Buffer;
+    EFI_GRAPHICS_OUTPUT_BLT_OPERATION Operation;
+    UINTN Sx, Sy, Dx, Dy, W, H;
+    unsigned FailAt;
+  } Cases[] = {
+      {"full-width fill", Buffer.data(), EfiBltVideoFill, 0, 0, 0, 0, 640, 3, 1},
+      {"second row of a fill", Buffer.data(), EfiBltVideoFill, 0, 0, 8, 0, 16, 3, 2},
+      {"last row of a write", Buffer.data(), EfiBltBufferToVideo, 0, 0, 0, 0, 640, 3, 3},
+      {"first row of a read", Buffer.data(), EfiBltVideoToBltBuffer, 0, 0, 0, 0, 640, 3, 1},
+      {"copy: an engine register", nullptr, EfiBltVideoToVideo, 0, 0, 0, 8, 8, 8, 4},
+      {"copy: the command", nullptr, EfiBltVideoToVideo, 0, 0, 0, 8, 8, 8, 8},
+      {"copy: a status read", nullptr, EfiBltVideoToVideo, 0, 0, 0, 8, 8, 8, 11},
+  };
+  for (const Case &C : Cases) {
+    SCOPED_TRACE(C.Name);
+    Board.Core().AdvanceTime(1'000'000); // a copy left running has finished
+    Spy.Transfers = 0;
+    Spy.FailAt = C.FailAt;
+    EXPECT_EQ(Blt(C.Buffer, C.Operation, C.Sx, C.Sy, C.Dx, C.Dy, C.W, C.H), EFI_DEVICE_ERROR);
+    EXPECT_EQ(Spy.Transfers, C.FailAt);
+  }
+  Spy.FailAt = 0;
+}
+
+// A timer callback draws a full row of the mode in force (read and written back) throughout
+// SetModes to smaller and larger modes: it never sees a line buffer shorter than that mode's
+// rows (under the sanitizers an overflow ends the test), and each SetMode comes into force whole.
+TEST_F(GraphicsOutput, SetModeAgainstADrawingCallback) {
+  Construct(); // 640x480, 1366x768, 1024x768
+  struct Drawer {
+    EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop;
+    std::vector<Pixel> Row = std::vector<Pixel>(1366);
+    unsigned Draws = 0;
+    EFI_STATUS Status = EFI_SUCCESS;
+  } D{Gop()};
+  auto Notify = [](EFI_EVENT, VOID *Context) {
+    auto *Self = static_cast<Drawer *>(Context);
+    const UINTN Width = Self->Gop->Mode->Info->HorizontalResolution;
+    for (auto Operation : {EfiBltVideoToBltBuffer, EfiBltBufferToVideo}) {
+      const EFI_STATUS Status =
+          Self->Gop->Blt(Self->Gop, Self->Row.data(), Operation, 0, 0, 0, 0, Width, 1, 0);
+      Self->Status = EFI_ERROR(Status) ? Status : Self->Status;
+    }
+    Self->Draws++;
+  };
+  EFI_BOOT_SERVICES *BS = Board.Core().BootServices();
+  EFI_EVENT Timer = nullptr;
+  ASSERT_EQ(BS->CreateEvent(EVT_TIMER | EVT_NOTIFY_SIGNAL, TPL_CALLBACK, Notify, &D, &Timer), EFI_SUCCESS);
+  ASSERT_EQ(BS->SetTimer(Timer, TimerPeriodic, 10'000), EFI_SUCCESS); // every millisecond
+  for (UINT32 Mode : {1u, 0u, 2u, 1u, 2u}) {
+    SCOPED_TRACE(Mode);
+    D.Draws = 0;
+    ASSERT_EQ(SetMode(Mode), EFI_SUCCESS);
+    EXPECT_GT(D.Draws, 10u);
+    EXPECT_EQ(D.Status, EFI_SUCCESS);
+    EXPECT_EQ(Gop()->Mode->Mode, Mode);
+  }
+  BS->CloseEvent(Timer);
+}
+
+// The engine's status: busy, then the write-back counted down in bits 18-27 with the pixels not
+// yet in memory, then a status that stays put with the copy done; registers written before then
+// are refused.
+TEST_F(GraphicsOutput, EngineStatusCountsTheWriteBackDown) {
+  Construct();
+  Pattern();
+  host::vga::VgaChip &Chip = Board.Chip();
+  auto Status = [&] { return static_cast<uint32_t>(Chip.RegisterRead(0x804C, 4)); };
+  const uint32_t Writes[][2] = {
+      {0x8000, 0}, {0x8004, 2560u << 16},    {0x8008, 0},     {0x800C, (2560u << 16) | 480}, {0x8010, 8},
+      {0x8014, 0}, {0x8018, (8u << 16) | 1}, {0x803C, 0xCC20}};
+  for (const auto &W : Writes) {
+    Chip.RegisterWrite(W[0], 4, W[1]);
+  }
+  EXPECT_EQ(Status() & 0x10000000u, 0x10000000u);
+  Board.Core().AdvanceTime(1100); // the copy of 8 pixels is done: busy clears, the write-back runs
+  const uint32_t Early = Status();
+  EXPECT_EQ(Early & 0x10000000u, 0u);
+  EXPECT_NE(Early & 0x0FFC0000u, 0u);
+  EXPECT_NE(Screen(0, 8), Screen(0, 0)); // not in memory yet
+  Board.ExpectErrors({"written while the engine is busy"});
+  Chip.RegisterWrite(0x8000, 4, 0);
+  Board.Core().AdvanceTime(500);
+  EXPECT_LT(Status() & 0x0FFC0000u, Early & 0x0FFC0000u);
+  Board.Core().AdvanceTime(2000);
+  EXPECT_EQ(Status(), 0u);
+  EXPECT_EQ(Screen(0, 8), Screen(0, 0));
+}
+
+// A console on this display as StdErr: it draws at TPL_NOTIFY as consoles do, scrolling with
+// the 2D engine. The engine never finishes: the timeout is printed once, after the console's
+// Blt, never from inside it.
+TEST_F(StuckEngine, TheTimeoutIsPrintedOnceAndNeverFromInsideTheConsolesBlt) {
+  Construct();
+  Board.ExpectErrors({"written while the engine is busy"}); // the copies after the first
+  struct Console {
+    EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL Protocol{};
+    EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop = nullptr;
+    bool InBlt = false, ReEntered = false;
+    std::vector<std::u16string> Lines;
+  };
+  static Console *gConsole = nullptr;
+  Console Screen;
+  Screen.Gop = Gop();
+  gConsole = &Screen;
+  Screen.Protocol.OutputString = [](EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *, CHAR16 *Text) -> EFI_STATUS {
+    Console &C = *gConsole;
+    C.Lines.emplace_back(reinterpret_cast<const char16_t *>(Text));
+    if (C.InBlt) {
+      C.ReEntered = true;
+      return EFI_SUCCESS;
+    }
+    const EFI_TPL Old = gBS->RaiseTPL(TPL_NOTIFY);
+    C.InBlt = true;
+    C.Gop->Blt(C.Gop, nullptr, EfiBltVideoToVideo, 0, 16, 0, 0, 640, 464, 0); // scroll a text row
+    C.InBlt = false;
+    gBS->RestoreTPL(Old);
+    return EFI_SUCCESS;
+  };
+  EFI_SYSTEM_TABLE *System = Board.Core().SystemTable();
+  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *StdErr = System->StdErr;
+  System->StdErr = &Screen.Protocol;
+  for (int Line = 0; Line < 2; Line++) {
+    CHAR16 Text[] = u"line\n";
+    Board.Run([&] { Screen.Protocol.OutputString(&Screen.Protocol, Text); });
+  }
+  System->StdErr = StdErr;
+  EXPECT_FALSE(Screen.ReEntered);
+  const auto Timeouts = std::count_if(Screen.Lines.begin(), Screen.Lines.end(), [](const std::u16string &L) {
+    return L.find(u"2D engine did not finish") != std::u16string::npos;
+  });
+  EXPECT_EQ(Timeouts, 1);
+  gConsole = nullptr;
 }
 
 } // namespace

@@ -115,6 +115,7 @@ void VgaChip::Reset() {
   AttrExpectsData_ = false;
   Engine_.fill(0);
   EngineBusy_ = false;
+  WriteBackEndNs_ = 0;
   EngineCommands_.clear();
   WindowBase_ = WindowEnable_ = 0;
   Scu_.fill(0);

@@ -129,7 +129,7 @@ public:
   uint32_t Engine(uint32_t Offset) const { return Engine_[(Offset - 0x8000) / 4]; }
   // 2D engine: the commands it accepted, in order, and whether a copy is under way.
   const std::vector<uint32_t> &EngineCommands() const { return EngineCommands_; }
-  bool EngineBusy() const { return EngineBusy_; }
+  bool EngineBusy() const { return EngineBusy_ || Now() < WriteBackEndNs_; }
   void Trace(bool On) {
     Tracing_ = On;
     Accesses_.clear();
@@ -158,6 +158,7 @@ private:
   uint8_t CrtcRead(uint8_t Index);
   // Internal bus.
   uint32_t BusRead(uint32_t Address);
+  bool InChipMemory(uint32_t Address, const char *What);
   void BusWrite(uint32_t Address, uint32_t Value);
   void ScuWrite(uint32_t Offset, uint32_t Value);
   void McrWrite(uint32_t Offset, uint32_t Value);
@@ -187,6 +188,7 @@ private:
   bool AttrExpectsData_ = false;
   std::array<uint32_t, 0x80> Engine_{}; // BAR 1 0x8000..0x81FF
   bool EngineBusy_ = false;
+  uint64_t WriteBackEndNs_ = 0; // the copy's write-back runs until then
   std::vector<uint32_t> EngineCommands_;
   uint32_t WindowBase_ = 0, WindowEnable_ = 0;
   std::array<uint32_t, 0x400> Scu_{}, Mcr_{}; // 4 KiB each

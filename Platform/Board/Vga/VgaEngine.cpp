@@ -3,7 +3,10 @@
 // engine reports busy in its status register for a time that grows with the rectangle and
 // moves the pixels when it finishes, one pixel at a time in the direction the command asks
 // for, so an overlapping copy comes out right only when the driver chose the direction that
-// reads every source pixel before it is overwritten.
+// reads every source pixel before it is overwritten. Busy clears before the copy is in memory:
+// the engine then writes its queue back, and the status register's upper bits (18-27) count
+// the queued entries down. The pixels are in the frame buffer once the count reads 0, which a
+// driver sees as a status that no longer changes; registers written before then are an error.
 #include "VgaChip.h"
 
 #include <algorithm>
@@ -44,6 +47,10 @@ constexpr uint32_t BytesPerPixel = 4;
 // The engine's time: a set-up, then a pixel every 2 ns.
 constexpr uint64_t CopySetUpNs = 1000;
 constexpr uint64_t CopyNsPerPixel = 2;
+// The write-back after busy clears: an entry every 100 ns, counted in status bits 18-27.
+constexpr uint64_t WriteBackNs = 2000;
+constexpr uint64_t WriteBackNsPerEntry = 100;
+constexpr uint32_t StatusQueueShift = 18, StatusQueueMask = 0x3FF;
 
 std::string Hex(uint64_t Value) {
   char Text[24];
@@ -78,7 +85,11 @@ struct Side {
 
 uint32_t VgaChip::EngineRead(uint32_t Offset) {
   if (Offset == StatusRegister) {
-    return EngineBusy_ ? StatusBusy : 0;
+    const uint64_t Time = Now();
+    const uint64_t Queued =
+        Time < WriteBackEndNs_ ? (WriteBackEndNs_ - Time + WriteBackNsPerEntry - 1) / WriteBackNsPerEntry : 0;
+    return (EngineBusy_ ? StatusBusy : 0) |
+           static_cast<uint32_t>(std::min<uint64_t>(Queued, StatusQueueMask) << StatusQueueShift);
   }
   return Engine_[(Offset - EngineFirst) / 4];
 }
@@ -89,7 +100,7 @@ void VgaChip::EngineWrite(uint32_t Offset, uint32_t Value) {
               ", a register the engine does not take");
     return;
   }
-  if (EngineBusy_) {
+  if (EngineBusy_ || Now() < WriteBackEndNs_) {
     Violation("2D engine register " + Hex(Offset) + " written while the engine is busy");
     return;
   }
@@ -119,8 +130,9 @@ void VgaChip::EngineCommand(uint32_t Command) {
     return;
   }
   After(CopySetUpNs + CopyNsPerPixel * Pixels, [this, Command] {
-    EngineCopy(Command);
     EngineBusy_ = false;
+    WriteBackEndNs_ = Now() + WriteBackNs;
+    After(WriteBackNs, [this, Command] { EngineCopy(Command); });
   });
 }
 

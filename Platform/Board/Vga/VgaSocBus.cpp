@@ -40,6 +40,18 @@ uint32_t VgaChip::FrameBufferBusAddress() const {
   return MemoryEnd[Configuration & 3] - (EightMiB << ((Configuration >> 2) & 3));
 }
 
+// The chip's memory ends where MCR04 bits 0-1 put it; the bus decodes nothing from there to
+// the end of the DRAM range, and an access there is the driver's error.
+bool VgaChip::InChipMemory(uint32_t Address, const char *What) {
+  const uint32_t End = MemoryEnd[Mcr_[McrConfiguration / 4] & 3];
+  if (Address < End) {
+    return true;
+  }
+  Violation(std::string("bus ") + What + " at " + Hex(Address) +
+            ": beyond the chip's memory, which ends at " + Hex(End));
+  return false;
+}
+
 uint32_t VgaChip::BusRead(uint32_t Address) {
   if (Within(Address, ScuBase, UnitSize)) {
     const uint32_t Offset = Address - ScuBase;
@@ -52,6 +64,9 @@ uint32_t VgaChip::BusRead(uint32_t Address) {
     return Sram_[(Address - SramBase) / 4];
   }
   if (Address >= DramFirst && Address < DramEnd) {
+    if (!InChipMemory(Address, "read")) {
+      return 0xFFFFFFFF;
+    }
     const uint64_t Offset = static_cast<uint64_t>(Address) - FrameBufferBusAddress();
     if (Address >= FrameBufferBusAddress() && Offset + 4 <= FrameBuffer_.size()) {
       uint32_t Value;
@@ -72,6 +87,9 @@ void VgaChip::BusWrite(uint32_t Address, uint32_t Value) {
   } else if (Within(Address, SramBase, SramSize)) {
     Sram_[(Address - SramBase) / 4] = Value;
   } else if (Address >= DramFirst && Address < DramEnd) {
+    if (!InChipMemory(Address, "write")) {
+      return;
+    }
     const uint64_t Offset = static_cast<uint64_t>(Address) - FrameBufferBusAddress();
     if (Address >= FrameBufferBusAddress() && Offset + 4 <= FrameBuffer_.size()) {
       std::memcpy(&FrameBuffer_[Offset], &Value, 4);
