@@ -116,6 +116,12 @@ TEST(VidframeEdid, LimitsAndRowsOfEachDisplay) {
        1,
        {1280, 1024, 110, 80, 70, 0, 0},
        kSquareRows},
+      // In an EDID 1.3 block the flags byte is reserved: stray offset bits add nothing.
+      {"offset flags in a 1.3 block",
+       WithDescriptor(Square, 1, RangeLimits(0x0A, 70, 80, 11)),
+       1,
+       {1280, 1024, 110, 80, 70, 0, 0},
+       kSquareRows},
       // A timing taller than wide is not wide-screen.
       {"portrait timing",
        WithDescriptor(Wide, 0, Timing(19325, 1200, 45, 1920, 672, 0x1A)),
