@@ -33,16 +33,22 @@ TEST(VidframeBringUp, BmcInitialisedOrNotTheMemoryIsReadyOnceAndTheFigureFollows
     bool HalfWidth;
     bool Reference14MHz;
     uint8_t Cr98; // bandwidth figure: 2 transfers x bus bytes x MHz x 40 % / 8, from M = 396 or 472 MHz
+    const char *Pll = nullptr; // the PLL word the BMC left (default 0x5040)
   } Cases[] = {
       {true, false, false, 158}, // 12 MHz x 132 / 4000 = 396 MHz; 32-bit: 3168 x 0.4 = 1267 / 8
       {true, true, false, 79},   // 16-bit: 1584 x 0.4 = 633 / 8
       {true, false, true, 188},  // 14.318 MHz x 132 / 4000 = 472 MHz; 3776 x 0.4 = 1510 / 8
       {true, true, true, 94},
       {false, false, false, 158}, // the memory set-up programs the PLL word 0x5040 itself
+      // Each post divider (PLL bits 14-15: 1, 2, 2, 4) and a denominator.
+      {true, true, false, 158, "0x1040"},  // 12 MHz x 132 / 2000 = 792 MHz; 16-bit: 3168 x 0.4 = 1267 / 8
+      {true, false, false, 158, "0x9040"}, // 396 MHz
+      {true, false, false, 79, "0xD040"},  // 12 MHz x 132 / 8000 = 198 MHz; 1584 x 0.4 = 633 / 8
+      {true, false, false, 105, "0x5041"}, // 12 MHz x 132 / (2 x 3000) = 264 MHz; 2112 x 0.4 = 844 / 8
   };
   for (const Case &C : Cases) {
     SCOPED_TRACE(testing::Message() << "bmc " << C.Bmc << " half " << C.HalfWidth << " 14MHz "
-                                    << C.Reference14MHz);
+                                    << C.Reference14MHz << " PLL " << (C.Pll ? C.Pll : "0x5040"));
     Knobs Settings;
     for (auto [Flag, Name] : {std::pair{C.Bmc, "vga-bmc"},
                               {C.HalfWidth, "vga-half-width"},
@@ -50,6 +56,9 @@ TEST(VidframeBringUp, BmcInitialisedOrNotTheMemoryIsReadyOnceAndTheFigureFollows
       if (Flag) {
         Settings[Name] = "";
       }
+    }
+    if (C.Pll != nullptr) {
+      Settings["vga-memory-pll"] = C.Pll;
     }
     ChipBoard Board(Settings);
     ASSERT_EQ(Board.InitController(), EFI_SUCCESS);

@@ -72,6 +72,8 @@ TEST(VidframeDram, StrapsSelectTheParametersAndThePowerUpSequence) {
        {0x00, 0x5C08, 0x7FFF5C01},
        0x503},
       {false, 1, 8, 0, 0x130, 0xCC329617, {0x4001710, 0x4001610}, {0x0}, {0x40, 0x5C08, 0x5C01}, 0x303},
+      {false, 2, 8, 0, 0x131, 0xCC329617, {0x4001710, 0x4001610}, {0x0}, {0x40, 0x5C08, 0x5C01}, 0x303},
+      {false, 3, 8, 0, 0x132, 0xCC329622, {0x4001710, 0x4001610}, {0x0}, {0x40, 0x5C08, 0x5C01}, 0x303},
       {false, 1, 16, 1, 0x134, 0xCC339617, {0x4001720, 0x4001620}, {0x0}, {0x40, 0x5C08, 0x5C01}, 0x303},
       {false, 4, 64, 3, 0x13F, 0xCC45963F, {0x4081740, 0x4081640}, {0x0}, {0x40, 0x5C08, 0x5C01}, 0x303},
   };
@@ -103,6 +105,20 @@ TEST(VidframeDram, StrapsSelectTheParametersAndThePowerUpSequence) {
         Chip, [](uint32_t At, uint32_t V) { return At == 0x70 && V != 0; }, true);
     EXPECT_EQ(Chip.McrWrites(0x120), std::vector<uint32_t>{0x5040});
     EXPECT_TRUE(C.Ddr2 ? Pll < FirstTest : Pll > LastTest);
+    // The blocks of the power-up sequence, each in its order.
+    const auto &Log = Chip.McrLog();
+    for (const std::vector<uint32_t> &Block :
+         {std::vector<uint32_t>{0x64, 0x34, 0x18, 0x24, 0x64, 0x68, 0x64},
+          std::vector<uint32_t>{0x04, 0x08, 0x10, 0x14, 0x20, 0x80, 0x84, 0x88, 0x18, 0x18},
+          std::vector<uint32_t>{0x38, 0x40, 0x44, 0x48, 0x4C, 0x50, 0x50, 0x54, 0x60, 0x6C, 0x70, 0x74, 0x78,
+                                0x7C}}) {
+      const size_t At = Position(Chip, [&](uint32_t Offset, uint32_t) { return Offset == Block[0]; });
+      std::vector<uint32_t> Offsets;
+      for (size_t Index = At; Index < std::min(Log.size(), At + Block.size()); Index++) {
+        Offsets.push_back(Log[Index].first);
+      }
+      EXPECT_EQ(Offsets, Block);
+    }
   }
 }
 
@@ -112,15 +128,20 @@ TEST(VidframeDram, TheDllStepsUntilItLocksOrReachesTheStepLimit) {
     bool NeverLocks;
     std::vector<uint8_t> Steps; // low bytes of MCR64 the loop tries, from the start value 0x4C
     uint32_t Recorded;          // MCR68 & 0xFFFF: bits 8-15 = step / 4 + 5 of the last step
+    const char *Status = "6,9"; // MCR1C bits 8-15 locked and not locked
   } Cases[] = {
       {0x4C, false, {}, 0x1800},
       {0x54, false, {0x50, 0x54}, (0x54 / 4 + 5) << 8},
       {0x60, false, {0x50, 0x54, 0x58, 0x5C, 0x60}, (0x60 / 4 + 5) << 8},
       {0x54, true, {0x50, 0x54, 0x58, 0x5C, 0x60}, (0x60 / 4 + 5) << 8}, // 0x64 would pass the limit of 96
+      // Status values at each edge of the lock test: bit 3 clear, bits 0-2 at least 2, at least 4.
+      {0x54, false, {0x50, 0x54}, (0x54 / 4 + 5) << 8, "4,0x0E"},
+      {0x54, false, {0x50, 0x54}, (0x54 / 4 + 5) << 8, "0x12,0x11"},
+      {0x54, false, {0x50, 0x54}, (0x54 / 4 + 5) << 8, "6,3"},
   };
   for (const Case &C : Cases) {
     SCOPED_TRACE(testing::Message() << "lock at " << int(C.LockStep) << (C.NeverLocks ? " never" : ""));
-    ChipBoard Board(Knobs{{"vga-dll-lock-step", std::to_string(C.LockStep)}},
+    ChipBoard Board(Knobs{{"vga-dll-lock-step", std::to_string(C.LockStep)}, {"vga-dll-status", C.Status}},
                     C.NeverLocks ? Knobs{{"vga-dll-never-locks", ""}} : Knobs{});
     Board.ExpectErrors({"memory test started before the controller settled and its DLL locked"});
     // A DLL that does not lock leaves memory the tests cannot use: the set-up fails.

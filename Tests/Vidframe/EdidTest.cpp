@@ -122,6 +122,12 @@ TEST(VidframeEdid, LimitsAndRowsOfEachDisplay) {
        1,
        {1280, 1024, 110, 80, 70, 0, 0},
        kSquareRows},
+      // An exact 4:3 timing (1600x1200) is not wide-screen, whatever its sync.
+      {"exact 4:3 timing",
+       WithDescriptor(Square, 0, Timing(16200, 1600, 560, 1200, 50, 0x1A)),
+       1,
+       {1600, 1200, 162, 82, 75, 0, 0},
+       {0, 1, 2, 3, 4}},
       // A timing taller than wide is not wide-screen.
       {"portrait timing",
        WithDescriptor(Wide, 0, Timing(19325, 1200, 45, 1920, 672, 0x1A)),

@@ -121,7 +121,7 @@ void VgaChip::Reset() {
   Scu_.fill(0);
   Mcr_.fill(0);
   Sram_.assign(SramSize / 4, 0);
-  ScuUnlocked_ = McrUnlocked_ = false;
+  ScuUnlocked_ = McrUnlocked_ = BeyondMemoryReported_ = false;
   TestDone_ = false;
   Scu_[SCU_STRAP / 4] = Config_.Strap();
   Mcr_[0x170 / 4] = Config_.Reference14MHz ? 1u << 13 : 0;
@@ -130,7 +130,7 @@ void VgaChip::Reset() {
     constexpr uint32_t Configuration[2][4] = {{0x130, 0x131, 0x132, 0x133}, {0x100, 0x121, 0x122, 0x123}};
     Mcr_[0x04 / 4] = Configuration[Config_.Ddr2][Config_.SizeCode - 1] | (Config_.Strap() & 0xC) |
                      (Config_.HalfWidth ? 0x40 : 0);
-    Mcr_[0x120 / 4] = 0x5040;
+    Mcr_[0x120 / 4] = Config_.MemoryPll;
     Mcr_[0x64 / 4] = 0xC0000 | Config_.DllLockStep;
     SettledAtNs_ = 0;
   } else {

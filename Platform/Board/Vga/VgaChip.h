@@ -54,8 +54,11 @@ struct VgaChipConfig {
   bool Reference14MHz = false;  // MCR170 bit 13
   bool HalfWidth = false;       // a BMC set-up with a 16-bit memory bus (MCR04 bit 6)
   // Behaviour of the memory controller.
-  uint8_t DllLockStep = 0x54; // the DLL locks once MCR64's low byte reaches this
-  uint64_t SettleNs = 2000;   // MCR1C bit 27 this long after a controller reset
+  uint16_t MemoryPll = 0x5040; // the PLL word (MCR120) a BMC set-up leaves
+  uint8_t DllLockStep = 0x54;  // the DLL locks once MCR64's low byte reaches this
+  // MCR1C bits 8-15 with the DLL locked and not locked.
+  uint8_t DllStatusLocked = 0x06, DllStatusUnlocked = 0x09;
+  uint64_t SettleNs = 2000; // MCR1C bit 27 this long after a controller reset
   std::array<std::array<EyeWindow, 2>, StrobePhases> StrobeEye{}; // burst tests, per phase and half
   std::array<EyeWindow, DataLines> LineEye{};                     // error tests, per data line
   // Fault knobs.
@@ -194,6 +197,7 @@ private:
   std::array<uint32_t, 0x400> Scu_{}, Mcr_{}; // 4 KiB each
   std::vector<uint32_t> Sram_;
   bool ScuUnlocked_ = false, McrUnlocked_ = false;
+  bool BeyondMemoryReported_ = false;
   uint64_t SettledAtNs_ = 0;
   bool TestDone_ = false;
   std::vector<uint8_t> FrameBuffer_;

@@ -73,6 +73,19 @@ VgaChipConfig ChipConfig(const Board &B) {
     Config.DllLockStep =
         static_cast<uint8_t>(Number("vga-dll-lock-step", B.Setting("vga-dll-lock-step"), 0, 255));
   }
+  if (B.Has("vga-memory-pll")) {
+    Config.MemoryPll =
+        static_cast<uint16_t>(Number("vga-memory-pll", B.Setting("vga-memory-pll"), 0, 0xFFFF));
+  }
+  if (B.Has("vga-dll-status")) {
+    const auto Values = Split(B.Setting("vga-dll-status"), ',');
+    if (Values.size() != 2) {
+      throw std::invalid_argument("vga-dll-status: LOCKED,UNLOCKED, not \"" + B.Setting("vga-dll-status") +
+                                  "\"");
+    }
+    Config.DllStatusLocked = static_cast<uint8_t>(Number("vga-dll-status", Values[0], 0, 255));
+    Config.DllStatusUnlocked = static_cast<uint8_t>(Number("vga-dll-status", Values[1], 0, 255));
+  }
   if (B.Has("vga-strobe-eye")) {
     Config.StrobeEye = {};
     for (const std::string &Entry : Split(B.Setting("vga-strobe-eye"), ',')) {
@@ -199,6 +212,9 @@ BoardComponent VgaComponent() {
           {"vga-half-width", "", "the BMC set the chip's memory up with a 16-bit bus"},
           {"vga-reference-14mhz", "", "the chip's memory PLL runs from 14.318 MHz instead of 12 MHz"},
           {"vga-dll-lock-step", "N", "the chip's DLL locks at this setting (default 0x54)"},
+          {"vga-memory-pll", "WORD", "the memory PLL word a BMC set-up leaves in MCR120 (default 0x5040)"},
+          {"vga-dll-status", "LOCKED,UNLOCKED",
+           "MCR1C bits 8-15 with the chip's DLL locked and not locked (default 6,9)"},
           {"vga-strobe-eye", "P.H=LO-HI,...",
            "the strobe settings whose burst tests pass (replaces the board's)"},
           {"vga-line-eye", "LO-HI[,...]", "the delays at which each data line passes (one for all, or 16)"},

@@ -18,7 +18,6 @@ constexpr uint32_t McrDllControl = 0x64, McrDllSetting = 0x68, McrTestControl = 
 constexpr uint32_t ControlDllReset = 0x200;
 constexpr uint32_t StatusSettled = 1u << 27;
 constexpr uint32_t DllEnable = 0xC0000;
-constexpr uint32_t DllStatusLocked = 0x06, DllStatusUnlocked = 0x09; // bits 8-15 of MCR1C
 constexpr uint32_t TestDone = 1u << 12, TestFailed = 1u << 13;
 constexpr uint32_t TestBurstMode = 0x80;
 constexpr uint32_t AllLines = 0xFFFF;
@@ -47,8 +46,11 @@ bool VgaChip::InChipMemory(uint32_t Address, const char *What) {
   if (Address < End) {
     return true;
   }
-  Violation(std::string("bus ") + What + " at " + Hex(Address) +
-            ": beyond the chip's memory, which ends at " + Hex(End));
+  if (!BeyondMemoryReported_) { // once per reset: a runaway loop would repeat it millions of times
+    BeyondMemoryReported_ = true;
+    Violation(std::string("bus ") + What + " at " + Hex(Address) +
+              ": beyond the chip's memory, which ends at " + Hex(End) + " (later ones not listed)");
+  }
   return false;
 }
 
@@ -128,7 +130,8 @@ uint32_t VgaChip::McrRead(uint32_t Offset) {
   case 0:
     return McrUnlocked_ ? 1 : 0;
   case McrStatus:
-    return (Settled() ? StatusSettled : 0) | ((DllLocked() ? DllStatusLocked : DllStatusUnlocked) << 8);
+    return (Settled() ? StatusSettled : 0) |
+           (uint32_t(DllLocked() ? Config_.DllStatusLocked : Config_.DllStatusUnlocked) << 8);
   case McrTestControl: {
     const uint32_t Errors = Mcr_[McrTestErrors / 4];
     return Mcr_[McrTestControl / 4] | (TestDone_ ? TestDone : 0) |
