@@ -57,8 +57,18 @@ void EngineCopy() {
   }
 }
 
+void EngineWrite(UINT32 Offset, UINT32 Value);
+UINT32 EngineRead(UINT32 Offset);
+
 EFI_STATUS EFIAPI MemAccess(bool Write, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 Bar, UINT64 Offset,
                             UINTN Count, VOID *Buffer) {
+  if (Bar == VANTOR_REGISTER_BAR) { // the 2D engine's registers, one 32-bit access at a time
+    Check(Width == EfiPciIoWidthUint32 && Count == 1 && Offset <= 0xFFFFFFFF);
+    auto *Value = static_cast<UINT32 *>(Buffer);
+    Write ? EngineWrite(static_cast<UINT32>(Offset), *Value)
+          : void(*Value = EngineRead(static_cast<UINT32>(Offset)));
+    return EFI_SUCCESS;
+  }
   Check(Bar == VANTOR_FRAME_BUFFER_BAR && gChip.Tpl == TPL_NOTIFY);
   const UINTN Bytes = 1u << (Width & 3);
   const bool Fill = Width >= EfiPciIoWidthFillUint8;
@@ -83,6 +93,7 @@ EFI_STATUS EFIAPI GetBarAttributes(EFI_PCI_IO_PROTOCOL *, UINT8 Bar, UINT64 *, V
   auto *Descriptor = static_cast<EFI_ACPI_ADDRESS_SPACE_DESCRIPTOR *>(
       std::calloc(1, sizeof(EFI_ACPI_ADDRESS_SPACE_DESCRIPTOR) + sizeof(EFI_ACPI_END_TAG_DESCRIPTOR)));
   Descriptor->Desc = ACPI_ADDRESS_SPACE_DESCRIPTOR;
+  Descriptor->Len = EFI_ACPI_ADDRESS_SPACE_DESCRIPTOR_LENGTH;
   Descriptor->AddrRangeMin = 0x58000000;
   *Resources = Descriptor;
   return EFI_SUCCESS;
@@ -106,18 +117,25 @@ VOID EFIAPI RestoreTPL(EFI_TPL Tpl) {
   gChip.Tpl = Tpl;
 }
 
-} // namespace
-
-VOID VantorMmioWrite32(VANTOR_PRIVATE_DATA *, UINT32 Offset, UINT32 Value) {
+void EngineWrite(UINT32 Offset, UINT32 Value) {
   Check(Offset >= 0x8000 && Offset < 0x804C && Offset % 4 == 0 && gChip.Tpl == TPL_NOTIFY);
   gChip.Engine[(Offset - 0x8000) / 4] = Value;
   if (Offset == 0x803C) {
     EngineCopy();
   }
 }
-UINT32 VantorMmioRead32(VANTOR_PRIVATE_DATA *, UINT32 Offset) {
+UINT32 EngineRead(UINT32 Offset) {
   Check(Offset == 0x804C);
   return 0; // idle
+}
+
+} // namespace
+
+VOID VantorMmioWrite32(VANTOR_PRIVATE_DATA *, UINT32 Offset, UINT32 Value) {
+  EngineWrite(Offset, Value);
+}
+UINT32 VantorMmioRead32(VANTOR_PRIVATE_DATA *, UINT32 Offset) {
+  return EngineRead(Offset);
 }
 VOID VantorProgramMode(VANTOR_PRIVATE_DATA *Private, UINTN Row) {
   const VANTOR_MODE_ENTRY *Entry = nullptr;
