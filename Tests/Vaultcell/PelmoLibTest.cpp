@@ -192,6 +192,15 @@ TEST(PelmoLib, FirmwareReportMacSection) {
   }
 }
 
+// An image whose entry fails takes the libraries' notifications with it: the strict core finds
+// no event left open at the unload.
+TEST(PelmoLib, FailedEntryLeavesNoNotification) {
+  Bench B;
+  const host::ImageResult Run = B.Probe([](const VAULTCELL_PROBE_FUNCTIONS &) {}, EFI_UNSUPPORTED);
+  EXPECT_TRUE(Run.Unloaded);
+  EXPECT_EQ(B.Core().Errors(), std::vector<std::string>{});
+}
+
 // After the virtual-address change both libraries reach their blocks at the converted
 // addresses (the board has nothing mapped there, so the accesses show up as faults).
 TEST(PelmoLib, BasesFollowTheVirtualAddressChange) {
