@@ -22,11 +22,14 @@ VOID SendOffset(const I2C_BUS_RECORD &Bus, UINT32 Offset, UINTN OffsetWidth) {
   I2cWriteRegister(Bus, I2C_REG_DATA_COMMAND, Offset & LOW_BYTE_MASK);
 }
 
-// Whether the device acknowledged the poll that ended on the bus. An unacknowledged address is
-// what a device in its write cycle answers: the abort is cleared without taking the controller
-// down. Any other error is one: EFI_DEVICE_ERROR.
+// Whether the device acknowledged the poll: EFI_NOT_READY when it did not acknowledge its
+// address, which is what a device in its write cycle answers (the abort is cleared without
+// taking the controller down). A bus that stays active is EFI_TIMEOUT, any other error
+// EFI_DEVICE_ERROR.
 EFI_STATUS PollAnswered(const I2C_BUS_RECORD &Bus) {
-  I2cWaitIdle();
+  if (I2cWaitIdle()) {
+    return EFI_TIMEOUT;
+  }
   if ((I2cReadRegister(Bus, I2C_REG_RAW_INTERRUPT) & I2C_RAW_TX_ABORT) == 0) {
     return EFI_SUCCESS;
   }

@@ -19,22 +19,23 @@ Bytes Pattern(size_t Length, uint8_t Seed) {
 }
 
 // Writes are cut at page boundaries: bytes before the first boundary and after the last whole
-// page go one per transaction, whole pages in one; the stalls cover the write cycles.
+// page go one per transaction, whole pages in one (paced by the transmit FIFO's depth); the
+// stalls cover the write cycles.
 TEST(I2cLib, WritesFollowThePageBoundaries) {
   struct Case {
     UINT32 Offset;
     size_t Length;
     std::vector<size_t> Transactions; // data bytes per transaction
     uint64_t HeadStalls, PageStalls;  // 3000 us and 3100 us stalls
+    std::string TxDepth;
   } Cases[] = {
-      {6, 6, {1, 1, 1, 1, 1, 1}, 6, 0},
-      {0, 6, {1, 1, 1, 1, 1, 1}, 0, 6},
-      {256, 256, {256}, 0, 1},
-      {254, 260, {1, 1, 256, 1, 1}, 2, 3},
+      {6, 6, {1, 1, 1, 1, 1, 1}, 6, 0, "16"}, {0, 6, {1, 1, 1, 1, 1, 1}, 0, 6, "16"},
+      {256, 256, {256}, 0, 1, "16"},          {254, 260, {1, 1, 256, 1, 1}, 2, 3, "16"},
+      {256, 256, {256}, 0, 1, "4"},
   };
   for (const Case &Test : Cases) {
     SCOPED_TRACE(Test.Offset);
-    Bench B;
+    Bench B({{"i2c-tx-depth", Test.TxDepth}});
     const Bytes Data = Pattern(Test.Length, uint8_t(Test.Offset));
     EFI_STATUS Status = EFI_NOT_STARTED;
     std::vector<host::I2cEeprom::Transfer> Transfers;
