@@ -150,36 +150,33 @@ TEST(I2cLib, SpeedsProgramTheControllerOrAreRefused) {
     EXPECT_EQ(B.I2c(1).Register(host::I2cController::kControl), Test.Control);
     EXPECT_LE(1e9 / double(B.I2c(1).BitTimeNs()), double(Test.Speed) * kStandardRowRatio);
   }
-  {
-    // The counts of 100 kHz as the controller received them.
-    Bench B;
-    B.Probe([&](const VAULTCELL_PROBE_FUNCTIONS &F) {
-      F.PelmoI2cHandover(FALSE);
-      F.I2cProbe(kEeprom);
-      F.PelmoI2cHandover(TRUE);
-    });
-    std::vector<uint32_t> Counts;
-    for (uint64_t Offset = 0x14; Offset <= 0x28; Offset += 4) {
-      Counts.push_back(B.I2c(1).Register(Offset));
-    }
-    EXPECT_EQ(Counts, (std::vector<uint32_t>{1072, 1249, 222, 399, 112, 154}));
-    EXPECT_EQ(B.I2c(1).Register(host::I2cController::kOwnAddress), 0x52u);
-    EXPECT_EQ(B.I2c(1).Register(host::I2cController::kSdaHold), 75u);
+  // The counts of 100 kHz as the controller received them.
+  Bench B;
+  B.Probe([&](const VAULTCELL_PROBE_FUNCTIONS &F) {
+    F.PelmoI2cHandover(FALSE);
+    F.I2cProbe(kEeprom);
+    F.PelmoI2cHandover(TRUE);
+  });
+  std::vector<uint32_t> Counts;
+  for (uint64_t Offset = 0x14; Offset <= 0x28; Offset += 4) {
+    Counts.push_back(B.I2c(1).Register(Offset));
   }
+  EXPECT_EQ(Counts, (std::vector<uint32_t>{1072, 1249, 222, 399, 112, 154}));
+  EXPECT_EQ(B.I2c(1).Register(host::I2cController::kOwnAddress), 0x52u);
+  EXPECT_EQ(B.I2c(1).Register(host::I2cController::kSdaHold), 75u);
 
   // Bus 0 has a record of its own: its default target, and poll intervals five times bus 1's.
-  Bench Zero;
   EFI_STATUS NoBus = EFI_SUCCESS;
-  Zero.Probe([&](const VAULTCELL_PROBE_FUNCTIONS &F) {
+  const uint64_t Before = B.ProbeAccount().StallsByUs[125];
+  B.Probe([&](const VAULTCELL_PROBE_FUNCTIONS &F) {
     NoBus = F.I2cSetBus(2);
     F.I2cSetBus(0);
     F.I2cSetSpeed(400000);
   });
   EXPECT_EQ(NoBus, EFI_INVALID_PARAMETER);
-  EXPECT_EQ(Zero.I2c(0).Register(host::I2cController::kTarget), 0x51u);
-  EXPECT_EQ(Zero.I2c(0).Register(host::I2cController::kControl), 0x65u);
-  EXPECT_EQ(Zero.I2c(1).ConfigurationWrites(), 0u);
-  EXPECT_GT(Zero.ProbeAccount().StallsByUs[125], 0u); // 10,000,000 / 400,000 Hz, times 5
+  EXPECT_EQ(B.I2c(0).Register(host::I2cController::kTarget), 0x51u);
+  EXPECT_EQ(B.I2c(0).Register(host::I2cController::kControl), 0x65u);
+  EXPECT_GT(B.ProbeAccount().StallsByUs[125], Before); // 10,000,000 / 400,000 Hz, times 5
 }
 
 // Set up once, a controller is used again as it is; an error takes it down and the next
