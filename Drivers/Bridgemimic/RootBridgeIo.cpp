@@ -16,17 +16,23 @@ constexpr UINT64 PCIEM_SUPPORTED_ATTRIBUTES =
 static_assert(PCIEM_SUPPORTED_ATTRIBUTES == 0x80E0);
 static_assert(EFI_PCI_ATTRIBUTE_VALID_FOR_ALLOCATE_BUFFER == 0x8880);
 
+// Attributes that apply to a range of memory, which the caller must name.
+constexpr UINT64 PCIEM_MEMORY_RANGE_ATTRIBUTES = EFI_PCI_ATTRIBUTE_MEMORY_WRITE_COMBINE |
+                                                 EFI_PCI_ATTRIBUTE_MEMORY_CACHED |
+                                                 EFI_PCI_ATTRIBUTE_MEMORY_DISABLE;
+
 // Common buffers may lie anywhere in memory.
 constexpr EFI_PHYSICAL_ADDRESS PCIEM_ANY_ADDRESS = ~0ull;
 
+// There is no I/O space; a width the member does not know is still a bad parameter.
 EFI_STATUS EFIAPI PollIo(EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL *This, EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL_WIDTH Width,
                          UINT64 Address, UINT64 Mask, UINT64 Value, UINT64 Delay, UINT64 *Result) {
-  return EFI_UNSUPPORTED;
+  return Width > EfiPciWidthUint64 ? EFI_INVALID_PARAMETER : EFI_UNSUPPORTED;
 }
 
 EFI_STATUS EFIAPI IoAccess(EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL *This, EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL_WIDTH Width,
                            UINT64 Address, UINTN Count, VOID *Buffer) {
-  return EFI_UNSUPPORTED;
+  return Width >= EfiPciWidthMaximum ? EFI_INVALID_PARAMETER : EFI_UNSUPPORTED;
 }
 
 EFI_STATUS EFIAPI PciRead(EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL *This, EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL_WIDTH Width,
@@ -104,6 +110,9 @@ EFI_STATUS EFIAPI SetAttributes(EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL *This, UINT64 At
                                 UINT64 *ResourceBase, UINT64 *ResourceLength) {
   if ((Attributes & ~PCIEM_SUPPORTED_ATTRIBUTES) != 0) {
     return EFI_UNSUPPORTED;
+  }
+  if ((Attributes & PCIEM_MEMORY_RANGE_ATTRIBUTES) != 0 && (ResourceBase == NULL || ResourceLength == NULL)) {
+    return EFI_INVALID_PARAMETER;
   }
   PciEmPrivate.Attributes = Attributes;
   return EFI_SUCCESS;

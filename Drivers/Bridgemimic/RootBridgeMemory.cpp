@@ -157,12 +157,12 @@ EFI_STATUS EFIAPI PciEmPollMem(EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL *This,
 EFI_STATUS EFIAPI PciEmCopyMem(EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL *This,
                                EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL_WIDTH Width, UINT64 DestAddress,
                                UINT64 SrcAddress, UINTN Count) {
+  // A copy moves whole elements: FIFO and fill widths have no meaning here.
+  if (Width > EfiPciWidthUint64) {
+    return EFI_INVALID_PARAMETER;
+  }
   if (DestAddress == SrcAddress || Count == 0) {
     return EFI_SUCCESS;
-  }
-  // A width without a stride fails as its first element read would.
-  if (Width >= EfiPciWidthMaximum) {
-    return EFI_INVALID_PARAMETER;
   }
   const UINT64 Stride = static_cast<UINT64>(1) << Width;
   // Both ranges must lie below the top of the address space.

@@ -71,19 +71,19 @@ VOID MacTextToBytes(const CHAR16 *Text, UINT8 *Bytes) {
   }
 }
 
-// One EEPROM read, bracketed by the hand-over to and from the management processor. Without
-// the processor's acknowledge of the hand-over the bus is not ours: no read, and nothing to
-// hand back.
+// One EEPROM read, bracketed by the hand-over to and from the management processor. The bus
+// is touched only after an acknowledged acquire; the release goes out whatever the acquire
+// gave: a processor whose acknowledge came too late has handed the bus over all the same and
+// must never be left without it.
 VOID ReadRecord(MAC_RECORD &Record) {
   ZeroMem(Record.Bytes, sizeof(Record.Bytes));
   Record.ReadOk = FALSE;
-  if (EFI_ERROR(PelmoI2cHandover(FALSE))) {
-    return;
+  if (!EFI_ERROR(PelmoI2cHandover(FALSE))) {
+    const EFI_STATUS Status = I2cRead(VAULTCELL_EEPROM_ADDRESS, VaultcellRecordOffset(Record.RecordNumber),
+                                      VAULTCELL_OFFSET_WIDTH, Record.Bytes, VAULTCELL_RECORD_BYTES);
+    Record.ReadOk = !EFI_ERROR(Status);
   }
-  const EFI_STATUS Status = I2cRead(VAULTCELL_EEPROM_ADDRESS, VaultcellRecordOffset(Record.RecordNumber),
-                                    VAULTCELL_OFFSET_WIDTH, Record.Bytes, VAULTCELL_RECORD_BYTES);
   PelmoI2cHandover(TRUE);
-  Record.ReadOk = !EFI_ERROR(Status);
   // Bytes of a read that failed part way are no address: show the placeholder instead.
   if (!Record.ReadOk) {
     ZeroMem(Record.Bytes, sizeof(Record.Bytes));
@@ -99,10 +99,7 @@ EFI_STATUS WriteBytes(const MAC_RECORD &Record, UINTN First, const UINT8 *Bytes,
 // old and new bytes. The record stays unusable until it is complete (the next call then
 // repairs it again) and never becomes an address nobody wrote: the first byte holds the group
 // bit while the others are written, and gets its own value last.
-VOID WriteRecord(const MAC_RECORD &Record, const UINT8 *Bytes) {
-  if (EFI_ERROR(PelmoI2cHandover(FALSE))) {
-    return;
-  }
+VOID WriteRecordBytes(const MAC_RECORD &Record, const UINT8 *Bytes) {
   EFI_STATUS Status = EFI_SUCCESS;
   if ((Record.Bytes[0] & MAC_GROUP_BIT) == 0) {
     Status = WriteBytes(Record, 0, &UNUSABLE_FIRST_BYTE, 1);
@@ -112,6 +109,13 @@ VOID WriteRecord(const MAC_RECORD &Record, const UINT8 *Bytes) {
   }
   if (!EFI_ERROR(Status)) {
     WriteBytes(Record, 0, Bytes, 1);
+  }
+}
+
+// One record's write, bracketed by the hand-over as a read is.
+VOID WriteRecord(const MAC_RECORD &Record, const UINT8 *Bytes) {
+  if (!EFI_ERROR(PelmoI2cHandover(FALSE))) {
+    WriteRecordBytes(Record, Bytes);
   }
   PelmoI2cHandover(TRUE);
 }

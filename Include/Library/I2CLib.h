@@ -27,3 +27,6 @@ EFI_STATUS I2cSetSpeed(UINTN SpeedHz);
 // Library constructor: registers the virtual-address-change notification that converts the
 // controller bases.
 EFI_STATUS I2CLibConstructor(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);
+// Library destructor, run when the module's entry fails: closes that notification, whose
+// function goes with the image.
+EFI_STATUS I2CLibDestructor(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);

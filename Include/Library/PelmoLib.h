@@ -24,3 +24,6 @@ EFI_STATUS PelmoFormatFirmwareInfo(CHAR16 *Buffer, UINT32 BufferSize);
 // Library constructor: registers the virtual-address-change notification that converts the
 // mailbox and status-region bases.
 EFI_STATUS PelmoLibConstructor(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);
+// Library destructor, run when the module's entry fails: closes that notification, whose
+// function goes with the image.
+EFI_STATUS PelmoLibDestructor(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);

@@ -20,6 +20,9 @@ VOID EFIAPI I2cConvertBases(EFI_EVENT Event, VOID *Context) {
   }
 }
 
+// The virtual-address-change notification; NULL when none is registered.
+EFI_EVENT mI2cAddressChangeEvent = NULL;
+
 } // namespace
 
 I2C_BUS_RECORD mI2cBus[I2C_BUS_COUNT] = {
@@ -67,9 +70,16 @@ EFI_STATUS I2cSetSpeed(UINTN SpeedHz) {
 }
 
 EFI_STATUS I2CLibConstructor(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
-  EFI_EVENT Event = NULL;
   EFI_STATUS Status = gBS->CreateEventEx(EVT_NOTIFY_SIGNAL, TPL_NOTIFY, I2cConvertBases, NULL,
-                                         &gEfiEventVirtualAddressChangeGuid, &Event);
+                                         &gEfiEventVirtualAddressChangeGuid, &mI2cAddressChangeEvent);
   ASSERT_EFI_ERROR(Status);
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS I2CLibDestructor(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+  if (mI2cAddressChangeEvent != NULL) {
+    gBS->CloseEvent(mI2cAddressChangeEvent);
+    mI2cAddressChangeEvent = NULL;
+  }
   return EFI_SUCCESS;
 }

@@ -37,15 +37,12 @@ constexpr UINT32 I2C_DATA_COMMAND_READ = 0x100;
 constexpr UINT32 I2C_RAW_RX_UNDERFLOW = 1u << 0;
 constexpr UINT32 I2C_RAW_RX_OVERFLOW = 1u << 1;
 constexpr UINT32 I2C_RAW_TX_ABORT = 1u << 6;
+constexpr UINT32 I2C_ABORT_ADDRESS_NACK = 1u << 0;
 constexpr UINT32 I2C_STATUS_MASTER_ACTIVITY = 1u << 5;
 constexpr UINT32 I2C_ENABLE_STATUS_ENABLED = 1u << 0;
 constexpr UINT32 I2C_OWN_ADDRESS = 0x52;
 constexpr UINT32 I2C_SDA_HOLD = 75;
 constexpr UINT32 I2C_INPUT_CLOCK_HZ = 250000000;
-
-// Speed boundaries of the control register's speed field.
-constexpr UINT32 I2C_STANDARD_MAX_HZ = 100000;
-constexpr UINT32 I2C_FAST_MAX_HZ = 400000;
 
 // Waits.
 constexpr UINTN I2C_IDLE_STALL_US = 1000;
@@ -56,6 +53,10 @@ constexpr UINTN I2C_RECOVERY_CHECKS = 6;
 constexpr UINTN I2C_READ_SETTLE_US = 3000;
 constexpr UINTN I2C_HEAD_WRITE_STALL_US = 3000;
 constexpr UINTN I2C_PAGE_WRITE_STALL_US = 3100;
+// A device's write cycle may outlast the fixed stall: it is polled for its acknowledge every
+// few poll intervals, up to this long in all (stall included).
+constexpr UINTN I2C_WRITE_CYCLE_LIMIT_US = 20000;
+constexpr UINTN I2C_ACK_POLL_INTERVALS = 5;
 constexpr UINT32 I2C_POLL_INTERVAL_DIVIDEND = 10000000;
 constexpr UINT32 I2C_BUS0_CLOCK_DIVISOR = 50000000;
 
@@ -98,13 +99,41 @@ constexpr I2C_SCL_TIMING I2C_STANDARD_TIMING = {4000, 4700, 300};
 constexpr I2C_SCL_TIMING I2C_FAST_TIMING = {600, 1300, 300};
 constexpr I2C_SCL_TIMING I2C_HIGH_SPEED_TIMING = {160, 320, 300};
 
-// All arithmetic is unsigned 32-bit, as the controller's count registers are.
+// Counts are rounded up, so that a stretched mode never runs faster than its clock says. All
+// arithmetic is unsigned 32-bit, as the controller's count registers are.
+constexpr UINT32 I2C_NS_PER_MS = 1000000;
+constexpr UINT32 I2cCycles(UINT32 ClockKhz, UINT32 Ns) {
+  return (ClockKhz * Ns + I2C_NS_PER_MS - 1) / I2C_NS_PER_MS;
+}
 constexpr I2C_SCL_COUNTS I2cSclCounts(UINT32 ClockKhz, const I2C_SCL_TIMING &Timing) {
-  return {(ClockKhz * (Timing.HighNs + Timing.FallNs) + 500000) / 1000000 - 3,
-          (ClockKhz * (Timing.LowNs + Timing.FallNs) + 500000) / 1000000 - 1};
+  return {I2cCycles(ClockKhz, Timing.HighNs + Timing.FallNs) - 3,
+          I2cCycles(ClockKhz, Timing.LowNs + Timing.FallNs) - 1};
 }
 
-// The counts of the three modes for a requested speed: the mode the speed falls in is
+// Speed boundaries of the control register's speed field: each mode's nominal speed, the
+// fastest it serves.
+constexpr UINT32 I2C_STANDARD_MAX_HZ = 100000;
+constexpr UINT32 I2C_FAST_MAX_HZ = 400000;
+
+// The speed mode a requested speed selects.
+enum class I2C_SPEED_MODE { Standard, Fast, HighSpeed };
+constexpr I2C_SPEED_MODE I2cSpeedMode(UINT32 SpeedHz) {
+  if (SpeedHz > I2C_FAST_MAX_HZ && SpeedHz <= I2C_MAX_SPEED_HZ) {
+    return I2C_SPEED_MODE::HighSpeed;
+  }
+  if (SpeedHz > I2C_STANDARD_MAX_HZ && SpeedHz <= I2C_FAST_MAX_HZ) {
+    return I2C_SPEED_MODE::Fast;
+  }
+  return I2C_SPEED_MODE::Standard;
+}
+
+// The clock (kHz) whose counts run a mode of NominalHz at SpeedHz: the controller clock
+// slowed by NominalHz / SpeedHz, rounded up.
+constexpr UINT32 I2cStretchedKhz(UINT32 Khz, UINT32 NominalHz, UINT32 SpeedHz) {
+  return (UINT32)(((UINT64)Khz * NominalHz + SpeedHz - 1) / SpeedHz);
+}
+
+// The counts of the three modes for a requested speed: the mode the speed selects is
 // stretched to the requested rate, the others keep their nominal counts.
 struct I2C_SCL_PLAN {
   I2C_SCL_COUNTS Standard;
@@ -114,16 +143,19 @@ struct I2C_SCL_PLAN {
 
 constexpr I2C_SCL_PLAN I2cSclPlan(UINT32 InputClockHz, UINT32 SpeedHz) {
   const UINT32 Khz = InputClockHz / 1000;
-  const UINT32 SpeedKhz = SpeedHz / 1000;
   UINT32 Standard = Khz;
   UINT32 Fast = Khz;
   UINT32 HighSpeed = Khz;
-  if (SpeedKhz <= 100) {
-    Standard = Khz * 100 / SpeedKhz;
-  } else if (SpeedKhz <= 400) {
-    Fast = Khz * 400 / SpeedKhz;
-  } else if (SpeedKhz <= 3400) {
-    HighSpeed = Khz * 3400 / SpeedKhz;
+  switch (I2cSpeedMode(SpeedHz)) {
+  case I2C_SPEED_MODE::Standard:
+    Standard = I2cStretchedKhz(Khz, I2C_STANDARD_MAX_HZ, SpeedHz);
+    break;
+  case I2C_SPEED_MODE::Fast:
+    Fast = I2cStretchedKhz(Khz, I2C_FAST_MAX_HZ, SpeedHz);
+    break;
+  case I2C_SPEED_MODE::HighSpeed:
+    HighSpeed = I2cStretchedKhz(Khz, I2C_MAX_SPEED_HZ, SpeedHz);
+    break;
   }
   return {I2cSclCounts(Standard, I2C_STANDARD_TIMING), I2cSclCounts(Fast, I2C_FAST_TIMING),
           I2cSclCounts(HighSpeed, I2C_HIGH_SPEED_TIMING)};
@@ -135,13 +167,14 @@ static_assert(I2C_EXAMPLE_PLAN.Fast.High == 222 && I2C_EXAMPLE_PLAN.Fast.Low == 
 static_assert(I2C_EXAMPLE_PLAN.HighSpeed.High == 112 && I2C_EXAMPLE_PLAN.HighSpeed.Low == 154);
 
 // The slowest speed whose stretched standard-mode counts still fit the 32-bit arithmetic:
-// the clock in kHz times the longest period term (low time plus fall time, in ns) plus the
-// rounding must not wrap.
+// the stretched clock in kHz times the longest period term (low time plus fall time, in ns)
+// plus the rounding must not wrap.
 constexpr UINT32 I2cMinSpeedKhz() {
   constexpr UINT64 Longest = I2C_STANDARD_TIMING.LowNs + I2C_STANDARD_TIMING.FallNs;
-  constexpr UINT64 Khz = I2C_INPUT_CLOCK_HZ / 1000;
+  constexpr UINT32 Khz = I2C_INPUT_CLOCK_HZ / 1000;
   UINT32 SpeedKhz = 1;
-  while ((Khz * 100 / SpeedKhz) * Longest + 500000 > 0xFFFFFFFFull) {
+  while ((UINT64)I2cStretchedKhz(Khz, I2C_STANDARD_MAX_HZ, SpeedKhz * 1000) * Longest + I2C_NS_PER_MS - 1 >
+         0xFFFFFFFFull) {
     SpeedKhz++;
   }
   return SpeedKhz;
@@ -150,13 +183,14 @@ constexpr UINT32 I2C_MIN_SPEED_HZ = I2cMinSpeedKhz() * 1000;
 static_assert(I2C_MIN_SPEED_HZ == 30000, "25 to 29 kHz still overflow the low count");
 
 constexpr UINT32 I2cControlValue(UINT32 SpeedHz) {
-  if (SpeedHz > I2C_FAST_MAX_HZ && SpeedHz <= I2C_MAX_SPEED_HZ) {
+  switch (I2cSpeedMode(SpeedHz)) {
+  case I2C_SPEED_MODE::HighSpeed:
     return I2C_CONTROL_BASE | I2C_CONTROL_SPEED_HIGH;
-  }
-  if (SpeedHz > I2C_STANDARD_MAX_HZ && SpeedHz <= I2C_FAST_MAX_HZ) {
+  case I2C_SPEED_MODE::Fast:
     return I2C_CONTROL_BASE | I2C_CONTROL_SPEED_FAST;
+  default:
+    return I2C_CONTROL_BASE | I2C_CONTROL_SPEED_STANDARD;
   }
-  return I2C_CONTROL_BASE | I2C_CONTROL_SPEED_STANDARD;
 }
 static_assert(I2cControlValue(100000) == 0x63 && I2cControlValue(100001) == 0x65);
 static_assert(I2cControlValue(400000) == 0x65 && I2cControlValue(3400000) == 0x67);

@@ -22,6 +22,43 @@ VOID SendOffset(const I2C_BUS_RECORD &Bus, UINT32 Offset, UINTN OffsetWidth) {
   I2cWriteRegister(Bus, I2C_REG_DATA_COMMAND, Offset & LOW_BYTE_MASK);
 }
 
+// Whether the device acknowledged the poll: EFI_NOT_READY when it did not acknowledge its
+// address, which is what a device in its write cycle answers (the abort is cleared without
+// taking the controller down). A bus that stays active is EFI_TIMEOUT, any other error
+// EFI_DEVICE_ERROR.
+EFI_STATUS PollAnswered(const I2C_BUS_RECORD &Bus) {
+  if (I2cWaitIdle()) {
+    return EFI_TIMEOUT;
+  }
+  if ((I2cReadRegister(Bus, I2C_REG_RAW_INTERRUPT) & I2C_RAW_TX_ABORT) == 0) {
+    return EFI_SUCCESS;
+  }
+  if (I2cReadRegister(Bus, I2C_REG_ABORT_SOURCE) == I2C_ABORT_ADDRESS_NACK) {
+    I2cReadRegister(Bus, I2C_REG_CLEAR_TX_ABORT);
+    return EFI_NOT_READY;
+  }
+  I2cCheckErrors();
+  return EFI_DEVICE_ERROR;
+}
+
+// Waits for the end of the write cycle that began StalledUs ago: the device acknowledges its
+// address again when it is over. Each poll is a write of the offset alone, which programs
+// nothing. EFI_TIMEOUT when the device has not answered within I2C_WRITE_CYCLE_LIMIT_US.
+EFI_STATUS WaitWriteCycle(UINT32 Offset, UINTN OffsetWidth, UINTN StalledUs) {
+  const I2C_BUS_RECORD &Bus = I2cCurrentRecord();
+  const UINTN StepUs = I2C_ACK_POLL_INTERVALS * Bus.PollIntervalUs;
+  for (UINTN Waited = StalledUs; Waited + StepUs <= I2C_WRITE_CYCLE_LIMIT_US; Waited += StepUs) {
+    SendOffset(Bus, Offset, OffsetWidth);
+    MemoryFence();
+    MicroSecondDelay(StepUs);
+    const EFI_STATUS Status = PollAnswered(Bus);
+    if (Status != EFI_NOT_READY) {
+      return Status;
+    }
+  }
+  return EFI_TIMEOUT;
+}
+
 // One transaction of a single data byte; an abort (the device did not acknowledge) fails it.
 EFI_STATUS WriteSingleByte(UINT32 Offset, UINTN OffsetWidth, UINT8 Data, UINTN StallUs) {
   const I2C_BUS_RECORD &Bus = I2cCurrentRecord();
@@ -31,7 +68,7 @@ EFI_STATUS WriteSingleByte(UINT32 Offset, UINTN OffsetWidth, UINT8 Data, UINTN S
   I2cWaitIdle();
   const UINT32 Errors = I2cCheckErrors();
   MicroSecondDelay(StallUs);
-  return Errors != 0 ? EFI_DEVICE_ERROR : EFI_SUCCESS;
+  return Errors != 0 ? EFI_DEVICE_ERROR : WaitWriteCycle(Offset, OffsetWidth, StallUs);
 }
 
 EFI_STATUS WriteSingleBytes(UINT32 Offset, UINTN OffsetWidth, const UINT8 *Data, UINTN Count, UINTN StallUs) {
@@ -58,7 +95,7 @@ EFI_STATUS WritePage(UINT32 Offset, UINTN OffsetWidth, const UINT8 *Data) {
   I2cWaitIdle();
   const UINT32 Errors = I2cCheckErrors();
   MicroSecondDelay(I2C_PAGE_WRITE_STALL_US);
-  return Errors != 0 ? EFI_DEVICE_ERROR : EFI_SUCCESS;
+  return Errors != 0 ? EFI_DEVICE_ERROR : WaitWriteCycle(Offset, OffsetWidth, I2C_PAGE_WRITE_STALL_US);
 }
 
 // Reads one chunk of at most RxDepth bytes; the stalls pace the controller.
@@ -89,6 +126,11 @@ EFI_STATUS ReadChunk(UINT8 *Buffer, UINTN Count, BOOLEAN FirstChunk) {
     MicroSecondDelay(BYTE_WAIT_TENTHS * Bus.PollIntervalUs / TENTHS);
     Buffer[Index] = (UINT8)(I2cReadRegister(Bus, I2C_REG_DATA_COMMAND) & LOW_BYTE_MASK);
     MemoryFence();
+  }
+  // The last byte is checked like the others: taken from an empty FIFO it is no data, and the
+  // flag it raised must not fail the next transfer.
+  if (I2cCheckErrors() != 0) {
+    return EFI_CRC_ERROR;
   }
   return EFI_SUCCESS;
 }

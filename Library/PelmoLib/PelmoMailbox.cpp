@@ -19,6 +19,9 @@ VOID EFIAPI PelmoConvertBases(EFI_EVENT Event, VOID *Context) {
   gRT->ConvertPointer(0, reinterpret_cast<VOID **>(&mPelmoStatusBase));
 }
 
+// The virtual-address-change notification; NULL when none is registered.
+EFI_EVENT mPelmoAddressChangeEvent = NULL;
+
 UINTN ChannelRegister(UINTN Register) {
   return mPelmoMailboxBase + PELMO_MAILBOX_CHANNEL * PELMO_MAILBOX_CHANNEL_STRIDE + Register;
 }
@@ -97,9 +100,16 @@ UINT32 PelmoGetLoadState(VOID) {
 }
 
 EFI_STATUS PelmoLibConstructor(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
-  EFI_EVENT Event = NULL;
   EFI_STATUS Status = gBS->CreateEventEx(EVT_NOTIFY_SIGNAL, TPL_NOTIFY, PelmoConvertBases, NULL,
-                                         &gEfiEventVirtualAddressChangeGuid, &Event);
+                                         &gEfiEventVirtualAddressChangeGuid, &mPelmoAddressChangeEvent);
   ASSERT_EFI_ERROR(Status);
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS PelmoLibDestructor(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+  if (mPelmoAddressChangeEvent != NULL) {
+    gBS->CloseEvent(mPelmoAddressChangeEvent);
+    mPelmoAddressChangeEvent = NULL;
+  }
   return EFI_SUCCESS;
 }

@@ -13,10 +13,12 @@
 
 namespace bridgemimic_test {
 
+// The setup screen's layout, typed from its description: 100 bytes, bytes 8 and 9 enable
+// AHCI controllers #2 and #3.
 std::vector<uint8_t> SetupWith(bool Ahci2, bool Ahci3) {
-  std::vector<uint8_t> Data(PLATFORM_SETUP_VARIABLE_SIZE, 0);
-  Data[PLATFORM_SETUP_AHCI2_ENABLE] = Ahci2 ? 1 : 0;
-  Data[PLATFORM_SETUP_AHCI3_ENABLE] = Ahci3 ? 0x5A : 0; // any non-zero value enables
+  std::vector<uint8_t> Data(100, 0);
+  Data[8] = Ahci2 ? 1 : 0;
+  Data[9] = Ahci3 ? 0x5A : 0; // any non-zero value enables
   return Data;
 }
 

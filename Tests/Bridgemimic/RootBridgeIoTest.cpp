@@ -85,7 +85,10 @@ TEST_F(RootBridgeIo, IoSpaceIsUnsupported) {
   uint64_t Value = 0;
   EXPECT_EQ(Io->PollIo(Io, EfiPciWidthUint8, 0x80, 0, 0, 0, &Value), EFI_UNSUPPORTED);
   EXPECT_EQ(Io->PollIo(Io, static_cast<EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL_WIDTH>(99), 0, 0, 0, 0, nullptr),
-            EFI_UNSUPPORTED);
+            EFI_INVALID_PARAMETER);
+  EXPECT_EQ(Io->PollIo(Io, EfiPciWidthFifoUint8, 0x80, 0, 0, 0, &Value), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(Io->Io.Read(Io, EfiPciWidthFifoUint8, 0xCF8, 1, &Value), EFI_UNSUPPORTED);
+  EXPECT_EQ(Io->Io.Write(Io, EfiPciWidthMaximum, 0xCF8, 1, &Value), EFI_INVALID_PARAMETER);
   EXPECT_EQ(Io->Io.Read(Io, EfiPciWidthUint32, 0xCF8, 1, &Value), EFI_UNSUPPORTED);
   EXPECT_EQ(Io->Io.Write(Io, EfiPciWidthUint32, 0xCF8, 1, nullptr), EFI_UNSUPPORTED);
   EXPECT_EQ(Io->Flush(Io), EFI_SUCCESS);
@@ -112,9 +115,13 @@ TEST_F(RootBridgeIo, CopyMemCopiesOverlapsBackwards) {
   EXPECT_EQ(Io->CopyMem(Io, EfiPciWidthUint32, MAX_ADDRESS - 3, RAM_BASE, 2), EFI_INVALID_PARAMETER);
   EXPECT_EQ(Io->CopyMem(Io, EfiPciWidthUint32, RAM_BASE, RAM_BASE + 4, ~static_cast<UINTN>(0)),
             EFI_INVALID_PARAMETER);
-  EXPECT_EQ(
-      Io->CopyMem(Io, static_cast<EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL_WIDTH>(64), RAM_BASE, RAM_BASE + 4, 1),
-      EFI_INVALID_PARAMETER);
+  // FIFO and fill widths, or none at all, are refused before anything moves, even for an
+  // empty or in-place copy.
+  for (unsigned Width : {4u, 5u, 6u, 7u, 8u, 9u, 10u, 11u, 12u, 64u}) {
+    const auto Typed = static_cast<EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL_WIDTH>(Width);
+    EXPECT_EQ(Io->CopyMem(Io, Typed, RAM_BASE + 0x100, RAM_BASE, 2), EFI_INVALID_PARAMETER) << Width;
+    EXPECT_EQ(Io->CopyMem(Io, Typed, RAM_BASE, RAM_BASE, 2), EFI_INVALID_PARAMETER) << Width;
+  }
   EXPECT_TRUE(Ram->Accesses.empty());
 }
 
@@ -150,8 +157,16 @@ TEST_F(RootBridgeIo, PollMemOnTheVirtualClock) {
 
 TEST_F(RootBridgeIo, AttributesAndCommonBuffers) {
   UINT64 Supports = 0, Attributes = 1;
+  UINT64 Base = RAM_BASE, Length = RAM_SIZE;
   EXPECT_EQ(Io->SetAttributes(Io, 0x100, nullptr, nullptr), EFI_UNSUPPORTED);
-  EXPECT_EQ(Io->SetAttributes(Io, 0x80, nullptr, nullptr), EFI_SUCCESS);
+  // Write combining applies to a range the caller names; the I/O decodes need none.
+  EXPECT_EQ(Io->SetAttributes(Io, 0x80, nullptr, nullptr), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(Io->SetAttributes(Io, 0x80, &Base, nullptr), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(Io->SetAttributes(Io, 0x80, nullptr, &Length), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(Io->GetAttributes(Io, nullptr, &Attributes), EFI_SUCCESS);
+  EXPECT_EQ(Attributes, 0u) << "a refused call changes nothing";
+  EXPECT_EQ(Io->SetAttributes(Io, 0x80, &Base, &Length), EFI_SUCCESS);
+  EXPECT_EQ(Io->SetAttributes(Io, 0x60, nullptr, nullptr), EFI_SUCCESS);
   EXPECT_EQ(Io->SetAttributes(Io, 0, nullptr, nullptr), EFI_SUCCESS);
   EXPECT_EQ(Io->GetAttributes(Io, &Supports, &Attributes), EFI_SUCCESS);
   EXPECT_EQ(Supports, 0x80E0u);

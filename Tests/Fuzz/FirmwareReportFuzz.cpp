@@ -64,14 +64,15 @@ extern "C" [[noreturn]] VOID HostAbiHalt(const CHAR8 *Reason) {
   std::abort();
 }
 
-// The library's hardware access, served from the input.
+// The library's hardware access, served from the input at the status region's offsets (typed
+// from its layout, not taken from the library).
 UINT32 PelmoStatusWord(UINTN Offset) {
   switch (Offset) {
-  case PELMO_STATUS_FIRMWARE:
+  case 0x1360:
     return gInput.FirmwareStatus;
-  case PELMO_STATUS_BUILD_DATE:
+  case 0x11B0:
     return gInput.BuildDate;
-  case PELMO_STATUS_FEATURES:
+  case 0x11AC:
     return gInput.Features;
   default:
     return 0;
@@ -81,7 +82,7 @@ UINT32 PelmoQueryBuildId(VOID) {
   return gInput.BuildId;
 }
 UINT32 PelmoGetLoadState(VOID) {
-  return gInput.FirmwareStatus & PELMO_LOAD_STATE_MASK;
+  return gInput.FirmwareStatus & 0x0C000000; // bits 27..26
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {

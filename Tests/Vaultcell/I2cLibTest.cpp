@@ -19,22 +19,23 @@ Bytes Pattern(size_t Length, uint8_t Seed) {
 }
 
 // Writes are cut at page boundaries: bytes before the first boundary and after the last whole
-// page go one per transaction, whole pages in one; the stalls cover the write cycles.
+// page go one per transaction, whole pages in one (paced by the transmit FIFO's depth); the
+// stalls cover the write cycles.
 TEST(I2cLib, WritesFollowThePageBoundaries) {
   struct Case {
     UINT32 Offset;
     size_t Length;
     std::vector<size_t> Transactions; // data bytes per transaction
     uint64_t HeadStalls, PageStalls;  // 3000 us and 3100 us stalls
+    std::string TxDepth;
   } Cases[] = {
-      {6, 6, {1, 1, 1, 1, 1, 1}, 6, 0},
-      {0, 6, {1, 1, 1, 1, 1, 1}, 0, 6},
-      {256, 256, {256}, 0, 1},
-      {254, 260, {1, 1, 256, 1, 1}, 2, 3},
+      {6, 6, {1, 1, 1, 1, 1, 1}, 6, 0, "16"}, {0, 6, {1, 1, 1, 1, 1, 1}, 0, 6, "16"},
+      {256, 256, {256}, 0, 1, "16"},          {254, 260, {1, 1, 256, 1, 1}, 2, 3, "16"},
+      {256, 256, {256}, 0, 1, "4"},
   };
   for (const Case &Test : Cases) {
     SCOPED_TRACE(Test.Offset);
-    Bench B;
+    Bench B({{"i2c-tx-depth", Test.TxDepth}});
     const Bytes Data = Pattern(Test.Length, uint8_t(Test.Offset));
     EFI_STATUS Status = EFI_NOT_STARTED;
     std::vector<host::I2cEeprom::Transfer> Transfers;
@@ -51,6 +52,9 @@ TEST(I2cLib, WritesFollowThePageBoundaries) {
     for (const auto &Transfer : Transfers) {
       ASSERT_FALSE(Transfer.Read);
       ASSERT_GE(Transfer.Bytes.size(), 2u);
+      if (Transfer.Bytes.size() == 2) {
+        continue; // the offset alone: a poll for the end of the write cycle
+      }
       EXPECT_EQ((Transfer.Bytes[0] << 8) | Transfer.Bytes[1], Offset);
       Shapes.push_back(Transfer.Bytes.size() - 2);
       Offset += UINT32(Transfer.Bytes.size() - 2);
@@ -104,17 +108,23 @@ TEST(I2cLib, ReadsAreSplitByTheReceiveFifoDepth) {
   }
 }
 
-// The speed selects the control value and the SCL counts the controller gets; speeds out of
-// range are refused before any register is touched.
+// The speed selects the control value and the SCL counts the controller gets, and the bus never
+// runs faster than asked; speeds out of range are refused before any register is touched.
 TEST(I2cLib, SpeedsProgramTheControllerOrAreRefused) {
+  // The standard mode's timing row (4.0 and 4.7 us, two fall times of 0.3 us) makes a 9.3 us
+  // period of its nominal 10 us: the model's bus runs that mode up to 10 / 9.3 of the speed.
+  constexpr double kStandardRowRatio = 10.0 / 9.3;
   struct Case {
     UINTN Speed;
     EFI_STATUS Status;
     uint32_t Control; // 0: the controller is not touched
-  } Cases[] = {{100000, EFI_SUCCESS, 0x63},         {100001, EFI_SUCCESS, 0x65},
-               {400000, EFI_SUCCESS, 0x65},         {3400000, EFI_SUCCESS, 0x67},
-               {30000, EFI_SUCCESS, 0x63},          {0, EFI_INVALID_PARAMETER, 0},
-               {3400001, EFI_INVALID_PARAMETER, 0}, {29999, EFI_INVALID_PARAMETER, 0}};
+  } Cases[] = {
+      {100000, EFI_SUCCESS, 0x63},         {100001, EFI_SUCCESS, 0x65},       {400000, EFI_SUCCESS, 0x65},
+      {3400000, EFI_SUCCESS, 0x67},        {30000, EFI_SUCCESS, 0x63},        {0, EFI_INVALID_PARAMETER, 0},
+      {3400001, EFI_INVALID_PARAMETER, 0}, {29999, EFI_INVALID_PARAMETER, 0}, {99999, EFI_SUCCESS, 0x63},
+      {100999, EFI_SUCCESS, 0x65},         {101000, EFI_SUCCESS, 0x65},       {399999, EFI_SUCCESS, 0x65},
+      {400001, EFI_SUCCESS, 0x67},         {400999, EFI_SUCCESS, 0x67},       {401000, EFI_SUCCESS, 0x67},
+      {3399999, EFI_SUCCESS, 0x67}};
   for (const Case &Test : Cases) {
     SCOPED_TRACE(Test.Speed);
     Bench B;
@@ -138,6 +148,7 @@ TEST(I2cLib, SpeedsProgramTheControllerOrAreRefused) {
       continue;
     }
     EXPECT_EQ(B.I2c(1).Register(host::I2cController::kControl), Test.Control);
+    EXPECT_LE(1e9 / double(B.I2c(1).BitTimeNs()), double(Test.Speed) * kStandardRowRatio);
   }
   // The counts of 100 kHz as the controller received them.
   Bench B;
@@ -153,6 +164,19 @@ TEST(I2cLib, SpeedsProgramTheControllerOrAreRefused) {
   EXPECT_EQ(Counts, (std::vector<uint32_t>{1072, 1249, 222, 399, 112, 154}));
   EXPECT_EQ(B.I2c(1).Register(host::I2cController::kOwnAddress), 0x52u);
   EXPECT_EQ(B.I2c(1).Register(host::I2cController::kSdaHold), 75u);
+
+  // Bus 0 has a record of its own: its default target, and poll intervals five times bus 1's.
+  EFI_STATUS NoBus = EFI_SUCCESS;
+  const uint64_t Before = B.ProbeAccount().StallsByUs[125];
+  B.Probe([&](const VAULTCELL_PROBE_FUNCTIONS &F) {
+    NoBus = F.I2cSetBus(2);
+    F.I2cSetBus(0);
+    F.I2cSetSpeed(400000);
+  });
+  EXPECT_EQ(NoBus, EFI_INVALID_PARAMETER);
+  EXPECT_EQ(B.I2c(0).Register(host::I2cController::kTarget), 0x51u);
+  EXPECT_EQ(B.I2c(0).Register(host::I2cController::kControl), 0x65u);
+  EXPECT_GT(B.ProbeAccount().StallsByUs[125], Before); // 10,000,000 / 400,000 Hz, times 5
 }
 
 // Set up once, a controller is used again as it is; an error takes it down and the next
@@ -181,6 +205,29 @@ TEST(I2cLib, SameTargetIsNotReprogrammedAndErrorsRecover) {
   EXPECT_EQ(B.I2c(1).Register(host::I2cController::kTarget), 0x53u);
   EXPECT_GT(B.I2c(1).ConfigurationWrites(), AfterFailure); // set up again
   EXPECT_EQ(Recovered, EFI_SUCCESS);
+}
+
+// A byte the EEPROM has not sent yet when it is taken fails the read, the last byte as any
+// other, and the flag it raised does not fail the next transfer.
+TEST(I2cLib, MissingBytesFailTheReadAlone) {
+  for (size_t Length : {1, 6}) {
+    SCOPED_TRACE(Length);
+    Bench B({}, {{"eeprom-stretch-us", "2000"}});
+    const Bytes Stored = Pattern(6, 0x40);
+    std::copy(Stored.begin(), Stored.end(), B.Eeprom().MutableContents().begin() + 6);
+    Bytes Buffer(Length), Next(6);
+    EFI_STATUS Failed = EFI_NOT_STARTED, After = EFI_NOT_STARTED;
+    B.Probe([&](const VAULTCELL_PROBE_FUNCTIONS &F) {
+      F.PelmoI2cHandover(FALSE);
+      Failed = F.I2cRead(kEeprom, 0, 2, Buffer.data(), Length);
+      B.Eeprom().Fault().StretchNs = 0;
+      After = F.I2cRead(kEeprom, 6, 2, Next.data(), Next.size());
+      F.PelmoI2cHandover(TRUE);
+    });
+    EXPECT_EQ(Failed, EFI_CRC_ERROR);
+    EXPECT_EQ(After, EFI_SUCCESS);
+    EXPECT_EQ(Next, Stored);
+  }
 }
 
 // Every way a transfer can fail is reported, none as success.

@@ -139,6 +139,14 @@ TEST(PelmoLib, FirmwareReportTexts) {
        u"Pelmo FW:\n\r\tVer: 2.5 (build 01.02.03.04 2026/11/30)\n\r\tPMD: 1100 mV\n\r"},
       {"0x11AC=0x00FE0003", "", EFI_SUCCESS,
        u"Pelmo FW:\n\r\tVer: 1.3 (build 2026/11/30)\n\r\tTPC: enable\n\r\tAVS: unsupported\n\r"},
+      // The ends of the voltage codes, and the load states that leave firmware usable.
+      {"0x11AC=0x000C0001,0x1360=0x08000013", "", EFI_SUCCESS,
+       u"Pelmo FW:\n\r\tVer: 1.3 (build 2026/11/30)\n\r\tTPC: disable\n\r\tAVS: unsupported\n\r\tPMD: "
+       u"1200 mV\n\r\tSOC: 900 mV\n\r"},
+      {"0x11AC=0x00600000,0x1360=0x0C000013", "", EFI_SUCCESS,
+       u"Pelmo FW:\n\r\tVer: 1.3 (build 2026/11/30)\n\r\tPMD: 900 mV\n\r\tSOC: 960 mV\n\r"},
+      {"0x11AC=0x007D0000", "", EFI_SUCCESS,
+       u"Pelmo FW:\n\r\tVer: 1.3 (build 2026/11/30)\n\r\tPMD: 1300 mV\n\r"},
       {"0x1360=0x04000013", "", EFI_UNSUPPORTED, u"untouched"},
   };
   for (const Case &Test : Cases) {
@@ -190,6 +198,15 @@ TEST(PelmoLib, FirmwareReportMacSection) {
     }
     EXPECT_EQ(Narrow(Report), Expected + "\n\r");
   }
+}
+
+// An image whose entry fails takes the libraries' notifications with it: the strict core finds
+// no event left open at the unload.
+TEST(PelmoLib, FailedEntryLeavesNoNotification) {
+  Bench B;
+  const host::ImageResult Run = B.Probe([](const VAULTCELL_PROBE_FUNCTIONS &) {}, EFI_UNSUPPORTED);
+  EXPECT_TRUE(Run.Unloaded);
+  EXPECT_EQ(B.Core().Errors(), std::vector<std::string>{});
 }
 
 // After the virtual-address change both libraries reach their blocks at the converted

@@ -15,10 +15,11 @@ namespace {
 constexpr size_t kRecordBytes = 6;
 
 std::function<void(const VAULTCELL_PROBE_FUNCTIONS &)> gProbeBody;
+EFI_STATUS gProbeResult = EFI_SUCCESS;
 
 EFI_STATUS RunProbeBody(const VAULTCELL_PROBE_FUNCTIONS *Functions) {
   gProbeBody(*Functions);
-  return EFI_SUCCESS;
+  return gProbeResult;
 }
 
 VAULTCELL_PROBE_PROTOCOL gProbe = {RunProbeBody};
@@ -65,8 +66,10 @@ void Bench::SetRecord(unsigned Record, const std::vector<uint8_t> &Bytes) {
   std::copy(Bytes.begin(), Bytes.end(), Eeprom().MutableContents().begin() + Record * kRecordBytes);
 }
 
-host::ImageResult Bench::Probe(const std::function<void(const VAULTCELL_PROBE_FUNCTIONS &)> &Body) {
+host::ImageResult Bench::Probe(const std::function<void(const VAULTCELL_PROBE_FUNCTIONS &)> &Body,
+                               EFI_STATUS Result) {
   gProbeBody = Body;
+  gProbeResult = Result;
   return Core_->RunModule("VaultcellProbe");
 }
 

@@ -35,8 +35,10 @@ public:
   host::I2cEeprom &Eeprom() { return *Board_->Producer<host::I2cEeprom>("eeprom"); }
   void SetRecord(unsigned Record, const std::vector<uint8_t> &Bytes);
 
-  // Runs Body inside the entry of a freshly loaded VaultcellProbe; returns the image's result.
-  host::ImageResult Probe(const std::function<void(const VAULTCELL_PROBE_FUNCTIONS &)> &Body);
+  // Runs Body inside the entry of a freshly loaded VaultcellProbe, whose entry then returns
+  // Result (an error unloads the image); returns the image's result.
+  host::ImageResult Probe(const std::function<void(const VAULTCELL_PROBE_FUNCTIONS &)> &Body,
+                          EFI_STATUS Result = EFI_SUCCESS);
   // Stalls and register accesses of the probe's library code so far.
   host::TimeAccount ProbeAccount() const;
 

@@ -119,6 +119,67 @@ TEST(Vaultcell, FailedReadsLeaveTheEepromAlone) {
   }
 }
 
+// Whatever the acquire's acknowledge does (on time, late, never), every acquire is followed by a
+// release and the management processor has its bus after each call; the EEPROM is touched only
+// after an acknowledged acquire (the bus model checks that), so the real address stays.
+TEST(Vaultcell, ProcessorAlwaysGetsItsBusBack) {
+  const Bytes Valid = {0x00, 0x1B, 0x21, 0x0A, 0x0B, 0x0C};
+  struct Case {
+    std::string Knob, Value;
+    bool Served; // every record read
+  } Cases[] = {{"mailbox-ack-delay-us", "900", true},
+               {"mailbox-ack-delay-us", "1500", false},
+               {"mailbox-no-ack", "", false}};
+  for (const Case &Test : Cases) {
+    SCOPED_TRACE(Test.Knob + "=" + Test.Value);
+    Bench B({}, {{Test.Knob, Test.Value}});
+    for (unsigned RecordNumber = 0; RecordNumber < 4; RecordNumber++) {
+      B.SetRecord(RecordNumber, Valid);
+    }
+    const Bytes Before = B.Eeprom().Contents();
+    for (unsigned Call = 0; Call < 2; Call++) {
+      Table Out;
+      EXPECT_EQ(B.GetMacAddresses(kMarked, Out), EFI_SUCCESS);
+      for (unsigned Slot : kRecordSlots) {
+        EXPECT_TRUE(Out[Slot] == "00:1b:21:0a:0b:0c" || (!Test.Served && Out[Slot] == Placeholder(Slot)));
+      }
+      EXPECT_TRUE(B.Mailbox().HoldsBus());
+    }
+    const auto &Messages = B.Mailbox().Messages();
+    ASSERT_EQ(Messages.size(), 16u);
+    for (size_t Index = 0; Index < Messages.size(); Index++) {
+      EXPECT_EQ(Messages[Index].Word, Index % 2 == 0 ? 0x0E000002u : 0x0E000001u) << Index;
+    }
+    EXPECT_EQ(B.Eeprom().Contents(), Before);
+  }
+}
+
+// A part whose write cycle outlasts the fixed stall is polled until it answers: the repair
+// completes. One slower than the poll's bound fails cleanly: each record is as it was or
+// unusable, never an address nobody wrote, and the slots show placeholders.
+TEST(Vaultcell, RepairWaitsForTheEepromWriteCycle) {
+  const Bytes Erased(6, 0xFF), Zero(6, 0x00);
+  for (const auto &[CycleUs, Completes] :
+       {std::pair<std::string, bool>{"3000", true}, {"5000", true}, {"10000", true}, {"30000", false}}) {
+    SCOPED_TRACE(CycleUs);
+    Bench B({}, {{"eeprom-write-cycle-us", CycleUs}});
+    B.SetRecord(2, Zero); // the others erased
+    Table Out;
+    EXPECT_EQ(B.GetMacAddresses(kMarked, Out), EFI_SUCCESS);
+    for (unsigned RecordNumber = 0; RecordNumber < 4; RecordNumber++) {
+      const unsigned Slot = kRecordSlots[RecordNumber];
+      EXPECT_EQ(Out[Slot], Placeholder(Slot));
+      const Bytes Now = Record(B, RecordNumber);
+      if (Completes) {
+        EXPECT_EQ(Now, PlaceholderBytes(Slot)) << "record " << RecordNumber;
+      } else {
+        EXPECT_TRUE(Now == (RecordNumber == 2 ? Zero : Erased) || (Now[0] & 0x01) != 0)
+            << "record " << RecordNumber;
+      }
+    }
+  }
+}
+
 // A transfer left unacknowledged anywhere in a call (the bus's knob counts the processor's own
 // transfers too) never leaves a record that serves an address nobody wrote: each record is as
 // it was, complete, or unusable, and the next call completes it.

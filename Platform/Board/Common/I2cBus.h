@@ -23,6 +23,8 @@ public:
   virtual uint8_t ReadByte(bool MasterAck) = 0;
   // The stop that ends the transfer (not called on a repeated start).
   virtual void Stop() {}
+  // How long the target holds the clock low before it sends the next byte (clock stretching).
+  virtual uint64_t StretchNs() const { return 0; }
   virtual void Reset() {}
 };
 
@@ -43,6 +45,8 @@ public:
   bool Write(const std::string &Master, uint8_t Byte); // true: the target acknowledged
   uint8_t Read(const std::string &Master, bool Ack);   // 0xFF when no target drives the bus
   void Stop(const std::string &Master);
+  // The clock stretching of the target that acknowledged the current transfer.
+  uint64_t StretchNs() const { return Selected_ != nullptr ? Selected_->StretchNs() : 0; }
 
   bool Busy() const { return !Owner_.empty() || Stuck_; }
   const std::string &Owner() const { return Owner_; }

@@ -91,7 +91,7 @@ void I2cController::BeginNext(uint64_t At) {
   Current_ = TxFifo_.front();
   TxFifo_.pop_front();
   Phase_ = Phase::Byte;
-  PhaseEndNs_ = At + kByteBits * BitTimeNs();
+  PhaseEndNs_ = At + kByteBits * BitTimeNs() + (Current_.Read ? Bus_->StretchNs() : 0);
 }
 
 // The master acknowledges a byte it reads when another read is queued by then.

@@ -96,7 +96,7 @@ void I2cEeprom::Stop() {
     Memory_[Address] = Value;
   }
   Pending_.clear();
-  BusyUntilNs_ = Clock_() + kWriteCycleNs;
+  BusyUntilNs_ = Clock_() + Faults_.WriteCycleNs;
   WriteCycles_++;
   if (!Image_.empty()) {
     SaveImage(Image_, Memory_);

@@ -22,7 +22,9 @@ public:
   static constexpr uint64_t kWriteCycleNs = 3'000'000;
 
   struct Faults {
-    bool Nack = false; // never acknowledges its address
+    bool Nack = false;                     // never acknowledges its address
+    uint64_t WriteCycleNs = kWriteCycleNs; // the part's internal write cycle
+    uint64_t StretchNs = 0;                // clock held low before each byte it sends
   };
 
   // Contents from Image (0xFF where the file is short); an absent file is created erased.
@@ -33,6 +35,7 @@ public:
   bool WriteByte(uint8_t Value) override;
   uint8_t ReadByte(bool MasterAck) override;
   void Stop() override;
+  uint64_t StretchNs() const override { return Reading_ ? Faults_.StretchNs : 0; }
   // Power-on: no write cycle under way, the address counter at 0; the contents stay.
   void Reset() override;
 

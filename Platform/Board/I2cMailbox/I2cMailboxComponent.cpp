@@ -14,6 +14,13 @@ constexpr uint8_t kEepromAddress = 0x53;
 constexpr char kDefaultEepromFile[] = "eeprom.bin";
 constexpr unsigned kDefaultFifoDepth = 16;
 constexpr unsigned kDefaultReadFailsAfter = 3;
+constexpr uint64_t kNsPerUs = 1000;
+constexpr uint64_t kMaxDelayUs = 10'000'000; // ten seconds: longer is never acknowledged
+
+// A knob in microseconds ("mailbox-ack-delay-us=1500") in nanoseconds, or Default without it.
+uint64_t DelayNs(Board &B, const std::string &Knob, uint64_t Default) {
+  return B.Fault(Knob) ? OptionNumber(Knob, B.FaultValue(Knob), kMaxDelayUs) * kNsPerUs : Default;
+}
 
 unsigned Count(Board &B, const std::string &Name, bool Fault, unsigned Default) {
   const std::string Text = Fault ? B.FaultValue(Name) : B.Setting(Name);
@@ -76,6 +83,9 @@ void Install(Board &B) {
     I2c1->Fault().ReadFailsAfter = Count(B, "eeprom-read-fails", true, kDefaultReadFailsAfter);
   }
   Eeprom->Fault().Nack = B.Fault("eeprom-nack");
+  Eeprom->Fault().WriteCycleNs = DelayNs(B, "eeprom-write-cycle-us", I2cEeprom::kWriteCycleNs);
+  Eeprom->Fault().StretchNs = DelayNs(B, "eeprom-stretch-us", 0);
+  Mailbox->Fault().AckDelayNs = DelayNs(B, "mailbox-ack-delay-us", ManagementProcessor::kAckDelayNs);
   Mailbox->Fault().NoAck = B.Fault("mailbox-no-ack");
   Mailbox->Fault().NoReply = B.Fault("mailbox-no-reply");
   Mailbox->Fault().SilentFrom = B.FaultStep("mailbox-silent-from");
@@ -144,8 +154,12 @@ BoardComponent I2cMailboxComponent() {
           {"mailbox-no-reply", "", "the management processor answers no query or file load"},
           {"mailbox-silent-from", "N",
            "the management processor acknowledges nothing from the N-th message on"},
+          {"mailbox-ack-delay-us", "N",
+           "the management processor acknowledges each message N us after it was posted (default 5)"},
           {"i2c1-nack", "N", "the N-th transfer on I2C bus 1 (any master, any target) is not acknowledged"},
           {"eeprom-nack", "", "the EEPROM acknowledges nothing"},
+          {"eeprom-write-cycle-us", "N", "the EEPROM's internal write cycle lasts N us (default 3000)"},
+          {"eeprom-stretch-us", "N", "the EEPROM holds the clock low N us before each byte it sends"},
           {"eeprom-read-fails", "[BYTES]", "an EEPROM read breaks down after BYTES bytes (default 3)"},
           {"i2c0-stuck-busy", "", "I2C controller 0 reports master activity for ever"},
           {"i2c1-stuck-busy", "", "I2C controller 1 reports master activity for ever"},

@@ -46,7 +46,7 @@ ManagementProcessor::ManagementProcessor(std::shared_ptr<I2cBus> Bus, std::share
 void ManagementProcessor::Reset() {
   Data_ = 0;
   DataWritten_ = false;
-  AckAtNs_.reset();
+  AcksDue_.clear();
   Incoming_.clear();
   Messages_.clear();
   LoadData_.clear();
@@ -73,7 +73,7 @@ uint64_t ManagementProcessor::Read(uint64_t Offset, unsigned Width) {
   case kIncoming:
     return ReplyVisible ? Incoming_.front().Word : 0;
   case kStatus:
-    return (AckAtNs_ && At >= *AckAtNs_ ? kAcknowledged : 0) | (ReplyVisible ? kIncomingPending : 0);
+    return (AckArrived(At) ? kAcknowledged : 0) | (ReplyVisible ? kIncomingPending : 0);
   default:
     return 0;
   }
@@ -91,7 +91,7 @@ void ManagementProcessor::Write(uint64_t Offset, unsigned Width, uint64_t Value)
     DataWritten_ = true;
     return;
   case kOutgoingMessage:
-    if (AckAtNs_ && At >= *AckAtNs_) {
+    if (AckArrived(At)) {
       ProtocolError("message " + Hex(uint32_t(Value)) +
                     " posted before the previous acknowledge was cleared");
     }
@@ -102,8 +102,8 @@ void ManagementProcessor::Write(uint64_t Offset, unsigned Width, uint64_t Value)
     Post(uint32_t(Value), Data_, At);
     return;
   case kStatus:
-    if ((Value & kAcknowledged) != 0 && AckAtNs_ && At >= *AckAtNs_) {
-      AckAtNs_.reset();
+    while ((Value & kAcknowledged) != 0 && AckArrived(At)) {
+      AcksDue_.pop_front();
     }
     if ((Value & kIncomingPending) != 0 && !Incoming_.empty() && At >= Incoming_.front().AtNs) {
       Incoming_.pop_front();
@@ -120,7 +120,7 @@ void ManagementProcessor::Post(uint32_t Word, uint32_t Data, uint64_t At) {
   if (Faults_.NoAck || (Faults_.SilentFrom != 0 && Messages_.size() >= Faults_.SilentFrom)) {
     return;
   }
-  AckAtNs_ = At + kAckDelayNs;
+  AcksDue_.push_back(At + Faults_.AckDelayNs);
   if ((Word & kHandoverMask) == kHandoverGroup) {
     Handover(Word, At);
   } else if (Word == kQueryBuildId) {

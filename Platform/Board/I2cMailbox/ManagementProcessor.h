@@ -1,9 +1,10 @@
-// The mailbox channel and the management processor behind it. The processor acknowledges
-// every message a few microseconds after it is posted, holds the shared I2C bus unless the
-// application processor has asked for it (and reads the board EEPROM itself whenever it
-// takes the bus back), answers the build-identifier query and carries out the nine-word
-// file load. It checks the application processor's side of the protocol and lists what it
-// finds wrong.
+// The mailbox channel and the management processor behind it. The processor acts on every
+// message at once and acknowledges it a few microseconds after it is posted (or after a delay
+// the board sets: acknowledges still due keep arriving after later messages), holds the
+// shared I2C bus unless the application processor has asked for it (and reads the board
+// EEPROM itself whenever it takes the bus back), answers the build-identifier query and
+// carries out the nine-word file load. It checks the application processor's side of the
+// protocol and lists what it finds wrong.
 #pragma once
 
 #include "Common/DeviceModel.h"
@@ -29,9 +30,10 @@ public:
   static constexpr char kMaster[] = "mp";
 
   struct Faults {
-    bool NoAck = false;    // messages are never acknowledged
-    bool NoReply = false;  // queries and loads are never answered
-    size_t SilentFrom = 0; // from this message on (counted from 1), as NoAck; 0: never
+    bool NoAck = false;                // messages are never acknowledged
+    bool NoReply = false;              // queries and loads are never answered
+    size_t SilentFrom = 0;             // from this message on (counted from 1), as NoAck; 0: never
+    uint64_t AckDelayNs = kAckDelayNs; // from a message's post to its acknowledge
   };
   struct Message {
     uint32_t Word = 0;
@@ -79,7 +81,10 @@ private:
   uint32_t BuildId_ = 0x01020304;
   uint32_t Data_ = 0;
   bool DataWritten_ = false;
-  std::optional<uint64_t> AckAtNs_;
+  bool AckArrived(uint64_t At) const { return !AcksDue_.empty() && AcksDue_.front() <= At; }
+
+  // Acknowledges not yet cleared, in the order they arrive; the status bit shows the arrived ones.
+  std::deque<uint64_t> AcksDue_;
   std::deque<Reply> Incoming_;
   std::vector<Message> Messages_;
   std::vector<uint32_t> LoadData_;

@@ -3,6 +3,14 @@
 
 namespace host {
 
+namespace {
+
+// The setup screen's layout as the board keeps it, independent of the firmware's header.
+constexpr size_t kSetupSize = 100;
+constexpr UINTN kAhci2Byte = 8, kAhci3Byte = 9;
+
+} // namespace
+
 std::optional<std::vector<uint8_t>> PlatformSetupData(const VariableStore &Store) {
   UINTN Size = 0;
   if (Store.GetVariable(PLATFORM_SETUP_VARIABLE_NAME, &gPlatformSetupVariableGuid, nullptr, &Size, nullptr) !=
@@ -21,7 +29,7 @@ bool EnsurePlatformSetup(VariableStore &Store) {
   if (PlatformSetupData(Store)) {
     return false;
   }
-  const std::vector<uint8_t> Zero(PLATFORM_SETUP_VARIABLE_SIZE, 0);
+  const std::vector<uint8_t> Zero(kSetupSize, 0);
   return Store.SetVariable(PLATFORM_SETUP_VARIABLE_NAME, &gPlatformSetupVariableGuid,
                            PLATFORM_SETUP_ATTRIBUTES, Zero.size(), Zero.data()) == EFI_SUCCESS;
 }
@@ -33,10 +41,10 @@ const std::vector<std::string> &PlatformSetupSwitchNames() {
 
 std::optional<UINTN> PlatformSetupSwitchByte(const std::string &Name) {
   if (Name == "ahci2") {
-    return PLATFORM_SETUP_AHCI2_ENABLE;
+    return kAhci2Byte;
   }
   if (Name == "ahci3") {
-    return PLATFORM_SETUP_AHCI3_ENABLE;
+    return kAhci3Byte;
   }
   return std::nullopt;
 }
@@ -45,7 +53,7 @@ EFI_STATUS SetPlatformSetupSwitch(VariableStore &Store, UINTN Byte, bool On) {
   EnsurePlatformSetup(Store);
   std::vector<uint8_t> Data = PlatformSetupData(Store).value_or(std::vector<uint8_t>{});
   if (Data.size() <= Byte) {
-    Data.resize(PLATFORM_SETUP_VARIABLE_SIZE, 0);
+    Data.resize(kSetupSize, 0);
   }
   Data[Byte] = On ? 1 : 0;
   return Store.SetVariable(PLATFORM_SETUP_VARIABLE_NAME, &gPlatformSetupVariableGuid,
