@@ -23,7 +23,7 @@
 namespace sweep {
 
 const char kSettingsUsage[] =
-    "--boardsim PATH --work DIR [--steps N] [--start empty|booted] [--allowed-halts FILE]\n"
+    "--boardsim PATH --work DIR [--steps N] [--shard I/N] [--start empty|booted] [--allowed-halts FILE]\n"
     "  [--boot-option ARG]... [--stored-file OPTION=SEED]... [--records OPTION=BYTES]...";
 
 namespace {
@@ -292,7 +292,8 @@ private:
     uint64_t LongestNs = 0;
     bool Passed = true;
     const size_t FollowingBefore = Following.size();
-    for (uint64_t Step : Chosen(Ref.Counts.at(Each.Name).first)) {
+    const auto Start = std::chrono::steady_clock::now();
+    for (uint64_t Step : ChosenEvents(Ref.Counts.at(Each.Name).first, S.Steps, S.Part)) {
       const fs::path Dir = S.Work / (Each.Name + "-" + std::to_string(Step));
       const std::string Kind = Classify(Dir, Each.Arguments(Step), LongestNs);
       Outcomes[Kind]++;
@@ -304,6 +305,7 @@ private:
       }
     }
     PrintFigures(Each, Outcomes, LongestNs, Following.size() - FollowingBefore);
+    PrintWallTime(Each, Outcomes, std::chrono::steady_clock::now() - Start);
     return Passed;
   }
 
@@ -381,23 +383,6 @@ private:
       Ref.CleanFiles[Option] = ReadFile(S.Work / "clean" / Option);
     }
     return true;
-  }
-
-  std::vector<uint64_t> Chosen(uint64_t Count) const {
-    std::vector<uint64_t> Result;
-    if (S.Steps == 0 || S.Steps >= Count) {
-      for (uint64_t Step = 1; Step <= Count; Step++) {
-        Result.push_back(Step);
-      }
-      return Result;
-    }
-    for (uint64_t Index = 0; Index < S.Steps; Index++) {
-      const uint64_t Step = S.Steps == 1 ? 1 : 1 + Index * (Count - 1) / (S.Steps - 1);
-      if (Result.empty() || Result.back() != Step) {
-        Result.push_back(Step);
-      }
-    }
-    return Result;
   }
 
   bool HaltAllowed(const std::string &Text) const {
@@ -483,6 +468,27 @@ private:
     }
   }
 
+  // The walk's wall time, and what a full walk of every event would take at the same pace on
+  // one machine (the following boots included, as the runs needed them).
+  void PrintWallTime(const Walk &Each, const std::map<std::string, uint64_t> &Outcomes,
+                     std::chrono::steady_clock::duration Wall) const {
+    uint64_t Swept = 0;
+    for (const auto &[Kind, Count] : Outcomes) {
+      Swept += Count;
+    }
+    const double Seconds = std::chrono::duration<double>(Wall).count();
+    const uint64_t Events = Ref.Counts.at(Each.Name).first;
+    std::cout << "  wall time " << Seconds << " s";
+    if (S.Part.Count > 1) {
+      std::cout << " (shard " << S.Part.Index << "/" << S.Part.Count << ")";
+    }
+    if (Swept > 0) {
+      std::cout << ", " << Seconds / Swept << " s per event; every one of the " << Events << " events: about "
+                << Seconds / Swept * Events / 60 << " min on one machine";
+    }
+    std::cout << "\n";
+  }
+
   const Settings &S;
   std::map<std::string, fs::path> Seeds; // stored files as every run starts with them
   fs::path SeedFile;
@@ -513,6 +519,40 @@ bool SplitAssignment(const std::string &Text, std::string &Name, std::string &Va
 
 } // namespace
 
+std::optional<Shard> ParseShard(const std::string &Text) {
+  const size_t Slash = Text.find('/');
+  if (Slash == std::string::npos) {
+    return std::nullopt;
+  }
+  const std::optional<uint64_t> Index = host::ParseNumber(Text.substr(0, Slash));
+  const std::optional<uint64_t> Count = host::ParseNumber(Text.substr(Slash + 1));
+  if (!Index || !Count || *Index < 1 || *Index > *Count) {
+    return std::nullopt;
+  }
+  return Shard{*Index, *Count};
+}
+
+std::vector<uint64_t> ChosenEvents(uint64_t Events, uint64_t Steps, Shard Part) {
+  std::vector<uint64_t> Chosen;
+  if (Steps == 0 || Steps >= Events) {
+    for (uint64_t Event = 1; Event <= Events; Event++) {
+      Chosen.push_back(Event);
+    }
+  } else {
+    for (uint64_t Index = 0; Index < Steps; Index++) {
+      const uint64_t Event = Steps == 1 ? 1 : 1 + Index * (Events - 1) / (Steps - 1);
+      if (Chosen.empty() || Chosen.back() != Event) {
+        Chosen.push_back(Event);
+      }
+    }
+  }
+  std::vector<uint64_t> Result;
+  for (size_t Position = Part.Index - 1; Position < Chosen.size(); Position += Part.Count) {
+    Result.push_back(Chosen[Position]);
+  }
+  return Result;
+}
+
 bool ParseSettings(int argc, char **argv, Settings &S,
                    std::vector<std::pair<std::string, std::string>> &Rest) {
   if (argc % 2 != 1) {
@@ -528,6 +568,8 @@ bool ParseSettings(int argc, char **argv, Settings &S,
       S.Work = Value;
     } else if (Flag == "--steps") {
       S.Steps = std::stoull(Value);
+    } else if (Flag == "--shard" && ParseShard(Value)) {
+      S.Part = *ParseShard(Value);
     } else if (Flag == "--start" && (Value == "empty" || Value == "booted")) {
       S.StartBooted = Value == "booted";
     } else if (Flag == "--stored-file" && SplitAssignment(Value, Name, Assigned)) {
@@ -545,6 +587,17 @@ bool ParseSettings(int argc, char **argv, Settings &S,
   const char *Full = std::getenv("SWEEP_FULL");
   if (Full != nullptr && std::string(Full) == "1") {
     S.Steps = 0;
+  }
+  const char *FromEnvironment = std::getenv("SWEEP_SHARD");
+  if (FromEnvironment != nullptr && *FromEnvironment != '\0') {
+    const std::optional<Shard> Part = ParseShard(FromEnvironment);
+    if (!Part) {
+      return false;
+    }
+    S.Part = *Part;
+  }
+  if (S.Part.Count > 1) {
+    S.Work += "-shard-" + std::to_string(S.Part.Index) + "-of-" + std::to_string(S.Part.Count);
   }
   return !S.Boardsim.empty() && !S.Work.empty();
 }
