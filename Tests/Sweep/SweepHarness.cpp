@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iomanip>
 #include <iostream>
 #include <optional>
 #include <set>
@@ -36,6 +38,7 @@ constexpr char kScreenFile[] = "screen.png";
 constexpr char kBootEndLine[] = "boot ends at ";
 constexpr char kModuleTimeLine[] = "] virtual time of ";
 constexpr uint64_t kNsPerUs = 1000;
+constexpr double kSecondsPerMinute = 60;
 
 struct BootOutcome {
   bool TimedOut = false;
@@ -259,6 +262,20 @@ std::string ProcessProblem(const BootOutcome &Run) {
   return {};
 }
 
+// Wall time, and the processor time of the child boots that ended, both from a fixed start.
+struct Pace {
+  double WallSeconds = 0;
+  double CpuSeconds = 0;
+
+  static Pace Now() {
+    rusage Children = {};
+    getrusage(RUSAGE_CHILDREN, &Children);
+    const auto Seconds = [](const timeval &Time) { return Time.tv_sec + Time.tv_usec / 1e6; };
+    return {std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(),
+            Seconds(Children.ru_utime) + Seconds(Children.ru_stime)};
+  }
+};
+
 struct Reference {
   Variables Seed;
   Variables Clean;
@@ -292,7 +309,7 @@ private:
     uint64_t LongestNs = 0;
     bool Passed = true;
     const size_t FollowingBefore = Following.size();
-    const auto Start = std::chrono::steady_clock::now();
+    const Pace Start = Pace::Now();
     for (uint64_t Step : ChosenEvents(Ref.Counts.at(Each.Name).first, S.Steps, S.Part)) {
       const fs::path Dir = S.Work / (Each.Name + "-" + std::to_string(Step));
       const std::string Kind = Classify(Dir, Each.Arguments(Step), LongestNs);
@@ -305,7 +322,7 @@ private:
       }
     }
     PrintFigures(Each, Outcomes, LongestNs, Following.size() - FollowingBefore);
-    PrintWallTime(Each, Outcomes, std::chrono::steady_clock::now() - Start);
+    PrintWallTime(Each, Outcomes, Start);
     return Passed;
   }
 
@@ -468,25 +485,31 @@ private:
     }
   }
 
-  // The walk's wall time, and what a full walk of every event would take at the same pace on
-  // one machine (the following boots included, as the runs needed them).
+  // The walk's wall time and the processor time of its boots, and what a walk of every event
+  // would take at the same pace on one machine, one boot at a time (the following boots
+  // included, as the runs needed them). On a busy machine the processor time is the steadier
+  // figure.
   void PrintWallTime(const Walk &Each, const std::map<std::string, uint64_t> &Outcomes,
-                     std::chrono::steady_clock::duration Wall) const {
+                     const Pace &Start) const {
     uint64_t Swept = 0;
     for (const auto &[Kind, Count] : Outcomes) {
       Swept += Count;
     }
-    const double Seconds = std::chrono::duration<double>(Wall).count();
+    const Pace Now = Pace::Now();
+    const double Wall = Now.WallSeconds - Start.WallSeconds, Cpu = Now.CpuSeconds - Start.CpuSeconds;
     const uint64_t Events = Ref.Counts.at(Each.Name).first;
-    std::cout << "  wall time " << Seconds << " s";
+    std::cout << std::fixed << std::setprecision(1) << "  wall time " << Wall << " s, boots' processor time "
+              << Cpu << " s";
     if (S.Part.Count > 1) {
       std::cout << " (shard " << S.Part.Index << "/" << S.Part.Count << ")";
     }
     if (Swept > 0) {
-      std::cout << ", " << Seconds / Swept << " s per event; every one of the " << Events << " events: about "
-                << Seconds / Swept * Events / 60 << " min on one machine";
+      std::cout << std::setprecision(2) << "; per event " << Wall / Swept << " s wall, " << Cpu / Swept
+                << " s processor; all " << Events << " events: about " << std::setprecision(0)
+                << Wall / Swept * Events / kSecondsPerMinute << " min wall, "
+                << Cpu / Swept * Events / kSecondsPerMinute << " min processor";
     }
-    std::cout << "\n";
+    std::cout << std::defaultfloat << "\n";
   }
 
   const Settings &S;
