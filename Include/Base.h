@@ -80,8 +80,3 @@ static_assert(sizeof(void *) == 8, "UEFI targets here are 64-bit");
 #else
 #include <Host/ProcessorBind.h>
 #endif
-
-// Every AArch64 object marks its image with how it was compiled for alignment.
-#if defined(_M_ARM64)
-#include <AArch64/AlignmentMark.h>
-#endif

@@ -3,10 +3,11 @@
 // With the MMU off every access is to device memory, where an unaligned one faults; Slabsize
 // runs there after ExitBootServices, with the print and debug libraries. The images are built
 // with -mstrict-align, which keeps the compiler from emitting unaligned accesses on its own
-// (merged stores, inlined copies, packed fields). Every object that includes this header has
-// the linker keep one of two marks in the image: the strict one, or the other when its code was
-// compiled with unaligned accesses allowed. The image checks want the strict mark and not the
-// other, so one object built without the flag fails them.
+// (merged stores, inlined copies, packed fields). Every firmware object is compiled with this
+// header included first (-include, cmake/Firmware.cmake) and has the linker keep one of two
+// marks in the image: the strict one, or the other when its code was compiled with unaligned
+// accesses allowed. The image checks want the strict mark and not the other, so one object
+// built without the flag fails them.
 #pragma once
 
 #if defined(__ARM_FEATURE_UNALIGNED)
