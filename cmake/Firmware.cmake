@@ -30,10 +30,15 @@ set(FIRMWARE_COMMON_FLAGS
     -Wall -Wextra -Werror -Wno-unused-parameter $<$<CXX_COMPILER_ID:Clang>:-Wglobal-constructors>)
 
 if(FIRMWARE_TARGET STREQUAL "aarch64")
-  # No floating point or SIMD registers (firmware does not save them), no stack probes or
-  # cookies (no C runtime), one section per function so that /opt:ref drops what is unused.
-  set(FIRMWARE_TARGET_FLAGS -O2 -mgeneral-regs-only -fno-stack-protector -mno-stack-arg-probe
-                            -fno-asynchronous-unwind-tables -ffunction-sections -fdata-sections)
+  # Built for size (the images live in small firmware volumes). No floating point or SIMD
+  # registers (firmware does not save them), no unaligned accesses (with the MMU off all memory
+  # is device memory, where one faults; Slabsize runs there after ExitBootServices), and every
+  # object marks its image with how it was compiled for alignment (AlignmentMark.h, for the
+  # image checks). No stack probes or cookies (no C runtime), one section per function so that
+  # /opt:ref drops what is unused.
+  set(FIRMWARE_TARGET_FLAGS -Oz -mgeneral-regs-only -mstrict-align
+                            -include ${PROJECT_SOURCE_DIR}/Include/AArch64/AlignmentMark.h -fno-stack-protector
+                            -mno-stack-arg-probe -fno-asynchronous-unwind-tables -ffunction-sections -fdata-sections)
   # A UEFI image is relocatable (/dynamicbase keeps the base relocations), imports nothing
   # (/nodefaultlib) and enters at the entry library's _ModuleEntryPoint. Sections keep the
   # linker's default 4 KiB alignment, so the firmware can protect them page by page. Linker

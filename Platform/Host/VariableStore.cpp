@@ -630,7 +630,8 @@ std::string VariableStore::FormatAttributes(UINT32 Attributes) {
   std::string Out;
   for (const auto &[Bit, Name] : kNames) {
     if ((Attributes & Bit) != 0) {
-      Out += (Out.empty() ? "" : "+") + std::string(Name);
+      Out += Out.empty() ? "" : "+";
+      Out += Name;
     }
   }
   return Out.empty() ? "0" : Out;

@@ -1,10 +1,13 @@
 // Checks every built .efi: AArch64 PE32+, EFI subsystem of its kind, no imports, entry point
-// in .text, loadable at any base, no use of the platform register. The images come from UEFI_IMAGE_DIR
-// (environment first, then the build's setting).
+// in .text, loadable at any base, no use of the platform register, built for strict alignment,
+// within the flash budget. The images come from UEFI_IMAGE_DIR (environment first, then the
+// build's setting).
+#include "ImageBudget.h"
 #include "PeImage.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -89,6 +92,29 @@ std::vector<std::string> PlatformRegisterUses(const fs::path &Path) {
   return Uses;
 }
 
+// The sizes over the flash budget: each image with a cap of its own, and the modules together.
+std::vector<std::string> BudgetProblems(const std::map<std::string, uint64_t> &ModuleBytes) {
+  std::vector<std::string> Problems;
+  for (const ImageCap &Cap : kImageCaps) {
+    auto Found = ModuleBytes.find(std::string(Cap.Name));
+    if (Found == ModuleBytes.end()) {
+      Problems.push_back(std::string(Cap.Name) + ".efi is missing");
+    } else if (Found->second > Cap.Bytes) {
+      Problems.push_back(std::string(Cap.Name) + ".efi has " + std::to_string(Found->second) +
+                         " bytes, its cap is " + std::to_string(Cap.Bytes));
+    }
+  }
+  uint64_t Total = 0;
+  for (const auto &[Name, Bytes] : ModuleBytes) {
+    Total += Bytes;
+  }
+  if (Total > kModulesCapBytes) {
+    Problems.push_back("the modules have " + std::to_string(Total) + " bytes together, the cap is " +
+                       std::to_string(kModulesCapBytes));
+  }
+  return Problems;
+}
+
 class ImageChecks : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -134,6 +160,19 @@ protected:
     return Kind == "APPLICATION" ? IMAGE_SUBSYSTEM_EFI_APPLICATION : IMAGE_SUBSYSTEM_EFI_BOOT_SERVICE_DRIVER;
   }
 
+  // The size of each module's image (the deliverables, not the test images).
+  std::map<std::string, uint64_t> ModuleBytes() const {
+    std::map<std::string, uint64_t> Bytes;
+    for (const auto &[Name, Subsystem] : ExpectedImages()) {
+      std::error_code Error;
+      const uint64_t Size = fs::file_size(Dir_ / (Name + ".efi"), Error);
+      if (!Error) {
+        Bytes[Name] = Size;
+      }
+    }
+    return Bytes;
+  }
+
   fs::path Dir_;
   std::vector<fs::path> Paths_;
 };
@@ -174,6 +213,26 @@ TEST_F(ImageChecks, ImagesHaveNoInitialiserSections) {
     EXPECT_TRUE(CheckNoInitialisers(Image).empty()) << Name << ":\n" << Join(CheckNoInitialisers(Image));
   }
   EXPECT_TRUE(ProbeSeen) << kInitialiserProbe << ".efi missing from " << Dir_;
+}
+
+// The image with one object compiled with unaligned accesses allowed, on purpose.
+constexpr char kUnalignedProbe[] = "UnalignedProbe";
+
+TEST_F(ImageChecks, ImagesAreBuiltForStrictAlignment) {
+  bool ProbeSeen = false;
+  for (const auto &[Name, Image] : Images()) {
+    if (Name == kUnalignedProbe) {
+      ProbeSeen = true;
+      EXPECT_FALSE(CheckStrictAlignment(Image).empty()) << Name << ": its unaligned object went unnoticed";
+      continue;
+    }
+    EXPECT_TRUE(CheckStrictAlignment(Image).empty()) << Name << ":\n" << Join(CheckStrictAlignment(Image));
+  }
+  EXPECT_TRUE(ProbeSeen) << kUnalignedProbe << ".efi missing from " << Dir_;
+}
+
+TEST_F(ImageChecks, ModulesFitTheFlashBudget) {
+  EXPECT_TRUE(BudgetProblems(ModuleBytes()).empty()) << Join(BudgetProblems(ModuleBytes()));
 }
 
 TEST_F(ImageChecks, ImagesLoadAtAnyBase) {
@@ -283,6 +342,27 @@ TEST_F(BrokenImageChecks, PlatformRegisterUseIsFound) {
   std::vector<std::string> Uses = PlatformRegisterUses(Copy);
   ASSERT_EQ(Uses.size(), 1u) << Join(Uses);
   EXPECT_NE(Uses[0].find("x18"), std::string::npos) << Uses[0];
+}
+
+TEST_F(BrokenImageChecks, MissingAlignmentMarkAndGrownImagesAreFound) {
+  ASSERT_TRUE(CheckStrictAlignment(Original_).empty());
+  std::vector<uint8_t> Unmarked = Original_.Bytes;
+  const std::string Mark = "ALIGNMENT-MARK:strict";
+  auto At = std::search(Unmarked.begin(), Unmarked.end(), Mark.begin(), Mark.end());
+  ASSERT_NE(At, Unmarked.end());
+  std::fill(At, At + Mark.size(), 0);
+  EXPECT_FALSE(CheckStrictAlignment(Reparse(Unmarked)).empty());
+
+  const std::map<std::string, uint64_t> Sizes = ModuleBytes();
+  ASSERT_TRUE(BudgetProblems(Sizes).empty()) << Join(BudgetProblems(Sizes));
+  // One file-alignment step more for a capped image; a module grown past the total.
+  const std::pair<std::string, uint64_t> Grown[] = {
+      {"Vidframe", 512}, {"Vaultcell", 2560}, {"Nicpatch", kModulesCapBytes}};
+  for (const auto &[Name, Bytes] : Grown) {
+    std::map<std::string, uint64_t> Larger = Sizes;
+    Larger[Name] += Bytes;
+    EXPECT_EQ(BudgetProblems(Larger).size(), 1u) << Name << " grown by " << Bytes;
+  }
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <set>
 #include <sstream>
+#include <string_view>
 
 namespace images {
 namespace {
@@ -239,6 +240,21 @@ std::vector<std::string> CheckNoInitialisers(const PeImage &Image) {
         Errors.push_back("section " + Entry.Name + " lists initialisers that nothing runs in a UEFI image");
       }
     }
+  }
+  return Errors;
+}
+
+std::vector<std::string> CheckStrictAlignment(const PeImage &Image) {
+  constexpr std::string_view kStrictMark = "ALIGNMENT-MARK:strict";
+  constexpr std::string_view kUnalignedMark = "ALIGNMENT-MARK:unaligned-allowed";
+  const std::string_view Bytes(reinterpret_cast<const char *>(Image.Bytes.data()), Image.Bytes.size());
+  std::vector<std::string> Errors;
+  if (Bytes.find(kStrictMark) == std::string_view::npos) {
+    Errors.push_back("no strict alignment mark: the image was not built with -mstrict-align");
+  }
+  if (Bytes.find(kUnalignedMark) != std::string_view::npos) {
+    Errors.push_back(
+        "an object of the image was compiled with unaligned accesses allowed (no -mstrict-align)");
   }
   return Errors;
 }

@@ -68,5 +68,9 @@ std::vector<std::string> CheckRelocatable(const PeImage &Image);
 // No section lists initialisers or finalisers (.CRT$XC*, .init_array, .ctors ...): nothing runs
 // them in a UEFI image, so the globals they set would stay as the loader left them.
 std::vector<std::string> CheckNoInitialisers(const PeImage &Image);
+// Every object of the image was compiled with strict alignment (-mstrict-align): the image has
+// the strict alignment mark and not the one an object compiled with unaligned accesses allowed
+// leaves (Include/AArch64/AlignmentMark.h). With the MMU off an unaligned access faults.
+std::vector<std::string> CheckStrictAlignment(const PeImage &Image);
 
 } // namespace images

@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iomanip>
 #include <iostream>
 #include <optional>
 #include <set>
@@ -23,7 +25,7 @@
 namespace sweep {
 
 const char kSettingsUsage[] =
-    "--boardsim PATH --work DIR [--steps N] [--start empty|booted] [--allowed-halts FILE]\n"
+    "--boardsim PATH --work DIR [--steps N] [--shard I/N] [--start empty|booted] [--allowed-halts FILE]\n"
     "  [--boot-option ARG]... [--stored-file OPTION=SEED]... [--records OPTION=BYTES]...";
 
 namespace {
@@ -36,6 +38,7 @@ constexpr char kScreenFile[] = "screen.png";
 constexpr char kBootEndLine[] = "boot ends at ";
 constexpr char kModuleTimeLine[] = "] virtual time of ";
 constexpr uint64_t kNsPerUs = 1000;
+constexpr double kSecondsPerMinute = 60;
 
 struct BootOutcome {
   bool TimedOut = false;
@@ -259,6 +262,20 @@ std::string ProcessProblem(const BootOutcome &Run) {
   return {};
 }
 
+// Wall time, and the processor time of the child boots that ended, both from a fixed start.
+struct Pace {
+  double WallSeconds = 0;
+  double CpuSeconds = 0;
+
+  static Pace Now() {
+    rusage Children = {};
+    getrusage(RUSAGE_CHILDREN, &Children);
+    const auto Seconds = [](const timeval &Time) { return Time.tv_sec + Time.tv_usec / 1e6; };
+    return {std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(),
+            Seconds(Children.ru_utime) + Seconds(Children.ru_stime)};
+  }
+};
+
 struct Reference {
   Variables Seed;
   Variables Clean;
@@ -292,7 +309,8 @@ private:
     uint64_t LongestNs = 0;
     bool Passed = true;
     const size_t FollowingBefore = Following.size();
-    for (uint64_t Step : Chosen(Ref.Counts.at(Each.Name).first)) {
+    const Pace Start = Pace::Now();
+    for (uint64_t Step : ChosenEvents(Ref.Counts.at(Each.Name).first, S.Steps, S.Part)) {
       const fs::path Dir = S.Work / (Each.Name + "-" + std::to_string(Step));
       const std::string Kind = Classify(Dir, Each.Arguments(Step), LongestNs);
       Outcomes[Kind]++;
@@ -304,6 +322,7 @@ private:
       }
     }
     PrintFigures(Each, Outcomes, LongestNs, Following.size() - FollowingBefore);
+    PrintWallTime(Each, Outcomes, Start);
     return Passed;
   }
 
@@ -381,23 +400,6 @@ private:
       Ref.CleanFiles[Option] = ReadFile(S.Work / "clean" / Option);
     }
     return true;
-  }
-
-  std::vector<uint64_t> Chosen(uint64_t Count) const {
-    std::vector<uint64_t> Result;
-    if (S.Steps == 0 || S.Steps >= Count) {
-      for (uint64_t Step = 1; Step <= Count; Step++) {
-        Result.push_back(Step);
-      }
-      return Result;
-    }
-    for (uint64_t Index = 0; Index < S.Steps; Index++) {
-      const uint64_t Step = S.Steps == 1 ? 1 : 1 + Index * (Count - 1) / (S.Steps - 1);
-      if (Result.empty() || Result.back() != Step) {
-        Result.push_back(Step);
-      }
-    }
-    return Result;
   }
 
   bool HaltAllowed(const std::string &Text) const {
@@ -483,6 +485,33 @@ private:
     }
   }
 
+  // The walk's wall time and the processor time of its boots, and what a walk of every event
+  // would take at the same pace on one machine, one boot at a time (the following boots
+  // included, as the runs needed them). On a busy machine the processor time is the steadier
+  // figure.
+  void PrintWallTime(const Walk &Each, const std::map<std::string, uint64_t> &Outcomes,
+                     const Pace &Start) const {
+    uint64_t Swept = 0;
+    for (const auto &[Kind, Count] : Outcomes) {
+      Swept += Count;
+    }
+    const Pace Now = Pace::Now();
+    const double Wall = Now.WallSeconds - Start.WallSeconds, Cpu = Now.CpuSeconds - Start.CpuSeconds;
+    const uint64_t Events = Ref.Counts.at(Each.Name).first;
+    std::cout << std::fixed << std::setprecision(1) << "  wall time " << Wall << " s, boots' processor time "
+              << Cpu << " s";
+    if (S.Part.Count > 1) {
+      std::cout << " (shard " << S.Part.Index << "/" << S.Part.Count << ")";
+    }
+    if (Swept > 0) {
+      std::cout << std::setprecision(2) << "; per event " << Wall / Swept << " s wall, " << Cpu / Swept
+                << " s processor; all " << Events << " events: about " << std::setprecision(0)
+                << Wall / Swept * Events / kSecondsPerMinute << " min wall, "
+                << Cpu / Swept * Events / kSecondsPerMinute << " min processor";
+    }
+    std::cout << std::defaultfloat << "\n";
+  }
+
   const Settings &S;
   std::map<std::string, fs::path> Seeds; // stored files as every run starts with them
   fs::path SeedFile;
@@ -513,6 +542,40 @@ bool SplitAssignment(const std::string &Text, std::string &Name, std::string &Va
 
 } // namespace
 
+std::optional<Shard> ParseShard(const std::string &Text) {
+  const size_t Slash = Text.find('/');
+  if (Slash == std::string::npos) {
+    return std::nullopt;
+  }
+  const std::optional<uint64_t> Index = host::ParseNumber(Text.substr(0, Slash));
+  const std::optional<uint64_t> Count = host::ParseNumber(Text.substr(Slash + 1));
+  if (!Index || !Count || *Index < 1 || *Index > *Count) {
+    return std::nullopt;
+  }
+  return Shard{*Index, *Count};
+}
+
+std::vector<uint64_t> ChosenEvents(uint64_t Events, uint64_t Steps, Shard Part) {
+  std::vector<uint64_t> Chosen;
+  if (Steps == 0 || Steps >= Events) {
+    for (uint64_t Event = 1; Event <= Events; Event++) {
+      Chosen.push_back(Event);
+    }
+  } else {
+    for (uint64_t Index = 0; Index < Steps; Index++) {
+      const uint64_t Event = Steps == 1 ? 1 : 1 + Index * (Events - 1) / (Steps - 1);
+      if (Chosen.empty() || Chosen.back() != Event) {
+        Chosen.push_back(Event);
+      }
+    }
+  }
+  std::vector<uint64_t> Result;
+  for (size_t Position = Part.Index - 1; Position < Chosen.size(); Position += Part.Count) {
+    Result.push_back(Chosen[Position]);
+  }
+  return Result;
+}
+
 bool ParseSettings(int argc, char **argv, Settings &S,
                    std::vector<std::pair<std::string, std::string>> &Rest) {
   if (argc % 2 != 1) {
@@ -528,6 +591,8 @@ bool ParseSettings(int argc, char **argv, Settings &S,
       S.Work = Value;
     } else if (Flag == "--steps") {
       S.Steps = std::stoull(Value);
+    } else if (Flag == "--shard" && ParseShard(Value)) {
+      S.Part = *ParseShard(Value);
     } else if (Flag == "--start" && (Value == "empty" || Value == "booted")) {
       S.StartBooted = Value == "booted";
     } else if (Flag == "--stored-file" && SplitAssignment(Value, Name, Assigned)) {
@@ -545,6 +610,17 @@ bool ParseSettings(int argc, char **argv, Settings &S,
   const char *Full = std::getenv("SWEEP_FULL");
   if (Full != nullptr && std::string(Full) == "1") {
     S.Steps = 0;
+  }
+  const char *FromEnvironment = std::getenv("SWEEP_SHARD");
+  if (FromEnvironment != nullptr && *FromEnvironment != '\0') {
+    const std::optional<Shard> Part = ParseShard(FromEnvironment);
+    if (!Part) {
+      return false;
+    }
+    S.Part = *Part;
+  }
+  if (S.Part.Count > 1) {
+    S.Work += "-shard-" + std::to_string(S.Part.Index) + "-of-" + std::to_string(S.Part.Count);
   }
   return !S.Boardsim.empty() && !S.Work.empty();
 }

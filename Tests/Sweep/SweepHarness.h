@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,10 +25,26 @@ namespace fs = std::filesystem;
 
 constexpr uint64_t kDefaultSteps = 12;
 
+// One part of a walk: of the events chosen, the Index-th, then every Count-th after it (1 <=
+// Index <= Count), so that Count runs with Index 1 to Count walk each chosen event exactly once
+// between them, on one machine or many.
+struct Shard {
+  uint64_t Index = 1;
+  uint64_t Count = 1;
+};
+
+// "I/N"; nullopt unless 1 <= I <= N.
+std::optional<Shard> ParseShard(const std::string &Text);
+
+// The events a walk of Events makes fail: every one (Steps 0, or Steps >= Events) or Steps of them
+// spread evenly from the first to the last; then the shard's part of those.
+std::vector<uint64_t> ChosenEvents(uint64_t Events, uint64_t Steps, Shard Part);
+
 struct Settings {
   fs::path Boardsim;
   fs::path Work;
   uint64_t Steps = kDefaultSteps; // per walk; 0: every event
+  Shard Part;                     // of the chosen events, the ones this run walks
   bool StartBooted = false;       // start from the store of a clean first boot, not an empty one
   std::vector<std::string> AllowedHalts;
   std::vector<std::string> BootOptions;        // given to every boot (--boot-option, once per argument)
@@ -47,9 +64,11 @@ struct Walk {
   std::function<std::vector<std::string>(uint64_t)> Arguments;
 };
 
-// The options every sweep program takes (--boardsim, --work, --steps, --start, --allowed-halts,
-// --boot-option, --stored-file OPTION=SEED, --records OPTION=BYTES) and SWEEP_FULL=1 from the
-// environment. Returns the arguments it does not know (flag, value) for the program's own.
+// The options every sweep program takes (--boardsim, --work, --steps, --shard I/N, --start,
+// --allowed-halts, --boot-option, --stored-file OPTION=SEED, --records OPTION=BYTES), and
+// SWEEP_FULL=1 and SWEEP_SHARD=I/N from the environment. A shard works in a folder of its own
+// (WORK-shard-I-of-N), so that shards can share a machine. Returns the arguments it does not know
+// (flag, value) for the program's own.
 bool ParseSettings(int argc, char **argv, Settings &S,
                    std::vector<std::pair<std::string, std::string>> &Rest);
 extern const char kSettingsUsage[];
