@@ -13,12 +13,13 @@
 #       With ENTRY, the module's wiring is generated at configure time, as a UEFI build's
 #       autogen step does, into <build>/<name>AutoGen.cpp: ProcessLibraryConstructorList calls
 #       the CONSTRUCTORS in the order given (list them in the order their libraries must be
-#       set up), ProcessModuleEntryPointList returns ENTRY's status, ProcessLibraryDestructorList
+#       set up) and stops at the first that fails, returning its status (the entry then does
+#       not run), ProcessModuleEntryPointList returns ENTRY's status, ProcessLibraryDestructorList
 #       calls the DESTRUCTORS, and _gUefiDriverRevision is UEFI_REVISION (0 accepts any system
 #       table). Every constructor, destructor and entry has the standard image signature
 #       EFI_STATUS (EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable); the status of a
-#       constructor or destructor is not acted upon. A module without ENTRY brings its own
-#       wiring (a test of the entry libraries does).
+#       destructor is not acted upon. A module without ENTRY brings its own wiring (a test of
+#       the entry libraries does).
 
 set(FIRMWARE_MODULE_DIR "${CMAKE_BINARY_DIR}/modules")
 
@@ -88,7 +89,8 @@ function(_firmware_module_wiring name out_var entry revision constructors destru
     string(APPEND declarations "EFI_STATUS EFIAPI ${function}(${signature});\n")
   endforeach()
   foreach(function ${constructors})
-    string(APPEND constructor_calls "  ${function}(ImageHandle, SystemTable);\n")
+    string(APPEND constructor_calls "  Status = ${function}(ImageHandle, SystemTable);\n"
+                                    "  if (EFI_ERROR(Status)) {\n    return Status;\n  }\n")
   endforeach()
   foreach(function ${destructors})
     string(APPEND destructor_calls "  ${function}(ImageHandle, SystemTable);\n")
@@ -101,8 +103,10 @@ function(_firmware_module_wiring name out_var entry revision constructors destru
 ${declarations}
 const UINT32 _gUefiDriverRevision = ${revision};
 
-VOID ProcessLibraryConstructorList(${signature}) {
-${constructor_calls}}
+EFI_STATUS ProcessLibraryConstructorList(${signature}) {
+  EFI_STATUS Status = EFI_SUCCESS;
+${constructor_calls}  return Status;
+}
 
 EFI_STATUS ProcessModuleEntryPointList(${signature}) {
   return ${entry}(ImageHandle, SystemTable);

@@ -2,7 +2,9 @@
 //
 // _ModuleEntryPoint (in the driver or application entry library) returns
 // EFI_INCOMPATIBLE_VERSION when the system table's revision is below _gUefiDriverRevision,
-// otherwise runs ProcessLibraryConstructorList and calls ProcessModuleEntryPointList.
+// otherwise runs ProcessLibraryConstructorList and, when every constructor succeeded, calls
+// ProcessModuleEntryPointList. A failed constructor's status is the image's: the entry does
+// not run, and ProcessLibraryDestructorList undoes what the other libraries set up.
 //   - Driver (UefiDriverEntryPoint): when the entry routine fails, ProcessLibraryDestructorList
 //     runs before the status is returned (the dispatcher then unloads the image).
 //   - Application (UefiApplicationEntryPoint): ProcessLibraryDestructorList always runs after
@@ -20,7 +22,8 @@
 
 extern "C" EFI_STATUS EFIAPI _ModuleEntryPoint(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);
 
-VOID ProcessLibraryConstructorList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);
+// The status of the first constructor that fails (the rest do not run), or EFI_SUCCESS.
+EFI_STATUS ProcessLibraryConstructorList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);
 EFI_STATUS ProcessModuleEntryPointList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);
 VOID ProcessLibraryDestructorList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);
 

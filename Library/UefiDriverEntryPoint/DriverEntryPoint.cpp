@@ -8,8 +8,13 @@ extern "C" EFI_STATUS EFIAPI _ModuleEntryPoint(EFI_HANDLE ImageHandle, EFI_SYSTE
   if (SystemTable->Hdr.Revision < _gUefiDriverRevision) {
     return EFI_INCOMPATIBLE_VERSION;
   }
-  ProcessLibraryConstructorList(ImageHandle, SystemTable);
-  EFI_STATUS Status = ProcessModuleEntryPointList(ImageHandle, SystemTable);
+  EFI_STATUS Status = ProcessLibraryConstructorList(ImageHandle, SystemTable);
+  if (EFI_ERROR(Status)) {
+    // A library that could not be set up: the entry does not run, the others are undone.
+    ProcessLibraryDestructorList(ImageHandle, SystemTable);
+    return Status;
+  }
+  Status = ProcessModuleEntryPointList(ImageHandle, SystemTable);
   // A failed driver is unloaded: give its libraries the chance to undo what they set up.
   if (EFI_ERROR(Status)) {
     ProcessLibraryDestructorList(ImageHandle, SystemTable);

@@ -3,6 +3,7 @@
 #include "HostText.h"
 
 #include "GcdMap.h"
+#include "HostFiles.h"
 #include "VariableStore.h"
 
 #include <algorithm>
@@ -83,6 +84,17 @@ std::string Board::Check(const BoardOptions &Options) {
     Problem = CheckNames(Options.Faults, &BoardComponent::Faults, "fault knob");
   }
   return Problem;
+}
+
+std::string Board::CheckFiles(const BoardOptions &Options) {
+  for (const auto &[Name, Value] : Options.Settings) {
+    const BoardOptionSpec *Spec = FindSpec(Name, &BoardComponent::Options);
+    const std::string Problem = Spec != nullptr && Spec->PathProblem ? Spec->PathProblem(Value) : "";
+    if (!Problem.empty()) {
+      return PathMessage("--" + Name, Value, Problem);
+    }
+  }
+  return {};
 }
 
 std::unique_ptr<Board> Board::Build(Platform &P, const BoardOptions &Options) {
@@ -169,6 +181,10 @@ uint64_t Board::FaultStep(const std::string &Knob) const {
 
 void Board::LogFaultSteps(const std::string &Knob, uint64_t Count, const std::string &What) {
   Log("faults: " + Knob + ": " + std::to_string(Count) + " " + What);
+  if (const uint64_t Step = FaultStep(Knob); Step > Count) {
+    Log("faults: " + Knob + "=" + std::to_string(Step) + " never fired: the boot had " +
+        std::to_string(Count) + " " + What);
+  }
 }
 
 const SocRegion &Board::Region(const std::string &Name) {

@@ -43,6 +43,9 @@ struct BoardOptionSpec {
   std::string Name;
   std::string Argument;
   std::string Help;
+  // An option naming a file: what is wrong with the value (empty: nothing). Board::CheckFiles
+  // asks it before anything is built, so a bad path is refused before any file is touched.
+  std::function<std::string(const std::string &Value)> PathProblem = {};
 };
 
 // What a board component contributes. One component per hardware area, each in its own folder
@@ -84,6 +87,9 @@ public:
   static std::unique_ptr<Board> Build(Platform &P, const BoardOptions &Options);
   // The reason Options do not fit the board ("unknown fault knob eprom-nack"); empty when they do.
   static std::string Check(const BoardOptions &Options);
+  // The first file option whose path cannot serve, as one line ("--eeprom F: is a directory");
+  // empty when every path given can.
+  static std::string CheckFiles(const BoardOptions &Options);
 
   Platform &Core() { return P_; }
   const BoardOptions &Options() const { return Options_; }

@@ -70,6 +70,42 @@ constexpr ServiceTpl kServiceTpls[] = {
     {"SetTime", TPL_CALLBACK},
 };
 
+// Services that allocate memory or change the memory-space or I/O map, besides the pool and
+// page services (which check where they allocate): inside an exit-boot-services notification
+// each changes the memory map the OS loader holds.
+constexpr const char *kMapChangingServices[] = {
+    "AddMemorySpace",
+    "AllocateMemorySpace",
+    "FreeMemorySpace",
+    "RemoveMemorySpace",
+    "SetMemorySpaceAttributes",
+    "SetMemorySpaceCapabilities",
+    "AddIoSpace",
+    "AllocateIoSpace",
+    "FreeIoSpace",
+    "RemoveIoSpace",
+    "CreateEvent",
+    "CreateEventEx",
+    "CloseEvent",
+    "InstallProtocolInterface",
+    "ReinstallProtocolInterface",
+    "UninstallProtocolInterface",
+    "InstallMultipleProtocolInterfaces",
+    "UninstallMultipleProtocolInterfaces",
+    "RegisterProtocolNotify",
+    "InstallConfigurationTable",
+    "LoadImage",
+    "StartImage",
+    "UnloadImage",
+    "ConnectController",
+    "DisconnectController",
+};
+
+bool ChangesMaps(const char *Service) {
+  return std::any_of(std::begin(kMapChangingServices), std::end(kMapChangingServices),
+                     [&](const char *Name) { return std::strcmp(Name, Service) == 0; });
+}
+
 std::string TplName(EFI_TPL Tpl) {
   switch (Tpl) {
   case TPL_APPLICATION:
@@ -117,6 +153,9 @@ bool Platform::Impl::BootServiceAllowed(const char *Service) {
     return false;
   }
   CheckServiceTpl(Service);
+  if (InExitBootServicesNotify && ChangesMaps(Service)) {
+    CheckMapChangeAllowed(Service);
+  }
   return true;
 }
 

@@ -218,6 +218,7 @@ struct Platform::Impl {
   std::vector<std::unique_ptr<EventRecord>> Events; // every event ever created: closed ones stay invalid
   std::vector<EventRecord *> LiveEvents;            // in creation order
   bool InterruptsEnabled = true;
+  EFI_TPL NotifyingTpl = TPL_APPLICATION; // the TPL the running notification was called at
 
   // Memory.
   std::unordered_map<void *, PoolBlock> Pool;
@@ -313,6 +314,7 @@ struct Platform::Impl {
 
   // Events and TPL.
   EventRecord *ValidEvent(EFI_EVENT Event) const;
+  EFI_STATUS EventTypeError(const std::string &Text); // records the misuse; EFI_INVALID_PARAMETER
   EFI_STATUS CreateEvent(UINT32 Type, EFI_TPL NotifyTpl, EFI_EVENT_NOTIFY Notify, const VOID *Context,
                          const EFI_GUID *Group, EFI_EVENT *Event);
   EFI_STATUS CloseEvent(EFI_EVENT Event);

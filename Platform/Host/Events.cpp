@@ -3,6 +3,7 @@
 #include "CoreInternal.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace host {
 
@@ -45,11 +46,22 @@ uint64_t TriggerTimeNs(UINT64 TriggerTime) {
   return TriggerTime > UINT64_MAX / kNsPer100Ns ? UINT64_MAX : TriggerTime * kNsPer100Ns;
 }
 
+std::string Hex(UINT32 Value) {
+  char Text[16];
+  std::snprintf(Text, sizeof(Text), "0x%X", Value);
+  return Text;
+}
+
 bool ValidNotifyTpl(EFI_TPL Tpl) {
   return Tpl > TPL_APPLICATION && Tpl < TPL_HIGH_LEVEL;
 }
 
 } // namespace
+
+EFI_STATUS Platform::Impl::EventTypeError(const std::string &Text) {
+  Error("event type", Text + ": refused");
+  return EFI_INVALID_PARAMETER;
+}
 
 EventRecord *Platform::Impl::ValidEvent(EFI_EVENT Event) const {
   auto *Record = static_cast<EventRecord *>(Event);
@@ -61,19 +73,24 @@ EventRecord *Platform::Impl::ValidEvent(EFI_EVENT Event) const {
 
 EFI_STATUS Platform::Impl::CreateEvent(UINT32 Type, EFI_TPL NotifyTpl, EFI_EVENT_NOTIFY Notify,
                                        const VOID *Context, const EFI_GUID *Group, EFI_EVENT *Event) {
-  if (Event == nullptr || !ValidEventType(Type)) {
+  if (Event == nullptr) {
     return EFI_INVALID_PARAMETER;
+  }
+  if (!ValidEventType(Type)) {
+    return EventTypeError("CreateEvent of type " + Hex(Type) + ", not a type UEFI defines");
   }
   const bool Wait = (Type & EVT_NOTIFY_WAIT) != 0;
   const bool Signal = (Type & EVT_NOTIFY_SIGNAL) != 0;
   if ((Wait || Signal) && (Notify == nullptr || !ValidNotifyTpl(NotifyTpl))) {
-    return EFI_INVALID_PARAMETER;
+    return EventTypeError("CreateEvent of a notify type " + (Notify == nullptr
+                                                                 ? std::string("without a function")
+                                                                 : "at TPL " + std::to_string(NotifyTpl)));
   }
   std::optional<EFI_GUID> EventGroup;
   if (Type == EVT_SIGNAL_EXIT_BOOT_SERVICES || Type == EVT_SIGNAL_VIRTUAL_ADDRESS_CHANGE) {
     // These types name their group themselves; a second group is a contradiction.
     if (Group != nullptr) {
-      return EFI_INVALID_PARAMETER;
+      return EventTypeError("CreateEventEx of type " + Hex(Type) + " with an event group");
     }
     EventGroup =
         Type == EVT_SIGNAL_EXIT_BOOT_SERVICES ? CoreGuid::ExitBootServices : CoreGuid::VirtualAddressChange;
@@ -180,6 +197,12 @@ void Platform::Impl::DispatchNotifications(EFI_TPL Above) {
     CurrentTpl = Tpl;
     InterruptsEnabled = Tpl < TPL_HIGH_LEVEL;
     ImageScope Scope(*this, Event->OwnerImage);
+    struct Notifying {
+      EFI_TPL &Level;
+      EFI_TPL Outer;
+      Notifying(EFI_TPL &State, EFI_TPL Tpl) : Level(State), Outer(State) { Level = Tpl; }
+      ~Notifying() { Level = Outer; } // also when the notification halts
+    } Inside{NotifyingTpl, Tpl};
     Event->NotifyFunction(Event, Event->NotifyContext);
   }
 }
@@ -281,8 +304,11 @@ namespace {
 
 EFI_STATUS CheckOne(Platform::Impl &Core, EFI_EVENT Event) {
   EventRecord *Record = Core.ValidEvent(Event);
-  if (Record == nullptr || (Record->Type & EVT_NOTIFY_SIGNAL) != 0) {
+  if (Record == nullptr) {
     return EFI_INVALID_PARAMETER;
+  }
+  if ((Record->Type & EVT_NOTIFY_SIGNAL) != 0) {
+    return Core.EventTypeError("CheckEvent or WaitForEvent on an EVT_NOTIFY_SIGNAL event");
   }
   Core.Advance(kCheckEventCostNs);
   Core.CheckWatchdog();
@@ -358,8 +384,11 @@ EFI_STATUS EFIAPI WaitForEvent(UINTN NumberOfEvents, EFI_EVENT *Event, UINTN *In
 EFI_STATUS EFIAPI SetTimer(EFI_EVENT Event, EFI_TIMER_DELAY Type, UINT64 TriggerTime) {
   CORE_BOOT_SERVICE("SetTimer");
   EventRecord *Record = Core.ValidEvent(Event);
-  if (Record == nullptr || (Record->Type & EVT_TIMER) == 0 || Type > TimerRelative) {
+  if (Record == nullptr || Type > TimerRelative) {
     return EFI_INVALID_PARAMETER;
+  }
+  if ((Record->Type & EVT_TIMER) == 0) {
+    return Core.EventTypeError("SetTimer on an event without EVT_TIMER");
   }
   const uint64_t DelayNs = TriggerTimeNs(TriggerTime);
   switch (Type) {
@@ -386,9 +415,17 @@ EFI_TPL EFIAPI RaiseTPL(EFI_TPL NewTpl) {
 
 VOID EFIAPI RestoreTPL(EFI_TPL OldTpl) {
   Platform::Impl &Core = host::Core();
-  if (Core.BootServiceAllowed("RestoreTPL")) {
-    Core.RestoreTpl(OldTpl);
+  if (!Core.BootServiceAllowed("RestoreTPL")) {
+    return;
   }
+  // A notification runs at its TPL to the end: going below it would let lower notifications
+  // and the caller's code run inside it.
+  if (OldTpl < Core.NotifyingTpl) {
+    Core.Error("TPL", "RestoreTPL(" + std::to_string(OldTpl) + ") inside a notification called at TPL " +
+                          std::to_string(Core.NotifyingTpl) + ": below it, kept at the notification's TPL");
+    OldTpl = Core.NotifyingTpl;
+  }
+  Core.RestoreTpl(OldTpl);
 }
 
 } // namespace

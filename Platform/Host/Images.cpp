@@ -121,12 +121,81 @@ EFI_STATUS LoadFromBuffer(Platform::Impl &Core, const std::string &Name, const v
   return EFI_SUCCESS;
 }
 
+constexpr size_t kScannedRecordBytes = 4096; // how much of an allocated record the unload checks read
+
 bool InsideImage(const Platform::Impl &Core, EFI_HANDLE Image, const void *Address) {
   return Address != nullptr && Core.ImageFromAddress(Address) == Image;
 }
 
-// What an image leaves behind when it goes: its events and the interfaces that point into
-// its code or globals. Left in place they would call into unmapped memory later.
+// The bytes from Address to the end of the pool buffer or page range it lies in, at most
+// kScannedRecordBytes; 0 outside allocated memory.
+size_t AllocatedSpan(const Platform::Impl &Core, const void *Address) {
+  const auto At = reinterpret_cast<uintptr_t>(Address);
+  for (const auto &[Buffer, Block] : Core.Pool) {
+    const auto Start = reinterpret_cast<uintptr_t>(Buffer);
+    if (At >= Start && At < Start + Block.Size) {
+      return std::min<size_t>(Start + Block.Size - At, kScannedRecordBytes);
+    }
+  }
+  auto Range = Core.PageRanges.upper_bound(At);
+  if (Range == Core.PageRanges.begin()) {
+    return 0;
+  }
+  --Range;
+  const uint64_t End = Range->second.Base + EFI_PAGES_TO_SIZE(Range->second.Pages);
+  return At < End ? std::min<size_t>(End - At, kScannedRecordBytes) : 0;
+}
+
+// Whether the record at Address is the image's own (in its code or globals) or, in allocated
+// memory, holds a pointer into the image: either way it reaches into the image once it goes.
+bool ReachesIntoImage(const Platform::Impl &Core, EFI_HANDLE Image, const void *Address) {
+  if (InsideImage(Core, Image, Address)) {
+    return true;
+  }
+  const auto Start = ALIGN_VALUE(reinterpret_cast<uintptr_t>(Address), sizeof(void *));
+  const size_t Span = AllocatedSpan(Core, Address);
+  for (uintptr_t At = Start; At + sizeof(void *) <= reinterpret_cast<uintptr_t>(Address) + Span;
+       At += sizeof(void *)) {
+    if (InsideImage(Core, Image, *reinterpret_cast<void *const *>(At))) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// BY_DRIVER opens are a driver's hold on a controller: a driver that goes must have stopped.
+void DropOpens(Platform::Impl &Core, EFI_HANDLE ImageHandle, const std::string &Name, HandleRecord *Handle) {
+  for (const auto &Protocol : Handle->Protocols) {
+    auto &Opens = Protocol->Opens;
+    auto Left = std::remove_if(Opens.begin(), Opens.end(),
+                               [&](const OpenEntry &Open) { return Open.AgentHandle == ImageHandle; });
+    if (std::any_of(Left, Opens.end(), [](const OpenEntry &Open) {
+          return (Open.Attributes & EFI_OPEN_PROTOCOL_BY_DRIVER) != 0;
+        })) {
+      Core.ErrorOf("unload", Name,
+                   "left a BY_DRIVER open on handle " + std::to_string(Handle->Key) + " at unload; closed");
+    }
+    Opens.erase(Left, Opens.end());
+  }
+}
+
+void DropConfigurationTables(Platform::Impl &Core, EFI_HANDLE ImageHandle, const std::string &Name) {
+  auto &Tables = Core.ConfigurationTables;
+  auto Stale = std::remove_if(Tables.begin(), Tables.end(), [&](const EFI_CONFIGURATION_TABLE &Entry) {
+    return ReachesIntoImage(Core, ImageHandle, Entry.VendorTable);
+  });
+  if (Stale != Tables.end()) {
+    Core.ErrorOf("unload", Name,
+                 "left " + std::to_string(std::distance(Stale, Tables.end())) +
+                     " configuration table(s) reaching into the image at unload; removed");
+    Tables.erase(Stale, Tables.end());
+    Core.UpdateTableCrcs();
+  }
+}
+
+// What an image leaves behind when it goes: its events, its opens, and the interfaces and
+// configuration tables that are in its globals or, allocated, point into its code or globals.
+// Left in place they would call into unmapped memory later.
 void ReleaseImageObjects(Platform::Impl &Core, EFI_HANDLE ImageHandle, const std::string &Name) {
   std::vector<EventRecord *> Events = Core.LiveEvents;
   for (EventRecord *Event : Events) {
@@ -141,15 +210,10 @@ void ReleaseImageObjects(Platform::Impl &Core, EFI_HANDLE ImageHandle, const std
     if (Core.ValidHandle(Handle) == nullptr) {
       continue;
     }
-    for (const auto &Protocol : Handle->Protocols) {
-      auto &Opens = Protocol->Opens;
-      Opens.erase(std::remove_if(Opens.begin(), Opens.end(),
-                                 [&](const OpenEntry &Open) { return Open.AgentHandle == ImageHandle; }),
-                  Opens.end());
-    }
+    DropOpens(Core, ImageHandle, Name, Handle);
     auto &List = Handle->Protocols;
     auto Stale = std::remove_if(List.begin(), List.end(), [&](const auto &Protocol) {
-      return InsideImage(Core, ImageHandle, Protocol->Interface);
+      return ReachesIntoImage(Core, ImageHandle, Protocol->Interface);
     });
     if (Stale != List.end()) {
       Core.ErrorOf("unload", Name,
@@ -160,6 +224,7 @@ void ReleaseImageObjects(Platform::Impl &Core, EFI_HANDLE ImageHandle, const std
       Core.RemoveHandleIfEmpty(Handle);
     }
   }
+  DropConfigurationTables(Core, ImageHandle, Name);
 }
 
 } // namespace
@@ -276,15 +341,24 @@ EFI_STATUS Platform::Impl::UnloadImage(EFI_HANDLE ImageHandle, bool CallUnload) 
   return EFI_SUCCESS;
 }
 
+// Memory a loaded module holds at the end is normal (a driver keeps its records for the OS
+// hand-over); leaks are reported only where an unloaded image left memory behind.
 void Platform::Impl::UnloadAllImages() {
+  std::string Held;
+  for (const auto &[Handle, Image] : Images) {
+    const ImageStats &Entry = Stats[Handle];
+    if (Entry.PoolBytes != 0 || Entry.Pages != 0) {
+      Held += (Held.empty() ? "" : ", ") + Image->Name + " " + std::to_string(Entry.PoolBytes) +
+              " bytes of pool and " + std::to_string(Entry.Pages) + " pages";
+    }
+  }
+  if (!Held.empty()) {
+    LogLine(std::string("memory the loaded modules hold ") +
+            (BootServicesEnded ? "since the hand-over" : "at the end") + " (kept, not leaked): " + Held);
+  }
   while (!Images.empty()) {
     auto Found = Images.begin();
     ImageRecord *Image = Found->second.get();
-    const ImageStats &Entry = Stats[Image->Handle];
-    if (Entry.PoolBytes != 0 || Entry.Pages != 0) {
-      LogLine(Image->Name + " still holds " + std::to_string(Entry.PoolBytes) + " bytes of pool and " +
-              std::to_string(Entry.Pages) + " pages at teardown");
-    }
     dlclose(Image->Library);
     std::error_code Ignored;
     std::filesystem::remove(Image->TempFile, Ignored);

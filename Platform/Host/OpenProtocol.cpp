@@ -25,31 +25,22 @@ bool IsKnownAttribute(UINT32 Attributes) {
   }
 }
 
-// The agent and controller handles each attribute requires.
-EFI_STATUS CheckOpenHandles(Platform::Impl &Core, EFI_HANDLE Handle, EFI_HANDLE Agent, EFI_HANDLE Controller,
-                            UINT32 Attributes) {
-  switch (Attributes) {
-  case EFI_OPEN_PROTOCOL_BY_CHILD_CONTROLLER:
-    if (Core.ValidHandle(Agent) == nullptr || Core.ValidHandle(Controller) == nullptr ||
-        Handle == Controller) {
-      return EFI_INVALID_PARAMETER;
-    }
-    break;
-  case EFI_OPEN_PROTOCOL_BY_DRIVER:
-  case kByDriverExclusive:
-    if (Core.ValidHandle(Agent) == nullptr || Core.ValidHandle(Controller) == nullptr) {
-      return EFI_INVALID_PARAMETER;
-    }
-    break;
-  case EFI_OPEN_PROTOCOL_EXCLUSIVE:
-    if (Core.ValidHandle(Agent) == nullptr) {
-      return EFI_INVALID_PARAMETER;
-    }
-    break;
-  default:
-    break;
+// What is wrong with the agent and controller handles an attribute requires; empty: nothing.
+std::string OpenHandlesProblem(Platform::Impl &Core, EFI_HANDLE Handle, EFI_HANDLE Agent,
+                               EFI_HANDLE Controller, UINT32 Attributes) {
+  const bool NeedsController =
+      Attributes == EFI_OPEN_PROTOCOL_BY_CHILD_CONTROLLER || (Attributes & EFI_OPEN_PROTOCOL_BY_DRIVER) != 0;
+  const bool NeedsAgent = NeedsController || Attributes == EFI_OPEN_PROTOCOL_EXCLUSIVE;
+  if (NeedsAgent && Core.ValidHandle(Agent) == nullptr) {
+    return "an agent that is not a handle";
   }
-  return EFI_SUCCESS;
+  if (NeedsController && Core.ValidHandle(Controller) == nullptr) {
+    return "a controller that is not a handle";
+  }
+  if (Attributes == EFI_OPEN_PROTOCOL_BY_CHILD_CONTROLLER && Handle == Controller) {
+    return "a child that is its own controller";
+  }
+  return "";
 }
 
 // Applies the conflict rules for BY_DRIVER and EXCLUSIVE requests. A request for exclusive
@@ -113,13 +104,17 @@ EFI_STATUS Platform::Impl::OpenProtocol(EFI_HANDLE Handle, const EFI_GUID &Guid,
     return EFI_INVALID_PARAMETER;
   }
   HandleRecord *Record = ValidHandle(Handle);
-  if (Record == nullptr || !IsKnownAttribute(Attributes)) {
+  if (Record == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  EFI_STATUS Status = CheckOpenHandles(*this, Handle, Agent, Controller, Attributes);
-  if (EFI_ERROR(Status)) {
-    return Status;
+  std::string Problem = IsKnownAttribute(Attributes)
+                            ? OpenHandlesProblem(*this, Handle, Agent, Controller, Attributes)
+                            : "attributes " + std::to_string(Attributes) + ", no combination UEFI defines";
+  if (!Problem.empty()) {
+    Error("OpenProtocol", "open with " + Problem + ": refused");
+    return EFI_INVALID_PARAMETER;
   }
+  EFI_STATUS Status = EFI_SUCCESS;
   ProtocolInterface *Protocol = FindProtocol(Record, Guid);
   if (Protocol == nullptr) {
     if (Attributes != EFI_OPEN_PROTOCOL_TEST_PROTOCOL) {

@@ -9,6 +9,7 @@
 //            (UTF-16LE with its NUL), UINT32 data size, the name, the data.
 #include "VariableStore.h"
 
+#include "HostFiles.h"
 #include "HostText.h"
 
 #include <fcntl.h>
@@ -378,88 +379,13 @@ bool VariableStore::Save(const std::filesystem::path &File, std::string *Error) 
   return WriteDurably(File, Image, Error);
 }
 
-namespace {
-
-// Stops only in a test that set a hook (see VariableStore::SetSaveHook).
-std::function<void(VariableStore::SavePoint)> gSaveHook;
-
-void AtSavePoint(VariableStore::SavePoint Point) {
-  if (gSaveHook) {
-    gSaveHook(Point);
-  }
-}
-
-bool WriteAll(int Descriptor, const uint8_t *Bytes, size_t Size) {
-  while (Size > 0) {
-    const ssize_t Written = ::write(Descriptor, Bytes, Size);
-    if (Written < 0 && errno == EINTR) {
-      continue;
-    }
-    if (Written <= 0) {
-      return false;
-    }
-    Bytes += Written;
-    Size -= static_cast<size_t>(Written);
-  }
-  return true;
-}
-
-// The new image goes to a temporary file, which reaches the disk before it replaces the old
-// one by a rename (atomic), and the folder's entry reaches the disk after it: a process or
-// power lost at any point leaves either the old file or the new one.
-bool WriteTemporary(const std::filesystem::path &Temporary, const std::vector<uint8_t> &Image) {
-  const int Descriptor = ::open(Temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (Descriptor < 0) {
-    return false;
-  }
-  const size_t Half = Image.size() / 2;
-  bool Written = WriteAll(Descriptor, Image.data(), Half);
-  AtSavePoint(VariableStore::SavePoint::TemporaryPartlyWritten);
-  Written = Written && WriteAll(Descriptor, Image.data() + Half, Image.size() - Half);
-  AtSavePoint(VariableStore::SavePoint::TemporaryWritten);
-  Written = Written && ::fsync(Descriptor) == 0;
-  return ::close(Descriptor) == 0 && Written;
-}
-
-void SyncFolder(const std::filesystem::path &File) {
-  const std::filesystem::path Folder = File.has_parent_path() ? File.parent_path() : ".";
-  const int Descriptor = ::open(Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (Descriptor >= 0) {
-    ::fsync(Descriptor);
-    ::close(Descriptor);
-  }
-}
-
-} // namespace
-
 void VariableStore::SetSaveHook(std::function<void(SavePoint)> Hook) {
-  gSaveHook = std::move(Hook);
+  SetSavePointHook(std::move(Hook));
 }
 
 bool VariableStore::WriteDurably(const std::filesystem::path &File, const std::vector<uint8_t> &Image,
                                  std::string *Error) {
-  std::filesystem::path Temporary = File;
-  Temporary += ".tmp";
-  std::error_code Code;
-  if (!WriteTemporary(Temporary, Image)) {
-    if (Error != nullptr) {
-      *Error = "cannot write " + Temporary.string();
-    }
-    std::filesystem::remove(Temporary, Code);
-    return false;
-  }
-  AtSavePoint(SavePoint::TemporarySynced);
-  std::filesystem::rename(Temporary, File, Code);
-  if (Code) {
-    if (Error != nullptr) {
-      *Error = "cannot replace " + File.string() + ": " + Code.message();
-    }
-    std::filesystem::remove(Temporary, Code);
-    return false;
-  }
-  AtSavePoint(SavePoint::Renamed);
-  SyncFolder(File);
-  return true;
+  return ReplaceFileDurably(File, Image, Error);
 }
 
 namespace {
@@ -561,13 +487,12 @@ bool VariableStore::LoadFromBytes(std::span<const uint8_t> Image, std::string *E
 bool VariableStore::Load(const std::filesystem::path &File, std::string *Error) {
   std::erase_if(Variables_, [](const Variable &Entry) { return IsNonVolatile(Entry.Attributes); });
   std::error_code Code;
-  if (!std::filesystem::exists(File, Code)) {
+  if (!std::filesystem::exists(File, Code) && !Code) {
     return true;
   }
-  std::ifstream In(File, std::ios::binary);
-  std::vector<uint8_t> Image((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
-  std::string Problem = "read error";
-  if (!In.bad() && LoadFromBytes(Image, &Problem)) {
+  std::string Problem;
+  const std::optional<std::vector<uint8_t>> Image = ReadFileBytes(File, Problem);
+  if (Image && LoadFromBytes(*Image, &Problem)) {
     return true;
   }
   if (Error != nullptr) {

@@ -3,6 +3,8 @@
 // variables persist in an NVRAM file so that the next emulated boot sees them.
 #pragma once
 
+#include "HostFiles.h"
+
 #include <Uefi.h>
 
 #include <cstdint>
@@ -61,7 +63,7 @@ public:
 
   // Where a save can be cut short by a lost process or power. Tests set a hook that runs at
   // each point (and may end the process there); none is set otherwise.
-  enum class SavePoint { TemporaryPartlyWritten, TemporaryWritten, TemporarySynced, Renamed };
+  using SavePoint = host::SavePoint;
   static void SetSaveHook(std::function<void(SavePoint)> Hook);
 
   // Host-side helpers for tools and tests. Names are UTF-8.

@@ -12,10 +12,11 @@ const UINT32 _gUefiDriverRevision = EFI_2_70_SYSTEM_TABLE_REVISION;
 std::vector<std::string> WiringCalls;
 EFI_STATUS WiringEntryStatus = EFI_SUCCESS;
 
-VOID ProcessLibraryConstructorList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+EFI_STATUS ProcessLibraryConstructorList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   UefiBootServicesTableLibConstructor(ImageHandle, SystemTable);
   UefiRuntimeServicesTableLibConstructor(ImageHandle, SystemTable);
   WiringCalls.push_back("constructors");
+  return EFI_SUCCESS;
 }
 
 EFI_STATUS ProcessModuleEntryPointList(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {

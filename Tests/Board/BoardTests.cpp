@@ -205,6 +205,20 @@ TEST(Board, CoreProducersFollowTheOptions) {
   std::filesystem::remove(Nvram);
 }
 
+// A counting knob or allocation failure beyond what the boot has: the log says it never fired.
+TEST(Board, FaultsBeyondTheBootSayTheyNeverFired) {
+  host::Platform Core;
+  BoardOptions Options;
+  Options.Settings = {{"fail-alloc", "1000"}};
+  Options.Faults = {{"i2c1-nack", "1000"}, {"vga-memory-test-fails", "1"}};
+  std::unique_ptr<Board> Built = Board::Build(Core, Options);
+  Built->Finish();
+  const std::string Log = Core.Log().Text();
+  EXPECT_NE(Log.find("fail-alloc: allocation 1000 never fired: the boot made 0"), std::string::npos) << Log;
+  EXPECT_NE(Log.find("i2c1-nack=1000 never fired: the boot had "), std::string::npos) << Log;
+  EXPECT_NE(Log.find("vga-memory-test-fails=1 never fired"), std::string::npos) << Log;
+}
+
 TEST(Board, CpuArchitecturalProtocol) {
   host::Platform Core;
   std::unique_ptr<Board> Built = Board::Build(Core, {});

@@ -121,9 +121,9 @@ TEST_F(VarsCommand, LeavesACorruptFileAlone) {
   }
   const auto Size = std::filesystem::file_size(File);
   std::string Err;
-  EXPECT_EQ(Run({"set", "A", "--guid", "nicpatch-mac", "--u8", "1"}, nullptr, &Err), 1);
+  EXPECT_EQ(Run({"set", "A", "--guid", "nicpatch-mac", "--u8", "1"}, nullptr, &Err), 2);
   EXPECT_NE(Err.find("bad magic"), std::string::npos) << Err;
-  EXPECT_EQ(Run({"list"}), 1);
+  EXPECT_EQ(Run({"list"}), 2);
   EXPECT_EQ(std::filesystem::file_size(File), Size);
 }
 

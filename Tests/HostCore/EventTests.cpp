@@ -87,6 +87,7 @@ TEST_F(Events, SignallingOneMemberSignalsTheWholeGroup) {
 }
 
 TEST_F(Events, CreateEventRejectsContradictions) {
+  Board.ExpectError("event type: core: "); // each refusal is an error of the boot too
   Tagged Context{&Log, "x"};
   EFI_EVENT Event = nullptr;
   EXPECT_EQ(BS->CreateEvent(EVT_NOTIFY_SIGNAL | EVT_NOTIFY_WAIT, TPL_CALLBACK, Record, &Context, &Event),
@@ -270,6 +271,7 @@ TEST_F(Events, VirtualAddressChangeConvertsPointersByTheOffset) {
 
 // Only the combinations of type bits UEFI lists make an event.
 TEST_F(Events, CreateEventAcceptsOnlyTheListedTypes) {
+  Board.ExpectError("event type: core: "); // each refusal is an error of the boot too
   Tagged Context{&Log, "x"};
   const struct {
     UINT32 Type;

@@ -52,6 +52,7 @@ TEST_F(OpenProtocolRules, ByDriverIsExclusiveBetweenDrivers) {
 }
 
 TEST_F(OpenProtocolRules, ParametersAreCheckedPerAttribute) {
+  Board.ExpectError("OpenProtocol: core: "); // each refusal is an error of the boot too
   EFI_HANDLE Controller = NewHandle(kGuidA, &A);
   EFI_HANDLE One = Agent(AgentOne);
   VOID *Interface = &A;
@@ -73,6 +74,7 @@ TEST_F(OpenProtocolRules, ParametersAreCheckedPerAttribute) {
 // EFI_ALREADY_STARTED belongs to the same agent and controller only; an agent is required by
 // every attribute that records a user of the interface.
 TEST_F(OpenProtocolRules, AlreadyStartedNeedsTheSameAgentAndController) {
+  Board.ExpectError("OpenProtocol: core: "); // each refusal is an error of the boot too
   EFI_HANDLE Controller = NewHandle(kGuidA, &A);
   EFI_HANDLE One = Agent(AgentOne);
   EFI_HANDLE Other = Agent(AgentTwo);

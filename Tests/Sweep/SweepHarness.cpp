@@ -428,6 +428,9 @@ private:
       return Problem;
     }
     LongestNs = std::max(LongestNs, VirtualTimeNs(Run));
+    if (Contains(Run.Log, " never fired")) {
+      return "FAIL the sweep asked for a fault the boot never reached";
+    }
     if (Run.ExitCode == kExitHalted && !HaltAllowed(HaltText(Run.Log))) {
       return "FAIL halted: " + HaltText(Run.Log);
     }

@@ -53,6 +53,9 @@ TEST(VidframeDdc, EachDisplayGivesItsEdidAndModes) {
   Edid Shifted = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0};
   Shifted.insert(Shifted.end(), Square.begin(), Square.end());
   const Edid NoTimings = WithDescriptor(WithDescriptor(Square, 0, kDummyDescriptor), 1, kDummyDescriptor);
+  constexpr size_t kShortDisplayBytes = 64;
+  Edid ShortRead(Board.begin(), Board.begin() + kShortDisplayBytes);
+  ShortRead.resize(Board.size(), 0xFF);
   const auto Monitor = [](const std::string &Path) { return Knobs{{"monitor", Path}}; };
   const auto Override = [](const std::string &File, const Edid &Bytes) {
     return Knobs{{"edid-override", WriteTemp(File, Bytes)}};
@@ -64,6 +67,7 @@ TEST(VidframeDdc, EachDisplayGivesItsEdidAndModes) {
     std::vector<unsigned> Rows;
     unsigned BytesSent, Stops;
     uint8_t Crd0Bits = 0x01;
+    bool ShortDisplayNote = false; // the log says once that the display has fewer bytes
   } Cases[] = {
       {"board monitor", {}, {}, Board, Board, kBoardRows, 128, 1},
       {"4:3 monitor", Monitor(FixturePath("square-1280x1024.edid")), {}, Square, Square, kSquareRows, 128, 1},
@@ -85,6 +89,17 @@ TEST(VidframeDdc, EachDisplayGivesItsEdidAndModes) {
        128,
        1},
       {"no header", Monitor(FixturePath("no-header.edid")), {}, {}, {}, kDefaultRows, 128, 1},
+      // A display with half a block: the rest reads as the idle level (0xFF), no error.
+      {"short display",
+       Monitor(WriteTemp("half-block.edid", Edid(Board.begin(), Board.begin() + kShortDisplayBytes))),
+       {},
+       ShortRead,
+       {},
+       kDefaultRows,
+       128,
+       1,
+       0x01,
+       true},
       // A valid EDID that fits no row still lists 640 x 480.
       {"no timing, no range limits",
        Monitor(WriteTemp("no-timings.edid", NoTimings)),
@@ -138,6 +153,10 @@ TEST(VidframeDdc, EachDisplayGivesItsEdidAndModes) {
     EXPECT_EQ(ListedRows(P), C.Rows);
     EXPECT_EQ(B.Chip().Monitor()->BytesSent(), C.BytesSent);
     EXPECT_EQ(B.Chip().Monitor()->Stops(), C.Stops);
+    const std::string Log = B.Core().Log().Text();
+    const size_t Note = Log.find("beyond the display's");
+    EXPECT_EQ(Note != std::string::npos, C.ShortDisplayNote);
+    EXPECT_TRUE(Note == std::string::npos || Log.find("beyond the display's", Note + 1) == std::string::npos);
     if (auto *Producer = B.Built().Producer<host::EdidOverrideProducer>("edid-override")) {
       EXPECT_EQ(Producer->Calls(), 1u);
       EXPECT_EQ(Producer->LastChildHandle(), Child);

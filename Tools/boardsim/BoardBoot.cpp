@@ -5,6 +5,7 @@
 #include "Commands.h"
 
 #include <Board.h>
+#include <HostFiles.h>
 #include <HostPlatform.h>
 #include <HostText.h>
 #include <I2cMailbox/I2cMailbox.h>
@@ -190,6 +191,22 @@ bool WriteText(const std::filesystem::path &File, const std::string &Text) {
   return static_cast<bool>(Out);
 }
 
+// Every path the boot reads or replaces, checked before anything is created or written, so that
+// a bad one changes no file: the first problem as one line, or empty.
+std::string CheckPaths(const OptionSet &Options, const host::BoardOptions &Board) {
+  if (Options.Has("--module-dir")) {
+    if (std::string Problem = host::FolderProblem(Options.Value("--module-dir")); !Problem.empty()) {
+      return host::PathMessage("--module-dir", Options.Value("--module-dir"), Problem);
+    }
+  }
+  if (Options.Has("--nvram")) {
+    if (std::string Problem = host::FileProblem(Board.NvramFile, true, true); !Problem.empty()) {
+      return host::PathMessage("--nvram", Board.NvramFile, Problem);
+    }
+  }
+  return host::Board::CheckFiles(Board);
+}
+
 int UsageError(const std::string &Text) {
   std::cerr << "boardsim boot: " << Text << "\n";
   PrintUsage(std::cerr);
@@ -224,17 +241,19 @@ int RunBootCommand(int argc, char **argv) {
   if (std::string Problem = host::Board::Check(BoardSettings); !Problem.empty()) {
     return UsageError(Problem);
   }
-  std::error_code Failure;
-  std::filesystem::create_directories(OutDir, Failure);
-  if (Failure) {
-    std::cerr << "boardsim boot: cannot create " << OutDir << ": " << Failure.message() << "\n";
-    return kExitUsage;
+  if (std::string Problem = CheckPaths(Options, BoardSettings); !Problem.empty()) {
+    return ReportBadPath("boot", Problem);
+  }
+  if (std::string Problem = host::CreateFolder(OutDir); !Problem.empty()) {
+    return ReportBadPath("boot", host::PathMessage("--out", OutDir, Problem));
   }
 
   host::Platform Core(Settings);
   std::unique_ptr<host::Board> Board;
   try {
     Board = host::Board::Build(Core, BoardSettings);
+  } catch (const host::PathError &Problem) {
+    return ReportBadPath("boot", Problem.what());
   } catch (const std::invalid_argument &Problem) {
     return UsageError(Problem.what());
   }

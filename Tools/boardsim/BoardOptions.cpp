@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <iomanip>
+#include <iostream>
 
 const OptionSpec *OptionSet::Find(const std::string &Flag) const {
   for (const OptionSpec &Spec : Specs_) {
@@ -85,4 +86,28 @@ void OptionSet::PrintOptions(std::ostream &Out) const {
   std::vector<OptionSpec> Listed = Specs_;
   Listed.push_back({"--help", "", "show this help"});
   PrintOptionTable(Out, Listed);
+}
+
+int ReportBadPath(const std::string &Command, const std::string &Line) {
+  constexpr int kExitUsage = 2;
+  std::cerr << "boardsim " << Command << ": " << Line << "\n";
+  return kExitUsage;
+}
+
+std::string LoadNvramOption(host::VariableStore &Store, const std::filesystem::path &File, bool MayBeMissing,
+                            bool Replaced) {
+  constexpr char kOption[] = "--nvram";
+  if (std::string Problem = host::FileProblem(File, MayBeMissing, Replaced); !Problem.empty()) {
+    return host::PathMessage(kOption, File, Problem);
+  }
+  std::error_code Missing;
+  if (!std::filesystem::exists(File, Missing)) {
+    return "";
+  }
+  std::string Problem;
+  const std::optional<std::vector<uint8_t>> Image = host::ReadFileBytes(File, Problem);
+  if (!Image || !Store.LoadFromBytes(*Image, &Problem)) {
+    return host::PathMessage(kOption, File, "not a usable NVRAM file (" + Problem + "); left as it is");
+  }
+  return "";
 }

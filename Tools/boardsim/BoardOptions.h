@@ -1,6 +1,9 @@
 // A small registry of command-line options: each command lists its options once, with their
-// help text, and asks for their values by flag.
+// help text, and asks for their values by flag; and how the commands report and load the
+// files their options name.
 #pragma once
+
+#include <VariableStore.h>
 
 #include <map>
 #include <ostream>
@@ -40,3 +43,13 @@ private:
 
 // Prints one line per option: the option and its value name, then its help in one column.
 void PrintOptionTable(std::ostream &Out, const std::vector<OptionSpec> &Specs);
+
+// A path the user named that cannot serve: prints "boardsim <Command>: <Line>" (Line from
+// host::PathMessage) on standard error and gives the usage exit status.
+int ReportBadPath(const std::string &Command, const std::string &Line);
+
+// Loads the NVRAM file of --nvram into Store. Returns the problem as one line, or empty: a
+// folder, an unreadable or damaged file (left as it is), a missing one unless MayBeMissing, and
+// when Replaced a folder that takes no new file.
+std::string LoadNvramOption(host::VariableStore &Store, const std::filesystem::path &File, bool MayBeMissing,
+                            bool Replaced);

@@ -1,5 +1,8 @@
 // boardsim eeprom: shows and edits the board EEPROM's image file between boots: the MAC
 // record of each port that has one, a port's address, or the whole image erased.
+#include "BoardOptions.h"
+
+#include <HostFiles.h>
 #include <I2cMailbox/I2cEeprom.h>
 
 #include <cstdio>
@@ -28,7 +31,8 @@ constexpr const char *kUsage =
     "Works on the board EEPROM's image file between boots (boardsim boot --eeprom FILE).\n"
     "Ports 0, 1, 4 and 5 have a MAC record (records 0 to 3, six bytes at offset 6 x record).\n"
     "  ADDR  xx:xx:xx:xx:xx:xx in hexadecimal, either case\n"
-    "set-mac on a missing file creates it erased first.\n";
+    "The image is the part's 65536 bytes; an empty file counts as erased, and set-mac and erase\n"
+    "create a missing one. A file of another size is refused and left as it is.\n";
 
 // The ports that have a record, in record order.
 constexpr unsigned kRecordPorts[] = {0, 1, 4, 5};
@@ -107,26 +111,30 @@ int RunEepromCommand(int argc, char **argv) {
     std::cerr << kUsage;
     return kExitUsage;
   }
-  if (ShowIt) {
-    if (!std::filesystem::exists(File)) {
-      std::cerr << "boardsim eeprom: no image " << File << "\n";
-      return kExitFailed;
-    }
-    return Show(host::I2cEeprom::LoadImage(File));
+  const auto Record = SetMac ? RecordOfPort(Rest[1]) : std::nullopt;
+  const auto Mac = SetMac ? ParseMac(Rest[2]) : std::nullopt;
+  if (SetMac && (!Record || !Mac)) {
+    std::cerr << "boardsim eeprom: "
+              << (!Record ? "port " + Rest[1] + " has no MAC record" : "not a MAC address: " + Rest[2])
+              << "\n";
+    return kExitUsage;
   }
+  // Showing needs the image; a change creates it. A file of another size is never rewritten.
+  std::string Problem = host::FileProblem(File, !ShowIt, !ShowIt);
   std::vector<uint8_t> Image(host::I2cEeprom::kSize, kErased);
-  if (SetMac) {
-    const auto Record = RecordOfPort(Rest[1]);
-    const auto Mac = ParseMac(Rest[2]);
-    if (!Record || !Mac) {
-      std::cerr << "boardsim eeprom: "
-                << (!Record ? "port " + Rest[1] + " has no MAC record" : "not a MAC address: " + Rest[2])
-                << "\n";
-      return kExitUsage;
-    }
-    if (std::filesystem::exists(File)) {
-      Image = host::I2cEeprom::LoadImage(File);
-    }
+  std::error_code Missing;
+  if (Problem.empty() && std::filesystem::exists(File, Missing)) {
+    Image = host::I2cEeprom::ReadImage(File, Problem).value_or(Image);
+  }
+  if (!Problem.empty()) {
+    return ReportBadPath("eeprom", host::PathMessage("--file", File, Problem));
+  }
+  if (ShowIt) {
+    return Show(Image);
+  }
+  if (Erase) {
+    Image.assign(host::I2cEeprom::kSize, kErased);
+  } else {
     std::copy(Mac->begin(), Mac->end(), Image.begin() + std::ptrdiff_t(*Record * kRecordBytes));
   }
   if (!host::I2cEeprom::SaveImage(File, Image)) {

@@ -2,6 +2,7 @@
 #include "Commands.h"
 
 #include <cstring>
+#include <exception>
 #include <iostream>
 
 namespace {
@@ -28,12 +29,13 @@ void PrintUsage(std::ostream &Out) {
   Out << "\n'boardsim <command> --help' describes a command's options.\n";
 }
 
-} // namespace
+constexpr int kExitUsage = 2;
+constexpr int kExitInternal = 70; // EX_SOFTWARE: something the tool did not foresee
 
-int main(int argc, char **argv) {
+int Dispatch(int argc, char **argv) {
   if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
     PrintUsage(argc < 2 ? std::cerr : std::cout);
-    return argc < 2 ? 2 : 0;
+    return argc < 2 ? kExitUsage : 0;
   }
   for (const Command &Entry : kCommands) {
     if (std::strcmp(argv[1], Entry.Name) == 0) {
@@ -42,5 +44,19 @@ int main(int argc, char **argv) {
   }
   std::cerr << "boardsim: unknown command " << argv[1] << "\n";
   PrintUsage(std::cerr);
-  return 2;
+  return kExitUsage;
+}
+
+} // namespace
+
+// The last resort: whatever escapes a command ends the tool with a message, never an abort.
+int main(int argc, char **argv) {
+  try {
+    return Dispatch(argc, argv);
+  } catch (const std::exception &Failure) {
+    std::cerr << "boardsim: internal error: " << Failure.what() << "\n";
+  } catch (...) {
+    std::cerr << "boardsim: internal error of an unknown kind\n";
+  }
+  return kExitInternal;
 }

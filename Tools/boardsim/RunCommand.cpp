@@ -5,12 +5,14 @@
 #include "Commands.h"
 
 #include <Board.h>
+#include <HostFiles.h>
 #include <HostPlatform.h>
 #include <Vga/VgaScreen.h>
 
 #include <algorithm>
 #include <cctype>
 #include <iostream>
+#include <map>
 #include <stdexcept>
 
 namespace {
@@ -19,6 +21,9 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitHalted = 3;
+// Written next to each module by the build: "DRIVER" or "APPLICATION".
+constexpr char kKindSuffix[] = ".kind";
+constexpr char kApplicationKind[] = "APPLICATION";
 
 std::vector<OptionSpec> RunOptions() {
   return {
@@ -55,15 +60,46 @@ std::string Lower(std::string Text) {
   return Text;
 }
 
-// The module's file name as built ("mgmtprobe" finds Mgmtprobe.so).
-std::string ResolveModule(const std::filesystem::path &ModuleDir, const std::string &App) {
+// The application modules of ModuleDir (each <Name>.kind the build writes beside <Name>.so) by
+// the names `run` takes ("mgmtprobe" for Mgmtprobe), each with its file name as built.
+std::map<std::string, std::string> Applications(const std::filesystem::path &ModuleDir) {
+  std::map<std::string, std::string> Found;
   std::error_code Failure;
   for (const auto &Entry : std::filesystem::directory_iterator(ModuleDir, Failure)) {
-    if (Entry.path().extension() == ".so" && Lower(Entry.path().stem().string()) == Lower(App)) {
-      return Entry.path().stem().string();
+    std::string Problem;
+    const std::optional<std::vector<uint8_t>> Kind =
+        Entry.path().extension() == kKindSuffix ? host::ReadFileBytes(Entry.path(), Problem) : std::nullopt;
+    if (Kind && std::string(Kind->begin(), Kind->end()).rfind(kApplicationKind, 0) == 0) {
+      Found[Lower(Entry.path().stem().string())] = Entry.path().stem().string();
     }
   }
-  return App;
+  return Found;
+}
+
+std::string NameList(const std::map<std::string, std::string> &Applications) {
+  std::string List;
+  for (const auto &[Name, File] : Applications) {
+    List += (List.empty() ? "" : ", ") + Name;
+  }
+  return List.empty() ? "none" : List;
+}
+
+// Every path the run reads or replaces, checked before anything is written: the first problem
+// as one line, or empty.
+std::string CheckPaths(const OptionSet &Options) {
+  std::string Problem;
+  if (Options.Has("--module-dir") &&
+      !(Problem = host::FolderProblem(Options.Value("--module-dir"))).empty()) {
+    return host::PathMessage("--module-dir", Options.Value("--module-dir"), Problem);
+  }
+  if (Options.Has("--nvram") &&
+      !(Problem = host::FileProblem(Options.Value("--nvram"), true, true)).empty()) {
+    return host::PathMessage("--nvram", Options.Value("--nvram"), Problem);
+  }
+  if (Options.Has("--out") && !(Problem = host::CreateFolder(Options.Value("--out"))).empty()) {
+    return host::PathMessage("--out", Options.Value("--out"), Problem);
+  }
+  return "";
 }
 
 } // namespace
@@ -90,8 +126,19 @@ int RunRunCommand(int argc, char **argv) {
     return kExitUsage;
   }
 
+  if (std::string Problem = CheckPaths(Options); !Problem.empty()) {
+    return ReportBadPath("run", Problem);
+  }
   host::PlatformOptions Settings;
   Settings.ModuleDir = Options.Value("--module-dir", BOARDSIM_MODULE_DIR);
+  const std::map<std::string, std::string> Known = Applications(Settings.ModuleDir);
+  const auto Chosen = Known.find(Lower(Options.Positionals().front()));
+  if (Chosen == Known.end()) {
+    std::cerr << "boardsim run: no application " << Options.Positionals().front() << " in "
+              << Settings.ModuleDir.string() << "; applications: " << NameList(Known) << "\n";
+    return kExitUsage;
+  }
+  const std::string App = Chosen->second;
   Settings.NvramFile = Options.Value("--nvram");
   Settings.Echo = Options.Has("--log") ? &std::cerr : nullptr;
   // The shell runs on the board as built by default, with the IPMI choices of the command line.
@@ -118,12 +165,9 @@ int RunRunCommand(int argc, char **argv) {
     std::cout << host::Utf16ToUtf8(Board.StdErrText()) << "the board halted before the shell\n";
     return kExitHalted;
   }
-  const std::string App = ResolveModule(Settings.ModuleDir, Options.Positionals().front());
   host::ImageResult Result = Board.RunModule(App);
   std::cout << host::Utf16ToUtf8(Board.ConsoleText());
   if (!OutDir.empty()) {
-    std::error_code Failure;
-    std::filesystem::create_directories(OutDir, Failure);
     std::cout << Built->Producer<host::vga::Screen>("vga-screen")->Save(OutDir) << "\n";
   }
   if (Result.Halted) {

@@ -49,9 +49,8 @@ int RunSetupCommand(int argc, char **argv) {
     return kExitUsage;
   }
   host::VariableStore Store;
-  if (!Store.Load(Options.Value("--nvram"), &Error)) {
-    std::cerr << "boardsim setup: " << Error << "\n";
-    return kExitFailed;
+  if (std::string Problem = LoadNvramOption(Store, Options.Value("--nvram"), true, true); !Problem.empty()) {
+    return ReportBadPath("setup", Problem);
   }
   host::EnsurePlatformSetup(Store);
   for (size_t Index = 0; Index < Words.size(); Index += 2) {

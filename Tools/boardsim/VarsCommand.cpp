@@ -1,5 +1,6 @@
 // boardsim vars: lists, shows, sets and deletes the non-volatile UEFI variables kept in the
 // emulated board's NVRAM file, between boots.
+#include "BoardOptions.h"
 #include "HostText.h"
 #include "VariableStore.h"
 
@@ -362,12 +363,12 @@ int RunVarsCommand(int argc, char **argv) {
     return kExitUsage;
   }
 
+  // Reading needs the file; a change creates it. A damaged file is left alone: reading shows
+  // nothing, writing would destroy it.
   VariableStore Store;
-  std::string LoadError;
-  if (!Store.Load(Opts.Nvram, &LoadError)) {
-    // A damaged file is left alone: reading shows nothing, writing would destroy it.
-    std::cerr << "boardsim vars: " << LoadError << "\n";
-    return kExitFailed;
+  const bool Changes = Action == "set" || Action == "delete";
+  if (std::string Problem = LoadNvramOption(Store, Opts.Nvram, Changes, Changes); !Problem.empty()) {
+    return ReportBadPath("vars", Problem);
   }
   if (Action == "list") {
     return List(Store);

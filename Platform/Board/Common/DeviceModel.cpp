@@ -6,15 +6,31 @@
 
 namespace host {
 
-void RecordProtocolError(std::vector<std::string> &Errors, const std::string &Name, const std::string &Text) {
-  const std::string Line = (Name.empty() ? std::string("device") : Name) + ": " + Text;
-  Errors.push_back(Line);
+namespace {
+
+std::string ModelLine(const std::string &Name, const std::string &Text) {
+  return (Name.empty() ? std::string("device") : Name) + ": " + Text;
+}
+
+void AppendToBoardLog(const std::string &Line) {
   try {
     Platform &Core = Platform::Current();
-    Core.Log().Append("model", "protocol error: " + Line + "\n", Core.VirtualTimeNs());
+    Core.Log().Append("model", Line + "\n", Core.VirtualTimeNs());
   } catch (const std::logic_error &) {
-    // A model exercised without a board: the record above is all there is.
+    // A model exercised without a board: the caller's record is all there is.
   }
+}
+
+} // namespace
+
+void RecordProtocolError(std::vector<std::string> &Errors, const std::string &Name, const std::string &Text) {
+  const std::string Line = ModelLine(Name, Text);
+  Errors.push_back(Line);
+  AppendToBoardLog("protocol error: " + Line);
+}
+
+void LogModelNote(const std::string &Name, const std::string &Text) {
+  AppendToBoardLog(ModelLine(Name, Text));
 }
 
 void DeviceModel::ProtocolError(const std::string &Text) {

@@ -16,6 +16,9 @@ namespace host {
 // Records a breach of an interface rule in Errors ("<Name>: <Text>") and writes it to the
 // board log of the platform alive now, if any.
 void RecordProtocolError(std::vector<std::string> &Errors, const std::string &Name, const std::string &Text);
+// Writes "<Name>: <Text>" to the board log of the platform alive now, if any: what a model
+// saw that is worth telling but breaks no rule.
+void LogModelNote(const std::string &Name, const std::string &Text);
 
 class DeviceModel : public MmioDevice {
 public:

@@ -11,10 +11,10 @@
 
 #include <Protocol/EepromMac.h>
 
+#include <HostFiles.h>
+
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
 namespace host {
 
@@ -46,12 +46,33 @@ EFI_STATUS Status(const std::string &Name, const std::string &Text) {
   return Number(Name, Text);
 }
 
-std::vector<uint8_t> ReadFile(const std::filesystem::path &File) {
-  std::ifstream In(File, std::ios::binary);
-  if (!In) {
-    throw std::invalid_argument("cannot read " + File.string());
+// What is wrong with a DSDT file (empty: nothing): unreadable, shorter than a table header, or
+// of another length than its header gives (the table is published as its header says).
+std::string DsdtProblem(const std::string &Path, std::vector<uint8_t> *Dsdt = nullptr) {
+  std::string Problem;
+  std::optional<std::vector<uint8_t>> Bytes = ReadFileBytes(Path, Problem);
+  if (Bytes && Bytes->size() < sizeof(EFI_ACPI_DESCRIPTION_HEADER)) {
+    Problem = "is " + std::to_string(Bytes->size()) + " bytes; an ACPI table has a " +
+              std::to_string(sizeof(EFI_ACPI_DESCRIPTION_HEADER)) + "-byte header";
+  } else if (Bytes) {
+    const auto *Header = reinterpret_cast<const EFI_ACPI_DESCRIPTION_HEADER *>(Bytes->data());
+    if (Header->Length != Bytes->size()) {
+      Problem = "is " + std::to_string(Bytes->size()) + " bytes; its header gives " +
+                std::to_string(Header->Length);
+    }
   }
-  return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
+  if (Problem.empty() && Dsdt != nullptr) {
+    *Dsdt = std::move(*Bytes);
+  }
+  return Problem;
+}
+
+std::vector<uint8_t> DsdtFile(const std::string &Path) {
+  std::vector<uint8_t> Dsdt;
+  if (std::string Problem = DsdtProblem(Path, &Dsdt); !Problem.empty()) {
+    throw PathError("--dsdt", Path, Problem);
+  }
+  return Dsdt;
 }
 
 // "SLOT=TEXT,..." of the eeprom-mac-slots option.
@@ -114,7 +135,7 @@ void Install(Board &B) {
   B.Provide("cpu", &InstallCpuArchProducer(P));
   AcpiTablesOptions Acpi = B.Options().Acpi;
   if (Acpi.Dsdt.empty() && B.Has("dsdt")) {
-    Acpi.Dsdt = ReadFile(B.Setting("dsdt"));
+    Acpi.Dsdt = DsdtFile(B.Setting("dsdt"));
   }
   B.Provide("acpi-tables", &InstallAcpiTables(P, Acpi));
   if (B.Fault("acpi-sdt-no-interface")) {
@@ -148,9 +169,16 @@ void WriteDsdt(Board &B) {
 // At the end of the boot: the count of firmware allocations (what an allocation-failure sweep
 // walks) and the DSDT.
 void Finish(Board &B) {
-  B.Core().Log().Append("board",
-                        "firmware allocations: " + std::to_string(B.Core().FirmwareAllocations()) + "\n",
+  const uint64_t Allocations = B.Core().FirmwareAllocations();
+  B.Core().Log().Append("board", "firmware allocations: " + std::to_string(Allocations) + "\n",
                         B.Core().VirtualTimeNs());
+  if (const uint64_t Nth = B.Has("fail-alloc") ? Number("fail-alloc", B.Setting("fail-alloc")) : 0;
+      Nth > Allocations) {
+    B.Core().Log().Append("board",
+                          "fail-alloc: allocation " + std::to_string(Nth) + " never fired: the boot made " +
+                              std::to_string(Allocations) + " firmware allocations\n",
+                          B.Core().VirtualTimeNs());
+  }
   WriteDsdt(B);
 }
 
@@ -161,7 +189,8 @@ BoardComponent CoreComponent() {
       "core",
       {{"dram", kDramBase, kDramSize, EfiGcdMemoryTypeSystemMemory, false}},
       {
-          {"dsdt", "FILE", "publish the DSDT in FILE (AML) instead of the board's"},
+          {"dsdt", "FILE", "publish the DSDT in FILE (AML) instead of the board's",
+           [](const std::string &Value) { return DsdtProblem(Value); }},
           {"ipmi-bmc-base", "VALUE",
            "the BMC memory base the IPMI information protocol reports (default 0xF0000000)"},
           {"no-ipmi", "", "do not install the IPMI information protocol"},

@@ -1,10 +1,7 @@
 // The I2C EEPROM model and its image file.
 #include "I2cEeprom.h"
 
-#include <VariableStore.h>
-
-#include <fstream>
-#include <iterator>
+#include <HostFiles.h>
 
 namespace host {
 
@@ -12,24 +9,37 @@ namespace {
 
 constexpr uint8_t kErased = 0xFF;
 constexpr unsigned kOffsetBytes = 2;
+constexpr char kImageOption[] = "--eeprom";
 
 } // namespace
 
-std::vector<uint8_t> I2cEeprom::LoadImage(const std::filesystem::path &File) {
-  std::vector<uint8_t> Contents(kSize, kErased);
-  std::ifstream In(File, std::ios::binary);
-  std::vector<char> Bytes((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
-  for (size_t Index = 0; Index < Bytes.size() && Index < kSize; Index++) {
-    Contents[Index] = uint8_t(Bytes[Index]);
+std::optional<std::vector<uint8_t>> I2cEeprom::ReadImage(const std::filesystem::path &File,
+                                                         std::string &Problem) {
+  std::optional<std::vector<uint8_t>> Bytes = ReadFileBytes(File, Problem);
+  if (Bytes && Bytes->empty()) {
+    Bytes->assign(kSize, kErased);
+  } else if (Bytes && Bytes->size() != kSize) {
+    Problem = "is " + std::to_string(Bytes->size()) + " bytes; an EEPROM image is " + std::to_string(kSize) +
+              " bytes (an empty file is created erased)";
+    return std::nullopt;
   }
-  return Contents;
+  return Bytes;
+}
+
+std::vector<uint8_t> I2cEeprom::LoadImage(const std::filesystem::path &File) {
+  std::string Problem;
+  std::optional<std::vector<uint8_t>> Image = ReadImage(File, Problem);
+  if (!Image) {
+    throw PathError(kImageOption, File, Problem);
+  }
+  return *Image;
 }
 
 // The image is saved the way the NVRAM file is (a synced temporary file renamed over the old
 // one), so a process or power lost during a save leaves the old image or the new one, never a
 // cut one that would read as erased records and be repaired with placeholders.
 bool I2cEeprom::SaveImage(const std::filesystem::path &File, const std::vector<uint8_t> &Contents) {
-  return VariableStore::WriteDurably(File, Contents, nullptr);
+  return ReplaceFileDurably(File, Contents, nullptr);
 }
 
 I2cEeprom::I2cEeprom(std::filesystem::path Image, std::function<uint64_t()> Clock)
@@ -37,10 +47,16 @@ I2cEeprom::I2cEeprom(std::filesystem::path Image, std::function<uint64_t()> Cloc
   if (Image_.empty()) {
     return;
   }
-  if (std::filesystem::exists(Image_)) {
+  std::error_code Code;
+  const bool Present = std::filesystem::exists(Image_, Code) || Code;
+  if (Present) {
     Memory_ = LoadImage(Image_);
-  } else {
-    SaveImage(Image_, Memory_);
+  }
+  // An absent or empty file is created erased; the board writes nothing else at start.
+  if (!Present || std::filesystem::file_size(Image_, Code) == 0) {
+    if (!SaveImage(Image_, Memory_)) {
+      throw PathError(kImageOption, Image_, "cannot create the image");
+    }
   }
 }
 

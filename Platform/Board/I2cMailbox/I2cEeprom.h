@@ -27,7 +27,8 @@ public:
     uint64_t StretchNs = 0;                // clock held low before each byte it sends
   };
 
-  // Contents from Image (0xFF where the file is short); an absent file is created erased.
+  // Contents from Image; an absent or empty file is created erased, and a file of another size
+  // or one that cannot be read is refused (PathError): the model never resizes a user's file.
   // An empty path keeps the contents in memory only. Clock gives the time of the bus event.
   I2cEeprom(std::filesystem::path Image, std::function<uint64_t()> Clock);
 
@@ -53,7 +54,11 @@ public:
   const std::vector<Transfer> &Transfers() const { return Transfers_; }
   void ClearTransfers() { Transfers_.clear(); }
 
-  // Image files, for the board and the `boardsim eeprom` command.
+  // Image files, for the board and the `boardsim eeprom` command. ReadImage gives the image of
+  // a file of the part's size, an erased one for an empty file, and nothing with Problem set
+  // otherwise (missing, a folder, another size); LoadImage throws PathError instead.
+  static std::optional<std::vector<uint8_t>> ReadImage(const std::filesystem::path &File,
+                                                       std::string &Problem);
   static std::vector<uint8_t> LoadImage(const std::filesystem::path &File);
   static bool SaveImage(const std::filesystem::path &File, const std::vector<uint8_t> &Contents);
 

@@ -1,6 +1,7 @@
 // The I2C and management-processor area of the board: SoC map rows, options, fault knobs and
 // the models, assembled from the board's options.
 #include "Board.h"
+#include "HostFiles.h"
 #include "HostText.h"
 #include "I2cMailbox.h"
 
@@ -39,6 +40,17 @@ std::filesystem::path EepromImage(Board &B) {
     return B.Setting("eeprom");
   }
   return B.Options().OutDir.empty() ? std::filesystem::path() : B.Options().OutDir / kDefaultEepromFile;
+}
+
+// The image must be the part's size or empty (created erased), or absent with a folder that
+// takes it.
+std::string EepromPathProblem(const std::string &Value) {
+  std::string Problem = FileProblem(Value, true, true);
+  std::error_code Missing;
+  if (Problem.empty() && std::filesystem::exists(Value, Missing)) {
+    I2cEeprom::ReadImage(Value, Problem);
+  }
+  return Problem;
 }
 
 void ApplyControllerFaults(Board &B, I2cController &Controller) {
@@ -141,8 +153,9 @@ BoardComponent I2cMailboxComponent() {
       },
       {
           {"eeprom", "FILE",
-           "the board EEPROM's image (created erased when absent; default eeprom.bin in the artifacts "
-           "folder)"},
+           "the board EEPROM's image of " + std::to_string(I2cEeprom::kSize) +
+               " bytes (created erased when absent or empty; default eeprom.bin in the artifacts folder)",
+           EepromPathProblem},
           {"pelmo-status", "OFFSET=VALUE,...", "status-region words the management processor publishes"},
           {"pelmo-build-id", "VALUE",
            "the build identifier the management processor answers (default 0x01020304)"},

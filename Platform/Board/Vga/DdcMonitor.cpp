@@ -8,7 +8,7 @@
 namespace host::vga {
 namespace {
 constexpr uint8_t SclLevelBit = 0x10, SdaLevelBit = 0x20;
-constexpr size_t MaxEdidBytes = 256; // the word pointer wraps here
+constexpr uint8_t IdleByte = 0xFF; // SDA released for every bit
 } // namespace
 
 DdcMonitor::DdcMonitor(DdcMonitorConfig Config) : Config_(std::move(Config)) {
@@ -181,11 +181,15 @@ void DdcMonitor::ByteReceived() {
 }
 
 void DdcMonitor::LoadByte() {
-  if (Pointer_ >= Config_.Edid.size()) {
-    Error("read at offset " + std::to_string(Pointer_) + " beyond the display's " +
-          std::to_string(Config_.Edid.size()) + " EDID bytes");
+  // A display with fewer bytes than the master reads sends nothing past them: SDA stays at
+  // its idle level. The master cannot know the size before it reads, so this is no breach.
+  if (Pointer_ >= Config_.Edid.size() && !NotedShortEdid_) {
+    NotedShortEdid_ = true;
+    LogModelNote("monitor", "read at offset " + std::to_string(Pointer_) + " beyond the display's " +
+                                std::to_string(Config_.Edid.size()) +
+                                " EDID bytes: the lines give 0xFF there");
   }
-  Current_ = Pointer_ < Config_.Edid.size() ? Config_.Edid[Pointer_] : 0xFF;
+  Current_ = Pointer_ < Config_.Edid.size() ? Config_.Edid[Pointer_] : IdleByte;
   Pointer_++;
   BytesSent_++;
   State_ = State::Transmit;

@@ -5,7 +5,7 @@
 // The model checks the rules a DDC master must keep and records every breach as a protocol
 // error: a line changed after fewer than the settling reads of port 0x3D4 since the previous
 // change, a start or stop inside a byte, SDA held low by the chip while the display sends a
-// one, a read past the display's EDID data.
+// one. A read past the display's EDID data gives the idle level (0xFF), noted once in the log.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +25,7 @@ class DdcMonitor {
 public:
   static constexpr uint8_t Address = 0x50; // 0xA0 / 0xA1 on the wire
   static constexpr unsigned SettleReads = 150;
+  static constexpr size_t MaxEdidBytes = 256; // the word pointer wraps here
 
   explicit DdcMonitor(DdcMonitorConfig Config);
   void Reset();
@@ -66,6 +67,7 @@ private:
   uint8_t Shift_ = 0, Pointer_ = 0, Current_ = 0;
   unsigned Transfers_ = 0, BytesSent_ = 0, Stops_ = 0;
   std::vector<std::string> Errors_;
+  bool NotedShortEdid_ = false;
 };
 
 } // namespace host::vga

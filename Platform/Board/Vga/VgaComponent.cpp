@@ -6,9 +6,8 @@
 #include "VgaScreen.h"
 
 #include <EdidOverride.h>
+#include <HostFiles.h>
 
-#include <fstream>
-#include <iterator>
 #include <sstream>
 
 namespace host {
@@ -19,6 +18,9 @@ using vga::VgaChip;
 using vga::VgaChipConfig;
 
 constexpr PciLocation VgaLocation = {0, 0, 1, 0};
+constexpr char kNoMonitor[] = "none";
+constexpr size_t kEdidBlockBytes = 128;
+constexpr size_t kOverrideEdidMax = 256 * kEdidBlockBytes; // a base block and 255 extension blocks
 
 unsigned Number(const std::string &Name, const std::string &Text, unsigned Low, unsigned High) {
   const uint64_t Value = OptionNumber(Name, Text, High);
@@ -116,20 +118,43 @@ VgaChipConfig ChipConfig(const Board &B) {
   return Config;
 }
 
-std::vector<uint8_t> EdidFile(const std::string &Option, const std::string &Path) {
-  std::ifstream In(Path, std::ios::binary);
-  if (!In) {
-    throw std::invalid_argument(Option + ": cannot read \"" + Path + "\"");
+// What is wrong with an EDID file (empty: nothing): unreadable, empty or longer than Limit.
+// Edid gets the bytes when nothing is.
+std::string EdidProblem(const std::string &Path, size_t Limit, std::vector<uint8_t> *Edid = nullptr) {
+  std::string Problem;
+  std::optional<std::vector<uint8_t>> Bytes = ReadFileBytes(Path, Problem);
+  if (Bytes && (Bytes->empty() || Bytes->size() > Limit)) {
+    Problem = (Bytes->empty() ? std::string("is empty") : "is " + std::to_string(Bytes->size()) + " bytes") +
+              "; an EDID here has 1 to " + std::to_string(Limit) + " bytes";
   }
-  return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
+  if (Problem.empty() && Edid != nullptr) {
+    *Edid = std::move(*Bytes);
+  }
+  return Problem;
+}
+
+std::vector<uint8_t> EdidFile(const std::string &Option, const std::string &Path, size_t Limit) {
+  std::vector<uint8_t> Edid;
+  if (std::string Problem = EdidProblem(Path, Limit, &Edid); !Problem.empty()) {
+    throw PathError("--" + Option, Path, Problem);
+  }
+  return Edid;
+}
+
+std::string MonitorPathProblem(const std::string &Value) {
+  return Value == kNoMonitor ? "" : EdidProblem(Value, vga::DdcMonitor::MaxEdidBytes);
+}
+
+std::string OverridePathProblem(const std::string &Value) {
+  return EdidProblem(Value, kOverrideEdidMax);
 }
 
 // The display on the VGA port: the board's monitor, the --monitor file, or none.
 vga::DdcMonitorConfig MonitorConfig(const Board &B) {
   vga::DdcMonitorConfig Config;
   const std::string File = B.Setting("monitor", BOARD_MONITOR_EDID);
-  if (File != "none") {
-    Config.Edid = EdidFile("monitor", File);
+  if (File != kNoMonitor) {
+    Config.Edid = EdidFile("monitor", File, vga::DdcMonitor::MaxEdidBytes);
   }
   Config.PullUps = !B.Fault("monitor-no-pullups");
   Config.NoAck = B.Fault("monitor-no-ack");
@@ -156,7 +181,8 @@ void Install(Board &B) {
   B.AddErrorSource([Monitor] { return Monitor->ProtocolErrors(); });
   if (B.Has("edid-override")) {
     B.Provide("edid-override",
-              &InstallEdidOverride(B.Core(), EdidFile("edid-override", B.Setting("edid-override"))));
+              &InstallEdidOverride(B.Core(),
+                                   EdidFile("edid-override", B.Setting("edid-override"), kOverrideEdidMax)));
   }
   auto &Producer = InstalledProducer();
   Producer = std::make_unique<PciIoProducer>(B.Core(), Chip, VgaLocation);
@@ -219,8 +245,9 @@ BoardComponent VgaComponent() {
            "the strobe settings whose burst tests pass (replaces the board's)"},
           {"vga-line-eye", "LO-HI[,...]", "the delays at which each data line passes (one for all, or 16)"},
           {"monitor", "FILE|none",
-           "the EDID the display on the VGA port serves (default: the board's monitor)"},
-          {"edid-override", "FILE", "the platform supplies this EDID for the display (EDID override)"},
+           "the EDID the display on the VGA port serves (default: the board's monitor)", MonitorPathProblem},
+          {"edid-override", "FILE", "the platform supplies this EDID for the display (EDID override)",
+           OverridePathProblem},
       },
       {
           {"vga-memory-never-ready", "", "the chip's memory never reports ready (CRD0 bit 6, MCR1C bit 27)"},
