@@ -33,10 +33,17 @@ std::string KindProblem(const struct stat &Info, bool WantFolder) {
   return S_ISREG(Info.st_mode) ? "" : "is not a regular file";
 }
 
+// A missing folder is fine when it can be made: its nearest existing ancestor takes new entries.
 std::string WritableFolderProblem(const std::filesystem::path &Folder) {
   struct stat Info {};
   if (::stat(Folder.c_str(), &Info) != 0) {
-    return "folder " + Folder.string() + (errno == ENOENT ? " does not exist" : ": " + Reason(errno));
+    const int Code = errno;
+    std::error_code Failure;
+    const std::filesystem::path Whole = std::filesystem::absolute(Folder, Failure);
+    if (Code != ENOENT || Failure || Whole.parent_path() == Whole) {
+      return "folder " + Folder.string() + ": " + Reason(Code);
+    }
+    return WritableFolderProblem(Whole.parent_path());
   }
   if (!S_ISDIR(Info.st_mode)) {
     return Folder.string() + " is not a folder";

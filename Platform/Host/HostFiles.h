@@ -33,7 +33,8 @@ std::vector<uint8_t> ReadUserFile(const std::string &Option, const std::filesyst
 
 // What is wrong (empty: nothing) with a file a command reads and may later replace: it may be
 // missing when MayBeMissing, otherwise it must be a readable regular file; when Replaced, its
-// folder must exist and take new files (a replacement is a new file renamed over the old one).
+// folder must take new files or be one CreateFolder can make (a replacement is a new file
+// renamed over the old one).
 std::string FileProblem(const std::filesystem::path &File, bool MayBeMissing, bool Replaced);
 // What is wrong with a folder a command reads from (empty: nothing).
 std::string FolderProblem(const std::filesystem::path &Folder);

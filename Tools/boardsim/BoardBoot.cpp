@@ -247,6 +247,13 @@ int RunBootCommand(int argc, char **argv) {
   if (std::string Problem = host::CreateFolder(OutDir); !Problem.empty()) {
     return ReportBadPath("boot", host::PathMessage("--out", OutDir, Problem));
   }
+  // The folders the stored files are replaced in, checked above.
+  for (const std::filesystem::path &Stored :
+       {BoardSettings.NvramFile, std::filesystem::path(Options.Value("--eeprom"))}) {
+    if (Stored.has_parent_path()) {
+      host::CreateFolder(Stored.parent_path());
+    }
+  }
 
   host::Platform Core(Settings);
   std::unique_ptr<host::Board> Board;

@@ -84,7 +84,7 @@ std::string NameList(const std::map<std::string, std::string> &Applications) {
   return List.empty() ? "none" : List;
 }
 
-// Every path the run reads or replaces, checked before anything is written: the first problem
+// The paths the run reads or replaces, checked before anything is written: the first problem
 // as one line, or empty.
 std::string CheckPaths(const OptionSet &Options) {
   std::string Problem;
@@ -95,9 +95,6 @@ std::string CheckPaths(const OptionSet &Options) {
   if (Options.Has("--nvram") &&
       !(Problem = host::FileProblem(Options.Value("--nvram"), true, true)).empty()) {
     return host::PathMessage("--nvram", Options.Value("--nvram"), Problem);
-  }
-  if (Options.Has("--out") && !(Problem = host::CreateFolder(Options.Value("--out"))).empty()) {
-    return host::PathMessage("--out", Options.Value("--out"), Problem);
   }
   return "";
 }
@@ -139,6 +136,13 @@ int RunRunCommand(int argc, char **argv) {
     return kExitUsage;
   }
   const std::string App = Chosen->second;
+  const std::filesystem::path OutDir = Options.Value("--out");
+  if (std::string Problem = OutDir.empty() ? "" : host::CreateFolder(OutDir); !Problem.empty()) {
+    return ReportBadPath("run", host::PathMessage("--out", OutDir, Problem));
+  }
+  if (const std::filesystem::path Nvram = Options.Value("--nvram"); Nvram.has_parent_path()) {
+    host::CreateFolder(Nvram.parent_path()); // checked above
+  }
   Settings.NvramFile = Options.Value("--nvram");
   Settings.Echo = Options.Has("--log") ? &std::cerr : nullptr;
   // The shell runs on the board as built by default, with the IPMI choices of the command line.
@@ -146,7 +150,6 @@ int RunRunCommand(int argc, char **argv) {
   BoardSettings.NvramFile = Settings.NvramFile;
   BoardSettings.Modules = {"Vidframe"};
   BoardSettings.Screen.Capture = true;
-  const std::filesystem::path OutDir = Options.Value("--out");
   for (const char *Flag : {"--ipmi-bmc-base", "--no-ipmi"}) {
     if (Options.Has(Flag)) {
       BoardSettings.Settings[Flag + 2] = Flag == std::string("--no-ipmi") ? "" : Options.Value(Flag);
