@@ -2,6 +2,7 @@
 // per-image accounting, halts inside firmware frames, Exit() and the consoles.
 #include "CoreTestSupport.h"
 
+#include <GcdMap.h>
 #include <HostAbi.h>
 
 using namespace coretest;
