@@ -88,8 +88,15 @@ EFI_GRAPHICS_OUTPUT_BLT_PIXEL *BufferPixel(const BLT_RECT &R, UINTN X, UINTN Y) 
                                                            X * BYTES_PER_PIXEL);
 }
 
+// The screen's word for a pixel: Blue, Green and Red are the low three bytes of the little-endian
+// pixel, the reserved byte is not drawn. One load and a mask, so a row converts at memory speed.
+constexpr UINT32 PIXEL_COLOUR_MASK = 0x00FFFFFF;
+static_assert(sizeof(EFI_GRAPHICS_OUTPUT_BLT_PIXEL) == sizeof(UINT32), "a Blt pixel is one word");
+
 UINT32 PixelValue(const EFI_GRAPHICS_OUTPUT_BLT_PIXEL &Pixel) {
-  return (static_cast<UINT32>(Pixel.Red) << 16) | (static_cast<UINT32>(Pixel.Green) << 8) | Pixel.Blue;
+  UINT32 Word;
+  __builtin_memcpy(&Word, &Pixel, sizeof(Word));
+  return Word & PIXEL_COLOUR_MASK;
 }
 
 // Any failed transfer fails the operation: the rest is not attempted.

@@ -6,7 +6,9 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <stdexcept>
 
 namespace host {
@@ -25,48 +27,15 @@ bool ValidWidth(unsigned Width) {
   return Width == 1 || Width == 2 || Width == 4 || Width == 8;
 }
 
+// A valid width and an address that is a multiple of it.
+bool Aligned(uint64_t Address, unsigned Width) {
+  return (Width & (Width - 1)) == 0 && Width - 1 < 8 && (Address & (Width - 1)) == 0;
+}
+
 std::string Hex(uint64_t Value) {
   char Text[24];
   std::snprintf(Text, sizeof(Text), "0x%llX", static_cast<unsigned long long>(Value));
   return Text;
-}
-
-const Attachment *FindDevice(const Platform::Impl &Core, uint64_t Address, unsigned Width) {
-  for (const Attachment &Entry : Core.Attachments) {
-    if (Address >= Entry.Base && Address - Entry.Base + Width <= Entry.Size) {
-      return &Entry;
-    }
-  }
-  return nullptr;
-}
-
-// An access that faults on the real board: no device answers there, or the address is not a
-// multiple of the access width (device memory takes no unaligned access on AArch64).
-void RecordFault(Platform::Impl &Core, uint64_t Address, unsigned Width, bool IsWrite, uint64_t Value,
-                 const char *Why) {
-  Fault Entry{Address, Width, IsWrite, Value, Core.CurrentImageName(), Core.NowNs};
-  Core.Faults.push_back(Entry);
-  Core.Error("MMIO", std::string(IsWrite ? "write" : "read") + " of " + std::to_string(Width) + " bytes at " +
-                         Hex(Address) + (IsWrite ? " (value " + Hex(Value) + ")" : std::string()) + ": " +
-                         Why);
-}
-
-// The device an access reaches, or nullptr after recording why it faults.
-const Attachment *Route(Platform::Impl &Core, uint64_t Address, unsigned Width, bool IsWrite,
-                        uint64_t Value) {
-  if (!ValidWidth(Width)) {
-    RecordFault(Core, Address, Width, IsWrite, Value, "not an access width");
-    return nullptr;
-  }
-  if (Address % Width != 0) {
-    RecordFault(Core, Address, Width, IsWrite, Value, "unaligned");
-    return nullptr;
-  }
-  const Attachment *Device = FindDevice(Core, Address, Width);
-  if (Device == nullptr) {
-    RecordFault(Core, Address, Width, IsWrite, Value, "no device there");
-  }
-  return Device;
 }
 
 // The image whose code is at Address, or the one running now.
@@ -81,13 +50,373 @@ std::string ImageAt(const Platform::Impl &Core, const void *Address) {
   return Core.CurrentImageName();
 }
 
-void ChargeAccess(Platform::Impl &Core, const void *Caller, uint64_t CostNs) {
-  TimeAccount &Account = Core.AccountOf(Caller);
-  Account.RegisterAccesses++;
-  Account.RegisterNs += CostNs;
+} // namespace
+
+namespace {
+
+[[gnu::cold, gnu::noinline]] void WatchdogHalt(const Platform::Impl &Core, uint64_t Elapsed) {
+  throw Halt("watchdog: " + Core.CurrentImageName() + " ran " + std::to_string(Elapsed / 1'000'000) +
+                 " ms of virtual time without returning",
+             Core.CurrentImageName(), Core.NowNs);
 }
 
 } // namespace
+
+// Asked on every access: small, so that the address space's paths take it inline.
+void Platform::Impl::CheckWatchdog() {
+  if (Frames.empty() || Options.WatchdogNs == 0) {
+    return;
+  }
+  const uint64_t Elapsed = NowNs - Frames.back().StartNs;
+  if (Elapsed > Options.WatchdogNs) {
+    WatchdogHalt(*this, Elapsed);
+  }
+}
+
+// ---- Decoding and the map rules -------------------------------------------------------------
+
+void AddressSpace::Attach(uint64_t Base, uint64_t Size, std::shared_ptr<MmioDevice> Device) {
+  if (Size == 0 || Base + Size < Base || Device == nullptr) {
+    throw std::invalid_argument("Attach: empty range or no device");
+  }
+  for (const Region &Entry : Regions_) {
+    if (Base < Entry.Base + Entry.Size && Entry.Base < Base + Size) {
+      throw std::invalid_argument("Attach: " + Device->Name() + " at " + Hex(Base) + " overlaps " +
+                                  Entry.Device->Name());
+    }
+  }
+  Region Entry{Base, Size, Device.get(), Device->AccessCostNs()};
+  Devices_.push_back(std::move(Device));
+  auto At = std::lower_bound(Regions_.begin(), Regions_.end(), Base,
+                             [](const Region &R, uint64_t Value) { return R.Base < Value; });
+  Regions_.insert(At, Entry);
+  LastHit_ = 0;
+}
+
+inline uint64_t AddressSpace::Stamp() const {
+  return Core_.Gcd->MemoryGeneration() << 1 | (Core_.BootServicesEnded ? 1 : 0);
+}
+
+AddressSpace::Region *AddressSpace::Find(uint64_t Address, uint64_t Length) {
+  auto Holds = [&](const Region &R) {
+    return Address - R.Base < R.Size && Length <= R.Size - (Address - R.Base);
+  };
+  if (LastHit_ < Regions_.size() && Holds(Regions_[LastHit_])) {
+    return &Regions_[LastHit_];
+  }
+  auto After = std::upper_bound(Regions_.begin(), Regions_.end(), Address,
+                                [](uint64_t Value, const Region &R) { return Value < R.Base; });
+  if (After == Regions_.begin() || !Holds(*std::prev(After))) {
+    return nullptr;
+  }
+  LastHit_ = static_cast<size_t>(std::prev(After) - Regions_.begin());
+  return &Regions_[LastHit_];
+}
+
+// After SetVirtualAddressMap addresses are virtual: inside a range of the virtual map they
+// become physical; anything else is an address runtime code should have converted.
+const char *AddressSpace::Translate(uint64_t &Address, uint64_t Length) const {
+  if (!Core_.VirtualMapSet) {
+    return nullptr;
+  }
+  bool Physical = false;
+  for (const VirtualRange &Range : Core_.VirtualMap) {
+    const uint64_t Virtual = Range.PhysicalStart + static_cast<uint64_t>(Range.Offset);
+    if (Address - Virtual < Range.Size && Length <= Range.Size - (Address - Virtual)) {
+      Address -= static_cast<uint64_t>(Range.Offset);
+      return nullptr;
+    }
+    Physical = Physical || Address - Range.PhysicalStart < Range.Size;
+  }
+  return Physical ? "a physical address after SetVirtualAddressMap (not converted)"
+                  : "not in the virtual address map";
+}
+
+// The memory-space map must have the range, and after ExitBootServices as runtime.
+const char *AddressSpace::MapRule(uint64_t Address, uint64_t Length) const {
+  const uint64_t End = Address + Length;
+  for (const EFI_GCD_MEMORY_SPACE_DESCRIPTOR &Entry : Core_.Gcd->MemoryDescriptors()) {
+    if (Entry.BaseAddress >= End || Entry.BaseAddress + Entry.Length <= Address) {
+      continue;
+    }
+    if (Entry.GcdMemoryType == EfiGcdMemoryTypeNonExistent) {
+      return "the memory-space map has nothing there (NonExistent)";
+    }
+    if (Core_.BootServicesEnded && (Entry.Attributes & EFI_MEMORY_RUNTIME) == 0) {
+      return "not runtime memory-mapped I/O, after ExitBootServices";
+    }
+  }
+  return nullptr;
+}
+
+bool AddressSpace::Cleared(Region &Entry) {
+  const uint64_t Now = Stamp();
+  if (Entry.ClearedAt == Now) {
+    return true;
+  }
+  if (MapRule(Entry.Base, Entry.Size) != nullptr) {
+    return false;
+  }
+  Entry.ClearedAt = Now;
+  return true;
+}
+
+// An access that faults on the real board: no device answers there, the address is not a
+// multiple of the access width (device memory takes no unaligned access on AArch64), or the
+// page tables built from the maps have nothing there.
+void AddressSpace::RecordFault(uint64_t Address, unsigned Width, bool IsWrite, uint64_t Value,
+                               const char *Why) {
+  Faults_.push_back({Address, Width, IsWrite, Value, Core_.CurrentImageName(), Core_.NowNs});
+  Core_.Error("MMIO", std::string(IsWrite ? "write" : "read") + " of " + std::to_string(Width) +
+                          " bytes at " + Hex(Address) +
+                          (IsWrite ? " (value " + Hex(Value) + ")" : std::string()) + ": " + Why);
+  Core_.Advance(kUnmappedAccessCostNs);
+}
+
+AddressSpace::Region *AddressSpace::Resolve(uint64_t &Address, unsigned Width, bool IsWrite, uint64_t Value) {
+  const uint64_t Given = Address;
+  const char *Why = !ValidWidth(Width)             ? "not an access width"
+                    : (Address & (Width - 1)) != 0 ? "unaligned"
+                                                   : nullptr;
+  Why = Why != nullptr ? Why : Translate(Address, Width);
+  Region *Entry = Why != nullptr ? nullptr : Find(Address, Width);
+  if (Why == nullptr && Entry == nullptr) {
+    Why = "no device there";
+  }
+  if (Why == nullptr && !Cleared(*Entry)) {
+    Why = MapRule(Address, Width);
+  }
+  if (Why != nullptr) {
+    RecordFault(Given, Width, IsWrite, Value, Why);
+    return nullptr;
+  }
+  return Entry;
+}
+
+AddressSpace::Region *AddressSpace::ResolveRun(uint64_t &Address, unsigned Width, uint64_t Length) {
+  uint64_t Physical = Address;
+  if (!ValidWidth(Width) || (Address & (Width - 1)) != 0 || Translate(Physical, Length) != nullptr) {
+    return nullptr;
+  }
+  Region *Entry = Find(Physical, Length);
+  if (Entry == nullptr || (!Cleared(*Entry) && MapRule(Physical, Length) != nullptr)) {
+    return nullptr;
+  }
+  Address = Physical;
+  return Entry;
+}
+
+// ---- Accesses and their time ----------------------------------------------------------------
+
+inline void AddressSpace::Charge(uint64_t CostNs, uint64_t Accesses, const void *Caller) {
+  if (Caller != ChargeCaller_) {
+    ChargeAccount_ = &Core_.AccountOf(Caller);
+    ChargeCaller_ = Caller;
+  }
+  ChargeAccount_->RegisterAccesses += Accesses;
+  ChargeAccount_->RegisterNs += CostNs;
+  Core_.Advance(CostNs);
+}
+
+// The region a single access reaches when nothing about it needs a closer look: a valid,
+// aligned access inside the region used last, whose map rules still hold, before any virtual
+// map. Everything else goes to Resolve.
+inline AddressSpace::Region *AddressSpace::Hit(uint64_t Address, unsigned Width) {
+  if (Core_.VirtualMapSet || LastHit_ >= Regions_.size()) {
+    return nullptr;
+  }
+  Region &Entry = Regions_[LastHit_];
+  const uint64_t Offset = Address - Entry.Base;
+  if (Offset >= Entry.Size || Entry.Size - Offset < Width || !Aligned(Address, Width) ||
+      Entry.ClearedAt != Stamp()) {
+    return nullptr;
+  }
+  return &Entry;
+}
+
+inline uint64_t AddressSpace::Read(uint64_t Address, unsigned Width, const void *Caller) {
+  Core_.CheckWatchdog();
+  Region *Entry = Hit(Address, Width);
+  if (Entry == nullptr && (Entry = Resolve(Address, Width, false, 0)) == nullptr) {
+    return AllOnes(Width);
+  }
+  const uint64_t CostNs = Entry->CostNs;
+  const uint64_t Value = Entry->Device->Read(Address - Entry->Base, Width) & AllOnes(Width);
+  Charge(CostNs, 1, Caller);
+  return Value;
+}
+
+inline void AddressSpace::Write(uint64_t Address, unsigned Width, uint64_t Value, const void *Caller) {
+  Core_.CheckWatchdog();
+  Region *Entry = Hit(Address, Width);
+  if (Entry == nullptr && (Entry = Resolve(Address, Width, true, Value)) == nullptr) {
+    return;
+  }
+  const uint64_t CostNs = Entry->CostNs;
+  Entry->Device->Write(Address - Entry->Base, Width, Value & AllOnes(Width));
+  Charge(CostNs, 1, Caller);
+}
+
+namespace {
+
+// An element of a run in the buffer, in accesses of its own width (a byte-wise copy into a
+// wider value stalls the load that follows).
+template <class T> uint64_t LoadAs(const uint8_t *From) {
+  T Value;
+  std::memcpy(&Value, From, sizeof(T));
+  return Value;
+}
+
+template <class T> void StoreAs(uint8_t *To, uint64_t Value) {
+  const T Narrow = static_cast<T>(Value);
+  std::memcpy(To, &Narrow, sizeof(T));
+}
+
+uint64_t Load(const uint8_t *From, unsigned Width) {
+  switch (Width) {
+  case 1:
+    return *From;
+  case 2:
+    return LoadAs<uint16_t>(From);
+  case 4:
+    return LoadAs<uint32_t>(From);
+  default:
+    return LoadAs<uint64_t>(From);
+  }
+}
+
+void Store(uint8_t *To, unsigned Width, uint64_t Value) {
+  switch (Width) {
+  case 1:
+    *To = static_cast<uint8_t>(Value);
+    break;
+  case 2:
+    StoreAs<uint16_t>(To, Value);
+    break;
+  case 4:
+    StoreAs<uint32_t>(To, Value);
+    break;
+  default:
+    StoreAs<uint64_t>(To, Value);
+    break;
+  }
+}
+
+} // namespace
+
+// The run as the copy the bus makes of it: Step and Fill move along the memory, Fifo stays on
+// its first element; Step and Fifo move along the buffer, Fill stays on its one element.
+void AddressSpace::Burst(bool IsWrite, uint8_t *Memory, unsigned Width, uint64_t Count, Platform::BusRun Run,
+                         uint8_t *Buffer) {
+  const uint64_t Length = Width * Count;
+  if (Run == Platform::BusRun::Step) {
+    IsWrite ? std::memcpy(Memory, Buffer, Length) : std::memcpy(Buffer, Memory, Length);
+  } else if (Run == Platform::BusRun::Fill && IsWrite) {
+    // The pattern once, then doubling copies of what is already filled.
+    std::memcpy(Memory, Buffer, Width);
+    for (uint64_t Filled = Width; Filled < Length;) {
+      const uint64_t Chunk = std::min(Filled, Length - Filled);
+      std::memcpy(Memory + Filled, Memory, Chunk);
+      Filled += Chunk;
+    }
+  } else if (Run == Platform::BusRun::Fill) { // every element read into one: the last stays
+    std::memcpy(Buffer, Memory + Length - Width, Width);
+  } else if (IsWrite) { // every element written to one location: the last stays
+    std::memcpy(Memory, Buffer + Length - Width, Width);
+  } else {
+    for (uint64_t Index = 0; Index < Count; Index++) {
+      std::memcpy(Buffer + Index * Width, Memory, Width);
+    }
+  }
+}
+
+bool AddressSpace::Elementwise(bool IsWrite, uint64_t Address, unsigned Width, uint64_t Count,
+                               Platform::BusRun Run, uint8_t *Buffer, const void *Caller) {
+  const size_t Faults = Faults_.size();
+  const uint64_t AddressStride = Run == Platform::BusRun::Fifo ? 0 : Width;
+  const uint64_t BufferStride = Run == Platform::BusRun::Fill ? 0 : Width;
+  for (uint64_t Index = 0; Index < Count; Index++) {
+    const uint64_t At = Address + Index * AddressStride;
+    uint8_t *Element = Buffer + Index * BufferStride;
+    if (IsWrite) {
+      Write(At, Width, Load(Element, Width), Caller);
+    } else {
+      Store(Element, Width, Read(At, Width, Caller));
+    }
+  }
+  return Faults_.size() == Faults;
+}
+
+bool AddressSpace::Transfer(bool IsWrite, uint64_t Address, unsigned Width, uint64_t Count,
+                            Platform::BusRun Run, uint8_t *Buffer, const void *Caller) {
+  if (Count == 1 && ValidWidth(Width)) {
+    const size_t Faults = Faults_.size();
+    if (IsWrite) {
+      Write(Address, Width, Load(Buffer, Width), Caller);
+    } else {
+      Store(Buffer, Width, Read(Address, Width, Caller));
+    }
+    return Faults_.size() == Faults;
+  }
+  if (Count == 0) {
+    return true;
+  }
+  if (!ValidWidth(Width)) {
+    RecordFault(Address, Width, IsWrite, 0, "not an access width");
+    return false;
+  }
+  uint64_t Bytes = 0;
+  const bool Overflows = __builtin_mul_overflow(Count, uint64_t(Width), &Bytes);
+  const uint64_t Length = Run == Platform::BusRun::Fifo ? Width : Bytes;
+  if ((Overflows && Run != Platform::BusRun::Fifo) || Address + Length < Address) {
+    RecordFault(Address, Width, IsWrite, 0, "the run wraps around the address space");
+    return false;
+  }
+  uint64_t Physical = Address;
+  Region *Entry = Overflows ? nullptr : ResolveRun(Physical, Width, Length);
+  if (uint8_t *Memory = Entry ? Entry->Device->Memory(Physical - Entry->Base, Length, Width) : nullptr) {
+    Core_.CheckWatchdog();
+    Burst(IsWrite, Memory, Width, Count, Run, Buffer);
+    Charge(Entry->Device->BurstCostNs(Bytes), 1, Caller);
+    return true;
+  }
+  return Elementwise(IsWrite, Address, Width, Count, Run, Buffer, Caller);
+}
+
+bool AddressSpace::Copy(uint64_t To, uint64_t From, unsigned Width, uint64_t Count, const void *Caller) {
+  if (Count == 0) {
+    return true;
+  }
+  if (!ValidWidth(Width)) {
+    RecordFault(To, Width, true, 0, "not an access width");
+    return false;
+  }
+  uint64_t Bytes = 0;
+  if (__builtin_mul_overflow(Count, uint64_t(Width), &Bytes) || To + Bytes < To || From + Bytes < From) {
+    RecordFault(To, Width, true, 0, "the copy wraps around the address space");
+    return false;
+  }
+  uint64_t Target = To, Source = From;
+  Region *Destination = ResolveRun(Target, Width, Bytes);
+  uint8_t *ToMemory =
+      Destination ? Destination->Device->Memory(Target - Destination->Base, Bytes, Width) : nullptr;
+  Region *Origin = ToMemory ? ResolveRun(Source, Width, Bytes) : nullptr;
+  uint8_t *FromMemory = Origin ? Origin->Device->Memory(Source - Origin->Base, Bytes, Width) : nullptr;
+  if (FromMemory != nullptr) {
+    Core_.CheckWatchdog();
+    std::memmove(ToMemory, FromMemory, Bytes);
+    Charge(Origin->Device->BurstCostNs(Bytes) + Destination->Device->BurstCostNs(Bytes), 2, Caller);
+    return true;
+  }
+  // Element by element, backwards when the destination overlaps the source from above.
+  const size_t Faults = Faults_.size();
+  const bool Backwards = To > From && To < From + Bytes;
+  for (uint64_t Step = 0; Step < Count; Step++) {
+    const uint64_t Index = Backwards ? Count - 1 - Step : Step;
+    Write(To + Index * Width, Width, Read(From + Index * Width, Width, Caller), Caller);
+  }
+  return Faults_.size() == Faults;
+}
 
 // Code outside the images belongs to the image running now; a cached image must still be loaded.
 TimeAccount &Platform::Impl::AccountOf(const void *Caller) {
@@ -119,6 +448,7 @@ ImageScope::ImageScope(Platform::Impl &Core, EFI_HANDLE Image) : Core_(Core) {
   }
   Frame.StartNs = Core.Frames.empty() ? Core.NowNs : Core.Frames.back().StartNs;
   Core.Frames.push_back(Frame);
+  Core.Space.FramesChanged();
   Depth_ = Core.Frames.size();
 }
 
@@ -126,18 +456,7 @@ ImageScope::~ImageScope() {
   if (Core_.Frames.size() >= Depth_) {
     Core_.Frames.resize(Depth_ - 1);
   }
-}
-
-void Platform::Impl::CheckWatchdog() {
-  if (Frames.empty() || Options.WatchdogNs == 0) {
-    return;
-  }
-  const uint64_t Elapsed = NowNs - Frames.back().StartNs;
-  if (Elapsed > Options.WatchdogNs) {
-    throw Halt("watchdog: " + CurrentImageName() + " ran " + std::to_string(Elapsed / 1'000'000) +
-                   " ms of virtual time without returning",
-               CurrentImageName(), NowNs);
-  }
+  Core_.Space.FramesChanged();
 }
 
 std::optional<Halt> Platform::Impl::RunFrame(EFI_HANDLE Image, const std::string &Name,
@@ -145,15 +464,20 @@ std::optional<Halt> Platform::Impl::RunFrame(EFI_HANDLE Image, const std::string
   const size_t Depth = Frames.size();
   const EFI_TPL SavedTpl = CurrentTpl;
   Frames.push_back({Image, Name, NowNs});
+  Space.FramesChanged();
   struct Unwind {
-    std::vector<CallFrame> &Frames;
+    Platform::Impl &Core;
     size_t Depth;
-    ~Unwind() { Frames.resize(std::min(Frames.size(), Depth)); }
-  } Restore{Frames, Depth};
+    ~Unwind() {
+      Core.Frames.resize(std::min(Core.Frames.size(), Depth));
+      Core.Space.FramesChanged();
+    }
+  } Restore{*this, Depth};
   try {
     Call();
   } catch (const Halt &Stopped) {
     Frames.resize(Depth);
+    Space.FramesChanged();
     CurrentTpl = SavedTpl;
     InterruptsEnabled = SavedTpl < TPL_HIGH_LEVEL;
     LogLine("halt: " + Stopped.Reason + " in " + Stopped.Image + " at " +
@@ -164,16 +488,23 @@ std::optional<Halt> Platform::Impl::RunFrame(EFI_HANDLE Image, const std::string
 }
 
 void Platform::Attach(uint64_t Base, uint64_t Size, std::shared_ptr<MmioDevice> Device) {
-  if (Size == 0 || Base + Size < Base || Device == nullptr) {
-    throw std::invalid_argument("Attach: empty range or no device");
-  }
-  for (const Attachment &Entry : Impl_->Attachments) {
-    if (Base < Entry.Base + Entry.Size && Entry.Base < Base + Size) {
-      throw std::invalid_argument("Attach: " + Device->Name() + " at " + Hex(Base) + " overlaps " +
-                                  Entry.Device->Name());
-    }
-  }
-  Impl_->Attachments.push_back({Base, Size, std::move(Device)});
+  Impl_->Space.Attach(Base, Size, std::move(Device));
+}
+
+bool Platform::BusRead(uint64_t Address, unsigned Width, uint64_t Count, BusRun Run, void *Buffer,
+                       const void *Caller) {
+  return Impl_->Space.Transfer(false, Address, Width, Count, Run, static_cast<uint8_t *>(Buffer), Caller);
+}
+
+bool Platform::BusWrite(uint64_t Address, unsigned Width, uint64_t Count, BusRun Run, const void *Buffer,
+                        const void *Caller) {
+  // The buffer is only read from on a write.
+  return Impl_->Space.Transfer(true, Address, Width, Count, Run,
+                               static_cast<uint8_t *>(const_cast<void *>(Buffer)), Caller);
+}
+
+bool Platform::BusCopy(uint64_t To, uint64_t From, unsigned Width, uint64_t Count, const void *Caller) {
+  return Impl_->Space.Copy(To, From, Width, Count, Caller);
 }
 
 // Called from the Platform constructor so that the seams below are always linked into an
@@ -200,36 +531,13 @@ extern "C" UINT64 HostAbiMmioRead(UINT64 Address, UINT32 Width) {
   if (!CoreAlive()) {
     return host::AllOnes(Width);
   }
-  host::Platform::Impl &Platform = Core();
-  Platform.CheckWatchdog();
-  const host::Attachment *Device = host::Route(Platform, Address, Width, false, 0);
-  if (Device == nullptr) {
-    Platform.Advance(host::kUnmappedAccessCostNs);
-    return host::AllOnes(Width);
-  }
-  // The device stays alive through the access even if a notification detaches nothing else.
-  std::shared_ptr<host::MmioDevice> Model = Device->Device;
-  uint64_t Value = Model->Read(Address - Device->Base, Width) & host::AllOnes(Width);
-  host::ChargeAccess(Platform, __builtin_return_address(0), Model->AccessCostNs());
-  Platform.Advance(Model->AccessCostNs());
-  return Value;
+  return Core().Space.Read(Address, Width, __builtin_return_address(0));
 }
 
 extern "C" VOID HostAbiMmioWrite(UINT64 Address, UINT32 Width, UINT64 Value) {
-  if (!CoreAlive()) {
-    return;
+  if (CoreAlive()) {
+    Core().Space.Write(Address, Width, Value, __builtin_return_address(0));
   }
-  host::Platform::Impl &Platform = Core();
-  Platform.CheckWatchdog();
-  const host::Attachment *Device = host::Route(Platform, Address, Width, true, Value);
-  if (Device == nullptr) {
-    Platform.Advance(host::kUnmappedAccessCostNs);
-    return;
-  }
-  std::shared_ptr<host::MmioDevice> Model = Device->Device;
-  Model->Write(Address - Device->Base, Width, Value & host::AllOnes(Width));
-  host::ChargeAccess(Platform, __builtin_return_address(0), Model->AccessCostNs());
-  Platform.Advance(Model->AccessCostNs());
 }
 
 extern "C" VOID HostAbiMemoryFence(VOID) {

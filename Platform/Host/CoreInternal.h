@@ -1,6 +1,7 @@
 // State of the emulated core shared by its units. Host-only; firmware never sees it.
 #pragma once
 
+#include "AddressSpace.h"
 #include "GcdMap.h"
 #include "HostPlatform.h"
 #include "VariableStore.h"
@@ -159,12 +160,6 @@ struct ImageExit {
   CHAR16 *ExitData = nullptr; // pool of the exiting image, handed to whoever started it
 };
 
-struct Attachment {
-  uint64_t Base = 0;
-  uint64_t Size = 0;
-  std::shared_ptr<MmioDevice> Device;
-};
-
 struct ConsoleDevice {
   EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL Protocol{}; // first: the record is found from This
   EFI_SIMPLE_TEXT_OUTPUT_MODE Mode{};
@@ -247,8 +242,7 @@ struct Platform::Impl {
   std::vector<CallFrame> Frames;
 
   // Address space and clock.
-  std::vector<Attachment> Attachments;
-  std::vector<Fault> Faults;
+  AddressSpace Space{*this};
   uint64_t NowNs = 0;
   std::multimap<uint64_t, std::function<void()>> DeferredWork; // by due time, see Platform::After
   std::vector<std::string> CpuOperations;

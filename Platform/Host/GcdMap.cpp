@@ -277,6 +277,7 @@ GcdMap::GcdMap(uint64_t MemoryLimit, uint64_t IoLimit) : MemoryLimit_(MemoryLimi
 
 EFI_STATUS GcdMap::AddMemorySpace(EFI_GCD_MEMORY_TYPE GcdMemoryType, EFI_PHYSICAL_ADDRESS BaseAddress,
                                   UINT64 Length, UINT64 Capabilities) {
+  MemoryGeneration_++;
   if (GcdMemoryType == EfiGcdMemoryTypeNonExistent || GcdMemoryType >= EfiGcdMemoryTypeMaximum) {
     return EFI_INVALID_PARAMETER;
   }
@@ -296,6 +297,7 @@ EFI_STATUS GcdMap::AllocateMemorySpace(EFI_GCD_ALLOCATE_TYPE GcdAllocateType,
                                        EFI_GCD_MEMORY_TYPE GcdMemoryType, UINTN Alignment, UINT64 Length,
                                        EFI_PHYSICAL_ADDRESS *BaseAddress, EFI_HANDLE ImageHandle,
                                        EFI_HANDLE DeviceHandle) {
+  MemoryGeneration_++;
   if (GcdMemoryType >= EfiGcdMemoryTypeMaximum) {
     return EFI_INVALID_PARAMETER;
   }
@@ -304,10 +306,12 @@ EFI_STATUS GcdMap::AllocateMemorySpace(EFI_GCD_ALLOCATE_TYPE GcdAllocateType,
 }
 
 EFI_STATUS GcdMap::FreeMemorySpace(EFI_PHYSICAL_ADDRESS BaseAddress, UINT64 Length) {
+  MemoryGeneration_++;
   return Free(Memory_, MemoryLimit_, BaseAddress, Length);
 }
 
 EFI_STATUS GcdMap::RemoveMemorySpace(EFI_PHYSICAL_ADDRESS BaseAddress, UINT64 Length) {
+  MemoryGeneration_++;
   EFI_STATUS Status = CheckRemove(Memory_, MemoryLimit_, BaseAddress, Length);
   if (EFI_ERROR(Status)) {
     return Status;
@@ -334,6 +338,7 @@ EFI_STATUS GcdMap::GetMemorySpaceDescriptor(EFI_PHYSICAL_ADDRESS BaseAddress,
 
 EFI_STATUS GcdMap::SetMemorySpaceAttributes(EFI_PHYSICAL_ADDRESS BaseAddress, UINT64 Length,
                                             UINT64 Attributes) {
+  MemoryGeneration_++;
   EFI_STATUS Status = CheckPageRange(BaseAddress, Length, MemoryLimit_);
   if (EFI_ERROR(Status)) {
     return Status;
@@ -352,6 +357,7 @@ EFI_STATUS GcdMap::SetMemorySpaceAttributes(EFI_PHYSICAL_ADDRESS BaseAddress, UI
 
 EFI_STATUS GcdMap::SetMemorySpaceCapabilities(EFI_PHYSICAL_ADDRESS BaseAddress, UINT64 Length,
                                               UINT64 Capabilities) {
+  MemoryGeneration_++;
   EFI_STATUS Status = CheckPageRange(BaseAddress, Length, MemoryLimit_);
   if (EFI_ERROR(Status)) {
     return Status;

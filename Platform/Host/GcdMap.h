@@ -49,6 +49,10 @@ public:
   EFI_STATUS GetIoSpaceMap(UINTN *NumberOfDescriptors, EFI_GCD_IO_SPACE_DESCRIPTOR **IoSpaceMap,
                            const Allocator &Allocate = {}) const;
 
+  // Changes with every call that may change the memory space map: whoever caches what it
+  // derived from the map (the address space's checks) compares it.
+  uint64_t MemoryGeneration() const { return MemoryGeneration_; }
+
   // Host-side views for tests and boardsim.
   const std::vector<EFI_GCD_MEMORY_SPACE_DESCRIPTOR> &MemoryDescriptors() const { return Memory_; }
   const std::vector<EFI_GCD_IO_SPACE_DESCRIPTOR> &IoDescriptors() const { return Io_; }
@@ -62,6 +66,7 @@ private:
   uint64_t MemoryLimit_;
   uint64_t IoLimit_;
   std::vector<EFI_GCD_MEMORY_SPACE_DESCRIPTOR> Memory_;
+  uint64_t MemoryGeneration_ = 0;
   std::vector<EFI_GCD_IO_SPACE_DESCRIPTOR> Io_;
 };
 

@@ -49,8 +49,15 @@ public:
   // Offset is relative to the base the device was attached at; Width is 1, 2, 4 or 8 bytes.
   virtual uint64_t Read(uint64_t Offset, unsigned Width) = 0;
   virtual void Write(uint64_t Offset, unsigned Width, uint64_t Value) = 0;
-  // Virtual time one access costs.
+  // Virtual time one access costs (read once, when the device is attached).
   virtual uint64_t AccessCostNs() const { return 100; }
+  // Plain memory (a frame buffer): the host bytes behind [Offset, Offset + Length) when a run of
+  // Width-byte accesses there only reads and writes them, with no other effect; nullptr when
+  // any of it is not plain memory now. A transfer into it is then one copy.
+  virtual uint8_t *Memory(uint64_t /*Offset*/, uint64_t /*Length*/, unsigned /*Width*/) { return nullptr; }
+  // Virtual time of such a copy of Bytes, at the rate of the device's bus.
+  static constexpr uint64_t kBurstBytesPerNs = 4;
+  virtual uint64_t BurstCostNs(uint64_t Bytes) const { return AccessCostNs() + Bytes / kBurstBytesPerNs; }
 };
 
 // An access to an address where no device is attached. Reads return all ones.
@@ -152,6 +159,19 @@ public:
   // Physical address space.
   void Attach(uint64_t Base, uint64_t Size, std::shared_ptr<MmioDevice> Device);
   const std::vector<Fault> &Faults() const;
+  // Bus cycles that host code standing for hardware (a root bridge serving PCI I/O) makes for
+  // the firmware code at Caller (a return address; nullptr: the image running now), with the
+  // checks, faults and virtual time of firmware's own MMIO. Count elements of Width bytes: Step
+  // moves both the address and the buffer on, Fifo keeps the address (a data port), Fill keeps
+  // the buffer element (a pattern). A run inside plain memory of one device is one copy. False
+  // when an element faulted (an error of the boot).
+  enum class BusRun { Step, Fifo, Fill };
+  bool BusRead(uint64_t Address, unsigned Width, uint64_t Count, BusRun Run, void *Buffer,
+               const void *Caller);
+  bool BusWrite(uint64_t Address, unsigned Width, uint64_t Count, BusRun Run, const void *Buffer,
+                const void *Caller);
+  // Count elements from From to To, backwards when To overlaps From from above.
+  bool BusCopy(uint64_t To, uint64_t From, unsigned Width, uint64_t Count, const void *Caller);
   uint64_t VirtualTimeNs() const;
   void AdvanceTime(uint64_t Nanoseconds); // also fires due timer events
   // Runs Work once, as soon as the virtual clock has advanced by DelayNs from now (the clock

@@ -209,7 +209,7 @@ std::optional<Halt> Platform::Guard(const std::function<void()> &Call) {
 }
 
 const std::vector<Fault> &Platform::Faults() const {
-  return Impl_->Faults;
+  return Impl_->Space.Faults();
 }
 uint64_t Platform::VirtualTimeNs() const {
   return Impl_->NowNs;

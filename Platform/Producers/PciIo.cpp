@@ -48,45 +48,21 @@ std::optional<uint64_t> Span(const WidthInfo &W, UINTN Count) {
   if (W.Kind == Form::Fifo) {
     return W.Bytes;
   }
-  if (Count > UINT64_MAX / W.Bytes) {
+  uint64_t Bytes = 0;
+  if (__builtin_mul_overflow(static_cast<uint64_t>(Count), W.Bytes, &Bytes)) {
     return std::nullopt;
   }
-  return static_cast<uint64_t>(Count) * W.Bytes;
+  return Bytes;
 }
 
 bool InRange(uint64_t Offset, uint64_t Length, uint64_t Size) {
   return Offset <= Size && Length <= Size - Offset;
 }
 
-// The root bridge's side of an access: one MMIO cycle of Bytes on the board's address space.
-uint64_t BusRead(uint64_t Address, unsigned Bytes) {
-  switch (Bytes) {
-  case 1:
-    return MmioRead8(Address);
-  case 2:
-    return MmioRead16(Address);
-  case 4:
-    return MmioRead32(Address);
-  default:
-    return MmioRead64(Address);
-  }
-}
-
-void BusWrite(uint64_t Address, unsigned Bytes, uint64_t Value) {
-  switch (Bytes) {
-  case 1:
-    MmioWrite8(Address, static_cast<UINT8>(Value));
-    break;
-  case 2:
-    MmioWrite16(Address, static_cast<UINT16>(Value));
-    break;
-  case 4:
-    MmioWrite32(Address, static_cast<UINT32>(Value));
-    break;
-  default:
-    MmioWrite64(Address, Value);
-    break;
-  }
+Platform::BusRun RunOf(Form Kind) {
+  return Kind == Form::Fill   ? Platform::BusRun::Fill
+         : Kind == Form::Fifo ? Platform::BusRun::Fifo
+                              : Platform::BusRun::Step;
 }
 
 uint64_t Load(const uint8_t *From, unsigned Bytes) {
@@ -107,19 +83,19 @@ PciIoProducer &Self(EFI_PCI_IO_PROTOCOL *This) {
 
 EFI_STATUS EFIAPI PollMem(EFI_PCI_IO_PROTOCOL *This, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 Bar,
                           UINT64 Offset, UINT64 Mask, UINT64 Value, UINT64 Delay, UINT64 *Result) {
-  return Self(This).Poll(true, Width, Bar, Offset, Mask, Value, Delay, Result);
+  return Self(This).Poll(true, Width, Bar, Offset, Mask, Value, Delay, Result, __builtin_return_address(0));
 }
 EFI_STATUS EFIAPI PollIo(EFI_PCI_IO_PROTOCOL *This, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 Bar, UINT64 Offset,
                          UINT64 Mask, UINT64 Value, UINT64 Delay, UINT64 *Result) {
-  return Self(This).Poll(false, Width, Bar, Offset, Mask, Value, Delay, Result);
+  return Self(This).Poll(false, Width, Bar, Offset, Mask, Value, Delay, Result, __builtin_return_address(0));
 }
 EFI_STATUS EFIAPI MemRead(EFI_PCI_IO_PROTOCOL *This, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 Bar,
                           UINT64 Offset, UINTN Count, VOID *Buffer) {
-  return Self(This).MemAccess(false, Width, Bar, Offset, Count, Buffer);
+  return Self(This).MemAccess(false, Width, Bar, Offset, Count, Buffer, __builtin_return_address(0));
 }
 EFI_STATUS EFIAPI MemWrite(EFI_PCI_IO_PROTOCOL *This, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 Bar,
                            UINT64 Offset, UINTN Count, VOID *Buffer) {
-  return Self(This).MemAccess(true, Width, Bar, Offset, Count, Buffer);
+  return Self(This).MemAccess(true, Width, Bar, Offset, Count, Buffer, __builtin_return_address(0));
 }
 EFI_STATUS EFIAPI IoRead(EFI_PCI_IO_PROTOCOL *This, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 Bar, UINT64 Offset,
                          UINTN Count, VOID *Buffer) {
@@ -139,7 +115,8 @@ EFI_STATUS EFIAPI ConfigWrite(EFI_PCI_IO_PROTOCOL *This, EFI_PCI_IO_PROTOCOL_WID
 }
 EFI_STATUS EFIAPI CopyMem(EFI_PCI_IO_PROTOCOL *This, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 DestBar,
                           UINT64 DestOffset, UINT8 SrcBar, UINT64 SrcOffset, UINTN Count) {
-  return Self(This).CopyMem(Width, DestBar, DestOffset, SrcBar, SrcOffset, Count);
+  return Self(This).CopyMem(Width, DestBar, DestOffset, SrcBar, SrcOffset, Count,
+                            __builtin_return_address(0));
 }
 EFI_STATUS EFIAPI Map(EFI_PCI_IO_PROTOCOL *This, EFI_PCI_IO_PROTOCOL_OPERATION Operation, VOID *HostAddress,
                       UINTN *NumberOfBytes, EFI_PHYSICAL_ADDRESS *DeviceAddress, VOID **Mapping) {
@@ -242,7 +219,7 @@ void PciIoProducer::ApplyDecoding() {
 }
 
 EFI_STATUS PciIoProducer::MemAccess(bool IsWrite, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 BarIndex,
-                                    UINT64 Offset, UINTN Count, VOID *Buffer) {
+                                    UINT64 Offset, UINTN Count, VOID *Buffer, const void *Caller) {
   const auto W = Decode(Width);
   if (!W || Buffer == nullptr) {
     return EFI_INVALID_PARAMETER;
@@ -254,45 +231,20 @@ EFI_STATUS PciIoProducer::MemAccess(bool IsWrite, EFI_PCI_IO_PROTOCOL_WIDTH Widt
     if (!Bar.Present || !Bar.Memory) {
       return EFI_UNSUPPORTED;
     }
-    if (!Length || !InRange(Offset, *Length, Bar.Size) || Offset % W->Bytes != 0) {
+    if (!Length || !InRange(Offset, *Length, Bar.Size) || (Offset & (W->Bytes - 1)) != 0) {
       return EFI_UNSUPPORTED;
     }
     Address = Bar.Base + Offset;
-    if (uint8_t *Memory = Count > 1 ? Function_->BarMemory(BarIndex, Offset, *Length) : nullptr) {
-      auto *Bytes = static_cast<uint8_t *>(Buffer);
-      if (W->Kind == Form::Step) {
-        IsWrite ? std::memcpy(Memory, Bytes, *Length) : std::memcpy(Bytes, Memory, *Length);
-      } else if (W->Kind == Form::Fill && IsWrite) {
-        // The pattern once, then doubling copies of what is already filled.
-        std::memcpy(Memory, Bytes, W->Bytes);
-        for (uint64_t Filled = W->Bytes; Filled < *Length;) {
-          const uint64_t Chunk = std::min(Filled, *Length - Filled);
-          std::memcpy(Memory + Filled, Memory, Chunk);
-          Filled += Chunk;
-        }
-      } else if (IsWrite) { // FIFO write: the last element stays
-        std::memcpy(Memory, Bytes + (Count - 1) * W->Bytes, W->Bytes);
-      } else { // FIFO or fill read: the one location, Count times
-        for (UINTN Index = 0; Index < Count; Index++) {
-          std::memcpy(Bytes + (W->Kind == Form::Fifo ? Index * W->Bytes : 0), Memory, W->Bytes);
-        }
-      }
-      P_.AdvanceTime(BlockCostNs(static_cast<uint64_t>(Count) * W->Bytes));
-      MemoryFence(); // the watchdog looks at the clock here
-      return EFI_SUCCESS;
-    }
-  } else if (!Length || Offset % W->Bytes != 0) {
+  } else if (!Length || (Offset & (W->Bytes - 1)) != 0 || Offset > UINT64_MAX - *Length) {
     return EFI_UNSUPPORTED;
   }
-  auto *Bytes = static_cast<uint8_t *>(Buffer);
-  for (UINTN Index = 0; Index < Count; Index++) {
-    const uint64_t At = Address + (W->Kind == Form::Fifo ? 0 : Index * W->Bytes);
-    uint8_t *Element = Bytes + (W->Kind == Form::Fill ? 0 : Index * W->Bytes);
-    if (IsWrite) {
-      BusWrite(At, W->Bytes, Load(Element, W->Bytes));
-    } else {
-      Store(Element, W->Bytes, BusRead(At, W->Bytes));
-    }
+  // The root bridge's side: memory cycles on the board's address space, checked and charged
+  // there; a fault is an error of the boot and reads all ones, as a master abort does.
+  const Platform::BusRun Run = RunOf(W->Kind);
+  if (IsWrite) {
+    P_.BusWrite(Address, W->Bytes, Count, Run, Buffer, Caller);
+  } else {
+    P_.BusRead(Address, W->Bytes, Count, Run, Buffer, Caller);
   }
   return EFI_SUCCESS;
 }
@@ -340,7 +292,7 @@ EFI_STATUS PciIoProducer::ConfigAccess(bool IsWrite, EFI_PCI_IO_PROTOCOL_WIDTH W
     return EFI_INVALID_PARAMETER;
   }
   const auto Length = Span(*W, Count);
-  if (!Length || !InRange(Offset, *Length, PciFunctionModel::ConfigSize) || Offset % W->Bytes != 0) {
+  if (!Length || !InRange(Offset, *Length, PciFunctionModel::ConfigSize) || (Offset & (W->Bytes - 1)) != 0) {
     return EFI_UNSUPPORTED;
   }
   auto *Bytes = static_cast<uint8_t *>(Buffer);
@@ -359,7 +311,7 @@ EFI_STATUS PciIoProducer::ConfigAccess(bool IsWrite, EFI_PCI_IO_PROTOCOL_WIDTH W
 }
 
 EFI_STATUS PciIoProducer::Poll(bool Memory, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 BarIndex, UINT64 Offset,
-                               UINT64 Mask, UINT64 Value, UINT64 Delay, UINT64 *Result) {
+                               UINT64 Mask, UINT64 Value, UINT64 Delay, UINT64 *Result, const void *Caller) {
   if (Width >= EfiPciIoWidthFifoUint8 || Result == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
@@ -367,7 +319,7 @@ EFI_STATUS PciIoProducer::Poll(bool Memory, EFI_PCI_IO_PROTOCOL_WIDTH Width, UIN
   const uint64_t Budget = Delay > UINT64_MAX / NsPer100NsUnit ? UINT64_MAX : Delay * NsPer100NsUnit;
   for (;;) {
     uint64_t Read = 0;
-    EFI_STATUS Status = Memory ? MemAccess(false, Width, BarIndex, Offset, 1, &Read)
+    EFI_STATUS Status = Memory ? MemAccess(false, Width, BarIndex, Offset, 1, &Read, Caller)
                                : IoAccess(false, Width, BarIndex, Offset, 1, &Read);
     if (EFI_ERROR(Status)) {
       return Status;
@@ -383,7 +335,7 @@ EFI_STATUS PciIoProducer::Poll(bool Memory, EFI_PCI_IO_PROTOCOL_WIDTH Width, UIN
 }
 
 EFI_STATUS PciIoProducer::CopyMem(EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 DestBarIndex, UINT64 DestOffset,
-                                  UINT8 SrcBarIndex, UINT64 SrcOffset, UINTN Count) {
+                                  UINT8 SrcBarIndex, UINT64 SrcOffset, UINTN Count, const void *Caller) {
   if (Width >= EfiPciIoWidthFifoUint8) {
     return EFI_INVALID_PARAMETER;
   }
@@ -393,24 +345,10 @@ EFI_STATUS PciIoProducer::CopyMem(EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 DestBar
   const PciBarInfo Src = SrcBarIndex < BarCount ? Function_->Bar(SrcBarIndex) : PciBarInfo{};
   if (!Dest.Present || !Dest.Memory || !Src.Present || !Src.Memory || !Length ||
       !InRange(DestOffset, *Length, Dest.Size) || !InRange(SrcOffset, *Length, Src.Size) ||
-      DestOffset % W->Bytes != 0 || SrcOffset % W->Bytes != 0) {
+      ((DestOffset | SrcOffset) & (W->Bytes - 1)) != 0) {
     return EFI_UNSUPPORTED;
   }
-  uint8_t *To = Function_->BarMemory(DestBarIndex, DestOffset, *Length);
-  uint8_t *From = Function_->BarMemory(SrcBarIndex, SrcOffset, *Length);
-  if (To != nullptr && From != nullptr) {
-    std::memmove(To, From, *Length);
-    P_.AdvanceTime(2 * BlockCostNs(*Length));
-    MemoryFence();
-    return EFI_SUCCESS;
-  }
-  // Element by element, backwards when the destination overlaps the source from above.
-  const uint64_t DestAddress = Dest.Base + DestOffset, SrcAddress = Src.Base + SrcOffset;
-  const bool Backwards = DestAddress > SrcAddress && DestAddress < SrcAddress + *Length;
-  for (UINTN Step = 0; Step < Count; Step++) {
-    const UINTN Index = Backwards ? Count - 1 - Step : Step;
-    BusWrite(DestAddress + Index * W->Bytes, W->Bytes, BusRead(SrcAddress + Index * W->Bytes, W->Bytes));
-  }
+  P_.BusCopy(Dest.Base + DestOffset, Src.Base + SrcOffset, W->Bytes, Count, Caller);
   return EFI_SUCCESS;
 }
 

@@ -1,9 +1,9 @@
 // Host producer of EFI_PCI_IO_PROTOCOL for one PCI function model, as a PCI bus driver
 // provides it: configuration, memory and I/O access in every width (with the FIFO and fill
 // forms), polls, copies inside BARs, DMA mapping, attributes and BAR descriptors, on a handle
-// that carries the function's device path under a PCI root. Single accesses reach the model
-// through the physical address space (so they cost virtual time and are checked like every
-// MMIO access); transfers to BARs backed by memory are served in one block.
+// that carries the function's device path under a PCI root. Memory accesses, polls and copies
+// are bus cycles on the physical address space, checked and charged like every MMIO access; a
+// run inside plain memory (a frame buffer) is one copy there.
 #pragma once
 
 #include <HostPlatform.h>
@@ -34,7 +34,7 @@ public:
   static constexpr unsigned ConfigSize = 256;
   virtual PciBarInfo Bar(unsigned Index) = 0;
   // Host memory behind [Offset, Offset + Length) of a memory BAR, when the BAR is plain
-  // memory that decodes now; nullptr otherwise (the access then goes element by element).
+  // memory that decodes now; nullptr otherwise.
   virtual uint8_t *BarMemory(unsigned /*Index*/, uint64_t /*Offset*/, uint64_t /*Length*/) { return nullptr; }
   // Attributes the function supports beyond I/O, memory and bus-master decoding (VGA ranges ...).
   virtual uint64_t ExtraAttributes() const { return 0; }
@@ -62,25 +62,23 @@ public:
   uint64_t CurrentAttributes() const { return Attributes_; }
   size_t OpenMappings() const { return Mappings_.size(); }
 
-  // Virtual time of a block transfer of Bytes to or from a memory BAR.
-  static uint64_t BlockCostNs(uint64_t Bytes) { return 100 + Bytes / 4; }
-
   struct Instance {
     EFI_PCI_IO_PROTOCOL Protocol;
     PciIoProducer *Self;
   };
 
-  // The members, reachable for the protocol table.
+  // The members, reachable for the protocol table. Caller is the firmware code that called the
+  // member: the virtual time of the bus cycles is charged to its image.
   EFI_STATUS MemAccess(bool IsWrite, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 BarIndex, UINT64 Offset,
-                       UINTN Count, VOID *Buffer);
+                       UINTN Count, VOID *Buffer, const void *Caller = nullptr);
   EFI_STATUS IoAccess(bool IsWrite, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 BarIndex, UINT64 Offset,
                       UINTN Count, VOID *Buffer);
   EFI_STATUS ConfigAccess(bool IsWrite, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT32 Offset, UINTN Count,
                           VOID *Buffer);
   EFI_STATUS Poll(bool Memory, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 BarIndex, UINT64 Offset, UINT64 Mask,
-                  UINT64 Value, UINT64 Delay, UINT64 *Result);
+                  UINT64 Value, UINT64 Delay, UINT64 *Result, const void *Caller = nullptr);
   EFI_STATUS CopyMem(EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 DestBarIndex, UINT64 DestOffset,
-                     UINT8 SrcBarIndex, UINT64 SrcOffset, UINTN Count);
+                     UINT8 SrcBarIndex, UINT64 SrcOffset, UINTN Count, const void *Caller = nullptr);
   EFI_STATUS Map(EFI_PCI_IO_PROTOCOL_OPERATION Operation, VOID *HostAddress, UINTN *NumberOfBytes,
                  EFI_PHYSICAL_ADDRESS *DeviceAddress, VOID **Mapping);
   EFI_STATUS Unmap(VOID *Mapping);

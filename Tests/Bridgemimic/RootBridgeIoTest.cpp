@@ -3,6 +3,7 @@
 #include "BridgemimicTestBoard.h"
 
 #include <CpuArch.h>
+#include <GcdMap.h>
 
 #include <gtest/gtest.h>
 
@@ -24,6 +25,10 @@ protected:
   void SetUp() override {
     ASSERT_NE(Io, nullptr);
     Board.Core().Attach(RAM_BASE, RAM_SIZE, Ram);
+    // The board's map has nothing here: declare the RAM's range, or every access to it faults.
+    ASSERT_EQ(
+        Board.Core().Gcd().AddMemorySpace(EfiGcdMemoryTypeMemoryMappedIo, RAM_BASE, RAM_SIZE, EFI_MEMORY_UC),
+        EFI_SUCCESS);
   }
 
   size_t Operations(const std::string &Name) {

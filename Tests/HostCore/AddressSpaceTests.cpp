@@ -1,7 +1,12 @@
 // The physical address space, the virtual clock, faults, halts and the watchdog.
 #include "CoreTestSupport.h"
 
+#include <GcdMap.h>
 #include <HostAbi.h>
+
+#include <cstring>
+#include <functional>
+#include <map>
 
 using namespace coretest;
 
@@ -24,10 +29,39 @@ public:
   std::vector<std::pair<uint64_t, uint64_t>> Writes;
 };
 
-class AddressSpace : public CoreTest {};
+class AddressSpace : public CoreTest {
+protected:
+  // Declares [Base, Base + Size) as memory-mapped I/O in the memory-space map.
+  void Map(uint64_t Base, uint64_t Size, uint64_t Attributes = EFI_MEMORY_UC) {
+    ASSERT_EQ(Board.Gcd().AddMemorySpace(EfiGcdMemoryTypeMemoryMappedIo, Base, Size,
+                                         EFI_MEMORY_UC | EFI_MEMORY_RUNTIME),
+              EFI_SUCCESS);
+    ASSERT_EQ(Board.Gcd().SetMemorySpaceAttributes(Base, Size, Attributes), EFI_SUCCESS);
+  }
+};
+
+// Registers above 0x800, plain memory below (a frame buffer), with a burst cost of its own.
+class FrameBuffer : public Scratch {
+public:
+  uint8_t *Memory(uint64_t Offset, uint64_t Length, unsigned Width) override {
+    return Offset < Bytes.size() && Length <= Bytes.size() - Offset ? Bytes.data() + Offset : nullptr;
+  }
+  uint64_t BurstCostNs(uint64_t Length) const override { return 1000 + Length; }
+  uint64_t Read(uint64_t Offset, unsigned Width) override {
+    uint64_t Value = 0;
+    return Offset < Bytes.size() ? (std::memcpy(&Value, &Bytes[Offset], Width), Value)
+                                 : Scratch::Read(Offset, Width);
+  }
+  void Write(uint64_t Offset, unsigned Width, uint64_t Data) override {
+    Offset < Bytes.size() ? (void)std::memcpy(&Bytes[Offset], &Data, Width)
+                          : Scratch::Write(Offset, Width, Data);
+  }
+  std::vector<uint8_t> Bytes = std::vector<uint8_t>(0x800);
+};
 
 TEST_F(AddressSpace, AccessesReachTheDeviceAtTheirOffsetAndCostTime) {
   auto Device = std::make_shared<Scratch>();
+  Map(0x10000000, 0x1000);
   Board.Attach(0x10000000, 0x1000, Device);
   HostAbiMmioWrite(0x10000010, 4, 0x1'2345'6789);
   EXPECT_EQ(HostAbiMmioRead(0x10000010, 2), 0x6789u); // the width masks the value
@@ -45,6 +79,7 @@ TEST_F(AddressSpace, AccessesReachTheDeviceAtTheirOffsetAndCostTime) {
 
 TEST_F(AddressSpace, UnmappedAccessesAreFaultsThatReadAllOnes) {
   auto Device = std::make_shared<Scratch>();
+  Map(0x10000000, 0x1000);
   Board.Attach(0x10000000, 0x1000, Device);
   EXPECT_EQ(HostAbiMmioRead(0x20000000, 4), 0xFFFFFFFFu);
   HostAbiMmioWrite(0x10000FFE, 4, 7); // straddles the end of the device
@@ -66,6 +101,7 @@ TEST_F(AddressSpace, UnmappedAccessesAreFaultsThatReadAllOnes) {
 
 TEST_F(AddressSpace, AnEndlessPollBecomesAWatchdogHalt) {
   auto Device = std::make_shared<Scratch>();
+  Map(0x10000000, 0x1000);
   Board.Attach(0x10000000, 0x1000, Device);
   uint64_t Polls = 0;
   auto Halted = Board.Guard([&] {
@@ -80,6 +116,120 @@ TEST_F(AddressSpace, AnEndlessPollBecomesAWatchdogHalt) {
   EXPECT_TRUE(Board.Log().Contains("halt: watchdog"));
   // The next call gets a fresh budget.
   EXPECT_FALSE(Board.Guard([&] { HostAbiMmioRead(0x10000000, 4); }).has_value());
+}
+
+// The maps decide what an access reaches: the memory-space map must have the range, only
+// runtime ranges stay mapped after ExitBootServices, and after SetVirtualAddressMap only
+// converted addresses do. A refused access reaches no device.
+TEST_F(AddressSpace, TheMapsDecideWhichAccessesReachADevice) {
+  constexpr uint64_t Boot = 0x10000000, Runtime = 0x10001000, Claimed = 0x10002000, Offset = 0x40000000;
+  auto Device = std::make_shared<Scratch>();
+  Board.Attach(Boot, 0x3000, Device);
+  Map(Boot, 0x1000);
+  Map(Runtime, 0x1000, EFI_MEMORY_UC | EFI_MEMORY_RUNTIME);
+  const std::map<std::string, std::function<void()>> Steps = {
+      {"claimed", [&] { Map(Claimed, 0x1000); }},
+      {"exited", [&] { ASSERT_EQ(Board.ExitBootServices(), EFI_SUCCESS); }},
+      {"virtual", [&] { ASSERT_EQ(Board.SetVirtualAddressMap(Offset), EFI_SUCCESS); }}};
+  struct Probe {
+    std::string When;
+    uint64_t Address;
+    std::string Fault; // empty: the access reaches the device at Reached
+    uint64_t Reached;
+  } Probes[] = {
+      {"boot", Boot + 8, "", 8},
+      {"boot", Claimed, "the memory-space map has nothing there (NonExistent)", 0},
+      {"claimed", Claimed, "", 0x2000},
+      {"exited", Boot, "not runtime memory-mapped I/O, after ExitBootServices", 0},
+      {"exited", Runtime, "", 0x1000},
+      {"virtual", Runtime + Offset + 4, "", 0x1004},
+      {"virtual", Runtime, "a physical address after SetVirtualAddressMap (not converted)", 0},
+      {"virtual", Boot + Offset, "not in the virtual address map", 0},
+  };
+  std::string When = "boot";
+  for (const Probe &P : Probes) {
+    if (P.When != When) {
+      Steps.at(P.When)();
+      When = P.When;
+    }
+    Device->Reads.clear();
+    HostAbiMmioRead(P.Address, 4);
+    const std::vector<std::string> Errors = Board.TakeErrors();
+    if (P.Fault.empty()) {
+      EXPECT_TRUE(Errors.empty()) << P.When << " " << std::hex << P.Address;
+      EXPECT_EQ(Device->Reads, std::vector<uint64_t>{P.Reached}) << P.When << " " << std::hex << P.Address;
+    } else {
+      ASSERT_EQ(Errors.size(), 1u) << P.When << " " << std::hex << P.Address;
+      EXPECT_NE(Errors[0].find(P.Fault), std::string::npos) << Errors[0];
+      EXPECT_TRUE(Device->Reads.empty()) << P.When << " " << std::hex << P.Address;
+    }
+  }
+}
+
+// A run inside a device's plain memory is one copy at the device's burst cost; a run that
+// leaves it goes element by element with every element's checks.
+TEST_F(AddressSpace, RunsIntoPlainMemoryAreOneCopy) {
+  using Run = host::Platform::BusRun;
+  constexpr uint64_t Base = 0x10000000;
+  auto Device = std::make_shared<FrameBuffer>();
+  Board.Attach(Base, 0x1000, Device);
+  Map(Base, 0x1000);
+  uint32_t Words[4] = {0x11, 0x22, 0x33, 0x44};
+  struct Case {
+    const char *Name;
+    std::function<bool()> Transfer;
+    uint64_t TimeNs;
+    size_t RegisterWrites;
+    std::vector<uint32_t> Memory; // the words at 0x100 afterwards
+  } Cases[] = {
+      {"step",
+       [&] { return Board.BusWrite(Base + 0x100, 4, 4, Run::Step, Words, nullptr); },
+       1016,
+       0,
+       {0x11, 0x22, 0x33, 0x44}},
+      {"fill",
+       [&] { return Board.BusWrite(Base + 0x104, 4, 3, Run::Fill, &Words[3], nullptr); },
+       1012,
+       0,
+       {0x11, 0x44, 0x44, 0x44}},
+      {"FIFO",
+       [&] { return Board.BusWrite(Base + 0x100, 4, 3, Run::Fifo, Words, nullptr); },
+       1012,
+       0,
+       {0x33, 0x44, 0x44, 0x44}},
+      {"copy",
+       [&] { return Board.BusCopy(Base + 0x104, Base + 0x100, 4, 3, nullptr); },
+       2 * 1012,
+       0,
+       {0x33, 0x33, 0x44, 0x44}},
+      {"into the registers",
+       [&] { return Board.BusWrite(Base + 0x7F8, 4, 4, Run::Step, Words, nullptr); },
+       4 * 250,
+       2,
+       {0x33, 0x33, 0x44, 0x44}},
+      {"past the device",
+       [&] { return !Board.BusWrite(Base + 0xFF8, 4, 4, Run::Step, Words, nullptr); },
+       2 * 250 + 2 * 100,
+       2,
+       {0x33, 0x33, 0x44, 0x44}},
+  };
+  for (const Case &C : Cases) {
+    const uint64_t Start = Board.VirtualTimeNs();
+    Device->Writes.clear();
+    EXPECT_TRUE(C.Transfer()) << C.Name;
+    EXPECT_EQ(Board.VirtualTimeNs() - Start, C.TimeNs) << C.Name;
+    EXPECT_EQ(Device->Writes.size(), C.RegisterWrites) << C.Name;
+    std::vector<uint32_t> Memory(4);
+    std::memcpy(Memory.data(), &Device->Bytes[0x100], 16);
+    EXPECT_EQ(Memory, C.Memory) << C.Name;
+  }
+  uint32_t Back[3] = {};
+  EXPECT_TRUE(Board.BusRead(Base + 0x100, 4, 3, Run::Fifo, Back, nullptr));
+  EXPECT_EQ(std::vector<uint32_t>(Back, Back + 3), std::vector<uint32_t>(3, 0x33));
+  const std::vector<std::string> Faults = {
+      "MMIO: core: write of 4 bytes at 0x10001000 (value 0x33): no device there",
+      "MMIO: core: write of 4 bytes at 0x10001004 (value 0x44): no device there"};
+  EXPECT_EQ(Board.TakeErrors(), Faults);
 }
 
 TEST_F(AddressSpace, HaltsUnwindToTheGuardAndCpuOperationsAreRecorded) {

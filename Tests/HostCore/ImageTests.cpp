@@ -2,6 +2,7 @@
 // per-image accounting, halts inside firmware frames, Exit() and the consoles.
 #include "CoreTestSupport.h"
 
+#include <GcdMap.h>
 #include <HostAbi.h>
 
 using namespace coretest;
@@ -89,6 +90,8 @@ TEST_F(Images, AnEndlessPollInAnImageIsStoppedByTheWatchdog) {
   EXPECT_EQ(Board.Faults().front().Address, 0x10540010u);
 
   Board.Attach(0x10540000, 0x1000, std::make_shared<SilentMailbox>());
+  ASSERT_EQ(Board.Gcd().AddMemorySpace(EfiGcdMemoryTypeMemoryMappedIo, 0x10540000, 0x1000, EFI_MEMORY_UC),
+            EFI_SUCCESS);
   host::ImageResult Result = Board.RunModule("CoreTestPoll");
   ASSERT_TRUE(Result.Halted.has_value());
   EXPECT_EQ(Result.Halted->Reason.rfind("watchdog: CoreTestPoll", 0), 0u);

@@ -210,29 +210,28 @@ TEST(PelmoLib, FailedEntryLeavesNoNotification) {
 }
 
 // After the virtual-address change both libraries reach their blocks at the converted
-// addresses (the board has nothing mapped there, so the accesses show up as faults).
+// addresses: the mailbox takes the message, an I2C controller and the status region answer,
+// and no access is refused (an unconverted one would be an error of the boot).
 TEST(PelmoLib, BasesFollowTheVirtualAddressChange) {
   constexpr int64_t kOffset = 0x40000000;
   Bench B;
-  // Regionhold makes the blocks runtime MMIO, so the memory map gives them virtual addresses.
-  ASSERT_EQ(B.Core().RunModule("Regionhold").Status, EFI_SUCCESS);
+  // Regionhold (run by the bench) made the blocks runtime MMIO: the memory map gives them virtual
+  // addresses.
   VAULTCELL_PROBE_FUNCTIONS Functions{};
   B.Probe([&](const VAULTCELL_PROBE_FUNCTIONS &F) { Functions = F; });
   ASSERT_EQ(B.Core().ExitBootServices(), EFI_SUCCESS);
   ASSERT_EQ(B.Core().SetVirtualAddressMap(kOffset), EFI_SUCCESS);
+  const unsigned Programmed = B.I2c(0).ConfigurationWrites() + B.I2c(1).ConfigurationWrites();
   UINT8 Byte = 0;
   B.Core().Guard([&] {
     Functions.PelmoSendMsg(0x0E000002, 0);
     Functions.I2cRead(0x53, 0, 2, &Byte, 1);
     Functions.PelmoGetLoadState();
   });
-  std::set<uint64_t> Blocks;
-  for (const host::Fault &Access : B.Core().Faults()) {
-    Blocks.insert(Access.Address & ~uint64_t(0xFFF));
-  }
-  EXPECT_EQ(Blocks, (std::set<uint64_t>{0x10511000 + kOffset, 0x10512000 + kOffset, 0x10540000 + kOffset,
-                                        0x17001000 + kOffset}));
-  B.ExpectErrors({"no device there"});
+  EXPECT_TRUE(B.Core().Faults().empty());
+  ASSERT_FALSE(B.Mailbox().Messages().empty());
+  EXPECT_EQ(B.Mailbox().Messages().back().Word, 0x0E000002u);
+  EXPECT_GT(B.I2c(0).ConfigurationWrites() + B.I2c(1).ConfigurationWrites(), Programmed);
 }
 
 } // namespace

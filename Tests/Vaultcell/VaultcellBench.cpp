@@ -50,6 +50,9 @@ Bench::Bench(std::map<std::string, std::string> Settings, std::map<std::string, 
   Options.Settings = std::move(Settings);
   Options.Faults = std::move(Faults);
   Board_ = host::Board::Build(*Core_, Options);
+  // As the board dispatches: Regionhold claims the blocks in the memory-space map first, and
+  // MMIO to a range the map does not have is an error.
+  EXPECT_EQ(Core_->RunModule("Regionhold").Status, EFI_SUCCESS);
   EFI_GUID Guid = VAULTCELL_PROBE_PROTOCOL_GUID;
   EFI_HANDLE Handle = nullptr;
   EXPECT_EQ(Core_->BootServices()->InstallProtocolInterface(&Handle, &Guid, EFI_NATIVE_INTERFACE, &gProbe),

@@ -1,5 +1,5 @@
 // A test board for the I2C and management-processor libraries and the EEPROM MAC driver: the
-// board that Board::Build assembles from options (nothing dispatched), the VaultcellProbe
+// board that Board::Build assembles from options with Regionhold dispatched, the VaultcellProbe
 // module that runs a test body with fresh copies of the libraries, and Vaultcell.so.
 #pragma once
 

@@ -21,6 +21,7 @@ constexpr uint8_t CrtcMemoryState = 0xD0;
 constexpr uint8_t CrtcDdc = 0xB7;        // bits 0/2 drive SCL/SDA low, bits 4/5 read their levels
 constexpr uint64_t FrameNs = 16'666'667; // 60 Hz
 constexpr uint64_t RetraceNs = 500'000;
+constexpr uint64_t BusSetUpNs = 100, BusBytesPerNs = 4; // a burst on the chip's host bus
 
 std::string Hex(uint64_t Value) {
   char Text[24];
@@ -205,6 +206,24 @@ uint8_t *VgaChip::BarMemory(unsigned Index, uint64_t Offset, uint64_t Length) {
   return FrameBuffer_.data() + Offset;
 }
 
+// A run that stays inside BAR 0, or inside the bus window's view of the frame buffer, only
+// moves bytes: the address space copies it in one piece.
+uint8_t *VgaChip::Memory(uint64_t Offset, uint64_t Length, unsigned Width) {
+  const uint64_t Address = VgaChipConfig::WindowBase + Offset;
+  if (!MemoryDecode_) {
+    return nullptr;
+  }
+  const uint64_t InFrameBuffer = Address - BarBase_[0];
+  if (InFrameBuffer < FrameBuffer_.size() && Length <= FrameBuffer_.size() - InFrameBuffer) {
+    return FrameBuffer_.data() + InFrameBuffer;
+  }
+  return WindowMemory(Address - BarBase_[1], Length, Width);
+}
+
+uint64_t VgaChip::BurstCostNs(uint64_t Bytes) const {
+  return BusSetUpNs + Bytes / BusBytesPerNs;
+}
+
 uint64_t VgaChip::ExtraAttributes() const {
   return EFI_PCI_IO_ATTRIBUTE_VGA_IO | EFI_PCI_IO_ATTRIBUTE_VGA_PALETTE_IO | EFI_PCI_IO_ATTRIBUTE_VGA_MEMORY;
 }
@@ -262,8 +281,23 @@ namespace {
 constexpr uint64_t PortsFirst = 0x3B0, PortsEnd = 0x3E0;
 constexpr uint64_t EngineFirst = 0x8000, EngineEnd = 0x8200;
 constexpr uint64_t WindowEnable = 0xF000, WindowBase = 0xF004;
-constexpr uint64_t WindowData = 0x10000;
+constexpr uint64_t WindowData = 0x10000, WindowSpan = 0x10000;
 } // namespace
+
+// Through the data port of the bus window, the frame buffer reads and writes as memory in
+// 4-byte accesses while the window is on; traced accesses go one by one.
+uint8_t *VgaChip::WindowMemory(uint64_t Offset, uint64_t Length, unsigned Width) {
+  const uint64_t InWindow = Offset - WindowData;
+  if (Width != 4 || WindowEnable_ != 1 || Tracing_ || InWindow >= WindowSpan ||
+      Length > WindowSpan - InWindow) {
+    return nullptr;
+  }
+  const uint64_t InFrameBuffer = uint64_t(WindowBase_) + InWindow - FrameBufferBusAddress();
+  if (InFrameBuffer >= FrameBuffer_.size() || Length > FrameBuffer_.size() - InFrameBuffer) {
+    return nullptr;
+  }
+  return FrameBuffer_.data() + InFrameBuffer;
+}
 
 uint64_t VgaChip::RegisterRead(uint64_t Offset, unsigned Width) {
   if (!MemoryDecodes()) {

@@ -100,6 +100,9 @@ public:
   // The window: accesses go to the BAR that decodes them.
   uint64_t Read(uint64_t Offset, unsigned Width) override;
   void Write(uint64_t Offset, unsigned Width, uint64_t Value) override;
+  // The frame buffer as plain memory: BAR 0, and the bus window's view of it (see Memory).
+  uint8_t *Memory(uint64_t Offset, uint64_t Length, unsigned Width) override;
+  uint64_t BurstCostNs(uint64_t Bytes) const override;
   PciFunction &Function() { return Pci_; }
   const VgaChipConfig &Config() const { return Config_; }
   VgaChipConfig &MutableConfig() { return Config_; }
@@ -172,6 +175,7 @@ private:
   uint32_t TestErrors(bool Burst) const;
   bool MemoryDecodes() const;
   uint64_t Now() const;
+  uint8_t *WindowMemory(uint64_t Offset, uint64_t Length, unsigned Width);
   // 2D engine (BAR 1 0x8000 to 0x81FF).
   uint32_t EngineRead(uint32_t Offset);
   void EngineWrite(uint32_t Offset, uint32_t Value);

@@ -1,0 +1,76 @@
+// The emulated physical address space: where device models are attached, how an address
+// decodes to one, and the rules an access must keep (width and alignment, the memory-space map,
+// ExitBootServices, the virtual map). Firmware's MMIO (the seams of HostAbi.h) and host code
+// that stands for bus hardware (Platform::BusRead and friends) both go through it, so every
+// access is checked and costs virtual time the same way. Host-only; part of the core.
+#pragma once
+
+#include "HostPlatform.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace host {
+
+class AddressSpace {
+public:
+  explicit AddressSpace(Platform::Impl &Core) : Core_(Core) {}
+
+  void Attach(uint64_t Base, uint64_t Size, std::shared_ptr<MmioDevice> Device);
+  const std::vector<Fault> &Faults() const { return Faults_; }
+
+  // One access by the code at Caller (a return address; nullptr: the image running now). A read
+  // that faults returns all ones, a write that faults is dropped.
+  uint64_t Read(uint64_t Address, unsigned Width, const void *Caller);
+  void Write(uint64_t Address, unsigned Width, uint64_t Value, const void *Caller);
+  // A run of Count accesses of Width bytes (see Platform::BusRun). Where the run stays inside
+  // plain memory of one device it is one copy at the device's burst cost; elsewhere element by
+  // element. False when an element faulted.
+  bool Transfer(bool IsWrite, uint64_t Address, unsigned Width, uint64_t Count, Platform::BusRun Run,
+                uint8_t *Buffer, const void *Caller);
+  bool Copy(uint64_t To, uint64_t From, unsigned Width, uint64_t Count, const void *Caller);
+
+  // The call frames changed: the image a caller's time is charged to may differ.
+  void FramesChanged() { ChargeCaller_ = kNoCaller; }
+
+private:
+  struct Region {
+    uint64_t Base = 0;
+    uint64_t Size = 0;
+    MmioDevice *Device = nullptr;
+    uint64_t CostNs = 0;        // of one access, read when attached
+    uint64_t ClearedAt = ~0ull; // the map stamp under which all of the region passed the map rules
+  };
+  static inline const void *const kNoCaller = reinterpret_cast<const void *>(~uintptr_t(0));
+
+  // What the map rules depend on: the memory-space map and whether boot services ended.
+  uint64_t Stamp() const;
+  Region *Find(uint64_t Address, uint64_t Length);
+  Region *Hit(uint64_t Address, unsigned Width);
+  // The region an access reaches, translating a virtual address after SetVirtualAddressMap, or
+  // nullptr after recording the fault.
+  Region *Resolve(uint64_t &Address, unsigned Width, bool IsWrite, uint64_t Value);
+  // The same for a whole run, without recording anything: nullptr sends the run element-wise.
+  Region *ResolveRun(uint64_t &Address, unsigned Width, uint64_t Length);
+  const char *Translate(uint64_t &Address, uint64_t Length) const;
+  const char *MapRule(uint64_t Address, uint64_t Length) const;
+  bool Cleared(Region &Entry);
+  void RecordFault(uint64_t Address, unsigned Width, bool IsWrite, uint64_t Value, const char *Why);
+  void Charge(uint64_t CostNs, uint64_t Accesses, const void *Caller);
+  bool Elementwise(bool IsWrite, uint64_t Address, unsigned Width, uint64_t Count, Platform::BusRun Run,
+                   uint8_t *Buffer, const void *Caller);
+  void Burst(bool IsWrite, uint8_t *Memory, unsigned Width, uint64_t Count, Platform::BusRun Run,
+             uint8_t *Buffer);
+
+  Platform::Impl &Core_;
+  std::vector<Region> Regions_; // by base
+  std::vector<std::shared_ptr<MmioDevice>> Devices_;
+  size_t LastHit_ = 0;
+  std::vector<Fault> Faults_;
+  // The account the last caller's time went to, while the call frames stay as they were.
+  const void *ChargeCaller_ = kNoCaller;
+  TimeAccount *ChargeAccount_ = nullptr;
+};
+
+} // namespace host
