@@ -206,6 +206,11 @@ struct ConsoleDevice {
   std::string Name;
   EFI_HANDLE Handle = nullptr;
 };
+// A console built in DRAM pool: destroyed in place, its memory goes with the DRAM.
+struct DestroyInPlace {
+  void operator()(ConsoleDevice *Device) const { Device->~ConsoleDevice(); }
+};
+using ConsolePointer = std::unique_ptr<ConsoleDevice, DestroyInPlace>;
 
 // A range given to SetVirtualAddressMap; ConvertPointer maps addresses inside it.
 struct VirtualRange {
@@ -293,8 +298,8 @@ struct Platform::Impl {
   std::map<std::string, uint64_t> SystemRegisters; // the processor's identification registers
 
   // Consoles.
-  std::unique_ptr<ConsoleDevice> ConOut;
-  std::unique_ptr<ConsoleDevice> StdErr;
+  ConsolePointer ConOut;
+  ConsolePointer StdErr;
 
   // Runtime.
   std::vector<VirtualRange> VirtualMap;

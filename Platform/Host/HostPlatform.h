@@ -184,6 +184,9 @@ public:
 
   // The DRAM the core holds (PlatformOptions::Dram).
   MemoryRange Dram() const;
+  // Pool for a record a host producer publishes (a protocol interface, a table), charged to no
+  // image and kept until the platform ends; null when DRAM is full.
+  VOID *AllocateRecord(EFI_MEMORY_TYPE Type, size_t Size);
 
   // Memory accounting, per image.
   uint64_t OutstandingPoolBytes(EFI_HANDLE ImageHandle) const;

@@ -326,6 +326,12 @@ MemoryRange Platform::Dram() const {
   return {Impl_->Ram.Base(), Impl_->Ram.End() - Impl_->Ram.Base()};
 }
 
+VOID *Platform::AllocateRecord(EFI_MEMORY_TYPE Type, size_t Size) {
+  VOID *Record = Impl_->CarvePool(Type, Size, nullptr);
+  Impl_->MapKey += Record != nullptr ? 1 : 0;
+  return Record;
+}
+
 GcdMap &Platform::Gcd() {
   return *Impl_->Gcd;
 }
