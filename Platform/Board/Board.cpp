@@ -16,9 +16,8 @@ namespace {
 
 // What the platform's resource descriptors give each kind of row: system memory can take any
 // cache type and become runtime; device blocks are uncached and may be runtime.
-constexpr uint64_t kSystemMemoryCapabilities =
-    EFI_MEMORY_UC | EFI_MEMORY_WC | EFI_MEMORY_WT | EFI_MEMORY_WB | EFI_MEMORY_XP | EFI_MEMORY_RUNTIME;
-constexpr uint64_t kSystemMemoryAttributes = EFI_MEMORY_WB;
+constexpr uint64_t kSystemMemoryCapabilities = GcdMap::kSystemMemoryCapabilities;
+constexpr uint64_t kSystemMemoryAttributes = GcdMap::kSystemMemoryAttributes;
 constexpr uint64_t kDeviceCapabilities = EFI_MEMORY_UC | EFI_MEMORY_XP | EFI_MEMORY_RUNTIME;
 constexpr uint64_t kDeviceAttributes = EFI_MEMORY_UC;
 
@@ -76,6 +75,22 @@ void AttachNvram(Platform &P, const std::filesystem::path &File) {
   }
 }
 
+// The rows less the board's DRAM, which the platform declared when it started (it holds the
+// core's tables); a system-memory row that is not that DRAM has no host memory behind it.
+std::vector<SocRegion> WithoutDram(const Platform &P, const std::vector<SocRegion> &Rows) {
+  std::vector<SocRegion> Result;
+  for (const SocRegion &Row : Rows) {
+    if (Row.GcdType != EfiGcdMemoryTypeSystemMemory) {
+      Result.push_back(Row);
+    } else if (Row.Base != P.Dram().Base || Row.Size != P.Dram().Size) {
+      throw std::logic_error("SoC map row " + Row.Name + " at " + Hex(Row.Base) + " of " + Hex(Row.Size) +
+                             " bytes is not the DRAM the platform holds (" + Hex(P.Dram().Base) + " of " +
+                             Hex(P.Dram().Size) + " bytes)");
+    }
+  }
+  return Result;
+}
+
 } // namespace
 
 std::string Board::Check(const BoardOptions &Options) {
@@ -110,7 +125,7 @@ std::unique_ptr<Board> Board::Build(Platform &P, const BoardOptions &Options) {
         throw std::logic_error("two SoC map rows are named " + Row.Name);
       }
     }
-    SeedGcdMap(P.Gcd(), Component.Regions);
+    SeedGcdMap(P.Gcd(), WithoutDram(P, Component.Regions));
   }
   for (const BoardComponent &Component : BoardComponents()) {
     if (Component.Install) {

@@ -76,6 +76,8 @@ EFI_STATUS EFIAPI InstallConfigurationTable(EFI_GUID *Guid, VOID *Table) {
     Tables.erase(Found);
   } else if (Found != Tables.end()) {
     Found->VendorTable = Table;
+  } else if (Tables.size() == kMaxConfigurationTables) {
+    return EFI_OUT_OF_RESOURCES;
   } else {
     Tables.push_back({*Guid, Table});
   }

@@ -2,6 +2,8 @@
 #include "CoreInternal.h"
 
 #include <algorithm>
+#include <new>
+#include <stdexcept>
 
 namespace host {
 
@@ -113,8 +115,14 @@ EFI_STATUS EFIAPI EnableCursor(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *This, BOOLEAN Vi
   return EFI_SUCCESS;
 }
 
-std::unique_ptr<ConsoleDevice> MakeConsole(Platform::Impl &Core, const std::string &Name) {
-  auto Device = std::make_unique<ConsoleDevice>();
+// The console's protocol and mode live in the board's memory, like every table the system
+// table points to.
+ConsolePointer MakeConsole(Platform::Impl &Core, const std::string &Name) {
+  VOID *Memory = Core.CarvePool(EfiBootServicesData, sizeof(ConsoleDevice), nullptr);
+  if (Memory == nullptr) {
+    throw std::runtime_error("no DRAM for the consoles");
+  }
+  ConsolePointer Device(new (Memory) ConsoleDevice());
   Device->Name = Name;
   Device->Mode = {kModeCount, 0, static_cast<INT32>(kDefaultAttribute), 0, 0, TRUE};
   Device->Protocol = {TextReset,    OutputString, TestString,        QueryMode,    SetMode,

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "AddressSpace.h"
+#include "Dram.h"
 #include "GcdMap.h"
 #include "HostPlatform.h"
 #include "VariableStore.h"
@@ -97,19 +98,52 @@ struct NotifyRegistration {
   std::deque<HandleRecord *> Pending; // handles that gained the protocol since the last lookup
 };
 
+// A pool buffer: carved from a pool chunk, its block holds a poisoned redzone, the buffer, the
+// canary and padding.
 struct PoolBlock {
-  void *Base = nullptr; // what the host allocator returned: the buffer may sit 8 bytes above it
+  uint64_t Base = 0; // the block's start in DRAM: the buffer sits a redzone (and maybe 8 bytes) above it
+  uint64_t Bytes = 0;
   size_t Size = 0;
   EFI_MEMORY_TYPE Type = EfiBootServicesData;
   EFI_HANDLE Owner = nullptr;
+  uint64_t Chunk = 0; // base of the chunk it was carved from
 };
+
+// Pages of one pool type that pool buffers are carved from, front to back; freed when the last
+// buffer in it is freed and another chunk has taken over.
+struct PoolChunk {
+  uint64_t Base = 0;
+  uint64_t Bytes = 0;
+  uint64_t Used = 0;
+  uint64_t LiveBlocks = 0;
+  EFI_MEMORY_TYPE Type = EfiBootServicesData;
+};
+
+// What an allocated page range holds: pages firmware asked for, pool chunks, the core's tables.
+enum class PageUse : uint8_t { Pages, Pool, Tables };
 
 struct PageRange {
   uint64_t Base = 0;
   uint64_t Pages = 0;
   EFI_MEMORY_TYPE Type = EfiBootServicesData;
   EFI_HANDLE Owner = nullptr;
+  PageUse Use = PageUse::Pages;
 };
+
+inline constexpr size_t kMaxConfigurationTables = 64;
+
+// The core's tables in DRAM: those the OS keeps after the hand-over (runtime services data) and
+// those it drops (boot services data), a page each at the top of DRAM.
+struct RuntimeTables {
+  EFI_SYSTEM_TABLE System;
+  EFI_RUNTIME_SERVICES Runtime;
+  EFI_CONFIGURATION_TABLE Configuration[kMaxConfigurationTables];
+};
+struct BootTables {
+  EFI_BOOT_SERVICES Boot;
+  EFI_DXE_SERVICES Dxe;
+};
+static_assert(sizeof(RuntimeTables) <= EFI_PAGE_SIZE && sizeof(BootTables) <= EFI_PAGE_SIZE);
 
 struct ImageStats {
   std::string Name;
@@ -167,6 +201,11 @@ struct ConsoleDevice {
   std::string Name;
   EFI_HANDLE Handle = nullptr;
 };
+// A console built in DRAM pool: destroyed in place, its memory goes with the DRAM.
+struct DestroyInPlace {
+  void operator()(ConsoleDevice *Device) const { Device->~ConsoleDevice(); }
+};
+using ConsolePointer = std::unique_ptr<ConsoleDevice, DestroyInPlace>;
 
 // A range given to SetVirtualAddressMap; ConvertPointer maps addresses inside it.
 struct VirtualRange {
@@ -181,12 +220,15 @@ struct Platform::Impl {
   PlatformOptions Options;
   BoardLog Log;
 
-  // Tables.
-  EFI_SYSTEM_TABLE SystemTable{};
-  EFI_BOOT_SERVICES BootServices{};
-  EFI_RUNTIME_SERVICES RuntimeServices{};
-  EFI_DXE_SERVICES DxeServices{};
-  std::vector<EFI_CONFIGURATION_TABLE> ConfigurationTables;
+  // The board's DRAM, and the tables in it.
+  host::Dram Ram;
+  RuntimeTables &RuntimeArea;
+  BootTables &BootArea;
+  EFI_SYSTEM_TABLE &SystemTable;
+  EFI_BOOT_SERVICES &BootServices;
+  EFI_RUNTIME_SERVICES &RuntimeServices;
+  EFI_DXE_SERVICES &DxeServices;
+  std::vector<EFI_CONFIGURATION_TABLE> ConfigurationTables; // copied into RuntimeArea by UpdateTableCrcs
   EFI_HANDLE FirmwareHandle = nullptr;
   bool BootServicesEnded = false;
   bool ExitingBootServices = false; // from the start of ExitBootServices: no timer fires
@@ -217,7 +259,9 @@ struct Platform::Impl {
 
   // Memory.
   std::unordered_map<void *, PoolBlock> Pool;
-  uint64_t PoolCount = 0; // every other buffer is 8 but not 16-byte aligned
+  std::map<uint64_t, PoolChunk> PoolChunks;  // by base
+  std::map<UINT32, uint64_t> OpenPoolChunks; // by pool type: the chunk new buffers come from
+  uint64_t PoolCount = 0;                    // every other buffer is 8 but not 16-byte aligned
   std::unordered_set<void *> FreedPool;
   std::map<uint64_t, PageRange> PageRanges; // by base
   uint64_t MapKey = 1;
@@ -249,8 +293,8 @@ struct Platform::Impl {
   std::map<std::string, uint64_t> SystemRegisters; // the processor's identification registers
 
   // Consoles.
-  std::unique_ptr<ConsoleDevice> ConOut;
-  std::unique_ptr<ConsoleDevice> StdErr;
+  ConsolePointer ConOut;
+  ConsolePointer StdErr;
 
   // Runtime.
   std::vector<VirtualRange> VirtualMap;
@@ -333,6 +377,13 @@ struct Platform::Impl {
   EFI_STATUS AllocatePages(EFI_HANDLE Owner, EFI_ALLOCATE_TYPE Type, EFI_MEMORY_TYPE MemoryType, UINTN Pages,
                            EFI_PHYSICAL_ADDRESS *Memory, bool FromFirmware = false);
   EFI_STATUS FreePages(EFI_PHYSICAL_ADDRESS Memory, UINTN Pages);
+  // Free DRAM for Pages pages below MaxAddress (inclusive), highest first; false when none.
+  bool FindFreePages(uint64_t Pages, uint64_t MaxAddress, uint64_t &Address) const;
+  bool PagesFree(uint64_t Address, uint64_t Pages) const;
+  void TakePages(const PageRange &Range); // fresh (0xAF) and accessible
+  void ReturnPages(uint64_t Base, uint64_t Pages);
+  VOID *CarvePool(EFI_MEMORY_TYPE Type, size_t Size, EFI_HANDLE Owner); // recorded in Pool
+  void FreePoolBlock(const PoolBlock &Block);
   void MemoryError(const std::string &Text);
   void ReportLeaks(EFI_HANDLE Image, const std::string &When);
   void ReleaseAllMemory();

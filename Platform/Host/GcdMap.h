@@ -21,6 +21,11 @@ public:
 
   static constexpr uint64_t kDefaultMemoryLimit = 1ull << 48;
   static constexpr uint64_t kDefaultIoLimit = 1ull << 16;
+  // What resource descriptors declare system memory with: any cache type, and it may become
+  // runtime memory; write-back in use.
+  static constexpr uint64_t kSystemMemoryCapabilities =
+      EFI_MEMORY_UC | EFI_MEMORY_WC | EFI_MEMORY_WT | EFI_MEMORY_WB | EFI_MEMORY_XP | EFI_MEMORY_RUNTIME;
+  static constexpr uint64_t kSystemMemoryAttributes = EFI_MEMORY_WB;
 
   explicit GcdMap(uint64_t MemoryLimit = kDefaultMemoryLimit, uint64_t IoLimit = kDefaultIoLimit);
 

@@ -112,11 +112,25 @@ struct TimeAccount {
   uint64_t TotalNs() const { return StallNs + RegisterNs; }
 };
 
+// A range of physical addresses.
+struct MemoryRange {
+  uint64_t Base = 0;
+  uint64_t Size = 0;
+};
+
+// The board's DRAM (its SoC map's "dram" row): below 4 GiB for 32-bit consumers such as ACPI
+// 1.0 tables, and inside the host's low application memory, which the address sanitizer leaves
+// to the program (its shadow starts at 0x7FFF8000), so one fixed mapping works in every build.
+inline constexpr MemoryRange kBoardDram = {0x60000000, 0x10000000};
+
 struct PlatformOptions {
   std::filesystem::path ModuleDir;         // where <Name>.so are; defaults to the build's module folder
   std::filesystem::path NvramFile;         // non-volatile variables persist here; empty: none persist
   uint64_t WatchdogNs = 30'000'000'000ull; // virtual time one call into firmware may take
   std::ostream *Echo = nullptr;            // echo of the board log as it grows
+  // The system memory the platform hands the core, as its resource descriptors do: mapped at
+  // these addresses when the platform starts, it holds every page, pool buffer and table.
+  MemoryRange Dram = kBoardDram;
 };
 
 struct ImageResult {
@@ -187,6 +201,12 @@ public:
   void SetSystemRegister(const std::string &Name, uint64_t Value);
   // Virtual time by module name ("core" for code that belongs to no loaded image).
   const std::map<std::string, TimeAccount> &TimeAccounts() const;
+
+  // The DRAM the core holds (PlatformOptions::Dram).
+  MemoryRange Dram() const;
+  // Pool for a record a host producer publishes (a protocol interface, a table), charged to no
+  // image and kept until the platform ends; null when DRAM is full.
+  VOID *AllocateRecord(EFI_MEMORY_TYPE Type, size_t Size);
 
   // Memory accounting, per image.
   uint64_t OutstandingPoolBytes(EFI_HANDLE ImageHandle) const;

@@ -1,7 +1,8 @@
-// Pool and page allocation from real host memory, accounted per image, and the memory map.
+// Pool and page allocation from the board's DRAM, accounted per image, and the memory map.
+// Pages are placed top-down in the DRAM the core holds; pool buffers are carved front to back
+// from chunks of pages of their pool type, each behind a poisoned redzone and followed by a
+// canary, and a freed buffer stays poisoned until its whole chunk is given back.
 #include "CoreInternal.h"
-
-#include <sys/mman.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -17,9 +18,10 @@ constexpr size_t kPoolAlignment = 8; // what UEFI promises; every other buffer i
 constexpr uint64_t kPoolCanary = 0x4C4F4F5052455645ull; // "EVERPOOL" right after each block
 constexpr uint8_t kFreshFill = 0xAF;                    // new pool and pages are never silently zero
 constexpr uint64_t kMaxPagesPerAllocation = (1ull << 30) / EFI_PAGE_SIZE;
-constexpr uint64_t kMaxAddressSearchStep = 64ull << 20;
-constexpr int kMaxAddressSearchTries = 256;
-constexpr uint64_t kLowestSearchAddress = 0x10000000;
+constexpr uint64_t kPageMask = EFI_PAGE_SIZE - 1;
+constexpr uint64_t kPoolRedzone = 32; // poisoned bytes in front of every pool buffer
+constexpr uint64_t kPoolChunkPages = 16;
+constexpr uint64_t kOwnChunkAbove = EFI_PAGES_TO_SIZE(kPoolChunkPages) / 4; // larger blocks: a chunk each
 
 constexpr UINTN kDescriptorSize = sizeof(EFI_MEMORY_DESCRIPTOR) + 8; // callers must honour DescriptorSize
 constexpr UINT32 kDescriptorVersion = 1;
@@ -33,38 +35,14 @@ bool ValidPoolType(EFI_MEMORY_TYPE Type) {
          Type != EfiUnacceptedMemoryType;
 }
 
-void *MapAt(uint64_t Address, uint64_t Bytes, bool Fixed) {
-  int Flags = MAP_PRIVATE | MAP_ANONYMOUS | (Fixed ? MAP_FIXED_NOREPLACE : 0);
-  void *Memory = mmap(reinterpret_cast<void *>(Address), Bytes, PROT_READ | PROT_WRITE, Flags, -1, 0);
-  if (Memory == MAP_FAILED) {
-    return nullptr;
-  }
-  if (Fixed && reinterpret_cast<uint64_t>(Memory) != Address) {
-    munmap(Memory, Bytes);
-    return nullptr;
-  }
-  return Memory;
+uint64_t EndOf(const PageRange &Range) {
+  return Range.Base + EFI_PAGES_TO_SIZE(Range.Pages);
 }
 
-// Host memory below MaxAddress: the kernel's choice when it fits, otherwise a search downwards.
-void *MapBelow(uint64_t MaxAddress, uint64_t Bytes) {
-  if (void *Memory = MapAt(0, Bytes, false)) {
-    if (reinterpret_cast<uint64_t>(Memory) + Bytes - 1 <= MaxAddress) {
-      return Memory;
-    }
-    munmap(Memory, Bytes);
-  }
-  if (MaxAddress < Bytes) {
-    return nullptr;
-  }
-  uint64_t Candidate = (MaxAddress - Bytes + 1) & ~(uint64_t)(EFI_PAGE_SIZE - 1);
-  for (int Try = 0; Try < kMaxAddressSearchTries && Candidate >= kLowestSearchAddress; Try++) {
-    if (void *Memory = MapAt(Candidate, Bytes, true)) {
-      return Memory;
-    }
-    Candidate -= kMaxAddressSearchStep;
-  }
-  return nullptr;
+std::string HexAddress(uint64_t Address) {
+  char Text[24];
+  std::snprintf(Text, sizeof(Text), "0x%llX", static_cast<unsigned long long>(Address));
+  return Text;
 }
 
 } // namespace
@@ -96,6 +74,116 @@ bool Platform::Impl::InjectedAllocationFailure(EFI_HANDLE Owner, const char *Ser
   return true;
 }
 
+bool Platform::Impl::FindFreePages(uint64_t Pages, uint64_t MaxAddress, uint64_t &Address) const {
+  const uint64_t Bytes = EFI_PAGES_TO_SIZE(Pages);
+  const uint64_t Limit = MaxAddress >= Ram.End() - 1 ? Ram.End() : (MaxAddress + 1) & ~kPageMask;
+  uint64_t Top = Ram.End(); // the free gap below the ranges seen so far ends here
+  for (auto Range = PageRanges.rbegin();; ++Range) {
+    const bool Last = Range == PageRanges.rend();
+    const uint64_t Bottom = Last ? Ram.Base() : std::max(Ram.Base(), EndOf(Range->second));
+    const uint64_t High = std::min(Top, Limit);
+    if (High > Bottom && High - Bottom >= Bytes) {
+      Address = High - Bytes;
+      return true;
+    }
+    if (Last || Range->first <= Ram.Base()) {
+      return false;
+    }
+    Top = Range->first;
+  }
+}
+
+bool Platform::Impl::PagesFree(uint64_t Address, uint64_t Pages) const {
+  const uint64_t Bytes = EFI_PAGES_TO_SIZE(Pages);
+  if (!Ram.Contains(Address, Bytes)) {
+    return false;
+  }
+  auto Next = PageRanges.lower_bound(Address);
+  if (Next != PageRanges.end() && Next->first < Address + Bytes) {
+    return false;
+  }
+  return Next == PageRanges.begin() || EndOf(std::prev(Next)->second) <= Address;
+}
+
+void Platform::Impl::TakePages(const PageRange &Range) {
+  PageRanges[Range.Base] = Range;
+  MapKey++;
+}
+
+void Platform::Impl::ReturnPages(uint64_t Base, uint64_t Pages) {
+  Ram.Release(Base, EFI_PAGES_TO_SIZE(Pages));
+  MapKey++;
+}
+
+namespace {
+
+// The chunk a block of Bytes is carved from: the type's open chunk when it has room, else a
+// new one (the block's own when it is large). Null when DRAM is full.
+PoolChunk *ChunkFor(Platform::Impl &Core, EFI_MEMORY_TYPE Type, uint64_t Bytes) {
+  const uint64_t Needed = Bytes + kPoolRedzone; // the last block too has poison behind it
+  const bool Own = Needed > kOwnChunkAbove;
+  auto Open = Core.OpenPoolChunks.find(Type);
+  if (!Own && Open != Core.OpenPoolChunks.end()) {
+    PoolChunk &Chunk = Core.PoolChunks.at(Open->second);
+    if (Chunk.Used + Needed <= Chunk.Bytes) {
+      return &Chunk;
+    }
+    Core.OpenPoolChunks.erase(Open);
+    if (Chunk.LiveBlocks == 0) {
+      Core.PoolChunks.erase(Chunk.Base);
+      Core.PageRanges.erase(Chunk.Base);
+      Core.ReturnPages(Chunk.Base, EFI_SIZE_TO_PAGES(Chunk.Bytes));
+    }
+  }
+  const uint64_t Pages = Own ? EFI_SIZE_TO_PAGES(Needed) : kPoolChunkPages;
+  uint64_t Base = 0;
+  if (!Core.FindFreePages(Pages, UINT64_MAX, Base)) {
+    return nullptr;
+  }
+  Core.TakePages({Base, Pages, Type, nullptr, PageUse::Pool});
+  Core.Ram.Poison(Base, EFI_PAGES_TO_SIZE(Pages));
+  PoolChunk &Chunk = Core.PoolChunks[Base] = {Base, EFI_PAGES_TO_SIZE(Pages), 0, 0, Type};
+  if (!Own) {
+    Core.OpenPoolChunks[Type] = Base;
+  }
+  return &Chunk;
+}
+
+} // namespace
+
+VOID *Platform::Impl::CarvePool(EFI_MEMORY_TYPE Type, size_t Size, EFI_HANDLE Owner) {
+  const uint64_t Offset = (PoolCount++ % 2) * kPoolAlignment;
+  const uint64_t Bytes = ALIGN_VALUE(kPoolRedzone + Offset + Size + sizeof(kPoolCanary), kHostAlignment);
+  PoolChunk *Chunk = ChunkFor(*this, Type, Bytes);
+  if (Chunk == nullptr) {
+    return nullptr;
+  }
+  const uint64_t Start = Chunk->Base + Chunk->Used;
+  Chunk->Used += Bytes;
+  Chunk->LiveBlocks++;
+  auto *Memory = static_cast<uint8_t *>(Ram.At(Start + kPoolRedzone + Offset));
+  Ram.Unpoison(reinterpret_cast<uint64_t>(Memory), Size + sizeof(kPoolCanary));
+  std::memset(Memory, kFreshFill, Size);
+  std::memcpy(Memory + Size, &kPoolCanary, sizeof(kPoolCanary));
+  Pool[Memory] = {Start, Bytes, Size, Type, Owner, Chunk->Base};
+  FreedPool.erase(Memory);
+  return Memory;
+}
+
+// The block is poisoned (a later access is a use after free) and its chunk given back once
+// nothing in it is live and new buffers come from another.
+void Platform::Impl::FreePoolBlock(const PoolBlock &Block) {
+  Ram.Poison(Block.Base, Block.Bytes);
+  PoolChunk &Chunk = PoolChunks.at(Block.Chunk);
+  auto Open = OpenPoolChunks.find(Chunk.Type);
+  if (--Chunk.LiveBlocks != 0 || (Open != OpenPoolChunks.end() && Open->second == Chunk.Base)) {
+    return;
+  }
+  PageRanges.erase(Chunk.Base);
+  ReturnPages(Chunk.Base, EFI_SIZE_TO_PAGES(Chunk.Bytes));
+  PoolChunks.erase(Chunk.Base);
+}
+
 EFI_STATUS Platform::Impl::AllocatePool(EFI_HANDLE Owner, EFI_MEMORY_TYPE Type, UINTN Size, VOID **Buffer,
                                         bool FromFirmware) {
   if (Buffer == nullptr || !ValidPoolType(Type)) {
@@ -106,17 +194,10 @@ EFI_STATUS Platform::Impl::AllocatePool(EFI_HANDLE Owner, EFI_MEMORY_TYPE Type, 
     return EFI_OUT_OF_RESOURCES;
   }
   CheckMapChangeAllowed("AllocatePool");
-  const size_t Offset = (PoolCount++ % 2) * kPoolAlignment;
-  size_t Total = ALIGN_VALUE(Offset + Size + sizeof(kPoolCanary), kHostAlignment);
-  auto *Base = static_cast<uint8_t *>(std::aligned_alloc(kHostAlignment, Total));
-  if (Base == nullptr) {
+  VOID *Memory = CarvePool(Type, Size, Owner);
+  if (Memory == nullptr) {
     return EFI_OUT_OF_RESOURCES;
   }
-  uint8_t *Memory = Base + Offset;
-  std::memset(Memory, kFreshFill, Size);
-  std::memcpy(Memory + Size, &kPoolCanary, sizeof(kPoolCanary));
-  Pool[Memory] = {Base, Size, Type, Owner};
-  FreedPool.erase(Memory);
   Stats[Owner].PoolBytes += Size;
   MapKey++;
   *Buffer = Memory;
@@ -151,7 +232,7 @@ EFI_STATUS Platform::Impl::FreePool(EFI_HANDLE Caller, VOID *Buffer) {
   Stats[Block.Owner].PoolBytes -= Block.Size;
   Pool.erase(Found);
   FreedPool.insert(Buffer);
-  std::free(Block.Base);
+  FreePoolBlock(Block);
   MapKey++;
   return EFI_SUCCESS;
 }
@@ -170,6 +251,8 @@ void Platform::Impl::TransferPool(VOID *Buffer, EFI_HANDLE NewOwner) {
   Found->second.Owner = NewOwner;
 }
 
+// Free system memory: AllocateAddress needs the whole range free in DRAM, the searches take
+// the highest free range (below MaxAddress for AllocateMaxAddress).
 EFI_STATUS Platform::Impl::AllocatePages(EFI_HANDLE Owner, EFI_ALLOCATE_TYPE Type, EFI_MEMORY_TYPE MemoryType,
                                          UINTN Pages, EFI_PHYSICAL_ADDRESS *Memory, bool FromFirmware) {
   if (Memory == nullptr || Type >= MaxAllocateType || !ValidPoolType(MemoryType) || Pages == 0) {
@@ -180,38 +263,35 @@ EFI_STATUS Platform::Impl::AllocatePages(EFI_HANDLE Owner, EFI_ALLOCATE_TYPE Typ
     return EFI_OUT_OF_RESOURCES;
   }
   CheckMapChangeAllowed("AllocatePages");
-  const uint64_t Bytes = EFI_PAGES_TO_SIZE(Pages);
-  void *Mapped = nullptr;
+  uint64_t Base = *Memory;
+  bool Found = false;
   switch (Type) {
   case AllocateAnyPages:
-    Mapped = MapAt(0, Bytes, false);
+    Found = FindFreePages(Pages, UINT64_MAX, Base);
     break;
   case AllocateMaxAddress:
-    Mapped = MapBelow(*Memory, Bytes);
+    Found = FindFreePages(Pages, *Memory, Base);
     break;
   case AllocateAddress:
-    if ((*Memory & (EFI_PAGE_SIZE - 1)) != 0) {
-      return EFI_NOT_FOUND;
-    }
-    Mapped = MapAt(*Memory, Bytes, true);
+    Found = (Base & kPageMask) == 0 && PagesFree(Base, Pages);
     break;
   default:
     return EFI_INVALID_PARAMETER;
   }
-  if (Mapped == nullptr) {
+  if (!Found) {
     return Type == AllocateAnyPages ? EFI_OUT_OF_RESOURCES : EFI_NOT_FOUND;
   }
-  std::memset(Mapped, kFreshFill, Bytes);
-  const uint64_t Base = reinterpret_cast<uint64_t>(Mapped);
-  PageRanges[Base] = {Base, Pages, MemoryType, Owner};
+  const uint64_t Bytes = EFI_PAGES_TO_SIZE(Pages);
+  TakePages({Base, Pages, MemoryType, Owner, PageUse::Pages});
+  Ram.Unpoison(Base, Bytes);
+  std::memset(Ram.At(Base), kFreshFill, Bytes);
   Stats[Owner].Pages += Pages;
-  MapKey++;
   *Memory = Base;
   return EFI_SUCCESS;
 }
 
 EFI_STATUS Platform::Impl::FreePages(EFI_PHYSICAL_ADDRESS Memory, UINTN Pages) {
-  if ((Memory & (EFI_PAGE_SIZE - 1)) != 0 || Pages == 0) {
+  if ((Memory & kPageMask) != 0 || Pages == 0) {
     return EFI_INVALID_PARAMETER;
   }
   const uint64_t End = Memory + EFI_PAGES_TO_SIZE(Pages);
@@ -221,8 +301,13 @@ EFI_STATUS Platform::Impl::FreePages(EFI_PHYSICAL_ADDRESS Memory, UINTN Pages) {
   }
   --Found;
   PageRange Range = Found->second;
-  const uint64_t RangeEnd = Range.Base + EFI_PAGES_TO_SIZE(Range.Pages);
+  const uint64_t RangeEnd = EndOf(Range);
   if (Memory < Range.Base || End > RangeEnd || End < Memory) {
+    return EFI_NOT_FOUND;
+  }
+  if (Range.Use != PageUse::Pages) {
+    MemoryError(CurrentImageName() + ": FreePages of " + HexAddress(Memory) + ", which holds " +
+                (Range.Use == PageUse::Pool ? "pool buffers" : "the core's tables"));
     return EFI_NOT_FOUND;
   }
   CheckMapChangeAllowed("FreePages");
@@ -233,9 +318,8 @@ EFI_STATUS Platform::Impl::FreePages(EFI_PHYSICAL_ADDRESS Memory, UINTN Pages) {
   if (End < RangeEnd) {
     PageRanges[End] = {End, (RangeEnd - End) / EFI_PAGE_SIZE, Range.Type, Range.Owner};
   }
-  munmap(reinterpret_cast<void *>(Memory), End - Memory);
+  ReturnPages(Memory, Pages);
   Stats[Range.Owner].Pages -= Pages;
-  MapKey++;
   return EFI_SUCCESS;
 }
 
@@ -261,14 +345,12 @@ void Platform::Impl::ReportLeaks(EFI_HANDLE Image, const std::string &When) {
   }
 }
 
+// The end of the boot: DRAM goes with the platform, so only the records are dropped.
 void Platform::Impl::ReleaseAllMemory() {
-  for (auto &[Address, Block] : Pool) {
-    std::free(Block.Base);
-  }
   Pool.clear();
-  for (auto &[Base, Range] : PageRanges) {
-    munmap(reinterpret_cast<void *>(Base), EFI_PAGES_TO_SIZE(Range.Pages));
-  }
+  FreedPool.clear();
+  PoolChunks.clear();
+  OpenPoolChunks.clear();
   PageRanges.clear();
 }
 

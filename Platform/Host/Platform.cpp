@@ -3,6 +3,8 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
+#include <new>
 #include <stdexcept>
 
 namespace host {
@@ -13,6 +15,7 @@ Platform::Impl *gCurrentImpl = nullptr;
 
 constexpr char16_t kFirmwareVendor[] = u"Host Board Emulator";
 constexpr UINT32 kFirmwareRevision = 0x00010000;
+constexpr uint64_t kTablePages = 2;
 
 std::filesystem::path DefaultModuleDir() {
 #ifdef FIRMWARE_MODULE_DIR
@@ -39,18 +42,57 @@ Halt::Halt(std::string ReasonText, std::string ImageName, uint64_t TimeNs)
   Text = "halt in " + Image + ": " + Reason + " at " + std::to_string(VirtualTimeNs) + " ns";
 }
 
-Platform::Impl::Impl(PlatformOptions PlatformOptionsIn) : Options(std::move(PlatformOptionsIn)) {
+namespace {
+
+// The page at the top of DRAM that holds the core's tables of one kind (Index 0: those kept
+// for runtime, 1: boot services').
+template <class Tables> Tables &TablesPage(const Dram &Ram, uint64_t Index) {
+  if (Ram.End() - Ram.Base() < EFI_PAGES_TO_SIZE(kTablePages)) {
+    throw std::runtime_error("DRAM too small for the core's tables");
+  }
+  return *new (Ram.At(Ram.End() - EFI_PAGES_TO_SIZE(Index + 1))) Tables{};
+}
+
+// DRAM in the memory space map as the platform's resource descriptors declare system memory,
+// allocated to the core's memory services, which hand it out as pages and pool.
+void DeclareDram(Platform::Impl &Core) {
+  EFI_PHYSICAL_ADDRESS Base = Core.Ram.Base();
+  const uint64_t Size = Core.Ram.End() - Base;
+  EFI_STATUS Status =
+      Core.Gcd->AddMemorySpace(EfiGcdMemoryTypeSystemMemory, Base, Size, GcdMap::kSystemMemoryCapabilities);
+  if (!EFI_ERROR(Status)) {
+    Status = Core.Gcd->SetMemorySpaceAttributes(Base, Size, GcdMap::kSystemMemoryAttributes);
+  }
+  if (!EFI_ERROR(Status)) {
+    Status = Core.Gcd->AllocateMemorySpace(EfiGcdAllocateAddress, EfiGcdMemoryTypeSystemMemory, 0, Size,
+                                           &Base, Core.FirmwareHandle, nullptr);
+  }
+  if (EFI_ERROR(Status)) {
+    throw std::logic_error("DRAM does not fit the memory space map: " + StatusName(Status));
+  }
+}
+
+} // namespace
+
+Platform::Impl::Impl(PlatformOptions PlatformOptionsIn)
+    : Options(std::move(PlatformOptionsIn)), Ram(Options.Dram.Base, Options.Dram.Size),
+      RuntimeArea(TablesPage<RuntimeTables>(Ram, 0)), BootArea(TablesPage<BootTables>(Ram, 1)),
+      SystemTable(RuntimeArea.System), BootServices(BootArea.Boot), RuntimeServices(RuntimeArea.Runtime),
+      DxeServices(BootArea.Dxe) {
   if (Options.ModuleDir.empty()) {
     Options.ModuleDir = DefaultModuleDir();
   }
   Log.SetEcho(Options.Echo);
   Variables = std::make_unique<VariableStore>();
   Gcd = std::make_unique<GcdMap>();
+  TakePages({reinterpret_cast<uint64_t>(&RuntimeArea), 1, EfiRuntimeServicesData, nullptr, PageUse::Tables});
+  TakePages({reinterpret_cast<uint64_t>(&BootArea), 1, EfiBootServicesData, nullptr, PageUse::Tables});
 }
 
 void Platform::Impl::UpdateTableCrcs() {
   SystemTable.NumberOfTableEntries = ConfigurationTables.size();
-  SystemTable.ConfigurationTable = ConfigurationTables.empty() ? nullptr : ConfigurationTables.data();
+  std::copy(ConfigurationTables.begin(), ConfigurationTables.end(), RuntimeArea.Configuration);
+  SystemTable.ConfigurationTable = ConfigurationTables.empty() ? nullptr : RuntimeArea.Configuration;
   for (EFI_TABLE_HEADER *Header :
        {&BootServices.Hdr, &RuntimeServices.Hdr, &DxeServices.Hdr, &SystemTable.Hdr}) {
     Header->CRC32 = 0;
@@ -127,6 +169,7 @@ Platform::Platform(PlatformOptions Options) {
   Core.InstallProtocol(&Core.FirmwareHandle, CoreGuid::LoadedImage, &FirmwareImage, false);
   Core.Stats[Core.FirmwareHandle].Name = "firmware";
 
+  DeclareDram(Core);
   Core.InitConsoles();
   Core.ConfigurationTables.push_back({CoreGuid::DxeServicesTable, &Core.DxeServices});
   Core.UpdateTableCrcs();
@@ -279,6 +322,16 @@ BoardLog &Platform::Log() {
 VariableStore &Platform::Variables() {
   return *Impl_->Variables;
 }
+MemoryRange Platform::Dram() const {
+  return {Impl_->Ram.Base(), Impl_->Ram.End() - Impl_->Ram.Base()};
+}
+
+VOID *Platform::AllocateRecord(EFI_MEMORY_TYPE Type, size_t Size) {
+  VOID *Record = Impl_->CarvePool(Type, Size, nullptr);
+  Impl_->MapKey += Record != nullptr ? 1 : 0;
+  return Record;
+}
+
 GcdMap &Platform::Gcd() {
   return *Impl_->Gcd;
 }

@@ -2,7 +2,6 @@
 #include "IpmiInformation.h"
 
 #include <cstring>
-#include <deque>
 #include <iomanip>
 #include <sstream>
 
@@ -15,9 +14,6 @@ constexpr UINT32 BOARD_MANUFACTURER_ID = 0x0000A015;
 constexpr UINT64 BMC_MEMORY_SIZE = 0x0000000004000000ull; // 64 MiB shared with the host
 constexpr UINT32 SEL_BUFFER_SIZE = 0x10000;
 constexpr UINT32 WATCHDOG_TIMEOUT_SECONDS = 600;
-
-// Records installed so far. Interfaces must not move once installed, hence the deque.
-std::deque<OEM_IPMI_INFORMATION_RECORD> gRecords;
 
 template <size_t N> void CopyText(CHAR8 (&Destination)[N], const char *Text) {
   std::strncpy(Destination, Text, N - 1);
@@ -59,13 +55,17 @@ std::string Hex(UINT64 Value) {
 
 } // namespace
 
+// The record lives in the board's memory, as another firmware's record would.
 EFI_STATUS InstallOemIpmiInformation(Platform &P, UINT64 BmcMemoryBase) {
-  OEM_IPMI_INFORMATION_RECORD &Record = gRecords.emplace_back(MakeRecord(BmcMemoryBase));
+  VOID *Record = P.AllocateRecord(EfiBootServicesData, sizeof(OEM_IPMI_INFORMATION_RECORD));
+  if (Record == nullptr) {
+    return EFI_OUT_OF_RESOURCES;
+  }
+  *static_cast<OEM_IPMI_INFORMATION_RECORD *>(Record) = MakeRecord(BmcMemoryBase);
   EFI_HANDLE Handle = nullptr;
   EFI_STATUS Status = P.BootServices()->InstallProtocolInterface(&Handle, &gOemIpmiInformationProtocolGuid,
-                                                                 EFI_NATIVE_INTERFACE, &Record);
+                                                                 EFI_NATIVE_INTERFACE, Record);
   if (EFI_ERROR(Status)) {
-    gRecords.pop_back();
     return Status;
   }
   P.Log().Append("ipmi", "IPMI information installed, BMC memory base " + Hex(BmcMemoryBase) + "\n",

@@ -24,6 +24,21 @@ UINTN CurrentMapKey(EFI_BOOT_SERVICES *BS) {
   return Key;
 }
 
+std::vector<EFI_MEMORY_DESCRIPTOR> CurrentMemoryMap(EFI_BOOT_SERVICES *BS) {
+  UINTN Size = 0, Key = 0, DescriptorSize = 0;
+  UINT32 Version = 0;
+  BS->GetMemoryMap(&Size, nullptr, &Key, &DescriptorSize, &Version);
+  std::vector<uint8_t> Bytes(Size);
+  EXPECT_EQ(BS->GetMemoryMap(&Size, reinterpret_cast<EFI_MEMORY_DESCRIPTOR *>(Bytes.data()), &Key,
+                             &DescriptorSize, &Version),
+            EFI_SUCCESS);
+  std::vector<EFI_MEMORY_DESCRIPTOR> Map;
+  for (UINTN Offset = 0; Offset + DescriptorSize <= Size; Offset += DescriptorSize) {
+    Map.push_back(*reinterpret_cast<const EFI_MEMORY_DESCRIPTOR *>(Bytes.data() + Offset));
+  }
+  return Map;
+}
+
 HostDriver *HostDriver::From(EFI_DRIVER_BINDING_PROTOCOL *This) {
   return Drivers().at(This);
 }

@@ -23,6 +23,8 @@ inline constexpr EFI_GUID kDevicePathGuid = EFI_DEVICE_PATH_PROTOCOL_GUID;
 
 // The key of the memory map as GetMemoryMap reports it now.
 UINTN CurrentMapKey(EFI_BOOT_SERVICES *BS);
+// The memory map as GetMemoryMap reports it now, one element per descriptor.
+std::vector<EFI_MEMORY_DESCRIPTOR> CurrentMemoryMap(EFI_BOOT_SERVICES *BS);
 
 // A platform per test, with the module folder of the test images.
 class CoreTest : public ::testing::Test {

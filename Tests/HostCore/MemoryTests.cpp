@@ -167,8 +167,12 @@ TEST_F(Memory, MemoryMapFollowsTheGcdMap) {
                              &DescriptorSize, &Version),
             EFI_SUCCESS);
   std::vector<std::tuple<UINT32, uint64_t, uint64_t, bool>> Entries;
+  const host::MemoryRange Dram = Board.Dram(); // the board's DRAM has a table of its own
   for (UINTN Offset = 0; Offset < Size; Offset += DescriptorSize) {
     const auto *Entry = reinterpret_cast<const EFI_MEMORY_DESCRIPTOR *>(Map.data() + Offset);
+    if (Entry->PhysicalStart - Dram.Base < Dram.Size) {
+      continue;
+    }
     Entries.emplace_back(Entry->Type, Entry->PhysicalStart, Entry->NumberOfPages,
                          (Entry->Attribute & EFI_MEMORY_RUNTIME) != 0);
   }
@@ -178,6 +182,83 @@ TEST_F(Memory, MemoryMapFollowsTheGcdMap) {
       {EfiReservedMemoryType, 0x90000000, 2, false}};
   EXPECT_EQ(Entries, Expected);
 }
+
+// Pages and pool come from the board's DRAM, where the memory space map has free system memory,
+// and nowhere else; the memory map lists each with its type.
+TEST_F(Memory, AllocationsComeFromFreeSystemMemoryAndTheMapListsThemWithTheirTypes) {
+  const host::MemoryRange Dram = Board.Dram();
+  constexpr uint64_t kMmio = 0x10511000, kNothing = 0x200000000, kWindow = 0x100000;
+  ASSERT_EQ(Board.Gcd().AddMemorySpace(EfiGcdMemoryTypeMemoryMappedIo, kMmio, 0x1000, EFI_MEMORY_UC),
+            EFI_SUCCESS);
+  EFI_PHYSICAL_ADDRESS Taken = 0;
+  ASSERT_EQ(BS->AllocatePages(AllocateAnyPages, EfiBootServicesData, 1, &Taken), EFI_SUCCESS);
+  const uint64_t DramEnd = Dram.Base + Dram.Size;
+  struct Case {
+    const char *What;
+    int Type; // an EFI_ALLOCATE_TYPE, or -1 for pool
+    EFI_MEMORY_TYPE MemoryType;
+    uint64_t Address;
+    EFI_STATUS Status;
+    uint64_t Low, High; // where a success must land
+  };
+  const Case Cases[] = {
+      {"address in MMIO", AllocateAddress, EfiBootServicesData, kMmio, EFI_NOT_FOUND, 0, 0},
+      {"address where nothing exists", AllocateAddress, EfiBootServicesData, kNothing, EFI_NOT_FOUND, 0, 0},
+      {"address across DRAM's end", AllocateAddress, EfiBootServicesData, DramEnd - EFI_PAGE_SIZE,
+       EFI_NOT_FOUND, 0, 0},
+      {"address already allocated", AllocateAddress, EfiBootServicesData, Taken, EFI_NOT_FOUND, 0, 0},
+      {"address in free DRAM", AllocateAddress, EfiLoaderData, Dram.Base, EFI_SUCCESS, Dram.Base, Dram.Base},
+      {"maximum below DRAM", AllocateMaxAddress, EfiBootServicesData, Dram.Base - 1, EFI_NOT_FOUND, 0, 0},
+      {"maximum inside DRAM", AllocateMaxAddress, EfiACPIReclaimMemory, Dram.Base + kWindow - 1, EFI_SUCCESS,
+       Dram.Base, Dram.Base + kWindow - 2 * EFI_PAGE_SIZE},
+      {"any pages", AllocateAnyPages, EfiRuntimeServicesCode, 0, EFI_SUCCESS, Dram.Base, DramEnd},
+      {"runtime pool", -1, EfiRuntimeServicesData, 0, EFI_SUCCESS, Dram.Base, DramEnd},
+      {"boot services pool", -1, EfiBootServicesData, 0, EFI_SUCCESS, Dram.Base, DramEnd},
+  };
+  constexpr UINTN kPages = 2;
+  for (const Case &Each : Cases) {
+    SCOPED_TRACE(Each.What);
+    EFI_PHYSICAL_ADDRESS Address = Each.Address;
+    VOID *Buffer = nullptr;
+    const EFI_STATUS Status = Each.Type < 0 ? BS->AllocatePool(Each.MemoryType, EFI_PAGE_SIZE, &Buffer)
+                                            : BS->AllocatePages(static_cast<EFI_ALLOCATE_TYPE>(Each.Type),
+                                                                Each.MemoryType, kPages, &Address);
+    ASSERT_EQ(Status, Each.Status);
+    if (EFI_ERROR(Status)) {
+      continue;
+    }
+    Address = Each.Type < 0 ? reinterpret_cast<uint64_t>(Buffer) : Address;
+    EXPECT_TRUE(Address >= Each.Low && Address <= Each.High) << std::hex << Address;
+    EFI_GCD_MEMORY_SPACE_DESCRIPTOR Gcd{};
+    ASSERT_EQ(Board.Gcd().GetMemorySpaceDescriptor(Address, &Gcd), EFI_SUCCESS);
+    EXPECT_EQ(Gcd.GcdMemoryType, EfiGcdMemoryTypeSystemMemory);
+    const bool Runtime =
+        Each.MemoryType == EfiRuntimeServicesData || Each.MemoryType == EfiRuntimeServicesCode;
+    bool Listed = false;
+    for (const EFI_MEMORY_DESCRIPTOR &Entry : CurrentMemoryMap(BS)) {
+      Listed |= Entry.Type == Each.MemoryType && Address >= Entry.PhysicalStart &&
+                Address + EFI_PAGE_SIZE <= Entry.PhysicalStart + EFI_PAGES_TO_SIZE(Entry.NumberOfPages) &&
+                ((Entry.Attribute & EFI_MEMORY_RUNTIME) != 0) == Runtime;
+    }
+    EXPECT_TRUE(Listed);
+    EXPECT_EQ(Each.Type < 0 ? BS->FreePool(Buffer) : BS->FreePages(Address, kPages), EFI_SUCCESS);
+  }
+  EXPECT_EQ(BS->FreePages(Taken, 1), EFI_SUCCESS);
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+// Under the address sanitizer, pool carved from DRAM keeps its redzones and freed pool its
+// poison: an overflow past the canary and a use after free are reported where they happen.
+TEST_F(Memory, SanitizerReportsPoolOverflowsAndUseAfterFree) {
+  VOID *Buffer = nullptr;
+  ASSERT_EQ(BS->AllocatePool(EfiBootServicesData, 24, &Buffer), EFI_SUCCESS);
+  auto *Bytes = static_cast<volatile uint8_t *>(Buffer);
+  EXPECT_DEATH(Bytes[24 + sizeof(uint64_t)] = 0, "use-after-poison");
+  EXPECT_DEATH((void)Bytes[-1], "use-after-poison");
+  ASSERT_EQ(BS->FreePool(Buffer), EFI_SUCCESS);
+  EXPECT_DEATH((void)Bytes[0], "use-after-poison");
+}
+#endif
 
 } // namespace
 

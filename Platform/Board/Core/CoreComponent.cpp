@@ -20,9 +20,6 @@ namespace host {
 
 namespace {
 
-// The RAM the host core reports in its memory map.
-constexpr uint64_t kDramBase = 0x80000000ull;
-constexpr uint64_t kDramSize = 0x80000000ull;
 // What the platform's IPMI stack reports when no other base is asked for.
 constexpr uint64_t kDefaultBmcMemoryBase = 0xF0000000ull;
 constexpr char kDsdtFile[] = "dsdt.aml";
@@ -187,7 +184,8 @@ void Finish(Board &B) {
 BoardComponent CoreComponent() {
   return {
       "core",
-      {{"dram", kDramBase, kDramSize, EfiGcdMemoryTypeSystemMemory, false}},
+      // The board's DRAM: the platform maps it and declares it when it starts.
+      {{"dram", kBoardDram.Base, kBoardDram.Size, EfiGcdMemoryTypeSystemMemory, false}},
       {
           {"dsdt", "FILE", "publish the DSDT in FILE (AML) instead of the board's",
            [](const std::string &Value) { return DsdtProblem(Value); }},
