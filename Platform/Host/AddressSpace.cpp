@@ -15,7 +15,6 @@ namespace {
 
 constexpr uint64_t kUnmappedAccessCostNs = 100;
 constexpr uint64_t kTimeReadCostNs = 10; // reading the clock takes time, so a poll on it ends
-constexpr uint64_t kNsPerUs = 1000;
 
 uint64_t AllOnes(unsigned Width) {
   return Width >= 8 ? ~0ull : (1ull << (Width * 8)) - 1;
@@ -81,10 +80,11 @@ std::string ImageAt(const Platform::Impl &Core, const void *Address) {
   return Core.CurrentImageName();
 }
 
+// A register access takes its time on the clock, charged to the code that made it.
 void ChargeAccess(Platform::Impl &Core, const void *Caller, uint64_t CostNs) {
   TimeAccount &Account = Core.AccountOf(Caller);
   Account.RegisterAccesses++;
-  Account.RegisterNs += CostNs;
+  Core.Spend(Account, &TimeAccount::RegisterNs, CostNs);
 }
 
 } // namespace
@@ -94,7 +94,7 @@ TimeAccount &Platform::Impl::AccountOf(const void *Caller) {
   auto Found = AccountCache.find(Caller);
   if (Found != AccountCache.end()) {
     if (Found->second.Image == nullptr) {
-      return Accounts[CurrentImageName()];
+      return CurrentAccount();
     }
     if (Images.count(Found->second.Image) != 0) {
       return *Found->second.Account;
@@ -103,11 +103,20 @@ TimeAccount &Platform::Impl::AccountOf(const void *Caller) {
   const EFI_HANDLE Image = ImageFromAddress(Caller);
   if (Image == nullptr) {
     AccountCache[Caller] = {nullptr, nullptr};
-    return Accounts[CurrentImageName()];
+    return CurrentAccount();
   }
   TimeAccount &Account = Accounts[Stats[Image].Name];
   AccountCache[Caller] = {Image, &Account};
   return Account;
+}
+
+TimeAccount &Platform::Impl::CurrentAccount() {
+  auto &Cache = CurrentAccountCache;
+  const EFI_HANDLE Top = Frames.empty() ? nullptr : Frames.back().Image;
+  if (Cache.Account == nullptr || Cache.Generation != FrameGeneration || Cache.Image != Top) {
+    Cache = {FrameGeneration, Top, &Accounts[CurrentImageName()]};
+  }
+  return *Cache.Account;
 }
 
 ImageScope::ImageScope(Platform::Impl &Core, EFI_HANDLE Image) : Core_(Core) {
@@ -119,13 +128,19 @@ ImageScope::ImageScope(Platform::Impl &Core, EFI_HANDLE Image) : Core_(Core) {
   }
   Frame.StartNs = Core.Frames.empty() ? Core.NowNs : Core.Frames.back().StartNs;
   Core.Frames.push_back(Frame);
+  Core.FrameGeneration++;
   Depth_ = Core.Frames.size();
+  // Time the image's code spends is its own, not that of a spender it was called from.
+  Outer_ = Core.Charged;
+  Core.Charged = {};
 }
 
 ImageScope::~ImageScope() {
   if (Core_.Frames.size() >= Depth_) {
     Core_.Frames.resize(Depth_ - 1);
+    Core_.FrameGeneration++;
   }
+  Core_.Charged = Outer_;
 }
 
 void Platform::Impl::CheckWatchdog() {
@@ -145,15 +160,23 @@ std::optional<Halt> Platform::Impl::RunFrame(EFI_HANDLE Image, const std::string
   const size_t Depth = Frames.size();
   const EFI_TPL SavedTpl = CurrentTpl;
   Frames.push_back({Image, Name, NowNs});
+  FrameGeneration++;
   struct Unwind {
-    std::vector<CallFrame> &Frames;
+    Platform::Impl &Core;
     size_t Depth;
-    ~Unwind() { Frames.resize(std::min(Frames.size(), Depth)); }
-  } Restore{Frames, Depth};
+    Spender Outer;
+    ~Unwind() {
+      Core.Frames.resize(std::min(Core.Frames.size(), Depth));
+      Core.FrameGeneration++;
+      Core.Charged = Outer;
+    }
+  } Restore{*this, Depth, Charged};
+  Charged = {};
   try {
     Call();
   } catch (const Halt &Stopped) {
     Frames.resize(Depth);
+    FrameGeneration++;
     CurrentTpl = SavedTpl;
     InterruptsEnabled = SavedTpl < TPL_HIGH_LEVEL;
     LogLine("halt: " + Stopped.Reason + " in " + Stopped.Image + " at " +
@@ -204,14 +227,13 @@ extern "C" UINT64 HostAbiMmioRead(UINT64 Address, UINT32 Width) {
   Platform.CheckWatchdog();
   const host::Attachment *Device = host::Route(Platform, Address, Width, false, 0);
   if (Device == nullptr) {
-    Platform.Advance(host::kUnmappedAccessCostNs);
+    host::ChargeAccess(Platform, __builtin_return_address(0), host::kUnmappedAccessCostNs);
     return host::AllOnes(Width);
   }
   // The device stays alive through the access even if a notification detaches nothing else.
   std::shared_ptr<host::MmioDevice> Model = Device->Device;
   uint64_t Value = Model->Read(Address - Device->Base, Width) & host::AllOnes(Width);
   host::ChargeAccess(Platform, __builtin_return_address(0), Model->AccessCostNs());
-  Platform.Advance(Model->AccessCostNs());
   return Value;
 }
 
@@ -223,13 +245,12 @@ extern "C" VOID HostAbiMmioWrite(UINT64 Address, UINT32 Width, UINT64 Value) {
   Platform.CheckWatchdog();
   const host::Attachment *Device = host::Route(Platform, Address, Width, true, Value);
   if (Device == nullptr) {
-    Platform.Advance(host::kUnmappedAccessCostNs);
+    host::ChargeAccess(Platform, __builtin_return_address(0), host::kUnmappedAccessCostNs);
     return;
   }
   std::shared_ptr<host::MmioDevice> Model = Device->Device;
   Model->Write(Address - Device->Base, Width, Value & host::AllOnes(Width));
   host::ChargeAccess(Platform, __builtin_return_address(0), Model->AccessCostNs());
-  Platform.Advance(Model->AccessCostNs());
 }
 
 extern "C" VOID HostAbiMemoryFence(VOID) {
@@ -244,10 +265,7 @@ extern "C" VOID HostAbiStall(UINT64 Microseconds) {
   }
   host::Platform::Impl &Platform = Core();
   Platform.CheckWatchdog();
-  host::TimeAccount &Account = Platform.AccountOf(__builtin_return_address(0));
-  Account.StallNs += Microseconds * host::kNsPerUs;
-  Account.StallsByUs[Microseconds]++;
-  Platform.Advance(Microseconds * host::kNsPerUs);
+  Platform.Stall(Platform.AccountOf(__builtin_return_address(0)), Microseconds);
 }
 
 extern "C" UINT64 HostAbiVirtualTimeNs(VOID) {
@@ -256,7 +274,8 @@ extern "C" UINT64 HostAbiVirtualTimeNs(VOID) {
   }
   host::Platform::Impl &Platform = Core();
   Platform.CheckWatchdog();
-  Platform.Advance(host::kTimeReadCostNs);
+  Platform.Spend(Platform.AccountOf(__builtin_return_address(0)), &host::TimeAccount::ServiceNs,
+                 host::kTimeReadCostNs);
   return Platform.NowNs;
 }
 

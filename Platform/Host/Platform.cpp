@@ -215,13 +215,13 @@ uint64_t Platform::VirtualTimeNs() const {
   return Impl_->NowNs;
 }
 void Platform::AdvanceTime(uint64_t Nanoseconds) {
-  Impl_->Advance(Nanoseconds);
+  Impl_->Spend(Impl_->CurrentAccount(), &TimeAccount::ServiceNs, Nanoseconds);
 }
 void Platform::After(uint64_t DelayNs, std::function<void()> Work) {
   const uint64_t Due = DelayNs > UINT64_MAX - Impl_->NowNs ? UINT64_MAX : Impl_->NowNs + DelayNs;
-  // Even a work due now waits for the next advance of the clock, so that it never runs
-  // inside the model access that scheduled it.
-  Impl_->DeferredWork.emplace(Due, std::move(Work));
+  // Even a work due now waits for the clock's next step, so that it never runs inside the model
+  // access that scheduled it; a work scheduled by a work runs in the same step when it is due.
+  Impl_->Schedule(Due, std::move(Work));
 }
 bool Platform::InterruptsEnabled() const {
   return Impl_->InterruptsEnabled;

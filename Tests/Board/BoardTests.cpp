@@ -262,10 +262,11 @@ TEST(Board, WorkScheduledOnTheVirtualClockRunsWhenItIsDue) {
   Core.AdvanceTime(49);
   EXPECT_TRUE(Ran.empty());
   Core.AdvanceTime(1);
-  EXPECT_EQ(Ran, (std::vector<std::string>{"first", "second"})) << "due works run in the order scheduled";
+  EXPECT_EQ(Ran, (std::vector<std::string>{"first", "second", "scheduled by a work"}))
+      << "due works run in the order scheduled, a work scheduled by a due work in the same step";
   Core.AdvanceTime(1);
   Core.AdvanceTime(60);
-  EXPECT_EQ(Ran, (std::vector<std::string>{"first", "second", "scheduled by a work", "late@111"}));
+  EXPECT_EQ(Ran, (std::vector<std::string>{"first", "second", "scheduled by a work", "late@100"}));
 }
 
 TEST(Board, BoardsimHelpListsEveryOptionAndFaultKnob) {

@@ -169,9 +169,11 @@ std::string Microseconds(uint64_t Nanoseconds) {
   return std::to_string(Nanoseconds / kNsPerUs) + " us";
 }
 
-// Where each module's virtual time went: the stalls its code asked for, by length, and its
-// register accesses.
+// Where each module's virtual time went: the stalls its code asked for, by length, its
+// register accesses, its waits for events and the services that took time for it; then what
+// no account holds, which is zero when every step of the clock was charged.
 void LogTimeAccounts(host::Platform &Core) {
+  uint64_t AccountedNs = 0;
   for (const auto &[Module, Account] : Core.TimeAccounts()) {
     std::string Stalls;
     for (const auto &[Length, Times] : Account.StallsByUs) {
@@ -180,8 +182,11 @@ void LogTimeAccounts(host::Platform &Core) {
     Note(Core, "virtual time of " + Module + ": " + Microseconds(Account.TotalNs()) + " = stalls " +
                    Microseconds(Account.StallNs) + (Stalls.empty() ? "" : " (" + Stalls + ")") + " + " +
                    std::to_string(Account.RegisterAccesses) + " register accesses " +
-                   Microseconds(Account.RegisterNs));
+                   Microseconds(Account.RegisterNs) + " + waits " + Microseconds(Account.WaitNs) +
+                   " + services " + Microseconds(Account.ServiceNs));
+    AccountedNs += Account.TotalNs();
   }
+  Note(Core, "virtual time unaccounted: " + std::to_string(Core.VirtualTimeNs() - AccountedNs) + " ns");
 }
 
 bool WriteText(const std::filesystem::path &File, const std::string &Text) {
