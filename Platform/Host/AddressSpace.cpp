@@ -143,7 +143,15 @@ ImageScope::~ImageScope() {
   Core_.Charged = Outer_;
 }
 
+void Platform::Impl::CheckProgress() {
+  if (Watchdog->Tripped() && !Frames.empty()) {
+    Watchdog->Take();
+    throw Halt(Watchdog->Reason(), CurrentImageName(), NowNs);
+  }
+}
+
 void Platform::Impl::CheckWatchdog() {
+  CheckProgress();
   if (Frames.empty() || Options.WatchdogNs == 0) {
     return;
   }
@@ -172,6 +180,11 @@ std::optional<Halt> Platform::Impl::RunFrame(EFI_HANDLE Image, const std::string
     }
   } Restore{*this, Depth, Charged};
   Charged = {};
+  Watchdog->CallStarted();
+  struct CallEnd {
+    ProgressWatchdog &Watchdog;
+    ~CallEnd() { Watchdog.CallEnded(); }
+  } Ended{*Watchdog};
   try {
     Call();
   } catch (const Halt &Stopped) {
@@ -304,13 +317,18 @@ extern "C" VOID HostAbiCpuOperation(const CHAR8 *Operation) {
 }
 
 extern "C" BOOLEAN HostAbiInterruptsEnabled(VOID) {
-  return (!CoreAlive() || Core().InterruptsEnabled) ? TRUE : FALSE;
+  if (!CoreAlive()) {
+    return TRUE;
+  }
+  Core().CheckProgress();
+  return Core().InterruptsEnabled ? TRUE : FALSE;
 }
 
 extern "C" UINT64 HostAbiReadSystemRegister(const CHAR8 *Name) {
   if (!CoreAlive() || Name == nullptr) {
     return 0;
   }
+  Core().CheckProgress();
   const auto &Registers = Core().SystemRegisters;
   auto Found = Registers.find(Name);
   return Found != Registers.end() ? Found->second : 0;

@@ -3,6 +3,7 @@
 
 #include "GcdMap.h"
 #include "HostPlatform.h"
+#include "ProgressWatchdog.h"
 #include "VariableStore.h"
 
 #include <Pi/PiDxeCis.h>
@@ -274,7 +275,8 @@ struct Platform::Impl {
   // Images.
   std::map<EFI_HANDLE, std::unique_ptr<ImageRecord>> Images;
   std::vector<CallFrame> Frames;
-  uint64_t FrameGeneration = 0; // counts the changes of Frames
+  std::unique_ptr<ProgressWatchdog> Watchdog; // the wall-clock one; the virtual one is CheckWatchdog
+  uint64_t FrameGeneration = 0;               // counts the changes of Frames
 
   // Address space and clock.
   std::vector<Attachment> Attachments;
@@ -401,6 +403,7 @@ struct Platform::Impl {
   bool RunNextDue(uint64_t Until); // false when nothing is due by Until
   std::map<DueKey, DueItem>::iterator NextDue();
   void CheckWatchdog();
+  void CheckProgress(); // the progress watchdog's trip, taken as a halt
   std::optional<Halt> RunFrame(EFI_HANDLE Image, const std::string &Name, const std::function<void()> &Call);
   bool BootServiceAllowed(const char *Service);
 };

@@ -296,6 +296,7 @@ bool Platform::Impl::RunNextDue(uint64_t Until) {
 void Platform::Impl::Advance(uint64_t Nanoseconds) {
   const uint64_t Target = SaturatingAdd(NowNs, Nanoseconds);
   while (RunNextDue(Target)) {
+    CheckProgress(); // model work that keeps scheduling work due now
   }
   MoveClockTo(Target);
 }
@@ -328,6 +329,7 @@ void Platform::Impl::MoveClockTo(uint64_t TimeNs) {
     CurrentAccount().ServiceNs += Step;
   }
   NowNs = TimeNs;
+  Watchdog->ClockMoved(NowNs);
 }
 
 namespace {

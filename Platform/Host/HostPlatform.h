@@ -29,11 +29,12 @@ namespace host {
 class VariableStore;
 class GcdMap;
 
-// Raised when firmware stops for good: a dead loop, a breakpoint, or the virtual-time
-// watchdog tripping on a wait that never ends. The platform catches it where it started
+// Raised when firmware stops for good: a dead loop, a breakpoint, the virtual-time watchdog
+// tripping on a wait that never ends, or the progress watchdog on a loop that never moves the
+// virtual clock. The platform catches it where it started
 // the image (or the protocol member, or the notification) and reports it.
 struct Halt : std::exception {
-  std::string Reason; // "CpuDeadLoop", "CpuBreakpoint", "watchdog: ..."
+  std::string Reason; // "CpuDeadLoop", "CpuBreakpoint", "watchdog: ...", "progress watchdog: ..."
   std::string Image;  // the image whose code was running
   uint64_t VirtualTimeNs = 0;
   std::string Text;
@@ -113,6 +114,8 @@ struct PlatformOptions {
   std::filesystem::path ModuleDir;         // where <Name>.so are; defaults to the build's module folder
   std::filesystem::path NvramFile;         // non-volatile variables persist here; empty: none persist
   uint64_t WatchdogNs = 30'000'000'000ull; // virtual time one call into firmware may take
+  uint64_t ProgressLimitMs = 5'000;        // wall time a call into firmware may run without the
+                                           // virtual clock moving before it halts; 0: no limit
   std::ostream *Echo = nullptr;            // echo of the board log as it grows
 };
 

@@ -113,6 +113,7 @@ EFI_STATUS LoadFromBuffer(Platform::Impl &Core, const std::string &Name, const v
     return Status;
   }
   Record->Handle = Handle;
+  Core.Watchdog->AddImageCode(Record->Base, Name);
   Core.Images[Handle] = std::move(Image);
   Core.Stats[Handle] = ImageStats{};
   Core.Stats[Handle].Name = Name;
@@ -268,6 +269,7 @@ EFI_STATUS Platform::Impl::UnloadImage(EFI_HANDLE ImageHandle, bool CallUnload) 
                List.end());
     RemoveHandleIfEmpty(Record);
   }
+  Watchdog->RemoveImageCode(Image->Base);
   dlclose(Image->Library);
   std::error_code Ignored;
   std::filesystem::remove(Image->TempFile, Ignored);
@@ -285,6 +287,7 @@ void Platform::Impl::UnloadAllImages() {
       LogLine(Image->Name + " still holds " + std::to_string(Entry.PoolBytes) + " bytes of pool and " +
               std::to_string(Entry.Pages) + " pages at teardown");
     }
+    Watchdog->RemoveImageCode(Image->Base);
     dlclose(Image->Library);
     std::error_code Ignored;
     std::filesystem::remove(Image->TempFile, Ignored);

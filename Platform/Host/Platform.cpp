@@ -44,6 +44,7 @@ Platform::Impl::Impl(PlatformOptions PlatformOptionsIn) : Options(std::move(Plat
     Options.ModuleDir = DefaultModuleDir();
   }
   Log.SetEcho(Options.Echo);
+  Watchdog = std::make_unique<ProgressWatchdog>(std::chrono::milliseconds(Options.ProgressLimitMs));
   Variables = std::make_unique<VariableStore>();
   Gcd = std::make_unique<GcdMap>();
 }
@@ -144,6 +145,7 @@ Platform::~Platform() {
   Impl &Core = *Impl_;
   Core.UnloadAllImages();
   Core.ReleaseAllMemory();
+  Core.Watchdog.reset();
   gCurrentPlatform = nullptr;
   gCurrentImpl = nullptr;
 }

@@ -35,6 +35,9 @@ std::vector<OptionSpec> BootOptions() {
       {"--module-dir", "DIR", "where the module shared objects are (default: the build's)"},
       {"--modules", "NAME,...", "dispatch these modules in this order instead of the board's"},
       {"--watchdog-ms", "MS", "virtual time one call into firmware may take before it halts"},
+      {"--progress-watchdog-ms", "MS",
+       "wall time firmware may run without moving the virtual clock before it halts (default 5000; 0: "
+       "never, for a debugger)"},
       {"--no-exit-boot-services", "", "stop before the hand-over to the OS"},
       {"--virtual-offset", "VALUE",
        "after ExitBootServices, SetVirtualAddressMap moving every address by VALUE"},
@@ -223,6 +226,13 @@ int RunBootCommand(int argc, char **argv) {
       return UsageError("--watchdog-ms needs a number");
     }
     Settings.WatchdogNs = *WatchdogMs * kNsPerMs;
+  }
+  if (Options.Has("--progress-watchdog-ms")) {
+    const std::optional<uint64_t> LimitMs = host::ParseNumber(Options.Value("--progress-watchdog-ms"));
+    if (!LimitMs) {
+      return UsageError("--progress-watchdog-ms needs a number");
+    }
+    Settings.ProgressLimitMs = *LimitMs;
   }
   const std::filesystem::path OutDir = Options.Value("--out", kDefaultOutDir);
   const host::BoardOptions BoardSettings = ToBoardOptions(Options, OutDir);
