@@ -1,6 +1,7 @@
 // Board::Build: the GCD map seeded from the SoC map, models by name, options checked against
 // the components, the CPU architectural protocol, the virtual-clock hook, and the help of
 // `boardsim boot`.
+#include "ScratchFiles.h"
 #include <Board.h>
 #include <CpuArch.h>
 #include <EepromMacStub.h>
@@ -186,8 +187,7 @@ TEST(Board, CoreProducersFollowTheOptions) {
   EXPECT_THROW(Board::Build(*Core, Options), std::invalid_argument);
 
   // Variables persist in the options' NVRAM file.
-  const std::filesystem::path Nvram = std::filesystem::temp_directory_path() / "board-test-nvram.bin";
-  std::filesystem::remove(Nvram);
+  const board_test::Scratch Nvram("board-nvram");
   Options.Settings = {};
   Options.NvramFile = Nvram;
   Core.reset();
@@ -200,9 +200,8 @@ TEST(Board, CoreProducersFollowTheOptions) {
                 EFI_VARIABLE_NON_VOLATILE | EFI_VARIABLE_BOOTSERVICE_ACCESS, 1, &Byte),
             EFI_SUCCESS);
   EXPECT_TRUE(std::filesystem::exists(Nvram));
-  Options.NvramFile = Nvram.string() + ".other";
+  Options.NvramFile = Nvram.Path().string() + ".other";
   EXPECT_THROW(Board::Build(*Core, Options), std::invalid_argument) << "the platform keeps its file";
-  std::filesystem::remove(Nvram);
 }
 
 TEST(Board, CpuArchitecturalProtocol) {
