@@ -17,7 +17,6 @@ namespace {
 
 constexpr uint64_t kUnmappedAccessCostNs = 100;
 constexpr uint64_t kTimeReadCostNs = 10; // reading the clock takes time, so a poll on it ends
-constexpr uint64_t kNsPerUs = 1000;
 
 uint64_t AllOnes(unsigned Width) {
   return Width >= 8 ? ~0ull : (1ull << (Width * 8)) - 1;
@@ -64,6 +63,7 @@ namespace {
 
 // Asked on every access: small, so that the address space's paths take it inline.
 void Platform::Impl::CheckWatchdog() {
+  CheckProgress();
   if (Frames.empty() || Options.WatchdogNs == 0) {
     return;
   }
@@ -214,8 +214,7 @@ inline void AddressSpace::Charge(uint64_t CostNs, uint64_t Accesses, const void 
     ChargeCaller_ = Caller;
   }
   ChargeAccount_->RegisterAccesses += Accesses;
-  ChargeAccount_->RegisterNs += CostNs;
-  Core_.Advance(CostNs);
+  Core_.Spend(*ChargeAccount_, &TimeAccount::RegisterNs, CostNs);
 }
 
 // The region a single access reaches when nothing about it needs a closer look: a valid,
@@ -423,7 +422,7 @@ TimeAccount &Platform::Impl::AccountOf(const void *Caller) {
   auto Found = AccountCache.find(Caller);
   if (Found != AccountCache.end()) {
     if (Found->second.Image == nullptr) {
-      return Accounts[CurrentImageName()];
+      return CurrentAccount();
     }
     if (Images.count(Found->second.Image) != 0) {
       return *Found->second.Account;
@@ -432,11 +431,27 @@ TimeAccount &Platform::Impl::AccountOf(const void *Caller) {
   const EFI_HANDLE Image = ImageFromAddress(Caller);
   if (Image == nullptr) {
     AccountCache[Caller] = {nullptr, nullptr};
-    return Accounts[CurrentImageName()];
+    return CurrentAccount();
   }
   TimeAccount &Account = Accounts[Stats[Image].Name];
   AccountCache[Caller] = {Image, &Account};
   return Account;
+}
+
+TimeAccount &Platform::Impl::CurrentAccount() {
+  auto &Cache = CurrentAccountCache;
+  const EFI_HANDLE Top = Frames.empty() ? nullptr : Frames.back().Image;
+  if (Cache.Account == nullptr || Cache.Generation != FrameGeneration || Cache.Image != Top) {
+    Cache = {FrameGeneration, Top, &Accounts[CurrentImageName()]};
+  }
+  return *Cache.Account;
+}
+
+void Platform::Impl::CheckProgress() {
+  if (Watchdog->Tripped() && !Frames.empty()) {
+    Watchdog->Take();
+    throw Halt(Watchdog->Reason(), CurrentImageName(), NowNs);
+  }
 }
 
 ImageScope::ImageScope(Platform::Impl &Core, EFI_HANDLE Image) : Core_(Core) {
@@ -448,15 +463,21 @@ ImageScope::ImageScope(Platform::Impl &Core, EFI_HANDLE Image) : Core_(Core) {
   }
   Frame.StartNs = Core.Frames.empty() ? Core.NowNs : Core.Frames.back().StartNs;
   Core.Frames.push_back(Frame);
+  Core.FrameGeneration++;
   Core.Space.FramesChanged();
   Depth_ = Core.Frames.size();
+  // Time the image's code spends is its own, not that of a spender it was called from.
+  Outer_ = Core.Charged;
+  Core.Charged = {};
 }
 
 ImageScope::~ImageScope() {
   if (Core_.Frames.size() >= Depth_) {
     Core_.Frames.resize(Depth_ - 1);
+    Core_.FrameGeneration++;
   }
   Core_.Space.FramesChanged();
+  Core_.Charged = Outer_;
 }
 
 std::optional<Halt> Platform::Impl::RunFrame(EFI_HANDLE Image, const std::string &Name,
@@ -464,19 +485,30 @@ std::optional<Halt> Platform::Impl::RunFrame(EFI_HANDLE Image, const std::string
   const size_t Depth = Frames.size();
   const EFI_TPL SavedTpl = CurrentTpl;
   Frames.push_back({Image, Name, NowNs});
+  FrameGeneration++;
   Space.FramesChanged();
   struct Unwind {
     Platform::Impl &Core;
     size_t Depth;
+    Spender Outer;
     ~Unwind() {
       Core.Frames.resize(std::min(Core.Frames.size(), Depth));
+      Core.FrameGeneration++;
       Core.Space.FramesChanged();
+      Core.Charged = Outer;
     }
-  } Restore{*this, Depth};
+  } Restore{*this, Depth, Charged};
+  Charged = {};
+  Watchdog->CallStarted();
+  struct CallEnd {
+    ProgressWatchdog &Watchdog;
+    ~CallEnd() { Watchdog.CallEnded(); }
+  } Ended{*Watchdog};
   try {
     Call();
   } catch (const Halt &Stopped) {
     Frames.resize(Depth);
+    FrameGeneration++;
     Space.FramesChanged();
     CurrentTpl = SavedTpl;
     InterruptsEnabled = SavedTpl < TPL_HIGH_LEVEL;
@@ -552,10 +584,7 @@ extern "C" VOID HostAbiStall(UINT64 Microseconds) {
   }
   host::Platform::Impl &Platform = Core();
   Platform.CheckWatchdog();
-  host::TimeAccount &Account = Platform.AccountOf(__builtin_return_address(0));
-  Account.StallNs += Microseconds * host::kNsPerUs;
-  Account.StallsByUs[Microseconds]++;
-  Platform.Advance(Microseconds * host::kNsPerUs);
+  Platform.Stall(Platform.AccountOf(__builtin_return_address(0)), Microseconds);
 }
 
 extern "C" UINT64 HostAbiVirtualTimeNs(VOID) {
@@ -564,7 +593,8 @@ extern "C" UINT64 HostAbiVirtualTimeNs(VOID) {
   }
   host::Platform::Impl &Platform = Core();
   Platform.CheckWatchdog();
-  Platform.Advance(host::kTimeReadCostNs);
+  Platform.Spend(Platform.AccountOf(__builtin_return_address(0)), &host::TimeAccount::ServiceNs,
+                 host::kTimeReadCostNs);
   return Platform.NowNs;
 }
 
@@ -593,13 +623,18 @@ extern "C" VOID HostAbiCpuOperation(const CHAR8 *Operation) {
 }
 
 extern "C" BOOLEAN HostAbiInterruptsEnabled(VOID) {
-  return (!CoreAlive() || Core().InterruptsEnabled) ? TRUE : FALSE;
+  if (!CoreAlive()) {
+    return TRUE;
+  }
+  Core().CheckProgress();
+  return Core().InterruptsEnabled ? TRUE : FALSE;
 }
 
 extern "C" UINT64 HostAbiReadSystemRegister(const CHAR8 *Name) {
   if (!CoreAlive() || Name == nullptr) {
     return 0;
   }
+  Core().CheckProgress();
   const auto &Registers = Core().SystemRegisters;
   auto Found = Registers.find(Name);
   return Found != Registers.end() ? Found->second : 0;

@@ -148,6 +148,7 @@ void Platform::Impl::CheckServiceTpl(const char *Service) {
 }
 
 bool Platform::Impl::BootServiceAllowed(const char *Service) {
+  CheckProgress();
   if (BootServicesEnded) {
     Error("after ExitBootServices", std::string(Service) + " called: refused");
     return false;

@@ -11,8 +11,6 @@ void KeepSeamsLinked();
 
 namespace {
 
-constexpr uint64_t kNsPerUs = 1000;
-
 EFI_STATUS EFIAPI CalculateCrc32(VOID *Data, UINTN DataSize, UINT32 *Crc32Out) {
   CORE_BOOT_SERVICE("CalculateCrc32");
   if (Data == nullptr || DataSize == 0 || Crc32Out == nullptr) {
@@ -34,7 +32,7 @@ EFI_STATUS EFIAPI GetNextMonotonicCount(UINT64 *Count) {
 EFI_STATUS EFIAPI Stall(UINTN Microseconds) {
   CORE_BOOT_SERVICE("Stall");
   Core.CheckWatchdog();
-  Core.Advance(Microseconds * kNsPerUs);
+  Core.Stall(Core.AccountOf(__builtin_return_address(0)), Microseconds);
   return EFI_SUCCESS;
 }
 

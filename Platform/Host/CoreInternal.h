@@ -5,6 +5,7 @@
 #include "Dram.h"
 #include "GcdMap.h"
 #include "HostPlatform.h"
+#include "ProgressWatchdog.h"
 #include "VariableStore.h"
 
 #include <Pi/PiDxeCis.h>
@@ -17,6 +18,7 @@
 #include <Protocol/SimpleTextOut.h>
 
 #include <array>
+#include <compare>
 #include <cstdarg>
 #include <deque>
 #include <map>
@@ -88,6 +90,7 @@ struct EventRecord {
   bool Queued = false;
   uint64_t TimerDueNs = 0; // 0: no timer armed
   uint64_t TimerPeriodNs = 0;
+  uint64_t TimerOrder = 0; // its place in the clock's queue among items due at the same time
   EFI_HANDLE OwnerImage = nullptr;
 };
 
@@ -172,6 +175,12 @@ struct CallFrame {
   uint64_t StartNs = 0;
 };
 
+// Who the clock's movement is charged to while a seam or a service spends virtual time.
+struct Spender {
+  TimeAccount *Account = nullptr;
+  uint64_t TimeAccount::*Bucket = nullptr;
+};
+
 // Marks code of an image as running inside the current call (a driver's Supported, a
 // notification), for attribution; the watchdog keeps measuring the enclosing call.
 class ImageScope {
@@ -184,6 +193,7 @@ public:
 private:
   Platform::Impl &Core_;
   size_t Depth_;
+  Spender Outer_;
 };
 
 // Unwinds from Exit() to the StartImage of the image that called it.
@@ -192,6 +202,19 @@ struct ImageExit {
   EFI_STATUS Status;
   UINTN ExitDataSize = 0;
   CHAR16 *ExitData = nullptr; // pool of the exiting image, handed to whoever started it
+};
+
+// The clock's queue: model work and armed timers, ordered by due time and then by the order
+// they were scheduled in.
+struct DueKey {
+  uint64_t DueNs = 0;
+  uint64_t Order = 0;
+  auto operator<=>(const DueKey &) const = default;
+};
+
+struct DueItem {
+  EventRecord *Timer = nullptr; // an armed timer, or
+  std::function<void()> Work;   // model work (Platform::After)
 };
 
 struct ConsoleDevice {
@@ -275,6 +298,14 @@ struct Platform::Impl {
   };
   std::unordered_map<const void *, AccountCacheEntry> AccountCache;
   TimeAccount &AccountOf(const void *Caller);
+  // The account of the image running now (by call frame); cached, so cheap to call per access.
+  TimeAccount &CurrentAccount();
+  struct {
+    uint64_t Generation = 0;
+    EFI_HANDLE Image = nullptr;
+    TimeAccount *Account = nullptr;
+  } CurrentAccountCache;
+  Spender Charged; // empty: the clock's movement goes to CurrentAccount()
   std::vector<std::string> MemoryErrors;
   // Allocation-failure injection (Platform::FailAllocation): firmware allocations counted so far.
   uint64_t FailAllocationAt = 0;   // 0: none fails
@@ -284,11 +315,14 @@ struct Platform::Impl {
   // Images.
   std::map<EFI_HANDLE, std::unique_ptr<ImageRecord>> Images;
   std::vector<CallFrame> Frames;
+  std::unique_ptr<ProgressWatchdog> Watchdog; // the wall-clock one; the virtual one is CheckWatchdog
+  uint64_t FrameGeneration = 0;               // counts the changes of Frames
 
   // Address space and clock.
   AddressSpace Space{*this};
-  uint64_t NowNs = 0;
-  std::multimap<uint64_t, std::function<void()>> DeferredWork; // by due time, see Platform::After
+  uint64_t NowNs = 0; // moved only by MoveClockTo, which charges every step to an account
+  std::map<DueKey, DueItem> DueQueue;
+  uint64_t NextDueOrder = 1;
   std::vector<std::string> CpuOperations;
   std::map<std::string, uint64_t> SystemRegisters; // the processor's identification registers
 
@@ -363,7 +397,9 @@ struct Platform::Impl {
   void RestoreTpl(EFI_TPL OldTpl);
   void DispatchNotifications(EFI_TPL Above);
   void FireDueTimers();
-  uint64_t NextTimerDueNs() const;
+  void ArmTimer(EventRecord *Event, uint64_t DueNs);
+  void DisarmTimer(EventRecord *Event);
+  bool TimersCanFire() const;
 
   // Memory.
   // FromFirmware: the call came from an image's code, so it counts for allocation-failure injection.
@@ -401,9 +437,20 @@ struct Platform::Impl {
   void UnloadAllImages();
 
   // Time, watchdog and halts.
+  // Moves the clock on by Nanoseconds, running the items of the queue that fall due on the way
+  // at their due time; the movement is charged to the spender of the call (see Spend).
   void Advance(uint64_t Nanoseconds);
-  void RunDeferredWork(); // the works of Platform::After that are due
+  // Advances the clock on behalf of Account: every step the clock makes meanwhile, other than
+  // what code called from here spends itself, goes to its Bucket.
+  void Spend(TimeAccount &Account, uint64_t TimeAccount::*Bucket, uint64_t Nanoseconds);
+  void MoveClockTo(uint64_t TimeNs);
+  // A stall of firmware code: the clock moves on by its length, charged to Account.
+  void Stall(TimeAccount &Account, uint64_t Microseconds);
+  void Schedule(uint64_t DueNs, std::function<void()> Work);
+  bool RunNextDue(uint64_t Until); // false when nothing is due by Until
+  std::map<DueKey, DueItem>::iterator NextDue();
   void CheckWatchdog();
+  void CheckProgress(); // the progress watchdog's trip, taken as a halt
   std::optional<Halt> RunFrame(EFI_HANDLE Image, const std::string &Name, const std::function<void()> &Call);
   bool BootServiceAllowed(const char *Service);
 };

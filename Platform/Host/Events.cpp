@@ -126,7 +126,7 @@ EFI_STATUS Platform::Impl::CloseEvent(EFI_EVENT Event) {
                       Registrations.end());
   LiveEvents.erase(std::remove(LiveEvents.begin(), LiveEvents.end(), Record), LiveEvents.end());
   Record->Signature = 0;
-  Record->TimerDueNs = 0;
+  DisarmTimer(Record);
   return EFI_SUCCESS;
 }
 
@@ -223,30 +223,46 @@ void Platform::Impl::RestoreTpl(EFI_TPL OldTpl) {
   InterruptsEnabled = OldTpl < TPL_HIGH_LEVEL;
 }
 
-uint64_t Platform::Impl::NextTimerDueNs() const {
-  uint64_t Next = 0;
-  for (const EventRecord *Event : LiveEvents) {
-    if (Event->TimerDueNs != 0 && (Next == 0 || Event->TimerDueNs < Next)) {
-      Next = Event->TimerDueNs;
-    }
-  }
-  return Next;
+bool Platform::Impl::TimersCanFire() const {
+  return CurrentTpl < TPL_HIGH_LEVEL && InterruptsEnabled && !ExitingBootServices;
 }
 
+void Platform::Impl::ArmTimer(EventRecord *Event, uint64_t DueNs) {
+  DisarmTimer(Event);
+  Event->TimerDueNs = DueNs;
+  Event->TimerOrder = NextDueOrder++;
+  DueQueue.emplace(DueKey{DueNs, Event->TimerOrder}, DueItem{Event, {}});
+}
+
+void Platform::Impl::DisarmTimer(EventRecord *Event) {
+  if (Event->TimerDueNs != 0) {
+    DueQueue.erase(DueKey{Event->TimerDueNs, Event->TimerOrder});
+  }
+  Event->TimerDueNs = 0;
+}
+
+void Platform::Impl::Schedule(uint64_t DueNs, std::function<void()> Work) {
+  DueQueue.emplace(DueKey{DueNs, NextDueOrder++}, DueItem{nullptr, std::move(Work)});
+}
+
+// Every timer due by now fires at once, in the order of the queue, as one timer interrupt
+// would take them; their notifications run when the TPL drops.
 void Platform::Impl::FireDueTimers() {
   if (ExitingBootServices) {
     return;
   }
   std::vector<EventRecord *> Due;
-  for (EventRecord *Event : LiveEvents) {
-    if (Event->TimerDueNs != 0 && Event->TimerDueNs <= NowNs) {
-      Due.push_back(Event);
+  for (auto Item = DueQueue.begin(); Item != DueQueue.end() && Item->first.DueNs <= NowNs; ++Item) {
+    if (Item->second.Timer != nullptr) {
+      Due.push_back(Item->second.Timer);
     }
   }
   for (EventRecord *Event : Due) {
-    Event->TimerDueNs = Event->TimerPeriodNs != 0
-                            ? std::max(SaturatingAdd(Event->TimerDueNs, Event->TimerPeriodNs), NowNs + 1)
-                            : 0;
+    const uint64_t WasDueNs = Event->TimerDueNs;
+    DisarmTimer(Event);
+    if (Event->TimerPeriodNs != 0) {
+      ArmTimer(Event, std::max(SaturatingAdd(WasDueNs, Event->TimerPeriodNs), NowNs + 1));
+    }
     if (Event->Group) {
       SignalGroup(*Event->Group);
     } else {
@@ -263,46 +279,85 @@ void Platform::Impl::ReportArmedTimers() {
       ErrorOf("timer after ExitBootServices", ImageNameOf(Event->OwnerImage),
               "timer event still armed when boot services ended; it no longer fires");
     }
-    Event->TimerDueNs = 0;
+    DisarmTimer(Event);
     Event->TimerPeriodNs = 0;
   }
 }
 
-void Platform::Impl::Advance(uint64_t Nanoseconds) {
-  const uint64_t Target = NowNs + Nanoseconds;
-  // The clock stops at every timer that falls due on the way, as the timer interrupt would;
-  // from the start of ExitBootServices there is no timer interrupt.
-  while (CurrentTpl < TPL_HIGH_LEVEL && InterruptsEnabled && !ExitingBootServices) {
-    uint64_t Next = NextTimerDueNs();
-    if (Next == 0 || Next > Target) {
-      break;
+// The first item that can run now: model work always, a timer only while the timer interrupt
+// can be taken.
+std::map<DueKey, DueItem>::iterator Platform::Impl::NextDue() {
+  auto Item = DueQueue.begin();
+  if (!TimersCanFire()) {
+    while (Item != DueQueue.end() && Item->second.Timer != nullptr) {
+      ++Item;
     }
-    NowNs = std::max(NowNs, Next);
+  }
+  return Item;
+}
+
+bool Platform::Impl::RunNextDue(uint64_t Until) {
+  auto Item = NextDue();
+  if (Item == DueQueue.end() || Item->first.DueNs > Until) {
+    return false;
+  }
+  MoveClockTo(Item->first.DueNs);
+  if (Item->second.Timer != nullptr) {
     EFI_TPL Old = RaiseTpl(TPL_HIGH_LEVEL);
     FireDueTimers();
     RestoreTpl(Old);
+    return true;
   }
-  NowNs = std::max(NowNs, Target);
-  RunDeferredWork();
+  std::function<void()> Work = std::move(Item->second.Work);
+  DueQueue.erase(Item);
+  Work();
+  return true;
 }
 
-void Platform::Impl::RunDeferredWork() {
-  // The due works leave the queue before any runs: a work that touches registers (and so
-  // advances the clock again) sees a consistent queue, and what a work schedules waits for
-  // the next advance of the clock.
-  std::vector<std::function<void()>> Due;
-  while (!DeferredWork.empty() && DeferredWork.begin()->first <= NowNs) {
-    Due.push_back(std::move(DeferredWork.begin()->second));
-    DeferredWork.erase(DeferredWork.begin());
+// The clock stops at every item due on the way, so that work and timers see the time they were
+// due at, and what they schedule is anchored there.
+void Platform::Impl::Advance(uint64_t Nanoseconds) {
+  const uint64_t Target = SaturatingAdd(NowNs, Nanoseconds);
+  while (RunNextDue(Target)) {
+    CheckProgress(); // model work that keeps scheduling work due now
   }
-  for (std::function<void()> &Work : Due) {
-    Work();
+  MoveClockTo(Target);
+}
+
+void Platform::Impl::Spend(TimeAccount &Account, uint64_t TimeAccount::*Bucket, uint64_t Nanoseconds) {
+  struct Restore {
+    Spender &Slot;
+    Spender Saved;
+    ~Restore() { Slot = Saved; }
+  } Back{Charged, Charged};
+  Charged = {&Account, Bucket};
+  Advance(Nanoseconds);
+}
+
+void Platform::Impl::Stall(TimeAccount &Account, uint64_t Microseconds) {
+  constexpr uint64_t kNsPerUs = 1000;
+  Account.StallsByUs[Microseconds]++;
+  Spend(Account, &TimeAccount::StallNs,
+        Microseconds > UINT64_MAX / kNsPerUs ? UINT64_MAX : Microseconds * kNsPerUs);
+}
+
+void Platform::Impl::MoveClockTo(uint64_t TimeNs) {
+  if (TimeNs <= NowNs) {
+    return;
   }
+  const uint64_t Step = TimeNs - NowNs;
+  if (Charged.Account != nullptr) {
+    Charged.Account->*Charged.Bucket += Step;
+  } else {
+    CurrentAccount().ServiceNs += Step;
+  }
+  NowNs = TimeNs;
+  Watchdog->ClockMoved(NowNs);
 }
 
 namespace {
 
-EFI_STATUS CheckOne(Platform::Impl &Core, EFI_EVENT Event) {
+EFI_STATUS CheckOne(Platform::Impl &Core, EFI_EVENT Event, TimeAccount &Caller) {
   EventRecord *Record = Core.ValidEvent(Event);
   if (Record == nullptr) {
     return EFI_INVALID_PARAMETER;
@@ -310,7 +365,7 @@ EFI_STATUS CheckOne(Platform::Impl &Core, EFI_EVENT Event) {
   if ((Record->Type & EVT_NOTIFY_SIGNAL) != 0) {
     return Core.EventTypeError("CheckEvent or WaitForEvent on an EVT_NOTIFY_SIGNAL event");
   }
-  Core.Advance(kCheckEventCostNs);
+  Core.Spend(Caller, &TimeAccount::WaitNs, kCheckEventCostNs);
   Core.CheckWatchdog();
   if (!Record->Signaled && (Record->Type & EVT_NOTIFY_WAIT) != 0 && !Record->Queued) {
     // A wait event's notification runs to find out whether the event has happened.
@@ -350,7 +405,7 @@ EFI_STATUS EFIAPI SignalEvent(EFI_EVENT Event) {
 
 EFI_STATUS EFIAPI CheckEvent(EFI_EVENT Event) {
   CORE_BOOT_SERVICE("CheckEvent");
-  return CheckOne(Core, Event);
+  return CheckOne(Core, Event, Core.AccountOf(__builtin_return_address(0)));
 }
 
 EFI_STATUS EFIAPI WaitForEvent(UINTN NumberOfEvents, EFI_EVENT *Event, UINTN *Index) {
@@ -361,22 +416,22 @@ EFI_STATUS EFIAPI WaitForEvent(UINTN NumberOfEvents, EFI_EVENT *Event, UINTN *In
   if (Core.CurrentTpl != TPL_APPLICATION) {
     return EFI_UNSUPPORTED;
   }
+  TimeAccount &Caller = Core.AccountOf(__builtin_return_address(0));
   while (true) {
     for (UINTN Number = 0; Number < NumberOfEvents; Number++) {
-      EFI_STATUS Status = CheckOne(Core, Event[Number]);
+      EFI_STATUS Status = CheckOne(Core, Event[Number], Caller);
       if (Status != EFI_NOT_READY) {
         *Index = Number;
         return Status;
       }
     }
-    // Nothing but a timer can signal an event while the caller waits: sleep until the next
-    // one, or let the watchdog end a wait that nothing will ever end.
-    uint64_t Next = Core.NextTimerDueNs();
-    uint64_t Step = Next > Core.NowNs ? Next - Core.NowNs : kTimerTickNs;
-    if (Next == 0) {
-      Step = Core.Options.WatchdogNs + 1;
-    }
-    Core.Advance(Step);
+    // Only a timer or a device's work can change what the events report: sleep until the
+    // next one falls due, or let the watchdog end a wait that nothing will ever end.
+    auto Next = Core.NextDue();
+    const uint64_t Step = Next == Core.DueQueue.end()      ? Core.Options.WatchdogNs + 1
+                          : Next->first.DueNs > Core.NowNs ? Next->first.DueNs - Core.NowNs
+                                                           : 0;
+    Core.Spend(Caller, &TimeAccount::WaitNs, Step);
     Core.CheckWatchdog();
   }
 }
@@ -393,16 +448,16 @@ EFI_STATUS EFIAPI SetTimer(EFI_EVENT Event, EFI_TIMER_DELAY Type, UINT64 Trigger
   const uint64_t DelayNs = TriggerTimeNs(TriggerTime);
   switch (Type) {
   case TimerCancel:
-    Record->TimerDueNs = 0;
+    Core.DisarmTimer(Record);
     Record->TimerPeriodNs = 0;
     break;
   case TimerRelative:
-    Record->TimerDueNs = SaturatingAdd(Core.NowNs, DelayNs != 0 ? DelayNs : kTimerTickNs);
     Record->TimerPeriodNs = 0;
+    Core.ArmTimer(Record, SaturatingAdd(Core.NowNs, DelayNs != 0 ? DelayNs : kTimerTickNs));
     break;
   case TimerPeriodic:
     Record->TimerPeriodNs = DelayNs != 0 ? DelayNs : kTimerTickNs;
-    Record->TimerDueNs = SaturatingAdd(Core.NowNs, Record->TimerPeriodNs);
+    Core.ArmTimer(Record, SaturatingAdd(Core.NowNs, Record->TimerPeriodNs));
     break;
   }
   return EFI_SUCCESS;

@@ -29,11 +29,12 @@ namespace host {
 class VariableStore;
 class GcdMap;
 
-// Raised when firmware stops for good: a dead loop, a breakpoint, or the virtual-time
-// watchdog tripping on a wait that never ends. The platform catches it where it started
+// Raised when firmware stops for good: a dead loop, a breakpoint, the virtual-time watchdog
+// tripping on a wait that never ends, or the progress watchdog on a loop that never moves the
+// virtual clock. The platform catches it where it started
 // the image (or the protocol member, or the notification) and reports it.
 struct Halt : std::exception {
-  std::string Reason; // "CpuDeadLoop", "CpuBreakpoint", "watchdog: ..."
+  std::string Reason; // "CpuDeadLoop", "CpuBreakpoint", "watchdog: ...", "progress watchdog: ..."
   std::string Image;  // the image whose code was running
   uint64_t VirtualTimeNs = 0;
   std::string Text;
@@ -102,14 +103,18 @@ private:
 // "EFI_NOT_FOUND" for host code (or "0x..." for a value without a name).
 std::string StatusName(EFI_STATUS Status);
 
-// Where a module's virtual time went: the stalls its code asked for (by length) and the
-// register accesses it made. Charged to the module whose code made the call.
+// Where a module's virtual time went, charged to the module whose code spent it: its stalls
+// (by length asked), its register accesses, its waits for events, and the time of services it
+// called (PCI I/O transfers, clock reads). Every step of the clock goes to exactly one account,
+// so the accounts add up to the boot's virtual time.
 struct TimeAccount {
   uint64_t StallNs = 0;
   std::map<uint64_t, uint64_t> StallsByUs; // stall length in microseconds -> how many
   uint64_t RegisterAccesses = 0;
   uint64_t RegisterNs = 0;
-  uint64_t TotalNs() const { return StallNs + RegisterNs; }
+  uint64_t WaitNs = 0;    // WaitForEvent and CheckEvent
+  uint64_t ServiceNs = 0; // other services and host code acting for the module
+  uint64_t TotalNs() const { return StallNs + RegisterNs + WaitNs + ServiceNs; }
 };
 
 // A range of physical addresses.
@@ -127,6 +132,8 @@ struct PlatformOptions {
   std::filesystem::path ModuleDir;         // where <Name>.so are; defaults to the build's module folder
   std::filesystem::path NvramFile;         // non-volatile variables persist here; empty: none persist
   uint64_t WatchdogNs = 30'000'000'000ull; // virtual time one call into firmware may take
+  uint64_t ProgressLimitMs = 5'000;        // wall time a call into firmware may run without the
+                                           // virtual clock moving before it halts; 0: no limit
   std::ostream *Echo = nullptr;            // echo of the board log as it grows
   // The system memory the platform hands the core, as its resource descriptors do: mapped at
   // these addresses when the platform starts, it holds every page, pool buffer and table.
@@ -187,11 +194,14 @@ public:
   // Count elements from From to To, backwards when To overlaps From from above.
   bool BusCopy(uint64_t To, uint64_t From, unsigned Width, uint64_t Count, const void *Caller);
   uint64_t VirtualTimeNs() const;
-  void AdvanceTime(uint64_t Nanoseconds); // also fires due timer events
-  // Runs Work once, as soon as the virtual clock has advanced by DelayNs from now (the clock
-  // advances with every MMIO access, stall and AdvanceTime). Device models use it for work
-  // that completes later, such as a busy bit that clears. Works due at the same time run in
-  // the order they were scheduled.
+  // Moves the clock on, charged to the image running now ("core" when none); timers and work
+  // due on the way run at their due time.
+  void AdvanceTime(uint64_t Nanoseconds);
+  // Runs Work once, when the virtual clock reaches DelayNs from now (the clock advances with
+  // every MMIO access, stall, wait and AdvanceTime). Device models use it for work that
+  // completes later, such as a busy bit that clears. Work and timers form one queue: they run
+  // in the order of their due times, at those times (so a work scheduled by a work is anchored
+  // at the time the first was due), and in the order they were scheduled when due together.
   void After(uint64_t DelayNs, std::function<void()> Work);
   // The boot processor's interrupt mask, as the CPU architectural protocol reports and sets it.
   bool InterruptsEnabled() const;

@@ -3,13 +3,16 @@
 #include "CoreInternal.h"
 
 #include <dlfcn.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 
 namespace host {
 
@@ -38,11 +41,14 @@ bool IsApplicationModule(const std::filesystem::path &ModulePath) {
   return In && (In >> Kind) && Kind == "APPLICATION";
 }
 
+constexpr char kCopyPrefix[] = "hostimage-";
+
 // A fresh file for every load: dlopen maps a path once per process, so each load of the same
-// module needs its own copy to get its own globals.
+// module needs its own copy to get its own globals. The name carries the process id, so that
+// the copies a killed process left behind can be told from those of a live one.
 std::filesystem::path WriteTempCopy(const std::string &Name, const void *Bytes, size_t Size) {
-  std::filesystem::path Pattern =
-      std::filesystem::temp_directory_path() / ("hostimage-" + Name + "-XXXXXX.so");
+  std::filesystem::path Pattern = std::filesystem::temp_directory_path() /
+                                  (kCopyPrefix + std::to_string(getpid()) + "-" + Name + "-XXXXXX.so");
   std::string Path = Pattern.string();
   int File = mkstemps(Path.data(), 3);
   if (File < 0) {
@@ -61,6 +67,25 @@ std::filesystem::path WriteTempCopy(const std::string &Name, const void *Bytes, 
   }
   close(File);
   return Path;
+}
+
+// The copies of processes that are gone ("hostimage-<pid>-..."): a process killed in the middle
+// of a boot never unloads its images.
+void RemoveLeftoverCopies() {
+  std::error_code Failure;
+  for (const auto &Entry :
+       std::filesystem::directory_iterator(std::filesystem::temp_directory_path(), Failure)) {
+    const std::string File = Entry.path().filename().string();
+    if (File.rfind(kCopyPrefix, 0) != 0) {
+      continue;
+    }
+    const size_t IdAt = sizeof(kCopyPrefix) - 1;
+    const std::optional<uint64_t> Owner = ParseNumber(File.substr(IdAt, File.find('-', IdAt) - IdAt));
+    const bool OwnerGone = Owner && kill(static_cast<pid_t>(*Owner), 0) != 0 && errno == ESRCH;
+    if (OwnerGone) {
+      std::filesystem::remove(Entry.path(), Failure);
+    }
+  }
 }
 
 EFI_STATUS LoadFromBuffer(Platform::Impl &Core, const std::string &Name, const void *Buffer, size_t Size,
@@ -113,6 +138,7 @@ EFI_STATUS LoadFromBuffer(Platform::Impl &Core, const std::string &Name, const v
     return Status;
   }
   Record->Handle = Handle;
+  Core.Watchdog->AddImageCode(Record->Base, Name);
   Core.Images[Handle] = std::move(Image);
   Core.Stats[Handle] = ImageStats{};
   Core.Stats[Handle].Name = Name;
@@ -233,6 +259,8 @@ EFI_STATUS Platform::Impl::LoadModule(const std::string &Name, EFI_HANDLE Parent
   if (ImageHandle == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
+  static std::once_flag LeftoversRemoved;
+  std::call_once(LeftoversRemoved, RemoveLeftoverCopies);
   std::filesystem::path ModulePath = Options.ModuleDir / (Name + ".so");
   std::vector<char> Bytes;
   if (!ReadFile(ModulePath, Bytes)) {
@@ -333,6 +361,7 @@ EFI_STATUS Platform::Impl::UnloadImage(EFI_HANDLE ImageHandle, bool CallUnload) 
                List.end());
     RemoveHandleIfEmpty(Record);
   }
+  Watchdog->RemoveImageCode(Image->Base);
   dlclose(Image->Library);
   std::error_code Ignored;
   std::filesystem::remove(Image->TempFile, Ignored);
@@ -359,6 +388,7 @@ void Platform::Impl::UnloadAllImages() {
   while (!Images.empty()) {
     auto Found = Images.begin();
     ImageRecord *Image = Found->second.get();
+    Watchdog->RemoveImageCode(Image->Base);
     dlclose(Image->Library);
     std::error_code Ignored;
     std::filesystem::remove(Image->TempFile, Ignored);

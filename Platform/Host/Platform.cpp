@@ -83,6 +83,7 @@ Platform::Impl::Impl(PlatformOptions PlatformOptionsIn)
     Options.ModuleDir = DefaultModuleDir();
   }
   Log.SetEcho(Options.Echo);
+  Watchdog = std::make_unique<ProgressWatchdog>(std::chrono::milliseconds(Options.ProgressLimitMs));
   Variables = std::make_unique<VariableStore>();
   Gcd = std::make_unique<GcdMap>();
   TakePages({reinterpret_cast<uint64_t>(&RuntimeArea), 1, EfiRuntimeServicesData, nullptr, PageUse::Tables});
@@ -187,6 +188,7 @@ Platform::~Platform() {
   Impl &Core = *Impl_;
   Core.UnloadAllImages();
   Core.ReleaseAllMemory();
+  Core.Watchdog.reset();
   gCurrentPlatform = nullptr;
   gCurrentImpl = nullptr;
 }
@@ -258,13 +260,13 @@ uint64_t Platform::VirtualTimeNs() const {
   return Impl_->NowNs;
 }
 void Platform::AdvanceTime(uint64_t Nanoseconds) {
-  Impl_->Advance(Nanoseconds);
+  Impl_->Spend(Impl_->CurrentAccount(), &TimeAccount::ServiceNs, Nanoseconds);
 }
 void Platform::After(uint64_t DelayNs, std::function<void()> Work) {
   const uint64_t Due = DelayNs > UINT64_MAX - Impl_->NowNs ? UINT64_MAX : Impl_->NowNs + DelayNs;
-  // Even a work due now waits for the next advance of the clock, so that it never runs
-  // inside the model access that scheduled it.
-  Impl_->DeferredWork.emplace(Due, std::move(Work));
+  // Even a work due now waits for the clock's next step, so that it never runs inside the model
+  // access that scheduled it; a work scheduled by a work runs in the same step when it is due.
+  Impl_->Schedule(Due, std::move(Work));
 }
 bool Platform::InterruptsEnabled() const {
   return Impl_->InterruptsEnabled;

@@ -1,6 +1,7 @@
 // The host ACPI producer: table layout, checksums, configuration-table entries and the
 // System Description Table protocol's enumeration.
 #include "AmlTestTable.h"
+#include "ScratchFiles.h"
 
 #include <AcpiTables.h>
 #include <HostPlatform.h>
@@ -118,8 +119,8 @@ TEST_F(AcpiProducerTest, PatchedDsdtIsDisassembledWithItsChecksumProblemReported
   Options.Dsdt.assign(Cases.begin(), Cases.end());
   host::AcpiTablesProducer &Producer = host::InstallAcpiTables(*Board, Options);
   ASSERT_EQ(Producer.InstallStatus(), EFI_SUCCESS);
-  std::filesystem::path Dir =
-      std::filesystem::temp_directory_path() / ("acpi-dis-" + std::to_string(getpid()));
+  const board_test::Scratch Scratch("acpi-dis");
+  const std::filesystem::path &Dir = Scratch.Path();
   std::filesystem::create_directories(Dir);
 
   host::AmlDisassembly Clean = host::WriteAndDisassembleAml(Producer.Dsdt(), Dir / "clean.aml");

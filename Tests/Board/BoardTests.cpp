@@ -1,6 +1,7 @@
 // Board::Build: the GCD map seeded from the SoC map, models by name, options checked against
 // the components, the CPU architectural protocol, the virtual-clock hook, and the help of
 // `boardsim boot`.
+#include "ScratchFiles.h"
 #include <Board.h>
 #include <CpuArch.h>
 #include <EepromMacStub.h>
@@ -186,8 +187,7 @@ TEST(Board, CoreProducersFollowTheOptions) {
   EXPECT_THROW(Board::Build(*Core, Options), std::invalid_argument);
 
   // Variables persist in the options' NVRAM file.
-  const std::filesystem::path Nvram = std::filesystem::temp_directory_path() / "board-test-nvram.bin";
-  std::filesystem::remove(Nvram);
+  const board_test::Scratch Nvram("board-nvram");
   Options.Settings = {};
   Options.NvramFile = Nvram;
   Core.reset();
@@ -200,9 +200,8 @@ TEST(Board, CoreProducersFollowTheOptions) {
                 EFI_VARIABLE_NON_VOLATILE | EFI_VARIABLE_BOOTSERVICE_ACCESS, 1, &Byte),
             EFI_SUCCESS);
   EXPECT_TRUE(std::filesystem::exists(Nvram));
-  Options.NvramFile = Nvram.string() + ".other";
+  Options.NvramFile = Nvram.Path().string() + ".other";
   EXPECT_THROW(Board::Build(*Core, Options), std::invalid_argument) << "the platform keeps its file";
-  std::filesystem::remove(Nvram);
 }
 
 // A counting knob or allocation failure beyond what the boot has: the log says it never fired.
@@ -276,10 +275,11 @@ TEST(Board, WorkScheduledOnTheVirtualClockRunsWhenItIsDue) {
   Core.AdvanceTime(49);
   EXPECT_TRUE(Ran.empty());
   Core.AdvanceTime(1);
-  EXPECT_EQ(Ran, (std::vector<std::string>{"first", "second"})) << "due works run in the order scheduled";
+  EXPECT_EQ(Ran, (std::vector<std::string>{"first", "second", "scheduled by a work"}))
+      << "due works run in the order scheduled, a work scheduled by a due work in the same step";
   Core.AdvanceTime(1);
   Core.AdvanceTime(60);
-  EXPECT_EQ(Ran, (std::vector<std::string>{"first", "second", "scheduled by a work", "late@111"}));
+  EXPECT_EQ(Ran, (std::vector<std::string>{"first", "second", "scheduled by a work", "late@100"}));
 }
 
 TEST(Board, BoardsimHelpListsEveryOptionAndFaultKnob) {

@@ -1,3 +1,4 @@
+#include "ScratchFiles.h"
 #include "VariableStore.h"
 
 #include <gtest/gtest.h>
@@ -21,11 +22,10 @@ constexpr EFI_GUID kSwitchGuid = {
 class VarsCommand : public ::testing::Test {
 protected:
   void SetUp() override {
-    File = std::filesystem::temp_directory_path() /
-           (std::string("vars-cmd-") + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
-            ".nvram");
+    File = board_test::ScratchPath("vars-cmd").string() + ".nvram";
     std::filesystem::remove(File);
   }
+  void TearDown() override { std::filesystem::remove(File); }
 
   int Run(std::initializer_list<std::string> Args, std::string *Out = nullptr, std::string *Err = nullptr) {
     std::vector<std::string> Words = {"vars", "--nvram", File.string()};

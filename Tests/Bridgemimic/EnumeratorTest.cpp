@@ -3,6 +3,7 @@
 // back, so the core reports nothing outstanding for either side. Then boardsim: two boots
 // on one NVRAM file with `boardsim setup` in between.
 #include "BridgemimicTestBoard.h"
+#include "ScratchFiles.h"
 
 #include <Pci/PciBusDriver.h>
 #include <PciEnumerator.h>
@@ -95,8 +96,8 @@ std::string RunCommand(const std::string &Command) {
 }
 
 TEST(Enumerator, BoardsimBootsListTheControllers) {
-  const std::filesystem::path Dir = std::filesystem::path(testing::TempDir()) / "bridgemimic-scenario";
-  std::filesystem::remove_all(Dir);
+  const board_test::Scratch Scratch("bridgemimic-scenario");
+  const std::filesystem::path &Dir = Scratch.Path();
   const std::string Nvram = (Dir / "nvram.bin").string();
   const std::string Boardsim = BOARDSIM;
   RunCommand(Boardsim + " boot --quiet --out " + (Dir / "boot1").string() + " --nvram " + Nvram);

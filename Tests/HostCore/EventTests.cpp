@@ -466,4 +466,94 @@ TEST_F(Events, SetVirtualAddressMapNeedsExactlyTheRuntimeRanges) {
   }
 }
 
+// The clock as one queue: model work and timers run in the order of their due times, at those
+// times, ties in the order scheduled; work scheduled by work is anchored where the first was
+// due; a wait sleeps to the next due item, so a device that completes later wakes it.
+struct ClockCase {
+  const char *What;
+  std::function<void(host::Platform &, EFI_BOOT_SERVICES *, std::vector<std::string> &)> Run;
+  std::vector<std::string> Expected; // "what@ns since the start"
+};
+
+struct ClockTrace {
+  host::Platform *Board;
+  std::vector<std::string> *Ran;
+  uint64_t Start;
+  std::string Tag;
+  bool DeviceDone = false;
+  void Note() { Ran->push_back(Tag + "@" + std::to_string(Board->VirtualTimeNs() - Start)); }
+};
+
+VOID EFIAPI NoteTimer(EFI_EVENT, VOID *Context) {
+  static_cast<ClockTrace *>(Context)->Note();
+}
+
+// A wait event's check: it has happened once the device's work has run.
+VOID EFIAPI CheckDevice(EFI_EVENT Event, VOID *Context) {
+  if (static_cast<ClockTrace *>(Context)->DeviceDone) {
+    host::Platform::Current().BootServices()->SignalEvent(Event);
+  }
+}
+
+TEST_F(Events, TheClockRunsWorkAndTimersInOrderOfDueTime) {
+  constexpr uint64_t kUs = 1000;
+  constexpr UINT64 kUnitsPerUs = 10; // timer units of 100 ns
+  auto Work = [](host::Platform &Board, uint64_t Us, ClockTrace &Trace) {
+    Board.After(Us * kUs, [&Trace] { Trace.Note(); });
+  };
+  auto Timer = [](EFI_BOOT_SERVICES *BS, uint64_t Us, ClockTrace &Trace) {
+    EFI_EVENT Event = nullptr;
+    EXPECT_EQ(BS->CreateEvent(EVT_TIMER | EVT_NOTIFY_SIGNAL, TPL_CALLBACK, NoteTimer, &Trace, &Event),
+              EFI_SUCCESS);
+    EXPECT_EQ(BS->SetTimer(Event, TimerRelative, Us * kUnitsPerUs), EFI_SUCCESS);
+  };
+  const ClockCase Cases[] = {
+      {"work due inside a long stall runs before a later timer, at its time",
+       [&](host::Platform &Board, EFI_BOOT_SERVICES *BS, std::vector<std::string> &Ran) {
+         ClockTrace T{&Board, &Ran, Board.VirtualTimeNs(), "timer"}, W{&Board, &Ran, T.Start, "work"};
+         Timer(BS, 500, T);
+         Work(Board, 10, W);
+         BS->Stall(1000);
+       },
+       {"work@10000", "timer@500000"}},
+      {"items due together run in the order scheduled",
+       [&](host::Platform &Board, EFI_BOOT_SERVICES *BS, std::vector<std::string> &Ran) {
+         const uint64_t Start = Board.VirtualTimeNs();
+         ClockTrace A{&Board, &Ran, Start, "a"}, T{&Board, &Ran, Start, "timer"}, B{&Board, &Ran, Start, "b"};
+         Work(Board, 100, A);
+         Timer(BS, 100, T);
+         Work(Board, 100, B);
+         BS->Stall(200);
+       },
+       {"a@100000", "timer@100000", "b@100000"}},
+      {"work scheduled by work is anchored at the time the first was due",
+       [&](host::Platform &Board, EFI_BOOT_SERVICES *BS, std::vector<std::string> &Ran) {
+         ClockTrace First{&Board, &Ran, Board.VirtualTimeNs(), "first"},
+             Second{&Board, &Ran, First.Start, "second"};
+         Board.After(30 * kUs, [&] {
+           First.Note();
+           Board.After(30 * kUs, [&] { Second.Note(); });
+         });
+         BS->Stall(100);
+       },
+       {"first@30000", "second@60000"}},
+      {"a wait on a device that completes later wakes when it does",
+       [&](host::Platform &Board, EFI_BOOT_SERVICES *BS, std::vector<std::string> &Ran) {
+         ClockTrace Device{&Board, &Ran, Board.VirtualTimeNs(), "woke"};
+         EFI_EVENT Done = nullptr;
+         ASSERT_EQ(BS->CreateEvent(EVT_NOTIFY_WAIT, TPL_NOTIFY, CheckDevice, &Device, &Done), EFI_SUCCESS);
+         Board.After(2000 * kUs, [&] { Device.DeviceDone = true; });
+         UINTN Index = 1;
+         EXPECT_FALSE(Board.Guard([&] { EXPECT_EQ(BS->WaitForEvent(1, &Done, &Index), EFI_SUCCESS); }));
+         Device.Note();
+       },
+       {"woke@2001000"}}, // the check after the device's work costs one more microsecond
+  };
+  for (const ClockCase &Case : Cases) {
+    std::vector<std::string> Ran;
+    Case.Run(Board, BS, Ran);
+    EXPECT_EQ(Ran, Case.Expected) << Case.What;
+  }
+}
+
 } // namespace

@@ -5,6 +5,9 @@
 #include <GcdMap.h>
 #include <HostAbi.h>
 
+#include <functional>
+#include <optional>
+
 using namespace coretest;
 
 namespace {
@@ -139,6 +142,47 @@ TEST_F(Images, MissingModulesAndBadImagesAreRefused) {
   EXPECT_EQ(BS->LoadImage(FALSE, Board.FirmwareHandle(), nullptr, NotAnImage, sizeof(NotAnImage), &Image),
             EFI_UNSUPPORTED);
   EXPECT_EQ(Board.StartImage(nullptr).Status, EFI_INVALID_PARAMETER);
+}
+
+// Firmware that runs on without moving the virtual clock is stopped by the wall-clock progress
+// watchdog as a halt naming the image, whether or not its loop calls into the core.
+TEST(ProgressWatchdog, EndsALoopThatNeverMovesTheClockAsAHalt) {
+  host::PlatformOptions Options;
+  Options.ModuleDir = HOST_CORE_TEST_MODULE_DIR;
+  Options.ProgressLimitMs = 200;
+  host::Platform Board(Options);
+  struct Case {
+    const char *What;
+    std::function<std::optional<host::Halt>()> Run;
+    const char *Image;
+  };
+  const Case Cases[] = {
+      {"a spin on a memory flag, without a call into the core",
+       [&] { return Board.RunModule("CoreTestSpin").Halted; }, "CoreTestSpin"},
+      {"a loop of zero-length delays",
+       [&] {
+         return Board.Guard([] {
+           for (;;)
+             HostAbiStall(0);
+         });
+       },
+       "core"},
+      {"a loop of fences",
+       [&] {
+         return Board.Guard([] {
+           for (;;)
+             HostAbiMemoryFence();
+         });
+       },
+       "core"},
+  };
+  for (const Case &Each : Cases) {
+    std::optional<host::Halt> Halted = Each.Run();
+    ASSERT_TRUE(Halted.has_value()) << Each.What;
+    EXPECT_EQ(Halted->Reason.rfind("progress watchdog", 0), 0u) << Each.What << ": " << Halted->Reason;
+    EXPECT_EQ(Halted->Image, Each.Image) << Each.What;
+  }
+  EXPECT_TRUE(Board.UnexpectedErrors().empty());
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // Two boots in one process, the variable services and the DXE services through the tables.
 #include "CoreTestSupport.h"
+#include "ScratchFiles.h"
 
 #include <Pi/PiDxeCis.h>
 #include <Protocol/Cpu.h>
@@ -31,9 +32,8 @@ UINT32 CounterAfterOneRun(host::Platform &Board) {
 }
 
 TEST(PlatformLifecycle, SecondBootSeesNonVolatileVariablesButNoOtherState) {
-  const std::filesystem::path Nvram =
-      std::filesystem::temp_directory_path() / ("hostcore-nvram-" + std::to_string(getpid()) + ".bin");
-  std::filesystem::remove(Nvram);
+  const board_test::Scratch Scratch("hostcore-nvram");
+  const std::filesystem::path &Nvram = Scratch.Path();
   CHAR16 Persistent[] = u"Kept";
   CHAR16 Volatile[] = u"Lost";
   EFI_GUID Vendor = kVendor;

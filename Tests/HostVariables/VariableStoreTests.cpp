@@ -1,4 +1,5 @@
 #include "HostText.h"
+#include "ScratchFiles.h"
 #include "VariableStore.h"
 
 #include <gtest/gtest.h>
@@ -21,8 +22,7 @@ constexpr UINT32 kNvBsRt = kNvBs | EFI_VARIABLE_RUNTIME_ACCESS;
 constexpr UINT32 kBs = EFI_VARIABLE_BOOTSERVICE_ACCESS;
 
 std::filesystem::path TempFile(const std::string &Name) {
-  auto Path = std::filesystem::temp_directory_path() /
-              (Name + "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".nvram");
+  auto Path = std::filesystem::path(board_test::ScratchPath(Name).string() + ".nvram");
   std::filesystem::remove(Path);
   std::filesystem::remove(Path.string() + ".corrupt");
   return Path;

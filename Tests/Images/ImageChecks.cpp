@@ -4,6 +4,7 @@
 // build's setting).
 #include "ImageBudget.h"
 #include "PeImage.h"
+#include "ScratchFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -337,8 +338,9 @@ TEST_F(BrokenImageChecks, PlatformRegisterUseIsFound) {
   ASSERT_TRUE(Entry.has_value());
   std::vector<uint8_t> Patched = Original_.Bytes;
   Put<uint32_t>(Patched, *Entry, MovX18FromZero);
-  fs::path Copy = fs::path(::testing::TempDir()) / "PlatformRegister.efi";
-  std::ofstream(Copy, std::ios::binary).write(reinterpret_cast<const char *>(Patched.data()), Patched.size());
+  const board_test::Scratch Copy("PlatformRegister.efi");
+  std::ofstream(Copy.Path(), std::ios::binary)
+      .write(reinterpret_cast<const char *>(Patched.data()), Patched.size());
   std::vector<std::string> Uses = PlatformRegisterUses(Copy);
   ASSERT_EQ(Uses.size(), 1u) << Join(Uses);
   EXPECT_NE(Uses[0].find("x18"), std::string::npos) << Uses[0];

@@ -1,5 +1,6 @@
 // The DSDT walk and patch on iasl-compiled tables.
 #include "NicpatchTestBoard.h"
+#include "ScratchFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -22,8 +23,7 @@ std::string ExpectedForUnit(unsigned Unit) {
 }
 
 std::filesystem::path ScratchAml(const std::string &Name) {
-  return std::filesystem::temp_directory_path() /
-         (Name + "-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".aml");
+  return board_test::ScratchPath(Name).string() + ".aml";
 }
 
 // The patched table still verifies: its checksum sums to zero, iasl finds no checksum

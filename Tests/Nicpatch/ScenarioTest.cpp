@@ -1,6 +1,7 @@
 // End to end on the emulated board: boardsim boots twice (and a third time without the
 // EEPROM service) on one NVRAM file, with the switch turned on between boots by
 // `boardsim vars`, as a person at the command line would do it.
+#include "ScratchFiles.h"
 #include "TextFiles.h"
 
 #include <gtest/gtest.h>
@@ -21,8 +22,7 @@ using board_test::ReadFile;
 class NicpatchScenario : public testing::Test {
 protected:
   void SetUp() override {
-    Dir = fs::temp_directory_path() /
-          ("nicpatch-scenario-" + std::to_string(testing::UnitTest::GetInstance()->random_seed()));
+    Dir = board_test::ScratchPath("nicpatch-scenario");
     fs::remove_all(Dir);
     fs::create_directories(Dir);
   }

@@ -3,6 +3,7 @@
 // show a known log line where the console put it. The display is Vidframe's Graphics Output
 // after the board's boot, or (for the screen alone) a double drawing into the chip's frame
 // buffer.
+#include "ScratchFiles.h"
 #include <BoardCheck.h>
 #include <Protocol/DriverBinding.h>
 #include <Vga/VgaScreen.h>
@@ -47,8 +48,7 @@ Picture ReadPng(const std::filesystem::path &File) {
 class ScreenBoard {
 public:
   ScreenBoard(std::map<std::string, std::string> Settings = {}) {
-    Out_ = std::filesystem::path(testing::TempDir()) /
-           ("screen-" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+    Out_ = board_test::ScratchPath("screen");
     std::filesystem::remove_all(Out_);
     std::filesystem::create_directories(Out_);
     host::BoardOptions Options;
@@ -57,7 +57,13 @@ public:
     Options.Screen = {true, true};
     Built_ = host::Board::Build(Core_, Options);
   }
-  ~ScreenBoard() { board_test::ExpectNoUnexpectedErrors(*Built_); }
+  ~ScreenBoard() {
+    board_test::ExpectNoUnexpectedErrors(*Built_);
+    if (!testing::Test::HasFailure()) { // a failed test leaves its pictures to look at
+      std::error_code Ignored;
+      std::filesystem::remove_all(Out_, Ignored);
+    }
+  }
   host::Platform &Core() { return Core_; }
   host::Board &Built() { return *Built_; }
   host::vga::VgaChip &Chip() { return Built_->Model<host::vga::VgaChip>("vga"); }

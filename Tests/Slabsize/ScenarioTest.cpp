@@ -1,6 +1,7 @@
 // End to end on the emulated board: `boardsim boot` shows the memory-space map after
 // Regionhold, and the serial console after the hand-over shows the L3 size that the efuse
 // option allows.
+#include "ScratchFiles.h"
 #include "TextFiles.h"
 
 #include <gtest/gtest.h>
@@ -22,7 +23,9 @@ TEST(RegionslabScenario, BootShowsTheClaimedRangesAndTheL3Report) {
     std::string Options;
     std::string Serial;
   };
-  const fs::path Dir = fs::temp_directory_path() / ("regionslab-scenario-" + std::to_string(getpid()));
+  const board_test::Scratch Root("regionslab-scenario");
+  fs::create_directories(Root.Path());
+  const fs::path Dir = Root.Path() / "boot";
   for (const Case &Test :
        {Case{"", "L3c Cache: 8MB\n"}, Case{"--efuse 0xC00 --cpu-revision r0p0:1", "L3c Cache: 4MB\n"}}) {
     SCOPED_TRACE(Test.Options);
@@ -45,8 +48,6 @@ TEST(RegionslabScenario, BootShowsTheClaimedRangesAndTheL3Report) {
     EXPECT_EQ(ReadFile(Dir / "serial.txt"), Test.Serial);
     EXPECT_NE(Log.find("serial console:\n[board] " + Test.Serial), std::string::npos) << Log;
   }
-  fs::remove_all(Dir);
-  fs::remove(Dir.string() + ".txt");
 }
 
 } // namespace

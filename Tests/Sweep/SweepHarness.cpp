@@ -30,7 +30,13 @@ const char kSettingsUsage[] =
 
 namespace {
 
-constexpr auto kBootTimeLimit = std::chrono::seconds(120);
+// A boot may take this many times the clean boot's wall time (at least the floor) before it
+// counts as a hang; a loop that never moves the virtual clock ends by itself at boardsim's
+// progress watchdog, so the limit is only there for what nothing else stops. The boots that
+// measure (the first and the clean one) get a fixed, generous limit.
+constexpr int kBootTimeMultiple = 10;
+constexpr auto kLeastBootTimeLimit = std::chrono::seconds(30);
+constexpr auto kReferenceBootTimeLimit = std::chrono::seconds(600);
 constexpr auto kPollInterval = std::chrono::milliseconds(5);
 constexpr int kExitHalted = 3;
 constexpr char kStoreFile[] = "store.nvram";
@@ -42,6 +48,7 @@ constexpr double kSecondsPerMinute = 60;
 
 struct BootOutcome {
   bool TimedOut = false;
+  std::chrono::steady_clock::duration Wall{};
   int Signal = 0;
   int ExitCode = 0;
   std::string Log;    // board.log
@@ -84,7 +91,8 @@ std::optional<std::pair<uint64_t, std::string>> CountAfter(const std::string &Lo
 }
 
 // Runs boardsim boot in a child process with its output in Dir; a crash or a hang is an outcome.
-BootOutcome Boot(const Settings &S, const fs::path &Dir, const std::vector<std::string> &Extra) {
+BootOutcome Boot(const Settings &S, const fs::path &Dir, const std::vector<std::string> &Extra,
+                 std::chrono::steady_clock::duration Limit) {
   fs::create_directories(Dir);
   std::vector<std::string> Arguments = {S.Boardsim.string(),
                                         "boot",
@@ -117,7 +125,8 @@ BootOutcome Boot(const Settings &S, const fs::path &Dir, const std::vector<std::
     _exit(127);
   }
   BootOutcome Result;
-  const auto Deadline = std::chrono::steady_clock::now() + kBootTimeLimit;
+  const auto Started = std::chrono::steady_clock::now();
+  const auto Deadline = Started + Limit;
   int Status = 0;
   while (waitpid(Child, &Status, WNOHANG) == 0) {
     if (std::chrono::steady_clock::now() > Deadline) {
@@ -128,6 +137,7 @@ BootOutcome Boot(const Settings &S, const fs::path &Dir, const std::vector<std::
     }
     std::this_thread::sleep_for(kPollInterval);
   }
+  Result.Wall = std::chrono::steady_clock::now() - Started;
   Result.Signal = WIFSIGNALED(Status) ? WTERMSIG(Status) : 0;
   Result.ExitCode = WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
   Result.Log = ReadFile(Dir / "board.log");
@@ -229,15 +239,19 @@ bool RecordsFit(const std::string &Now, const std::string &Before, const std::st
   return true;
 }
 
-// The assertion logged before a halt, if any.
+// The assertion logged before a halt, if any; else the core's line of the halt (a watchdog's
+// names the image that was running).
 std::string HaltText(const std::string &Log) {
-  std::string Assertion;
+  std::string Assertion, Halt;
   for (const std::string &Line : Lines(Log)) {
     if (Line.find("] ASSERT ") != std::string::npos) {
       Assertion = Line.substr(Line.find("ASSERT "));
+    } else if (Line.rfind("[core] halt: ", 0) == 0) {
+      Halt = Line.substr(Line.find("halt: "));
     }
   }
-  return Assertion.empty() ? "halt without an assertion" : Assertion;
+  return !Assertion.empty() ? Assertion
+                            : "halt without an assertion" + (Halt.empty() ? "" : " (" + Halt + ")");
 }
 
 std::string ProcessProblem(const BootOutcome &Run) {
@@ -284,6 +298,7 @@ struct Reference {
   std::map<std::string, std::string> SeedFiles;  // stored files as every run starts with them
   std::map<std::string, std::string> CleanFiles; // and as the clean boot leaves them
   uint64_t VirtualNs = 0;
+  std::chrono::steady_clock::duration BootLimit = kReferenceBootTimeLimit; // see kBootTimeMultiple
   Stalls CleanStalls;
   std::map<std::string, std::pair<uint64_t, std::string>> Counts; // walk -> events, what they are
 };
@@ -358,7 +373,7 @@ private:
     Seeds = S.StoredFiles;
     if (S.StartBooted) {
       PlaceSeed(S.Work / "first");
-      if (Boot(S, S.Work / "first" / "boot", {}).ExitCode != 0) {
+      if (Boot(S, S.Work / "first" / "boot", {}, kReferenceBootTimeLimit).ExitCode != 0) {
         std::cout << "the first boot failed; see " << S.Work / "first"
                   << "\n";
         return false;
@@ -370,7 +385,7 @@ private:
       }
     }
     PlaceSeed(S.Work / "clean");
-    const BootOutcome Clean = Boot(S, S.Work / "clean" / "boot", {});
+    const BootOutcome Clean = Boot(S, S.Work / "clean" / "boot", {}, kReferenceBootTimeLimit);
     if (std::string Problem = ProcessProblem(Clean); !Problem.empty() || Clean.ExitCode != 0) {
       std::cout << "the clean boot failed (" << (Problem.empty() ? "halted" : Problem) << "); see "
                 << S.Work / "clean"
@@ -386,6 +401,8 @@ private:
       Ref.Counts[Each.Name] = *Count;
     }
     Ref.VirtualNs = VirtualTimeNs(Clean);
+    Ref.BootLimit =
+        std::max<std::chrono::steady_clock::duration>(kLeastBootTimeLimit, kBootTimeMultiple * Clean.Wall);
     Ref.CleanStalls = StallCounts(Clean.Log);
     Ref.Dsdt = ReadFile(S.Work / "clean" / "boot" / "dsdt.aml");
     Ref.Screen = ReadFile(S.Work / "clean" / "boot" / kScreenFile);
@@ -423,7 +440,7 @@ private:
   // The failing boot, then a normal boot on the files it left.
   std::string Classify(const fs::path &Dir, const std::vector<std::string> &Arguments, uint64_t &LongestNs) {
     PlaceSeed(Dir);
-    const BootOutcome Run = Boot(S, Dir / "boot", Arguments);
+    const BootOutcome Run = Boot(S, Dir / "boot", Arguments, Ref.BootLimit);
     if (std::string Problem = ProcessProblem(Run); !Problem.empty()) {
       return Problem;
     }
@@ -458,7 +475,7 @@ private:
   // A normal boot on the files a failing boot left: empty when it reaches the clean boot's DSDT,
   // variables, files and screen.
   std::string FollowingBoot(const fs::path &Dir) {
-    const BootOutcome Next = Boot(S, Dir / "next", {});
+    const BootOutcome Next = Boot(S, Dir / "next", {}, Ref.BootLimit);
     if (std::string Problem = ProcessProblem(Next); !Problem.empty() || Next.ExitCode != 0) {
       return "FAIL following boot: " + (Problem.empty() ? "halted: " + HaltText(Next.Log) : Problem);
     }

@@ -120,16 +120,19 @@ TEST_F(SeamTarget, CounterPropertiesDescribeATickingCounter) {
 
 TEST_F(SeamTarget, DelaysLastAtLeastWhatWasAskedAndNotFarMore) {
   // The counter that measures is the one the delays wait on: never shorter. The upper bounds
-  // leave room for a slow emulator.
-  ExpectMicroseconds("MicroSecondDelay", 100000, 500000);
-  ExpectMicroseconds("NanoSecondDelay", 50000, 250000);
+  // leave room for an emulator on a loaded two-core machine, which may not run for a second
+  // (the counter follows the host's clock); a wrong frequency is caught against the RTC below.
+  ExpectMicroseconds("MicroSecondDelay", 100000, 2000000);
+  ExpectMicroseconds("NanoSecondDelay", 50000, 1000000);
   // The firmware's own stall, measured with this counter: the two agree on the frequency.
-  ExpectMicroseconds("Stall", 90000, 500000);
+  ExpectMicroseconds("Stall", 90000, 2000000);
 }
 
 TEST_F(SeamTarget, CounterFrequencyAgreesWithTheRealTimeClock) {
+  // Two RTC seconds; noticing an RTC tick late (the emulator not running) moves either end by
+  // up to a second's fraction, a counter at half or twice its frequency stays outside.
   ASSERT_EQ(Field("TimerLib: rtc", "rtc-seconds"), "2") << Describe();
-  ExpectMicroseconds("rtc-seconds=2", 1700000, 2600000);
+  ExpectMicroseconds("rtc-seconds=2", 1200000, 3800000);
 }
 
 TEST_F(SeamTarget, InterruptMaskRoundTripsAndMatchesTheFirmwares) {

@@ -1,6 +1,7 @@
 // The EEPROM MAC driver on the board's models: records into slots, repairs written back,
 // every EEPROM access bracketed by the hand-over (the models check it), faults that leave the
 // EEPROM alone.
+#include "ScratchFiles.h"
 #include "VaultcellBench.h"
 
 #include <VariableStore.h>
@@ -222,7 +223,7 @@ TEST(EepromImage, KilledSaveLeavesTheOldOrTheNewImage) {
                                               {SavePoint::TemporaryWritten, false},
                                               {SavePoint::TemporarySynced, false},
                                               {SavePoint::Renamed, true}};
-  const auto File = std::filesystem::temp_directory_path() / ("eeprom-power-" + std::to_string(getpid()));
+  const board_test::Scratch File("eeprom-power");
   const std::vector<uint8_t> Old(host::I2cEeprom::kSize, 0x5A), New(host::I2cEeprom::kSize, 0xA5);
   for (const auto &[Point, NewContents] : Cases) {
     ASSERT_TRUE(host::I2cEeprom::SaveImage(File, Old));

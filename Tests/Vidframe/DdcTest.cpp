@@ -3,6 +3,7 @@
 // start and stop only between bytes, SDA released while the display sends, no read past its
 // data), the platform's EDID override, the CRD0 wide-screen veto, and the failure path.
 #include "EdidFixtures.h"
+#include "ScratchFiles.h"
 #include "VidframeTestBoard.h"
 
 #include <EdidOverride.h>
@@ -15,10 +16,11 @@
 namespace vidframe_test {
 namespace {
 
-// Tests run in parallel processes: each test writes its own files.
+// Tests run in parallel processes: each test writes its own files, removed when the process ends.
 std::string WriteTemp(const std::string &Name, const Edid &Bytes) {
-  const std::string Path =
-      testing::TempDir() + "/" + testing::UnitTest::GetInstance()->current_test_info()->name() + "-" + Name;
+  static std::vector<std::unique_ptr<board_test::Scratch>> Written;
+  Written.push_back(std::make_unique<board_test::Scratch>(Name));
+  const std::string Path = Written.back()->Path().string();
   std::ofstream(Path, std::ios::binary).write(reinterpret_cast<const char *>(Bytes.data()), Bytes.size());
   return Path;
 }

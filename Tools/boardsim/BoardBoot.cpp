@@ -36,6 +36,9 @@ std::vector<OptionSpec> BootOptions() {
       {"--module-dir", "DIR", "where the module shared objects are (default: the build's)"},
       {"--modules", "NAME,...", "dispatch these modules in this order instead of the board's"},
       {"--watchdog-ms", "MS", "virtual time one call into firmware may take before it halts"},
+      {"--progress-watchdog-ms", "MS",
+       "wall time firmware may run without moving the virtual clock before it halts (default 5000; 0: "
+       "never, for a debugger)"},
       {"--no-exit-boot-services", "", "stop before the hand-over to the OS"},
       {"--virtual-offset", "VALUE",
        "after ExitBootServices, SetVirtualAddressMap moving every address by VALUE"},
@@ -170,9 +173,11 @@ std::string Microseconds(uint64_t Nanoseconds) {
   return std::to_string(Nanoseconds / kNsPerUs) + " us";
 }
 
-// Where each module's virtual time went: the stalls its code asked for, by length, and its
-// register accesses.
+// Where each module's virtual time went: the stalls its code asked for, by length, its
+// register accesses, its waits for events and the services that took time for it; then what
+// no account holds, which is zero when every step of the clock was charged.
 void LogTimeAccounts(host::Platform &Core) {
+  uint64_t AccountedNs = 0;
   for (const auto &[Module, Account] : Core.TimeAccounts()) {
     std::string Stalls;
     for (const auto &[Length, Times] : Account.StallsByUs) {
@@ -181,8 +186,11 @@ void LogTimeAccounts(host::Platform &Core) {
     Note(Core, "virtual time of " + Module + ": " + Microseconds(Account.TotalNs()) + " = stalls " +
                    Microseconds(Account.StallNs) + (Stalls.empty() ? "" : " (" + Stalls + ")") + " + " +
                    std::to_string(Account.RegisterAccesses) + " register accesses " +
-                   Microseconds(Account.RegisterNs));
+                   Microseconds(Account.RegisterNs) + " + waits " + Microseconds(Account.WaitNs) +
+                   " + services " + Microseconds(Account.ServiceNs));
+    AccountedNs += Account.TotalNs();
   }
+  Note(Core, "virtual time unaccounted: " + std::to_string(Core.VirtualTimeNs() - AccountedNs) + " ns");
 }
 
 bool WriteText(const std::filesystem::path &File, const std::string &Text) {
@@ -235,6 +243,13 @@ int RunBootCommand(int argc, char **argv) {
       return UsageError("--watchdog-ms needs a number");
     }
     Settings.WatchdogNs = *WatchdogMs * kNsPerMs;
+  }
+  if (Options.Has("--progress-watchdog-ms")) {
+    const std::optional<uint64_t> LimitMs = host::ParseNumber(Options.Value("--progress-watchdog-ms"));
+    if (!LimitMs) {
+      return UsageError("--progress-watchdog-ms needs a number");
+    }
+    Settings.ProgressLimitMs = *LimitMs;
   }
   const std::filesystem::path OutDir = Options.Value("--out", kDefaultOutDir);
   const host::BoardOptions BoardSettings = ToBoardOptions(Options, OutDir);
