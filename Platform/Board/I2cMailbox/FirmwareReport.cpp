@@ -3,6 +3,7 @@
 #include "Board.h"
 #include "I2cMailbox.h"
 
+#include <GcdMap.h>
 #include <HostText.h>
 
 #include <Library/PelmoLib.h>
@@ -15,6 +16,14 @@ namespace {
 
 constexpr UINT32 kReportChars = 512;
 
+// The report reads the mailbox and the status region: on the board only once the platform has
+// claimed them in the memory-space map (Regionhold does), as any reader of those blocks must.
+bool Claimed(Platform &Core, const char *Name) {
+  EFI_GCD_MEMORY_SPACE_DESCRIPTOR Descriptor{};
+  return Core.Gcd().GetMemorySpaceDescriptor(Board::Region(Name).Base, &Descriptor) == EFI_SUCCESS &&
+         Descriptor.GcdMemoryType != EfiGcdMemoryTypeNonExistent;
+}
+
 } // namespace
 
 void LogManagementFirmwareReport(Board &B) {
@@ -22,6 +31,12 @@ void LogManagementFirmwareReport(Board &B) {
     return;
   }
   Platform &Core = B.Core();
+  if (!Claimed(Core, "mailbox") || !Claimed(Core, "pelmo-status")) {
+    Core.Log().Append("board",
+                      "no management-processor firmware report: its blocks are not in the memory-space map\n",
+                      Core.VirtualTimeNs());
+    return;
+  }
   UefiBootServicesTableLibConstructor(Core.FirmwareHandle(), Core.SystemTable());
   UefiRuntimeServicesTableLibConstructor(Core.FirmwareHandle(), Core.SystemTable());
   CHAR16 Report[kReportChars] = {};
