@@ -102,7 +102,11 @@ void Screen::Adopt(EFI_HANDLE Handle, EFI_GRAPHICS_OUTPUT_PROTOCOL *Output) {
   LogModes();
   LogEdidSource();
   if (WantConsole_) {
-    Console_ = std::make_unique<GraphicsConsole>(Output);
+    // The pixels the console hands the display's Blt live in DRAM, where firmware reaches them.
+    const size_t Pixels = GraphicsConsole::TransferPixels(Output);
+    auto *Transfer = static_cast<EFI_GRAPHICS_OUTPUT_BLT_PIXEL *>(
+        P_.AllocateRecord(EfiBootServicesData, Pixels * sizeof(EFI_GRAPHICS_OUTPUT_BLT_PIXEL)));
+    Console_ = std::make_unique<GraphicsConsole>(Output, Transfer);
     Console_->Clear();
     Log("console on the display: " + std::to_string(Console_->Columns()) + "x" +
         std::to_string(Console_->Rows()) + " characters of 8x16");
