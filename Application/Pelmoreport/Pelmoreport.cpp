@@ -2,6 +2,7 @@
 // writes it to ConOut.
 #include "Pelmoreport.h"
 
+#include <Library/DxeServicesTableLib.h>
 #include <Library/PelmoLib.h>
 #include <Library/UefiBootServicesTableLib.h>
 
@@ -27,11 +28,30 @@ VOID ExpandTabs(const CHAR16 *Report, CHAR16 *Text, UINTN Capacity) {
   Text[Length] = u'\0';
 }
 
+// Whether the platform has declared the block at Base in the memory-space map: only then may
+// it be read.
+BOOLEAN Declared(UINTN Base) {
+  EFI_GCD_MEMORY_SPACE_DESCRIPTOR Descriptor;
+  return !EFI_ERROR(gDS->GetMemorySpaceDescriptor(Base, &Descriptor)) &&
+         Descriptor.GcdMemoryType != EfiGcdMemoryTypeNonExistent;
+}
+
+VOID Show(const CHAR16 *Text) {
+  if (gST->ConOut != NULL) {
+    gST->ConOut->OutputString(gST->ConOut, const_cast<CHAR16 *>(Text));
+  }
+}
+
 } // namespace
 
 // Returns the library's status: without usable management-processor firmware there is no
-// report, nothing is printed and the caller learns why from the status.
+// report, nothing is printed and the caller learns why from the status. Without the blocks in
+// the memory-space map it reads nothing and returns EFI_NOT_READY.
 EFI_STATUS EFIAPI PelmoreportMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+  if (!Declared(PelmoMailboxBlockBase()) || !Declared(PelmoStatusBlockBase())) {
+    Show(u"no management-processor firmware report: its blocks are not in the memory-space map\r\n");
+    return EFI_NOT_READY;
+  }
   CHAR16 Report[REPORT_CHARS] = {};
   const EFI_STATUS Status = PelmoFormatFirmwareInfo(Report, sizeof(Report));
   if (EFI_ERROR(Status)) {
@@ -39,8 +59,6 @@ EFI_STATUS EFIAPI PelmoreportMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *Syst
   }
   CHAR16 Text[REPORT_CHARS * TAB_SPACES] = {};
   ExpandTabs(Report, Text, REPORT_CHARS * TAB_SPACES);
-  if (gST->ConOut != NULL) {
-    gST->ConOut->OutputString(gST->ConOut, Text);
-  }
+  Show(Text);
   return EFI_SUCCESS;
 }
