@@ -20,6 +20,9 @@ UINT32 PelmoQueryBuildId(VOID);
 UINT32 PelmoGetLoadState(VOID);
 // The firmware report; EFI_UNSUPPORTED (buffer untouched) when no usable firmware is present.
 EFI_STATUS PelmoFormatFirmwareInfo(CHAR16 *Buffer, UINT32 BufferSize);
+// The bases of the blocks the library reads: the mailbox and the status region.
+UINTN PelmoMailboxBlockBase(VOID);
+UINTN PelmoStatusBlockBase(VOID);
 
 // Library constructor: registers the virtual-address-change notification that converts the
 // mailbox and status-region bases.

@@ -95,6 +95,14 @@ UINT32 PelmoQueryBuildId(VOID) {
   return BuildId;
 }
 
+UINTN PelmoMailboxBlockBase(VOID) {
+  return mPelmoMailboxBase;
+}
+
+UINTN PelmoStatusBlockBase(VOID) {
+  return mPelmoStatusBase;
+}
+
 UINT32 PelmoGetLoadState(VOID) {
   return PelmoStatusWord(PELMO_STATUS_FIRMWARE) & PELMO_LOAD_STATE_MASK;
 }

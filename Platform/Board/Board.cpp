@@ -127,6 +127,12 @@ std::unique_ptr<Board> Board::Build(Platform &P, const BoardOptions &Options) {
     }
     SeedGcdMap(P.Gcd(), WithoutDram(P, Component.Regions));
   }
+  // What the producers publish must lie in DRAM, where firmware on the board finds it.
+  struct RecordRule {
+    Platform &P;
+    ~RecordRule() { P.RequireRecordsInDram(false); }
+  } Rule{P};
+  P.RequireRecordsInDram(true);
   for (const BoardComponent &Component : BoardComponents()) {
     if (Component.Install) {
       Result->Log("component " + Component.Name);

@@ -63,6 +63,7 @@ EFI_STATUS EFIAPI InstallConfigurationTable(EFI_GUID *Guid, VOID *Table) {
   if (Guid == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
+  Core.CheckRecordInDram("InstallConfigurationTable", Table);
   auto &Tables = Core.ConfigurationTables;
   auto Found = std::find_if(Tables.begin(), Tables.end(), [&](const EFI_CONFIGURATION_TABLE &Entry) {
     return CompareGuidValues(Entry.VendorGuid, *Guid);

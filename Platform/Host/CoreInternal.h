@@ -245,6 +245,7 @@ struct Platform::Impl {
 
   // The board's DRAM, and the tables in it.
   host::Dram Ram;
+  bool RecordsInDram = false; // Platform::RequireRecordsInDram
   RuntimeTables &RuntimeArea;
   BootTables &BootArea;
   EFI_SYSTEM_TABLE &SystemTable;
@@ -357,6 +358,8 @@ struct Platform::Impl {
   // Records an error of the boot against the image running now (or the one named).
   void Error(const std::string &Rule, const std::string &Text);
   void ErrorOf(const std::string &Rule, const std::string &Image, const std::string &Text);
+  // The record rule while Platform::RequireRecordsInDram is on: Record lies in DRAM.
+  void CheckRecordInDram(const char *Service, const void *Record);
   std::string ImageNameOf(EFI_HANDLE Image) const;
   // Records calling a service above the highest TPL the UEFI specification allows for it.
   void CheckServiceTpl(const char *Service);

@@ -2,6 +2,7 @@
 #include "CoreInternal.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 
@@ -78,11 +79,22 @@ NotifyRegistration *Platform::Impl::ValidRegistration(VOID *Registration) const 
   return nullptr;
 }
 
+void Platform::Impl::CheckRecordInDram(const char *Service, const void *Record) {
+  if (!RecordsInDram || Record == nullptr || Ram.Contains(reinterpret_cast<uintptr_t>(Record), 1)) {
+    return;
+  }
+  char Address[32];
+  std::snprintf(Address, sizeof(Address), "%p", Record);
+  Error("record outside DRAM",
+        std::string(Service) + " of the record at " + Address + ", which firmware on the board cannot reach");
+}
+
 EFI_STATUS Platform::Impl::InstallProtocol(EFI_HANDLE *Handle, const EFI_GUID &Guid, VOID *Interface,
                                            bool Notify) {
   if (Handle == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
+  CheckRecordInDram("InstallProtocolInterface", Interface);
   HandleRecord *Record = nullptr;
   if (*Handle != nullptr) {
     Record = ValidHandle(*Handle);
@@ -258,6 +270,7 @@ EFI_STATUS EFIAPI ReinstallProtocolInterface(EFI_HANDLE Handle, EFI_GUID *Protoc
     if (Found == nullptr) {
       return EFI_NOT_FOUND;
     }
+    Core.CheckRecordInDram("ReinstallProtocolInterface", NewInterface);
     Found->Interface = NewInterface;
     Core.NotifyProtocolInstalled(Found);
   }

@@ -217,6 +217,10 @@ public:
   // Pool for a record a host producer publishes (a protocol interface, a table), charged to no
   // image and kept until the platform ends; null when DRAM is full.
   VOID *AllocateRecord(EFI_MEMORY_TYPE Type, size_t Size);
+  // While on, every protocol interface and configuration table installed must lie in DRAM, the
+  // only memory firmware on the board sees (the board turns it on while its producers install):
+  // one elsewhere is an error of the boot ("record outside DRAM: ...").
+  void RequireRecordsInDram(bool On);
 
   // Memory accounting, per image.
   uint64_t OutstandingPoolBytes(EFI_HANDLE ImageHandle) const;

@@ -334,6 +334,10 @@ VOID *Platform::AllocateRecord(EFI_MEMORY_TYPE Type, size_t Size) {
   return Record;
 }
 
+void Platform::RequireRecordsInDram(bool On) {
+  Impl_->RecordsInDram = On;
+}
+
 GcdMap &Platform::Gcd() {
   return *Impl_->Gcd;
 }

@@ -1,11 +1,10 @@
 // Host producer of the board's ACPI tables and of the ACPI System Description Table protocol.
 #include "AcpiTables.h"
 
-#include <BoardAcpiTables.h>
+#include "ProducerRecord.h"
+
 #include <Guid/Acpi.h>
 #include <Protocol/AcpiSupport.h>
-
-#include <sys/mman.h>
 
 #include <algorithm>
 #include <array>
@@ -23,10 +22,6 @@ Platform *gProducerBoard = nullptr;
 
 constexpr uint64_t FOUR_GIB = 1ull << 32;
 constexpr size_t TABLE_ALIGNMENT = 16;
-// Where low memory is looked for when the core cannot hand out pages below 4 GiB.
-constexpr uint64_t LOW_MAPPING_FIRST_HINT = 0x40000000;
-constexpr uint64_t LOW_MAPPING_HINT_STEP = 0x01000000;
-constexpr unsigned LOW_MAPPING_ATTEMPTS = 128;
 
 constexpr std::array<uint8_t, 6> OEM_ID = {'V', 'E', 'X', 'C', 'E', 'L'};
 constexpr uint64_t OEM_TABLE_ID = SIGNATURE_64('T', 'S', 'L', 'B', 'O', 'A', 'R', 'D');
@@ -76,7 +71,7 @@ EFI_STATUS EFIAPI SdtFindPath(EFI_ACPI_HANDLE, VOID *, EFI_ACPI_HANDLE *) {
   return EFI_UNSUPPORTED;
 }
 
-EFI_ACPI_SDT_PROTOCOL gSdtProtocol = {
+constexpr EFI_ACPI_SDT_PROTOCOL SDT_PROTOCOL = {
     EFI_ACPI_TABLE_VERSION_1_0B | EFI_ACPI_TABLE_VERSION_X,
     SdtGetAcpiTable,
     SdtRegisterNotify,
@@ -89,8 +84,8 @@ EFI_ACPI_SDT_PROTOCOL gSdtProtocol = {
     SdtFindPath,
 };
 
-// The ACPI Support protocol is only looked for, never called.
-uint8_t gAcpiSupportInterface = 0;
+// The ACPI Support protocol is only looked for, never called: its interface is one byte.
+constexpr uint8_t ACPI_SUPPORT_INTERFACE = 0;
 
 size_t AlignUp(size_t Value) {
   return (Value + TABLE_ALIGNMENT - 1) & ~(TABLE_ALIGNMENT - 1);
@@ -134,39 +129,17 @@ uint8_t AcpiChecksum(const void *Data, size_t Length) {
   return Sum;
 }
 
-AcpiTablesProducer::~AcpiTablesProducer() {
-  for (const auto &[Base, Size] : HostMappings_) {
-    munmap(Base, Size);
-  }
-}
-
-// ACPI 1.0b consumers hold 32-bit table addresses, so every table lives below 4 GiB: pages
-// from the core when it can place them there, otherwise a low host mapping.
+// ACPI 1.0b consumers hold 32-bit table addresses, so every table lives below 4 GiB, in the
+// board's DRAM.
 void *AcpiTablesProducer::AllocateLow(size_t Size) {
   EFI_PHYSICAL_ADDRESS Memory = FOUR_GIB - 1;
-  EFI_STATUS Status = Board_.BootServices()->AllocatePages(AllocateMaxAddress, EfiACPIReclaimMemory,
-                                                           EFI_SIZE_TO_PAGES(Size), &Memory);
-  if (!EFI_ERROR(Status) && Memory != 0 && Memory + Size <= FOUR_GIB) {
-    void *Block = reinterpret_cast<void *>(static_cast<uintptr_t>(Memory));
-    std::memset(Block, 0, Size);
-    return Block;
+  if (EFI_ERROR(Board_.BootServices()->AllocatePages(AllocateMaxAddress, EfiACPIReclaimMemory,
+                                                     EFI_SIZE_TO_PAGES(Size), &Memory))) {
+    return nullptr;
   }
-  if (!EFI_ERROR(Status)) {
-    Board_.BootServices()->FreePages(Memory, EFI_SIZE_TO_PAGES(Size));
-  }
-  size_t Mapped = EFI_PAGES_TO_SIZE(EFI_SIZE_TO_PAGES(Size));
-  for (unsigned Attempt = 0; Attempt < LOW_MAPPING_ATTEMPTS; Attempt++) {
-    void *Hint = reinterpret_cast<void *>(LOW_MAPPING_FIRST_HINT + Attempt * LOW_MAPPING_HINT_STEP);
-    void *Block =
-        mmap(Hint, Mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
-    if (Block != MAP_FAILED) {
-      HostMappings_.emplace_back(Block, Mapped);
-      Board_.Log().Append("acpi", "tables placed in a low host mapping: the core gave no pages below 4 GiB\n",
-                          Board_.VirtualTimeNs());
-      return Block;
-    }
-  }
-  return nullptr;
+  void *Block = reinterpret_cast<void *>(static_cast<uintptr_t>(Memory));
+  std::memset(Block, 0, Size);
+  return Block;
 }
 
 void AcpiTablesProducer::Publish(EFI_ACPI_DESCRIPTION_HEADER *Table, EFI_ACPI_TABLE_VERSION Version) {
@@ -174,11 +147,7 @@ void AcpiTablesProducer::Publish(EFI_ACPI_DESCRIPTION_HEADER *Table, EFI_ACPI_TA
 }
 
 EFI_STATUS AcpiTablesProducer::Install(const AcpiTablesOptions &Options) {
-  std::vector<uint8_t> DsdtBytes = Options.Dsdt;
-  if (DsdtBytes.empty()) {
-    std::span<const uint8_t> Board = BoardDsdtAml();
-    DsdtBytes.assign(Board.begin(), Board.end());
-  }
+  const std::vector<uint8_t> &DsdtBytes = Options.Dsdt;
   if (DsdtBytes.size() < sizeof(EFI_ACPI_DESCRIPTION_HEADER)) {
     return EFI_INVALID_PARAMETER;
   }
@@ -281,14 +250,10 @@ EFI_STATUS AcpiTablesProducer::Install(const AcpiTablesOptions &Options) {
     Status = Services->InstallConfigurationTable(&gEfiAcpiTableGuid, Rsdp_);
   }
   if (!EFI_ERROR(Status) && Options.InstallSdtProtocol) {
-    EFI_HANDLE Handle = nullptr;
-    Status = Services->InstallProtocolInterface(&Handle, &gEfiAcpiSdtProtocolGuid, EFI_NATIVE_INTERFACE,
-                                                &gSdtProtocol);
+    Status = InstallRecord(Board_, gEfiAcpiSdtProtocolGuid, SDT_PROTOCOL);
   }
   if (!EFI_ERROR(Status) && Options.InstallAcpiSupport) {
-    EFI_HANDLE Handle = nullptr;
-    Status = Services->InstallProtocolInterface(&Handle, &gEfiAcpiSupportProtocolGuid, EFI_NATIVE_INTERFACE,
-                                                &gAcpiSupportInterface);
+    Status = InstallRecord(Board_, gEfiAcpiSupportProtocolGuid, ACPI_SUPPORT_INTERFACE);
   }
   return Status;
 }

@@ -21,7 +21,7 @@ struct AcpiTablesOptions {
   bool Fadt20 = true;  // a revision-6.3 FADT (276 bytes, 64-bit X_Dsdt) listed in the XSDT
   // The table version GetAcpiTable reports for that FADT (firmware may say 5.0, 0x20).
   EFI_ACPI_TABLE_VERSION Fadt20Version = EFI_ACPI_TABLE_VERSION_X;
-  std::vector<uint8_t> Dsdt; // the DSDT's bytes; empty: the board's DSDT
+  std::vector<uint8_t> Dsdt; // the DSDT's bytes (the board hands over its own)
   bool RecomputeDsdtChecksum = true;
   bool InstallSdtProtocol = true;
   bool InstallAcpiSupport = true; // the ACPI Support protocol GUID with an empty interface
@@ -36,7 +36,6 @@ struct AcpiInstalledTable {
 class AcpiTablesProducer {
 public:
   explicit AcpiTablesProducer(Platform &Board) : Board_(Board) {}
-  ~AcpiTablesProducer();
   AcpiTablesProducer(const AcpiTablesProducer &) = delete;
   AcpiTablesProducer &operator=(const AcpiTablesProducer &) = delete;
 
@@ -73,7 +72,6 @@ private:
   Platform &Board_;
   EFI_STATUS InstallStatus_ = EFI_NOT_STARTED;
   std::vector<AcpiInstalledTable> Tables_;
-  std::vector<std::pair<void *, size_t>> HostMappings_; // low memory the core could not give
   EFI_ACPI_2_0_ROOT_SYSTEM_DESCRIPTION_POINTER *Rsdp_ = nullptr;
   EFI_ACPI_DESCRIPTION_HEADER *Rsdt_ = nullptr;
   EFI_ACPI_DESCRIPTION_HEADER *Xsdt_ = nullptr;

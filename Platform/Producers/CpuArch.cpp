@@ -1,6 +1,8 @@
 // Host producer of the CPU architectural protocol.
 #include "CpuArch.h"
 
+#include "ProducerRecord.h"
+
 #include <memory>
 #include <sstream>
 
@@ -67,16 +69,11 @@ std::string Hex(uint64_t Value) {
 } // namespace
 
 CpuArchProducer::CpuArchProducer(Platform &Board)
-    : Board_(Board), Protocol_{FlushDataCache,
-                               EnableInterrupt,
-                               DisableInterrupt,
-                               GetInterruptState,
-                               Init,
-                               RegisterInterruptHandler,
-                               GetTimerValue,
-                               SetMemoryAttributes,
-                               1,
-                               kDmaBufferAlignment} {}
+    : Board_(Board),
+      Protocol_(NewRecord(Board, EFI_CPU_ARCH_PROTOCOL{FlushDataCache, EnableInterrupt, DisableInterrupt,
+                                                       GetInterruptState, Init, RegisterInterruptHandler,
+                                                       GetTimerValue, SetMemoryAttributes, kNumberOfTimers,
+                                                       kDmaBufferAlignment})) {}
 
 EFI_CPU_INTERRUPT_HANDLER CpuArchProducer::Handler(EFI_EXCEPTION_TYPE Type) const {
   return Type >= 0 && static_cast<size_t>(Type) < Handlers_.size() ? Handlers_[Type] : nullptr;
@@ -120,7 +117,7 @@ EFI_STATUS CpuArchProducer::OnRegisterInterruptHandler(EFI_EXCEPTION_TYPE Type,
 }
 
 EFI_STATUS CpuArchProducer::OnGetTimerValue(UINT32 TimerIndex, UINT64 *TimerValue, UINT64 *TimerPeriod) {
-  if (TimerValue == nullptr || TimerIndex >= Protocol_.NumberOfTimers) {
+  if (TimerValue == nullptr || TimerIndex >= kNumberOfTimers) {
     return EFI_INVALID_PARAMETER;
   }
   *TimerValue = Board_.VirtualTimeNs();
@@ -145,10 +142,7 @@ EFI_STATUS CpuArchProducer::OnSetMemoryAttributes(EFI_PHYSICAL_ADDRESS BaseAddre
 
 CpuArchProducer &InstallCpuArchProducer(Platform &Board) {
   gCpu = std::make_unique<CpuArchProducer>(Board);
-  EFI_HANDLE Handle = nullptr;
-  gCpu->InstallStatus_ = Board.BootServices()->InstallProtocolInterface(
-      &Handle, &gEfiCpuArchProtocolGuid, EFI_NATIVE_INTERFACE, gCpu->Protocol());
-  gCpu->Handle_ = Handle;
+  gCpu->InstallStatus_ = InstallInterface(Board, gEfiCpuArchProtocolGuid, gCpu->Protocol(), &gCpu->Handle_);
   return *gCpu;
 }
 

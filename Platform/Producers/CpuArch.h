@@ -29,6 +29,7 @@ public:
   static constexpr UINT64 kTimerPeriodFs = 1'000'000;
   // The cache writeback granule of the board's cores.
   static constexpr UINT32 kDmaBufferAlignment = 64;
+  static constexpr UINT32 kNumberOfTimers = 1;
 
   explicit CpuArchProducer(Platform &Board);
   CpuArchProducer(const CpuArchProducer &) = delete;
@@ -36,7 +37,7 @@ public:
 
   EFI_STATUS InstallStatus() const { return InstallStatus_; }
   EFI_HANDLE Handle() const { return Handle_; }
-  EFI_CPU_ARCH_PROTOCOL *Protocol() { return &Protocol_; }
+  EFI_CPU_ARCH_PROTOCOL *Protocol() { return Protocol_; } // in DRAM; null when DRAM was full
   bool IsOf(const Platform &Board) const { return &Board_ == &Board; }
 
   const std::vector<FlushCall> &Flushes() const { return Flushes_; }
@@ -54,7 +55,7 @@ private:
   friend CpuArchProducer &InstallCpuArchProducer(Platform &Board);
 
   Platform &Board_;
-  EFI_CPU_ARCH_PROTOCOL Protocol_;
+  EFI_CPU_ARCH_PROTOCOL *Protocol_;
   std::vector<FlushCall> Flushes_;
   std::vector<AttributesCall> AttributeCalls_;
   std::array<EFI_CPU_INTERRUPT_HANDLER, EXCEPT_AARCH64_SERROR + 1> Handlers_{};

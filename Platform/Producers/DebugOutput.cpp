@@ -1,6 +1,8 @@
 // Host producer of the debug-output protocol.
 #include "DebugOutput.h"
 
+#include "ProducerRecord.h"
+
 #include <Library/PrintLib.h>
 
 #include <memory>
@@ -41,7 +43,7 @@ EFI_STATUS EFIAPI DebugOutputAssert(const CHAR8 *FileName, UINTN LineNumber, con
   return EFI_SUCCESS;
 }
 
-DEBUG_OUTPUT_PROTOCOL gDebugOutputProtocol = {DebugOutputPrint, DebugOutputAssert};
+constexpr DEBUG_OUTPUT_PROTOCOL DEBUG_OUTPUT = {DebugOutputPrint, DebugOutputAssert};
 
 std::string OrPlaceholder(const CHAR8 *Text) {
   return Text != nullptr ? std::string(Text) : std::string("(null)");
@@ -69,10 +71,8 @@ void DebugOutputProducer::OnAssert(const CHAR8 *FileName, UINTN LineNumber, cons
 DebugOutputProducer &InstallDebugOutputProducer(Platform &Board) {
   gProducer = std::make_unique<DebugOutputProducer>(Board);
   gProducerBoard = &Board;
-  EFI_HANDLE Handle = nullptr;
-  gProducer->InstallStatus_ = Board.BootServices()->InstallProtocolInterface(
-      &Handle, &gDebugOutputProtocolGuid, EFI_NATIVE_INTERFACE, &gDebugOutputProtocol);
-  gProducer->Handle_ = Handle;
+  gProducer->InstallStatus_ =
+      InstallRecord(Board, gDebugOutputProtocolGuid, DEBUG_OUTPUT, &gProducer->Handle_);
   return *gProducer;
 }
 

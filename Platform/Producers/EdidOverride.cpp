@@ -1,6 +1,8 @@
 // The platform's EDID override.
 #include "EdidOverride.h"
 
+#include "ProducerRecord.h"
+
 #include <cstring>
 #include <memory>
 #include <stdexcept>
@@ -10,20 +12,17 @@ namespace {
 
 std::unique_ptr<EdidOverrideProducer> gOverride;
 Platform *gOverrideBoard = nullptr;
-extern EFI_EDID_OVERRIDE_PROTOCOL gEdidOverrideProtocol;
 
 EFI_STATUS EFIAPI OverrideGetEdid(EFI_EDID_OVERRIDE_PROTOCOL *This, EFI_HANDLE *ChildHandle,
                                   UINT32 *Attributes, UINTN *EdidSize, UINT8 **Edid) {
   if (gOverride == nullptr || gOverrideBoard != &Platform::Current()) {
     return EFI_DEVICE_ERROR;
   }
-  if (This != &gEdidOverrideProtocol) {
+  if (This != gOverride->Protocol()) {
     return EFI_INVALID_PARAMETER;
   }
   return gOverride->OnGetEdid(ChildHandle, Attributes, EdidSize, Edid);
 }
-
-EFI_EDID_OVERRIDE_PROTOCOL gEdidOverrideProtocol = {OverrideGetEdid};
 
 } // namespace
 
@@ -53,8 +52,9 @@ EFI_STATUS EdidOverrideProducer::OnGetEdid(EFI_HANDLE *ChildHandle, UINT32 *Attr
 EdidOverrideProducer &InstallEdidOverride(Platform &Board, std::vector<uint8_t> Edid) {
   gOverride = std::make_unique<EdidOverrideProducer>(Board, std::move(Edid));
   gOverrideBoard = &Board;
-  EFI_STATUS Status = Board.BootServices()->InstallMultipleProtocolInterfaces(
-      &gOverride->Handle_, &gEfiEdidOverrideProtocolGuid, &gEdidOverrideProtocol, nullptr);
+  gOverride->Protocol_ = NewRecord(Board, EFI_EDID_OVERRIDE_PROTOCOL{OverrideGetEdid});
+  EFI_STATUS Status =
+      InstallInterface(Board, gEfiEdidOverrideProtocolGuid, gOverride->Protocol_, &gOverride->Handle_);
   if (EFI_ERROR(Status)) {
     throw std::logic_error("edid-override: the protocol could not be installed");
   }

@@ -19,6 +19,7 @@ public:
   unsigned Calls() const { return Calls_; }
   EFI_HANDLE LastChildHandle() const { return LastChild_; } // what the last call's ChildHandle pointed at
   EFI_HANDLE Handle() const { return Handle_; }
+  EFI_EDID_OVERRIDE_PROTOCOL *Protocol() const { return Protocol_; } // in DRAM
 
 private:
   friend EdidOverrideProducer &InstallEdidOverride(Platform &Board, std::vector<uint8_t> Edid);
@@ -28,6 +29,7 @@ private:
   unsigned Calls_ = 0;
   EFI_HANDLE LastChild_ = nullptr;
   EFI_HANDLE Handle_ = nullptr;
+  EFI_EDID_OVERRIDE_PROTOCOL *Protocol_ = nullptr;
 };
 
 // Installs the override on a new handle of Board. It lives until the next installation and

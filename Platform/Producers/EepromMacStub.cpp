@@ -1,6 +1,8 @@
 // Test producer of EEPROM_MAC_PROTOCOL.
 #include "EepromMacStub.h"
 
+#include "ProducerRecord.h"
+
 #include <memory>
 
 namespace host {
@@ -17,7 +19,7 @@ EFI_STATUS EFIAPI StubGetMacAddresses(CHAR16 *Table) {
   return gStub->OnGetMacAddresses(Table);
 }
 
-EEPROM_MAC_PROTOCOL gEepromMacProtocol = {StubGetMacAddresses};
+constexpr EEPROM_MAC_PROTOCOL EEPROM_MAC = {StubGetMacAddresses};
 
 EepromMacStub::Table Snapshot(const CHAR16 *Slots) {
   EepromMacStub::Table Result;
@@ -78,10 +80,7 @@ EFI_STATUS EepromMacStub::OnGetMacAddresses(CHAR16 *Slots) {
 EepromMacStub &InstallEepromMacStub(Platform &Board) {
   gStub = std::make_unique<EepromMacStub>(Board);
   gStubBoard = &Board;
-  EFI_HANDLE Handle = nullptr;
-  gStub->InstallStatus_ = Board.BootServices()->InstallProtocolInterface(
-      &Handle, &gEepromMacProtocolGuid, EFI_NATIVE_INTERFACE, &gEepromMacProtocol);
-  gStub->Handle_ = Handle;
+  gStub->InstallStatus_ = InstallRecord(Board, gEepromMacProtocolGuid, EEPROM_MAC, &gStub->Handle_);
   return *gStub;
 }
 

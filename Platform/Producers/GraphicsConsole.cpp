@@ -3,13 +3,37 @@
 
 #include "ConsoleFont.h"
 
+#include <algorithm>
+#include <tuple>
+#include <utility>
+
 namespace host {
 
-GraphicsConsole::GraphicsConsole(EFI_GRAPHICS_OUTPUT_PROTOCOL *Output) : Output_(Output) {
+namespace {
+
+// The columns and rows of the text grid on Output's current mode (0 x 0 without one).
+std::pair<UINT32, UINT32> Grid(const EFI_GRAPHICS_OUTPUT_PROTOCOL *Output) {
   const EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE *Mode = Output != nullptr ? Output->Mode : nullptr;
-  if (Mode != nullptr && Mode->Info != nullptr && Mode->Mode < Mode->MaxMode) {
-    Columns_ = Mode->Info->HorizontalResolution / ConsoleFontWidth;
-    Rows_ = Mode->Info->VerticalResolution / ConsoleFontHeight;
+  if (Mode == nullptr || Mode->Info == nullptr || Mode->Mode >= Mode->MaxMode) {
+    return {0, 0};
+  }
+  return {Mode->Info->HorizontalResolution / ConsoleFontWidth,
+          Mode->Info->VerticalResolution / ConsoleFontHeight};
+}
+
+} // namespace
+
+size_t GraphicsConsole::TransferPixels(const EFI_GRAPHICS_OUTPUT_PROTOCOL *Output) {
+  return size_t(Grid(Output).first) * ConsoleFontWidth * ConsoleFontHeight + 1;
+}
+
+GraphicsConsole::GraphicsConsole(EFI_GRAPHICS_OUTPUT_PROTOCOL *Output,
+                                 EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Transfer)
+    : Output_(Output), Cells_(Transfer) {
+  std::tie(Columns_, Rows_) = Grid(Output);
+  if (Cells_ == nullptr) {
+    OwnTransfer_.resize(TransferPixels(Output));
+    Cells_ = OwnTransfer_.data();
   }
 }
 
@@ -58,7 +82,7 @@ void GraphicsConsole::Flush() {
     return;
   }
   const UINTN Width = Run_.size() * ConsoleFontWidth;
-  Cells_.assign(Width * ConsoleFontHeight, Background);
+  std::fill(Cells_, Cells_ + Width * ConsoleFontHeight, Background);
   for (size_t Cell = 0; Cell < Run_.size(); Cell++) {
     const uint8_t *Glyph = ConsoleGlyph(Run_[Cell]);
     for (unsigned Y = 0; Y < ConsoleFontHeight; Y++) {
@@ -69,8 +93,8 @@ void GraphicsConsole::Flush() {
       }
     }
   }
-  Blt(Cells_.data(), EfiBltBufferToVideo, 0, 0, RunColumn_ * ConsoleFontWidth, Row_ * ConsoleFontHeight,
-      Width, ConsoleFontHeight);
+  Blt(Cells_, EfiBltBufferToVideo, 0, 0, RunColumn_ * ConsoleFontWidth, Row_ * ConsoleFontHeight, Width,
+      ConsoleFontHeight);
   Run_.clear();
 }
 
@@ -87,8 +111,9 @@ void GraphicsConsole::LineFeed() {
 }
 
 void GraphicsConsole::Fill(UINTN X, UINTN Y, UINTN Width, UINTN Height) {
-  EFI_GRAPHICS_OUTPUT_BLT_PIXEL Colour = Background;
-  Blt(&Colour, EfiBltVideoFill, 0, 0, X, Y, Width, Height);
+  EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Colour = Cells_ + size_t(Columns_) * ConsoleFontWidth * ConsoleFontHeight;
+  *Colour = Background;
+  Blt(Colour, EfiBltVideoFill, 0, 0, X, Y, Width, Height);
 }
 
 void GraphicsConsole::Blt(EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Buffer, EFI_GRAPHICS_OUTPUT_BLT_OPERATION Operation,

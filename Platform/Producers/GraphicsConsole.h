@@ -19,7 +19,12 @@ public:
   static constexpr EFI_GRAPHICS_OUTPUT_BLT_PIXEL Background = {0, 0, 0, 0};
 
   // The grid of Output's current mode; none (0 x 0, nothing drawn) when it has no mode set.
-  explicit GraphicsConsole(EFI_GRAPHICS_OUTPUT_PROTOCOL *Output);
+  // Transfer: the pixels Blt is handed (a row of cells and the fill colour), at least
+  // TransferPixels(Output) of them, in memory the Graphics Output's firmware can reach; the
+  // console keeps its own when none is given.
+  explicit GraphicsConsole(EFI_GRAPHICS_OUTPUT_PROTOCOL *Output,
+                           EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Transfer = nullptr);
+  static size_t TransferPixels(const EFI_GRAPHICS_OUTPUT_PROTOCOL *Output);
 
   // Clears the screen and puts the cursor home.
   void Clear();
@@ -44,7 +49,8 @@ private:
   UINT32 Column_ = 0, Row_ = 0;
   std::u16string Run_; // characters from RunColumn_ on, not drawn yet
   UINT32 RunColumn_ = 0;
-  std::vector<EFI_GRAPHICS_OUTPUT_BLT_PIXEL> Cells_;
+  std::vector<EFI_GRAPHICS_OUTPUT_BLT_PIXEL> OwnTransfer_;
+  EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Cells_ = nullptr; // a row of cells, then the fill colour
   EFI_STATUS Failure_ = EFI_SUCCESS;
 };
 

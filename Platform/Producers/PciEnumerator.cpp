@@ -52,12 +52,30 @@ struct BusRange {
   uint64_t First = 0, Count = 0;
 };
 
+// What the enumerator hands the protocols' members (arguments they fill, the resource list
+// they read) lives in DRAM, where their firmware can reach it.
+struct CallArea {
+  EFI_HANDLE Handle;
+  UINT64 Attributes;
+  VOID *Buffer; // a descriptor list a member hands out
+  UINT32 Value;
+  UINT16 Vendor;
+  PCI_TYPE00 Header;
+  UINT8 Resources[DESCRIPTOR_SIZE + sizeof(EFI_ACPI_END_TAG_DESCRIPTOR)];
+};
+
 class Enumerator {
 public:
   Enumerator(Platform &P, const PciBarPlacements &Placements)
       : P_(P), Bs_(P.BootServices()), Placements_(Placements) {}
 
   PciEnumeration Run(EFI_HANDLE Only) {
+    VOID *Area = nullptr;
+    if (EFI_ERROR(Bs_->AllocatePool(EfiBootServicesData, sizeof(CallArea), &Area))) {
+      Problem("no memory for the enumeration's calls");
+      return std::move(Result_);
+    }
+    Call_ = static_cast<CallArea *>(Area);
     for (EFI_HANDLE HostBridge : Handles(&gEfiPciHostBridgeResourceAllocationProtocolGuid)) {
       if (Only != nullptr && HostBridge != Only) {
         continue;
@@ -71,6 +89,7 @@ public:
       Result_.HostBridges++;
       EnumerateHostBridge(static_cast<ResAlloc *>(Interface));
     }
+    Bs_->FreePool(Call_);
     return std::move(Result_);
   }
 
@@ -110,9 +129,9 @@ private:
     Notify(Alloc, EfiPciHostBridgeBeginEnumeration);
     Notify(Alloc, EfiPciHostBridgeBeginBusAllocation);
     std::vector<RootBridge> Bridges;
-    for (EFI_HANDLE Handle = nullptr; Alloc->GetNextRootBridge(Alloc, &Handle) == EFI_SUCCESS;) {
+    for (Call_->Handle = nullptr; Alloc->GetNextRootBridge(Alloc, &Call_->Handle) == EFI_SUCCESS;) {
       RootBridge Bridge;
-      Bridge.Handle = Handle;
+      Bridge.Handle = Call_->Handle;
       if (!OpenRootBridge(Alloc, Bridge)) {
         continue;
       }
@@ -145,10 +164,10 @@ private:
       return false;
     }
     Bridge.Io = static_cast<RootBridgeIo *>(Interface);
-    UINT64 Attributes = 0;
-    Expect(Alloc->GetAllocAttributes(Alloc, Bridge.Handle, &Attributes), "GetAllocAttributes");
-    void *Configuration = nullptr;
-    EFI_STATUS Status = Alloc->StartBusEnumeration(Alloc, Bridge.Handle, &Configuration);
+    Expect(Alloc->GetAllocAttributes(Alloc, Bridge.Handle, &Call_->Attributes), "GetAllocAttributes");
+    Call_->Buffer = nullptr;
+    EFI_STATUS Status = Alloc->StartBusEnumeration(Alloc, Bridge.Handle, &Call_->Buffer);
+    void *Configuration = Call_->Buffer;
     if (EFI_ERROR(Status)) {
       Expect(Status, "StartBusEnumeration");
       return false;
@@ -165,13 +184,14 @@ private:
   }
 
   uint32_t ReadConfig32(RootBridge &Bridge, uint64_t Address) {
-    UINT32 Value = ALL_ONES_32;
-    Expect(Bridge.Io->Pci.Read(Bridge.Io, EfiPciWidthUint32, Address, 1, &Value), "Pci.Read");
-    return Value;
+    Call_->Value = ALL_ONES_32;
+    Expect(Bridge.Io->Pci.Read(Bridge.Io, EfiPciWidthUint32, Address, 1, &Call_->Value), "Pci.Read");
+    return Call_->Value;
   }
 
   void WriteConfig32(RootBridge &Bridge, uint64_t Address, uint32_t Value) {
-    Expect(Bridge.Io->Pci.Write(Bridge.Io, EfiPciWidthUint32, Address, 1, &Value), "Pci.Write");
+    Call_->Value = Value;
+    Expect(Bridge.Io->Pci.Write(Bridge.Io, EfiPciWidthUint32, Address, 1, &Call_->Value), "Pci.Write");
   }
 
   void ScanBuses(ResAlloc *Alloc, RootBridge &Bridge) {
@@ -185,11 +205,11 @@ private:
 
   void ScanDevice(ResAlloc *Alloc, RootBridge &Bridge, uint8_t Bus, uint8_t Device) {
     for (uint8_t Function = 0; Function <= PCI_MAX_FUNC; Function++) {
-      UINT16 Vendor = NO_DEVICE;
+      Call_->Vendor = NO_DEVICE;
       Expect(Bridge.Io->Pci.Read(Bridge.Io, EfiPciWidthUint16, EFI_PCI_ADDRESS(Bus, Device, Function, 0), 1,
-                                 &Vendor),
+                                 &Call_->Vendor),
              "Pci.Read");
-      if (Vendor == NO_DEVICE) {
+      if (Call_->Vendor == NO_DEVICE) {
         if (Function == 0) {
           return;
         }
@@ -209,11 +229,11 @@ private:
   }
 
   PciFunctionEntry ReadHeader(RootBridge &Bridge, uint8_t Bus, uint8_t Device, uint8_t Function) {
-    PCI_TYPE00 Header;
-    std::memset(&Header, 0xFF, sizeof(Header));
+    std::memset(&Call_->Header, 0xFF, sizeof(Call_->Header));
     Expect(Bridge.Io->Pci.Read(Bridge.Io, EfiPciWidthUint32, EFI_PCI_ADDRESS(Bus, Device, Function, 0),
-                               sizeof(Header) / sizeof(UINT32), &Header),
+                               sizeof(Call_->Header) / sizeof(UINT32), &Call_->Header),
            "Pci.Read");
+    const PCI_TYPE00 Header = Call_->Header;
     PciFunctionEntry Entry;
     Entry.Segment = Bridge.Io->SegmentNumber;
     Entry.Bus = Bus;
@@ -286,7 +306,8 @@ private:
         }
       }
     }
-    std::vector<uint8_t> List(DESCRIPTOR_SIZE + sizeof(EFI_ACPI_END_TAG_DESCRIPTOR), 0);
+    UINT8 *List = Call_->Resources;
+    std::memset(List, 0, sizeof(Call_->Resources));
     EFI_ACPI_ADDRESS_SPACE_DESCRIPTOR Memory{};
     Memory.Desc = ACPI_ADDRESS_SPACE_DESCRIPTOR;
     Memory.Len = EFI_ACPI_ADDRESS_SPACE_DESCRIPTOR_LENGTH;
@@ -294,18 +315,19 @@ private:
     Memory.AddrSpaceGranularity = 32;
     Memory.AddrRangeMax = Alignment == 0 ? 0 : Alignment - 1;
     Memory.AddrLen = Length;
-    std::memcpy(List.data(), &Memory, sizeof(Memory));
+    std::memcpy(List, &Memory, sizeof(Memory));
     List[DESCRIPTOR_SIZE] = ACPI_END_TAG_DESCRIPTOR;
-    Expect(Alloc->SubmitResources(Alloc, Bridge.Handle, List.data()), "SubmitResources");
+    Expect(Alloc->SubmitResources(Alloc, Bridge.Handle, List), "SubmitResources");
   }
 
   // Where each memory BAR goes: from the proposed window when the host bridge proposes one,
   // otherwise at the placement the board gives for it.
   void AssignResources(ResAlloc *Alloc, RootBridge &Bridge) {
-    void *Proposed = nullptr;
+    Call_->Buffer = nullptr;
     uint64_t Next = 0;
     bool HaveProposal = false;
-    const EFI_STATUS Status = Alloc->GetProposedResources(Alloc, Bridge.Handle, &Proposed);
+    const EFI_STATUS Status = Alloc->GetProposedResources(Alloc, Bridge.Handle, &Call_->Buffer);
+    void *Proposed = Call_->Buffer;
     if (Status == EFI_SUCCESS && Proposed != nullptr) {
       for (const auto &Descriptor : ParseDescriptors(Proposed, DESCRIPTOR_LIST_LIMIT)) {
         if (Descriptor.ResType == ACPI_ADDRESS_SPACE_TYPE_MEM) {
@@ -358,8 +380,9 @@ private:
 
   // The root bridge's current resources: its memory apertures.
   bool ReadWindows(RootBridge &Bridge) {
-    void *Resources = nullptr;
-    const EFI_STATUS Status = Bridge.Io->Configuration(Bridge.Io, &Resources);
+    Call_->Buffer = nullptr;
+    const EFI_STATUS Status = Bridge.Io->Configuration(Bridge.Io, &Call_->Buffer);
+    void *Resources = Call_->Buffer;
     if (EFI_ERROR(Status)) {
       Expect(Status, "Configuration");
       return false;
@@ -399,6 +422,7 @@ private:
   EFI_BOOT_SERVICES *Bs_;
   const PciBarPlacements &Placements_;
   PciEnumeration Result_;
+  CallArea *Call_ = nullptr;
 };
 
 struct ClassName {

@@ -1,6 +1,8 @@
 // Host producer of EFI_PCI_IO_PROTOCOL over a PCI function model.
 #include "PciIo.h"
 
+#include "ProducerRecord.h"
+
 #include <IndustryStandard/Acpi.h>
 #include <Library/IoLib.h>
 #include <Protocol/DevicePath.h>
@@ -152,44 +154,50 @@ EFI_STATUS EFIAPI SetBarAttributes(EFI_PCI_IO_PROTOCOL *This, UINT64 Attributes,
   return Self(This).SetBarAttributes(Attributes, Bar, Offset, Length);
 }
 
-template <class T> void AppendNode(std::vector<uint8_t> &Path, const T &Node) {
-  const auto *Bytes = reinterpret_cast<const uint8_t *>(&Node);
-  Path.insert(Path.end(), Bytes, Bytes + sizeof(T));
-}
-
 EFI_DEVICE_PATH_PROTOCOL Header(UINT8 Type, UINT8 SubType, size_t Length) {
   return {Type, SubType, {static_cast<UINT8>(Length), static_cast<UINT8>(Length >> 8)}};
 }
+
+// The function's device path: PciRoot(Segment)/Pci(Device,Function).
+struct PciIoDevicePath {
+  ACPI_HID_DEVICE_PATH Root;
+  PCI_DEVICE_PATH Pci;
+  EFI_DEVICE_PATH_PROTOCOL End;
+};
+static_assert(sizeof(PciIoDevicePath) == sizeof(ACPI_HID_DEVICE_PATH) + sizeof(PCI_DEVICE_PATH) + 4,
+              "the nodes follow each other without padding");
 
 } // namespace
 
 PciIoProducer::PciIoProducer(Platform &P, std::shared_ptr<PciFunctionModel> Function, PciLocation Location)
     : P_(P), Function_(std::move(Function)), Location_(Location) {
-  Instance_.Protocol = {host::PollMem,
-                        host::PollIo,
-                        {MemRead, MemWrite},
-                        {IoRead, IoWrite},
-                        {ConfigRead, ConfigWrite},
-                        host::CopyMem,
-                        host::Map,
-                        host::Unmap,
-                        host::AllocateBuffer,
-                        host::FreeBuffer,
-                        Flush,
-                        host::GetLocation,
-                        Attributes,
-                        host::GetBarAttributes,
-                        host::SetBarAttributes,
-                        0,
-                        nullptr};
-  Instance_.Self = this;
-  ACPI_HID_DEVICE_PATH Root = {Header(ACPI_DEVICE_PATH, ACPI_DP, sizeof(ACPI_HID_DEVICE_PATH)),
-                               EISA_PNP_ID(0x0A03), static_cast<UINT32>(Location_.Segment)};
-  PCI_DEVICE_PATH Pci = {Header(HARDWARE_DEVICE_PATH, HW_PCI_DP, sizeof(PCI_DEVICE_PATH)),
-                         static_cast<UINT8>(Location_.Function), static_cast<UINT8>(Location_.Device)};
-  AppendNode(DevicePath_, Root);
-  AppendNode(DevicePath_, Pci);
-  AppendNode(DevicePath_, Header(END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, 4));
+  Instance Template;
+  Template.Protocol = {host::PollMem,
+                       host::PollIo,
+                       {MemRead, MemWrite},
+                       {IoRead, IoWrite},
+                       {ConfigRead, ConfigWrite},
+                       host::CopyMem,
+                       host::Map,
+                       host::Unmap,
+                       host::AllocateBuffer,
+                       host::FreeBuffer,
+                       Flush,
+                       host::GetLocation,
+                       Attributes,
+                       host::GetBarAttributes,
+                       host::SetBarAttributes,
+                       0,
+                       nullptr};
+  Template.Self = this;
+  Instance_ = NewRecord(P, Template);
+  const PciIoDevicePath Path = {
+      {Header(ACPI_DEVICE_PATH, ACPI_DP, sizeof(ACPI_HID_DEVICE_PATH)), EISA_PNP_ID(0x0A03),
+       static_cast<UINT32>(Location_.Segment)},
+      {Header(HARDWARE_DEVICE_PATH, HW_PCI_DP, sizeof(PCI_DEVICE_PATH)),
+       static_cast<UINT8>(Location_.Function), static_cast<UINT8>(Location_.Device)},
+      Header(END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, sizeof(EFI_DEVICE_PATH_PROTOCOL))};
+  DevicePath_ = NewRecord(P, Path);
 }
 
 PciIoProducer::~PciIoProducer() {
@@ -199,9 +207,12 @@ PciIoProducer::~PciIoProducer() {
 }
 
 EFI_STATUS PciIoProducer::Install() {
+  if (Instance_ == nullptr || DevicePath_ == nullptr) {
+    return EFI_OUT_OF_RESOURCES;
+  }
   return P_.BootServices()->InstallMultipleProtocolInterfaces(&Handle_, &gEfiDevicePathProtocolGuid,
-                                                              DevicePath_.data(), &gEfiPciIoProtocolGuid,
-                                                              &Instance_.Protocol, nullptr);
+                                                              DevicePath_, &gEfiPciIoProtocolGuid,
+                                                              &Instance_->Protocol, nullptr);
 }
 
 uint64_t PciIoProducer::SupportedAttributes() const {

@@ -57,7 +57,7 @@ public:
   // Installs the device path (PciRoot(0)/Pci(Device,Function)) and PCI I/O on a new handle.
   EFI_STATUS Install();
   EFI_HANDLE Handle() const { return Handle_; }
-  EFI_PCI_IO_PROTOCOL *Interface() { return &Instance_.Protocol; }
+  EFI_PCI_IO_PROTOCOL *Interface() { return Instance_ != nullptr ? &Instance_->Protocol : nullptr; }
   PciFunctionModel &Function() { return *Function_; }
   uint64_t CurrentAttributes() const { return Attributes_; }
   size_t OpenMappings() const { return Mappings_.size(); }
@@ -98,9 +98,9 @@ private:
   Platform &P_;
   std::shared_ptr<PciFunctionModel> Function_;
   PciLocation Location_;
-  Instance Instance_;
+  Instance *Instance_ = nullptr; // in DRAM, as the device path
   EFI_HANDLE Handle_ = nullptr;
-  std::vector<uint8_t> DevicePath_;
+  void *DevicePath_ = nullptr;
   uint64_t Attributes_ = 0;
   std::set<void *> Mappings_;
 };

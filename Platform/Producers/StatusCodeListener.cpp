@@ -1,6 +1,8 @@
 // Host producer of the status-code runtime protocol.
 #include "StatusCodeListener.h"
 
+#include "ProducerRecord.h"
+
 #include <cstring>
 #include <memory>
 
@@ -21,7 +23,7 @@ EFI_STATUS EFIAPI ListenerReportStatusCode(EFI_STATUS_CODE_TYPE Type, EFI_STATUS
   return gListener->OnReport(Type, Value, Instance, CallerId, Data);
 }
 
-EFI_STATUS_CODE_RUNTIME_PROTOCOL gStatusCodeProtocol = {ListenerReportStatusCode};
+constexpr EFI_STATUS_CODE_RUNTIME_PROTOCOL STATUS_CODE = {ListenerReportStatusCode};
 
 } // namespace
 
@@ -61,10 +63,9 @@ EFI_STATUS StatusCodeListener::OnReport(EFI_STATUS_CODE_TYPE Type, EFI_STATUS_CO
 StatusCodeListener &InstallStatusCodeListener(Platform &Board) {
   gListener = std::make_unique<StatusCodeListener>(Board);
   gListenerBoard = &Board;
-  EFI_HANDLE Handle = nullptr;
-  gListener->InstallStatus_ = Board.BootServices()->InstallProtocolInterface(
-      &Handle, &gEfiStatusCodeRuntimeProtocolGuid, EFI_NATIVE_INTERFACE, &gStatusCodeProtocol);
-  gListener->Handle_ = Handle;
+  // A runtime protocol: its record stays in the memory the OS keeps.
+  gListener->InstallStatus_ = InstallRecord(Board, gEfiStatusCodeRuntimeProtocolGuid, STATUS_CODE,
+                                            &gListener->Handle_, EfiRuntimeServicesData);
   return *gListener;
 }
 

@@ -19,6 +19,14 @@ class AcpiProducerTest : public ::testing::Test {
 protected:
   void SetUp() override { Board = std::make_unique<host::Platform>(); }
 
+  // The producer's options with the board's DSDT, as the board hands it over.
+  static host::AcpiTablesOptions BoardTables() {
+    host::AcpiTablesOptions Options;
+    std::span<const uint8_t> Dsdt = host::BoardDsdtAml();
+    Options.Dsdt.assign(Dsdt.begin(), Dsdt.end());
+    return Options;
+  }
+
   VOID *ConfigurationTable(EFI_GUID &Guid) {
     EFI_SYSTEM_TABLE *System = Board->SystemTable();
     for (UINTN Index = 0; Index < System->NumberOfTableEntries; Index++) {
@@ -40,7 +48,7 @@ protected:
 };
 
 TEST_F(AcpiProducerTest, BothGenerationsAreLinkedFromTheRsdp) {
-  host::AcpiTablesProducer &Producer = host::InstallAcpiTables(*Board, {});
+  host::AcpiTablesProducer &Producer = host::InstallAcpiTables(*Board, BoardTables());
   ASSERT_EQ(Producer.InstallStatus(), EFI_SUCCESS);
   EXPECT_TRUE(Producer.ChecksumsValid());
 
@@ -76,7 +84,7 @@ TEST_F(AcpiProducerTest, BothGenerationsAreLinkedFromTheRsdp) {
 }
 
 TEST_F(AcpiProducerTest, GetAcpiTableHandsOutTheInstalledTablesWithTheirVersions) {
-  host::AcpiTablesProducer &Producer = host::InstallAcpiTables(*Board, {});
+  host::AcpiTablesProducer &Producer = host::InstallAcpiTables(*Board, BoardTables());
   EFI_ACPI_SDT_PROTOCOL *Protocol = Sdt();
   ASSERT_NE(Protocol, nullptr);
   std::vector<std::pair<std::string, EFI_ACPI_TABLE_VERSION>> Seen;
@@ -98,7 +106,7 @@ TEST_F(AcpiProducerTest, GetAcpiTableHandsOutTheInstalledTablesWithTheirVersions
 }
 
 TEST_F(AcpiProducerTest, OnlyTheLaterGenerationHasNoRsdt) {
-  host::AcpiTablesOptions Options;
+  host::AcpiTablesOptions Options = BoardTables();
   Options.Fadt10b = false;
   Options.InstallAcpiSupport = false;
   host::AcpiTablesProducer &Producer = host::InstallAcpiTables(*Board, Options);

@@ -248,4 +248,44 @@ TEST_F(ProtocolDatabase, ConfigurationTableAndHeadersCarryValidCrcs) {
   EXPECT_TRUE(Found);
 }
 
+// While the rule is on, each way of publishing a record outside DRAM is one error; a record in
+// DRAM, a NULL interface and anything published with the rule off are not.
+TEST_F(ProtocolDatabase, RecordsOutsideDramAreErrorsWhileTheRuleIsOn) {
+  int Host = 0;
+  VOID *Dram = Board.AllocateRecord(EfiBootServicesData, sizeof(int));
+  EFI_GUID Guid = kGuidC;
+  const struct Case {
+    const char *Name;
+    bool On;
+    VOID *Record;
+    bool Table;        // a configuration table, not a protocol interface
+    const char *Error; // nullptr: none
+  } Cases[] = {
+      {"interface on the host", true, &Host, false, "InstallProtocolInterface of the record at"},
+      {"table on the host", true, &Host, true, "InstallConfigurationTable of the record at"},
+      {"interface in DRAM", true, Dram, false, nullptr},
+      {"table in DRAM", true, Dram, true, nullptr},
+      {"no interface", true, nullptr, false, nullptr},
+      {"rule off", false, &Host, false, nullptr},
+  };
+  for (const Case &C : Cases) {
+    SCOPED_TRACE(C.Name);
+    Board.RequireRecordsInDram(C.On);
+    EFI_HANDLE Handle = nullptr;
+    ASSERT_EQ(C.Table ? BS->InstallConfigurationTable(&Guid, C.Record)
+                      : BS->InstallProtocolInterface(&Handle, &Guid, EFI_NATIVE_INTERFACE, C.Record),
+              EFI_SUCCESS);
+    Board.RequireRecordsInDram(false);
+    const std::vector<std::string> Errors = Board.TakeErrors();
+    ASSERT_EQ(Errors.size(), C.Error != nullptr ? 1u : 0u);
+    if (C.Error != nullptr) {
+      EXPECT_EQ(Errors[0].rfind("record outside DRAM: core: ", 0), 0u) << Errors[0];
+      EXPECT_NE(Errors[0].find(C.Error), std::string::npos) << Errors[0];
+    }
+    EXPECT_EQ(C.Table ? BS->InstallConfigurationTable(&Guid, nullptr)
+                      : BS->UninstallProtocolInterface(Handle, &Guid, C.Record),
+              EFI_SUCCESS);
+  }
+}
+
 } // namespace

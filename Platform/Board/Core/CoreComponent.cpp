@@ -3,6 +3,7 @@
 // tables, IPMI information) plus the test EEPROM MAC producer when asked for.
 #include "Board.h"
 
+#include <BoardAcpiTables.h>
 #include <CpuArch.h>
 #include <DebugOutput.h>
 #include <EepromMacStub.h>
@@ -133,6 +134,9 @@ void Install(Board &B) {
   AcpiTablesOptions Acpi = B.Options().Acpi;
   if (Acpi.Dsdt.empty() && B.Has("dsdt")) {
     Acpi.Dsdt = DsdtFile(B.Setting("dsdt"));
+  } else if (Acpi.Dsdt.empty()) {
+    const std::span<const uint8_t> Board = BoardDsdtAml();
+    Acpi.Dsdt.assign(Board.begin(), Board.end());
   }
   B.Provide("acpi-tables", &InstallAcpiTables(P, Acpi));
   if (B.Fault("acpi-sdt-no-interface")) {

@@ -1,20 +1,15 @@
 // The management processor's firmware report at the end of the dispatch, as the platform's
-// boot screen shows it: the firmware library's formatter runs on the board's models.
+// boot screen shows it: the report application runs on the board's models.
 #include "Board.h"
 #include "I2cMailbox.h"
 
 #include <GcdMap.h>
-#include <HostText.h>
-
-#include <Library/PelmoLib.h>
-#include <Library/UefiBootServicesTableLib.h>
-#include <Library/UefiRuntimeServicesTableLib.h>
 
 namespace host {
 
 namespace {
 
-constexpr UINT32 kReportChars = 512;
+constexpr char kReportApplication[] = "Pelmoreport";
 
 // The report reads the mailbox and the status region: on the board only once the platform has
 // claimed them in the memory-space map (Regionhold does), as any reader of those blocks must.
@@ -22,6 +17,10 @@ bool Claimed(Platform &Core, const char *Name) {
   EFI_GCD_MEMORY_SPACE_DESCRIPTOR Descriptor{};
   return Core.Gcd().GetMemorySpaceDescriptor(Board::Region(Name).Base, &Descriptor) == EFI_SUCCESS &&
          Descriptor.GcdMemoryType != EfiGcdMemoryTypeNonExistent;
+}
+
+void BoardLine(Platform &Core, const std::string &Text) {
+  Core.Log().Append("board", Text + "\n", Core.VirtualTimeNs());
 }
 
 } // namespace
@@ -32,26 +31,22 @@ void LogManagementFirmwareReport(Board &B) {
   }
   Platform &Core = B.Core();
   if (!Claimed(Core, "mailbox") || !Claimed(Core, "pelmo-status")) {
-    Core.Log().Append("board",
-                      "no management-processor firmware report: its blocks are not in the memory-space map\n",
-                      Core.VirtualTimeNs());
+    BoardLine(Core, "no management-processor firmware report: its blocks are not in the memory-space map");
     return;
   }
-  UefiBootServicesTableLibConstructor(Core.FirmwareHandle(), Core.SystemTable());
-  UefiRuntimeServicesTableLibConstructor(Core.FirmwareHandle(), Core.SystemTable());
-  CHAR16 Report[kReportChars] = {};
-  EFI_STATUS Status = EFI_NOT_STARTED;
-  Core.Guard([&] { Status = PelmoFormatFirmwareInfo(Report, sizeof(Report)); });
-  std::string Text = EFI_ERROR(Status)
-                         ? "no usable management-processor firmware (" + StatusName(Status) + ")"
-                         : Utf16ToUtf8(std::u16string(Report));
-  std::string Lines;
-  for (char Character : Text) {
-    if (Character != '\r') {
-      Lines += Character == '\t' ? std::string("  ") : std::string(1, Character);
-    }
+  EFI_HANDLE Image = nullptr;
+  if (const EFI_STATUS Status = Core.LoadModule(kReportApplication, &Image); EFI_ERROR(Status)) {
+    BoardLine(Core, std::string("no management-processor firmware report: ") + kReportApplication + ": " +
+                        StatusName(Status));
+    return;
   }
-  Core.Log().Append("board", "management-processor firmware report:\n" + Lines + "\n", Core.VirtualTimeNs());
+  // The application prints the report on the console, which the board log shows.
+  BoardLine(Core, "management-processor firmware report:");
+  const ImageResult Result = Core.StartImage(Image);
+  if (EFI_ERROR(Result.Status) || Result.Halted) {
+    BoardLine(Core, "no usable management-processor firmware (" +
+                        StatusName(Result.Halted ? EFI_NOT_STARTED : Result.Status) + ")");
+  }
 }
 
 } // namespace host

@@ -18,9 +18,10 @@ class Board;
 // Parses "OFFSET=VALUE[,OFFSET=VALUE...]" into status-region words; false on a bad entry.
 bool ParseStatusWords(const std::string &Text, std::map<uint64_t, uint32_t> &Words);
 
-// Runs the management processor's firmware report (the firmware library's formatter, on the
-// board's mailbox and status region and the EEPROM MAC service installed by then) and writes
-// it to the board log. Nothing when the board has no mailbox.
+// Runs the application that prints the management processor's firmware report (the firmware
+// library's formatter, on the board's mailbox and status region and the EEPROM MAC service
+// installed by then): its console lines follow a heading in the board log. Nothing when the
+// board has no mailbox.
 void LogManagementFirmwareReport(Board &B);
 
 // Writes to the board log how many status polls of each I2C controller found the bus active:

@@ -1,6 +1,8 @@
 // The host board's PCI bus driver.
 #include "PciBusDriver.h"
 
+#include <ProducerRecord.h>
+
 #include <Protocol/PciHostBridgeResourceAllocation.h>
 #include <Protocol/PciRootBridgeIo.h>
 
@@ -32,13 +34,13 @@ EFI_STATUS EFIAPI Stop(EFI_DRIVER_BINDING_PROTOCOL *This, EFI_HANDLE Controller,
 
 PciBusDriver::PciBusDriver(Platform &P, PciBarPlacements Placements)
     : P_(P), Placements_(std::move(Placements)) {
-  Binding_.Protocol = {Supported, Start, Stop, PCI_BUS_DRIVER_VERSION, nullptr, nullptr};
-  Binding_.Owner = this;
+  Binding_ = NewRecord(P, Binding{{Supported, Start, Stop, PCI_BUS_DRIVER_VERSION, nullptr, nullptr}, this});
   EFI_HANDLE Handle = nullptr;
-  InstallStatus_ = P.BootServices()->InstallProtocolInterface(&Handle, &gEfiDriverBindingProtocolGuid,
-                                                              EFI_NATIVE_INTERFACE, &Binding_.Protocol);
-  Binding_.Protocol.ImageHandle = Handle;
-  Binding_.Protocol.DriverBindingHandle = Handle;
+  InstallStatus_ = InstallInterface(P, gEfiDriverBindingProtocolGuid, Binding_, &Handle);
+  if (!EFI_ERROR(InstallStatus_)) {
+    Binding_->Protocol.ImageHandle = Handle;
+    Binding_->Protocol.DriverBindingHandle = Handle;
+  }
 }
 
 // A root bridge whose host bridge (its parent) publishes the resource allocation protocol.
@@ -47,12 +49,12 @@ EFI_STATUS PciBusDriver::OnSupported(EFI_HANDLE Controller) {
   VOID *Interface = nullptr;
   EFI_STATUS Status =
       Bs->OpenProtocol(Controller, &gEfiPciRootBridgeIoProtocolGuid, &Interface,
-                       Binding_.Protocol.DriverBindingHandle, Controller, EFI_OPEN_PROTOCOL_BY_DRIVER);
+                       Binding_->Protocol.DriverBindingHandle, Controller, EFI_OPEN_PROTOCOL_BY_DRIVER);
   if (EFI_ERROR(Status)) {
     return Status;
   }
   const EFI_HANDLE HostBridge = static_cast<EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL *>(Interface)->ParentHandle;
-  Bs->CloseProtocol(Controller, &gEfiPciRootBridgeIoProtocolGuid, Binding_.Protocol.DriverBindingHandle,
+  Bs->CloseProtocol(Controller, &gEfiPciRootBridgeIoProtocolGuid, Binding_->Protocol.DriverBindingHandle,
                     Controller);
   VOID *Alloc = nullptr;
   if (HostBridge == nullptr ||
@@ -65,7 +67,7 @@ EFI_STATUS PciBusDriver::OnSupported(EFI_HANDLE Controller) {
 EFI_STATUS PciBusDriver::OnStart(EFI_HANDLE Controller) {
   VOID *Interface = nullptr;
   EFI_STATUS Status = P_.BootServices()->OpenProtocol(Controller, &gEfiPciRootBridgeIoProtocolGuid,
-                                                      &Interface, Binding_.Protocol.DriverBindingHandle,
+                                                      &Interface, Binding_->Protocol.DriverBindingHandle,
                                                       Controller, EFI_OPEN_PROTOCOL_BY_DRIVER);
   if (EFI_ERROR(Status)) {
     return Status;
@@ -79,7 +81,7 @@ EFI_STATUS PciBusDriver::OnStart(EFI_HANDLE Controller) {
 
 EFI_STATUS PciBusDriver::OnStop(EFI_HANDLE Controller) {
   return P_.BootServices()->CloseProtocol(Controller, &gEfiPciRootBridgeIoProtocolGuid,
-                                          Binding_.Protocol.DriverBindingHandle, Controller);
+                                          Binding_->Protocol.DriverBindingHandle, Controller);
 }
 
 } // namespace host

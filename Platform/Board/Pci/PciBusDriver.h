@@ -29,7 +29,7 @@ public:
   };
 
 private:
-  Binding Binding_{};
+  Binding *Binding_ = nullptr; // in DRAM
   Platform &P_;
   PciBarPlacements Placements_;
   std::set<EFI_HANDLE> Enumerated_; // host bridges

@@ -102,7 +102,11 @@ void Screen::Adopt(EFI_HANDLE Handle, EFI_GRAPHICS_OUTPUT_PROTOCOL *Output) {
   LogModes();
   LogEdidSource();
   if (WantConsole_) {
-    Console_ = std::make_unique<GraphicsConsole>(Output);
+    // The pixels the console hands the display's Blt live in DRAM, where firmware reaches them.
+    const size_t Pixels = GraphicsConsole::TransferPixels(Output);
+    auto *Transfer = static_cast<EFI_GRAPHICS_OUTPUT_BLT_PIXEL *>(
+        P_.AllocateRecord(EfiBootServicesData, Pixels * sizeof(EFI_GRAPHICS_OUTPUT_BLT_PIXEL)));
+    Console_ = std::make_unique<GraphicsConsole>(Output, Transfer);
     Console_->Clear();
     Log("console on the display: " + std::to_string(Console_->Columns()) + "x" +
         std::to_string(Console_->Rows()) + " characters of 8x16");
@@ -113,10 +117,15 @@ void Screen::Adopt(EFI_HANDLE Handle, EFI_GRAPHICS_OUTPUT_PROTOCOL *Output) {
 void Screen::LogModes() {
   const EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE *Mode = Output_->Mode;
   Log("Graphics Output: " + std::to_string(Mode->MaxMode) + " mode(s)");
-  for (UINT32 Number = 0; Number < Mode->MaxMode; Number++) {
-    UINTN Size = 0;
-    EFI_GRAPHICS_OUTPUT_MODE_INFORMATION *Info = nullptr;
-    const EFI_STATUS Status = Output_->QueryMode(Output_, Number, &Size, &Info);
+  // QueryMode's answers go where the display's firmware can write them: DRAM.
+  struct QueryAnswer {
+    UINTN Size;
+    EFI_GRAPHICS_OUTPUT_MODE_INFORMATION *Info;
+  } *Answer = static_cast<QueryAnswer *>(P_.AllocateRecord(EfiBootServicesData, sizeof(QueryAnswer)));
+  for (UINT32 Number = 0; Answer != nullptr && Number < Mode->MaxMode; Number++) {
+    *Answer = {0, nullptr};
+    const EFI_STATUS Status = Output_->QueryMode(Output_, Number, &Answer->Size, &Answer->Info);
+    EFI_GRAPHICS_OUTPUT_MODE_INFORMATION *Info = Answer->Info;
     if (EFI_ERROR(Status)) {
       Log("  mode " + std::to_string(Number) + ": QueryMode " + StatusName(Status));
       continue;
@@ -153,6 +162,9 @@ void Screen::LogEdidSource() {
     UINT8 *Edid = nullptr;
     Overridden = !EFI_ERROR(Producer->GetEdid(Producer, &Child, &Attributes, &Size, &Edid)) && Size != 0 &&
                  (Attributes & EFI_EDID_OVERRIDE_DONT_OVERRIDE) == 0;
+    if (Edid != nullptr) {
+      BootServices->FreePool(Edid); // the caller owns the copy GetEdid hands out
+    }
   }
   std::string Source;
   if (Overridden && ActiveSize != 0) {
