@@ -82,6 +82,20 @@ void Aarch64Cpu::SetAccess(uint64_t Base, uint64_t Bytes, PageAccess Access) {
   }
 }
 
+void Aarch64Cpu::AddImage(const std::string &Name, const LoadedImage &Image) {
+  SetAccess(Image.Base, Image.Bytes, PageAccess::ReadWrite);
+  for (const LoadedSection &Section : Image.Sections) {
+    SetAccess(Section.Base, Section.Bytes,
+              Section.Executable ? PageAccess::ReadExecute : PageAccess::ReadWrite);
+  }
+  Ram_.NameRange(Image.Base, Image.Bytes, Name);
+}
+
+void Aarch64Cpu::RemoveImage(const LoadedImage &Image) {
+  SetAccess(Image.Base, Image.Bytes, PageAccess::ReadWrite);
+  Ram_.ForgetRange(Image.Base);
+}
+
 void Aarch64Cpu::SetStack(uint64_t Bottom, uint64_t Top) {
   SetAccess(Bottom - GuestMemory::PageBytes, GuestMemory::PageBytes, PageAccess::Guard);
   StackTop_ = Top & ~(StackAlignment - 1);

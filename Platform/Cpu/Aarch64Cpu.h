@@ -8,6 +8,7 @@
 
 #include "GuestFault.h"
 #include "GuestMemory.h"
+#include "PeLoader.h"
 #include "SystemRegisters.h"
 #include "TrapStubs.h"
 
@@ -45,7 +46,7 @@ public:
   virtual bool Read(uint64_t Address, unsigned Width, uint64_t &Value) = 0;
   virtual bool Write(uint64_t Address, unsigned Width, uint64_t Value) = 0;
   // DC by address (Operand is the address) or by set/way (Operand is the set/way word).
-  virtual void DataCache(DataCacheOp Operation, uint64_t Operand) {}
+  virtual void DataCache(DataCacheOp /*Operation*/, uint64_t /*Operand*/) {}
   // CNTPCT_EL0: the board's clock in counter ticks.
   virtual uint64_t CounterTicks() = 0;
 };
@@ -64,6 +65,11 @@ public:
   const GuestMemory &Ram() const { return Ram_; }
   // Page-granular, in mapped RAM; code loaded under pages made executable runs fresh.
   void SetAccess(uint64_t Base, uint64_t Bytes, PageAccess Access);
+
+  // A loaded image's pages: code read-only and executable, the rest read/write; faults in it
+  // are named "Name+0xOFFSET". RemoveImage makes its pages plain data again.
+  void AddImage(const std::string &Name, const LoadedImage &Image);
+  void RemoveImage(const LoadedImage &Image);
 
   // The stack of outermost calls grows down from Top; the page below Bottom becomes a guard.
   void SetStack(uint64_t Bottom, uint64_t Top);
