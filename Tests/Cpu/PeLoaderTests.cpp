@@ -1,27 +1,15 @@
 // The loader on a real image of the uefi-aarch64 build: it loads and relocates, and copies broken
 // in one field each are refused before any page is asked for.
+#include "ImageFiles.h"
 #include "PeLoader.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 
 namespace cpu {
 namespace {
-
-// Vaultcell has base relocations (its protocol record holds function addresses).
-std::vector<uint8_t> RealImage() {
-  const char *FromEnvironment = std::getenv("UEFI_IMAGE_DIR");
-  const std::filesystem::path Dir =
-      FromEnvironment && *FromEnvironment ? FromEnvironment : UEFI_IMAGE_DIR_DEFAULT;
-  std::ifstream File(Dir / "Vaultcell.efi", std::ios::binary);
-  return {std::istreambuf_iterator<char>(File), {}};
-}
 
 template <typename T> T Get(const std::vector<uint8_t> &Bytes, size_t At) {
   T Value;
@@ -53,7 +41,7 @@ struct Offsets {
 class PeLoader : public testing::Test {
 protected:
   void SetUp() override {
-    File = RealImage();
+    File = ImageFile("Vaultcell.efi"); // it has base relocations
     if (File.empty()) {
       GTEST_SKIP() << "Vaultcell.efi not built (Tools/scripts/build uefi-aarch64)";
     }

@@ -1,6 +1,7 @@
 // The processor on RAM of its own and a fake board: system instructions, faults, services
 // behind trap stubs, nested calls and the call helper.
 #include "FirmwareCall.h"
+#include "ImageFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -143,6 +144,45 @@ TEST_F(Processor, ServicesAndGuestCallsNest) {
       Cpu.CallGuest(Put({0xF94007E0}, Code + 0x300), std::vector<uint64_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 99}),
       99u);
   EXPECT_EQ(Cpu.CallGuest(G, std::vector<uint64_t>{1, Twice}), 4u) << "a fault leaves the processor usable";
+}
+
+// TrapProbe.efi, built by the AArch64 tool chain, commits the fault its image handle selects.
+TEST_F(Processor, ImageFaultsNameTheImageAndOffset) {
+  const std::vector<uint8_t> File = ImageFile("TrapProbe.efi");
+  if (File.empty()) {
+    GTEST_SKIP() << "TrapProbe.efi not built (Tools/scripts/build uefi-aarch64)";
+  }
+  std::string Error;
+  const std::optional<LoadedImage> Image = LoadPeImage(
+      File,
+      [](uint64_t, uint16_t) {
+        return std::optional<GuestPages>({Code, reinterpret_cast<uint8_t *>(Code)});
+      },
+      Error);
+  ASSERT_TRUE(Image) << Error;
+  Cpu.AddImage("TrapProbe.efi", *Image);
+  const std::optional<FaultKind> Classes[] = {
+      {},
+      FaultKind::UndefinedInstruction,
+      FaultKind::ForbiddenException,
+      FaultKind::ForbiddenException,
+      FaultKind::ForbiddenException,
+      FaultKind::ForbiddenException,
+      FaultKind::WriteToCode,
+      FaultKind::ExecuteData,
+      FaultKind::StackOverflow,
+  };
+  for (uint64_t Class = 0; Class < std::size(Classes); Class++) {
+    SCOPED_TRACE(Class);
+    const std::vector<uint64_t> Arguments = {Class, Data}; // a zeroed system table at Data
+    try {
+      EXPECT_EQ(Cpu.CallGuest(Image->Entry, Arguments), 0u);
+      EXPECT_FALSE(Classes[Class]);
+    } catch (const GuestFault &Fault) {
+      EXPECT_EQ(Classes[Class], Fault.Kind) << Fault.what();
+      EXPECT_NE(std::string(Fault.what()).find("at TrapProbe.efi+0x"), std::string::npos) << Fault.what();
+    }
+  }
 }
 
 uint64_t NativeAdd(uint64_t A, uint32_t B) {
