@@ -197,8 +197,8 @@ uint64_t Aarch64Cpu::CallGuest(uint64_t Function, std::span<const uint64_t> Argu
       const uint64_t Pc = Stop.Pc.value_or(Jit.GetPC());
       throw GuestFault(
           *Stop.Fault, Pc, Stop.Address,
-          std::string(FaultName(*Stop.Fault)) + ": " + Stop.Detail + " " +
-              Backtrace(Pc, Jit.GetRegister(LinkRegisterIndex), Jit.GetRegister(FramePointerRegister)));
+          std::string(FaultName(*Stop.Fault)) + " at " + Ram_.Describe(Pc) + ": " + Stop.Detail + "; " +
+              Backtrace(Jit.GetRegister(LinkRegisterIndex), Jit.GetRegister(FramePointerRegister)));
     }
     if (Stop.Returned) {
       break;
@@ -214,8 +214,9 @@ uint64_t Aarch64Cpu::CallGuest(uint64_t Function, std::span<const uint64_t> Argu
 }
 
 // The frame record at the frame pointer holds the caller's frame pointer and the return address.
-std::string Aarch64Cpu::Backtrace(uint64_t Pc, uint64_t LinkRegister, uint64_t FramePointer) const {
-  std::string Text = "at " + Ram_.Describe(Pc) + " (lr " + Ram_.Describe(LinkRegister) + "; frames";
+// Images built without frame pointers leave none to walk: then only the link register helps.
+std::string Aarch64Cpu::Backtrace(uint64_t LinkRegister, uint64_t FramePointer) const {
+  std::string Text = "lr " + Ram_.Describe(LinkRegister);
   for (size_t Frame = 0; Frame < BacktraceFrames && FramePointer != 0; Frame++) {
     uint64_t Record[2] = {};
     if (FramePointer % sizeof(uint64_t) != 0 || !Ram_.Read(FramePointer, Record, sizeof(Record))) {
@@ -225,10 +226,10 @@ std::string Aarch64Cpu::Backtrace(uint64_t Pc, uint64_t LinkRegister, uint64_t F
     if (Record[1] == 0) {
       break;
     }
-    Text += " " + Ram_.Describe(Record[1]);
+    Text += (Frame == 0 ? ", frames: " : " ") + Ram_.Describe(Record[1]);
     FramePointer = Record[0];
   }
-  return Text + ")";
+  return Text;
 }
 
 } // namespace cpu

@@ -91,8 +91,8 @@ public:
 
   struct Level; // one JIT per nesting depth: a JIT cannot run again inside its own callback
 
-  // "at <where>: lr <where>, frames <where> <where> ..." from the guest's frame-pointer chain.
-  std::string Backtrace(uint64_t Pc, uint64_t LinkRegister, uint64_t FramePointer) const;
+  // "lr <where>, frames: <where> <where> ..." from the guest's frame-pointer chain.
+  std::string Backtrace(uint64_t LinkRegister, uint64_t FramePointer) const;
 
 private:
   Level &LevelAt(size_t Depth);

@@ -48,6 +48,14 @@ std::string Hex(uint64_t Value) {
   return Text;
 }
 
+// "hvc #0x0" or "smc #0x0" (the only exception calls that reach the fallback).
+std::string ExceptionCall(uint32_t Instruction) {
+  constexpr uint32_t HvcLow = 2;
+  constexpr uint32_t LowMask = 3;
+  return std::string((Instruction & LowMask) == HvcLow ? "hvc #" : "smc #") +
+         Hex((Instruction >> BrkImmediateShift) & ImmediateMask);
+}
+
 DataCacheOp BoardOperation(DataCacheOperation Operation) {
   switch (Operation) {
   case DataCacheOperation::CleanAndInvalidateBySetWay:
@@ -118,15 +126,14 @@ bool JitCallbacks::RamAccess(uint64_t Address, unsigned Width, bool IsWrite, voi
   if (!End) {
     Fault(FaultKind::BusError, std::nullopt, Address, std::string(Kind) + " past the end of RAM");
   } else if (First == PageAccess::Guard || End == PageAccess::Guard) {
-    Fault(FaultKind::StackOverflow, std::nullopt, Address,
-          std::string(Kind) + " of the guard page " + Hex(Address));
+    Fault(FaultKind::StackOverflow, std::nullopt, Address, std::string(Kind) + " of " + Hex(Address));
   } else if (Address % Width != 0 &&
              (!Cpu_.Registers().MmuEnabled() || Cpu_.Registers().AlignmentChecked())) {
     Fault(FaultKind::AlignmentFault, std::nullopt, Address,
           std::to_string(Width) + "-byte " + Kind + " of " + Hex(Address) +
               (Cpu_.Registers().MmuEnabled() ? " with alignment checks on" : " with the MMU off"));
   } else if (IsWrite && (First == PageAccess::ReadExecute || End == PageAccess::ReadExecute)) {
-    Fault(FaultKind::WriteToCode, std::nullopt, Address, "write to code at " + Ram.Describe(Address));
+    Fault(FaultKind::WriteToCode, std::nullopt, Address, "store to " + Ram.Describe(Address));
   } else {
     return IsWrite ? Cpu_.Ram().Write(Address, Data, Width) : Ram.Read(Address, Data, Width);
   }
@@ -178,7 +185,7 @@ void JitCallbacks::InterpreterFallback(Dynarmic::A64::VAddr Pc, size_t Instructi
     case SystemRegisters::Outcome::Undefined:
       return Fault(FaultKind::UndefinedInstruction, Pc, Instruction, "instruction " + Hex(Instruction));
     case SystemRegisters::Outcome::Forbidden:
-      return Fault(FaultKind::ForbiddenException, Pc, Instruction, "exception call " + Hex(Instruction));
+      return Fault(FaultKind::ForbiddenException, Pc, Instruction, ExceptionCall(Instruction));
     }
   }
   Jit_->SetPC(Pc);
@@ -224,8 +231,7 @@ void JitCallbacks::ExceptionRaised(Dynarmic::A64::VAddr Pc, Dynarmic::A64::Excep
     return Fault(FaultKind::ForbiddenException, Pc, Immediate, "brk #" + Hex(Immediate));
   }
   case Exception::NoExecuteFault:
-    return Fault(FaultKind::ExecuteData, Pc, Pc,
-                 "jump to " + Cpu_.Ram().Describe(Pc) + ", which is not code");
+    return Fault(FaultKind::ExecuteData, Pc, Pc, "no code there");
   case Exception::WaitForInterrupt:
   case Exception::WaitForEvent:
   case Exception::SendEvent:
