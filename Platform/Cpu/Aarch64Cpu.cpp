@@ -122,6 +122,15 @@ uint64_t Aarch64Cpu::AddService(std::string Name, ServiceFunction Run) {
   return Stub;
 }
 
+uint64_t Aarch64Cpu::ExportService(uint64_t HostFunction, std::string Name,
+                                   const std::function<ServiceFunction()> &Make) {
+  auto Found = Exported_.find(HostFunction);
+  if (Found == Exported_.end()) {
+    Found = Exported_.emplace(HostFunction, AddService(std::move(Name), Make())).first;
+  }
+  return Found->second;
+}
+
 Aarch64Cpu::Level &Aarch64Cpu::LevelAt(size_t Depth) {
   while (Levels_.size() <= Depth) {
     auto Created = std::make_unique<Level>(*this);

@@ -13,6 +13,8 @@
 #include "TrapStubs.h"
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <span>
 #include <string>
@@ -77,6 +79,10 @@ public:
   void SetTrapPage(uint64_t Base);
   // The stub address guest code calls to reach Run.
   uint64_t AddService(std::string Name, ServiceFunction Run);
+  // The stub of the host function at HostFunction: made once, whatever the number of tables
+  // and records that hand the function to firmware (FirmwareCall.h's ExportFunction).
+  uint64_t ExportService(uint64_t HostFunction, std::string Name,
+                         const std::function<ServiceFunction()> &Make);
 
   bool IsGuestCode(uint64_t Address) const { return Ram_.IsExecutable(Address); }
   // Runs the guest function at Function with the AAPCS64 convention (X0-X7, then the stack)
@@ -104,7 +110,8 @@ private:
   std::unique_ptr<Dynarmic::ExclusiveMonitor> Monitor_;
   std::unique_ptr<TrapStubs> Stubs_;
   std::vector<std::unique_ptr<Level>> Levels_;
-  size_t Depth_ = 0; // levels running now
+  std::map<uint64_t, uint64_t> Exported_; // host function -> its stub
+  size_t Depth_ = 0;                      // levels running now
   uint64_t StackTop_ = 0;
 };
 

@@ -7,6 +7,7 @@
 
 #include <sys/mman.h>
 
+#include <cstdarg>
 #include <cstring>
 #include <map>
 #include <stdexcept>
@@ -189,6 +190,19 @@ uint64_t NativeAdd(uint64_t A, uint32_t B) {
   return A + B;
 }
 
+// The pairs of a NULL-terminated list, times 100, plus the first argument.
+uint64_t CountPairs(uint64_t First, ...) {
+  va_list List;
+  va_start(List, First);
+  uint64_t Pairs = 0;
+  while (va_arg(List, void *) != nullptr) {
+    va_arg(List, void *);
+    Pairs++;
+  }
+  va_end(List);
+  return Pairs * 100 + First;
+}
+
 TEST_F(Processor, CallHelperRunsHostCodeNativelyAndGuestCodeOnTheProcessor) {
   using Function = uint64_t (*)(uint64_t, uint32_t);
   // add x0, x0, w1, uxtw
@@ -199,6 +213,13 @@ TEST_F(Processor, CallHelperRunsHostCodeNativelyAndGuestCodeOnTheProcessor) {
   const uint64_t Stub = Cpu.AddService("NativeAdd", Native(&NativeAdd));
   const uint64_t Caller = Put({0xA9BF7BFD, 0x910003FD, 0xD63F0040, 0xA8C17BFD}, Code + 0x400); // blr x2
   EXPECT_EQ(Cpu.CallGuest(Caller, std::vector<uint64_t>{40, 0x500000002, Stub}), 42u);
+  // Exported host functions: one stub each; the variadic list runs past the registers.
+  const auto Exported = ExportFunction(&Cpu, "NativeAdd", &NativeAdd);
+  EXPECT_EQ(Exported, ExportFunction(&Cpu, "NativeAdd again", &NativeAdd));
+  EXPECT_EQ(ExportFunction(nullptr, "host build", &NativeAdd), &NativeAdd);
+  EXPECT_EQ(CallFirmware(&Cpu, Exported, uint64_t{1}, 2u), 3u);
+  const uint64_t Variadic = reinterpret_cast<uint64_t>(ExportFunction(&Cpu, "CountPairs", &CountPairs));
+  EXPECT_EQ(Cpu.CallGuest(Variadic, std::vector<uint64_t>{7, 1, 2, 3, 4, 5, 6, 7, 8, 0}), 407u);
 }
 
 } // namespace
