@@ -3,6 +3,9 @@
 #include "FirmwareCall.h"
 #include "ImageFiles.h"
 
+#include <Protocol/OemIpmiInformation.h>
+#include <Uefi.h>
+
 #include <gtest/gtest.h>
 
 #include <sys/mman.h>
@@ -220,6 +223,50 @@ TEST_F(Processor, CallHelperRunsHostCodeNativelyAndGuestCodeOnTheProcessor) {
   EXPECT_EQ(CallFirmware(&Cpu, Exported, uint64_t{1}, 2u), 3u);
   const uint64_t Variadic = reinterpret_cast<uint64_t>(ExportFunction(&Cpu, "CountPairs", &CountPairs));
   EXPECT_EQ(Cpu.CallGuest(Variadic, std::vector<uint64_t>{7, 1, 2, 3, 4, 5, 6, 7, 8, 0}), 407u);
+}
+
+// Mgmtprobe.efi as it ships, on tables of its own in guest RAM whose services are host functions.
+std::u16string ConsoleText;
+EFI_STATUS OutputString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *, CHAR16 *Text) {
+  ConsoleText += Text;
+  return EFI_SUCCESS;
+}
+constexpr uint64_t IpmiRecord = Data + 0x3000;
+EFI_STATUS LocateProtocol(EFI_GUID *Protocol, VOID *, VOID **Interface) {
+  const EFI_GUID Ipmi = OEM_IPMI_INFORMATION_PROTOCOL_GUID;
+  *Interface =
+      std::memcmp(Protocol, &Ipmi, sizeof(Ipmi)) == 0 ? reinterpret_cast<VOID *>(IpmiRecord) : nullptr;
+  return *Interface != nullptr ? EFI_SUCCESS : EFI_NOT_FOUND;
+}
+
+TEST_F(Processor, RunsTheShippedMgmtprobeImage) {
+  const std::vector<uint8_t> File = ImageFile("Mgmtprobe.efi");
+  if (File.empty()) {
+    GTEST_SKIP() << "Mgmtprobe.efi not built (Tools/scripts/build uefi-aarch64)";
+  }
+  constexpr uint64_t ImageBase = RamBase + 0x60000;
+  std::string Error;
+  const std::optional<LoadedImage> Image = LoadPeImage(
+      File,
+      [](uint64_t, uint16_t) {
+        return std::optional<GuestPages>({ImageBase, reinterpret_cast<uint8_t *>(ImageBase)});
+      },
+      Error);
+  ASSERT_TRUE(Image) << Error;
+  Cpu.AddImage("Mgmtprobe.efi", *Image);
+  auto *System = reinterpret_cast<EFI_SYSTEM_TABLE *>(Data);
+  auto *Boot = reinterpret_cast<EFI_BOOT_SERVICES *>(Data + 0x1000);
+  auto *ConOut = reinterpret_cast<EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *>(Data + 0x2000);
+  System->BootServices = Boot;
+  System->RuntimeServices = reinterpret_cast<EFI_RUNTIME_SERVICES *>(Data + 0x2800);
+  System->ConOut = ConOut;
+  Boot->LocateProtocol = ExportFunction(&Cpu, "LocateProtocol", &LocateProtocol);
+  ConOut->OutputString = ExportFunction(&Cpu, "OutputString", &OutputString);
+  reinterpret_cast<OEM_IPMI_INFORMATION_PROTOCOL *>(IpmiRecord)->BmcMemoryBase = 0xC0DE0000;
+  ConsoleText.clear();
+  const auto Entry = reinterpret_cast<EFI_IMAGE_ENTRY_POINT>(Image->Entry);
+  EXPECT_EQ(CallFirmware(&Cpu, Entry, reinterpret_cast<EFI_HANDLE>(1), System), EFI_SUCCESS);
+  EXPECT_EQ(ConsoleText, u"Get BMC base memory tool initial. \nBMC_memory = 00000000C0DE0000\n");
 }
 
 } // namespace
