@@ -29,14 +29,23 @@ std::string Hex(uint64_t Value) {
   return Text;
 }
 
-// Leaves Depth one lower when the call ends, however it ends.
+// Marks the level's JIT as running (for Interrupt) and leaves Depth one lower when the call ends,
+// however it ends.
 class DepthGuard {
 public:
-  explicit DepthGuard(size_t &Depth) : Depth_(Depth) { Depth_++; }
-  ~DepthGuard() { Depth_--; }
+  DepthGuard(size_t &Depth, std::atomic<Dynarmic::A64::Jit *> &Running, Dynarmic::A64::Jit &Jit)
+      : Depth_(Depth), Running_(Running) {
+    Depth_++;
+    Running_.store(&Jit);
+  }
+  ~DepthGuard() {
+    Running_.store(nullptr);
+    Depth_--;
+  }
 
 private:
   size_t &Depth_;
+  std::atomic<Dynarmic::A64::Jit *> &Running_;
 };
 
 } // namespace
@@ -63,6 +72,8 @@ const char *FaultName(FaultKind Kind) {
     return "stack pointer not restored";
   case FaultKind::NestingTooDeep:
     return "calls nested too deeply";
+  case FaultKind::Interrupted:
+    return "interrupted";
   }
   return "fault";
 }
@@ -194,10 +205,18 @@ uint64_t Aarch64Cpu::CallGuest(uint64_t Function, std::span<const uint64_t> Argu
   Jit.SetRegister(LinkRegisterIndex, Stubs_->ReturnAddress());
   Jit.SetSP(Sp);
   Jit.SetPC(Function);
-  DepthGuard Running(Depth_);
+  DepthGuard Running(Depth_, Running_[Depth_], Jit);
   for (;;) {
     Current.Callbacks.Stop = {};
-    Jit.Run();
+    if (!Interrupted_.load()) {
+      Jit.Run(); // an Interrupt from here on halts it (the halt waits in the JIT's state)
+    }
+    if (Interrupted_.exchange(false)) {
+      throw GuestFault(
+          FaultKind::Interrupted, Jit.GetPC(), 0,
+          std::string(FaultName(FaultKind::Interrupted)) + " at " + Ram_.Describe(Jit.GetPC()) + "; " +
+              Backtrace(Jit.GetRegister(LinkRegisterIndex), Jit.GetRegister(FramePointerRegister)));
+    }
     StopRecord Stop = std::move(Current.Callbacks.Stop);
     if (Stop.Thrown) {
       std::rethrow_exception(Stop.Thrown);
@@ -220,6 +239,15 @@ uint64_t Aarch64Cpu::CallGuest(uint64_t Function, std::span<const uint64_t> Argu
                          " returned with SP " + Hex(Jit.GetSP()) + " instead of " + Hex(Sp));
   }
   return Jit.GetRegister(0);
+}
+
+void Aarch64Cpu::Interrupt() {
+  Interrupted_.store(true);
+  for (std::atomic<Dynarmic::A64::Jit *> &Level : Running_) {
+    if (Dynarmic::A64::Jit *Jit = Level.load()) {
+      Jit->HaltExecution(Dynarmic::HaltReason::UserDefined3);
+    }
+  }
 }
 
 // The frame record at the frame pointer holds the caller's frame pointer and the return address.

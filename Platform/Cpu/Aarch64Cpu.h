@@ -12,6 +12,8 @@
 #include "SystemRegisters.h"
 #include "TrapStubs.h"
 
+#include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -22,7 +24,10 @@
 
 namespace Dynarmic {
 class ExclusiveMonitor;
+namespace A64 {
+class Jit;
 }
+} // namespace Dynarmic
 
 namespace cpu {
 
@@ -91,6 +96,11 @@ public:
   // passes through unchanged.
   uint64_t CallGuest(uint64_t Function, std::span<const uint64_t> Arguments);
 
+  // From any thread: stops the guest code running now (a spin that never calls the host, which
+  // the board's wall-clock watchdog ends); the call into it throws GuestFault (Interrupted). A
+  // request while no guest code runs stops the next call at its start.
+  void Interrupt();
+
   SystemRegisters &Registers() { return Registers_; }
   Bus &Board() { return Board_; }
   const TrapStubs *Stubs() const { return Stubs_.get(); }
@@ -110,6 +120,9 @@ private:
   std::unique_ptr<Dynarmic::ExclusiveMonitor> Monitor_;
   std::unique_ptr<TrapStubs> Stubs_;
   std::vector<std::unique_ptr<Level>> Levels_;
+  // The JITs running now, by level, for Interrupt from another thread.
+  std::array<std::atomic<Dynarmic::A64::Jit *>, MaxLevels> Running_{};
+  std::atomic<bool> Interrupted_{false};
   std::map<uint64_t, uint64_t> Exported_; // host function -> its stub
   size_t Depth_ = 0;                      // levels running now
   uint64_t StackTop_ = 0;

@@ -18,6 +18,7 @@ enum class FaultKind {
   BusError,             // the board refused an access outside RAM
   StackImbalance,       // a function returned with another stack pointer than it was called with
   NestingTooDeep,       // calls between host and guest nested beyond the processor's levels
+  Interrupted,          // the board stopped the guest (Aarch64Cpu::Interrupt)
 };
 
 const char *FaultName(FaultKind Kind);

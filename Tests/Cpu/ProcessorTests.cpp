@@ -10,10 +10,12 @@
 
 #include <sys/mman.h>
 
+#include <chrono>
 #include <cstdarg>
 #include <cstring>
 #include <map>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 namespace cpu {
@@ -187,6 +189,24 @@ TEST_F(Processor, ImageFaultsNameTheImageAndOffset) {
       EXPECT_NE(std::string(Fault.what()).find("at TrapProbe.efi+0x"), std::string::npos) << Fault.what();
     }
   }
+}
+
+// A spin that never calls the host ends when the board interrupts it from another thread.
+TEST_F(Processor, InterruptStopsASpin) {
+  const uint64_t Spin = Put({0x14000000}); // b .
+  std::thread Watchdog([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    Cpu.Interrupt();
+  });
+  try {
+    Cpu.CallGuest(Spin, {});
+    ADD_FAILURE() << "the spin returned";
+  } catch (const GuestFault &Fault) {
+    EXPECT_EQ(Fault.Kind, FaultKind::Interrupted) << Fault.what();
+    EXPECT_EQ(Fault.Pc, Spin);
+  }
+  Watchdog.join();
+  EXPECT_EQ(Cpu.CallGuest(Put({0xD2800540}), {}), 42u) << "the next call runs"; // mov x0, #42
 }
 
 uint64_t NativeAdd(uint64_t A, uint32_t B) {
