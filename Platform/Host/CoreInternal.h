@@ -28,6 +28,8 @@
 
 namespace host {
 
+class GuestProcessor; // GuestProcessor.h: included where Platform::Impl is made and destroyed
+
 // GUIDs the core needs, kept local so that host code does not depend on the firmware's
 // GUID library (whose definitions tests may also link).
 namespace CoreGuid {
@@ -317,6 +319,7 @@ struct Platform::Impl {
   std::map<EFI_HANDLE, std::unique_ptr<ImageRecord>> Images;
   std::vector<CallFrame> Frames;
   std::unique_ptr<ProgressWatchdog> Watchdog; // the wall-clock one; the virtual one is CheckWatchdog
+  std::unique_ptr<GuestProcessor> Guest;      // the AArch64 processor, when the modules are .efi images
   uint64_t FrameGeneration = 0;               // counts the changes of Frames
 
   // Address space and clock.

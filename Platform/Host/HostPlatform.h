@@ -129,7 +129,11 @@ struct MemoryRange {
 inline constexpr MemoryRange kBoardDram = {0x60000000, 0x10000000};
 
 struct PlatformOptions {
-  std::filesystem::path ModuleDir;         // where <Name>.so are; defaults to the build's module folder
+  std::filesystem::path ModuleDir; // where <Name>.so are; defaults to the build's module folder
+  // The modules that run as their AArch64 images (<Name>.efi in Aarch64ImageDir) on the board's
+  // AArch64 processor instead of as <Name>.so.
+  std::vector<std::string> Aarch64Modules;
+  std::filesystem::path Aarch64ImageDir;
   std::filesystem::path NvramFile;         // non-volatile variables persist here; empty: none persist
   uint64_t WatchdogNs = 30'000'000'000ull; // virtual time one call into firmware may take
   uint64_t ProgressLimitMs = 5'000;        // wall time a call into firmware may run without the

@@ -1,6 +1,7 @@
 // Images: each module's shared object loaded from a private copy (so every load has its
 // own globals), started through its entry point, and unloaded as the DXE dispatcher does.
 #include "CoreInternal.h"
+#include "GuestProcessor.h"
 
 #include <dlfcn.h>
 #include <signal.h>
@@ -88,6 +89,9 @@ void RemoveLeftoverCopies() {
   }
 }
 
+EFI_STATUS RegisterImage(Platform::Impl &Core, std::unique_ptr<ImageRecord> Image, EFI_HANDLE Parent,
+                         EFI_HANDLE *ImageHandle);
+
 EFI_STATUS LoadFromBuffer(Platform::Impl &Core, const std::string &Name, const void *Buffer, size_t Size,
                           bool IsApplication, EFI_HANDLE Parent, EFI_HANDLE *ImageHandle) {
   if (Size < 4 || std::memcmp(Buffer, kElfMagic, 4) != 0) {
@@ -119,12 +123,25 @@ EFI_STATUS LoadFromBuffer(Platform::Impl &Core, const std::string &Name, const v
   Image->Base = reinterpret_cast<uintptr_t>(Info.dli_fbase);
   Image->Entry = reinterpret_cast<EFI_IMAGE_ENTRY_POINT>(Entry);
   Image->IsApplication = IsApplication;
+  Image->Loaded.ImageBase = Info.dli_fbase;
+  Image->Loaded.ImageSize = Size;
+  const EFI_STATUS Status = RegisterImage(Core, std::move(Image), Parent, ImageHandle);
+  if (EFI_ERROR(Status)) {
+    dlclose(Library);
+    std::filesystem::remove(TempFile);
+  }
+  return Status;
+}
+
+// A loaded image's record and its Loaded Image protocol.
+EFI_STATUS RegisterImage(Platform::Impl &Core, std::unique_ptr<ImageRecord> Image, EFI_HANDLE Parent,
+                         EFI_HANDLE *ImageHandle) {
+  const std::string Name = Image->Name;
+  const bool IsApplication = Image->IsApplication;
   EFI_LOADED_IMAGE_PROTOCOL &Loaded = Image->Loaded;
   Loaded.Revision = EFI_LOADED_IMAGE_PROTOCOL_REVISION;
   Loaded.ParentHandle = Parent;
   Loaded.SystemTable = &Core.SystemTable;
-  Loaded.ImageBase = Info.dli_fbase;
-  Loaded.ImageSize = Size;
   Loaded.ImageCodeType = IsApplication ? EfiLoaderCode : EfiBootServicesCode;
   Loaded.ImageDataType = IsApplication ? EfiLoaderData : EfiBootServicesData;
 
@@ -133,8 +150,6 @@ EFI_STATUS LoadFromBuffer(Platform::Impl &Core, const std::string &Name, const v
   ImageRecord *Record = Image.get();
   EFI_STATUS Status = Core.InstallProtocol(&Handle, CoreGuid::LoadedImage, &Record->Loaded, true);
   if (EFI_ERROR(Status)) {
-    dlclose(Library);
-    std::filesystem::remove(TempFile);
     return Status;
   }
   Record->Handle = Handle;
@@ -145,6 +160,40 @@ EFI_STATUS LoadFromBuffer(Platform::Impl &Core, const std::string &Name, const v
   *ImageHandle = Handle;
   Core.LogLine("load " + Name + ": EFI_SUCCESS");
   return EFI_SUCCESS;
+}
+
+// <Name>.efi on the AArch64 processor.
+EFI_STATUS LoadGuestModule(Platform::Impl &Core, const std::string &Name, EFI_HANDLE Parent,
+                           EFI_HANDLE *ImageHandle) {
+  const std::filesystem::path ImagePath = Core.Options.Aarch64ImageDir / (Name + ".efi");
+  if (!std::filesystem::is_regular_file(ImagePath)) {
+    Core.LogLine("load " + Name + ": EFI_NOT_FOUND (" + ImagePath.string() + ")");
+    return EFI_NOT_FOUND;
+  }
+  if (!Core.Guest) {
+    Core.Guest = std::make_unique<GuestProcessor>(Core);
+  }
+  auto Image = std::make_unique<ImageRecord>();
+  Image->Name = Name;
+  Image->IsApplication = IsApplicationModule(ImagePath);
+  if (const EFI_STATUS Status = Core.Guest->Load(ImagePath, *Image); EFI_ERROR(Status)) {
+    return Status;
+  }
+  const ImageRecord *Record = Image.get();
+  const EFI_STATUS Status = RegisterImage(Core, std::move(Image), Parent, ImageHandle);
+  if (EFI_ERROR(Status)) {
+    Core.Guest->Unload(Record); // by address: the record is gone
+  }
+  return Status;
+}
+
+// The shared object, or the pages of an image on the AArch64 processor.
+void ReleaseImageCode(Platform::Impl &Core, const ImageRecord &Image) {
+  if (Image.Library != nullptr) {
+    dlclose(Image.Library);
+  } else if (Core.Guest) {
+    Core.Guest->Unload(&Image);
+  }
 }
 
 constexpr size_t kScannedRecordBytes = 4096; // how much of an allocated record the unload checks read
@@ -259,6 +308,10 @@ EFI_STATUS Platform::Impl::LoadModule(const std::string &Name, EFI_HANDLE Parent
   if (ImageHandle == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
+  if (std::find(Options.Aarch64Modules.begin(), Options.Aarch64Modules.end(), Name) !=
+      Options.Aarch64Modules.end()) {
+    return LoadGuestModule(*this, Name, Parent, ImageHandle);
+  }
   static std::once_flag LeftoversRemoved;
   std::call_once(LeftoversRemoved, RemoveLeftoverCopies);
   std::filesystem::path ModulePath = Options.ModuleDir / (Name + ".so");
@@ -300,7 +353,7 @@ ImageResult Platform::Impl::StartImage(EFI_HANDLE ImageHandle, UINTN *ExitDataSi
   ImageExit Left{ImageHandle, EFI_SUCCESS};
   Result.Halted = RunFrame(ImageHandle, Name, [&] {
     try {
-      Status = Image->Entry(ImageHandle, &SystemTable);
+      Status = Guest ? Guest->Start(*Image, ImageHandle) : Image->Entry(ImageHandle, &SystemTable);
     } catch (const ImageExit &Exit) {
       if (Exit.Image != ImageHandle) {
         throw;
@@ -362,7 +415,7 @@ EFI_STATUS Platform::Impl::UnloadImage(EFI_HANDLE ImageHandle, bool CallUnload) 
     RemoveHandleIfEmpty(Record);
   }
   Watchdog->RemoveImageCode(Image->Base);
-  dlclose(Image->Library);
+  ReleaseImageCode(*this, *Image);
   std::error_code Ignored;
   std::filesystem::remove(Image->TempFile, Ignored);
   Images.erase(Found);
@@ -389,7 +442,7 @@ void Platform::Impl::UnloadAllImages() {
     auto Found = Images.begin();
     ImageRecord *Image = Found->second.get();
     Watchdog->RemoveImageCode(Image->Base);
-    dlclose(Image->Library);
+    ReleaseImageCode(*this, *Image);
     std::error_code Ignored;
     std::filesystem::remove(Image->TempFile, Ignored);
     Images.erase(Found);

@@ -1,5 +1,6 @@
 // The platform object: one boot of the emulated board, its tables and its host-side views.
 #include "CoreInternal.h"
+#include "GuestProcessor.h"
 
 #include <dlfcn.h>
 

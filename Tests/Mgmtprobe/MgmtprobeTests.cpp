@@ -1,5 +1,6 @@
 // Mgmtprobe loaded as an image on the emulated board: console text and exit status with and
-// without a producer of the IPMI information protocol.
+// without a producer of the IPMI information protocol. Every case runs twice: the host build's
+// shared object, and the shipped AArch64 image on the board's AArch64 processor.
 #include <Board.h>
 #include <BoardCheck.h>
 #include <HostPlatform.h>
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
@@ -19,8 +21,24 @@ namespace {
 constexpr char16_t INITIAL_LINE[] = u"Get BMC base memory tool initial. \n";
 constexpr char16_t LOCATE_ERROR_LINE[] = u"Locate Oem Ipmi Information Protocol error. \n";
 
-class MgmtprobeTest : public ::testing::Test {
+// The platform that loads Mgmtprobe as its shared object ("host") or its AArch64 image.
+host::PlatformOptions ForImages(const std::string &Images) {
+  host::PlatformOptions Options;
+  if (Images == "aarch64") {
+    Options.Aarch64Modules = {"Mgmtprobe"};
+    Options.Aarch64ImageDir = UEFI_IMAGE_DIR_DEFAULT;
+  }
+  return Options;
+}
+
+class MgmtprobeTest : public ::testing::TestWithParam<std::string> {
 protected:
+  void SetUp() override {
+    if (GetParam() == "aarch64" &&
+        !std::filesystem::exists(std::string(UEFI_IMAGE_DIR_DEFAULT) + "/Mgmtprobe.efi")) {
+      GTEST_SKIP() << "Mgmtprobe.efi not built (Tools/scripts/build uefi-aarch64)";
+    }
+  }
   // The board with the given options (by default without the IPMI information protocol).
   void Boot(std::map<std::string, std::string> Settings = {{"no-ipmi", ""}},
             std::map<std::string, std::string> Faults = {}) {
@@ -58,28 +76,28 @@ protected:
     return std::u16string(INITIAL_LINE) + u"BMC_memory = " + Digits + u"\n";
   }
 
-  host::Platform Board_;
+  host::Platform Board_{ForImages(GetParam())};
   std::unique_ptr<host::Board> Built_;
 };
 
-TEST_F(MgmtprobeTest, WithoutProducerReportsTheLookupErrorAndSucceeds) {
+TEST_P(MgmtprobeTest, WithoutProducerReportsTheLookupErrorAndSucceeds) {
   EXPECT_EQ(RunMgmtprobe(), EFI_SUCCESS);
   EXPECT_EQ(Board_.ConsoleText(), std::u16string(INITIAL_LINE) + LOCATE_ERROR_LINE);
 }
 
-TEST_F(MgmtprobeTest, PrintsTheBaseAsSixteenUpperCaseDigits) {
+TEST_P(MgmtprobeTest, PrintsTheBaseAsSixteenUpperCaseDigits) {
   BootWithBase("0xFEDCBA9876543210");
   EXPECT_EQ(RunMgmtprobe(), EFI_SUCCESS);
   EXPECT_EQ(Board_.ConsoleText(), WithBase(u"FEDCBA9876543210"));
 }
 
-TEST_F(MgmtprobeTest, BasesBelowFourGiBKeepTheirLeadingZeros) {
+TEST_P(MgmtprobeTest, BasesBelowFourGiBKeepTheirLeadingZeros) {
   BootWithBase("0x8ABCD000");
   EXPECT_EQ(RunMgmtprobe(), EFI_SUCCESS);
   EXPECT_EQ(Board_.ConsoleText(), WithBase(u"000000008ABCD000"));
 }
 
-TEST_F(MgmtprobeTest, ZeroBaseIsPrintedInFull) {
+TEST_P(MgmtprobeTest, ZeroBaseIsPrintedInFull) {
   BootWithBase("0");
   EXPECT_EQ(RunMgmtprobe(), EFI_SUCCESS);
   EXPECT_EQ(Board_.ConsoleText(), WithBase(u"0000000000000000"));
@@ -87,7 +105,7 @@ TEST_F(MgmtprobeTest, ZeroBaseIsPrintedInFull) {
 
 // A producer that installs the GUID without a record gives Mgmtprobe nothing to read: it
 // reports the protocol as missing instead of reading through a null pointer.
-TEST_F(MgmtprobeTest, NullInterfaceIsReportedAsMissing) {
+TEST_P(MgmtprobeTest, NullInterfaceIsReportedAsMissing) {
   Boot({}, {{"ipmi-no-interface", ""}});
   EXPECT_EQ(RunMgmtprobe(), EFI_SUCCESS);
   EXPECT_EQ(Board_.ConsoleText(), std::u16string(INITIAL_LINE) + LOCATE_ERROR_LINE);
@@ -95,13 +113,16 @@ TEST_F(MgmtprobeTest, NullInterfaceIsReportedAsMissing) {
 
 // Each run is a fresh load of the image and prints its lines again, with what other firmware
 // installed meanwhile.
-TEST_F(MgmtprobeTest, RunsAgainAfterTheProducerArrives) {
+TEST_P(MgmtprobeTest, RunsAgainAfterTheProducerArrives) {
   EXPECT_EQ(RunMgmtprobe(), EFI_SUCCESS);
   ASSERT_EQ(host::InstallOemIpmiInformation(Board_, 0x1000ull), EFI_SUCCESS);
   EXPECT_EQ(RunMgmtprobe(), EFI_SUCCESS);
   EXPECT_EQ(Board_.ConsoleText(),
             std::u16string(INITIAL_LINE) + LOCATE_ERROR_LINE + WithBase(u"0000000000001000"));
 }
+
+INSTANTIATE_TEST_SUITE_P(Builds, MgmtprobeTest, ::testing::Values("host", "aarch64"),
+                         [](const auto &Info) { return Info.param; });
 
 // The producer's record: what consumers read at offset 120, plus believable other members.
 TEST(IpmiInformationProducer, InstallsARecordWithTheBaseAtOffset120) {

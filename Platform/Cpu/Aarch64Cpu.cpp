@@ -1,0 +1,272 @@
+// The processor: its JITs (one per nesting level), calls into guest code, and faults.
+#include "Aarch64Cpu.h"
+
+#include "JitCallbacks.h"
+
+#include <dynarmic/interface/exclusive_monitor.h>
+
+#include <cstdio>
+#include <stdexcept>
+
+namespace cpu {
+
+namespace {
+
+constexpr unsigned ArgumentRegisters = 8;
+constexpr uint64_t ArgumentBytes = 8;
+constexpr uint64_t StackAlignment = 16;
+constexpr unsigned FramePointerRegister = 29;
+constexpr unsigned LinkRegisterIndex = 30;
+constexpr size_t BacktraceFrames = 16;
+constexpr size_t CodeCacheBytes = 16u << 20; // per level; the JIT wants at least about 8 MiB
+// Every width the JIT may access through the page table: misaligned ones come to the callbacks,
+// which decide by the MMU and alignment-check settings.
+constexpr uint8_t AllAccessWidths = 8 | 16 | 32 | 64 | 128;
+
+std::string Hex(uint64_t Value) {
+  char Text[24];
+  std::snprintf(Text, sizeof(Text), "0x%llX", static_cast<unsigned long long>(Value));
+  return Text;
+}
+
+// Marks the level's JIT as running (for Interrupt) and leaves Depth one lower when the call ends,
+// however it ends.
+class DepthGuard {
+public:
+  DepthGuard(size_t &Depth, std::atomic<Dynarmic::A64::Jit *> &Running, Dynarmic::A64::Jit &Jit)
+      : Depth_(Depth), Running_(Running) {
+    Depth_++;
+    Running_.store(&Jit);
+  }
+  ~DepthGuard() {
+    Running_.store(nullptr);
+    Depth_--;
+  }
+
+private:
+  size_t &Depth_;
+  std::atomic<Dynarmic::A64::Jit *> &Running_;
+};
+
+} // namespace
+
+const char *FaultName(FaultKind Kind) {
+  switch (Kind) {
+  case FaultKind::UndefinedInstruction:
+    return "undefined instruction";
+  case FaultKind::ForbiddenException:
+    return "exception call from an image";
+  case FaultKind::Breakpoint:
+    return "halt";
+  case FaultKind::WriteToCode:
+    return "write to code";
+  case FaultKind::ExecuteData:
+    return "jump into data";
+  case FaultKind::StackOverflow:
+    return "stack overflow";
+  case FaultKind::AlignmentFault:
+    return "alignment fault";
+  case FaultKind::BusError:
+    return "bus error";
+  case FaultKind::StackImbalance:
+    return "stack pointer not restored";
+  case FaultKind::NestingTooDeep:
+    return "calls nested too deeply";
+  case FaultKind::Interrupted:
+    return "interrupted";
+  }
+  return "fault";
+}
+
+Aarch64Cpu::Aarch64Cpu(Bus &Board, const ProcessorDescription &Processor)
+    : Board_(Board), Registers_(Processor),
+      Monitor_(std::make_unique<Dynarmic::ExclusiveMonitor>(MaxLevels)) {}
+
+Aarch64Cpu::~Aarch64Cpu() = default;
+
+// The JITs keep translations of code pages: new code under a page made executable must be
+// translated afresh.
+void Aarch64Cpu::SetAccess(uint64_t Base, uint64_t Bytes, PageAccess Access) {
+  Ram_.SetAccess(Base, Bytes, Access);
+  for (const std::unique_ptr<Level> &Each : Levels_) {
+    Each->Jit->InvalidateCacheRange(Base, Bytes);
+  }
+}
+
+void Aarch64Cpu::AddImage(const std::string &Name, const LoadedImage &Image) {
+  SetAccess(Image.Base, Image.Bytes, PageAccess::ReadWrite);
+  for (const LoadedSection &Section : Image.Sections) {
+    SetAccess(Section.Base, Section.Bytes,
+              Section.Executable ? PageAccess::ReadExecute : PageAccess::ReadWrite);
+  }
+  Ram_.NameRange(Image.Base, Image.Bytes, Name);
+}
+
+void Aarch64Cpu::RemoveImage(const LoadedImage &Image) {
+  SetAccess(Image.Base, Image.Bytes, PageAccess::ReadWrite);
+  Ram_.ForgetRange(Image.Base);
+}
+
+void Aarch64Cpu::SetStack(uint64_t Bottom, uint64_t Top) {
+  SetAccess(Bottom - GuestMemory::PageBytes, GuestMemory::PageBytes, PageAccess::Guard);
+  StackTop_ = Top & ~(StackAlignment - 1);
+}
+
+void Aarch64Cpu::SetTrapPage(uint64_t Base) {
+  uint8_t *Host = Ram_.HostOf(Base);
+  if (Host == nullptr) {
+    throw std::invalid_argument("the trap page " + Hex(Base) + " is not in RAM");
+  }
+  Stubs_ = std::make_unique<TrapStubs>(Base, Host);
+  SetAccess(Base, GuestMemory::PageBytes, PageAccess::ReadExecute);
+  Ram_.NameRange(Base, GuestMemory::PageBytes, "trap stubs");
+}
+
+uint64_t Aarch64Cpu::AddService(std::string Name, ServiceFunction Run) {
+  if (!Stubs_) {
+    throw std::logic_error("a service before the trap page: " + Name);
+  }
+  const uint64_t Stub = Stubs_->Add(std::move(Name), std::move(Run));
+  for (const std::unique_ptr<Level> &Each : Levels_) {
+    Each->Jit->InvalidateCacheRange(Stub, TrapStubs::StubBytes);
+  }
+  return Stub;
+}
+
+uint64_t Aarch64Cpu::ExportService(uint64_t HostFunction, std::string Name,
+                                   const std::function<ServiceFunction()> &Make) {
+  auto Found = Exported_.find(HostFunction);
+  if (Found == Exported_.end()) {
+    Found = Exported_.emplace(HostFunction, AddService(std::move(Name), Make())).first;
+  }
+  return Found->second;
+}
+
+Aarch64Cpu::Level &Aarch64Cpu::LevelAt(size_t Depth) {
+  while (Levels_.size() <= Depth) {
+    auto Created = std::make_unique<Level>(*this);
+    Dynarmic::A64::UserConfig Config;
+    Config.callbacks = &Created->Callbacks;
+    Config.processor_id = Levels_.size();
+    Config.global_monitor = Monitor_.get();
+    Config.enable_cycle_counting = false; // virtual time is the board's, not instruction counts
+    Config.wall_clock_cntpct = true;      // CNTPCT_EL0 always from GetCNTPCT
+    Config.hook_data_cache_operations = true;
+    Config.cntfrq_el0 = Registers_.Processor().Cntfrq;
+    if (Registers_.Processor().Ctr != 0) {
+      Config.ctr_el0 = Registers_.Processor().Ctr;
+    }
+    Config.page_table = Ram_.PageTable();
+    Config.page_table_address_space_bits = GuestMemory::AddressBits;
+    Config.silently_mirror_page_table = false;
+    Config.detect_misaligned_access_via_page_table = AllAccessWidths;
+    Config.check_halt_on_memory_access = true;
+    Config.code_cache_size = CodeCacheBytes;
+    Created->Jit = std::make_unique<Dynarmic::A64::Jit>(Config);
+    Created->Callbacks.Attach(Created->Jit.get());
+    Levels_.push_back(std::move(Created));
+  }
+  return *Levels_[Depth];
+}
+
+// Outermost calls start on the board's stack; a nested call continues below its caller's stack
+// pointer. Arguments past the eighth go on the stack, the ninth at the new stack pointer.
+uint64_t Aarch64Cpu::EntryStack(std::span<const uint64_t> Arguments) {
+  if (Depth_ == 0 && StackTop_ == 0) {
+    throw std::logic_error("a call into guest code before the processor has a stack");
+  }
+  uint64_t Sp = Depth_ == 0 ? StackTop_ : Levels_[Depth_ - 1]->Jit->GetSP() & ~(StackAlignment - 1);
+  if (Arguments.size() > ArgumentRegisters) {
+    const uint64_t StackArguments = Arguments.size() - ArgumentRegisters;
+    Sp -= (StackArguments * ArgumentBytes + StackAlignment - 1) & ~(StackAlignment - 1);
+    if (!Ram_.Write(Sp, Arguments.data() + ArgumentRegisters, StackArguments * ArgumentBytes)) {
+      throw std::logic_error("the guest stack " + Hex(Sp) + " is not in RAM");
+    }
+  }
+  return Sp;
+}
+
+uint64_t Aarch64Cpu::CallGuest(uint64_t Function, std::span<const uint64_t> Arguments) {
+  if (!Stubs_) {
+    throw std::logic_error("a call into guest code before the trap page");
+  }
+  if (Depth_ >= MaxLevels) {
+    throw GuestFault(FaultKind::NestingTooDeep, Function, 0,
+                     std::string(FaultName(FaultKind::NestingTooDeep)) + " calling " +
+                         Ram_.Describe(Function));
+  }
+  const uint64_t Sp = EntryStack(Arguments);
+  Level &Current = LevelAt(Depth_);
+  Dynarmic::A64::Jit &Jit = *Current.Jit;
+  Jit.SetRegisters({});
+  for (size_t Index = 0; Index < Arguments.size() && Index < ArgumentRegisters; Index++) {
+    Jit.SetRegister(Index, Arguments[Index]);
+  }
+  Jit.SetRegister(LinkRegisterIndex, Stubs_->ReturnAddress());
+  Jit.SetSP(Sp);
+  Jit.SetPC(Function);
+  DepthGuard Running(Depth_, Running_[Depth_], Jit);
+  for (;;) {
+    Current.Callbacks.Stop = {};
+    if (!Interrupted_.load()) {
+      Jit.Run(); // an Interrupt from here on halts it (the halt waits in the JIT's state)
+    }
+    if (Interrupted_.exchange(false)) {
+      throw GuestFault(
+          FaultKind::Interrupted, Jit.GetPC(), 0,
+          std::string(FaultName(FaultKind::Interrupted)) + " at " + Ram_.Describe(Jit.GetPC()) + "; " +
+              Backtrace(Jit.GetRegister(LinkRegisterIndex), Jit.GetRegister(FramePointerRegister)));
+    }
+    StopRecord Stop = std::move(Current.Callbacks.Stop);
+    if (Stop.Thrown) {
+      std::rethrow_exception(Stop.Thrown);
+    }
+    if (Stop.Fault) {
+      const uint64_t Pc = Stop.Pc.value_or(Jit.GetPC());
+      throw GuestFault(
+          *Stop.Fault, Pc, Stop.Address,
+          std::string(FaultName(*Stop.Fault)) + " at " + Ram_.Describe(Pc) + ": " + Stop.Detail + "; " +
+              Backtrace(Jit.GetRegister(LinkRegisterIndex), Jit.GetRegister(FramePointerRegister)));
+    }
+    if (Stop.Returned) {
+      break;
+    }
+    // Halted for the JIT's own reasons (a cache invalidation): go on where it stopped.
+  }
+  if (Jit.GetSP() != Sp) {
+    throw GuestFault(FaultKind::StackImbalance, Jit.GetPC(), Jit.GetSP(),
+                     std::string(FaultName(FaultKind::StackImbalance)) + ": " + Ram_.Describe(Function) +
+                         " returned with SP " + Hex(Jit.GetSP()) + " instead of " + Hex(Sp));
+  }
+  return Jit.GetRegister(0);
+}
+
+void Aarch64Cpu::Interrupt() {
+  Interrupted_.store(true);
+  for (std::atomic<Dynarmic::A64::Jit *> &Level : Running_) {
+    if (Dynarmic::A64::Jit *Jit = Level.load()) {
+      Jit->HaltExecution(Dynarmic::HaltReason::UserDefined3);
+    }
+  }
+}
+
+// The frame record at the frame pointer holds the caller's frame pointer and the return address.
+// Images built without frame pointers leave none to walk: then only the link register helps.
+std::string Aarch64Cpu::Backtrace(uint64_t LinkRegister, uint64_t FramePointer) const {
+  std::string Text = "lr " + Ram_.Describe(LinkRegister);
+  for (size_t Frame = 0; Frame < BacktraceFrames && FramePointer != 0; Frame++) {
+    uint64_t Record[2] = {};
+    if (FramePointer % sizeof(uint64_t) != 0 || !Ram_.Read(FramePointer, Record, sizeof(Record))) {
+      Text += " [frame pointer " + Hex(FramePointer) + " outside RAM]";
+      break;
+    }
+    if (Record[1] == 0) {
+      break;
+    }
+    Text += (Frame == 0 ? ", frames: " : " ") + Ram_.Describe(Record[1]);
+    FramePointer = Record[0];
+  }
+  return Text;
+}
+
+} // namespace cpu

@@ -1,0 +1,131 @@
+// An AArch64 processor for the emulated board: firmware images run on an A64 JIT (dynarmic).
+// RAM pages the board maps run at memory speed through the JIT's page table; every other
+// address goes to the board's Bus. Privileged system instructions, cache maintenance and calls
+// into host services (trap stubs) come back to this class, which answers them from the board's
+// description and the registered services. Virtual time is not charged per instruction: the
+// JIT counts no cycles, so the board's clock moves only where its models and services move it.
+#pragma once
+
+#include "GuestFault.h"
+#include "GuestMemory.h"
+#include "PeLoader.h"
+#include "SystemRegisters.h"
+#include "TrapStubs.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace Dynarmic {
+class ExclusiveMonitor;
+namespace A64 {
+class Jit;
+}
+} // namespace Dynarmic
+
+namespace cpu {
+
+// Data-cache maintenance as the instruction names it (DC <op>, Xt).
+enum class DataCacheOp {
+  CleanInvalidateBySetWay,
+  CleanInvalidateByAddress,
+  CleanBySetWay,
+  CleanByAddress,
+  CleanByAddressToUnification,
+  CleanByAddressToPersistence,
+  InvalidateBySetWay,
+  InvalidateByAddress,
+  ZeroByAddress,
+};
+
+// What the board answers for the processor.
+class Bus {
+public:
+  virtual ~Bus() = default;
+  // An access outside RAM (the SoC blocks, PCI windows, holes). Width is 1, 2, 4 or 8 bytes.
+  // False: the access is an error the board has recorded; the processor stops with a bus error.
+  virtual bool Read(uint64_t Address, unsigned Width, uint64_t &Value) = 0;
+  virtual bool Write(uint64_t Address, unsigned Width, uint64_t Value) = 0;
+  // DC by address (Operand is the address) or by set/way (Operand is the set/way word).
+  virtual void DataCache(DataCacheOp /*Operation*/, uint64_t /*Operand*/) {}
+  // CNTPCT_EL0: the board's clock in counter ticks.
+  virtual uint64_t CounterTicks() = 0;
+};
+
+class Aarch64Cpu {
+public:
+  // Calls between host and guest may nest this deep (each level has a JIT of its own).
+  static constexpr size_t MaxLevels = 16;
+
+  Aarch64Cpu(Bus &Board, const ProcessorDescription &Processor);
+  ~Aarch64Cpu();
+  Aarch64Cpu(const Aarch64Cpu &) = delete;
+  Aarch64Cpu &operator=(const Aarch64Cpu &) = delete;
+
+  GuestMemory &Ram() { return Ram_; }
+  const GuestMemory &Ram() const { return Ram_; }
+  // Page-granular, in mapped RAM; code loaded under pages made executable runs fresh.
+  void SetAccess(uint64_t Base, uint64_t Bytes, PageAccess Access);
+
+  // A loaded image's pages: code read-only and executable, the rest read/write; faults in it
+  // are named "Name+0xOFFSET". RemoveImage makes its pages plain data again.
+  void AddImage(const std::string &Name, const LoadedImage &Image);
+  void RemoveImage(const LoadedImage &Image);
+
+  // The stack of outermost calls grows down from Top; the page below Bottom becomes a guard.
+  void SetStack(uint64_t Bottom, uint64_t Top);
+  // The page of trap stubs (a page of RAM, made executable); services get their stubs there.
+  void SetTrapPage(uint64_t Base);
+  // The stub address guest code calls to reach Run.
+  uint64_t AddService(std::string Name, ServiceFunction Run);
+  // The stub of the host function at HostFunction: made once, whatever the number of tables
+  // and records that hand the function to firmware (FirmwareCall.h's ExportFunction).
+  uint64_t ExportService(uint64_t HostFunction, std::string Name,
+                         const std::function<ServiceFunction()> &Make);
+
+  bool IsGuestCode(uint64_t Address) const { return Ram_.IsExecutable(Address); }
+  // Runs the guest function at Function with the AAPCS64 convention (X0-X7, then the stack)
+  // until it returns; returns X0. Calls nest: a service may call guest code again, on the stack
+  // below its caller's. A fault of the guest throws GuestFault; an exception a service throws
+  // passes through unchanged.
+  uint64_t CallGuest(uint64_t Function, std::span<const uint64_t> Arguments);
+
+  // From any thread: stops the guest code running now (a spin that never calls the host, which
+  // the board's wall-clock watchdog ends); the call into it throws GuestFault (Interrupted). A
+  // request while no guest code runs stops the next call at its start.
+  void Interrupt();
+
+  SystemRegisters &Registers() { return Registers_; }
+  Bus &Board() { return Board_; }
+  const TrapStubs *Stubs() const { return Stubs_.get(); }
+
+  struct Level; // one JIT per nesting depth: a JIT cannot run again inside its own callback
+
+  // "lr <where>, frames: <where> <where> ..." from the guest's frame-pointer chain.
+  std::string Backtrace(uint64_t LinkRegister, uint64_t FramePointer) const;
+
+private:
+  Level &LevelAt(size_t Depth);
+  uint64_t EntryStack(std::span<const uint64_t> Arguments);
+
+  Bus &Board_;
+  SystemRegisters Registers_;
+  GuestMemory Ram_;
+  std::unique_ptr<Dynarmic::ExclusiveMonitor> Monitor_;
+  std::unique_ptr<TrapStubs> Stubs_;
+  std::vector<std::unique_ptr<Level>> Levels_;
+  // The JITs running now, by level, for Interrupt from another thread.
+  std::array<std::atomic<Dynarmic::A64::Jit *>, MaxLevels> Running_{};
+  std::atomic<bool> Interrupted_{false};
+  std::map<uint64_t, uint64_t> Exported_; // host function -> its stub
+  size_t Depth_ = 0;                      // levels running now
+  uint64_t StackTop_ = 0;
+};
+
+} // namespace cpu

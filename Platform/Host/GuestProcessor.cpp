@@ -1,0 +1,203 @@
+// The AArch64 processor in the core: image loading, the tables firmware sees, the bus and the
+// counter. What the images reach is what the host build's modules reach: the same services, the
+// same address space and models, the same clock.
+#include "GuestProcessor.h"
+
+#include "CoreInternal.h"
+#include "FirmwareCall.h"
+
+#include <fstream>
+#include <iterator>
+
+namespace host {
+
+namespace {
+
+constexpr uint64_t kStackPages = 64; // 256 KiB, as the board's firmware gives a DXE image
+constexpr uint64_t kGuardPages = 1;
+constexpr uint64_t kNsPerSecond = 1'000'000'000;
+constexpr uint32_t kCounterHz = 100'000'000; // CNTFRQ_EL0: the board's generic timer, 100 MHz
+constexpr char16_t kGuestVendor[] = u"Host Board Emulator";
+
+// The processor's identity and caches as the board's ArmLib seam reports them.
+cpu::ProcessorDescription Describe(const Platform::Impl &Core) {
+  cpu::ProcessorDescription Processor;
+  const auto Value = [&](const char *Name) {
+    const auto Found = Core.SystemRegisters.find(Name);
+    return Found == Core.SystemRegisters.end() ? uint64_t{0} : Found->second;
+  };
+  Processor.Midr = Value("MIDR_EL1");
+  Processor.Revidr = Value("REVIDR_EL1");
+  Processor.Cntfrq = kCounterHz;
+  Processor.Sctlr = cpu::SctlrMmuEnable; // firmware runs with the MMU and caches on
+  return Processor;
+}
+
+} // namespace
+
+// The bus: the core's address space, with its rules, faults and virtual time, for the image
+// running now. A faulting access is an error of the boot there and the image goes on, as a
+// module of the host build does.
+class GuestProcessor::BoardBus final : public cpu::Bus {
+public:
+  explicit BoardBus(Platform::Impl &Core) : Core_(Core) {}
+  bool Read(uint64_t Address, unsigned Width, uint64_t &Value) override {
+    Value = Core_.Space.Read(Address, Width, nullptr);
+    return true;
+  }
+  bool Write(uint64_t Address, unsigned Width, uint64_t Value) override {
+    Core_.Space.Write(Address, Width, Value, nullptr);
+    return true;
+  }
+  uint64_t CounterTicks() override {
+    return static_cast<uint64_t>(static_cast<unsigned __int128>(Core_.NowNs) * kCounterHz / kNsPerSecond);
+  }
+
+private:
+  Platform::Impl &Core_;
+};
+
+// The tables firmware sees, in one run of DRAM pages.
+struct GuestProcessor::GuestTables {
+  EFI_SYSTEM_TABLE System;
+  EFI_BOOT_SERVICES Boot;
+  EFI_RUNTIME_SERVICES Runtime;
+  char16_t Vendor[sizeof(kGuestVendor) / sizeof(char16_t)];
+};
+
+GuestProcessor::GuestProcessor(Platform::Impl &Core)
+    : Core_(Core), Bus_(std::make_unique<BoardBus>(Core)),
+      Cpu_(std::make_unique<cpu::Aarch64Cpu>(*Bus_, Describe(Core))) {
+  Cpu_->Ram().MapRam(Core.Ram.Base(), Core.Ram.End() - Core.Ram.Base(),
+                     static_cast<uint8_t *>(Core.Ram.At(Core.Ram.Base())));
+  Cpu_->SetTrapPage(TakePages(EfiBootServicesCode, 1));
+  const uint64_t Stack = TakePages(EfiBootServicesData, kGuardPages + kStackPages);
+  Cpu_->SetStack(Stack + EFI_PAGES_TO_SIZE(kGuardPages),
+                 Stack + EFI_PAGES_TO_SIZE(kGuardPages + kStackPages));
+  BuildTables();
+}
+
+GuestProcessor::~GuestProcessor() = default;
+
+uint64_t GuestProcessor::TakePages(EFI_MEMORY_TYPE Type, uint64_t Pages) {
+  EFI_PHYSICAL_ADDRESS Address = 0;
+  if (EFI_ERROR(Core_.AllocatePages(Core_.FirmwareHandle, AllocateAnyPages, Type, Pages, &Address))) {
+    throw std::runtime_error("no DRAM for the AArch64 processor's " + std::to_string(Pages) + " pages");
+  }
+  return Address;
+}
+
+// Copies of the core's tables whose members are the stubs of the core's functions. The core's
+// own tables keep the host functions: host code (producers, models) calls through them too.
+// The consoles' records are firmware's only: their members become stubs in place.
+void GuestProcessor::BuildTables() {
+  Tables_ =
+      new (reinterpret_cast<void *>(TakePages(EfiBootServicesData, EFI_SIZE_TO_PAGES(sizeof(GuestTables)))))
+          GuestTables{};
+  cpu::Aarch64Cpu *Processor = Cpu_.get();
+  EFI_BOOT_SERVICES &Boot = Tables_->Boot;
+  Boot = Core_.BootServices;
+#define GUEST_SERVICE(Table, Member)                                                                         \
+  if (Table.Member != nullptr) {                                                                             \
+    Table.Member = cpu::ExportFunction(Processor, #Member, Table.Member);                                    \
+  }
+#define BOOT(Member) GUEST_SERVICE(Boot, Member)
+  BOOT(RaiseTPL)
+  BOOT(RestoreTPL) BOOT(AllocatePages) BOOT(FreePages) BOOT(GetMemoryMap) BOOT(AllocatePool) BOOT(FreePool)
+      BOOT(CreateEvent) BOOT(SetTimer) BOOT(WaitForEvent) BOOT(SignalEvent) BOOT(CloseEvent) BOOT(CheckEvent)
+          BOOT(InstallProtocolInterface) BOOT(ReinstallProtocolInterface) BOOT(UninstallProtocolInterface)
+              BOOT(HandleProtocol) BOOT(RegisterProtocolNotify) BOOT(LocateHandle) BOOT(LocateDevicePath)
+                  BOOT(InstallConfigurationTable) BOOT(LoadImage) BOOT(StartImage) BOOT(Exit)
+                      BOOT(UnloadImage) BOOT(ExitBootServices) BOOT(GetNextMonotonicCount) BOOT(Stall)
+                          BOOT(SetWatchdogTimer) BOOT(ConnectController) BOOT(DisconnectController)
+                              BOOT(OpenProtocol) BOOT(CloseProtocol) BOOT(OpenProtocolInformation)
+                                  BOOT(ProtocolsPerHandle) BOOT(LocateHandleBuffer) BOOT(LocateProtocol)
+                                      BOOT(InstallMultipleProtocolInterfaces)
+                                          BOOT(UninstallMultipleProtocolInterfaces) BOOT(CalculateCrc32)
+                                              BOOT(CopyMem) BOOT(SetMem) BOOT(CreateEventEx)
+                                                  EFI_RUNTIME_SERVICES &Runtime = Tables_->Runtime;
+  Runtime = Core_.RuntimeServices;
+#define RUNTIME(Member) GUEST_SERVICE(Runtime, Member)
+  RUNTIME(GetTime)
+  RUNTIME(SetTime) RUNTIME(GetWakeupTime) RUNTIME(SetWakeupTime) RUNTIME(SetVirtualAddressMap)
+      RUNTIME(ConvertPointer) RUNTIME(GetVariable) RUNTIME(GetNextVariableName) RUNTIME(SetVariable)
+          RUNTIME(GetNextHighMonotonicCount) RUNTIME(ResetSystem) RUNTIME(UpdateCapsule)
+              RUNTIME(QueryCapsuleCapabilities) RUNTIME(
+                  QueryVariableInfo) for (ConsoleDevice *Console : {Core_.ConOut.get(), Core_.StdErr.get()}) {
+    EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL &Text = Console->Protocol;
+#define TEXT(Member) GUEST_SERVICE(Text, Member)
+    TEXT(Reset)
+    TEXT(OutputString) TEXT(TestString) TEXT(QueryMode) TEXT(SetMode) TEXT(SetAttribute) TEXT(ClearScreen)
+        TEXT(SetCursorPosition) TEXT(EnableCursor)
+  }
+#undef TEXT
+#undef RUNTIME
+#undef BOOT
+#undef GUEST_SERVICE
+  std::copy(std::begin(kGuestVendor), std::end(kGuestVendor), Tables_->Vendor);
+  SyncSystemTable();
+}
+
+// The system table's own fields change as the boot goes on (configuration tables): firmware
+// gets them as they are at each start.
+void GuestProcessor::SyncSystemTable() {
+  EFI_SYSTEM_TABLE &System = Tables_->System;
+  System = Core_.SystemTable;
+  System.FirmwareVendor = reinterpret_cast<CHAR16 *>(Tables_->Vendor);
+  System.BootServices = &Tables_->Boot;
+  System.RuntimeServices = &Tables_->Runtime;
+}
+
+EFI_STATUS GuestProcessor::Load(const std::filesystem::path &File, ImageRecord &Image) {
+  std::ifstream In(File, std::ios::binary);
+  const std::vector<uint8_t> Bytes{std::istreambuf_iterator<char>(In), {}};
+  std::string Error;
+  EFI_STATUS Status = EFI_LOAD_ERROR;
+  const std::optional<cpu::LoadedImage> Loaded = cpu::LoadPeImage(
+      Bytes,
+      [&](uint64_t Pages, uint16_t) -> std::optional<cpu::GuestPages> {
+        EFI_PHYSICAL_ADDRESS Address = 0;
+        if (EFI_ERROR(Core_.AllocatePages(Core_.FirmwareHandle, AllocateAnyPages,
+                                          Image.IsApplication ? EfiLoaderCode : EfiBootServicesCode, Pages,
+                                          &Address))) {
+          Status = EFI_OUT_OF_RESOURCES;
+          return std::nullopt;
+        }
+        return cpu::GuestPages{Address, static_cast<uint8_t *>(Core_.Ram.At(Address))};
+      },
+      Error);
+  if (!Loaded) {
+    Core_.LogLine("load " + Image.Name + ": " + File.string() + ": " + Error);
+    return Status;
+  }
+  Cpu_->AddImage(File.filename().string(), *Loaded);
+  Image.Base = Loaded->Base;
+  Image.Entry = reinterpret_cast<EFI_IMAGE_ENTRY_POINT>(Loaded->Entry);
+  Image.Loaded.ImageBase = reinterpret_cast<VOID *>(Loaded->Base);
+  Image.Loaded.ImageSize = Loaded->Bytes;
+  Loaded_[&Image] = *Loaded;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS GuestProcessor::Start(ImageRecord &Image, EFI_HANDLE Handle) {
+  SyncSystemTable();
+  try {
+    return cpu::CallFirmware(Cpu_.get(), Image.Entry, Handle, &Tables_->System);
+  } catch (const cpu::GuestFault &Fault) {
+    // The halt breakpoint is CpuBreakpoint, as the host build's seam names it.
+    throw Halt(Fault.Kind == cpu::FaultKind::Breakpoint ? std::string("CpuBreakpoint") : Fault.what(),
+               Image.Name, Core_.NowNs);
+  }
+}
+
+void GuestProcessor::Unload(const ImageRecord *Image) {
+  const auto Found = Loaded_.find(Image);
+  if (Found == Loaded_.end()) {
+    return;
+  }
+  Cpu_->RemoveImage(Found->second);
+  Core_.FreePages(Found->second.Base, EFI_SIZE_TO_PAGES(Found->second.Bytes));
+  Loaded_.erase(Found);
+}
+
+} // namespace host
