@@ -41,9 +41,8 @@ std::string Hex(uint64_t Value) {
 std::string ImageAt(const Platform::Impl &Core, const void *Address) {
   EFI_HANDLE Image = Core.ImageFromAddress(Address);
   if (Image != nullptr) {
-    auto Found = Core.Stats.find(Image);
-    if (Found != Core.Stats.end()) {
-      return Found->second.Name;
+    if (const ImageStats *Found = Core.Memory.FindStats(Image)) {
+      return Found->Name;
     }
   }
   return Core.CurrentImageName();
@@ -433,7 +432,7 @@ TimeAccount &Platform::Impl::AccountOf(const void *Caller) {
     AccountCache[Caller] = {nullptr, nullptr};
     return CurrentAccount();
   }
-  TimeAccount &Account = Accounts[Stats[Image].Name];
+  TimeAccount &Account = Accounts[Memory.StatsOf(Image).Name];
   AccountCache[Caller] = {Image, &Account};
   return Account;
 }
@@ -457,9 +456,9 @@ void Platform::Impl::CheckProgress() {
 ImageScope::ImageScope(Platform::Impl &Core, EFI_HANDLE Image) : Core_(Core) {
   CallFrame Frame;
   Frame.Image = Image;
-  auto Found = Core.Stats.find(Image);
-  if (Image != nullptr && Found != Core.Stats.end()) {
-    Frame.Name = Found->second.Name;
+  const ImageStats *Found = Core.Memory.FindStats(Image);
+  if (Image != nullptr && Found != nullptr) {
+    Frame.Name = Found->Name;
   }
   Frame.StartNs = Core.Frames.empty() ? Core.NowNs : Core.Frames.back().StartNs;
   Core.Frames.push_back(Frame);

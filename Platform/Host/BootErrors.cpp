@@ -124,13 +124,17 @@ std::string TplName(EFI_TPL Tpl) {
 } // namespace
 
 std::string Platform::Impl::ImageNameOf(EFI_HANDLE Image) const {
-  auto Found = Stats.find(Image);
-  return (Found != Stats.end() && !Found->second.Name.empty()) ? Found->second.Name : "core";
+  const ImageStats *Found = Memory.FindStats(Image);
+  return (Found != nullptr && !Found->Name.empty()) ? Found->Name : "core";
 }
 
 void Platform::Impl::ErrorOf(const std::string &Rule, const std::string &Image, const std::string &Text) {
   Errors.push_back(Rule + ": " + Image + ": " + Text);
   LogLine("error: " + Errors.back());
+}
+
+void Platform::Impl::AddError(const std::string &Text) {
+  Errors.push_back(Text);
 }
 
 void Platform::Impl::Error(const std::string &Rule, const std::string &Text) {
@@ -154,8 +158,8 @@ bool Platform::Impl::BootServiceAllowed(const char *Service) {
     return false;
   }
   CheckServiceTpl(Service);
-  if (InExitBootServicesNotify && ChangesMaps(Service)) {
-    CheckMapChangeAllowed(Service);
+  if (Memory.MapFrozen() && ChangesMaps(Service)) {
+    Memory.CheckMapChangeAllowed(Service);
   }
   return true;
 }

@@ -89,7 +89,7 @@ EFI_STATUS EFIAPI InstallConfigurationTable(EFI_GUID *Guid, VOID *Table) {
 
 EFI_STATUS EFIAPI ExitBootServices(EFI_HANDLE ImageHandle, UINTN MapKey) {
   CORE_BOOT_SERVICE("ExitBootServices");
-  if (Core.ValidHandle(ImageHandle) == nullptr || MapKey != Core.MapKey) {
+  if (Core.ValidHandle(ImageHandle) == nullptr || MapKey != Core.Memory.MapKey()) {
     return EFI_INVALID_PARAMETER;
   }
   Core.LogLine("ExitBootServices: signalling the exit-boot-services group");
@@ -98,10 +98,10 @@ EFI_STATUS EFIAPI ExitBootServices(EFI_HANDLE ImageHandle, UINTN MapKey) {
   Core.ExitingBootServices = true;
   {
     struct Notifying {
-      bool &Flag;
-      explicit Notifying(bool &State) : Flag(State) { Flag = true; }
-      ~Notifying() { Flag = false; } // also when a notification halts
-    } Inside{Core.InExitBootServicesNotify};
+      CoreMemory &Memory;
+      explicit Notifying(CoreMemory &Frozen) : Memory(Frozen) { Memory.SetMapFrozen(true); }
+      ~Notifying() { Memory.SetMapFrozen(false); } // also when a notification halts
+    } Inside{Core.Memory};
     EFI_TPL Old = Core.RaiseTpl(TPL_HIGH_LEVEL);
     Core.SignalGroup(CoreGuid::ExitBootServices);
     Core.RestoreTpl(Old);
@@ -143,7 +143,7 @@ void Platform::Impl::InitBootServices() {
   FillOpenProtocolServices();
   FillDriverModelServices();
   FillEventServices();
-  FillMemoryServices();
+  CoreMemory::FillServices(BootServices);
   FillImageServices();
   FillMiscServices();
 }
@@ -152,7 +152,7 @@ EFI_STATUS Platform::ExitBootServices() {
   Impl &Core = *Impl_;
   EFI_STATUS Status = EFI_SUCCESS;
   std::optional<Halt> Halted = Core.RunFrame(nullptr, std::string(), [&] {
-    Status = Core.BootServices.ExitBootServices(Core.FirmwareHandle, Core.MapKey);
+    Status = Core.BootServices.ExitBootServices(Core.FirmwareHandle, Core.Memory.MapKey());
   });
   return Halted ? EFI_ABORTED : Status;
 }

@@ -118,7 +118,7 @@ EFI_STATUS EFIAPI EnableCursor(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *This, BOOLEAN Vi
 // The console's protocol and mode live in the board's memory, like every table the system
 // table points to.
 ConsolePointer MakeConsole(Platform::Impl &Core, const std::string &Name) {
-  VOID *Memory = Core.CarvePool(EfiBootServicesData, sizeof(ConsoleDevice), nullptr);
+  VOID *Memory = Core.Memory.CarvePool(EfiBootServicesData, sizeof(ConsoleDevice), nullptr);
   if (Memory == nullptr) {
     throw std::runtime_error("no DRAM for the consoles");
   }

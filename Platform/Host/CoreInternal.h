@@ -2,6 +2,8 @@
 #pragma once
 
 #include "AddressSpace.h"
+#include "CoreMemory.h"
+#include "CoreReport.h"
 #include "Dram.h"
 #include "GcdMap.h"
 #include "HostPlatform.h"
@@ -101,38 +103,6 @@ struct NotifyRegistration {
   std::deque<HandleRecord *> Pending; // handles that gained the protocol since the last lookup
 };
 
-// A pool buffer: carved from a pool chunk, its block holds a poisoned redzone, the buffer, the
-// canary and padding.
-struct PoolBlock {
-  uint64_t Base = 0; // the block's start in DRAM: the buffer sits a redzone (and maybe 8 bytes) above it
-  uint64_t Bytes = 0;
-  size_t Size = 0;
-  EFI_MEMORY_TYPE Type = EfiBootServicesData;
-  EFI_HANDLE Owner = nullptr;
-  uint64_t Chunk = 0; // base of the chunk it was carved from
-};
-
-// Pages of one pool type that pool buffers are carved from, front to back; freed when the last
-// buffer in it is freed and another chunk has taken over.
-struct PoolChunk {
-  uint64_t Base = 0;
-  uint64_t Bytes = 0;
-  uint64_t Used = 0;
-  uint64_t LiveBlocks = 0;
-  EFI_MEMORY_TYPE Type = EfiBootServicesData;
-};
-
-// What an allocated page range holds: pages firmware asked for, pool chunks, the core's tables.
-enum class PageUse : uint8_t { Pages, Pool, Tables };
-
-struct PageRange {
-  uint64_t Base = 0;
-  uint64_t Pages = 0;
-  EFI_MEMORY_TYPE Type = EfiBootServicesData;
-  EFI_HANDLE Owner = nullptr;
-  PageUse Use = PageUse::Pages;
-};
-
 inline constexpr size_t kMaxConfigurationTables = 64;
 
 // The core's tables in DRAM: those the OS keeps after the hand-over (runtime services data) and
@@ -147,13 +117,6 @@ struct BootTables {
   EFI_DXE_SERVICES Dxe;
 };
 static_assert(sizeof(RuntimeTables) <= EFI_PAGE_SIZE && sizeof(BootTables) <= EFI_PAGE_SIZE);
-
-struct ImageStats {
-  std::string Name;
-  uint64_t PoolBytes = 0;
-  uint64_t Pages = 0;
-  uint64_t FreePoolCalls = 0;
-};
 
 struct ImageRecord {
   EFI_HANDLE Handle = nullptr;
@@ -237,7 +200,7 @@ struct VirtualRange {
   int64_t Offset = 0;
 };
 
-struct Platform::Impl {
+struct Platform::Impl final : CoreReport {
   explicit Impl(PlatformOptions Options);
 
   PlatformOptions Options;
@@ -255,8 +218,10 @@ struct Platform::Impl {
   EFI_HANDLE FirmwareHandle = nullptr;
   bool BootServicesEnded = false;
   bool ExitingBootServices = false; // from the start of ExitBootServices: no timer fires
-  bool InExitBootServicesNotify = false;
   uint64_t MonotonicCount = 0;
+
+  std::unique_ptr<GcdMap> Gcd = std::make_unique<GcdMap>();
+  CoreMemory Memory{Ram, *Gcd, *this};
 
   // Errors of the boot: firmware misuse the core found, each "<rule>: <image>: <what, where>".
   std::vector<std::string> Errors;
@@ -280,15 +245,6 @@ struct Platform::Impl {
   bool InterruptsEnabled = true;
   EFI_TPL NotifyingTpl = TPL_APPLICATION; // the TPL the running notification was called at
 
-  // Memory.
-  std::unordered_map<void *, PoolBlock> Pool;
-  std::map<uint64_t, PoolChunk> PoolChunks;  // by base
-  std::map<UINT32, uint64_t> OpenPoolChunks; // by pool type: the chunk new buffers come from
-  uint64_t PoolCount = 0;                    // every other buffer is 8 but not 16-byte aligned
-  std::unordered_set<void *> FreedPool;
-  std::map<uint64_t, PageRange> PageRanges; // by base
-  uint64_t MapKey = 1;
-  std::map<EFI_HANDLE, ImageStats> Stats;
   std::map<std::string, TimeAccount> Accounts;
   // The account of each code address that reached a seam, with the image it belonged to: a
   // lookup of the image is costly and a poll loop makes millions of accesses.
@@ -306,11 +262,6 @@ struct Platform::Impl {
     TimeAccount *Account = nullptr;
   } CurrentAccountCache;
   Spender Charged; // empty: the clock's movement goes to CurrentAccount()
-  std::vector<std::string> MemoryErrors;
-  // Allocation-failure injection (Platform::FailAllocation): firmware allocations counted so far.
-  uint64_t FailAllocationAt = 0;   // 0: none fails
-  std::string FailAllocationImage; // empty: every image's allocations count
-  uint64_t FirmwareAllocationCount = 0;
 
   // Images.
   std::map<EFI_HANDLE, std::unique_ptr<ImageRecord>> Images;
@@ -336,15 +287,13 @@ struct Platform::Impl {
   bool InVirtualAddressChange = false; // ConvertPointer is callable only while the group runs
   int64_t TimeOffsetSeconds = 0;
 
-  std::unique_ptr<VariableStore> Variables;
-  std::unique_ptr<GcdMap> Gcd;
+  std::unique_ptr<VariableStore> Variables = std::make_unique<VariableStore>();
 
   // Set up in the units: each fills its members of the tables.
   void FillHandleServices();
   void FillOpenProtocolServices();
   void FillDriverModelServices();
   void FillEventServices();
-  void FillMemoryServices();
   void FillImageServices();
   void FillMiscServices();
   void InitBootServices();
@@ -353,14 +302,14 @@ struct Platform::Impl {
   void InitConsoles();
   void UpdateTableCrcs();
 
-  void LogLine(const std::string &Text) { Log.Append("core", Text + "\n", NowNs); }
-  // Records an error of the boot against the image running now (or the one named).
-  void Error(const std::string &Rule, const std::string &Text);
-  void ErrorOf(const std::string &Rule, const std::string &Image, const std::string &Text);
+  void LogLine(const std::string &Text) override { Log.Append("core", Text + "\n", NowNs); }
+  void Error(const std::string &Rule, const std::string &Text) override;
+  void ErrorOf(const std::string &Rule, const std::string &Image, const std::string &Text) override;
+  void AddError(const std::string &Text) override;
   std::string ImageNameOf(EFI_HANDLE Image) const;
   // Records calling a service above the highest TPL the UEFI specification allows for it.
   void CheckServiceTpl(const char *Service);
-  std::string CurrentImageName() const;
+  std::string CurrentImageName() const override;
   EFI_HANDLE CurrentImage() const;
   EFI_HANDLE ImageFromAddress(const void *Address) const; // the image whose code is at Address
   EFI_HANDLE CallerImage(const void *ReturnAddress) const;
@@ -400,31 +349,6 @@ struct Platform::Impl {
   void ArmTimer(EventRecord *Event, uint64_t DueNs);
   void DisarmTimer(EventRecord *Event);
   bool TimersCanFire() const;
-
-  // Memory.
-  // FromFirmware: the call came from an image's code, so it counts for allocation-failure injection.
-  EFI_STATUS AllocatePool(EFI_HANDLE Owner, EFI_MEMORY_TYPE Type, UINTN Size, VOID **Buffer,
-                          bool FromFirmware = false);
-  EFI_STATUS FreePool(EFI_HANDLE Caller, VOID *Buffer);
-  // Whether Buffer is a live pool buffer; and hands it to another owner's account.
-  bool IsPoolBuffer(const VOID *Buffer) const;
-  void TransferPool(VOID *Buffer, EFI_HANDLE NewOwner);
-  bool InjectedAllocationFailure(EFI_HANDLE Owner, const char *Service, uint64_t Bytes);
-  EFI_STATUS AllocatePages(EFI_HANDLE Owner, EFI_ALLOCATE_TYPE Type, EFI_MEMORY_TYPE MemoryType, UINTN Pages,
-                           EFI_PHYSICAL_ADDRESS *Memory, bool FromFirmware = false);
-  EFI_STATUS FreePages(EFI_PHYSICAL_ADDRESS Memory, UINTN Pages);
-  // Free DRAM for Pages pages below MaxAddress (inclusive), highest first; false when none.
-  bool FindFreePages(uint64_t Pages, uint64_t MaxAddress, uint64_t &Address) const;
-  bool PagesFree(uint64_t Address, uint64_t Pages) const;
-  void TakePages(const PageRange &Range); // fresh (0xAF) and accessible
-  void ReturnPages(uint64_t Base, uint64_t Pages);
-  VOID *CarvePool(EFI_MEMORY_TYPE Type, size_t Size, EFI_HANDLE Owner); // recorded in Pool
-  void FreePoolBlock(const PoolBlock &Block);
-  void MemoryError(const std::string &Text);
-  void ReportLeaks(EFI_HANDLE Image, const std::string &When);
-  void ReleaseAllMemory();
-  void CheckMapChangeAllowed(const char *Service);
-  std::vector<EFI_MEMORY_DESCRIPTOR> MemoryMap() const; // as GetMemoryMap reports it
 
   // Images.
   EFI_STATUS LoadModule(const std::string &Name, EFI_HANDLE Parent, EFI_HANDLE *ImageHandle);

@@ -9,7 +9,7 @@ namespace {
 // A change of the memory space map changes the memory map derived from it, and so its key.
 EFI_STATUS MapChange(Platform::Impl &Core, EFI_STATUS Status) {
   if (!EFI_ERROR(Status)) {
-    Core.MapKey++;
+    Core.Memory.MapChanged();
   }
   return Status;
 }
@@ -18,7 +18,7 @@ EFI_STATUS MapChange(Platform::Impl &Core, EFI_STATUS Status) {
 GcdMap::Allocator CallerPool(Platform::Impl &Core, EFI_HANDLE Caller) {
   return [&Core, Caller](size_t Size) -> void * {
     VOID *Buffer = nullptr;
-    return EFI_ERROR(Core.AllocatePool(Caller, EfiBootServicesData, Size, &Buffer)) ? nullptr : Buffer;
+    return EFI_ERROR(Core.Memory.AllocatePool(Caller, EfiBootServicesData, Size, &Buffer)) ? nullptr : Buffer;
   };
 }
 

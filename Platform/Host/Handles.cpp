@@ -395,7 +395,7 @@ EFI_STATUS EFIAPI LocateHandleBuffer(EFI_LOCATE_SEARCH_TYPE SearchType, EFI_GUID
     return Status;
   }
   VOID *Memory = nullptr;
-  Status = Core.AllocatePool(Caller, EfiBootServicesData, Found.size() * sizeof(EFI_HANDLE), &Memory);
+  Status = Core.Memory.AllocatePool(Caller, EfiBootServicesData, Found.size() * sizeof(EFI_HANDLE), &Memory);
   if (EFI_ERROR(Status)) {
     return Status;
   }
@@ -444,8 +444,8 @@ EFI_STATUS EFIAPI ProtocolsPerHandle(EFI_HANDLE Handle, EFI_GUID ***ProtocolBuff
     return EFI_INVALID_PARAMETER;
   }
   VOID *Memory = nullptr;
-  EFI_STATUS Status =
-      Core.AllocatePool(Caller, EfiBootServicesData, Record->Protocols.size() * sizeof(EFI_GUID *), &Memory);
+  EFI_STATUS Status = Core.Memory.AllocatePool(Caller, EfiBootServicesData,
+                                               Record->Protocols.size() * sizeof(EFI_GUID *), &Memory);
   if (EFI_ERROR(Status)) {
     return Status;
   }

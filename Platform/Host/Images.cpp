@@ -140,8 +140,8 @@ EFI_STATUS LoadFromBuffer(Platform::Impl &Core, const std::string &Name, const v
   Record->Handle = Handle;
   Core.Watchdog->AddImageCode(Record->Base, Name);
   Core.Images[Handle] = std::move(Image);
-  Core.Stats[Handle] = ImageStats{};
-  Core.Stats[Handle].Name = Name;
+  Core.Memory.StatsOf(Handle) = ImageStats{};
+  Core.Memory.StatsOf(Handle).Name = Name;
   *ImageHandle = Handle;
   Core.LogLine("load " + Name + ": EFI_SUCCESS");
   return EFI_SUCCESS;
@@ -153,25 +153,6 @@ bool InsideImage(const Platform::Impl &Core, EFI_HANDLE Image, const void *Addre
   return Address != nullptr && Core.ImageFromAddress(Address) == Image;
 }
 
-// The bytes from Address to the end of the pool buffer or page range it lies in, at most
-// kScannedRecordBytes; 0 outside allocated memory.
-size_t AllocatedSpan(const Platform::Impl &Core, const void *Address) {
-  const auto At = reinterpret_cast<uintptr_t>(Address);
-  for (const auto &[Buffer, Block] : Core.Pool) {
-    const auto Start = reinterpret_cast<uintptr_t>(Buffer);
-    if (At >= Start && At < Start + Block.Size) {
-      return std::min<size_t>(Start + Block.Size - At, kScannedRecordBytes);
-    }
-  }
-  auto Range = Core.PageRanges.upper_bound(At);
-  if (Range == Core.PageRanges.begin()) {
-    return 0;
-  }
-  --Range;
-  const uint64_t End = Range->second.Base + EFI_PAGES_TO_SIZE(Range->second.Pages);
-  return At < End ? std::min<size_t>(End - At, kScannedRecordBytes) : 0;
-}
-
 // Whether the record at Address is the image's own (in its code or globals) or, in allocated
 // memory, holds a pointer into the image: either way it reaches into the image once it goes.
 bool ReachesIntoImage(const Platform::Impl &Core, EFI_HANDLE Image, const void *Address) {
@@ -179,7 +160,7 @@ bool ReachesIntoImage(const Platform::Impl &Core, EFI_HANDLE Image, const void *
     return true;
   }
   const auto Start = ALIGN_VALUE(reinterpret_cast<uintptr_t>(Address), sizeof(void *));
-  const size_t Span = AllocatedSpan(Core, Address);
+  const size_t Span = Core.Memory.AllocatedSpan(Address, kScannedRecordBytes);
   for (uintptr_t At = Start; At + sizeof(void *) <= reinterpret_cast<uintptr_t>(Address) + Span;
        At += sizeof(void *)) {
     if (InsideImage(Core, Image, *reinterpret_cast<void *const *>(At))) {
@@ -312,11 +293,11 @@ ImageResult Platform::Impl::StartImage(EFI_HANDLE ImageHandle, UINTN *ExitDataSi
   if (Left.ExitData != nullptr) {
     Result.ExitData = ExitText(Left.ExitData, Left.ExitDataSize);
     if (ExitDataSize != nullptr && ExitData != nullptr) {
-      TransferPool(Left.ExitData, Image->Loaded.ParentHandle);
+      Memory.TransferPool(Left.ExitData, Image->Loaded.ParentHandle);
       *ExitDataSize = Left.ExitDataSize;
       *ExitData = Left.ExitData;
     } else {
-      FreePool(ImageHandle, Left.ExitData);
+      Memory.FreePool(ImageHandle, Left.ExitData);
     }
   }
   Image->Running = false;
@@ -353,7 +334,7 @@ EFI_STATUS Platform::Impl::UnloadImage(EFI_HANDLE ImageHandle, bool CallUnload) 
   }
   const std::string Name = Image->Name;
   ReleaseImageObjects(*this, ImageHandle, Name);
-  ReportLeaks(ImageHandle, "at unload");
+  Memory.ReportLeaks(ImageHandle, "at unload");
   if (HandleRecord *Record = ValidHandle(ImageHandle)) {
     auto &List = Record->Protocols;
     List.erase(std::remove_if(List.begin(), List.end(),
@@ -375,7 +356,7 @@ EFI_STATUS Platform::Impl::UnloadImage(EFI_HANDLE ImageHandle, bool CallUnload) 
 void Platform::Impl::UnloadAllImages() {
   std::string Held;
   for (const auto &[Handle, Image] : Images) {
-    const ImageStats &Entry = Stats[Handle];
+    const ImageStats &Entry = Memory.StatsOf(Handle);
     if (Entry.PoolBytes != 0 || Entry.Pages != 0) {
       Held += (Held.empty() ? "" : ", ") + Image->Name + " " + std::to_string(Entry.PoolBytes) +
               " bytes of pool and " + std::to_string(Entry.Pages) + " pages";
@@ -452,8 +433,8 @@ EFI_STATUS EFIAPI Exit(EFI_HANDLE ImageHandle, EFI_STATUS ExitStatus, UINTN Exit
     return EFI_INVALID_PARAMETER;
   }
   // Exit data is pool the image allocated; anything else cannot be handed on.
-  if (ExitData != nullptr && !Core.IsPoolBuffer(ExitData)) {
-    Core.MemoryError(Found->second->Name + ": Exit() with exit data that is not a pool buffer");
+  if (ExitData != nullptr && !Core.Memory.IsPoolBuffer(ExitData)) {
+    Core.Memory.MemoryError(Found->second->Name + ": Exit() with exit data that is not a pool buffer");
     ExitData = nullptr;
     ExitDataSize = 0;
   }

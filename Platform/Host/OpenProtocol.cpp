@@ -199,8 +199,8 @@ EFI_STATUS EFIAPI OpenProtocolInformation(EFI_HANDLE Handle, EFI_GUID *Protocol,
   const size_t Count = Found->Opens.size();
   VOID *Memory = nullptr;
   // One spare entry so that an empty list still yields a buffer the caller can free.
-  EFI_STATUS Status = Core.AllocatePool(Caller, EfiBootServicesData,
-                                        (Count + 1) * sizeof(EFI_OPEN_PROTOCOL_INFORMATION_ENTRY), &Memory);
+  EFI_STATUS Status = Core.Memory.AllocatePool(
+      Caller, EfiBootServicesData, (Count + 1) * sizeof(EFI_OPEN_PROTOCOL_INFORMATION_ENTRY), &Memory);
   if (EFI_ERROR(Status)) {
     return Status;
   }

@@ -84,10 +84,9 @@ Platform::Impl::Impl(PlatformOptions PlatformOptionsIn)
   }
   Log.SetEcho(Options.Echo);
   Watchdog = std::make_unique<ProgressWatchdog>(std::chrono::milliseconds(Options.ProgressLimitMs));
-  Variables = std::make_unique<VariableStore>();
-  Gcd = std::make_unique<GcdMap>();
-  TakePages({reinterpret_cast<uint64_t>(&RuntimeArea), 1, EfiRuntimeServicesData, nullptr, PageUse::Tables});
-  TakePages({reinterpret_cast<uint64_t>(&BootArea), 1, EfiBootServicesData, nullptr, PageUse::Tables});
+  Memory.TakePages(
+      {reinterpret_cast<uint64_t>(&RuntimeArea), 1, EfiRuntimeServicesData, nullptr, PageUse::Tables});
+  Memory.TakePages({reinterpret_cast<uint64_t>(&BootArea), 1, EfiBootServicesData, nullptr, PageUse::Tables});
 }
 
 void Platform::Impl::UpdateTableCrcs() {
@@ -168,7 +167,7 @@ Platform::Platform(PlatformOptions Options) {
   FirmwareImage.ImageCodeType = EfiBootServicesCode;
   FirmwareImage.ImageDataType = EfiBootServicesData;
   Core.InstallProtocol(&Core.FirmwareHandle, CoreGuid::LoadedImage, &FirmwareImage, false);
-  Core.Stats[Core.FirmwareHandle].Name = "firmware";
+  Core.Memory.StatsOf(Core.FirmwareHandle).Name = "firmware";
 
   DeclareDram(Core);
   Core.InitConsoles();
@@ -187,7 +186,7 @@ Platform::Platform(PlatformOptions Options) {
 Platform::~Platform() {
   Impl &Core = *Impl_;
   Core.UnloadAllImages();
-  Core.ReleaseAllMemory();
+  Core.Memory.ReleaseAll();
   Core.Watchdog.reset();
   gCurrentPlatform = nullptr;
   gCurrentImpl = nullptr;
@@ -241,8 +240,8 @@ bool Platform::IsImageLoaded(EFI_HANDLE ImageHandle) const {
 }
 
 std::string Platform::ImageName(EFI_HANDLE ImageHandle) const {
-  auto Found = Impl_->Stats.find(ImageHandle);
-  return Found != Impl_->Stats.end() ? Found->second.Name : std::string();
+  const ImageStats *Found = Impl_->Memory.FindStats(ImageHandle);
+  return Found != nullptr ? Found->Name : std::string();
 }
 
 std::string Platform::CurrentImageName() const {
@@ -282,18 +281,18 @@ void Platform::SetSystemRegister(const std::string &Name, uint64_t Value) {
 }
 
 uint64_t Platform::OutstandingPoolBytes(EFI_HANDLE ImageHandle) const {
-  auto Found = Impl_->Stats.find(ImageHandle);
-  return Found != Impl_->Stats.end() ? Found->second.PoolBytes : 0;
+  const ImageStats *Found = Impl_->Memory.FindStats(ImageHandle);
+  return Found != nullptr ? Found->PoolBytes : 0;
 }
 
 uint64_t Platform::OutstandingPages(EFI_HANDLE ImageHandle) const {
-  auto Found = Impl_->Stats.find(ImageHandle);
-  return Found != Impl_->Stats.end() ? Found->second.Pages : 0;
+  const ImageStats *Found = Impl_->Memory.FindStats(ImageHandle);
+  return Found != nullptr ? Found->Pages : 0;
 }
 
 uint64_t Platform::FreePoolCalls(EFI_HANDLE ImageHandle) const {
-  auto Found = Impl_->Stats.find(ImageHandle);
-  return Found != Impl_->Stats.end() ? Found->second.FreePoolCalls : 0;
+  const ImageStats *Found = Impl_->Memory.FindStats(ImageHandle);
+  return Found != nullptr ? Found->FreePoolCalls : 0;
 }
 
 const std::map<std::string, TimeAccount> &Platform::TimeAccounts() const {
@@ -301,7 +300,7 @@ const std::map<std::string, TimeAccount> &Platform::TimeAccounts() const {
 }
 
 const std::vector<std::string> &Platform::MemoryErrors() const {
-  return Impl_->MemoryErrors;
+  return Impl_->Memory.MemoryErrors();
 }
 
 EFI_TPL Platform::CurrentTpl() const {
@@ -329,9 +328,19 @@ MemoryRange Platform::Dram() const {
 }
 
 VOID *Platform::AllocateRecord(EFI_MEMORY_TYPE Type, size_t Size) {
-  VOID *Record = Impl_->CarvePool(Type, Size, nullptr);
-  Impl_->MapKey += Record != nullptr ? 1 : 0;
+  VOID *Record = Impl_->Memory.CarvePool(Type, Size, nullptr);
+  if (Record != nullptr) {
+    Impl_->Memory.MapChanged();
+  }
   return Record;
+}
+
+void Platform::FailAllocation(uint64_t Nth, const std::string &Image) {
+  Impl_->Memory.FailAllocation(Nth, Image);
+}
+
+uint64_t Platform::FirmwareAllocations() const {
+  return Impl_->Memory.FirmwareAllocations();
 }
 
 GcdMap &Platform::Gcd() {

@@ -123,7 +123,7 @@ EFI_STATUS EFIAPI SetVirtualAddressMap(UINTN MemoryMapSize, UINTN DescriptorSize
     }
   }
   // Every runtime range of the memory map needs a virtual address, and only those have one.
-  std::vector<EFI_MEMORY_DESCRIPTOR> Runtime = Core.MemoryMap();
+  std::vector<EFI_MEMORY_DESCRIPTOR> Runtime = Core.Memory.MemoryMap();
   std::erase_if(Runtime, [](const EFI_MEMORY_DESCRIPTOR &Entry) {
     return (Entry.Attribute & EFI_MEMORY_RUNTIME) == 0;
   });
@@ -281,7 +281,7 @@ EFI_STATUS Platform::SetVirtualAddressMap(int64_t Offset) {
   }
   // The OS maps the runtime descriptors of the memory map, each moved by the same offset.
   Core.VirtualMap.clear();
-  for (const EFI_MEMORY_DESCRIPTOR &Entry : Core.MemoryMap()) {
+  for (const EFI_MEMORY_DESCRIPTOR &Entry : Core.Memory.MemoryMap()) {
     if ((Entry.Attribute & EFI_MEMORY_RUNTIME) != 0) {
       Core.VirtualMap.push_back({Entry.PhysicalStart, EFI_PAGES_TO_SIZE(Entry.NumberOfPages), Offset});
     }
