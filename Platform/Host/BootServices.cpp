@@ -89,7 +89,7 @@ EFI_STATUS EFIAPI InstallConfigurationTable(EFI_GUID *Guid, VOID *Table) {
 
 EFI_STATUS EFIAPI ExitBootServices(EFI_HANDLE ImageHandle, UINTN MapKey) {
   CORE_BOOT_SERVICE("ExitBootServices");
-  if (Core.ValidHandle(ImageHandle) == nullptr || MapKey != Core.Memory.MapKey()) {
+  if (Core.Handles.ValidHandle(ImageHandle) == nullptr || MapKey != Core.Memory.MapKey()) {
     return EFI_INVALID_PARAMETER;
   }
   Core.LogLine("ExitBootServices: signalling the exit-boot-services group");
@@ -139,9 +139,9 @@ void Platform::Impl::InitBootServices() {
   BootServices.Hdr.Signature = EFI_BOOT_SERVICES_SIGNATURE;
   BootServices.Hdr.Revision = EFI_SPECIFICATION_VERSION;
   BootServices.Hdr.HeaderSize = sizeof(EFI_BOOT_SERVICES);
-  FillHandleServices();
-  FillOpenProtocolServices();
-  FillDriverModelServices();
+  HandleDatabase::FillServices(BootServices);
+  HandleDatabase::FillOpenProtocolServices(BootServices);
+  DriverModel::FillServices(BootServices);
   FillEventServices();
   CoreMemory::FillServices(BootServices);
   FillImageServices();

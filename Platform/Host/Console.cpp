@@ -127,7 +127,7 @@ ConsolePointer MakeConsole(Platform::Impl &Core, const std::string &Name) {
   Device->Mode = {kModeCount, 0, static_cast<INT32>(kDefaultAttribute), 0, 0, TRUE};
   Device->Protocol = {TextReset,    OutputString, TestString,        QueryMode,    SetMode,
                       SetAttribute, ClearScreen,  SetCursorPosition, EnableCursor, &Device->Mode};
-  Core.InstallProtocol(&Device->Handle, CoreGuid::SimpleTextOut, &Device->Protocol, false);
+  Core.Handles.InstallProtocol(&Device->Handle, CoreGuid::SimpleTextOut, &Device->Protocol, false);
   return Device;
 }
 

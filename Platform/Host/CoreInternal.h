@@ -5,7 +5,9 @@
 #include "CoreMemory.h"
 #include "CoreReport.h"
 #include "Dram.h"
+#include "DriverModel.h"
 #include "GcdMap.h"
+#include "HandleDatabase.h"
 #include "HostPlatform.h"
 #include "ProgressWatchdog.h"
 #include "VariableStore.h"
@@ -49,37 +51,12 @@ inline constexpr EFI_GUID DxeServicesTable = {
 
 std::string StatusName(EFI_STATUS Status); // "EFI_NOT_FOUND", or "0x..." for unnamed values
 
-constexpr uint64_t HandleSignature = 0x454C444E41484F43ull; // "COHANDLE"
-constexpr uint64_t EventSignature = 0x544E455645434F43ull;  // "COCEVENT"
-constexpr uint64_t RegistrationSignature = 0x4754534947455243ull;
+constexpr uint64_t EventSignature = 0x544E455645434F43ull; // "COCEVENT"
 
 // Device path helpers (the handle database compares paths).
 size_t DevicePathNodeLength(const EFI_DEVICE_PATH_PROTOCOL *Node);
 bool IsDevicePathEndNode(const EFI_DEVICE_PATH_PROTOCOL *Node);
 size_t DevicePathInstanceSize(const EFI_DEVICE_PATH_PROTOCOL *Path); // bytes before the first end node
-
-struct HandleRecord;
-
-struct OpenEntry {
-  EFI_HANDLE AgentHandle = nullptr;
-  EFI_HANDLE ControllerHandle = nullptr;
-  UINT32 Attributes = 0;
-  UINT32 OpenCount = 0;
-};
-
-struct ProtocolInterface {
-  EFI_GUID Guid{};
-  uint64_t Sequence = 0; // install order, the order LocateHandle and LocateProtocol report
-  VOID *Interface = nullptr;
-  HandleRecord *Handle = nullptr;
-  std::vector<OpenEntry> Opens;
-};
-
-struct HandleRecord {
-  uint64_t Signature = HandleSignature;
-  uint64_t Key = 0; // creation order
-  std::vector<std::unique_ptr<ProtocolInterface>> Protocols;
-};
 
 struct EventRecord {
   uint64_t Signature = EventSignature;
@@ -94,13 +71,6 @@ struct EventRecord {
   uint64_t TimerPeriodNs = 0;
   uint64_t TimerOrder = 0; // its place in the clock's queue among items due at the same time
   EFI_HANDLE OwnerImage = nullptr;
-};
-
-struct NotifyRegistration {
-  uint64_t Signature = RegistrationSignature;
-  EFI_GUID Guid{};
-  EventRecord *Event = nullptr;
-  std::deque<HandleRecord *> Pending; // handles that gained the protocol since the last lookup
 };
 
 inline constexpr size_t kMaxConfigurationTables = 64;
@@ -227,15 +197,10 @@ struct Platform::Impl final : CoreReport {
   std::vector<std::string> Errors;
   std::vector<std::string> ExpectedErrors; // substrings a test declared
 
-  // Handle database.
-  uint64_t NextHandleKey = 1;
-  uint64_t NextProtocolSequence = 1;
+  // The firmware's own image: host producers install on it and own what they allocate.
   EFI_LOADED_IMAGE_PROTOCOL FirmwareImage{};
-  std::vector<HandleRecord *> Handles; // live, in creation order
-  std::unordered_set<HandleRecord *> LiveHandles;
-  std::vector<std::unique_ptr<HandleRecord>> RetiredHandles; // never reused, so stale handles stay invalid
-  std::vector<std::unique_ptr<NotifyRegistration>> Registrations;
-  HandleRecord *PinnedHandle = nullptr; // kept even when empty, while a multiple uninstall runs
+  HandleDatabase Handles{*this, Drivers, *this};
+  DriverModel Drivers{Handles, *this, *this};
 
   // Events and TPL.
   EFI_TPL CurrentTpl = TPL_APPLICATION;
@@ -290,9 +255,6 @@ struct Platform::Impl final : CoreReport {
   std::unique_ptr<VariableStore> Variables = std::make_unique<VariableStore>();
 
   // Set up in the units: each fills its members of the tables.
-  void FillHandleServices();
-  void FillOpenProtocolServices();
-  void FillDriverModelServices();
   void FillEventServices();
   void FillImageServices();
   void FillMiscServices();
@@ -313,25 +275,6 @@ struct Platform::Impl final : CoreReport {
   EFI_HANDLE CurrentImage() const;
   EFI_HANDLE ImageFromAddress(const void *Address) const; // the image whose code is at Address
   EFI_HANDLE CallerImage(const void *ReturnAddress) const;
-
-  // Handle database.
-  HandleRecord *ValidHandle(EFI_HANDLE Handle) const;
-  ProtocolInterface *FindProtocol(HandleRecord *Handle, const EFI_GUID &Guid) const;
-  EFI_STATUS InstallProtocol(EFI_HANDLE *Handle, const EFI_GUID &Guid, VOID *Interface, bool Notify);
-  EFI_STATUS UninstallProtocol(EFI_HANDLE Handle, const EFI_GUID &Guid, VOID *Interface);
-  void NotifyProtocolInstalled(ProtocolInterface *Protocol);
-  void RemoveHandleIfEmpty(HandleRecord *Handle);
-  std::vector<ProtocolInterface *> InterfacesOf(const EFI_GUID &Guid) const; // in install order
-  NotifyRegistration *ValidRegistration(VOID *Registration) const;
-  EFI_STATUS OpenProtocol(EFI_HANDLE Handle, const EFI_GUID &Guid, VOID **Interface, EFI_HANDLE Agent,
-                          EFI_HANDLE Controller, UINT32 Attributes);
-  EFI_STATUS CloseProtocol(EFI_HANDLE Handle, const EFI_GUID &Guid, EFI_HANDLE Agent, EFI_HANDLE Controller);
-  EFI_STATUS DisconnectUsers(HandleRecord *Handle, ProtocolInterface *Protocol);
-
-  // Driver model.
-  EFI_STATUS ConnectController(EFI_HANDLE Controller, EFI_HANDLE *DriverImageHandles,
-                               EFI_DEVICE_PATH_PROTOCOL *Remaining, bool Recursive);
-  EFI_STATUS DisconnectController(EFI_HANDLE Controller, EFI_HANDLE Driver, EFI_HANDLE Child);
 
   // Events and TPL.
   EventRecord *ValidEvent(EFI_EVENT Event) const;

@@ -61,7 +61,7 @@ EFI_STATUS EFIAPI SetMemorySpaceAttributes(EFI_PHYSICAL_ADDRESS Base, UINT64 Len
   if (EFI_ERROR(Status)) {
     return Status;
   }
-  std::vector<ProtocolInterface *> Cpus = Core.InterfacesOf(CoreGuid::CpuArch);
+  std::vector<ProtocolInterface *> Cpus = Core.Handles.InterfacesOf(CoreGuid::CpuArch);
   auto *Cpu = Cpus.empty() ? nullptr : static_cast<EFI_CPU_ARCH_PROTOCOL *>(Cpus.front()->Interface);
   if (Cpu == nullptr || Cpu->SetMemoryAttributes == nullptr) {
     return EFI_NOT_AVAILABLE_YET;

@@ -121,9 +121,7 @@ EFI_STATUS Platform::Impl::CloseEvent(EFI_EVENT Event) {
   for (auto &Queue : NotifyQueues) {
     Queue.erase(std::remove(Queue.begin(), Queue.end(), Record), Queue.end());
   }
-  Registrations.erase(std::remove_if(Registrations.begin(), Registrations.end(),
-                                     [&](const auto &Entry) { return Entry->Event == Record; }),
-                      Registrations.end());
+  Handles.ForgetEvent(Record);
   LiveEvents.erase(std::remove(LiveEvents.begin(), LiveEvents.end(), Record), LiveEvents.end());
   Record->Signature = 0;
   DisarmTimer(Record);

@@ -131,7 +131,7 @@ EFI_STATUS LoadFromBuffer(Platform::Impl &Core, const std::string &Name, const v
   EFI_HANDLE Handle = nullptr;
   // The Loaded Image interface lives in the record, whose address is stable.
   ImageRecord *Record = Image.get();
-  EFI_STATUS Status = Core.InstallProtocol(&Handle, CoreGuid::LoadedImage, &Record->Loaded, true);
+  EFI_STATUS Status = Core.Handles.InstallProtocol(&Handle, CoreGuid::LoadedImage, &Record->Loaded, true);
   if (EFI_ERROR(Status)) {
     dlclose(Library);
     std::filesystem::remove(TempFile);
@@ -212,9 +212,9 @@ void ReleaseImageObjects(Platform::Impl &Core, EFI_HANDLE ImageHandle, const std
       Core.CloseEvent(Event);
     }
   }
-  std::vector<HandleRecord *> Handles = Core.Handles;
+  std::vector<HandleRecord *> Handles = Core.Handles.All();
   for (HandleRecord *Handle : Handles) {
-    if (Core.ValidHandle(Handle) == nullptr) {
+    if (Core.Handles.ValidHandle(Handle) == nullptr) {
       continue;
     }
     DropOpens(Core, ImageHandle, Name, Handle);
@@ -228,7 +228,7 @@ void ReleaseImageObjects(Platform::Impl &Core, EFI_HANDLE ImageHandle, const std
                        " protocol interface(s) installed on handle " + std::to_string(Handle->Key) +
                        " at unload; removed");
       List.erase(Stale, List.end());
-      Core.RemoveHandleIfEmpty(Handle);
+      Core.Handles.RemoveHandleIfEmpty(Handle);
     }
   }
   DropConfigurationTables(Core, ImageHandle, Name);
@@ -335,12 +335,12 @@ EFI_STATUS Platform::Impl::UnloadImage(EFI_HANDLE ImageHandle, bool CallUnload) 
   const std::string Name = Image->Name;
   ReleaseImageObjects(*this, ImageHandle, Name);
   Memory.ReportLeaks(ImageHandle, "at unload");
-  if (HandleRecord *Record = ValidHandle(ImageHandle)) {
+  if (HandleRecord *Record = Handles.ValidHandle(ImageHandle)) {
     auto &List = Record->Protocols;
     List.erase(std::remove_if(List.begin(), List.end(),
                               [&](const auto &Protocol) { return Protocol->Interface == &Image->Loaded; }),
                List.end());
-    RemoveHandleIfEmpty(Record);
+    Handles.RemoveHandleIfEmpty(Record);
   }
   Watchdog->RemoveImageCode(Image->Base);
   dlclose(Image->Library);
@@ -383,7 +383,7 @@ EFI_STATUS EFIAPI LoadImage(BOOLEAN BootPolicy, EFI_HANDLE ParentImageHandle,
                             EFI_DEVICE_PATH_PROTOCOL *DevicePath, VOID *SourceBuffer, UINTN SourceSize,
                             EFI_HANDLE *ImageHandle) {
   CORE_BOOT_SERVICE("LoadImage");
-  if (ImageHandle == nullptr || Core.ValidHandle(ParentImageHandle) == nullptr) {
+  if (ImageHandle == nullptr || Core.Handles.ValidHandle(ParentImageHandle) == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
   if (SourceBuffer == nullptr) {

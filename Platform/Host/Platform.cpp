@@ -166,7 +166,7 @@ Platform::Platform(PlatformOptions Options) {
   FirmwareImage.SystemTable = &Core.SystemTable;
   FirmwareImage.ImageCodeType = EfiBootServicesCode;
   FirmwareImage.ImageDataType = EfiBootServicesData;
-  Core.InstallProtocol(&Core.FirmwareHandle, CoreGuid::LoadedImage, &FirmwareImage, false);
+  Core.Handles.InstallProtocol(&Core.FirmwareHandle, CoreGuid::LoadedImage, &FirmwareImage, false);
   Core.Memory.StatsOf(Core.FirmwareHandle).Name = "firmware";
 
   DeclareDram(Core);
