@@ -55,7 +55,7 @@ namespace {
 [[gnu::cold, gnu::noinline]] void WatchdogHalt(const Platform::Impl &Core, uint64_t Elapsed) {
   throw Halt("watchdog: " + Core.CurrentImageName() + " ran " + std::to_string(Elapsed / 1'000'000) +
                  " ms of virtual time without returning",
-             Core.CurrentImageName(), Core.NowNs);
+             Core.CurrentImageName(), Core.Events.NowNs());
 }
 
 } // namespace
@@ -66,7 +66,7 @@ void Platform::Impl::CheckWatchdog() {
   if (Frames.empty() || Options.WatchdogNs == 0) {
     return;
   }
-  const uint64_t Elapsed = NowNs - Frames.back().StartNs;
+  const uint64_t Elapsed = Events.NowNs() - Frames.back().StartNs;
   if (Elapsed > Options.WatchdogNs) {
     WatchdogHalt(*this, Elapsed);
   }
@@ -165,11 +165,11 @@ bool AddressSpace::Cleared(Region &Entry) {
 // page tables built from the maps have nothing there.
 void AddressSpace::RecordFault(uint64_t Address, unsigned Width, bool IsWrite, uint64_t Value,
                                const char *Why) {
-  Faults_.push_back({Address, Width, IsWrite, Value, Core_.CurrentImageName(), Core_.NowNs});
+  Faults_.push_back({Address, Width, IsWrite, Value, Core_.CurrentImageName(), Core_.Events.NowNs()});
   Core_.Error("MMIO", std::string(IsWrite ? "write" : "read") + " of " + std::to_string(Width) +
                           " bytes at " + Hex(Address) +
                           (IsWrite ? " (value " + Hex(Value) + ")" : std::string()) + ": " + Why);
-  Core_.Advance(kUnmappedAccessCostNs);
+  Core_.Events.Advance(kUnmappedAccessCostNs);
 }
 
 AddressSpace::Region *AddressSpace::Resolve(uint64_t &Address, unsigned Width, bool IsWrite, uint64_t Value) {
@@ -209,11 +209,11 @@ AddressSpace::Region *AddressSpace::ResolveRun(uint64_t &Address, unsigned Width
 
 inline void AddressSpace::Charge(uint64_t CostNs, uint64_t Accesses, const void *Caller) {
   if (Caller != ChargeCaller_) {
-    ChargeAccount_ = &Core_.AccountOf(Caller);
+    ChargeAccount_ = &Core_.Events.AccountOf(Caller);
     ChargeCaller_ = Caller;
   }
   ChargeAccount_->RegisterAccesses += Accesses;
-  Core_.Spend(*ChargeAccount_, &TimeAccount::RegisterNs, CostNs);
+  Core_.Events.Spend(*ChargeAccount_, &TimeAccount::RegisterNs, CostNs);
 }
 
 // The region a single access reaches when nothing about it needs a closer look: a valid,
@@ -416,40 +416,10 @@ bool AddressSpace::Copy(uint64_t To, uint64_t From, unsigned Width, uint64_t Cou
   return Faults_.size() == Faults;
 }
 
-// Code outside the images belongs to the image running now; a cached image must still be loaded.
-TimeAccount &Platform::Impl::AccountOf(const void *Caller) {
-  auto Found = AccountCache.find(Caller);
-  if (Found != AccountCache.end()) {
-    if (Found->second.Image == nullptr) {
-      return CurrentAccount();
-    }
-    if (Images.count(Found->second.Image) != 0) {
-      return *Found->second.Account;
-    }
-  }
-  const EFI_HANDLE Image = ImageFromAddress(Caller);
-  if (Image == nullptr) {
-    AccountCache[Caller] = {nullptr, nullptr};
-    return CurrentAccount();
-  }
-  TimeAccount &Account = Accounts[Memory.StatsOf(Image).Name];
-  AccountCache[Caller] = {Image, &Account};
-  return Account;
-}
-
-TimeAccount &Platform::Impl::CurrentAccount() {
-  auto &Cache = CurrentAccountCache;
-  const EFI_HANDLE Top = Frames.empty() ? nullptr : Frames.back().Image;
-  if (Cache.Account == nullptr || Cache.Generation != FrameGeneration || Cache.Image != Top) {
-    Cache = {FrameGeneration, Top, &Accounts[CurrentImageName()]};
-  }
-  return *Cache.Account;
-}
-
 void Platform::Impl::CheckProgress() {
   if (Watchdog->Tripped() && !Frames.empty()) {
     Watchdog->Take();
-    throw Halt(Watchdog->Reason(), CurrentImageName(), NowNs);
+    throw Halt(Watchdog->Reason(), CurrentImageName(), Events.NowNs());
   }
 }
 
@@ -460,14 +430,14 @@ ImageScope::ImageScope(Platform::Impl &Core, EFI_HANDLE Image) : Core_(Core) {
   if (Image != nullptr && Found != nullptr) {
     Frame.Name = Found->Name;
   }
-  Frame.StartNs = Core.Frames.empty() ? Core.NowNs : Core.Frames.back().StartNs;
+  Frame.StartNs = Core.Frames.empty() ? Core.Events.NowNs() : Core.Frames.back().StartNs;
   Core.Frames.push_back(Frame);
   Core.FrameGeneration++;
   Core.Space.FramesChanged();
   Depth_ = Core.Frames.size();
   // Time the image's code spends is its own, not that of a spender it was called from.
-  Outer_ = Core.Charged;
-  Core.Charged = {};
+  Outer_ = Core.Events.Charged();
+  Core.Events.SetCharged({});
 }
 
 ImageScope::~ImageScope() {
@@ -476,14 +446,14 @@ ImageScope::~ImageScope() {
     Core_.FrameGeneration++;
   }
   Core_.Space.FramesChanged();
-  Core_.Charged = Outer_;
+  Core_.Events.SetCharged(Outer_);
 }
 
 std::optional<Halt> Platform::Impl::RunFrame(EFI_HANDLE Image, const std::string &Name,
                                              const std::function<void()> &Call) {
   const size_t Depth = Frames.size();
-  const EFI_TPL SavedTpl = CurrentTpl;
-  Frames.push_back({Image, Name, NowNs});
+  const EFI_TPL SavedTpl = Events.CurrentTpl();
+  Frames.push_back({Image, Name, Events.NowNs()});
   FrameGeneration++;
   Space.FramesChanged();
   struct Unwind {
@@ -494,10 +464,10 @@ std::optional<Halt> Platform::Impl::RunFrame(EFI_HANDLE Image, const std::string
       Core.Frames.resize(std::min(Core.Frames.size(), Depth));
       Core.FrameGeneration++;
       Core.Space.FramesChanged();
-      Core.Charged = Outer;
+      Core.Events.SetCharged(Outer);
     }
-  } Restore{*this, Depth, Charged};
-  Charged = {};
+  } Restore{*this, Depth, Events.Charged()};
+  Events.SetCharged({});
   Watchdog->CallStarted();
   struct CallEnd {
     ProgressWatchdog &Watchdog;
@@ -509,8 +479,8 @@ std::optional<Halt> Platform::Impl::RunFrame(EFI_HANDLE Image, const std::string
     Frames.resize(Depth);
     FrameGeneration++;
     Space.FramesChanged();
-    CurrentTpl = SavedTpl;
-    InterruptsEnabled = SavedTpl < TPL_HIGH_LEVEL;
+    Events.ResetTpl(SavedTpl);
+    Events.SetInterruptsEnabled(SavedTpl < TPL_HIGH_LEVEL);
     LogLine("halt: " + Stopped.Reason + " in " + Stopped.Image + " at " +
             std::to_string(Stopped.VirtualTimeNs) + " ns");
     return Stopped;
@@ -583,7 +553,7 @@ extern "C" VOID HostAbiStall(UINT64 Microseconds) {
   }
   host::Platform::Impl &Platform = Core();
   Platform.CheckWatchdog();
-  Platform.Stall(Platform.AccountOf(__builtin_return_address(0)), Microseconds);
+  Platform.Events.Stall(Platform.Events.AccountOf(__builtin_return_address(0)), Microseconds);
 }
 
 extern "C" UINT64 HostAbiVirtualTimeNs(VOID) {
@@ -592,9 +562,9 @@ extern "C" UINT64 HostAbiVirtualTimeNs(VOID) {
   }
   host::Platform::Impl &Platform = Core();
   Platform.CheckWatchdog();
-  Platform.Spend(Platform.AccountOf(__builtin_return_address(0)), &host::TimeAccount::ServiceNs,
-                 host::kTimeReadCostNs);
-  return Platform.NowNs;
+  Platform.Events.Spend(Platform.Events.AccountOf(__builtin_return_address(0)), &host::TimeAccount::ServiceNs,
+                        host::kTimeReadCostNs);
+  return Platform.Events.NowNs();
 }
 
 extern "C" [[noreturn]] VOID HostAbiHalt(const CHAR8 *Reason) {
@@ -603,7 +573,7 @@ extern "C" [[noreturn]] VOID HostAbiHalt(const CHAR8 *Reason) {
     throw host::Halt(Text, "core", 0);
   }
   host::Platform::Impl &Platform = Core();
-  throw host::Halt(Text, host::ImageAt(Platform, __builtin_return_address(0)), Platform.NowNs);
+  throw host::Halt(Text, host::ImageAt(Platform, __builtin_return_address(0)), Platform.Events.NowNs());
 }
 
 extern "C" VOID HostAbiCpuOperation(const CHAR8 *Operation) {
@@ -615,9 +585,9 @@ extern "C" VOID HostAbiCpuOperation(const CHAR8 *Operation) {
   std::string Name = Operation;
   Platform.CpuOperations.push_back(Name);
   if (Name == "ArmDisableInterrupts") {
-    Platform.InterruptsEnabled = false;
+    Platform.Events.SetInterruptsEnabled(false);
   } else if (Name == "ArmEnableInterrupts") {
-    Platform.InterruptsEnabled = true;
+    Platform.Events.SetInterruptsEnabled(true);
   }
 }
 
@@ -626,7 +596,7 @@ extern "C" BOOLEAN HostAbiInterruptsEnabled(VOID) {
     return TRUE;
   }
   Core().CheckProgress();
-  return Core().InterruptsEnabled ? TRUE : FALSE;
+  return Core().Events.InterruptsEnabled() ? TRUE : FALSE;
 }
 
 extern "C" UINT64 HostAbiReadSystemRegister(const CHAR8 *Name) {

@@ -146,8 +146,9 @@ void Platform::Impl::CheckServiceTpl(const char *Service) {
       std::find_if(std::begin(kServiceTpls), std::end(kServiceTpls),
                    [&](const ServiceTpl &Item) { return std::strcmp(Item.Service, Service) == 0; });
   const EFI_TPL Max = Entry != std::end(kServiceTpls) ? Entry->Max : TPL_HIGH_LEVEL;
-  if (CurrentTpl > Max) {
-    Error("TPL", std::string(Service) + " called at " + TplName(CurrentTpl) + ", above " + TplName(Max));
+  if (Events.CurrentTpl() > Max) {
+    Error("TPL",
+          std::string(Service) + " called at " + TplName(Events.CurrentTpl()) + ", above " + TplName(Max));
   }
 }
 

@@ -32,7 +32,7 @@ EFI_STATUS EFIAPI GetNextMonotonicCount(UINT64 *Count) {
 EFI_STATUS EFIAPI Stall(UINTN Microseconds) {
   CORE_BOOT_SERVICE("Stall");
   Core.CheckWatchdog();
-  Core.Stall(Core.AccountOf(__builtin_return_address(0)), Microseconds);
+  Core.Events.Stall(Core.Events.AccountOf(__builtin_return_address(0)), Microseconds);
   return EFI_SUCCESS;
 }
 
@@ -81,9 +81,9 @@ EFI_STATUS EFIAPI InstallConfigurationTable(EFI_GUID *Guid, VOID *Table) {
   }
   Core.UpdateTableCrcs();
   // Whoever waits for this table is told through the event group of the same GUID.
-  EFI_TPL Old = Core.RaiseTpl(TPL_HIGH_LEVEL);
-  Core.SignalGroup(*Guid);
-  Core.RestoreTpl(Old);
+  EFI_TPL Old = Core.Events.RaiseTpl(TPL_HIGH_LEVEL);
+  Core.Events.SignalGroup(*Guid);
+  Core.Events.RestoreTpl(Old);
   return EFI_SUCCESS;
 }
 
@@ -95,20 +95,20 @@ EFI_STATUS EFIAPI ExitBootServices(EFI_HANDLE ImageHandle, UINTN MapKey) {
   Core.LogLine("ExitBootServices: signalling the exit-boot-services group");
   // The timer interrupt stops first: no timer fires inside the notifications or later,
   // however far the OS moves the clock. The notifications must not change the memory map.
-  Core.ExitingBootServices = true;
+  Core.Events.StopTimerInterrupt();
   {
     struct Notifying {
       CoreMemory &Memory;
       explicit Notifying(CoreMemory &Frozen) : Memory(Frozen) { Memory.SetMapFrozen(true); }
       ~Notifying() { Memory.SetMapFrozen(false); } // also when a notification halts
     } Inside{Core.Memory};
-    EFI_TPL Old = Core.RaiseTpl(TPL_HIGH_LEVEL);
-    Core.SignalGroup(CoreGuid::ExitBootServices);
-    Core.RestoreTpl(Old);
+    EFI_TPL Old = Core.Events.RaiseTpl(TPL_HIGH_LEVEL);
+    Core.Events.SignalGroup(CoreGuid::ExitBootServices);
+    Core.Events.RestoreTpl(Old);
   }
   // From here on only runtime services remain.
   Core.BootServicesEnded = true;
-  Core.ReportArmedTimers();
+  Core.Events.ReportArmedTimers();
   Core.Variables->MarkBootServicesEnded();
   Core.SystemTable.BootServices = nullptr;
   Core.SystemTable.ConsoleInHandle = nullptr;
@@ -142,7 +142,7 @@ void Platform::Impl::InitBootServices() {
   HandleDatabase::FillServices(BootServices);
   HandleDatabase::FillOpenProtocolServices(BootServices);
   DriverModel::FillServices(BootServices);
-  FillEventServices();
+  CoreEvents::FillServices(BootServices);
   CoreMemory::FillServices(BootServices);
   FillImageServices();
   FillMiscServices();

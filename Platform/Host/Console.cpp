@@ -57,7 +57,7 @@ EFI_STATUS EFIAPI OutputString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *This, CHAR16 *St
     Platform::Impl &Core = host::Core();
     std::string Line = Utf16ToUtf8(Text);
     Line.erase(std::remove(Line.begin(), Line.end(), '\r'), Line.end());
-    Core.Log.Append(Core.CurrentImageName(), Line, Core.NowNs);
+    Core.Log.Append(Core.CurrentImageName(), Line, Core.Events.NowNs());
   }
   return EFI_SUCCESS;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "AddressSpace.h"
+#include "CoreEvents.h"
 #include "CoreMemory.h"
 #include "CoreReport.h"
 #include "Dram.h"
@@ -51,27 +52,10 @@ inline constexpr EFI_GUID DxeServicesTable = {
 
 std::string StatusName(EFI_STATUS Status); // "EFI_NOT_FOUND", or "0x..." for unnamed values
 
-constexpr uint64_t EventSignature = 0x544E455645434F43ull; // "COCEVENT"
-
 // Device path helpers (the handle database compares paths).
 size_t DevicePathNodeLength(const EFI_DEVICE_PATH_PROTOCOL *Node);
 bool IsDevicePathEndNode(const EFI_DEVICE_PATH_PROTOCOL *Node);
 size_t DevicePathInstanceSize(const EFI_DEVICE_PATH_PROTOCOL *Path); // bytes before the first end node
-
-struct EventRecord {
-  uint64_t Signature = EventSignature;
-  UINT32 Type = 0;
-  EFI_TPL NotifyTpl = 0;
-  EFI_EVENT_NOTIFY NotifyFunction = nullptr;
-  VOID *NotifyContext = nullptr;
-  std::optional<EFI_GUID> Group;
-  bool Signaled = false;
-  bool Queued = false;
-  uint64_t TimerDueNs = 0; // 0: no timer armed
-  uint64_t TimerPeriodNs = 0;
-  uint64_t TimerOrder = 0; // its place in the clock's queue among items due at the same time
-  EFI_HANDLE OwnerImage = nullptr;
-};
 
 inline constexpr size_t kMaxConfigurationTables = 64;
 
@@ -108,12 +92,6 @@ struct CallFrame {
   uint64_t StartNs = 0;
 };
 
-// Who the clock's movement is charged to while a seam or a service spends virtual time.
-struct Spender {
-  TimeAccount *Account = nullptr;
-  uint64_t TimeAccount::*Bucket = nullptr;
-};
-
 // Marks code of an image as running inside the current call (a driver's Supported, a
 // notification), for attribution; the watchdog keeps measuring the enclosing call.
 class ImageScope {
@@ -135,19 +113,6 @@ struct ImageExit {
   EFI_STATUS Status;
   UINTN ExitDataSize = 0;
   CHAR16 *ExitData = nullptr; // pool of the exiting image, handed to whoever started it
-};
-
-// The clock's queue: model work and armed timers, ordered by due time and then by the order
-// they were scheduled in.
-struct DueKey {
-  uint64_t DueNs = 0;
-  uint64_t Order = 0;
-  auto operator<=>(const DueKey &) const = default;
-};
-
-struct DueItem {
-  EventRecord *Timer = nullptr; // an armed timer, or
-  std::function<void()> Work;   // model work (Platform::After)
 };
 
 struct ConsoleDevice {
@@ -187,7 +152,6 @@ struct Platform::Impl final : CoreReport {
   std::vector<EFI_CONFIGURATION_TABLE> ConfigurationTables; // copied into RuntimeArea by UpdateTableCrcs
   EFI_HANDLE FirmwareHandle = nullptr;
   bool BootServicesEnded = false;
-  bool ExitingBootServices = false; // from the start of ExitBootServices: no timer fires
   uint64_t MonotonicCount = 0;
 
   std::unique_ptr<GcdMap> Gcd = std::make_unique<GcdMap>();
@@ -199,34 +163,10 @@ struct Platform::Impl final : CoreReport {
 
   // The firmware's own image: host producers install on it and own what they allocate.
   EFI_LOADED_IMAGE_PROTOCOL FirmwareImage{};
-  HandleDatabase Handles{*this, Drivers, *this};
+  HandleDatabase Handles{Events, Drivers, *this};
   DriverModel Drivers{Handles, *this, *this};
 
-  // Events and TPL.
-  EFI_TPL CurrentTpl = TPL_APPLICATION;
-  std::array<std::deque<EventRecord *>, TPL_HIGH_LEVEL + 1> NotifyQueues;
-  std::vector<std::unique_ptr<EventRecord>> Events; // every event ever created: closed ones stay invalid
-  std::vector<EventRecord *> LiveEvents;            // in creation order
-  bool InterruptsEnabled = true;
-  EFI_TPL NotifyingTpl = TPL_APPLICATION; // the TPL the running notification was called at
-
-  std::map<std::string, TimeAccount> Accounts;
-  // The account of each code address that reached a seam, with the image it belonged to: a
-  // lookup of the image is costly and a poll loop makes millions of accesses.
-  struct AccountCacheEntry {
-    EFI_HANDLE Image = nullptr;
-    TimeAccount *Account = nullptr;
-  };
-  std::unordered_map<const void *, AccountCacheEntry> AccountCache;
-  TimeAccount &AccountOf(const void *Caller);
-  // The account of the image running now (by call frame); cached, so cheap to call per access.
-  TimeAccount &CurrentAccount();
-  struct {
-    uint64_t Generation = 0;
-    EFI_HANDLE Image = nullptr;
-    TimeAccount *Account = nullptr;
-  } CurrentAccountCache;
-  Spender Charged; // empty: the clock's movement goes to CurrentAccount()
+  CoreEvents Events{*this, Handles, Memory, *this};
 
   // Images.
   std::map<EFI_HANDLE, std::unique_ptr<ImageRecord>> Images;
@@ -234,11 +174,8 @@ struct Platform::Impl final : CoreReport {
   std::unique_ptr<ProgressWatchdog> Watchdog; // the wall-clock one; the virtual one is CheckWatchdog
   uint64_t FrameGeneration = 0;               // counts the changes of Frames
 
-  // Address space and clock.
+  // Address space and processor.
   AddressSpace Space{*this};
-  uint64_t NowNs = 0; // moved only by MoveClockTo, which charges every step to an account
-  std::map<DueKey, DueItem> DueQueue;
-  uint64_t NextDueOrder = 1;
   std::vector<std::string> CpuOperations;
   std::map<std::string, uint64_t> SystemRegisters; // the processor's identification registers
 
@@ -255,7 +192,6 @@ struct Platform::Impl final : CoreReport {
   std::unique_ptr<VariableStore> Variables = std::make_unique<VariableStore>();
 
   // Set up in the units: each fills its members of the tables.
-  void FillEventServices();
   void FillImageServices();
   void FillMiscServices();
   void InitBootServices();
@@ -264,7 +200,7 @@ struct Platform::Impl final : CoreReport {
   void InitConsoles();
   void UpdateTableCrcs();
 
-  void LogLine(const std::string &Text) override { Log.Append("core", Text + "\n", NowNs); }
+  void LogLine(const std::string &Text) override { Log.Append("core", Text + "\n", Events.NowNs()); }
   void Error(const std::string &Rule, const std::string &Text) override;
   void ErrorOf(const std::string &Rule, const std::string &Image, const std::string &Text) override;
   void AddError(const std::string &Text) override;
@@ -276,46 +212,16 @@ struct Platform::Impl final : CoreReport {
   EFI_HANDLE ImageFromAddress(const void *Address) const; // the image whose code is at Address
   EFI_HANDLE CallerImage(const void *ReturnAddress) const;
 
-  // Events and TPL.
-  EventRecord *ValidEvent(EFI_EVENT Event) const;
-  EFI_STATUS EventTypeError(const std::string &Text); // records the misuse; EFI_INVALID_PARAMETER
-  EFI_STATUS CreateEvent(UINT32 Type, EFI_TPL NotifyTpl, EFI_EVENT_NOTIFY Notify, const VOID *Context,
-                         const EFI_GUID *Group, EFI_EVENT *Event);
-  EFI_STATUS CloseEvent(EFI_EVENT Event);
-  EFI_STATUS SignalEvent(EventRecord *Event);
-  void SignalGroup(const EFI_GUID &Group);
-  void SignalOne(EventRecord *Event);
-  EFI_TPL RaiseTpl(EFI_TPL NewTpl);
-  void RestoreTpl(EFI_TPL OldTpl);
-  void DispatchNotifications(EFI_TPL Above);
-  void FireDueTimers();
-  void ArmTimer(EventRecord *Event, uint64_t DueNs);
-  void DisarmTimer(EventRecord *Event);
-  bool TimersCanFire() const;
-
   // Images.
   EFI_STATUS LoadModule(const std::string &Name, EFI_HANDLE Parent, EFI_HANDLE *ImageHandle);
   // Runs an image's entry. Exit data an image leaves with goes to the caller through the two
   // out-parameters (the pool then belongs to the image's parent); without them it is freed.
   ImageResult StartImage(EFI_HANDLE ImageHandle, UINTN *ExitDataSize = nullptr, CHAR16 **ExitData = nullptr);
   EFI_STATUS UnloadImage(EFI_HANDLE ImageHandle, bool CallUnload);
-  void ReportArmedTimers();
   void SignalVirtualAddressChange(); // runs the group with ConvertPointer callable
   void UnloadAllImages();
 
-  // Time, watchdog and halts.
-  // Moves the clock on by Nanoseconds, running the items of the queue that fall due on the way
-  // at their due time; the movement is charged to the spender of the call (see Spend).
-  void Advance(uint64_t Nanoseconds);
-  // Advances the clock on behalf of Account: every step the clock makes meanwhile, other than
-  // what code called from here spends itself, goes to its Bucket.
-  void Spend(TimeAccount &Account, uint64_t TimeAccount::*Bucket, uint64_t Nanoseconds);
-  void MoveClockTo(uint64_t TimeNs);
-  // A stall of firmware code: the clock moves on by its length, charged to Account.
-  void Stall(TimeAccount &Account, uint64_t Microseconds);
-  void Schedule(uint64_t DueNs, std::function<void()> Work);
-  bool RunNextDue(uint64_t Until); // false when nothing is due by Until
-  std::map<DueKey, DueItem>::iterator NextDue();
+  // Watchdogs and halts.
   void CheckWatchdog();
   void CheckProgress(); // the progress watchdog's trip, taken as a halt
   std::optional<Halt> RunFrame(EFI_HANDLE Image, const std::string &Name, const std::function<void()> &Call);

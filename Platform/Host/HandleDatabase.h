@@ -16,6 +16,7 @@
 
 namespace host {
 
+class CoreEvents;
 class DriverModel;
 struct EventRecord;
 
@@ -56,7 +57,7 @@ class HandleDatabase {
 public:
   // Events: a registration's event is signalled on an install, and the database changes at
   // TPL_NOTIFY. The driver model: drivers are asked to stop before an interface they use goes.
-  HandleDatabase(Platform::Impl &Events, DriverModel &Drivers, CoreReport &Report)
+  HandleDatabase(CoreEvents &Events, DriverModel &Drivers, CoreReport &Report)
       : Events_(Events), Drivers_(Drivers), Report_(Report) {}
   HandleDatabase(const HandleDatabase &) = delete;
   HandleDatabase &operator=(const HandleDatabase &) = delete;
@@ -86,11 +87,11 @@ public:
   void RemoveRegistration(NotifyRegistration *Registration);
   void ForgetEvent(EventRecord *Event); // a closed event's registrations go with it
 
-  Platform::Impl &Events() { return Events_; }
+  CoreEvents &Events() { return Events_; }
   DriverModel &Drivers() { return Drivers_; }
 
 private:
-  Platform::Impl &Events_;
+  CoreEvents &Events_;
   DriverModel &Drivers_;
   CoreReport &Report_;
   uint64_t NextHandleKey_ = 1;

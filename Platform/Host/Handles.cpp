@@ -22,21 +22,21 @@ bool SameGuid(const EFI_GUID &A, const EFI_GUID &B) {
 // the stack already unwinds for a halt, the TPL is only put back and nothing more runs.
 class TplLock {
 public:
-  explicit TplLock(Platform::Impl &Core) : Core_(Core), Unwinding_(std::uncaught_exceptions()) {
-    Old_ = Core_.RaiseTpl(std::max<EFI_TPL>(Core_.CurrentTpl, TPL_NOTIFY));
+  explicit TplLock(CoreEvents &Events) : Events_(Events), Unwinding_(std::uncaught_exceptions()) {
+    Old_ = Events_.RaiseTpl(std::max<EFI_TPL>(Events_.CurrentTpl(), TPL_NOTIFY));
   }
   ~TplLock() noexcept(false) {
     if (std::uncaught_exceptions() > Unwinding_) {
-      Core_.CurrentTpl = Old_;
+      Events_.ResetTpl(Old_);
       return;
     }
-    Core_.RestoreTpl(Old_);
+    Events_.RestoreTpl(Old_);
   }
   TplLock(const TplLock &) = delete;
   TplLock &operator=(const TplLock &) = delete;
 
 private:
-  Platform::Impl &Core_;
+  CoreEvents &Events_;
   int Unwinding_;
   EFI_TPL Old_;
 };
@@ -249,7 +249,7 @@ EFI_STATUS EFIAPI InstallProtocolInterface(EFI_HANDLE *Handle, EFI_GUID *Protoco
   if (Protocol == nullptr || Type != EFI_NATIVE_INTERFACE) {
     return EFI_INVALID_PARAMETER;
   }
-  TplLock Lock(Core);
+  TplLock Lock(Core.Events);
   return Core.Handles.InstallProtocol(Handle, *Protocol, Interface, true);
 }
 
@@ -277,7 +277,7 @@ EFI_STATUS EFIAPI ReinstallProtocolInterface(EFI_HANDLE Handle, EFI_GUID *Protoc
     return Status == EFI_NOT_FOUND ? EFI_NOT_FOUND : EFI_ACCESS_DENIED;
   }
   {
-    TplLock Lock(Core);
+    TplLock Lock(Core.Events);
     Found = Refind(Core.Handles, Record, *Protocol, OldInterface);
     if (Found == nullptr) {
       return EFI_NOT_FOUND;
@@ -313,7 +313,7 @@ EFI_STATUS EFIAPI RegisterProtocolNotify(EFI_GUID *Protocol, EFI_EVENT Event, VO
     Core.Handles.RemoveRegistration(Existing);
     return EFI_SUCCESS;
   }
-  EventRecord *Record = Core.ValidEvent(Event);
+  EventRecord *Record = Core.Events.ValidEvent(Event);
   if (Protocol == nullptr || Record == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
@@ -530,7 +530,7 @@ EFI_STATUS EFIAPI InstallMultipleProtocolInterfaces(EFI_HANDLE *Handle, ...) {
   if (Handle == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  TplLock Lock(Core);
+  TplLock Lock(Core.Events);
   const EFI_HANDLE Original = *Handle;
   std::vector<std::pair<EFI_GUID, VOID *>> Installed;
   EFI_STATUS Status = EFI_SUCCESS;
@@ -591,7 +591,7 @@ EFI_STATUS EFIAPI UninstallMultipleProtocolInterfaces(EFI_HANDLE Handle, ...) {
   va_end(Args);
   Core.Handles.Pin(nullptr);
   if (EFI_ERROR(Status)) {
-    TplLock Lock(Core);
+    TplLock Lock(Core.Events);
     EFI_HANDLE Target = Handle;
     for (auto Entry = Removed.rbegin(); Entry != Removed.rend(); ++Entry) {
       Core.Handles.InstallProtocol(&Target, Entry->first, Entry->second, true);

@@ -204,12 +204,12 @@ void DropConfigurationTables(Platform::Impl &Core, EFI_HANDLE ImageHandle, const
 // configuration tables that are in its globals or, allocated, point into its code or globals.
 // Left in place they would call into unmapped memory later.
 void ReleaseImageObjects(Platform::Impl &Core, EFI_HANDLE ImageHandle, const std::string &Name) {
-  std::vector<EventRecord *> Events = Core.LiveEvents;
+  std::vector<EventRecord *> Events = Core.Events.Live();
   for (EventRecord *Event : Events) {
     if (Event->OwnerImage == ImageHandle ||
         InsideImage(Core, ImageHandle, reinterpret_cast<const void *>(Event->NotifyFunction))) {
       Core.ErrorOf("unload", Name, "left an event open at unload; closed");
-      Core.CloseEvent(Event);
+      Core.Events.CloseEvent(Event);
     }
   }
   std::vector<HandleRecord *> Handles = Core.Handles.All();

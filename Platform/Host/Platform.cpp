@@ -256,22 +256,23 @@ const std::vector<Fault> &Platform::Faults() const {
   return Impl_->Space.Faults();
 }
 uint64_t Platform::VirtualTimeNs() const {
-  return Impl_->NowNs;
+  return Impl_->Events.NowNs();
 }
 void Platform::AdvanceTime(uint64_t Nanoseconds) {
-  Impl_->Spend(Impl_->CurrentAccount(), &TimeAccount::ServiceNs, Nanoseconds);
+  Impl_->Events.Spend(Impl_->Events.CurrentAccount(), &TimeAccount::ServiceNs, Nanoseconds);
 }
 void Platform::After(uint64_t DelayNs, std::function<void()> Work) {
-  const uint64_t Due = DelayNs > UINT64_MAX - Impl_->NowNs ? UINT64_MAX : Impl_->NowNs + DelayNs;
+  const uint64_t Now = Impl_->Events.NowNs();
+  const uint64_t Due = DelayNs > UINT64_MAX - Now ? UINT64_MAX : Now + DelayNs;
   // Even a work due now waits for the clock's next step, so that it never runs inside the model
   // access that scheduled it; a work scheduled by a work runs in the same step when it is due.
-  Impl_->Schedule(Due, std::move(Work));
+  Impl_->Events.Schedule(Due, std::move(Work));
 }
 bool Platform::InterruptsEnabled() const {
-  return Impl_->InterruptsEnabled;
+  return Impl_->Events.InterruptsEnabled();
 }
 void Platform::SetInterruptsEnabled(bool Enabled) {
-  Impl_->InterruptsEnabled = Enabled;
+  Impl_->Events.SetInterruptsEnabled(Enabled);
 }
 const std::vector<std::string> &Platform::CpuOperations() const {
   return Impl_->CpuOperations;
@@ -296,7 +297,7 @@ uint64_t Platform::FreePoolCalls(EFI_HANDLE ImageHandle) const {
 }
 
 const std::map<std::string, TimeAccount> &Platform::TimeAccounts() const {
-  return Impl_->Accounts;
+  return Impl_->Events.Accounts();
 }
 
 const std::vector<std::string> &Platform::MemoryErrors() const {
@@ -304,10 +305,10 @@ const std::vector<std::string> &Platform::MemoryErrors() const {
 }
 
 EFI_TPL Platform::CurrentTpl() const {
-  return Impl_->CurrentTpl;
+  return Impl_->Events.CurrentTpl();
 }
 bool Platform::BootServicesActive() const {
-  return !Impl_->ExitingBootServices && !Impl_->BootServicesEnded;
+  return !Impl_->Events.TimerInterruptStopped() && !Impl_->BootServicesEnded;
 }
 
 std::u16string Platform::ConsoleText() const {
