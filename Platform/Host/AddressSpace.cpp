@@ -39,7 +39,7 @@ std::string Hex(uint64_t Value) {
 
 // The image whose code is at Address, or the one running now.
 std::string ImageAt(const Platform::Impl &Core, const void *Address) {
-  EFI_HANDLE Image = Core.ImageFromAddress(Address);
+  EFI_HANDLE Image = Core.Images.ImageFromAddress(Address);
   if (Image != nullptr) {
     if (const ImageStats *Found = Core.Memory.FindStats(Image)) {
       return Found->Name;
@@ -49,28 +49,6 @@ std::string ImageAt(const Platform::Impl &Core, const void *Address) {
 }
 
 } // namespace
-
-namespace {
-
-[[gnu::cold, gnu::noinline]] void WatchdogHalt(const Platform::Impl &Core, uint64_t Elapsed) {
-  throw Halt("watchdog: " + Core.CurrentImageName() + " ran " + std::to_string(Elapsed / 1'000'000) +
-                 " ms of virtual time without returning",
-             Core.CurrentImageName(), Core.Events.NowNs());
-}
-
-} // namespace
-
-// Asked on every access: small, so that the address space's paths take it inline.
-void Platform::Impl::CheckWatchdog() {
-  CheckProgress();
-  if (Frames.empty() || Options.WatchdogNs == 0) {
-    return;
-  }
-  const uint64_t Elapsed = Events.NowNs() - Frames.back().StartNs;
-  if (Elapsed > Options.WatchdogNs) {
-    WatchdogHalt(*this, Elapsed);
-  }
-}
 
 // ---- Decoding and the map rules -------------------------------------------------------------
 
@@ -233,7 +211,7 @@ inline AddressSpace::Region *AddressSpace::Hit(uint64_t Address, unsigned Width)
 }
 
 inline uint64_t AddressSpace::Read(uint64_t Address, unsigned Width, const void *Caller) {
-  Core_.CheckWatchdog();
+  Core_.Images.CheckWatchdog();
   Region *Entry = Hit(Address, Width);
   if (Entry == nullptr && (Entry = Resolve(Address, Width, false, 0)) == nullptr) {
     return AllOnes(Width);
@@ -245,7 +223,7 @@ inline uint64_t AddressSpace::Read(uint64_t Address, unsigned Width, const void 
 }
 
 inline void AddressSpace::Write(uint64_t Address, unsigned Width, uint64_t Value, const void *Caller) {
-  Core_.CheckWatchdog();
+  Core_.Images.CheckWatchdog();
   Region *Entry = Hit(Address, Width);
   if (Entry == nullptr && (Entry = Resolve(Address, Width, true, Value)) == nullptr) {
     return;
@@ -373,7 +351,7 @@ bool AddressSpace::Transfer(bool IsWrite, uint64_t Address, unsigned Width, uint
   uint64_t Physical = Address;
   Region *Entry = Overflows ? nullptr : ResolveRun(Physical, Width, Length);
   if (uint8_t *Memory = Entry ? Entry->Device->Memory(Physical - Entry->Base, Length, Width) : nullptr) {
-    Core_.CheckWatchdog();
+    Core_.Images.CheckWatchdog();
     Burst(IsWrite, Memory, Width, Count, Run, Buffer);
     Charge(Entry->Device->BurstCostNs(Bytes), 1, Caller);
     return true;
@@ -401,7 +379,7 @@ bool AddressSpace::Copy(uint64_t To, uint64_t From, unsigned Width, uint64_t Cou
   Region *Origin = ToMemory ? ResolveRun(Source, Width, Bytes) : nullptr;
   uint8_t *FromMemory = Origin ? Origin->Device->Memory(Source - Origin->Base, Bytes, Width) : nullptr;
   if (FromMemory != nullptr) {
-    Core_.CheckWatchdog();
+    Core_.Images.CheckWatchdog();
     std::memmove(ToMemory, FromMemory, Bytes);
     Charge(Origin->Device->BurstCostNs(Bytes) + Destination->Device->BurstCostNs(Bytes), 2, Caller);
     return true;
@@ -414,78 +392,6 @@ bool AddressSpace::Copy(uint64_t To, uint64_t From, unsigned Width, uint64_t Cou
     Write(To + Index * Width, Width, Read(From + Index * Width, Width, Caller), Caller);
   }
   return Faults_.size() == Faults;
-}
-
-void Platform::Impl::CheckProgress() {
-  if (Watchdog->Tripped() && !Frames.empty()) {
-    Watchdog->Take();
-    throw Halt(Watchdog->Reason(), CurrentImageName(), Events.NowNs());
-  }
-}
-
-ImageScope::ImageScope(Platform::Impl &Core, EFI_HANDLE Image) : Core_(Core) {
-  CallFrame Frame;
-  Frame.Image = Image;
-  const ImageStats *Found = Core.Memory.FindStats(Image);
-  if (Image != nullptr && Found != nullptr) {
-    Frame.Name = Found->Name;
-  }
-  Frame.StartNs = Core.Frames.empty() ? Core.Events.NowNs() : Core.Frames.back().StartNs;
-  Core.Frames.push_back(Frame);
-  Core.FrameGeneration++;
-  Core.Space.FramesChanged();
-  Depth_ = Core.Frames.size();
-  // Time the image's code spends is its own, not that of a spender it was called from.
-  Outer_ = Core.Events.Charged();
-  Core.Events.SetCharged({});
-}
-
-ImageScope::~ImageScope() {
-  if (Core_.Frames.size() >= Depth_) {
-    Core_.Frames.resize(Depth_ - 1);
-    Core_.FrameGeneration++;
-  }
-  Core_.Space.FramesChanged();
-  Core_.Events.SetCharged(Outer_);
-}
-
-std::optional<Halt> Platform::Impl::RunFrame(EFI_HANDLE Image, const std::string &Name,
-                                             const std::function<void()> &Call) {
-  const size_t Depth = Frames.size();
-  const EFI_TPL SavedTpl = Events.CurrentTpl();
-  Frames.push_back({Image, Name, Events.NowNs()});
-  FrameGeneration++;
-  Space.FramesChanged();
-  struct Unwind {
-    Platform::Impl &Core;
-    size_t Depth;
-    Spender Outer;
-    ~Unwind() {
-      Core.Frames.resize(std::min(Core.Frames.size(), Depth));
-      Core.FrameGeneration++;
-      Core.Space.FramesChanged();
-      Core.Events.SetCharged(Outer);
-    }
-  } Restore{*this, Depth, Events.Charged()};
-  Events.SetCharged({});
-  Watchdog->CallStarted();
-  struct CallEnd {
-    ProgressWatchdog &Watchdog;
-    ~CallEnd() { Watchdog.CallEnded(); }
-  } Ended{*Watchdog};
-  try {
-    Call();
-  } catch (const Halt &Stopped) {
-    Frames.resize(Depth);
-    FrameGeneration++;
-    Space.FramesChanged();
-    Events.ResetTpl(SavedTpl);
-    Events.SetInterruptsEnabled(SavedTpl < TPL_HIGH_LEVEL);
-    LogLine("halt: " + Stopped.Reason + " in " + Stopped.Image + " at " +
-            std::to_string(Stopped.VirtualTimeNs) + " ns");
-    return Stopped;
-  }
-  return std::nullopt;
 }
 
 void Platform::Attach(uint64_t Base, uint64_t Size, std::shared_ptr<MmioDevice> Device) {
@@ -543,7 +449,7 @@ extern "C" VOID HostAbiMmioWrite(UINT64 Address, UINT32 Width, UINT64 Value) {
 
 extern "C" VOID HostAbiMemoryFence(VOID) {
   if (CoreAlive()) {
-    Core().CheckWatchdog();
+    Core().Images.CheckWatchdog();
   }
 }
 
@@ -552,7 +458,7 @@ extern "C" VOID HostAbiStall(UINT64 Microseconds) {
     return;
   }
   host::Platform::Impl &Platform = Core();
-  Platform.CheckWatchdog();
+  Platform.Images.CheckWatchdog();
   Platform.Events.Stall(Platform.Events.AccountOf(__builtin_return_address(0)), Microseconds);
 }
 
@@ -561,7 +467,7 @@ extern "C" UINT64 HostAbiVirtualTimeNs(VOID) {
     return 0;
   }
   host::Platform::Impl &Platform = Core();
-  Platform.CheckWatchdog();
+  Platform.Images.CheckWatchdog();
   Platform.Events.Spend(Platform.Events.AccountOf(__builtin_return_address(0)), &host::TimeAccount::ServiceNs,
                         host::kTimeReadCostNs);
   return Platform.Events.NowNs();
@@ -581,7 +487,7 @@ extern "C" VOID HostAbiCpuOperation(const CHAR8 *Operation) {
     return;
   }
   host::Platform::Impl &Platform = Core();
-  Platform.CheckWatchdog();
+  Platform.Images.CheckWatchdog();
   std::string Name = Operation;
   Platform.CpuOperations.push_back(Name);
   if (Name == "ArmDisableInterrupts") {
@@ -595,7 +501,7 @@ extern "C" BOOLEAN HostAbiInterruptsEnabled(VOID) {
   if (!CoreAlive()) {
     return TRUE;
   }
-  Core().CheckProgress();
+  Core().Images.CheckProgress();
   return Core().Events.InterruptsEnabled() ? TRUE : FALSE;
 }
 
@@ -603,7 +509,7 @@ extern "C" UINT64 HostAbiReadSystemRegister(const CHAR8 *Name) {
   if (!CoreAlive() || Name == nullptr) {
     return 0;
   }
-  Core().CheckProgress();
+  Core().Images.CheckProgress();
   const auto &Registers = Core().SystemRegisters;
   auto Found = Registers.find(Name);
   return Found != Registers.end() ? Found->second : 0;

@@ -123,11 +123,6 @@ std::string TplName(EFI_TPL Tpl) {
 
 } // namespace
 
-std::string Platform::Impl::ImageNameOf(EFI_HANDLE Image) const {
-  const ImageStats *Found = Memory.FindStats(Image);
-  return (Found != nullptr && !Found->Name.empty()) ? Found->Name : "core";
-}
-
 void Platform::Impl::ErrorOf(const std::string &Rule, const std::string &Image, const std::string &Text) {
   Errors.push_back(Rule + ": " + Image + ": " + Text);
   LogLine("error: " + Errors.back());
@@ -153,7 +148,7 @@ void Platform::Impl::CheckServiceTpl(const char *Service) {
 }
 
 bool Platform::Impl::BootServiceAllowed(const char *Service) {
-  CheckProgress();
+  Images.CheckProgress();
   if (BootServicesEnded) {
     Error("after ExitBootServices", std::string(Service) + " called: refused");
     return false;

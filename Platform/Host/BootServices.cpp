@@ -31,7 +31,7 @@ EFI_STATUS EFIAPI GetNextMonotonicCount(UINT64 *Count) {
 
 EFI_STATUS EFIAPI Stall(UINTN Microseconds) {
   CORE_BOOT_SERVICE("Stall");
-  Core.CheckWatchdog();
+  Core.Images.CheckWatchdog();
   Core.Events.Stall(Core.Events.AccountOf(__builtin_return_address(0)), Microseconds);
   return EFI_SUCCESS;
 }
@@ -144,14 +144,14 @@ void Platform::Impl::InitBootServices() {
   DriverModel::FillServices(BootServices);
   CoreEvents::FillServices(BootServices);
   CoreMemory::FillServices(BootServices);
-  FillImageServices();
+  ImageTable::FillServices(BootServices);
   FillMiscServices();
 }
 
 EFI_STATUS Platform::ExitBootServices() {
   Impl &Core = *Impl_;
   EFI_STATUS Status = EFI_SUCCESS;
-  std::optional<Halt> Halted = Core.RunFrame(nullptr, std::string(), [&] {
+  std::optional<Halt> Halted = Core.Images.RunFrame(nullptr, std::string(), [&] {
     Status = Core.BootServices.ExitBootServices(Core.FirmwareHandle, Core.Memory.MapKey());
   });
   return Halted ? EFI_ABORTED : Status;

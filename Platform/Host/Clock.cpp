@@ -86,7 +86,7 @@ void CoreEvents::MoveClockTo(uint64_t TimeNs) {
     CurrentAccount().ServiceNs += Step;
   }
   NowNs_ = TimeNs;
-  Images_.Watchdog->ClockMoved(NowNs_);
+  Images_.ClockMoved(NowNs_);
 }
 
 std::optional<uint64_t> CoreEvents::NextDueNs() {
@@ -101,7 +101,7 @@ TimeAccount &CoreEvents::AccountOf(const void *Caller) {
     if (Found->second.Image == nullptr) {
       return CurrentAccount();
     }
-    if (Images_.Images.count(Found->second.Image) != 0) {
+    if (Images_.IsLoaded(Found->second.Image)) {
       return *Found->second.Account;
     }
   }
@@ -117,9 +117,9 @@ TimeAccount &CoreEvents::AccountOf(const void *Caller) {
 
 TimeAccount &CoreEvents::CurrentAccount() {
   auto &Cache = CurrentAccountCache_;
-  const EFI_HANDLE Top = Images_.Frames.empty() ? nullptr : Images_.Frames.back().Image;
-  if (Cache.Account == nullptr || Cache.Generation != Images_.FrameGeneration || Cache.Image != Top) {
-    Cache = {Images_.FrameGeneration, Top, &Accounts_[Images_.CurrentImageName()]};
+  const EFI_HANDLE Top = Images_.TopFrameImage();
+  if (Cache.Account == nullptr || Cache.Generation != Images_.FrameGeneration() || Cache.Image != Top) {
+    Cache = {Images_.FrameGeneration(), Top, &Accounts_[Images_.CurrentImageName()]};
   }
   return *Cache.Account;
 }

@@ -23,6 +23,8 @@ namespace host {
 
 constexpr uint64_t EventSignature = 0x544E455645434F43ull; // "COCEVENT"
 
+class ImageTable;
+
 struct EventRecord {
   uint64_t Signature = EventSignature;
   UINT32 Type = 0;
@@ -61,7 +63,7 @@ class CoreEvents {
 public:
   // Handles: a closed event's notify registrations go. Memory: the names accounts are kept by.
   // Images: notifications run in a frame of their image, and time goes to the image running.
-  CoreEvents(CoreReport &Report, HandleDatabase &Handles, CoreMemory &Memory, Platform::Impl &Images)
+  CoreEvents(CoreReport &Report, HandleDatabase &Handles, CoreMemory &Memory, ImageTable &Images)
       : Report_(Report), Handles_(Handles), Memory_(Memory), Images_(Images) {}
   CoreEvents(const CoreEvents &) = delete;
   CoreEvents &operator=(const CoreEvents &) = delete;
@@ -133,7 +135,7 @@ private:
   CoreReport &Report_;
   HandleDatabase &Handles_;
   CoreMemory &Memory_;
-  Platform::Impl &Images_;
+  ImageTable &Images_;
 
   EFI_TPL CurrentTpl_ = TPL_APPLICATION;
   std::array<std::deque<EventRecord *>, TPL_HIGH_LEVEL + 1> NotifyQueues_;

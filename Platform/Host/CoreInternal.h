@@ -10,6 +10,7 @@
 #include "GcdMap.h"
 #include "HandleDatabase.h"
 #include "HostPlatform.h"
+#include "ImageTable.h"
 #include "ProgressWatchdog.h"
 #include "VariableStore.h"
 
@@ -72,49 +73,6 @@ struct BootTables {
 };
 static_assert(sizeof(RuntimeTables) <= EFI_PAGE_SIZE && sizeof(BootTables) <= EFI_PAGE_SIZE);
 
-struct ImageRecord {
-  EFI_HANDLE Handle = nullptr;
-  std::string Name;
-  void *Library = nullptr; // dlopen handle
-  std::filesystem::path TempFile;
-  uintptr_t Base = 0; // load address of the shared object
-  EFI_IMAGE_ENTRY_POINT Entry = nullptr;
-  bool IsApplication = false;
-  bool Started = false;
-  bool Running = false;
-  EFI_LOADED_IMAGE_PROTOCOL Loaded{};
-};
-
-// One call into firmware: an image entry, a Guard() or a notification.
-struct CallFrame {
-  EFI_HANDLE Image = nullptr;
-  std::string Name;
-  uint64_t StartNs = 0;
-};
-
-// Marks code of an image as running inside the current call (a driver's Supported, a
-// notification), for attribution; the watchdog keeps measuring the enclosing call.
-class ImageScope {
-public:
-  ImageScope(Platform::Impl &Core, EFI_HANDLE Image);
-  ~ImageScope();
-  ImageScope(const ImageScope &) = delete;
-  ImageScope &operator=(const ImageScope &) = delete;
-
-private:
-  Platform::Impl &Core_;
-  size_t Depth_;
-  Spender Outer_;
-};
-
-// Unwinds from Exit() to the StartImage of the image that called it.
-struct ImageExit {
-  EFI_HANDLE Image;
-  EFI_STATUS Status;
-  UINTN ExitDataSize = 0;
-  CHAR16 *ExitData = nullptr; // pool of the exiting image, handed to whoever started it
-};
-
 struct ConsoleDevice {
   EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL Protocol{}; // first: the record is found from This
   EFI_SIMPLE_TEXT_OUTPUT_MODE Mode{};
@@ -163,16 +121,13 @@ struct Platform::Impl final : CoreReport {
 
   // The firmware's own image: host producers install on it and own what they allocate.
   EFI_LOADED_IMAGE_PROTOCOL FirmwareImage{};
+
+  // The core's parts, each reaching the others it needs through its constructor.
   HandleDatabase Handles{Events, Drivers, *this};
-  DriverModel Drivers{Handles, *this, *this};
-
-  CoreEvents Events{*this, Handles, Memory, *this};
-
-  // Images.
-  std::map<EFI_HANDLE, std::unique_ptr<ImageRecord>> Images;
-  std::vector<CallFrame> Frames;
-  std::unique_ptr<ProgressWatchdog> Watchdog; // the wall-clock one; the virtual one is CheckWatchdog
-  uint64_t FrameGeneration = 0;               // counts the changes of Frames
+  DriverModel Drivers{Handles, Images, *this};
+  CoreEvents Events{*this, Handles, Memory, Images};
+  ImageTable Images{Options, *this, Memory,      Handles,
+                    Events,  Space, SystemTable, {ConfigurationTables, [this] { UpdateTableCrcs(); }}};
 
   // Address space and processor.
   AddressSpace Space{*this};
@@ -192,7 +147,6 @@ struct Platform::Impl final : CoreReport {
   std::unique_ptr<VariableStore> Variables = std::make_unique<VariableStore>();
 
   // Set up in the units: each fills its members of the tables.
-  void FillImageServices();
   void FillMiscServices();
   void InitBootServices();
   void InitRuntimeServices();
@@ -204,27 +158,12 @@ struct Platform::Impl final : CoreReport {
   void Error(const std::string &Rule, const std::string &Text) override;
   void ErrorOf(const std::string &Rule, const std::string &Image, const std::string &Text) override;
   void AddError(const std::string &Text) override;
-  std::string ImageNameOf(EFI_HANDLE Image) const;
   // Records calling a service above the highest TPL the UEFI specification allows for it.
   void CheckServiceTpl(const char *Service);
   std::string CurrentImageName() const override;
-  EFI_HANDLE CurrentImage() const;
-  EFI_HANDLE ImageFromAddress(const void *Address) const; // the image whose code is at Address
-  EFI_HANDLE CallerImage(const void *ReturnAddress) const;
 
-  // Images.
-  EFI_STATUS LoadModule(const std::string &Name, EFI_HANDLE Parent, EFI_HANDLE *ImageHandle);
-  // Runs an image's entry. Exit data an image leaves with goes to the caller through the two
-  // out-parameters (the pool then belongs to the image's parent); without them it is freed.
-  ImageResult StartImage(EFI_HANDLE ImageHandle, UINTN *ExitDataSize = nullptr, CHAR16 **ExitData = nullptr);
-  EFI_STATUS UnloadImage(EFI_HANDLE ImageHandle, bool CallUnload);
   void SignalVirtualAddressChange(); // runs the group with ConvertPointer callable
-  void UnloadAllImages();
-
-  // Watchdogs and halts.
-  void CheckWatchdog();
-  void CheckProgress(); // the progress watchdog's trip, taken as a halt
-  std::optional<Halt> RunFrame(EFI_HANDLE Image, const std::string &Name, const std::function<void()> &Call);
+  // Checks a boot service's call: the progress watchdog, the hand-over, the TPL, the map freeze.
   bool BootServiceAllowed(const char *Service);
 };
 

@@ -10,10 +10,12 @@
 
 namespace host {
 
+class ImageTable;
+
 class DriverModel {
 public:
   // Images: a driver's code runs in a frame of its image.
-  DriverModel(HandleDatabase &Handles, Platform::Impl &Images, CoreReport &Report)
+  DriverModel(HandleDatabase &Handles, ImageTable &Images, CoreReport &Report)
       : Handles_(Handles), Images_(Images), Report_(Report) {}
   DriverModel(const DriverModel &) = delete;
   DriverModel &operator=(const DriverModel &) = delete;
@@ -26,7 +28,7 @@ public:
 
 private:
   HandleDatabase &Handles_;
-  Platform::Impl &Images_;
+  ImageTable &Images_;
   CoreReport &Report_;
 };
 

@@ -80,7 +80,8 @@ EFI_STATUS EFIAPI SetMemorySpaceCapabilities(EFI_PHYSICAL_ADDRESS Base, UINT64 L
 }
 
 EFI_STATUS EFIAPI GetMemorySpaceMap(UINTN *NumberOfDescriptors, EFI_GCD_MEMORY_SPACE_DESCRIPTOR **Map) {
-  EFI_HANDLE Caller = host::CoreAlive() ? host::Core().CallerImage(__builtin_return_address(0)) : nullptr;
+  EFI_HANDLE Caller =
+      host::CoreAlive() ? host::Core().Images.CallerImage(__builtin_return_address(0)) : nullptr;
   CORE_BOOT_SERVICE("GetMemorySpaceMap");
   return Core.Gcd->GetMemorySpaceMap(NumberOfDescriptors, Map, CallerPool(Core, Caller));
 }
@@ -113,7 +114,8 @@ EFI_STATUS EFIAPI GetIoSpaceDescriptor(EFI_PHYSICAL_ADDRESS Base, EFI_GCD_IO_SPA
 }
 
 EFI_STATUS EFIAPI GetIoSpaceMap(UINTN *NumberOfDescriptors, EFI_GCD_IO_SPACE_DESCRIPTOR **Map) {
-  EFI_HANDLE Caller = host::CoreAlive() ? host::Core().CallerImage(__builtin_return_address(0)) : nullptr;
+  EFI_HANDLE Caller =
+      host::CoreAlive() ? host::Core().Images.CallerImage(__builtin_return_address(0)) : nullptr;
   CORE_BOOT_SERVICE("GetIoSpaceMap");
   return Core.Gcd->GetIoSpaceMap(NumberOfDescriptors, Map, CallerPool(Core, Caller));
 }

@@ -297,7 +297,7 @@ EFI_STATUS CheckOne(Platform::Impl &Core, EFI_EVENT Event, TimeAccount &Caller) 
     return Core.Events.EventTypeError("CheckEvent or WaitForEvent on an EVT_NOTIFY_SIGNAL event");
   }
   Core.Events.Spend(Caller, &TimeAccount::WaitNs, kCheckEventCostNs);
-  Core.CheckWatchdog();
+  Core.Images.CheckWatchdog();
   if (!Record->Signaled && (Record->Type & EVT_NOTIFY_WAIT) != 0 && !Record->Queued) {
     // A wait event's notification runs to find out whether the event has happened.
     EFI_TPL Old = Core.Events.RaiseTpl(TPL_HIGH_LEVEL);
@@ -361,7 +361,7 @@ EFI_STATUS EFIAPI WaitForEvent(UINTN NumberOfEvents, EFI_EVENT *Event, UINTN *In
     const uint64_t Now = Core.Events.NowNs();
     const uint64_t Step = !Next ? Core.Options.WatchdogNs + 1 : *Next > Now ? *Next - Now : 0;
     Core.Events.Spend(Caller, &TimeAccount::WaitNs, Step);
-    Core.CheckWatchdog();
+    Core.Images.CheckWatchdog();
   }
 }
 

@@ -399,7 +399,8 @@ EFI_STATUS EFIAPI LocateHandle(EFI_LOCATE_SEARCH_TYPE SearchType, EFI_GUID *Prot
 
 EFI_STATUS EFIAPI LocateHandleBuffer(EFI_LOCATE_SEARCH_TYPE SearchType, EFI_GUID *Protocol, VOID *SearchKey,
                                      UINTN *NoHandles, EFI_HANDLE **Buffer) {
-  EFI_HANDLE Caller = host::CoreAlive() ? host::Core().CallerImage(__builtin_return_address(0)) : nullptr;
+  EFI_HANDLE Caller =
+      host::CoreAlive() ? host::Core().Images.CallerImage(__builtin_return_address(0)) : nullptr;
   CORE_BOOT_SERVICE("LocateHandleBuffer");
   if (NoHandles == nullptr || Buffer == nullptr) {
     return EFI_INVALID_PARAMETER;
@@ -456,7 +457,8 @@ EFI_STATUS EFIAPI LocateProtocol(EFI_GUID *Protocol, VOID *Registration, VOID **
 
 EFI_STATUS EFIAPI ProtocolsPerHandle(EFI_HANDLE Handle, EFI_GUID ***ProtocolBuffer,
                                      UINTN *ProtocolBufferCount) {
-  EFI_HANDLE Caller = host::CoreAlive() ? host::Core().CallerImage(__builtin_return_address(0)) : nullptr;
+  EFI_HANDLE Caller =
+      host::CoreAlive() ? host::Core().Images.CallerImage(__builtin_return_address(0)) : nullptr;
   CORE_BOOT_SERVICE("ProtocolsPerHandle");
   HandleRecord *Record = Core.Handles.ValidHandle(Handle);
   if (Record == nullptr || ProtocolBuffer == nullptr || ProtocolBufferCount == nullptr) {

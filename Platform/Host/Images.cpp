@@ -1,5 +1,7 @@
 // Images: each module's shared object loaded from a private copy (so every load has its
 // own globals), started through its entry point, and unloaded as the DXE dispatcher does.
+#include "ImageTable.h"
+
 #include "CoreInternal.h"
 
 #include <dlfcn.h>
@@ -88,8 +90,10 @@ void RemoveLeftoverCopies() {
   }
 }
 
-EFI_STATUS LoadFromBuffer(Platform::Impl &Core, const std::string &Name, const void *Buffer, size_t Size,
-                          bool IsApplication, EFI_HANDLE Parent, EFI_HANDLE *ImageHandle) {
+} // namespace
+
+EFI_STATUS ImageTable::LoadFromBuffer(const std::string &Name, const void *Buffer, size_t Size,
+                                      bool IsApplication, EFI_HANDLE Parent, EFI_HANDLE *ImageHandle) {
   if (Size < 4 || std::memcmp(Buffer, kElfMagic, 4) != 0) {
     return EFI_UNSUPPORTED;
   }
@@ -100,14 +104,14 @@ EFI_STATUS LoadFromBuffer(Platform::Impl &Core, const std::string &Name, const v
   void *Library = dlopen(TempFile.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (Library == nullptr) {
     const char *Error = dlerror();
-    Core.LogLine("load " + Name + ": " + (Error != nullptr ? Error : "dlopen failed"));
+    Report_.LogLine("load " + Name + ": " + (Error != nullptr ? Error : "dlopen failed"));
     std::filesystem::remove(TempFile);
     return EFI_LOAD_ERROR;
   }
   void *Entry = dlsym(Library, kEntrySymbol);
   Dl_info Info{};
   if (Entry == nullptr || dladdr(Entry, &Info) == 0) {
-    Core.LogLine("load " + Name + ": no " + kEntrySymbol);
+    Report_.LogLine("load " + Name + ": no " + kEntrySymbol);
     dlclose(Library);
     std::filesystem::remove(TempFile);
     return EFI_LOAD_ERROR;
@@ -122,7 +126,7 @@ EFI_STATUS LoadFromBuffer(Platform::Impl &Core, const std::string &Name, const v
   EFI_LOADED_IMAGE_PROTOCOL &Loaded = Image->Loaded;
   Loaded.Revision = EFI_LOADED_IMAGE_PROTOCOL_REVISION;
   Loaded.ParentHandle = Parent;
-  Loaded.SystemTable = &Core.SystemTable;
+  Loaded.SystemTable = &SystemTable_;
   Loaded.ImageBase = Info.dli_fbase;
   Loaded.ImageSize = Size;
   Loaded.ImageCodeType = IsApplication ? EfiLoaderCode : EfiBootServicesCode;
@@ -131,39 +135,43 @@ EFI_STATUS LoadFromBuffer(Platform::Impl &Core, const std::string &Name, const v
   EFI_HANDLE Handle = nullptr;
   // The Loaded Image interface lives in the record, whose address is stable.
   ImageRecord *Record = Image.get();
-  EFI_STATUS Status = Core.Handles.InstallProtocol(&Handle, CoreGuid::LoadedImage, &Record->Loaded, true);
+  EFI_STATUS Status = Handles_.InstallProtocol(&Handle, CoreGuid::LoadedImage, &Record->Loaded, true);
   if (EFI_ERROR(Status)) {
     dlclose(Library);
     std::filesystem::remove(TempFile);
     return Status;
   }
   Record->Handle = Handle;
-  Core.Watchdog->AddImageCode(Record->Base, Name);
-  Core.Images[Handle] = std::move(Image);
-  Core.Memory.StatsOf(Handle) = ImageStats{};
-  Core.Memory.StatsOf(Handle).Name = Name;
+  Watchdog_->AddImageCode(Record->Base, Name);
+  Images_[Handle] = std::move(Image);
+  Memory_.StatsOf(Handle) = ImageStats{};
+  Memory_.StatsOf(Handle).Name = Name;
   *ImageHandle = Handle;
-  Core.LogLine("load " + Name + ": EFI_SUCCESS");
+  Report_.LogLine("load " + Name + ": EFI_SUCCESS");
   return EFI_SUCCESS;
 }
 
+namespace {
+
 constexpr size_t kScannedRecordBytes = 4096; // how much of an allocated record the unload checks read
 
-bool InsideImage(const Platform::Impl &Core, EFI_HANDLE Image, const void *Address) {
-  return Address != nullptr && Core.ImageFromAddress(Address) == Image;
+} // namespace
+
+bool ImageTable::InsideImage(EFI_HANDLE Image, const void *Address) const {
+  return Address != nullptr && ImageFromAddress(Address) == Image;
 }
 
 // Whether the record at Address is the image's own (in its code or globals) or, in allocated
 // memory, holds a pointer into the image: either way it reaches into the image once it goes.
-bool ReachesIntoImage(const Platform::Impl &Core, EFI_HANDLE Image, const void *Address) {
-  if (InsideImage(Core, Image, Address)) {
+bool ImageTable::ReachesIntoImage(EFI_HANDLE Image, const void *Address) const {
+  if (InsideImage(Image, Address)) {
     return true;
   }
   const auto Start = ALIGN_VALUE(reinterpret_cast<uintptr_t>(Address), sizeof(void *));
-  const size_t Span = Core.Memory.AllocatedSpan(Address, kScannedRecordBytes);
+  const size_t Span = Memory_.AllocatedSpan(Address, kScannedRecordBytes);
   for (uintptr_t At = Start; At + sizeof(void *) <= reinterpret_cast<uintptr_t>(Address) + Span;
        At += sizeof(void *)) {
-    if (InsideImage(Core, Image, *reinterpret_cast<void *const *>(At))) {
+    if (InsideImage(Image, *reinterpret_cast<void *const *>(At))) {
       return true;
     }
   }
@@ -171,7 +179,7 @@ bool ReachesIntoImage(const Platform::Impl &Core, EFI_HANDLE Image, const void *
 }
 
 // BY_DRIVER opens are a driver's hold on a controller: a driver that goes must have stopped.
-void DropOpens(Platform::Impl &Core, EFI_HANDLE ImageHandle, const std::string &Name, HandleRecord *Handle) {
+void ImageTable::DropOpens(EFI_HANDLE ImageHandle, const std::string &Name, HandleRecord *Handle) {
   for (const auto &Protocol : Handle->Protocols) {
     auto &Opens = Protocol->Opens;
     auto Left = std::remove_if(Opens.begin(), Opens.end(),
@@ -179,76 +187,75 @@ void DropOpens(Platform::Impl &Core, EFI_HANDLE ImageHandle, const std::string &
     if (std::any_of(Left, Opens.end(), [](const OpenEntry &Open) {
           return (Open.Attributes & EFI_OPEN_PROTOCOL_BY_DRIVER) != 0;
         })) {
-      Core.ErrorOf("unload", Name,
-                   "left a BY_DRIVER open on handle " + std::to_string(Handle->Key) + " at unload; closed");
+      Report_.ErrorOf("unload", Name,
+                      "left a BY_DRIVER open on handle " + std::to_string(Handle->Key) +
+                          " at unload; closed");
     }
     Opens.erase(Left, Opens.end());
   }
 }
 
-void DropConfigurationTables(Platform::Impl &Core, EFI_HANDLE ImageHandle, const std::string &Name) {
-  auto &Tables = Core.ConfigurationTables;
+void ImageTable::DropConfigurationTables(EFI_HANDLE ImageHandle, const std::string &Name) {
+  auto &Tables = Configuration_.Tables;
   auto Stale = std::remove_if(Tables.begin(), Tables.end(), [&](const EFI_CONFIGURATION_TABLE &Entry) {
-    return ReachesIntoImage(Core, ImageHandle, Entry.VendorTable);
+    return ReachesIntoImage(ImageHandle, Entry.VendorTable);
   });
   if (Stale != Tables.end()) {
-    Core.ErrorOf("unload", Name,
-                 "left " + std::to_string(std::distance(Stale, Tables.end())) +
-                     " configuration table(s) reaching into the image at unload; removed");
+    Report_.ErrorOf("unload", Name,
+                    "left " + std::to_string(std::distance(Stale, Tables.end())) +
+                        " configuration table(s) reaching into the image at unload; removed");
     Tables.erase(Stale, Tables.end());
-    Core.UpdateTableCrcs();
+    Configuration_.Changed();
   }
 }
 
 // What an image leaves behind when it goes: its events, its opens, and the interfaces and
 // configuration tables that are in its globals or, allocated, point into its code or globals.
 // Left in place they would call into unmapped memory later.
-void ReleaseImageObjects(Platform::Impl &Core, EFI_HANDLE ImageHandle, const std::string &Name) {
-  std::vector<EventRecord *> Events = Core.Events.Live();
+void ImageTable::ReleaseImageObjects(EFI_HANDLE ImageHandle, const std::string &Name) {
+  std::vector<EventRecord *> Events = Events_.Live();
   for (EventRecord *Event : Events) {
     if (Event->OwnerImage == ImageHandle ||
-        InsideImage(Core, ImageHandle, reinterpret_cast<const void *>(Event->NotifyFunction))) {
-      Core.ErrorOf("unload", Name, "left an event open at unload; closed");
-      Core.Events.CloseEvent(Event);
+        InsideImage(ImageHandle, reinterpret_cast<const void *>(Event->NotifyFunction))) {
+      Report_.ErrorOf("unload", Name, "left an event open at unload; closed");
+      Events_.CloseEvent(Event);
     }
   }
-  std::vector<HandleRecord *> Handles = Core.Handles.All();
+  std::vector<HandleRecord *> Handles = Handles_.All();
   for (HandleRecord *Handle : Handles) {
-    if (Core.Handles.ValidHandle(Handle) == nullptr) {
+    if (Handles_.ValidHandle(Handle) == nullptr) {
       continue;
     }
-    DropOpens(Core, ImageHandle, Name, Handle);
+    DropOpens(ImageHandle, Name, Handle);
     auto &List = Handle->Protocols;
     auto Stale = std::remove_if(List.begin(), List.end(), [&](const auto &Protocol) {
-      return ReachesIntoImage(Core, ImageHandle, Protocol->Interface);
+      return ReachesIntoImage(ImageHandle, Protocol->Interface);
     });
     if (Stale != List.end()) {
-      Core.ErrorOf("unload", Name,
-                   "left " + std::to_string(std::distance(Stale, List.end())) +
-                       " protocol interface(s) installed on handle " + std::to_string(Handle->Key) +
-                       " at unload; removed");
+      Report_.ErrorOf("unload", Name,
+                      "left " + std::to_string(std::distance(Stale, List.end())) +
+                          " protocol interface(s) installed on handle " + std::to_string(Handle->Key) +
+                          " at unload; removed");
       List.erase(Stale, List.end());
-      Core.Handles.RemoveHandleIfEmpty(Handle);
+      Handles_.RemoveHandleIfEmpty(Handle);
     }
   }
-  DropConfigurationTables(Core, ImageHandle, Name);
+  DropConfigurationTables(ImageHandle, Name);
 }
 
-} // namespace
-
-EFI_STATUS Platform::Impl::LoadModule(const std::string &Name, EFI_HANDLE Parent, EFI_HANDLE *ImageHandle) {
+EFI_STATUS ImageTable::LoadModule(const std::string &Name, EFI_HANDLE Parent, EFI_HANDLE *ImageHandle) {
   if (ImageHandle == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
   static std::once_flag LeftoversRemoved;
   std::call_once(LeftoversRemoved, RemoveLeftoverCopies);
-  std::filesystem::path ModulePath = Options.ModuleDir / (Name + ".so");
+  std::filesystem::path ModulePath = Options_.ModuleDir / (Name + ".so");
   std::vector<char> Bytes;
   if (!ReadFile(ModulePath, Bytes)) {
-    LogLine("load " + Name + ": EFI_NOT_FOUND (" + ModulePath.string() + ")");
+    Report_.LogLine("load " + Name + ": EFI_NOT_FOUND (" + ModulePath.string() + ")");
     return EFI_NOT_FOUND;
   }
-  return LoadFromBuffer(*this, Name, Bytes.data(), Bytes.size(), IsApplicationModule(ModulePath), Parent,
+  return LoadFromBuffer(Name, Bytes.data(), Bytes.size(), IsApplicationModule(ModulePath), Parent,
                         ImageHandle);
 }
 
@@ -265,10 +272,10 @@ std::u16string ExitText(const CHAR16 *Data, UINTN Size) {
 
 } // namespace
 
-ImageResult Platform::Impl::StartImage(EFI_HANDLE ImageHandle, UINTN *ExitDataSize, CHAR16 **ExitData) {
+ImageResult ImageTable::StartImage(EFI_HANDLE ImageHandle, UINTN *ExitDataSize, CHAR16 **ExitData) {
   ImageResult Result;
-  auto Found = Images.find(ImageHandle);
-  if (Found == Images.end() || Found->second->Started) {
+  auto Found = Images_.find(ImageHandle);
+  if (Found == Images_.end() || Found->second->Started) {
     Result.Status = EFI_INVALID_PARAMETER;
     return Result;
   }
@@ -276,12 +283,12 @@ ImageResult Platform::Impl::StartImage(EFI_HANDLE ImageHandle, UINTN *ExitDataSi
   const std::string Name = Image->Name;
   Image->Started = true;
   Image->Running = true;
-  LogLine("start " + Name);
+  Report_.LogLine("start " + Name);
   EFI_STATUS Status = EFI_SUCCESS;
   ImageExit Left{ImageHandle, EFI_SUCCESS};
   Result.Halted = RunFrame(ImageHandle, Name, [&] {
     try {
-      Status = Image->Entry(ImageHandle, &SystemTable);
+      Status = Image->Entry(ImageHandle, &SystemTable_);
     } catch (const ImageExit &Exit) {
       if (Exit.Image != ImageHandle) {
         throw;
@@ -293,22 +300,22 @@ ImageResult Platform::Impl::StartImage(EFI_HANDLE ImageHandle, UINTN *ExitDataSi
   if (Left.ExitData != nullptr) {
     Result.ExitData = ExitText(Left.ExitData, Left.ExitDataSize);
     if (ExitDataSize != nullptr && ExitData != nullptr) {
-      Memory.TransferPool(Left.ExitData, Image->Loaded.ParentHandle);
+      Memory_.TransferPool(Left.ExitData, Image->Loaded.ParentHandle);
       *ExitDataSize = Left.ExitDataSize;
       *ExitData = Left.ExitData;
     } else {
-      Memory.FreePool(ImageHandle, Left.ExitData);
+      Memory_.FreePool(ImageHandle, Left.ExitData);
     }
   }
   Image->Running = false;
   if (Result.Halted) {
     // A halted image stopped the board where it stood: nothing is unloaded.
     Result.Status = EFI_ABORTED;
-    LogLine(Name + " halted: " + Result.Halted->Reason);
+    Report_.LogLine(Name + " halted: " + Result.Halted->Reason);
     return Result;
   }
   Result.Status = Status;
-  LogLine(Name + " returned " + StatusName(Status));
+  Report_.LogLine(Name + " returned " + StatusName(Status));
   if (Image->IsApplication || EFI_ERROR(Status)) {
     UnloadImage(ImageHandle, false);
     Result.Unloaded = true;
@@ -316,9 +323,9 @@ ImageResult Platform::Impl::StartImage(EFI_HANDLE ImageHandle, UINTN *ExitDataSi
   return Result;
 }
 
-EFI_STATUS Platform::Impl::UnloadImage(EFI_HANDLE ImageHandle, bool CallUnload) {
-  auto Found = Images.find(ImageHandle);
-  if (Found == Images.end()) {
+EFI_STATUS ImageTable::UnloadImage(EFI_HANDLE ImageHandle, bool CallUnload) {
+  auto Found = Images_.find(ImageHandle);
+  if (Found == Images_.end()) {
     return EFI_INVALID_PARAMETER;
   }
   ImageRecord *Image = Found->second.get();
@@ -333,47 +340,48 @@ EFI_STATUS Platform::Impl::UnloadImage(EFI_HANDLE ImageHandle, bool CallUnload) 
     }
   }
   const std::string Name = Image->Name;
-  ReleaseImageObjects(*this, ImageHandle, Name);
-  Memory.ReportLeaks(ImageHandle, "at unload");
-  if (HandleRecord *Record = Handles.ValidHandle(ImageHandle)) {
+  ReleaseImageObjects(ImageHandle, Name);
+  Memory_.ReportLeaks(ImageHandle, "at unload");
+  if (HandleRecord *Record = Handles_.ValidHandle(ImageHandle)) {
     auto &List = Record->Protocols;
     List.erase(std::remove_if(List.begin(), List.end(),
                               [&](const auto &Protocol) { return Protocol->Interface == &Image->Loaded; }),
                List.end());
-    Handles.RemoveHandleIfEmpty(Record);
+    Handles_.RemoveHandleIfEmpty(Record);
   }
-  Watchdog->RemoveImageCode(Image->Base);
+  Watchdog_->RemoveImageCode(Image->Base);
   dlclose(Image->Library);
   std::error_code Ignored;
   std::filesystem::remove(Image->TempFile, Ignored);
-  Images.erase(Found);
-  LogLine("unload " + Name);
+  Images_.erase(Found);
+  Report_.LogLine("unload " + Name);
   return EFI_SUCCESS;
 }
 
 // Memory a loaded module holds at the end is normal (a driver keeps its records for the OS
 // hand-over); leaks are reported only where an unloaded image left memory behind.
-void Platform::Impl::UnloadAllImages() {
+void ImageTable::UnloadAllImages(bool BootServicesEnded) {
   std::string Held;
-  for (const auto &[Handle, Image] : Images) {
-    const ImageStats &Entry = Memory.StatsOf(Handle);
+  for (const auto &[Handle, Image] : Images_) {
+    const ImageStats &Entry = Memory_.StatsOf(Handle);
     if (Entry.PoolBytes != 0 || Entry.Pages != 0) {
       Held += (Held.empty() ? "" : ", ") + Image->Name + " " + std::to_string(Entry.PoolBytes) +
               " bytes of pool and " + std::to_string(Entry.Pages) + " pages";
     }
   }
   if (!Held.empty()) {
-    LogLine(std::string("memory the loaded modules hold ") +
-            (BootServicesEnded ? "since the hand-over" : "at the end") + " (kept, not leaked): " + Held);
+    Report_.LogLine(std::string("memory the loaded modules hold ") +
+                    (BootServicesEnded ? "since the hand-over" : "at the end") +
+                    " (kept, not leaked): " + Held);
   }
-  while (!Images.empty()) {
-    auto Found = Images.begin();
+  while (!Images_.empty()) {
+    auto Found = Images_.begin();
     ImageRecord *Image = Found->second.get();
-    Watchdog->RemoveImageCode(Image->Base);
+    Watchdog_->RemoveImageCode(Image->Base);
     dlclose(Image->Library);
     std::error_code Ignored;
     std::filesystem::remove(Image->TempFile, Ignored);
-    Images.erase(Found);
+    Images_.erase(Found);
   }
 }
 
@@ -390,8 +398,8 @@ EFI_STATUS EFIAPI LoadImage(BOOLEAN BootPolicy, EFI_HANDLE ParentImageHandle,
     // There are no file systems on the emulated board to load a path from.
     return DevicePath == nullptr ? EFI_INVALID_PARAMETER : EFI_NOT_FOUND;
   }
-  return LoadFromBuffer(Core, "image" + std::to_string(Core.Images.size() + 1), SourceBuffer, SourceSize,
-                        false, ParentImageHandle, ImageHandle);
+  return Core.Images.LoadFromBuffer("image" + std::to_string(Core.Images.Count() + 1), SourceBuffer,
+                                    SourceSize, false, ParentImageHandle, ImageHandle);
 }
 
 EFI_STATUS EFIAPI StartImage(EFI_HANDLE ImageHandle, UINTN *ExitDataSize, CHAR16 **ExitData) {
@@ -402,7 +410,7 @@ EFI_STATUS EFIAPI StartImage(EFI_HANDLE ImageHandle, UINTN *ExitDataSize, CHAR16
   if (ExitData != nullptr) {
     *ExitData = nullptr;
   }
-  ImageResult Result = Core.StartImage(ImageHandle, ExitDataSize, ExitData);
+  ImageResult Result = Core.Images.StartImage(ImageHandle, ExitDataSize, ExitData);
   if (Result.Halted) {
     // A halt stops the board, not just the image: the caller does not carry on either.
     throw *Result.Halted;
@@ -412,29 +420,21 @@ EFI_STATUS EFIAPI StartImage(EFI_HANDLE ImageHandle, UINTN *ExitDataSize, CHAR16
 
 EFI_STATUS EFIAPI Exit(EFI_HANDLE ImageHandle, EFI_STATUS ExitStatus, UINTN ExitDataSize, CHAR16 *ExitData) {
   CORE_BOOT_SERVICE("Exit");
-  auto Found = Core.Images.find(ImageHandle);
-  if (Found == Core.Images.end()) {
+  ImageRecord *Found = Core.Images.Find(ImageHandle);
+  if (Found == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  if (!Found->second->Started) {
-    return Core.UnloadImage(ImageHandle, false);
+  if (!Found->Started) {
+    return Core.Images.UnloadImage(ImageHandle, false);
   }
   // Only the innermost running image may exit.
-  for (auto Frame = Core.Frames.rbegin(); Frame != Core.Frames.rend(); ++Frame) {
-    auto Running = Core.Images.find(Frame->Image);
-    if (Running != Core.Images.end() && Running->second->Running) {
-      if (Frame->Image != ImageHandle) {
-        return EFI_INVALID_PARAMETER;
-      }
-      break;
-    }
-  }
-  if (!Found->second->Running) {
+  const EFI_HANDLE Innermost = Core.Images.InnermostRunningImage();
+  if ((Innermost != nullptr && Innermost != ImageHandle) || !Found->Running) {
     return EFI_INVALID_PARAMETER;
   }
   // Exit data is pool the image allocated; anything else cannot be handed on.
   if (ExitData != nullptr && !Core.Memory.IsPoolBuffer(ExitData)) {
-    Core.Memory.MemoryError(Found->second->Name + ": Exit() with exit data that is not a pool buffer");
+    Core.Memory.MemoryError(Found->Name + ": Exit() with exit data that is not a pool buffer");
     ExitData = nullptr;
     ExitDataSize = 0;
   }
@@ -443,12 +443,12 @@ EFI_STATUS EFIAPI Exit(EFI_HANDLE ImageHandle, EFI_STATUS ExitStatus, UINTN Exit
 
 EFI_STATUS EFIAPI UnloadImage(EFI_HANDLE ImageHandle) {
   CORE_BOOT_SERVICE("UnloadImage");
-  return Core.UnloadImage(ImageHandle, true);
+  return Core.Images.UnloadImage(ImageHandle, true);
 }
 
 } // namespace
 
-void Platform::Impl::FillImageServices() {
+void ImageTable::FillServices(EFI_BOOT_SERVICES &BootServices) {
   BootServices.LoadImage = host::LoadImage;
   BootServices.StartImage = host::StartImage;
   BootServices.Exit = host::Exit;

@@ -462,25 +462,28 @@ namespace {
 
 // Whether the call came from firmware code (an image), not from a host producer or a test.
 bool FromFirmware(const void *ReturnAddress) {
-  return host::CoreAlive() && host::Core().ImageFromAddress(ReturnAddress) != nullptr;
+  return host::CoreAlive() && host::Core().Images.ImageFromAddress(ReturnAddress) != nullptr;
 }
 
 EFI_STATUS EFIAPI AllocatePool(EFI_MEMORY_TYPE PoolType, UINTN Size, VOID **Buffer) {
-  EFI_HANDLE Caller = host::CoreAlive() ? host::Core().CallerImage(__builtin_return_address(0)) : nullptr;
+  EFI_HANDLE Caller =
+      host::CoreAlive() ? host::Core().Images.CallerImage(__builtin_return_address(0)) : nullptr;
   const bool Firmware = FromFirmware(__builtin_return_address(0));
   CORE_BOOT_SERVICE("AllocatePool");
   return Core.Memory.AllocatePool(Caller, PoolType, Size, Buffer, Firmware);
 }
 
 EFI_STATUS EFIAPI FreePool(VOID *Buffer) {
-  EFI_HANDLE Caller = host::CoreAlive() ? host::Core().CallerImage(__builtin_return_address(0)) : nullptr;
+  EFI_HANDLE Caller =
+      host::CoreAlive() ? host::Core().Images.CallerImage(__builtin_return_address(0)) : nullptr;
   CORE_BOOT_SERVICE("FreePool");
   return Core.Memory.FreePool(Caller, Buffer);
 }
 
 EFI_STATUS EFIAPI AllocatePages(EFI_ALLOCATE_TYPE Type, EFI_MEMORY_TYPE MemoryType, UINTN Pages,
                                 EFI_PHYSICAL_ADDRESS *Memory) {
-  EFI_HANDLE Caller = host::CoreAlive() ? host::Core().CallerImage(__builtin_return_address(0)) : nullptr;
+  EFI_HANDLE Caller =
+      host::CoreAlive() ? host::Core().Images.CallerImage(__builtin_return_address(0)) : nullptr;
   const bool Firmware = FromFirmware(__builtin_return_address(0));
   CORE_BOOT_SERVICE("AllocatePages");
   return Core.Memory.AllocatePages(Caller, Type, MemoryType, Pages, Memory, Firmware);

@@ -189,7 +189,8 @@ EFI_STATUS EFIAPI CloseProtocol(EFI_HANDLE Handle, EFI_GUID *Protocol, EFI_HANDL
 EFI_STATUS EFIAPI OpenProtocolInformation(EFI_HANDLE Handle, EFI_GUID *Protocol,
                                           EFI_OPEN_PROTOCOL_INFORMATION_ENTRY **EntryBuffer,
                                           UINTN *EntryCount) {
-  EFI_HANDLE Caller = host::CoreAlive() ? host::Core().CallerImage(__builtin_return_address(0)) : nullptr;
+  EFI_HANDLE Caller =
+      host::CoreAlive() ? host::Core().Images.CallerImage(__builtin_return_address(0)) : nullptr;
   CORE_BOOT_SERVICE("OpenProtocolInformation");
   HandleRecord *Record = Core.Handles.ValidHandle(Handle);
   if (Record == nullptr || Protocol == nullptr || EntryBuffer == nullptr || EntryCount == nullptr) {

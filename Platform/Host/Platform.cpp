@@ -83,7 +83,6 @@ Platform::Impl::Impl(PlatformOptions PlatformOptionsIn)
     Options.ModuleDir = DefaultModuleDir();
   }
   Log.SetEcho(Options.Echo);
-  Watchdog = std::make_unique<ProgressWatchdog>(std::chrono::milliseconds(Options.ProgressLimitMs));
   Memory.TakePages(
       {reinterpret_cast<uint64_t>(&RuntimeArea), 1, EfiRuntimeServicesData, nullptr, PageUse::Tables});
   Memory.TakePages({reinterpret_cast<uint64_t>(&BootArea), 1, EfiBootServicesData, nullptr, PageUse::Tables});
@@ -104,39 +103,7 @@ void Platform::Impl::UpdateTableCrcs() {
 }
 
 std::string Platform::Impl::CurrentImageName() const {
-  for (auto Frame = Frames.rbegin(); Frame != Frames.rend(); ++Frame) {
-    if (!Frame->Name.empty()) {
-      return Frame->Name;
-    }
-  }
-  return "core";
-}
-
-EFI_HANDLE Platform::Impl::CurrentImage() const {
-  for (auto Frame = Frames.rbegin(); Frame != Frames.rend(); ++Frame) {
-    if (Frame->Image != nullptr) {
-      return Frame->Image;
-    }
-  }
-  return FirmwareHandle;
-}
-
-EFI_HANDLE Platform::Impl::ImageFromAddress(const void *Address) const {
-  Dl_info Info{};
-  if (Address == nullptr || dladdr(Address, &Info) == 0) {
-    return nullptr;
-  }
-  for (const auto &[Handle, Image] : Images) {
-    if (Image->Base != 0 && Image->Base == reinterpret_cast<uintptr_t>(Info.dli_fbase)) {
-      return Handle;
-    }
-  }
-  return nullptr;
-}
-
-EFI_HANDLE Platform::Impl::CallerImage(const void *ReturnAddress) const {
-  EFI_HANDLE Image = ImageFromAddress(ReturnAddress);
-  return Image != nullptr ? Image : CurrentImage();
+  return Images.CurrentImageName();
 }
 
 Platform::Platform(PlatformOptions Options) {
@@ -167,6 +134,7 @@ Platform::Platform(PlatformOptions Options) {
   FirmwareImage.ImageCodeType = EfiBootServicesCode;
   FirmwareImage.ImageDataType = EfiBootServicesData;
   Core.Handles.InstallProtocol(&Core.FirmwareHandle, CoreGuid::LoadedImage, &FirmwareImage, false);
+  Core.Images.SetFirmwareHandle(Core.FirmwareHandle);
   Core.Memory.StatsOf(Core.FirmwareHandle).Name = "firmware";
 
   DeclareDram(Core);
@@ -185,9 +153,9 @@ Platform::Platform(PlatformOptions Options) {
 
 Platform::~Platform() {
   Impl &Core = *Impl_;
-  Core.UnloadAllImages();
+  Core.Images.UnloadAllImages(Core.BootServicesEnded);
   Core.Memory.ReleaseAll();
-  Core.Watchdog.reset();
+  Core.Images.StopWatchdog();
   gCurrentPlatform = nullptr;
   gCurrentImpl = nullptr;
 }
@@ -216,11 +184,11 @@ EFI_HANDLE Platform::FirmwareHandle() {
 }
 
 EFI_STATUS Platform::LoadModule(const std::string &Name, EFI_HANDLE *ImageHandle) {
-  return Impl_->LoadModule(Name, Impl_->FirmwareHandle, ImageHandle);
+  return Impl_->Images.LoadModule(Name, Impl_->FirmwareHandle, ImageHandle);
 }
 
 ImageResult Platform::StartImage(EFI_HANDLE ImageHandle) {
-  return Impl_->StartImage(ImageHandle);
+  return Impl_->Images.StartImage(ImageHandle);
 }
 
 ImageResult Platform::RunModule(const std::string &Name) {
@@ -236,7 +204,7 @@ ImageResult Platform::RunModule(const std::string &Name) {
 }
 
 bool Platform::IsImageLoaded(EFI_HANDLE ImageHandle) const {
-  return Impl_->Images.count(ImageHandle) != 0;
+  return Impl_->Images.IsLoaded(ImageHandle);
 }
 
 std::string Platform::ImageName(EFI_HANDLE ImageHandle) const {
@@ -249,7 +217,7 @@ std::string Platform::CurrentImageName() const {
 }
 
 std::optional<Halt> Platform::Guard(const std::function<void()> &Call) {
-  return Impl_->RunFrame(nullptr, std::string(), Call);
+  return Impl_->Images.RunFrame(nullptr, std::string(), Call);
 }
 
 const std::vector<Fault> &Platform::Faults() const {

@@ -288,7 +288,7 @@ EFI_STATUS Platform::SetVirtualAddressMap(int64_t Offset) {
     }
   }
   std::optional<Halt> Halted =
-      Core.RunFrame(nullptr, std::string(), [&] { Core.SignalVirtualAddressChange(); });
+      Core.Images.RunFrame(nullptr, std::string(), [&] { Core.SignalVirtualAddressChange(); });
   return Halted ? EFI_ABORTED : EFI_SUCCESS;
 }
 
