@@ -1,4 +1,8 @@
-// State of the emulated core shared by its units. Host-only; firmware never sees it.
+// The emulated core as its units share it: the platform's composition (the options, the board log
+// and the errors of the boot, DRAM and the tables in it) holding one member per part: memory
+// (CoreMemory), the handle database and the driver model, events with the TPL and the clock
+// (CoreEvents), images (ImageTable), the address space, variables and the GCD map. Each part
+// reaches the others it needs through its constructor. Host-only; firmware never sees it.
 #pragma once
 
 #include "AddressSpace.h"

@@ -1,8 +1,6 @@
 // The platform object: one boot of the emulated board, its tables and its host-side views.
 #include "CoreInternal.h"
 
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <new>
 #include <stdexcept>
