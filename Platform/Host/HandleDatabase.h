@@ -87,7 +87,6 @@ public:
   void RemoveRegistration(NotifyRegistration *Registration);
   void ForgetEvent(EventRecord *Event); // a closed event's registrations go with it
 
-  CoreEvents &Events() { return Events_; }
   DriverModel &Drivers() { return Drivers_; }
 
 private:
