@@ -2,7 +2,7 @@
 // the time accounts every step of it is charged to.
 #include "CoreEvents.h"
 
-#include "CoreInternal.h"
+#include "ImageTable.h"
 
 namespace host {
 

@@ -3,8 +3,6 @@
 // never returns.
 #include "ImageTable.h"
 
-#include "CoreInternal.h"
-
 #include <dlfcn.h>
 
 #include <algorithm>
