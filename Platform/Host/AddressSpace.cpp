@@ -39,39 +39,16 @@ std::string Hex(uint64_t Value) {
 
 // The image whose code is at Address, or the one running now.
 std::string ImageAt(const Platform::Impl &Core, const void *Address) {
-  EFI_HANDLE Image = Core.ImageFromAddress(Address);
+  EFI_HANDLE Image = Core.Images.ImageFromAddress(Address);
   if (Image != nullptr) {
-    auto Found = Core.Stats.find(Image);
-    if (Found != Core.Stats.end()) {
-      return Found->second.Name;
+    if (const ImageStats *Found = Core.Memory.FindStats(Image)) {
+      return Found->Name;
     }
   }
   return Core.CurrentImageName();
 }
 
 } // namespace
-
-namespace {
-
-[[gnu::cold, gnu::noinline]] void WatchdogHalt(const Platform::Impl &Core, uint64_t Elapsed) {
-  throw Halt("watchdog: " + Core.CurrentImageName() + " ran " + std::to_string(Elapsed / 1'000'000) +
-                 " ms of virtual time without returning",
-             Core.CurrentImageName(), Core.NowNs);
-}
-
-} // namespace
-
-// Asked on every access: small, so that the address space's paths take it inline.
-void Platform::Impl::CheckWatchdog() {
-  CheckProgress();
-  if (Frames.empty() || Options.WatchdogNs == 0) {
-    return;
-  }
-  const uint64_t Elapsed = NowNs - Frames.back().StartNs;
-  if (Elapsed > Options.WatchdogNs) {
-    WatchdogHalt(*this, Elapsed);
-  }
-}
 
 // ---- Decoding and the map rules -------------------------------------------------------------
 
@@ -166,11 +143,11 @@ bool AddressSpace::Cleared(Region &Entry) {
 // page tables built from the maps have nothing there.
 void AddressSpace::RecordFault(uint64_t Address, unsigned Width, bool IsWrite, uint64_t Value,
                                const char *Why) {
-  Faults_.push_back({Address, Width, IsWrite, Value, Core_.CurrentImageName(), Core_.NowNs});
+  Faults_.push_back({Address, Width, IsWrite, Value, Core_.CurrentImageName(), Core_.Events.NowNs()});
   Core_.Error("MMIO", std::string(IsWrite ? "write" : "read") + " of " + std::to_string(Width) +
                           " bytes at " + Hex(Address) +
                           (IsWrite ? " (value " + Hex(Value) + ")" : std::string()) + ": " + Why);
-  Core_.Advance(kUnmappedAccessCostNs);
+  Core_.Events.Advance(kUnmappedAccessCostNs);
 }
 
 AddressSpace::Region *AddressSpace::Resolve(uint64_t &Address, unsigned Width, bool IsWrite, uint64_t Value) {
@@ -210,11 +187,11 @@ AddressSpace::Region *AddressSpace::ResolveRun(uint64_t &Address, unsigned Width
 
 inline void AddressSpace::Charge(uint64_t CostNs, uint64_t Accesses, const void *Caller) {
   if (Caller != ChargeCaller_) {
-    ChargeAccount_ = &Core_.AccountOf(Caller);
+    ChargeAccount_ = &Core_.Events.AccountOf(Caller);
     ChargeCaller_ = Caller;
   }
   ChargeAccount_->RegisterAccesses += Accesses;
-  Core_.Spend(*ChargeAccount_, &TimeAccount::RegisterNs, CostNs);
+  Core_.Events.Spend(*ChargeAccount_, &TimeAccount::RegisterNs, CostNs);
 }
 
 // The region a single access reaches when nothing about it needs a closer look: a valid,
@@ -234,7 +211,7 @@ inline AddressSpace::Region *AddressSpace::Hit(uint64_t Address, unsigned Width)
 }
 
 inline uint64_t AddressSpace::Read(uint64_t Address, unsigned Width, const void *Caller) {
-  Core_.CheckWatchdog();
+  Core_.Images.CheckWatchdog();
   Region *Entry = Hit(Address, Width);
   if (Entry == nullptr && (Entry = Resolve(Address, Width, false, 0)) == nullptr) {
     return AllOnes(Width);
@@ -246,7 +223,7 @@ inline uint64_t AddressSpace::Read(uint64_t Address, unsigned Width, const void 
 }
 
 inline void AddressSpace::Write(uint64_t Address, unsigned Width, uint64_t Value, const void *Caller) {
-  Core_.CheckWatchdog();
+  Core_.Images.CheckWatchdog();
   Region *Entry = Hit(Address, Width);
   if (Entry == nullptr && (Entry = Resolve(Address, Width, true, Value)) == nullptr) {
     return;
@@ -374,7 +351,7 @@ bool AddressSpace::Transfer(bool IsWrite, uint64_t Address, unsigned Width, uint
   uint64_t Physical = Address;
   Region *Entry = Overflows ? nullptr : ResolveRun(Physical, Width, Length);
   if (uint8_t *Memory = Entry ? Entry->Device->Memory(Physical - Entry->Base, Length, Width) : nullptr) {
-    Core_.CheckWatchdog();
+    Core_.Images.CheckWatchdog();
     Burst(IsWrite, Memory, Width, Count, Run, Buffer);
     Charge(Entry->Device->BurstCostNs(Bytes), 1, Caller);
     return true;
@@ -402,7 +379,7 @@ bool AddressSpace::Copy(uint64_t To, uint64_t From, unsigned Width, uint64_t Cou
   Region *Origin = ToMemory ? ResolveRun(Source, Width, Bytes) : nullptr;
   uint8_t *FromMemory = Origin ? Origin->Device->Memory(Source - Origin->Base, Bytes, Width) : nullptr;
   if (FromMemory != nullptr) {
-    Core_.CheckWatchdog();
+    Core_.Images.CheckWatchdog();
     std::memmove(ToMemory, FromMemory, Bytes);
     Charge(Origin->Device->BurstCostNs(Bytes) + Destination->Device->BurstCostNs(Bytes), 2, Caller);
     return true;
@@ -415,108 +392,6 @@ bool AddressSpace::Copy(uint64_t To, uint64_t From, unsigned Width, uint64_t Cou
     Write(To + Index * Width, Width, Read(From + Index * Width, Width, Caller), Caller);
   }
   return Faults_.size() == Faults;
-}
-
-// Code outside the images belongs to the image running now; a cached image must still be loaded.
-TimeAccount &Platform::Impl::AccountOf(const void *Caller) {
-  auto Found = AccountCache.find(Caller);
-  if (Found != AccountCache.end()) {
-    if (Found->second.Image == nullptr) {
-      return CurrentAccount();
-    }
-    if (Images.count(Found->second.Image) != 0) {
-      return *Found->second.Account;
-    }
-  }
-  const EFI_HANDLE Image = ImageFromAddress(Caller);
-  if (Image == nullptr) {
-    AccountCache[Caller] = {nullptr, nullptr};
-    return CurrentAccount();
-  }
-  TimeAccount &Account = Accounts[Stats[Image].Name];
-  AccountCache[Caller] = {Image, &Account};
-  return Account;
-}
-
-TimeAccount &Platform::Impl::CurrentAccount() {
-  auto &Cache = CurrentAccountCache;
-  const EFI_HANDLE Top = Frames.empty() ? nullptr : Frames.back().Image;
-  if (Cache.Account == nullptr || Cache.Generation != FrameGeneration || Cache.Image != Top) {
-    Cache = {FrameGeneration, Top, &Accounts[CurrentImageName()]};
-  }
-  return *Cache.Account;
-}
-
-void Platform::Impl::CheckProgress() {
-  if (Watchdog->Tripped() && !Frames.empty()) {
-    Watchdog->Take();
-    throw Halt(Watchdog->Reason(), CurrentImageName(), NowNs);
-  }
-}
-
-ImageScope::ImageScope(Platform::Impl &Core, EFI_HANDLE Image) : Core_(Core) {
-  CallFrame Frame;
-  Frame.Image = Image;
-  auto Found = Core.Stats.find(Image);
-  if (Image != nullptr && Found != Core.Stats.end()) {
-    Frame.Name = Found->second.Name;
-  }
-  Frame.StartNs = Core.Frames.empty() ? Core.NowNs : Core.Frames.back().StartNs;
-  Core.Frames.push_back(Frame);
-  Core.FrameGeneration++;
-  Core.Space.FramesChanged();
-  Depth_ = Core.Frames.size();
-  // Time the image's code spends is its own, not that of a spender it was called from.
-  Outer_ = Core.Charged;
-  Core.Charged = {};
-}
-
-ImageScope::~ImageScope() {
-  if (Core_.Frames.size() >= Depth_) {
-    Core_.Frames.resize(Depth_ - 1);
-    Core_.FrameGeneration++;
-  }
-  Core_.Space.FramesChanged();
-  Core_.Charged = Outer_;
-}
-
-std::optional<Halt> Platform::Impl::RunFrame(EFI_HANDLE Image, const std::string &Name,
-                                             const std::function<void()> &Call) {
-  const size_t Depth = Frames.size();
-  const EFI_TPL SavedTpl = CurrentTpl;
-  Frames.push_back({Image, Name, NowNs});
-  FrameGeneration++;
-  Space.FramesChanged();
-  struct Unwind {
-    Platform::Impl &Core;
-    size_t Depth;
-    Spender Outer;
-    ~Unwind() {
-      Core.Frames.resize(std::min(Core.Frames.size(), Depth));
-      Core.FrameGeneration++;
-      Core.Space.FramesChanged();
-      Core.Charged = Outer;
-    }
-  } Restore{*this, Depth, Charged};
-  Charged = {};
-  Watchdog->CallStarted();
-  struct CallEnd {
-    ProgressWatchdog &Watchdog;
-    ~CallEnd() { Watchdog.CallEnded(); }
-  } Ended{*Watchdog};
-  try {
-    Call();
-  } catch (const Halt &Stopped) {
-    Frames.resize(Depth);
-    FrameGeneration++;
-    Space.FramesChanged();
-    CurrentTpl = SavedTpl;
-    InterruptsEnabled = SavedTpl < TPL_HIGH_LEVEL;
-    LogLine("halt: " + Stopped.Reason + " in " + Stopped.Image + " at " +
-            std::to_string(Stopped.VirtualTimeNs) + " ns");
-    return Stopped;
-  }
-  return std::nullopt;
 }
 
 void Platform::Attach(uint64_t Base, uint64_t Size, std::shared_ptr<MmioDevice> Device) {
@@ -574,7 +449,7 @@ extern "C" VOID HostAbiMmioWrite(UINT64 Address, UINT32 Width, UINT64 Value) {
 
 extern "C" VOID HostAbiMemoryFence(VOID) {
   if (CoreAlive()) {
-    Core().CheckWatchdog();
+    Core().Images.CheckWatchdog();
   }
 }
 
@@ -583,8 +458,8 @@ extern "C" VOID HostAbiStall(UINT64 Microseconds) {
     return;
   }
   host::Platform::Impl &Platform = Core();
-  Platform.CheckWatchdog();
-  Platform.Stall(Platform.AccountOf(__builtin_return_address(0)), Microseconds);
+  Platform.Images.CheckWatchdog();
+  Platform.Events.Stall(Platform.Events.AccountOf(__builtin_return_address(0)), Microseconds);
 }
 
 extern "C" UINT64 HostAbiVirtualTimeNs(VOID) {
@@ -592,10 +467,10 @@ extern "C" UINT64 HostAbiVirtualTimeNs(VOID) {
     return 0;
   }
   host::Platform::Impl &Platform = Core();
-  Platform.CheckWatchdog();
-  Platform.Spend(Platform.AccountOf(__builtin_return_address(0)), &host::TimeAccount::ServiceNs,
-                 host::kTimeReadCostNs);
-  return Platform.NowNs;
+  Platform.Images.CheckWatchdog();
+  Platform.Events.Spend(Platform.Events.AccountOf(__builtin_return_address(0)), &host::TimeAccount::ServiceNs,
+                        host::kTimeReadCostNs);
+  return Platform.Events.NowNs();
 }
 
 extern "C" [[noreturn]] VOID HostAbiHalt(const CHAR8 *Reason) {
@@ -604,7 +479,7 @@ extern "C" [[noreturn]] VOID HostAbiHalt(const CHAR8 *Reason) {
     throw host::Halt(Text, "core", 0);
   }
   host::Platform::Impl &Platform = Core();
-  throw host::Halt(Text, host::ImageAt(Platform, __builtin_return_address(0)), Platform.NowNs);
+  throw host::Halt(Text, host::ImageAt(Platform, __builtin_return_address(0)), Platform.Events.NowNs());
 }
 
 extern "C" VOID HostAbiCpuOperation(const CHAR8 *Operation) {
@@ -612,13 +487,13 @@ extern "C" VOID HostAbiCpuOperation(const CHAR8 *Operation) {
     return;
   }
   host::Platform::Impl &Platform = Core();
-  Platform.CheckWatchdog();
+  Platform.Images.CheckWatchdog();
   std::string Name = Operation;
   Platform.CpuOperations.push_back(Name);
   if (Name == "ArmDisableInterrupts") {
-    Platform.InterruptsEnabled = false;
+    Platform.Events.SetInterruptsEnabled(false);
   } else if (Name == "ArmEnableInterrupts") {
-    Platform.InterruptsEnabled = true;
+    Platform.Events.SetInterruptsEnabled(true);
   }
 }
 
@@ -626,15 +501,15 @@ extern "C" BOOLEAN HostAbiInterruptsEnabled(VOID) {
   if (!CoreAlive()) {
     return TRUE;
   }
-  Core().CheckProgress();
-  return Core().InterruptsEnabled ? TRUE : FALSE;
+  Core().Images.CheckProgress();
+  return Core().Events.InterruptsEnabled() ? TRUE : FALSE;
 }
 
 extern "C" UINT64 HostAbiReadSystemRegister(const CHAR8 *Name) {
   if (!CoreAlive() || Name == nullptr) {
     return 0;
   }
-  Core().CheckProgress();
+  Core().Images.CheckProgress();
   const auto &Registers = Core().SystemRegisters;
   auto Found = Registers.find(Name);
   return Found != Registers.end() ? Found->second : 0;

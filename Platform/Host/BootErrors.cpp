@@ -123,14 +123,13 @@ std::string TplName(EFI_TPL Tpl) {
 
 } // namespace
 
-std::string Platform::Impl::ImageNameOf(EFI_HANDLE Image) const {
-  auto Found = Stats.find(Image);
-  return (Found != Stats.end() && !Found->second.Name.empty()) ? Found->second.Name : "core";
-}
-
 void Platform::Impl::ErrorOf(const std::string &Rule, const std::string &Image, const std::string &Text) {
   Errors.push_back(Rule + ": " + Image + ": " + Text);
   LogLine("error: " + Errors.back());
+}
+
+void Platform::Impl::AddError(const std::string &Text) {
+  Errors.push_back(Text);
 }
 
 void Platform::Impl::Error(const std::string &Rule, const std::string &Text) {
@@ -142,20 +141,21 @@ void Platform::Impl::CheckServiceTpl(const char *Service) {
       std::find_if(std::begin(kServiceTpls), std::end(kServiceTpls),
                    [&](const ServiceTpl &Item) { return std::strcmp(Item.Service, Service) == 0; });
   const EFI_TPL Max = Entry != std::end(kServiceTpls) ? Entry->Max : TPL_HIGH_LEVEL;
-  if (CurrentTpl > Max) {
-    Error("TPL", std::string(Service) + " called at " + TplName(CurrentTpl) + ", above " + TplName(Max));
+  if (Events.CurrentTpl() > Max) {
+    Error("TPL",
+          std::string(Service) + " called at " + TplName(Events.CurrentTpl()) + ", above " + TplName(Max));
   }
 }
 
 bool Platform::Impl::BootServiceAllowed(const char *Service) {
-  CheckProgress();
+  Images.CheckProgress();
   if (BootServicesEnded) {
     Error("after ExitBootServices", std::string(Service) + " called: refused");
     return false;
   }
   CheckServiceTpl(Service);
-  if (InExitBootServicesNotify && ChangesMaps(Service)) {
-    CheckMapChangeAllowed(Service);
+  if (Memory.MapFrozen() && ChangesMaps(Service)) {
+    Memory.CheckMapChangeAllowed(Service);
   }
   return true;
 }

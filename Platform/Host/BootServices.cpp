@@ -31,8 +31,8 @@ EFI_STATUS EFIAPI GetNextMonotonicCount(UINT64 *Count) {
 
 EFI_STATUS EFIAPI Stall(UINTN Microseconds) {
   CORE_BOOT_SERVICE("Stall");
-  Core.CheckWatchdog();
-  Core.Stall(Core.AccountOf(__builtin_return_address(0)), Microseconds);
+  Core.Images.CheckWatchdog();
+  Core.Events.Stall(Core.Events.AccountOf(__builtin_return_address(0)), Microseconds);
   return EFI_SUCCESS;
 }
 
@@ -63,7 +63,7 @@ EFI_STATUS EFIAPI InstallConfigurationTable(EFI_GUID *Guid, VOID *Table) {
   if (Guid == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  Core.CheckRecordInDram("InstallConfigurationTable", Table);
+  Core.Handles.CheckRecordInDram("InstallConfigurationTable", Table);
   auto &Tables = Core.ConfigurationTables;
   auto Found = std::find_if(Tables.begin(), Tables.end(), [&](const EFI_CONFIGURATION_TABLE &Entry) {
     return CompareGuidValues(Entry.VendorGuid, *Guid);
@@ -82,34 +82,34 @@ EFI_STATUS EFIAPI InstallConfigurationTable(EFI_GUID *Guid, VOID *Table) {
   }
   Core.UpdateTableCrcs();
   // Whoever waits for this table is told through the event group of the same GUID.
-  EFI_TPL Old = Core.RaiseTpl(TPL_HIGH_LEVEL);
-  Core.SignalGroup(*Guid);
-  Core.RestoreTpl(Old);
+  EFI_TPL Old = Core.Events.RaiseTpl(TPL_HIGH_LEVEL);
+  Core.Events.SignalGroup(*Guid);
+  Core.Events.RestoreTpl(Old);
   return EFI_SUCCESS;
 }
 
 EFI_STATUS EFIAPI ExitBootServices(EFI_HANDLE ImageHandle, UINTN MapKey) {
   CORE_BOOT_SERVICE("ExitBootServices");
-  if (Core.ValidHandle(ImageHandle) == nullptr || MapKey != Core.MapKey) {
+  if (Core.Handles.ValidHandle(ImageHandle) == nullptr || MapKey != Core.Memory.MapKey()) {
     return EFI_INVALID_PARAMETER;
   }
   Core.LogLine("ExitBootServices: signalling the exit-boot-services group");
   // The timer interrupt stops first: no timer fires inside the notifications or later,
   // however far the OS moves the clock. The notifications must not change the memory map.
-  Core.ExitingBootServices = true;
+  Core.Events.StopTimerInterrupt();
   {
     struct Notifying {
-      bool &Flag;
-      explicit Notifying(bool &State) : Flag(State) { Flag = true; }
-      ~Notifying() { Flag = false; } // also when a notification halts
-    } Inside{Core.InExitBootServicesNotify};
-    EFI_TPL Old = Core.RaiseTpl(TPL_HIGH_LEVEL);
-    Core.SignalGroup(CoreGuid::ExitBootServices);
-    Core.RestoreTpl(Old);
+      CoreMemory &Memory;
+      explicit Notifying(CoreMemory &Frozen) : Memory(Frozen) { Memory.SetMapFrozen(true); }
+      ~Notifying() { Memory.SetMapFrozen(false); } // also when a notification halts
+    } Inside{Core.Memory};
+    EFI_TPL Old = Core.Events.RaiseTpl(TPL_HIGH_LEVEL);
+    Core.Events.SignalGroup(CoreGuid::ExitBootServices);
+    Core.Events.RestoreTpl(Old);
   }
   // From here on only runtime services remain.
   Core.BootServicesEnded = true;
-  Core.ReportArmedTimers();
+  Core.Events.ReportArmedTimers();
   Core.Variables->MarkBootServicesEnded();
   Core.SystemTable.BootServices = nullptr;
   Core.SystemTable.ConsoleInHandle = nullptr;
@@ -140,20 +140,20 @@ void Platform::Impl::InitBootServices() {
   BootServices.Hdr.Signature = EFI_BOOT_SERVICES_SIGNATURE;
   BootServices.Hdr.Revision = EFI_SPECIFICATION_VERSION;
   BootServices.Hdr.HeaderSize = sizeof(EFI_BOOT_SERVICES);
-  FillHandleServices();
-  FillOpenProtocolServices();
-  FillDriverModelServices();
-  FillEventServices();
-  FillMemoryServices();
-  FillImageServices();
+  HandleDatabase::FillServices(BootServices);
+  HandleDatabase::FillOpenProtocolServices(BootServices);
+  DriverModel::FillServices(BootServices);
+  CoreEvents::FillServices(BootServices);
+  CoreMemory::FillServices(BootServices);
+  ImageTable::FillServices(BootServices);
   FillMiscServices();
 }
 
 EFI_STATUS Platform::ExitBootServices() {
   Impl &Core = *Impl_;
   EFI_STATUS Status = EFI_SUCCESS;
-  std::optional<Halt> Halted = Core.RunFrame(nullptr, std::string(), [&] {
-    Status = Core.BootServices.ExitBootServices(Core.FirmwareHandle, Core.MapKey);
+  std::optional<Halt> Halted = Core.Images.RunFrame(nullptr, std::string(), [&] {
+    Status = Core.BootServices.ExitBootServices(Core.FirmwareHandle, Core.Memory.MapKey());
   });
   return Halted ? EFI_ABORTED : Status;
 }

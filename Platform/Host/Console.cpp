@@ -57,7 +57,7 @@ EFI_STATUS EFIAPI OutputString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *This, CHAR16 *St
     Platform::Impl &Core = host::Core();
     std::string Line = Utf16ToUtf8(Text);
     Line.erase(std::remove(Line.begin(), Line.end(), '\r'), Line.end());
-    Core.Log.Append(Core.CurrentImageName(), Line, Core.NowNs);
+    Core.Log.Append(Core.CurrentImageName(), Line, Core.Events.NowNs());
   }
   return EFI_SUCCESS;
 }
@@ -118,7 +118,7 @@ EFI_STATUS EFIAPI EnableCursor(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *This, BOOLEAN Vi
 // The console's protocol and mode live in the board's memory, like every table the system
 // table points to.
 ConsolePointer MakeConsole(Platform::Impl &Core, const std::string &Name) {
-  VOID *Memory = Core.CarvePool(EfiBootServicesData, sizeof(ConsoleDevice), nullptr);
+  VOID *Memory = Core.Memory.CarvePool(EfiBootServicesData, sizeof(ConsoleDevice), nullptr);
   if (Memory == nullptr) {
     throw std::runtime_error("no DRAM for the consoles");
   }
@@ -127,7 +127,7 @@ ConsolePointer MakeConsole(Platform::Impl &Core, const std::string &Name) {
   Device->Mode = {kModeCount, 0, static_cast<INT32>(kDefaultAttribute), 0, 0, TRUE};
   Device->Protocol = {TextReset,    OutputString, TestString,        QueryMode,    SetMode,
                       SetAttribute, ClearScreen,  SetCursorPosition, EnableCursor, &Device->Mode};
-  Core.InstallProtocol(&Device->Handle, CoreGuid::SimpleTextOut, &Device->Protocol, false);
+  Core.Handles.InstallProtocol(&Device->Handle, CoreGuid::SimpleTextOut, &Device->Protocol, false);
   return Device;
 }
 

@@ -1,10 +1,20 @@
-// State of the emulated core shared by its units. Host-only; firmware never sees it.
+// The emulated core as its units share it: the platform's composition (the options, the board log
+// and the errors of the boot, DRAM and the tables in it) holding one member per part: memory
+// (CoreMemory), the handle database and the driver model, events with the TPL and the clock
+// (CoreEvents), images (ImageTable), the address space, variables and the GCD map. Each part
+// reaches the others it needs through its constructor. Host-only; firmware never sees it.
 #pragma once
 
 #include "AddressSpace.h"
+#include "CoreEvents.h"
+#include "CoreMemory.h"
+#include "CoreReport.h"
 #include "Dram.h"
+#include "DriverModel.h"
 #include "GcdMap.h"
+#include "HandleDatabase.h"
 #include "HostPlatform.h"
+#include "ImageTable.h"
 #include "ProgressWatchdog.h"
 #include "VariableStore.h"
 
@@ -28,8 +38,6 @@
 
 namespace host {
 
-class GuestProcessor; // GuestProcessor.h: included where Platform::Impl is made and destroyed
-
 // GUIDs the core needs, kept local so that host code does not depend on the firmware's
 // GUID library (whose definitions tests may also link).
 namespace CoreGuid {
@@ -49,91 +57,10 @@ inline constexpr EFI_GUID DxeServicesTable = {
 
 std::string StatusName(EFI_STATUS Status); // "EFI_NOT_FOUND", or "0x..." for unnamed values
 
-constexpr uint64_t HandleSignature = 0x454C444E41484F43ull; // "COHANDLE"
-constexpr uint64_t EventSignature = 0x544E455645434F43ull;  // "COCEVENT"
-constexpr uint64_t RegistrationSignature = 0x4754534947455243ull;
-
 // Device path helpers (the handle database compares paths).
 size_t DevicePathNodeLength(const EFI_DEVICE_PATH_PROTOCOL *Node);
 bool IsDevicePathEndNode(const EFI_DEVICE_PATH_PROTOCOL *Node);
 size_t DevicePathInstanceSize(const EFI_DEVICE_PATH_PROTOCOL *Path); // bytes before the first end node
-
-struct HandleRecord;
-
-struct OpenEntry {
-  EFI_HANDLE AgentHandle = nullptr;
-  EFI_HANDLE ControllerHandle = nullptr;
-  UINT32 Attributes = 0;
-  UINT32 OpenCount = 0;
-};
-
-struct ProtocolInterface {
-  EFI_GUID Guid{};
-  uint64_t Sequence = 0; // install order, the order LocateHandle and LocateProtocol report
-  VOID *Interface = nullptr;
-  HandleRecord *Handle = nullptr;
-  std::vector<OpenEntry> Opens;
-};
-
-struct HandleRecord {
-  uint64_t Signature = HandleSignature;
-  uint64_t Key = 0; // creation order
-  std::vector<std::unique_ptr<ProtocolInterface>> Protocols;
-};
-
-struct EventRecord {
-  uint64_t Signature = EventSignature;
-  UINT32 Type = 0;
-  EFI_TPL NotifyTpl = 0;
-  EFI_EVENT_NOTIFY NotifyFunction = nullptr;
-  VOID *NotifyContext = nullptr;
-  std::optional<EFI_GUID> Group;
-  bool Signaled = false;
-  bool Queued = false;
-  uint64_t TimerDueNs = 0; // 0: no timer armed
-  uint64_t TimerPeriodNs = 0;
-  uint64_t TimerOrder = 0; // its place in the clock's queue among items due at the same time
-  EFI_HANDLE OwnerImage = nullptr;
-};
-
-struct NotifyRegistration {
-  uint64_t Signature = RegistrationSignature;
-  EFI_GUID Guid{};
-  EventRecord *Event = nullptr;
-  std::deque<HandleRecord *> Pending; // handles that gained the protocol since the last lookup
-};
-
-// A pool buffer: carved from a pool chunk, its block holds a poisoned redzone, the buffer, the
-// canary and padding.
-struct PoolBlock {
-  uint64_t Base = 0; // the block's start in DRAM: the buffer sits a redzone (and maybe 8 bytes) above it
-  uint64_t Bytes = 0;
-  size_t Size = 0;
-  EFI_MEMORY_TYPE Type = EfiBootServicesData;
-  EFI_HANDLE Owner = nullptr;
-  uint64_t Chunk = 0; // base of the chunk it was carved from
-};
-
-// Pages of one pool type that pool buffers are carved from, front to back; freed when the last
-// buffer in it is freed and another chunk has taken over.
-struct PoolChunk {
-  uint64_t Base = 0;
-  uint64_t Bytes = 0;
-  uint64_t Used = 0;
-  uint64_t LiveBlocks = 0;
-  EFI_MEMORY_TYPE Type = EfiBootServicesData;
-};
-
-// What an allocated page range holds: pages firmware asked for, pool chunks, the core's tables.
-enum class PageUse : uint8_t { Pages, Pool, Tables };
-
-struct PageRange {
-  uint64_t Base = 0;
-  uint64_t Pages = 0;
-  EFI_MEMORY_TYPE Type = EfiBootServicesData;
-  EFI_HANDLE Owner = nullptr;
-  PageUse Use = PageUse::Pages;
-};
 
 inline constexpr size_t kMaxConfigurationTables = 64;
 
@@ -149,75 +76,6 @@ struct BootTables {
   EFI_DXE_SERVICES Dxe;
 };
 static_assert(sizeof(RuntimeTables) <= EFI_PAGE_SIZE && sizeof(BootTables) <= EFI_PAGE_SIZE);
-
-struct ImageStats {
-  std::string Name;
-  uint64_t PoolBytes = 0;
-  uint64_t Pages = 0;
-  uint64_t FreePoolCalls = 0;
-};
-
-struct ImageRecord {
-  EFI_HANDLE Handle = nullptr;
-  std::string Name;
-  void *Library = nullptr; // dlopen handle
-  std::filesystem::path TempFile;
-  uintptr_t Base = 0; // load address of the shared object
-  EFI_IMAGE_ENTRY_POINT Entry = nullptr;
-  bool IsApplication = false;
-  bool Started = false;
-  bool Running = false;
-  EFI_LOADED_IMAGE_PROTOCOL Loaded{};
-};
-
-// One call into firmware: an image entry, a Guard() or a notification.
-struct CallFrame {
-  EFI_HANDLE Image = nullptr;
-  std::string Name;
-  uint64_t StartNs = 0;
-};
-
-// Who the clock's movement is charged to while a seam or a service spends virtual time.
-struct Spender {
-  TimeAccount *Account = nullptr;
-  uint64_t TimeAccount::*Bucket = nullptr;
-};
-
-// Marks code of an image as running inside the current call (a driver's Supported, a
-// notification), for attribution; the watchdog keeps measuring the enclosing call.
-class ImageScope {
-public:
-  ImageScope(Platform::Impl &Core, EFI_HANDLE Image);
-  ~ImageScope();
-  ImageScope(const ImageScope &) = delete;
-  ImageScope &operator=(const ImageScope &) = delete;
-
-private:
-  Platform::Impl &Core_;
-  size_t Depth_;
-  Spender Outer_;
-};
-
-// Unwinds from Exit() to the StartImage of the image that called it.
-struct ImageExit {
-  EFI_HANDLE Image;
-  EFI_STATUS Status;
-  UINTN ExitDataSize = 0;
-  CHAR16 *ExitData = nullptr; // pool of the exiting image, handed to whoever started it
-};
-
-// The clock's queue: model work and armed timers, ordered by due time and then by the order
-// they were scheduled in.
-struct DueKey {
-  uint64_t DueNs = 0;
-  uint64_t Order = 0;
-  auto operator<=>(const DueKey &) const = default;
-};
-
-struct DueItem {
-  EventRecord *Timer = nullptr; // an armed timer, or
-  std::function<void()> Work;   // model work (Platform::After)
-};
 
 struct ConsoleDevice {
   EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL Protocol{}; // first: the record is found from This
@@ -239,7 +97,7 @@ struct VirtualRange {
   int64_t Offset = 0;
 };
 
-struct Platform::Impl {
+struct Platform::Impl final : CoreReport {
   explicit Impl(PlatformOptions Options);
 
   PlatformOptions Options;
@@ -247,7 +105,6 @@ struct Platform::Impl {
 
   // The board's DRAM, and the tables in it.
   host::Dram Ram;
-  bool RecordsInDram = false; // Platform::RequireRecordsInDram
   RuntimeTables &RuntimeArea;
   BootTables &BootArea;
   EFI_SYSTEM_TABLE &SystemTable;
@@ -257,76 +114,27 @@ struct Platform::Impl {
   std::vector<EFI_CONFIGURATION_TABLE> ConfigurationTables; // copied into RuntimeArea by UpdateTableCrcs
   EFI_HANDLE FirmwareHandle = nullptr;
   bool BootServicesEnded = false;
-  bool ExitingBootServices = false; // from the start of ExitBootServices: no timer fires
-  bool InExitBootServicesNotify = false;
   uint64_t MonotonicCount = 0;
+
+  std::unique_ptr<GcdMap> Gcd = std::make_unique<GcdMap>();
+  CoreMemory Memory{Ram, *Gcd, *this};
 
   // Errors of the boot: firmware misuse the core found, each "<rule>: <image>: <what, where>".
   std::vector<std::string> Errors;
   std::vector<std::string> ExpectedErrors; // substrings a test declared
 
-  // Handle database.
-  uint64_t NextHandleKey = 1;
-  uint64_t NextProtocolSequence = 1;
+  // The firmware's own image: host producers install on it and own what they allocate.
   EFI_LOADED_IMAGE_PROTOCOL FirmwareImage{};
-  std::vector<HandleRecord *> Handles; // live, in creation order
-  std::unordered_set<HandleRecord *> LiveHandles;
-  std::vector<std::unique_ptr<HandleRecord>> RetiredHandles; // never reused, so stale handles stay invalid
-  std::vector<std::unique_ptr<NotifyRegistration>> Registrations;
-  HandleRecord *PinnedHandle = nullptr; // kept even when empty, while a multiple uninstall runs
 
-  // Events and TPL.
-  EFI_TPL CurrentTpl = TPL_APPLICATION;
-  std::array<std::deque<EventRecord *>, TPL_HIGH_LEVEL + 1> NotifyQueues;
-  std::vector<std::unique_ptr<EventRecord>> Events; // every event ever created: closed ones stay invalid
-  std::vector<EventRecord *> LiveEvents;            // in creation order
-  bool InterruptsEnabled = true;
-  EFI_TPL NotifyingTpl = TPL_APPLICATION; // the TPL the running notification was called at
+  // The core's parts, each reaching the others it needs through its constructor.
+  HandleDatabase Handles{Events, Drivers, *this};
+  DriverModel Drivers{Handles, Images, *this};
+  CoreEvents Events{*this, Handles, Memory, Images};
+  ImageTable Images{Options, *this, Memory,      Handles,
+                    Events,  Space, SystemTable, {ConfigurationTables, [this] { UpdateTableCrcs(); }}};
 
-  // Memory.
-  std::unordered_map<void *, PoolBlock> Pool;
-  std::map<uint64_t, PoolChunk> PoolChunks;  // by base
-  std::map<UINT32, uint64_t> OpenPoolChunks; // by pool type: the chunk new buffers come from
-  uint64_t PoolCount = 0;                    // every other buffer is 8 but not 16-byte aligned
-  std::unordered_set<void *> FreedPool;
-  std::map<uint64_t, PageRange> PageRanges; // by base
-  uint64_t MapKey = 1;
-  std::map<EFI_HANDLE, ImageStats> Stats;
-  std::map<std::string, TimeAccount> Accounts;
-  // The account of each code address that reached a seam, with the image it belonged to: a
-  // lookup of the image is costly and a poll loop makes millions of accesses.
-  struct AccountCacheEntry {
-    EFI_HANDLE Image = nullptr;
-    TimeAccount *Account = nullptr;
-  };
-  std::unordered_map<const void *, AccountCacheEntry> AccountCache;
-  TimeAccount &AccountOf(const void *Caller);
-  // The account of the image running now (by call frame); cached, so cheap to call per access.
-  TimeAccount &CurrentAccount();
-  struct {
-    uint64_t Generation = 0;
-    EFI_HANDLE Image = nullptr;
-    TimeAccount *Account = nullptr;
-  } CurrentAccountCache;
-  Spender Charged; // empty: the clock's movement goes to CurrentAccount()
-  std::vector<std::string> MemoryErrors;
-  // Allocation-failure injection (Platform::FailAllocation): firmware allocations counted so far.
-  uint64_t FailAllocationAt = 0;   // 0: none fails
-  std::string FailAllocationImage; // empty: every image's allocations count
-  uint64_t FirmwareAllocationCount = 0;
-
-  // Images.
-  std::map<EFI_HANDLE, std::unique_ptr<ImageRecord>> Images;
-  std::vector<CallFrame> Frames;
-  std::unique_ptr<ProgressWatchdog> Watchdog; // the wall-clock one; the virtual one is CheckWatchdog
-  std::unique_ptr<GuestProcessor> Guest;      // the AArch64 processor, when the modules are .efi images
-  uint64_t FrameGeneration = 0;               // counts the changes of Frames
-
-  // Address space and clock.
+  // Address space and processor.
   AddressSpace Space{*this};
-  uint64_t NowNs = 0; // moved only by MoveClockTo, which charges every step to an account
-  std::map<DueKey, DueItem> DueQueue;
-  uint64_t NextDueOrder = 1;
   std::vector<std::string> CpuOperations;
   std::map<std::string, uint64_t> SystemRegisters; // the processor's identification registers
 
@@ -340,16 +148,9 @@ struct Platform::Impl {
   bool InVirtualAddressChange = false; // ConvertPointer is callable only while the group runs
   int64_t TimeOffsetSeconds = 0;
 
-  std::unique_ptr<VariableStore> Variables;
-  std::unique_ptr<GcdMap> Gcd;
+  std::unique_ptr<VariableStore> Variables = std::make_unique<VariableStore>();
 
   // Set up in the units: each fills its members of the tables.
-  void FillHandleServices();
-  void FillOpenProtocolServices();
-  void FillDriverModelServices();
-  void FillEventServices();
-  void FillMemoryServices();
-  void FillImageServices();
   void FillMiscServices();
   void InitBootServices();
   void InitRuntimeServices();
@@ -357,107 +158,16 @@ struct Platform::Impl {
   void InitConsoles();
   void UpdateTableCrcs();
 
-  void LogLine(const std::string &Text) { Log.Append("core", Text + "\n", NowNs); }
-  // Records an error of the boot against the image running now (or the one named).
-  void Error(const std::string &Rule, const std::string &Text);
-  void ErrorOf(const std::string &Rule, const std::string &Image, const std::string &Text);
-  // The record rule while Platform::RequireRecordsInDram is on: Record lies in DRAM.
-  void CheckRecordInDram(const char *Service, const void *Record);
-  std::string ImageNameOf(EFI_HANDLE Image) const;
+  void LogLine(const std::string &Text) override { Log.Append("core", Text + "\n", Events.NowNs()); }
+  void Error(const std::string &Rule, const std::string &Text) override;
+  void ErrorOf(const std::string &Rule, const std::string &Image, const std::string &Text) override;
+  void AddError(const std::string &Text) override;
   // Records calling a service above the highest TPL the UEFI specification allows for it.
   void CheckServiceTpl(const char *Service);
-  std::string CurrentImageName() const;
-  EFI_HANDLE CurrentImage() const;
-  EFI_HANDLE ImageFromAddress(const void *Address) const; // the image whose code is at Address
-  EFI_HANDLE CallerImage(const void *ReturnAddress) const;
+  std::string CurrentImageName() const override;
 
-  // Handle database.
-  HandleRecord *ValidHandle(EFI_HANDLE Handle) const;
-  ProtocolInterface *FindProtocol(HandleRecord *Handle, const EFI_GUID &Guid) const;
-  EFI_STATUS InstallProtocol(EFI_HANDLE *Handle, const EFI_GUID &Guid, VOID *Interface, bool Notify);
-  EFI_STATUS UninstallProtocol(EFI_HANDLE Handle, const EFI_GUID &Guid, VOID *Interface);
-  void NotifyProtocolInstalled(ProtocolInterface *Protocol);
-  void RemoveHandleIfEmpty(HandleRecord *Handle);
-  std::vector<ProtocolInterface *> InterfacesOf(const EFI_GUID &Guid) const; // in install order
-  NotifyRegistration *ValidRegistration(VOID *Registration) const;
-  EFI_STATUS OpenProtocol(EFI_HANDLE Handle, const EFI_GUID &Guid, VOID **Interface, EFI_HANDLE Agent,
-                          EFI_HANDLE Controller, UINT32 Attributes);
-  EFI_STATUS CloseProtocol(EFI_HANDLE Handle, const EFI_GUID &Guid, EFI_HANDLE Agent, EFI_HANDLE Controller);
-  EFI_STATUS DisconnectUsers(HandleRecord *Handle, ProtocolInterface *Protocol);
-
-  // Driver model.
-  EFI_STATUS ConnectController(EFI_HANDLE Controller, EFI_HANDLE *DriverImageHandles,
-                               EFI_DEVICE_PATH_PROTOCOL *Remaining, bool Recursive);
-  EFI_STATUS DisconnectController(EFI_HANDLE Controller, EFI_HANDLE Driver, EFI_HANDLE Child);
-
-  // Events and TPL.
-  EventRecord *ValidEvent(EFI_EVENT Event) const;
-  EFI_STATUS EventTypeError(const std::string &Text); // records the misuse; EFI_INVALID_PARAMETER
-  EFI_STATUS CreateEvent(UINT32 Type, EFI_TPL NotifyTpl, EFI_EVENT_NOTIFY Notify, const VOID *Context,
-                         const EFI_GUID *Group, EFI_EVENT *Event);
-  EFI_STATUS CloseEvent(EFI_EVENT Event);
-  EFI_STATUS SignalEvent(EventRecord *Event);
-  void SignalGroup(const EFI_GUID &Group);
-  void SignalOne(EventRecord *Event);
-  EFI_TPL RaiseTpl(EFI_TPL NewTpl);
-  void RestoreTpl(EFI_TPL OldTpl);
-  void DispatchNotifications(EFI_TPL Above);
-  void FireDueTimers();
-  void ArmTimer(EventRecord *Event, uint64_t DueNs);
-  void DisarmTimer(EventRecord *Event);
-  bool TimersCanFire() const;
-
-  // Memory.
-  // FromFirmware: the call came from an image's code, so it counts for allocation-failure injection.
-  EFI_STATUS AllocatePool(EFI_HANDLE Owner, EFI_MEMORY_TYPE Type, UINTN Size, VOID **Buffer,
-                          bool FromFirmware = false);
-  EFI_STATUS FreePool(EFI_HANDLE Caller, VOID *Buffer);
-  // Whether Buffer is a live pool buffer; and hands it to another owner's account.
-  bool IsPoolBuffer(const VOID *Buffer) const;
-  void TransferPool(VOID *Buffer, EFI_HANDLE NewOwner);
-  bool InjectedAllocationFailure(EFI_HANDLE Owner, const char *Service, uint64_t Bytes);
-  EFI_STATUS AllocatePages(EFI_HANDLE Owner, EFI_ALLOCATE_TYPE Type, EFI_MEMORY_TYPE MemoryType, UINTN Pages,
-                           EFI_PHYSICAL_ADDRESS *Memory, bool FromFirmware = false);
-  EFI_STATUS FreePages(EFI_PHYSICAL_ADDRESS Memory, UINTN Pages);
-  // Free DRAM for Pages pages below MaxAddress (inclusive), highest first; false when none.
-  bool FindFreePages(uint64_t Pages, uint64_t MaxAddress, uint64_t &Address) const;
-  bool PagesFree(uint64_t Address, uint64_t Pages) const;
-  void TakePages(const PageRange &Range); // fresh (0xAF) and accessible
-  void ReturnPages(uint64_t Base, uint64_t Pages);
-  VOID *CarvePool(EFI_MEMORY_TYPE Type, size_t Size, EFI_HANDLE Owner); // recorded in Pool
-  void FreePoolBlock(const PoolBlock &Block);
-  void MemoryError(const std::string &Text);
-  void ReportLeaks(EFI_HANDLE Image, const std::string &When);
-  void ReleaseAllMemory();
-  void CheckMapChangeAllowed(const char *Service);
-  std::vector<EFI_MEMORY_DESCRIPTOR> MemoryMap() const; // as GetMemoryMap reports it
-
-  // Images.
-  EFI_STATUS LoadModule(const std::string &Name, EFI_HANDLE Parent, EFI_HANDLE *ImageHandle);
-  // Runs an image's entry. Exit data an image leaves with goes to the caller through the two
-  // out-parameters (the pool then belongs to the image's parent); without them it is freed.
-  ImageResult StartImage(EFI_HANDLE ImageHandle, UINTN *ExitDataSize = nullptr, CHAR16 **ExitData = nullptr);
-  EFI_STATUS UnloadImage(EFI_HANDLE ImageHandle, bool CallUnload);
-  void ReportArmedTimers();
   void SignalVirtualAddressChange(); // runs the group with ConvertPointer callable
-  void UnloadAllImages();
-
-  // Time, watchdog and halts.
-  // Moves the clock on by Nanoseconds, running the items of the queue that fall due on the way
-  // at their due time; the movement is charged to the spender of the call (see Spend).
-  void Advance(uint64_t Nanoseconds);
-  // Advances the clock on behalf of Account: every step the clock makes meanwhile, other than
-  // what code called from here spends itself, goes to its Bucket.
-  void Spend(TimeAccount &Account, uint64_t TimeAccount::*Bucket, uint64_t Nanoseconds);
-  void MoveClockTo(uint64_t TimeNs);
-  // A stall of firmware code: the clock moves on by its length, charged to Account.
-  void Stall(TimeAccount &Account, uint64_t Microseconds);
-  void Schedule(uint64_t DueNs, std::function<void()> Work);
-  bool RunNextDue(uint64_t Until); // false when nothing is due by Until
-  std::map<DueKey, DueItem>::iterator NextDue();
-  void CheckWatchdog();
-  void CheckProgress(); // the progress watchdog's trip, taken as a halt
-  std::optional<Halt> RunFrame(EFI_HANDLE Image, const std::string &Name, const std::function<void()> &Call);
+  // Checks a boot service's call: the progress watchdog, the hand-over, the TPL, the map freeze.
   bool BootServiceAllowed(const char *Service);
 };
 

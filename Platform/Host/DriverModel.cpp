@@ -1,4 +1,6 @@
 // ConnectController and DisconnectController: the driver model's Supported/Start/Stop calls.
+#include "DriverModel.h"
+
 #include "CoreInternal.h"
 
 #include <algorithm>
@@ -12,24 +14,24 @@ struct DriverCandidate {
   EFI_DRIVER_BINDING_PROTOCOL *Binding;
 };
 
-EFI_DRIVER_BINDING_PROTOCOL *BindingOn(Platform::Impl &Core, EFI_HANDLE Handle) {
-  HandleRecord *Record = Core.ValidHandle(Handle);
+EFI_DRIVER_BINDING_PROTOCOL *BindingOn(const HandleDatabase &Handles, EFI_HANDLE Handle) {
+  HandleRecord *Record = Handles.ValidHandle(Handle);
   ProtocolInterface *Protocol =
-      Record != nullptr ? Core.FindProtocol(Record, CoreGuid::DriverBinding) : nullptr;
+      Record != nullptr ? Handles.FindProtocol(Record, CoreGuid::DriverBinding) : nullptr;
   return Protocol != nullptr ? static_cast<EFI_DRIVER_BINDING_PROTOCOL *>(Protocol->Interface) : nullptr;
 }
 
 template <class Protocol>
-Protocol *InterfaceOn(Platform::Impl &Core, EFI_HANDLE Handle, const EFI_GUID &Guid) {
-  HandleRecord *Record = Core.ValidHandle(Handle);
-  ProtocolInterface *Found = Record != nullptr ? Core.FindProtocol(Record, Guid) : nullptr;
+Protocol *InterfaceOn(const HandleDatabase &Handles, EFI_HANDLE Handle, const EFI_GUID &Guid) {
+  HandleRecord *Record = Handles.ValidHandle(Handle);
+  ProtocolInterface *Found = Record != nullptr ? Handles.FindProtocol(Record, Guid) : nullptr;
   return Found != nullptr ? static_cast<Protocol *>(Found->Interface) : nullptr;
 }
 
 // Every Driver Binding, in install order.
-std::vector<DriverCandidate> AllBindings(Platform::Impl &Core) {
+std::vector<DriverCandidate> AllBindings(const HandleDatabase &Handles) {
   std::vector<DriverCandidate> List;
-  for (ProtocolInterface *Protocol : Core.InterfacesOf(CoreGuid::DriverBinding)) {
+  for (ProtocolInterface *Protocol : Handles.InterfacesOf(CoreGuid::DriverBinding)) {
     if (auto *Binding = static_cast<EFI_DRIVER_BINDING_PROTOCOL *>(Protocol->Interface)) {
       List.push_back({Protocol->Handle, Binding});
     }
@@ -66,14 +68,14 @@ void AddOverrideList(const std::vector<DriverCandidate> &All, Next GetNext,
 // drivers with a family override (highest family version first), the bus-specific override of
 // the controller, then every other Driver Binding by descending Version (install order among
 // equals).
-std::vector<DriverCandidate> Candidates(Platform::Impl &Core, EFI_HANDLE Controller,
+std::vector<DriverCandidate> Candidates(const HandleDatabase &Handles, EFI_HANDLE Controller,
                                         EFI_HANDLE *DriverImageHandles) {
-  const std::vector<DriverCandidate> All = AllBindings(Core);
+  const std::vector<DriverCandidate> All = AllBindings(Handles);
   std::vector<DriverCandidate> List;
   for (EFI_HANDLE *Entry = DriverImageHandles; Entry != nullptr && *Entry != nullptr; Entry++) {
     AddDriver(All, *Entry, List);
   }
-  for (ProtocolInterface *Protocol : Core.InterfacesOf(CoreGuid::PlatformDriverOverride)) {
+  for (ProtocolInterface *Protocol : Handles.InterfacesOf(CoreGuid::PlatformDriverOverride)) {
     auto *Platform = static_cast<EFI_PLATFORM_DRIVER_OVERRIDE_PROTOCOL *>(Protocol->Interface);
     if (Platform != nullptr && Platform->GetDriver != nullptr) {
       AddOverrideList(
@@ -82,7 +84,7 @@ std::vector<DriverCandidate> Candidates(Platform::Impl &Core, EFI_HANDLE Control
   }
   std::vector<std::pair<UINT32, DriverCandidate>> Family;
   for (const DriverCandidate &Candidate : All) {
-    auto *Override = InterfaceOn<EFI_DRIVER_FAMILY_OVERRIDE_PROTOCOL>(Core, Candidate.BindingHandle,
+    auto *Override = InterfaceOn<EFI_DRIVER_FAMILY_OVERRIDE_PROTOCOL>(Handles, Candidate.BindingHandle,
                                                                       CoreGuid::DriverFamilyOverride);
     if (Override != nullptr && Override->GetVersion != nullptr) {
       Family.emplace_back(Override->GetVersion(Override), Candidate);
@@ -93,7 +95,7 @@ std::vector<DriverCandidate> Candidates(Platform::Impl &Core, EFI_HANDLE Control
   for (const auto &[Version, Candidate] : Family) {
     AddDriver(All, Candidate.BindingHandle, List);
   }
-  auto *Bus = InterfaceOn<EFI_BUS_SPECIFIC_DRIVER_OVERRIDE_PROTOCOL>(Core, Controller,
+  auto *Bus = InterfaceOn<EFI_BUS_SPECIFIC_DRIVER_OVERRIDE_PROTOCOL>(Handles, Controller,
                                                                      CoreGuid::BusSpecificDriverOverride);
   if (Bus != nullptr && Bus->GetDriver != nullptr) {
     AddOverrideList(
@@ -109,7 +111,8 @@ std::vector<DriverCandidate> Candidates(Platform::Impl &Core, EFI_HANDLE Control
   return List;
 }
 
-std::vector<EFI_HANDLE> ChildrenOf(Platform::Impl &Core, HandleRecord *Controller, EFI_HANDLE Driver) {
+std::vector<EFI_HANDLE> ChildrenOf(const HandleDatabase &Handles, HandleRecord *Controller,
+                                   EFI_HANDLE Driver) {
   std::vector<EFI_HANDLE> Children;
   for (const auto &Protocol : Controller->Protocols) {
     for (const OpenEntry &Open : Protocol->Opens) {
@@ -138,9 +141,9 @@ std::vector<EFI_HANDLE> ManagingDrivers(HandleRecord *Controller) {
 
 } // namespace
 
-EFI_STATUS Platform::Impl::ConnectController(EFI_HANDLE Controller, EFI_HANDLE *DriverImageHandles,
-                                             EFI_DEVICE_PATH_PROTOCOL *Remaining, bool Recursive) {
-  if (ValidHandle(Controller) == nullptr) {
+EFI_STATUS DriverModel::ConnectController(EFI_HANDLE Controller, EFI_HANDLE *DriverImageHandles,
+                                          EFI_DEVICE_PATH_PROTOCOL *Remaining, bool Recursive) {
+  if (Handles_.ValidHandle(Controller) == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
   // Drivers that started, or whose Start failed, are not asked again; a driver that refused
@@ -149,21 +152,22 @@ EFI_STATUS Platform::Impl::ConnectController(EFI_HANDLE Controller, EFI_HANDLE *
   bool AnyStarted = false;
   bool StartedOne = true;
   // After every successful Start the list is rebuilt: Start may have installed new drivers.
-  while (StartedOne && ValidHandle(Controller) != nullptr) {
+  while (StartedOne && Handles_.ValidHandle(Controller) != nullptr) {
     StartedOne = false;
-    for (const DriverCandidate &Candidate : Candidates(*this, Controller, DriverImageHandles)) {
+    for (const DriverCandidate &Candidate : Candidates(Handles_, Controller, DriverImageHandles)) {
       if (std::find(Done.begin(), Done.end(), Candidate.Binding) != Done.end()) {
         continue;
       }
-      ImageScope Scope(*this, Candidate.Binding->ImageHandle);
+      ImageScope Scope(Images_, Candidate.Binding->ImageHandle);
       // A warning from Supported is not a refusal.
       if (EFI_ERROR(Candidate.Binding->Supported(Candidate.Binding, Controller, Remaining))) {
         continue;
       }
       Done.push_back(Candidate.Binding);
       EFI_STATUS Status = Candidate.Binding->Start(Candidate.Binding, Controller, Remaining);
-      LogLine("connect: " + CurrentImageName() + " Start on handle " +
-              std::to_string(static_cast<HandleRecord *>(Controller)->Key) + ": " + StatusName(Status));
+      Report_.LogLine("connect: " + Report_.CurrentImageName() + " Start on handle " +
+                      std::to_string(static_cast<HandleRecord *>(Controller)->Key) + ": " +
+                      StatusName(Status));
       if (!EFI_ERROR(Status)) {
         AnyStarted = true;
         StartedOne = true;
@@ -171,9 +175,9 @@ EFI_STATUS Platform::Impl::ConnectController(EFI_HANDLE Controller, EFI_HANDLE *
       }
     }
   }
-  if (Recursive && ValidHandle(Controller) != nullptr) {
-    for (EFI_HANDLE Child : ChildrenOf(*this, ValidHandle(Controller), nullptr)) {
-      if (ValidHandle(Child) != nullptr) {
+  if (Recursive && Handles_.ValidHandle(Controller) != nullptr) {
+    for (EFI_HANDLE Child : ChildrenOf(Handles_, Handles_.ValidHandle(Controller), nullptr)) {
+      if (Handles_.ValidHandle(Child) != nullptr) {
         ConnectController(Child, nullptr, nullptr, true);
       }
     }
@@ -183,10 +187,10 @@ EFI_STATUS Platform::Impl::ConnectController(EFI_HANDLE Controller, EFI_HANDLE *
   return (AnyStarted || EndNode) ? EFI_SUCCESS : EFI_NOT_FOUND;
 }
 
-EFI_STATUS Platform::Impl::DisconnectController(EFI_HANDLE Controller, EFI_HANDLE Driver, EFI_HANDLE Child) {
-  HandleRecord *Record = ValidHandle(Controller);
-  if (Record == nullptr || (Driver != nullptr && ValidHandle(Driver) == nullptr) ||
-      (Child != nullptr && ValidHandle(Child) == nullptr)) {
+EFI_STATUS DriverModel::DisconnectController(EFI_HANDLE Controller, EFI_HANDLE Driver, EFI_HANDLE Child) {
+  HandleRecord *Record = Handles_.ValidHandle(Controller);
+  if (Record == nullptr || (Driver != nullptr && Handles_.ValidHandle(Driver) == nullptr) ||
+      (Child != nullptr && Handles_.ValidHandle(Child) == nullptr)) {
     return EFI_INVALID_PARAMETER;
   }
   bool AnyStopped = false;
@@ -195,17 +199,17 @@ EFI_STATUS Platform::Impl::DisconnectController(EFI_HANDLE Controller, EFI_HANDL
     if (Driver != nullptr && Agent != Driver) {
       continue;
     }
-    EFI_DRIVER_BINDING_PROTOCOL *Binding = BindingOn(*this, Agent);
-    Record = ValidHandle(Controller);
+    EFI_DRIVER_BINDING_PROTOCOL *Binding = BindingOn(Handles_, Agent);
+    Record = Handles_.ValidHandle(Controller);
     if (Binding == nullptr || Record == nullptr) {
       AnyFailed = true;
       continue;
     }
-    std::vector<EFI_HANDLE> Children = ChildrenOf(*this, Record, Agent);
+    std::vector<EFI_HANDLE> Children = ChildrenOf(Handles_, Record, Agent);
     if (Child != nullptr && std::find(Children.begin(), Children.end(), Child) == Children.end()) {
       continue;
     }
-    ImageScope Scope(*this, Binding->ImageHandle);
+    ImageScope Scope(Images_, Binding->ImageHandle);
     EFI_STATUS Status = EFI_SUCCESS;
     size_t Stopping = 0;
     if (!Children.empty()) {
@@ -220,7 +224,7 @@ EFI_STATUS Platform::Impl::DisconnectController(EFI_HANDLE Controller, EFI_HANDL
     if (!EFI_ERROR(Status) && (Child == nullptr || Children.size() == Stopping)) {
       Status = Binding->Stop(Binding, Controller, 0, nullptr);
     }
-    LogLine("disconnect: " + CurrentImageName() + " Stop: " + StatusName(Status));
+    Report_.LogLine("disconnect: " + Report_.CurrentImageName() + " Stop: " + StatusName(Status));
     (EFI_ERROR(Status) ? AnyFailed : AnyStopped) = true;
   }
   return (AnyFailed && !AnyStopped) ? EFI_DEVICE_ERROR : EFI_SUCCESS;
@@ -231,18 +235,19 @@ namespace {
 EFI_STATUS EFIAPI ConnectController(EFI_HANDLE ControllerHandle, EFI_HANDLE *DriverImageHandle,
                                     EFI_DEVICE_PATH_PROTOCOL *RemainingDevicePath, BOOLEAN Recursive) {
   CORE_BOOT_SERVICE("ConnectController");
-  return Core.ConnectController(ControllerHandle, DriverImageHandle, RemainingDevicePath, Recursive != FALSE);
+  return Core.Drivers.ConnectController(ControllerHandle, DriverImageHandle, RemainingDevicePath,
+                                        Recursive != FALSE);
 }
 
 EFI_STATUS EFIAPI DisconnectController(EFI_HANDLE ControllerHandle, EFI_HANDLE DriverImageHandle,
                                        EFI_HANDLE ChildHandle) {
   CORE_BOOT_SERVICE("DisconnectController");
-  return Core.DisconnectController(ControllerHandle, DriverImageHandle, ChildHandle);
+  return Core.Drivers.DisconnectController(ControllerHandle, DriverImageHandle, ChildHandle);
 }
 
 } // namespace
 
-void Platform::Impl::FillDriverModelServices() {
+void DriverModel::FillServices(EFI_BOOT_SERVICES &BootServices) {
   BootServices.ConnectController = host::ConnectController;
   BootServices.DisconnectController = host::DisconnectController;
 }

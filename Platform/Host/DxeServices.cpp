@@ -9,7 +9,7 @@ namespace {
 // A change of the memory space map changes the memory map derived from it, and so its key.
 EFI_STATUS MapChange(Platform::Impl &Core, EFI_STATUS Status) {
   if (!EFI_ERROR(Status)) {
-    Core.MapKey++;
+    Core.Memory.MapChanged();
   }
   return Status;
 }
@@ -18,7 +18,7 @@ EFI_STATUS MapChange(Platform::Impl &Core, EFI_STATUS Status) {
 GcdMap::Allocator CallerPool(Platform::Impl &Core, EFI_HANDLE Caller) {
   return [&Core, Caller](size_t Size) -> void * {
     VOID *Buffer = nullptr;
-    return EFI_ERROR(Core.AllocatePool(Caller, EfiBootServicesData, Size, &Buffer)) ? nullptr : Buffer;
+    return EFI_ERROR(Core.Memory.AllocatePool(Caller, EfiBootServicesData, Size, &Buffer)) ? nullptr : Buffer;
   };
 }
 
@@ -61,7 +61,7 @@ EFI_STATUS EFIAPI SetMemorySpaceAttributes(EFI_PHYSICAL_ADDRESS Base, UINT64 Len
   if (EFI_ERROR(Status)) {
     return Status;
   }
-  std::vector<ProtocolInterface *> Cpus = Core.InterfacesOf(CoreGuid::CpuArch);
+  std::vector<ProtocolInterface *> Cpus = Core.Handles.InterfacesOf(CoreGuid::CpuArch);
   auto *Cpu = Cpus.empty() ? nullptr : static_cast<EFI_CPU_ARCH_PROTOCOL *>(Cpus.front()->Interface);
   if (Cpu == nullptr || Cpu->SetMemoryAttributes == nullptr) {
     return EFI_NOT_AVAILABLE_YET;
@@ -80,7 +80,8 @@ EFI_STATUS EFIAPI SetMemorySpaceCapabilities(EFI_PHYSICAL_ADDRESS Base, UINT64 L
 }
 
 EFI_STATUS EFIAPI GetMemorySpaceMap(UINTN *NumberOfDescriptors, EFI_GCD_MEMORY_SPACE_DESCRIPTOR **Map) {
-  EFI_HANDLE Caller = host::CoreAlive() ? host::Core().CallerImage(__builtin_return_address(0)) : nullptr;
+  EFI_HANDLE Caller =
+      host::CoreAlive() ? host::Core().Images.CallerImage(__builtin_return_address(0)) : nullptr;
   CORE_BOOT_SERVICE("GetMemorySpaceMap");
   return Core.Gcd->GetMemorySpaceMap(NumberOfDescriptors, Map, CallerPool(Core, Caller));
 }
@@ -113,7 +114,8 @@ EFI_STATUS EFIAPI GetIoSpaceDescriptor(EFI_PHYSICAL_ADDRESS Base, EFI_GCD_IO_SPA
 }
 
 EFI_STATUS EFIAPI GetIoSpaceMap(UINTN *NumberOfDescriptors, EFI_GCD_IO_SPACE_DESCRIPTOR **Map) {
-  EFI_HANDLE Caller = host::CoreAlive() ? host::Core().CallerImage(__builtin_return_address(0)) : nullptr;
+  EFI_HANDLE Caller =
+      host::CoreAlive() ? host::Core().Images.CallerImage(__builtin_return_address(0)) : nullptr;
   CORE_BOOT_SERVICE("GetIoSpaceMap");
   return Core.Gcd->GetIoSpaceMap(NumberOfDescriptors, Map, CallerPool(Core, Caller));
 }

@@ -1,5 +1,7 @@
-// Events, event groups, timers on the virtual clock, and task priority levels with
+// Events_, event groups, timers on the virtual clock, and task priority levels with
 // notification dispatch (higher TPL first, first-in first-out within one TPL).
+#include "CoreEvents.h"
+
 #include "CoreInternal.h"
 
 #include <algorithm>
@@ -58,21 +60,21 @@ bool ValidNotifyTpl(EFI_TPL Tpl) {
 
 } // namespace
 
-EFI_STATUS Platform::Impl::EventTypeError(const std::string &Text) {
-  Error("event type", Text + ": refused");
+EFI_STATUS CoreEvents::EventTypeError(const std::string &Text) {
+  Report_.Error("event type", Text + ": refused");
   return EFI_INVALID_PARAMETER;
 }
 
-EventRecord *Platform::Impl::ValidEvent(EFI_EVENT Event) const {
+EventRecord *CoreEvents::ValidEvent(EFI_EVENT Event) const {
   auto *Record = static_cast<EventRecord *>(Event);
-  if (Record == nullptr || std::find(LiveEvents.begin(), LiveEvents.end(), Record) == LiveEvents.end()) {
+  if (Record == nullptr || std::find(LiveEvents_.begin(), LiveEvents_.end(), Record) == LiveEvents_.end()) {
     return nullptr;
   }
   return Record;
 }
 
-EFI_STATUS Platform::Impl::CreateEvent(UINT32 Type, EFI_TPL NotifyTpl, EFI_EVENT_NOTIFY Notify,
-                                       const VOID *Context, const EFI_GUID *Group, EFI_EVENT *Event) {
+EFI_STATUS CoreEvents::CreateEvent(UINT32 Type, EFI_TPL NotifyTpl, EFI_EVENT_NOTIFY Notify,
+                                   const VOID *Context, const EFI_GUID *Group, EFI_EVENT *Event) {
   if (Event == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
@@ -103,47 +105,51 @@ EFI_STATUS Platform::Impl::CreateEvent(UINT32 Type, EFI_TPL NotifyTpl, EFI_EVENT
   Record->NotifyFunction = (Wait || Signal) ? Notify : nullptr;
   Record->NotifyContext = const_cast<VOID *>(Context);
   Record->Group = EventGroup;
-  Record->OwnerImage = Notify != nullptr ? ImageFromAddress(reinterpret_cast<const void *>(Notify)) : nullptr;
+  Record->OwnerImage =
+      Notify != nullptr ? Images_.ImageFromAddress(reinterpret_cast<const void *>(Notify)) : nullptr;
   if (Record->OwnerImage == nullptr) {
-    Record->OwnerImage = CurrentImage();
+    Record->OwnerImage = Images_.CurrentImage();
   }
   *Event = Record.get();
-  LiveEvents.push_back(Record.get());
-  Events.push_back(std::move(Record));
+  LiveEvents_.push_back(Record.get());
+  Events_.push_back(std::move(Record));
   return EFI_SUCCESS;
 }
 
-EFI_STATUS Platform::Impl::CloseEvent(EFI_EVENT Event) {
+EFI_STATUS CoreEvents::CloseEvent(EFI_EVENT Event) {
   EventRecord *Record = ValidEvent(Event);
   if (Record == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  for (auto &Queue : NotifyQueues) {
+  for (auto &Queue : NotifyQueues_) {
     Queue.erase(std::remove(Queue.begin(), Queue.end(), Record), Queue.end());
   }
-  Registrations.erase(std::remove_if(Registrations.begin(), Registrations.end(),
-                                     [&](const auto &Entry) { return Entry->Event == Record; }),
-                      Registrations.end());
-  LiveEvents.erase(std::remove(LiveEvents.begin(), LiveEvents.end(), Record), LiveEvents.end());
+  Handles_.ForgetEvent(Record);
+  LiveEvents_.erase(std::remove(LiveEvents_.begin(), LiveEvents_.end(), Record), LiveEvents_.end());
   Record->Signature = 0;
   DisarmTimer(Record);
   return EFI_SUCCESS;
 }
 
-void Platform::Impl::SignalOne(EventRecord *Event) {
+void CoreEvents::QueueNotify(EventRecord *Event) {
+  Event->Queued = true;
+  NotifyQueues_[Event->NotifyTpl].push_back(Event);
+}
+
+void CoreEvents::SignalOne(EventRecord *Event) {
   if (Event->Signaled) {
     return;
   }
   Event->Signaled = true;
   if ((Event->Type & EVT_NOTIFY_SIGNAL) != 0 && !Event->Queued) {
     Event->Queued = true;
-    NotifyQueues[Event->NotifyTpl].push_back(Event);
+    NotifyQueues_[Event->NotifyTpl].push_back(Event);
   }
 }
 
-void Platform::Impl::SignalGroup(const EFI_GUID &Group) {
+void CoreEvents::SignalGroup(const EFI_GUID &Group) {
   // A copy: notifications may create or close events.
-  std::vector<EventRecord *> Members = LiveEvents;
+  std::vector<EventRecord *> Members = LiveEvents_;
   for (EventRecord *Member : Members) {
     if (Member->Group && SameGuid(*Member->Group, Group) && ValidEvent(Member) != nullptr) {
       SignalOne(Member);
@@ -151,7 +157,7 @@ void Platform::Impl::SignalGroup(const EFI_GUID &Group) {
   }
 }
 
-EFI_STATUS Platform::Impl::SignalEvent(EventRecord *Event) {
+EFI_STATUS CoreEvents::SignalEvent(EventRecord *Event) {
   if (ValidEvent(Event) == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
@@ -165,94 +171,90 @@ EFI_STATUS Platform::Impl::SignalEvent(EventRecord *Event) {
   return EFI_SUCCESS;
 }
 
-EFI_TPL Platform::Impl::RaiseTpl(EFI_TPL NewTpl) {
-  EFI_TPL Old = CurrentTpl;
+EFI_TPL CoreEvents::RaiseTpl(EFI_TPL NewTpl) {
+  EFI_TPL Old = CurrentTpl_;
   if (NewTpl > TPL_HIGH_LEVEL || NewTpl < Old) {
-    Error("TPL", "RaiseTPL(" + std::to_string(NewTpl) + ") at TPL " + std::to_string(Old) +
-                     ": not a raise, ignored");
+    Report_.Error("TPL", "RaiseTPL(" + std::to_string(NewTpl) + ") at TPL " + std::to_string(Old) +
+                             ": not a raise, ignored");
     return Old;
   }
   if (NewTpl >= TPL_HIGH_LEVEL && Old < TPL_HIGH_LEVEL) {
-    InterruptsEnabled = false;
+    InterruptsEnabled_ = false;
   }
-  CurrentTpl = NewTpl;
+  CurrentTpl_ = NewTpl;
   return Old;
 }
 
-void Platform::Impl::DispatchNotifications(EFI_TPL Above) {
+void CoreEvents::DispatchNotifications(EFI_TPL Above) {
   while (true) {
     EFI_TPL Tpl = TPL_HIGH_LEVEL;
-    while (Tpl > Above && NotifyQueues[Tpl].empty()) {
+    while (Tpl > Above && NotifyQueues_[Tpl].empty()) {
       Tpl--;
     }
     if (Tpl <= Above) {
       return;
     }
-    EventRecord *Event = NotifyQueues[Tpl].front();
-    NotifyQueues[Tpl].pop_front();
+    EventRecord *Event = NotifyQueues_[Tpl].front();
+    NotifyQueues_[Tpl].pop_front();
     Event->Queued = false;
     if ((Event->Type & EVT_NOTIFY_SIGNAL) != 0) {
       Event->Signaled = false;
     }
-    CurrentTpl = Tpl;
-    InterruptsEnabled = Tpl < TPL_HIGH_LEVEL;
-    ImageScope Scope(*this, Event->OwnerImage);
+    CurrentTpl_ = Tpl;
+    InterruptsEnabled_ = Tpl < TPL_HIGH_LEVEL;
+    ImageScope Scope(Images_, Event->OwnerImage);
     struct Notifying {
       EFI_TPL &Level;
       EFI_TPL Outer;
       Notifying(EFI_TPL &State, EFI_TPL Tpl) : Level(State), Outer(State) { Level = Tpl; }
       ~Notifying() { Level = Outer; } // also when the notification halts
-    } Inside{NotifyingTpl, Tpl};
+    } Inside{NotifyingTpl_, Tpl};
     Event->NotifyFunction(Event, Event->NotifyContext);
   }
 }
 
-void Platform::Impl::RestoreTpl(EFI_TPL OldTpl) {
-  if (OldTpl > CurrentTpl) {
-    Error("TPL", "RestoreTPL(" + std::to_string(OldTpl) + ") at TPL " + std::to_string(CurrentTpl) +
-                     ": not a restore, ignored");
+void CoreEvents::RestoreTpl(EFI_TPL OldTpl) {
+  if (OldTpl > CurrentTpl_) {
+    Report_.Error("TPL", "RestoreTPL(" + std::to_string(OldTpl) + ") at TPL " + std::to_string(CurrentTpl_) +
+                             ": not a restore, ignored");
     return;
   }
-  if (OldTpl < TPL_HIGH_LEVEL && CurrentTpl >= TPL_HIGH_LEVEL) {
+  if (OldTpl < TPL_HIGH_LEVEL && CurrentTpl_ >= TPL_HIGH_LEVEL) {
     // The timer interrupt held off while the TPL was high is taken now.
-    CurrentTpl = TPL_HIGH_LEVEL;
+    CurrentTpl_ = TPL_HIGH_LEVEL;
     FireDueTimers();
   }
   DispatchNotifications(OldTpl);
-  CurrentTpl = OldTpl;
-  InterruptsEnabled = OldTpl < TPL_HIGH_LEVEL;
+  CurrentTpl_ = OldTpl;
+  InterruptsEnabled_ = OldTpl < TPL_HIGH_LEVEL;
 }
 
-bool Platform::Impl::TimersCanFire() const {
-  return CurrentTpl < TPL_HIGH_LEVEL && InterruptsEnabled && !ExitingBootServices;
+bool CoreEvents::TimersCanFire() const {
+  return CurrentTpl_ < TPL_HIGH_LEVEL && InterruptsEnabled_ && !ExitingBootServices_;
 }
 
-void Platform::Impl::ArmTimer(EventRecord *Event, uint64_t DueNs) {
+void CoreEvents::ArmTimer(EventRecord *Event, uint64_t DueNs) {
   DisarmTimer(Event);
   Event->TimerDueNs = DueNs;
-  Event->TimerOrder = NextDueOrder++;
-  DueQueue.emplace(DueKey{DueNs, Event->TimerOrder}, DueItem{Event, {}});
+  Event->TimerOrder = NextDueOrder_++;
+  DueQueue_.emplace(DueKey{DueNs, Event->TimerOrder}, DueItem{Event, {}});
 }
 
-void Platform::Impl::DisarmTimer(EventRecord *Event) {
+void CoreEvents::DisarmTimer(EventRecord *Event) {
   if (Event->TimerDueNs != 0) {
-    DueQueue.erase(DueKey{Event->TimerDueNs, Event->TimerOrder});
+    DueQueue_.erase(DueKey{Event->TimerDueNs, Event->TimerOrder});
   }
   Event->TimerDueNs = 0;
 }
 
-void Platform::Impl::Schedule(uint64_t DueNs, std::function<void()> Work) {
-  DueQueue.emplace(DueKey{DueNs, NextDueOrder++}, DueItem{nullptr, std::move(Work)});
-}
-
 // Every timer due by now fires at once, in the order of the queue, as one timer interrupt
 // would take them; their notifications run when the TPL drops.
-void Platform::Impl::FireDueTimers() {
-  if (ExitingBootServices) {
+void CoreEvents::FireDueTimers() {
+  if (ExitingBootServices_) {
     return;
   }
   std::vector<EventRecord *> Due;
-  for (auto Item = DueQueue.begin(); Item != DueQueue.end() && Item->first.DueNs <= NowNs; ++Item) {
+  for (auto Item = DueQueue_.begin(); Item != DueQueue_.end() && Item->first.DueNs <= NowNs_; ++Item) {
     if (Item->second.Timer != nullptr) {
       Due.push_back(Item->second.Timer);
     }
@@ -261,7 +263,7 @@ void Platform::Impl::FireDueTimers() {
     const uint64_t WasDueNs = Event->TimerDueNs;
     DisarmTimer(Event);
     if (Event->TimerPeriodNs != 0) {
-      ArmTimer(Event, std::max(SaturatingAdd(WasDueNs, Event->TimerPeriodNs), NowNs + 1));
+      ArmTimer(Event, std::max(SaturatingAdd(WasDueNs, Event->TimerPeriodNs), NowNs_ + 1));
     }
     if (Event->Group) {
       SignalGroup(*Event->Group);
@@ -273,108 +275,36 @@ void Platform::Impl::FireDueTimers() {
 
 // The timer interrupt goes with boot services: a timer still armed once the exit-boot-services
 // notifications have run is left by firmware that forgot to cancel it, and never fires.
-void Platform::Impl::ReportArmedTimers() {
-  for (EventRecord *Event : LiveEvents) {
+void CoreEvents::ReportArmedTimers() {
+  for (EventRecord *Event : LiveEvents_) {
     if (Event->TimerDueNs != 0 && Event->NotifyFunction != nullptr) {
-      ErrorOf("timer after ExitBootServices", ImageNameOf(Event->OwnerImage),
-              "timer event still armed when boot services ended; it no longer fires");
+      Report_.ErrorOf("timer after ExitBootServices", Images_.ImageNameOf(Event->OwnerImage),
+                      "timer event still armed when boot services ended; it no longer fires");
     }
     DisarmTimer(Event);
     Event->TimerPeriodNs = 0;
   }
 }
 
-// The first item that can run now: model work always, a timer only while the timer interrupt
-// can be taken.
-std::map<DueKey, DueItem>::iterator Platform::Impl::NextDue() {
-  auto Item = DueQueue.begin();
-  if (!TimersCanFire()) {
-    while (Item != DueQueue.end() && Item->second.Timer != nullptr) {
-      ++Item;
-    }
-  }
-  return Item;
-}
-
-bool Platform::Impl::RunNextDue(uint64_t Until) {
-  auto Item = NextDue();
-  if (Item == DueQueue.end() || Item->first.DueNs > Until) {
-    return false;
-  }
-  MoveClockTo(Item->first.DueNs);
-  if (Item->second.Timer != nullptr) {
-    EFI_TPL Old = RaiseTpl(TPL_HIGH_LEVEL);
-    FireDueTimers();
-    RestoreTpl(Old);
-    return true;
-  }
-  std::function<void()> Work = std::move(Item->second.Work);
-  DueQueue.erase(Item);
-  Work();
-  return true;
-}
-
-// The clock stops at every item due on the way, so that work and timers see the time they were
-// due at, and what they schedule is anchored there.
-void Platform::Impl::Advance(uint64_t Nanoseconds) {
-  const uint64_t Target = SaturatingAdd(NowNs, Nanoseconds);
-  while (RunNextDue(Target)) {
-    CheckProgress(); // model work that keeps scheduling work due now
-  }
-  MoveClockTo(Target);
-}
-
-void Platform::Impl::Spend(TimeAccount &Account, uint64_t TimeAccount::*Bucket, uint64_t Nanoseconds) {
-  struct Restore {
-    Spender &Slot;
-    Spender Saved;
-    ~Restore() { Slot = Saved; }
-  } Back{Charged, Charged};
-  Charged = {&Account, Bucket};
-  Advance(Nanoseconds);
-}
-
-void Platform::Impl::Stall(TimeAccount &Account, uint64_t Microseconds) {
-  constexpr uint64_t kNsPerUs = 1000;
-  Account.StallsByUs[Microseconds]++;
-  Spend(Account, &TimeAccount::StallNs,
-        Microseconds > UINT64_MAX / kNsPerUs ? UINT64_MAX : Microseconds * kNsPerUs);
-}
-
-void Platform::Impl::MoveClockTo(uint64_t TimeNs) {
-  if (TimeNs <= NowNs) {
-    return;
-  }
-  const uint64_t Step = TimeNs - NowNs;
-  if (Charged.Account != nullptr) {
-    Charged.Account->*Charged.Bucket += Step;
-  } else {
-    CurrentAccount().ServiceNs += Step;
-  }
-  NowNs = TimeNs;
-  Watchdog->ClockMoved(NowNs);
-}
-
 namespace {
 
 EFI_STATUS CheckOne(Platform::Impl &Core, EFI_EVENT Event, TimeAccount &Caller) {
-  EventRecord *Record = Core.ValidEvent(Event);
+  EventRecord *Record = Core.Events.ValidEvent(Event);
   if (Record == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
   if ((Record->Type & EVT_NOTIFY_SIGNAL) != 0) {
-    return Core.EventTypeError("CheckEvent or WaitForEvent on an EVT_NOTIFY_SIGNAL event");
+    return Core.Events.EventTypeError("CheckEvent or WaitForEvent on an EVT_NOTIFY_SIGNAL event");
   }
-  Core.Spend(Caller, &TimeAccount::WaitNs, kCheckEventCostNs);
-  Core.CheckWatchdog();
+  Core.Events.Spend(Caller, &TimeAccount::WaitNs, kCheckEventCostNs);
+  Core.Images.CheckWatchdog();
   if (!Record->Signaled && (Record->Type & EVT_NOTIFY_WAIT) != 0 && !Record->Queued) {
     // A wait event's notification runs to find out whether the event has happened.
-    EFI_TPL Old = Core.RaiseTpl(TPL_HIGH_LEVEL);
-    Record->Queued = true;
-    Core.NotifyQueues[Record->NotifyTpl].push_back(Record);
-    Core.RestoreTpl(Old);
+    EFI_TPL Old = Core.Events.RaiseTpl(TPL_HIGH_LEVEL);
+    Core.Events.QueueNotify(Record);
+    Core.Events.RestoreTpl(Old);
   }
-  if (Core.ValidEvent(Event) != nullptr && Record->Signaled) {
+  if (Core.Events.ValidEvent(Event) != nullptr && Record->Signaled) {
     Record->Signaled = false;
     return EFI_SUCCESS;
   }
@@ -384,28 +314,28 @@ EFI_STATUS CheckOne(Platform::Impl &Core, EFI_EVENT Event, TimeAccount &Caller) 
 EFI_STATUS EFIAPI CreateEvent(UINT32 Type, EFI_TPL NotifyTpl, EFI_EVENT_NOTIFY NotifyFunction,
                               VOID *NotifyContext, EFI_EVENT *Event) {
   CORE_BOOT_SERVICE("CreateEvent");
-  return Core.CreateEvent(Type, NotifyTpl, NotifyFunction, NotifyContext, nullptr, Event);
+  return Core.Events.CreateEvent(Type, NotifyTpl, NotifyFunction, NotifyContext, nullptr, Event);
 }
 
 EFI_STATUS EFIAPI CreateEventEx(UINT32 Type, EFI_TPL NotifyTpl, EFI_EVENT_NOTIFY NotifyFunction,
                                 const VOID *NotifyContext, const EFI_GUID *EventGroup, EFI_EVENT *Event) {
   CORE_BOOT_SERVICE("CreateEventEx");
-  return Core.CreateEvent(Type, NotifyTpl, NotifyFunction, NotifyContext, EventGroup, Event);
+  return Core.Events.CreateEvent(Type, NotifyTpl, NotifyFunction, NotifyContext, EventGroup, Event);
 }
 
 EFI_STATUS EFIAPI CloseEvent(EFI_EVENT Event) {
   CORE_BOOT_SERVICE("CloseEvent");
-  return Core.CloseEvent(Event);
+  return Core.Events.CloseEvent(Event);
 }
 
 EFI_STATUS EFIAPI SignalEvent(EFI_EVENT Event) {
   CORE_BOOT_SERVICE("SignalEvent");
-  return Core.SignalEvent(Core.ValidEvent(Event));
+  return Core.Events.SignalEvent(Core.Events.ValidEvent(Event));
 }
 
 EFI_STATUS EFIAPI CheckEvent(EFI_EVENT Event) {
   CORE_BOOT_SERVICE("CheckEvent");
-  return CheckOne(Core, Event, Core.AccountOf(__builtin_return_address(0)));
+  return CheckOne(Core, Event, Core.Events.AccountOf(__builtin_return_address(0)));
 }
 
 EFI_STATUS EFIAPI WaitForEvent(UINTN NumberOfEvents, EFI_EVENT *Event, UINTN *Index) {
@@ -413,10 +343,10 @@ EFI_STATUS EFIAPI WaitForEvent(UINTN NumberOfEvents, EFI_EVENT *Event, UINTN *In
   if (NumberOfEvents == 0 || Event == nullptr || Index == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  if (Core.CurrentTpl != TPL_APPLICATION) {
+  if (Core.Events.CurrentTpl() != TPL_APPLICATION) {
     return EFI_UNSUPPORTED;
   }
-  TimeAccount &Caller = Core.AccountOf(__builtin_return_address(0));
+  TimeAccount &Caller = Core.Events.AccountOf(__builtin_return_address(0));
   while (true) {
     for (UINTN Number = 0; Number < NumberOfEvents; Number++) {
       EFI_STATUS Status = CheckOne(Core, Event[Number], Caller);
@@ -427,37 +357,36 @@ EFI_STATUS EFIAPI WaitForEvent(UINTN NumberOfEvents, EFI_EVENT *Event, UINTN *In
     }
     // Only a timer or a device's work can change what the events report: sleep until the
     // next one falls due, or let the watchdog end a wait that nothing will ever end.
-    auto Next = Core.NextDue();
-    const uint64_t Step = Next == Core.DueQueue.end()      ? Core.Options.WatchdogNs + 1
-                          : Next->first.DueNs > Core.NowNs ? Next->first.DueNs - Core.NowNs
-                                                           : 0;
-    Core.Spend(Caller, &TimeAccount::WaitNs, Step);
-    Core.CheckWatchdog();
+    const std::optional<uint64_t> Next = Core.Events.NextDueNs();
+    const uint64_t Now = Core.Events.NowNs();
+    const uint64_t Step = !Next ? Core.Options.WatchdogNs + 1 : *Next > Now ? *Next - Now : 0;
+    Core.Events.Spend(Caller, &TimeAccount::WaitNs, Step);
+    Core.Images.CheckWatchdog();
   }
 }
 
 EFI_STATUS EFIAPI SetTimer(EFI_EVENT Event, EFI_TIMER_DELAY Type, UINT64 TriggerTime) {
   CORE_BOOT_SERVICE("SetTimer");
-  EventRecord *Record = Core.ValidEvent(Event);
+  EventRecord *Record = Core.Events.ValidEvent(Event);
   if (Record == nullptr || Type > TimerRelative) {
     return EFI_INVALID_PARAMETER;
   }
   if ((Record->Type & EVT_TIMER) == 0) {
-    return Core.EventTypeError("SetTimer on an event without EVT_TIMER");
+    return Core.Events.EventTypeError("SetTimer on an event without EVT_TIMER");
   }
   const uint64_t DelayNs = TriggerTimeNs(TriggerTime);
   switch (Type) {
   case TimerCancel:
-    Core.DisarmTimer(Record);
+    Core.Events.DisarmTimer(Record);
     Record->TimerPeriodNs = 0;
     break;
   case TimerRelative:
     Record->TimerPeriodNs = 0;
-    Core.ArmTimer(Record, SaturatingAdd(Core.NowNs, DelayNs != 0 ? DelayNs : kTimerTickNs));
+    Core.Events.ArmTimer(Record, SaturatingAdd(Core.Events.NowNs(), DelayNs != 0 ? DelayNs : kTimerTickNs));
     break;
   case TimerPeriodic:
     Record->TimerPeriodNs = DelayNs != 0 ? DelayNs : kTimerTickNs;
-    Core.ArmTimer(Record, SaturatingAdd(Core.NowNs, Record->TimerPeriodNs));
+    Core.Events.ArmTimer(Record, SaturatingAdd(Core.Events.NowNs(), Record->TimerPeriodNs));
     break;
   }
   return EFI_SUCCESS;
@@ -465,7 +394,7 @@ EFI_STATUS EFIAPI SetTimer(EFI_EVENT Event, EFI_TIMER_DELAY Type, UINT64 Trigger
 
 EFI_TPL EFIAPI RaiseTPL(EFI_TPL NewTpl) {
   Platform::Impl &Core = host::Core();
-  return Core.BootServiceAllowed("RaiseTPL") ? Core.RaiseTpl(NewTpl) : Core.CurrentTpl;
+  return Core.BootServiceAllowed("RaiseTPL") ? Core.Events.RaiseTpl(NewTpl) : Core.Events.CurrentTpl();
 }
 
 VOID EFIAPI RestoreTPL(EFI_TPL OldTpl) {
@@ -475,17 +404,18 @@ VOID EFIAPI RestoreTPL(EFI_TPL OldTpl) {
   }
   // A notification runs at its TPL to the end: going below it would let lower notifications
   // and the caller's code run inside it.
-  if (OldTpl < Core.NotifyingTpl) {
+  if (OldTpl < Core.Events.NotifyingTpl()) {
     Core.Error("TPL", "RestoreTPL(" + std::to_string(OldTpl) + ") inside a notification called at TPL " +
-                          std::to_string(Core.NotifyingTpl) + ": below it, kept at the notification's TPL");
-    OldTpl = Core.NotifyingTpl;
+                          std::to_string(Core.Events.NotifyingTpl()) +
+                          ": below it, kept at the notification's TPL");
+    OldTpl = Core.Events.NotifyingTpl();
   }
-  Core.RestoreTpl(OldTpl);
+  Core.Events.RestoreTpl(OldTpl);
 }
 
 } // namespace
 
-void Platform::Impl::FillEventServices() {
+void CoreEvents::FillServices(EFI_BOOT_SERVICES &BootServices) {
   BootServices.CreateEvent = host::CreateEvent;
   BootServices.CreateEventEx = host::CreateEventEx;
   BootServices.CloseEvent = host::CloseEvent;

@@ -50,7 +50,8 @@ public:
     return true;
   }
   uint64_t CounterTicks() override {
-    return static_cast<uint64_t>(static_cast<unsigned __int128>(Core_.NowNs) * kCounterHz / kNsPerSecond);
+    return static_cast<uint64_t>(static_cast<unsigned __int128>(Core_.Events.NowNs()) * kCounterHz /
+                                 kNsPerSecond);
   }
 
 private:
@@ -81,7 +82,7 @@ GuestProcessor::~GuestProcessor() = default;
 
 uint64_t GuestProcessor::TakePages(EFI_MEMORY_TYPE Type, uint64_t Pages) {
   EFI_PHYSICAL_ADDRESS Address = 0;
-  if (EFI_ERROR(Core_.AllocatePages(Core_.FirmwareHandle, AllocateAnyPages, Type, Pages, &Address))) {
+  if (EFI_ERROR(Core_.Memory.AllocatePages(Core_.FirmwareHandle, AllocateAnyPages, Type, Pages, &Address))) {
     throw std::runtime_error("no DRAM for the AArch64 processor's " + std::to_string(Pages) + " pages");
   }
   return Address;
@@ -103,8 +104,9 @@ void GuestProcessor::BuildTables() {
   }
 #define BOOT(Member) GUEST_SERVICE(Boot, Member)
   BOOT(RaiseTPL)
-  BOOT(RestoreTPL) BOOT(AllocatePages) BOOT(FreePages) BOOT(GetMemoryMap) BOOT(AllocatePool) BOOT(FreePool)
-      BOOT(CreateEvent) BOOT(SetTimer) BOOT(WaitForEvent) BOOT(SignalEvent) BOOT(CloseEvent) BOOT(CheckEvent)
+  BOOT(RestoreTPL)
+  BOOT(AllocatePages) BOOT(FreePages) BOOT(GetMemoryMap) BOOT(AllocatePool) BOOT(FreePool) BOOT(CreateEvent)
+      BOOT(SetTimer) BOOT(WaitForEvent) BOOT(SignalEvent) BOOT(CloseEvent) BOOT(CheckEvent)
           BOOT(InstallProtocolInterface) BOOT(ReinstallProtocolInterface) BOOT(UninstallProtocolInterface)
               BOOT(HandleProtocol) BOOT(RegisterProtocolNotify) BOOT(LocateHandle) BOOT(LocateDevicePath)
                   BOOT(InstallConfigurationTable) BOOT(LoadImage) BOOT(StartImage) BOOT(Exit)
@@ -119,15 +121,16 @@ void GuestProcessor::BuildTables() {
   Runtime = Core_.RuntimeServices;
 #define RUNTIME(Member) GUEST_SERVICE(Runtime, Member)
   RUNTIME(GetTime)
-  RUNTIME(SetTime) RUNTIME(GetWakeupTime) RUNTIME(SetWakeupTime) RUNTIME(SetVirtualAddressMap)
-      RUNTIME(ConvertPointer) RUNTIME(GetVariable) RUNTIME(GetNextVariableName) RUNTIME(SetVariable)
-          RUNTIME(GetNextHighMonotonicCount) RUNTIME(ResetSystem) RUNTIME(UpdateCapsule)
-              RUNTIME(QueryCapsuleCapabilities) RUNTIME(
-                  QueryVariableInfo) for (ConsoleDevice *Console : {Core_.ConOut.get(), Core_.StdErr.get()}) {
+  RUNTIME(SetTime)
+  RUNTIME(GetWakeupTime) RUNTIME(SetWakeupTime) RUNTIME(SetVirtualAddressMap) RUNTIME(ConvertPointer) RUNTIME(
+      GetVariable) RUNTIME(GetNextVariableName) RUNTIME(SetVariable) RUNTIME(GetNextHighMonotonicCount)
+      RUNTIME(ResetSystem) RUNTIME(UpdateCapsule) RUNTIME(QueryCapsuleCapabilities)
+          RUNTIME(QueryVariableInfo) for (ConsoleDevice *Console : {Core_.ConOut.get(), Core_.StdErr.get()}) {
     EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL &Text = Console->Protocol;
 #define TEXT(Member) GUEST_SERVICE(Text, Member)
     TEXT(Reset)
-    TEXT(OutputString) TEXT(TestString) TEXT(QueryMode) TEXT(SetMode) TEXT(SetAttribute) TEXT(ClearScreen)
+    TEXT(OutputString)
+    TEXT(TestString) TEXT(QueryMode) TEXT(SetMode) TEXT(SetAttribute) TEXT(ClearScreen)
         TEXT(SetCursorPosition) TEXT(EnableCursor)
   }
 #undef TEXT
@@ -157,9 +160,9 @@ EFI_STATUS GuestProcessor::Load(const std::filesystem::path &File, ImageRecord &
       Bytes,
       [&](uint64_t Pages, uint16_t) -> std::optional<cpu::GuestPages> {
         EFI_PHYSICAL_ADDRESS Address = 0;
-        if (EFI_ERROR(Core_.AllocatePages(Core_.FirmwareHandle, AllocateAnyPages,
-                                          Image.IsApplication ? EfiLoaderCode : EfiBootServicesCode, Pages,
-                                          &Address))) {
+        if (EFI_ERROR(Core_.Memory.AllocatePages(Core_.FirmwareHandle, AllocateAnyPages,
+                                                 Image.IsApplication ? EfiLoaderCode : EfiBootServicesCode,
+                                                 Pages, &Address))) {
           Status = EFI_OUT_OF_RESOURCES;
           return std::nullopt;
         }
@@ -186,7 +189,7 @@ EFI_STATUS GuestProcessor::Start(ImageRecord &Image, EFI_HANDLE Handle) {
   } catch (const cpu::GuestFault &Fault) {
     // The halt breakpoint is CpuBreakpoint, as the host build's seam names it.
     throw Halt(Fault.Kind == cpu::FaultKind::Breakpoint ? std::string("CpuBreakpoint") : Fault.what(),
-               Image.Name, Core_.NowNs);
+               Image.Name, Core_.Events.NowNs());
   }
 }
 
@@ -196,7 +199,7 @@ void GuestProcessor::Unload(const ImageRecord *Image) {
     return;
   }
   Cpu_->RemoveImage(Found->second);
-  Core_.FreePages(Found->second.Base, EFI_SIZE_TO_PAGES(Found->second.Bytes));
+  Core_.Memory.FreePages(Found->second.Base, EFI_SIZE_TO_PAGES(Found->second.Bytes));
   Loaded_.erase(Found);
 }
 

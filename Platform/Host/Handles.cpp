@@ -1,5 +1,8 @@
 // The protocol handler database: handles, protocol interfaces, notifications and lookups.
+#include "HandleDatabase.h"
+
 #include "CoreInternal.h"
+#include "DriverModel.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -20,36 +23,36 @@ bool SameGuid(const EFI_GUID &A, const EFI_GUID &B) {
 // the stack already unwinds for a halt, the TPL is only put back and nothing more runs.
 class TplLock {
 public:
-  explicit TplLock(Platform::Impl &Core) : Core_(Core), Unwinding_(std::uncaught_exceptions()) {
-    Old_ = Core_.RaiseTpl(std::max<EFI_TPL>(Core_.CurrentTpl, TPL_NOTIFY));
+  explicit TplLock(CoreEvents &Events) : Events_(Events), Unwinding_(std::uncaught_exceptions()) {
+    Old_ = Events_.RaiseTpl(std::max<EFI_TPL>(Events_.CurrentTpl(), TPL_NOTIFY));
   }
   ~TplLock() noexcept(false) {
     if (std::uncaught_exceptions() > Unwinding_) {
-      Core_.CurrentTpl = Old_;
+      Events_.ResetTpl(Old_);
       return;
     }
-    Core_.RestoreTpl(Old_);
+    Events_.RestoreTpl(Old_);
   }
   TplLock(const TplLock &) = delete;
   TplLock &operator=(const TplLock &) = delete;
 
 private:
-  Platform::Impl &Core_;
+  CoreEvents &Events_;
   int Unwinding_;
   EFI_TPL Old_;
 };
 
 } // namespace
 
-HandleRecord *Platform::Impl::ValidHandle(EFI_HANDLE Handle) const {
+HandleRecord *HandleDatabase::ValidHandle(EFI_HANDLE Handle) const {
   auto *Record = static_cast<HandleRecord *>(Handle);
-  if (Record == nullptr || LiveHandles.count(Record) == 0) {
+  if (Record == nullptr || LiveHandles_.count(Record) == 0) {
     return nullptr;
   }
   return Record;
 }
 
-ProtocolInterface *Platform::Impl::FindProtocol(HandleRecord *Handle, const EFI_GUID &Guid) const {
+ProtocolInterface *HandleDatabase::FindProtocol(HandleRecord *Handle, const EFI_GUID &Guid) const {
   for (const auto &Protocol : Handle->Protocols) {
     if (SameGuid(Protocol->Guid, Guid)) {
       return Protocol.get();
@@ -58,9 +61,9 @@ ProtocolInterface *Platform::Impl::FindProtocol(HandleRecord *Handle, const EFI_
   return nullptr;
 }
 
-std::vector<ProtocolInterface *> Platform::Impl::InterfacesOf(const EFI_GUID &Guid) const {
+std::vector<ProtocolInterface *> HandleDatabase::InterfacesOf(const EFI_GUID &Guid) const {
   std::vector<ProtocolInterface *> Found;
-  for (HandleRecord *Handle : Handles) {
+  for (HandleRecord *Handle : Handles_) {
     if (ProtocolInterface *Protocol = FindProtocol(Handle, Guid)) {
       Found.push_back(Protocol);
     }
@@ -70,8 +73,8 @@ std::vector<ProtocolInterface *> Platform::Impl::InterfacesOf(const EFI_GUID &Gu
   return Found;
 }
 
-NotifyRegistration *Platform::Impl::ValidRegistration(VOID *Registration) const {
-  for (const auto &Entry : Registrations) {
+NotifyRegistration *HandleDatabase::ValidRegistration(VOID *Registration) const {
+  for (const auto &Entry : Registrations_) {
     if (Entry.get() == Registration) {
       return Entry.get();
     }
@@ -79,17 +82,18 @@ NotifyRegistration *Platform::Impl::ValidRegistration(VOID *Registration) const 
   return nullptr;
 }
 
-void Platform::Impl::CheckRecordInDram(const char *Service, const void *Record) {
-  if (!RecordsInDram || Record == nullptr || Ram.Contains(reinterpret_cast<uintptr_t>(Record), 1)) {
+void HandleDatabase::CheckRecordInDram(const char *Service, const void *Record) {
+  if (RecordRam_ == nullptr || Record == nullptr ||
+      RecordRam_->Contains(reinterpret_cast<uintptr_t>(Record), 1)) {
     return;
   }
   char Address[32];
   std::snprintf(Address, sizeof(Address), "%p", Record);
-  Error("record outside DRAM",
-        std::string(Service) + " of the record at " + Address + ", which firmware on the board cannot reach");
+  Report_.Error("record outside DRAM", std::string(Service) + " of the record at " + Address +
+                                           ", which firmware on the board cannot reach");
 }
 
-EFI_STATUS Platform::Impl::InstallProtocol(EFI_HANDLE *Handle, const EFI_GUID &Guid, VOID *Interface,
+EFI_STATUS HandleDatabase::InstallProtocol(EFI_HANDLE *Handle, const EFI_GUID &Guid, VOID *Interface,
                                            bool Notify) {
   if (Handle == nullptr) {
     return EFI_INVALID_PARAMETER;
@@ -105,17 +109,17 @@ EFI_STATUS Platform::Impl::InstallProtocol(EFI_HANDLE *Handle, const EFI_GUID &G
       return EFI_INVALID_PARAMETER;
     }
   } else {
-    RetiredHandles.push_back(std::make_unique<HandleRecord>());
-    Record = RetiredHandles.back().get();
-    Record->Key = NextHandleKey++;
-    Handles.push_back(Record);
-    LiveHandles.insert(Record);
+    RetiredHandles_.push_back(std::make_unique<HandleRecord>());
+    Record = RetiredHandles_.back().get();
+    Record->Key = NextHandleKey_++;
+    Handles_.push_back(Record);
+    LiveHandles_.insert(Record);
   }
   auto Protocol = std::make_unique<ProtocolInterface>();
   Protocol->Guid = Guid;
   Protocol->Interface = Interface;
   Protocol->Handle = Record;
-  Protocol->Sequence = NextProtocolSequence++;
+  Protocol->Sequence = NextProtocolSequence_++;
   ProtocolInterface *Installed = Protocol.get();
   Record->Protocols.push_back(std::move(Protocol));
   *Handle = Record;
@@ -125,24 +129,44 @@ EFI_STATUS Platform::Impl::InstallProtocol(EFI_HANDLE *Handle, const EFI_GUID &G
   return EFI_SUCCESS;
 }
 
-void Platform::Impl::NotifyProtocolInstalled(ProtocolInterface *Protocol) {
-  for (const auto &Registration : Registrations) {
+void HandleDatabase::NotifyProtocolInstalled(ProtocolInterface *Protocol) {
+  for (const auto &Registration : Registrations_) {
     if (SameGuid(Registration->Guid, Protocol->Guid)) {
       Registration->Pending.push_back(Protocol->Handle);
-      SignalEvent(Registration->Event);
+      Events_.SignalEvent(Registration->Event);
     }
   }
 }
 
-void Platform::Impl::RemoveHandleIfEmpty(HandleRecord *Handle) {
-  if (!Handle->Protocols.empty() || Handle == PinnedHandle || LiveHandles.count(Handle) == 0) {
+NotifyRegistration *HandleDatabase::AddRegistration(const EFI_GUID &Guid, EventRecord *Event) {
+  auto Entry = std::make_unique<NotifyRegistration>();
+  Entry->Guid = Guid;
+  Entry->Event = Event;
+  Registrations_.push_back(std::move(Entry));
+  return Registrations_.back().get();
+}
+
+void HandleDatabase::RemoveRegistration(NotifyRegistration *Registration) {
+  Registrations_.erase(std::remove_if(Registrations_.begin(), Registrations_.end(),
+                                      [&](const auto &Entry) { return Entry.get() == Registration; }),
+                       Registrations_.end());
+}
+
+void HandleDatabase::ForgetEvent(EventRecord *Event) {
+  Registrations_.erase(std::remove_if(Registrations_.begin(), Registrations_.end(),
+                                      [&](const auto &Entry) { return Entry->Event == Event; }),
+                       Registrations_.end());
+}
+
+void HandleDatabase::RemoveHandleIfEmpty(HandleRecord *Handle) {
+  if (!Handle->Protocols.empty() || Handle == PinnedHandle_ || LiveHandles_.count(Handle) == 0) {
     return;
   }
-  // The record stays allocated (in RetiredHandles) so that a stale handle never becomes valid.
+  // The record stays allocated (in RetiredHandles_) so that a stale handle never becomes valid.
   Handle->Signature = 0;
-  LiveHandles.erase(Handle);
-  Handles.erase(std::remove(Handles.begin(), Handles.end(), Handle), Handles.end());
-  for (const auto &Registration : Registrations) {
+  LiveHandles_.erase(Handle);
+  Handles_.erase(std::remove(Handles_.begin(), Handles_.end(), Handle), Handles_.end());
+  for (const auto &Registration : Registrations_) {
     auto &Pending = Registration->Pending;
     Pending.erase(std::remove(Pending.begin(), Pending.end(), Handle), Pending.end());
   }
@@ -154,11 +178,12 @@ bool HoldsInterface(UINT32 Attributes) {
                         EFI_OPEN_PROTOCOL_BY_CHILD_CONTROLLER)) != 0;
 }
 
-ProtocolInterface *Refind(Platform::Impl &Core, HandleRecord *Handle, const EFI_GUID &Guid, VOID *Interface) {
-  if (Core.ValidHandle(Handle) == nullptr) {
+ProtocolInterface *Refind(const HandleDatabase &Handles, HandleRecord *Handle, const EFI_GUID &Guid,
+                          VOID *Interface) {
+  if (Handles.ValidHandle(Handle) == nullptr) {
     return nullptr;
   }
-  ProtocolInterface *Protocol = Core.FindProtocol(Handle, Guid);
+  ProtocolInterface *Protocol = Handles.FindProtocol(Handle, Guid);
   return (Protocol != nullptr && Protocol->Interface == Interface) ? Protocol : nullptr;
 }
 } // namespace
@@ -166,7 +191,7 @@ ProtocolInterface *Refind(Platform::Impl &Core, HandleRecord *Handle, const EFI_
 // Asks every driver that opened the interface BY_DRIVER to stop; the interface may then go
 // when only GET_PROTOCOL, TEST_PROTOCOL and BY_HANDLE_PROTOCOL users remain. The drivers' Stop
 // (and Start, when they are connected again) run at the caller's TPL, not under the lock.
-EFI_STATUS Platform::Impl::DisconnectUsers(HandleRecord *Handle, ProtocolInterface *Protocol) {
+EFI_STATUS HandleDatabase::DisconnectUsers(HandleRecord *Handle, ProtocolInterface *Protocol) {
   const EFI_GUID Guid = Protocol->Guid;
   VOID *const Interface = Protocol->Interface;
   bool Disconnected = false;
@@ -188,14 +213,14 @@ EFI_STATUS Platform::Impl::DisconnectUsers(HandleRecord *Handle, ProtocolInterfa
       break;
     }
     Tried.push_back(Agent);
-    DisconnectController(Handle, Agent, nullptr);
+    Drivers_.DisconnectController(Handle, Agent, nullptr);
     Disconnected = true;
   }
   bool Held = std::any_of(Protocol->Opens.begin(), Protocol->Opens.end(),
                           [](const OpenEntry &Open) { return HoldsInterface(Open.Attributes); });
   if (Held) {
     if (Disconnected) {
-      ConnectController(Handle, nullptr, nullptr, true);
+      Drivers_.ConnectController(Handle, nullptr, nullptr, true);
     }
     return EFI_ACCESS_DENIED;
   }
@@ -203,7 +228,7 @@ EFI_STATUS Platform::Impl::DisconnectUsers(HandleRecord *Handle, ProtocolInterfa
   return EFI_SUCCESS;
 }
 
-EFI_STATUS Platform::Impl::UninstallProtocol(EFI_HANDLE Handle, const EFI_GUID &Guid, VOID *Interface) {
+EFI_STATUS HandleDatabase::UninstallProtocol(EFI_HANDLE Handle, const EFI_GUID &Guid, VOID *Interface) {
   HandleRecord *Record = ValidHandle(Handle);
   if (Record == nullptr) {
     return EFI_INVALID_PARAMETER;
@@ -220,7 +245,7 @@ EFI_STATUS Platform::Impl::UninstallProtocol(EFI_HANDLE Handle, const EFI_GUID &
   if (Protocol == nullptr) {
     return EFI_NOT_FOUND;
   }
-  TplLock Lock(*this);
+  TplLock Lock(Events_);
   auto &List = Record->Protocols;
   List.erase(
       std::remove_if(List.begin(), List.end(), [&](const auto &Entry) { return Entry.get() == Protocol; }),
@@ -237,8 +262,8 @@ EFI_STATUS EFIAPI InstallProtocolInterface(EFI_HANDLE *Handle, EFI_GUID *Protoco
   if (Protocol == nullptr || Type != EFI_NATIVE_INTERFACE) {
     return EFI_INVALID_PARAMETER;
   }
-  TplLock Lock(Core);
-  return Core.InstallProtocol(Handle, *Protocol, Interface, true);
+  TplLock Lock(Core.Events);
+  return Core.Handles.InstallProtocol(Handle, *Protocol, Interface, true);
 }
 
 EFI_STATUS EFIAPI UninstallProtocolInterface(EFI_HANDLE Handle, EFI_GUID *Protocol, VOID *Interface) {
@@ -246,36 +271,36 @@ EFI_STATUS EFIAPI UninstallProtocolInterface(EFI_HANDLE Handle, EFI_GUID *Protoc
   if (Protocol == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  return Core.UninstallProtocol(Handle, *Protocol, Interface);
+  return Core.Handles.UninstallProtocol(Handle, *Protocol, Interface);
 }
 
 EFI_STATUS EFIAPI ReinstallProtocolInterface(EFI_HANDLE Handle, EFI_GUID *Protocol, VOID *OldInterface,
                                              VOID *NewInterface) {
   CORE_BOOT_SERVICE("ReinstallProtocolInterface");
-  HandleRecord *Record = Core.ValidHandle(Handle);
+  HandleRecord *Record = Core.Handles.ValidHandle(Handle);
   if (Record == nullptr || Protocol == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  ProtocolInterface *Found = Refind(Core, Record, *Protocol, OldInterface);
+  ProtocolInterface *Found = Refind(Core.Handles, Record, *Protocol, OldInterface);
   if (Found == nullptr) {
     return EFI_NOT_FOUND;
   }
-  EFI_STATUS Status = Core.DisconnectUsers(Record, Found);
+  EFI_STATUS Status = Core.Handles.DisconnectUsers(Record, Found);
   if (EFI_ERROR(Status)) {
     return Status == EFI_NOT_FOUND ? EFI_NOT_FOUND : EFI_ACCESS_DENIED;
   }
   {
-    TplLock Lock(Core);
-    Found = Refind(Core, Record, *Protocol, OldInterface);
+    TplLock Lock(Core.Events);
+    Found = Refind(Core.Handles, Record, *Protocol, OldInterface);
     if (Found == nullptr) {
       return EFI_NOT_FOUND;
     }
-    Core.CheckRecordInDram("ReinstallProtocolInterface", NewInterface);
+    Core.Handles.CheckRecordInDram("ReinstallProtocolInterface", NewInterface);
     Found->Interface = NewInterface;
-    Core.NotifyProtocolInstalled(Found);
+    Core.Handles.NotifyProtocolInstalled(Found);
   }
   // Drivers that stopped using the old interface may bind to the new one.
-  Core.ConnectController(Handle, nullptr, nullptr, true);
+  Core.Drivers.ConnectController(Handle, nullptr, nullptr, true);
   return EFI_SUCCESS;
 }
 
@@ -284,8 +309,8 @@ EFI_STATUS EFIAPI HandleProtocol(EFI_HANDLE Handle, EFI_GUID *Protocol, VOID **I
   if (Protocol == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  return Core.OpenProtocol(Handle, *Protocol, Interface, Core.FirmwareHandle, nullptr,
-                           EFI_OPEN_PROTOCOL_BY_HANDLE_PROTOCOL);
+  return Core.Handles.OpenProtocol(Handle, *Protocol, Interface, Core.FirmwareHandle, nullptr,
+                                   EFI_OPEN_PROTOCOL_BY_HANDLE_PROTOCOL);
 }
 
 EFI_STATUS EFIAPI RegisterProtocolNotify(EFI_GUID *Protocol, EFI_EVENT Event, VOID **Registration) {
@@ -295,34 +320,28 @@ EFI_STATUS EFIAPI RegisterProtocolNotify(EFI_GUID *Protocol, EFI_EVENT Event, VO
   }
   if (Event == nullptr) {
     // A NULL event removes the registration given.
-    NotifyRegistration *Existing = Core.ValidRegistration(*Registration);
+    NotifyRegistration *Existing = Core.Handles.ValidRegistration(*Registration);
     if (Existing == nullptr) {
       return EFI_INVALID_PARAMETER;
     }
-    auto &List = Core.Registrations;
-    List.erase(
-        std::remove_if(List.begin(), List.end(), [&](const auto &Entry) { return Entry.get() == Existing; }),
-        List.end());
+    Core.Handles.RemoveRegistration(Existing);
     return EFI_SUCCESS;
   }
-  EventRecord *Record = Core.ValidEvent(Event);
+  EventRecord *Record = Core.Events.ValidEvent(Event);
   if (Protocol == nullptr || Record == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  auto Entry = std::make_unique<NotifyRegistration>();
-  Entry->Guid = *Protocol;
-  Entry->Event = Record;
-  *Registration = Entry.get();
-  Core.Registrations.push_back(std::move(Entry));
+  *Registration = Core.Handles.AddRegistration(*Protocol, Record);
   return EFI_SUCCESS;
 }
 
 // The next handle a registration has seen gain its protocol, dropping ones that lost it since.
-HandleRecord *NextNotified(Platform::Impl &Core, NotifyRegistration *Registration, bool Consume) {
+HandleRecord *NextNotified(const HandleDatabase &Handles, NotifyRegistration *Registration, bool Consume) {
   auto &Pending = Registration->Pending;
   while (!Pending.empty()) {
     HandleRecord *Handle = Pending.front();
-    if (Core.ValidHandle(Handle) != nullptr && Core.FindProtocol(Handle, Registration->Guid) != nullptr) {
+    if (Handles.ValidHandle(Handle) != nullptr &&
+        Handles.FindProtocol(Handle, Registration->Guid) != nullptr) {
       if (Consume) {
         Pending.pop_front();
       }
@@ -333,27 +352,27 @@ HandleRecord *NextNotified(Platform::Impl &Core, NotifyRegistration *Registratio
   return nullptr;
 }
 
-EFI_STATUS CollectHandles(Platform::Impl &Core, EFI_LOCATE_SEARCH_TYPE SearchType, EFI_GUID *Protocol,
-                          VOID *SearchKey, std::vector<EFI_HANDLE> &Found,
+EFI_STATUS CollectHandles(const HandleDatabase &Handles, EFI_LOCATE_SEARCH_TYPE SearchType,
+                          EFI_GUID *Protocol, VOID *SearchKey, std::vector<EFI_HANDLE> &Found,
                           NotifyRegistration **Registration) {
   switch (SearchType) {
   case AllHandles:
-    Found.assign(Core.Handles.begin(), Core.Handles.end());
+    Found.assign(Handles.All().begin(), Handles.All().end());
     break;
   case ByProtocol:
     if (Protocol == nullptr) {
       return EFI_INVALID_PARAMETER;
     }
-    for (ProtocolInterface *Interface : Core.InterfacesOf(*Protocol)) {
+    for (ProtocolInterface *Interface : Handles.InterfacesOf(*Protocol)) {
       Found.push_back(Interface->Handle);
     }
     break;
   case ByRegisterNotify: {
-    *Registration = Core.ValidRegistration(SearchKey);
+    *Registration = Handles.ValidRegistration(SearchKey);
     if (*Registration == nullptr) {
       return EFI_INVALID_PARAMETER;
     }
-    if (HandleRecord *Handle = NextNotified(Core, *Registration, false)) {
+    if (HandleRecord *Handle = NextNotified(Handles, *Registration, false)) {
       Found.push_back(Handle);
     }
     break;
@@ -372,7 +391,7 @@ EFI_STATUS EFIAPI LocateHandle(EFI_LOCATE_SEARCH_TYPE SearchType, EFI_GUID *Prot
   }
   std::vector<EFI_HANDLE> Found;
   NotifyRegistration *Registration = nullptr;
-  EFI_STATUS Status = CollectHandles(Core, SearchType, Protocol, SearchKey, Found, &Registration);
+  EFI_STATUS Status = CollectHandles(Core.Handles, SearchType, Protocol, SearchKey, Found, &Registration);
   if (EFI_ERROR(Status)) {
     return Status;
   }
@@ -387,14 +406,15 @@ EFI_STATUS EFIAPI LocateHandle(EFI_LOCATE_SEARCH_TYPE SearchType, EFI_GUID *Prot
   std::memcpy(Buffer, Found.data(), Needed);
   *BufferSize = Needed;
   if (Registration != nullptr) {
-    NextNotified(Core, Registration, true);
+    NextNotified(Core.Handles, Registration, true);
   }
   return EFI_SUCCESS;
 }
 
 EFI_STATUS EFIAPI LocateHandleBuffer(EFI_LOCATE_SEARCH_TYPE SearchType, EFI_GUID *Protocol, VOID *SearchKey,
                                      UINTN *NoHandles, EFI_HANDLE **Buffer) {
-  EFI_HANDLE Caller = host::CoreAlive() ? host::Core().CallerImage(__builtin_return_address(0)) : nullptr;
+  EFI_HANDLE Caller =
+      host::CoreAlive() ? host::Core().Images.CallerImage(__builtin_return_address(0)) : nullptr;
   CORE_BOOT_SERVICE("LocateHandleBuffer");
   if (NoHandles == nullptr || Buffer == nullptr) {
     return EFI_INVALID_PARAMETER;
@@ -403,12 +423,12 @@ EFI_STATUS EFIAPI LocateHandleBuffer(EFI_LOCATE_SEARCH_TYPE SearchType, EFI_GUID
   *Buffer = nullptr;
   std::vector<EFI_HANDLE> Found;
   NotifyRegistration *Registration = nullptr;
-  EFI_STATUS Status = CollectHandles(Core, SearchType, Protocol, SearchKey, Found, &Registration);
+  EFI_STATUS Status = CollectHandles(Core.Handles, SearchType, Protocol, SearchKey, Found, &Registration);
   if (EFI_ERROR(Status)) {
     return Status;
   }
   VOID *Memory = nullptr;
-  Status = Core.AllocatePool(Caller, EfiBootServicesData, Found.size() * sizeof(EFI_HANDLE), &Memory);
+  Status = Core.Memory.AllocatePool(Caller, EfiBootServicesData, Found.size() * sizeof(EFI_HANDLE), &Memory);
   if (EFI_ERROR(Status)) {
     return Status;
   }
@@ -416,7 +436,7 @@ EFI_STATUS EFIAPI LocateHandleBuffer(EFI_LOCATE_SEARCH_TYPE SearchType, EFI_GUID
   *Buffer = static_cast<EFI_HANDLE *>(Memory);
   *NoHandles = Found.size();
   if (Registration != nullptr) {
-    NextNotified(Core, Registration, true);
+    NextNotified(Core.Handles, Registration, true);
   }
   return EFI_SUCCESS;
 }
@@ -428,19 +448,20 @@ EFI_STATUS EFIAPI LocateProtocol(EFI_GUID *Protocol, VOID *Registration, VOID **
   }
   *Interface = nullptr;
   if (Registration != nullptr) {
-    NotifyRegistration *Entry = Core.ValidRegistration(Registration);
+    NotifyRegistration *Entry = Core.Handles.ValidRegistration(Registration);
     if (Entry == nullptr) {
       return EFI_NOT_FOUND;
     }
-    HandleRecord *Handle = NextNotified(Core, Entry, true);
+    HandleRecord *Handle = NextNotified(Core.Handles, Entry, true);
     if (Handle == nullptr) {
       return EFI_NOT_FOUND;
     }
-    *Interface =
-        Core.FindProtocol(Handle, *Protocol) ? Core.FindProtocol(Handle, *Protocol)->Interface : nullptr;
+    *Interface = Core.Handles.FindProtocol(Handle, *Protocol)
+                     ? Core.Handles.FindProtocol(Handle, *Protocol)->Interface
+                     : nullptr;
     return EFI_SUCCESS;
   }
-  std::vector<ProtocolInterface *> Found = Core.InterfacesOf(*Protocol);
+  std::vector<ProtocolInterface *> Found = Core.Handles.InterfacesOf(*Protocol);
   if (Found.empty()) {
     return EFI_NOT_FOUND;
   }
@@ -450,15 +471,16 @@ EFI_STATUS EFIAPI LocateProtocol(EFI_GUID *Protocol, VOID *Registration, VOID **
 
 EFI_STATUS EFIAPI ProtocolsPerHandle(EFI_HANDLE Handle, EFI_GUID ***ProtocolBuffer,
                                      UINTN *ProtocolBufferCount) {
-  EFI_HANDLE Caller = host::CoreAlive() ? host::Core().CallerImage(__builtin_return_address(0)) : nullptr;
+  EFI_HANDLE Caller =
+      host::CoreAlive() ? host::Core().Images.CallerImage(__builtin_return_address(0)) : nullptr;
   CORE_BOOT_SERVICE("ProtocolsPerHandle");
-  HandleRecord *Record = Core.ValidHandle(Handle);
+  HandleRecord *Record = Core.Handles.ValidHandle(Handle);
   if (Record == nullptr || ProtocolBuffer == nullptr || ProtocolBufferCount == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
   VOID *Memory = nullptr;
-  EFI_STATUS Status =
-      Core.AllocatePool(Caller, EfiBootServicesData, Record->Protocols.size() * sizeof(EFI_GUID *), &Memory);
+  EFI_STATUS Status = Core.Memory.AllocatePool(Caller, EfiBootServicesData,
+                                               Record->Protocols.size() * sizeof(EFI_GUID *), &Memory);
   if (EFI_ERROR(Status)) {
     return Status;
   }
@@ -481,8 +503,8 @@ EFI_STATUS EFIAPI LocateDevicePath(EFI_GUID *Protocol, EFI_DEVICE_PATH_PROTOCOL 
   const size_t SourceSize = DevicePathInstanceSize(*DevicePath);
   HandleRecord *Best = nullptr;
   size_t BestSize = 0;
-  for (ProtocolInterface *Interface : Core.InterfacesOf(*Protocol)) {
-    ProtocolInterface *Path = Core.FindProtocol(Interface->Handle, CoreGuid::DevicePath);
+  for (ProtocolInterface *Interface : Core.Handles.InterfacesOf(*Protocol)) {
+    ProtocolInterface *Path = Core.Handles.FindProtocol(Interface->Handle, CoreGuid::DevicePath);
     if (Path == nullptr || Path->Interface == nullptr) {
       continue;
     }
@@ -505,12 +527,12 @@ EFI_STATUS EFIAPI LocateDevicePath(EFI_GUID *Protocol, EFI_DEVICE_PATH_PROTOCOL 
 }
 
 // True when a handle already carries exactly this device path.
-bool DevicePathInUse(Platform::Impl &Core, const EFI_DEVICE_PATH_PROTOCOL *Path) {
+bool DevicePathInUse(const HandleDatabase &Handles, const EFI_DEVICE_PATH_PROTOCOL *Path) {
   if (Path == nullptr) {
     return false;
   }
   size_t Size = DevicePathInstanceSize(Path);
-  for (ProtocolInterface *Interface : Core.InterfacesOf(CoreGuid::DevicePath)) {
+  for (ProtocolInterface *Interface : Handles.InterfacesOf(CoreGuid::DevicePath)) {
     const auto *Other = static_cast<const EFI_DEVICE_PATH_PROTOCOL *>(Interface->Interface);
     if (Other != nullptr && DevicePathInstanceSize(Other) == Size && std::memcmp(Other, Path, Size) == 0) {
       return true;
@@ -524,7 +546,7 @@ EFI_STATUS EFIAPI InstallMultipleProtocolInterfaces(EFI_HANDLE *Handle, ...) {
   if (Handle == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  TplLock Lock(Core);
+  TplLock Lock(Core.Events);
   const EFI_HANDLE Original = *Handle;
   std::vector<std::pair<EFI_GUID, VOID *>> Installed;
   EFI_STATUS Status = EFI_SUCCESS;
@@ -537,11 +559,11 @@ EFI_STATUS EFIAPI InstallMultipleProtocolInterfaces(EFI_HANDLE *Handle, ...) {
     }
     VOID *Interface = va_arg(Args, VOID *);
     if (SameGuid(*Guid, CoreGuid::DevicePath) &&
-        DevicePathInUse(Core, static_cast<const EFI_DEVICE_PATH_PROTOCOL *>(Interface))) {
+        DevicePathInUse(Core.Handles, static_cast<const EFI_DEVICE_PATH_PROTOCOL *>(Interface))) {
       Status = EFI_ALREADY_STARTED;
       break;
     }
-    Status = Core.InstallProtocol(Handle, *Guid, Interface, true);
+    Status = Core.Handles.InstallProtocol(Handle, *Guid, Interface, true);
     if (EFI_ERROR(Status)) {
       break;
     }
@@ -550,7 +572,7 @@ EFI_STATUS EFIAPI InstallMultipleProtocolInterfaces(EFI_HANDLE *Handle, ...) {
   va_end(Args);
   if (EFI_ERROR(Status)) {
     for (auto Entry = Installed.rbegin(); Entry != Installed.rend(); ++Entry) {
-      Core.UninstallProtocol(*Handle, Entry->first, Entry->second);
+      Core.Handles.UninstallProtocol(*Handle, Entry->first, Entry->second);
     }
     *Handle = Original;
   }
@@ -559,13 +581,13 @@ EFI_STATUS EFIAPI InstallMultipleProtocolInterfaces(EFI_HANDLE *Handle, ...) {
 
 EFI_STATUS EFIAPI UninstallMultipleProtocolInterfaces(EFI_HANDLE Handle, ...) {
   CORE_BOOT_SERVICE("UninstallMultipleProtocolInterfaces");
-  HandleRecord *Record = Core.ValidHandle(Handle);
+  HandleRecord *Record = Core.Handles.ValidHandle(Handle);
   if (Record == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
   // The handle must survive a partial removal so that a failure can restore it as it was.
   // Each removal takes the lock itself: the drivers asked to stop run at the caller's TPL.
-  Core.PinnedHandle = Record;
+  Core.Handles.Pin(Record);
   std::vector<std::pair<EFI_GUID, VOID *>> Removed;
   EFI_STATUS Status = EFI_SUCCESS;
   va_list Args;
@@ -576,28 +598,28 @@ EFI_STATUS EFIAPI UninstallMultipleProtocolInterfaces(EFI_HANDLE Handle, ...) {
       break;
     }
     VOID *Interface = va_arg(Args, VOID *);
-    Status = Core.UninstallProtocol(Handle, *Guid, Interface);
+    Status = Core.Handles.UninstallProtocol(Handle, *Guid, Interface);
     if (EFI_ERROR(Status)) {
       break;
     }
     Removed.emplace_back(*Guid, Interface);
   }
   va_end(Args);
-  Core.PinnedHandle = nullptr;
+  Core.Handles.Pin(nullptr);
   if (EFI_ERROR(Status)) {
-    TplLock Lock(Core);
+    TplLock Lock(Core.Events);
     EFI_HANDLE Target = Handle;
     for (auto Entry = Removed.rbegin(); Entry != Removed.rend(); ++Entry) {
-      Core.InstallProtocol(&Target, Entry->first, Entry->second, true);
+      Core.Handles.InstallProtocol(&Target, Entry->first, Entry->second, true);
     }
   }
-  Core.RemoveHandleIfEmpty(Record);
+  Core.Handles.RemoveHandleIfEmpty(Record);
   return EFI_ERROR(Status) ? EFI_INVALID_PARAMETER : EFI_SUCCESS;
 }
 
 } // namespace
 
-void Platform::Impl::FillHandleServices() {
+void HandleDatabase::FillServices(EFI_BOOT_SERVICES &BootServices) {
   BootServices.InstallProtocolInterface = host::InstallProtocolInterface;
   BootServices.ReinstallProtocolInterface = host::ReinstallProtocolInterface;
   BootServices.UninstallProtocolInterface = host::UninstallProtocolInterface;

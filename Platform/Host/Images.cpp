@@ -1,5 +1,7 @@
 // Images: each module's shared object loaded from a private copy (so every load has its
 // own globals), started through its entry point, and unloaded as the DXE dispatcher does.
+#include "ImageTable.h"
+
 #include "CoreInternal.h"
 #include "GuestProcessor.h"
 
@@ -89,11 +91,10 @@ void RemoveLeftoverCopies() {
   }
 }
 
-EFI_STATUS RegisterImage(Platform::Impl &Core, std::unique_ptr<ImageRecord> Image, EFI_HANDLE Parent,
-                         EFI_HANDLE *ImageHandle);
+} // namespace
 
-EFI_STATUS LoadFromBuffer(Platform::Impl &Core, const std::string &Name, const void *Buffer, size_t Size,
-                          bool IsApplication, EFI_HANDLE Parent, EFI_HANDLE *ImageHandle) {
+EFI_STATUS ImageTable::LoadFromBuffer(const std::string &Name, const void *Buffer, size_t Size,
+                                      bool IsApplication, EFI_HANDLE Parent, EFI_HANDLE *ImageHandle) {
   if (Size < 4 || std::memcmp(Buffer, kElfMagic, 4) != 0) {
     return EFI_UNSUPPORTED;
   }
@@ -104,14 +105,14 @@ EFI_STATUS LoadFromBuffer(Platform::Impl &Core, const std::string &Name, const v
   void *Library = dlopen(TempFile.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (Library == nullptr) {
     const char *Error = dlerror();
-    Core.LogLine("load " + Name + ": " + (Error != nullptr ? Error : "dlopen failed"));
+    Report_.LogLine("load " + Name + ": " + (Error != nullptr ? Error : "dlopen failed"));
     std::filesystem::remove(TempFile);
     return EFI_LOAD_ERROR;
   }
   void *Entry = dlsym(Library, kEntrySymbol);
   Dl_info Info{};
   if (Entry == nullptr || dladdr(Entry, &Info) == 0) {
-    Core.LogLine("load " + Name + ": no " + kEntrySymbol);
+    Report_.LogLine("load " + Name + ": no " + kEntrySymbol);
     dlclose(Library);
     std::filesystem::remove(TempFile);
     return EFI_LOAD_ERROR;
@@ -125,7 +126,7 @@ EFI_STATUS LoadFromBuffer(Platform::Impl &Core, const std::string &Name, const v
   Image->IsApplication = IsApplication;
   Image->Loaded.ImageBase = Info.dli_fbase;
   Image->Loaded.ImageSize = Size;
-  const EFI_STATUS Status = RegisterImage(Core, std::move(Image), Parent, ImageHandle);
+  const EFI_STATUS Status = RegisterImage(std::move(Image), Parent, ImageHandle);
   if (EFI_ERROR(Status)) {
     dlclose(Library);
     std::filesystem::remove(TempFile);
@@ -134,104 +135,88 @@ EFI_STATUS LoadFromBuffer(Platform::Impl &Core, const std::string &Name, const v
 }
 
 // A loaded image's record and its Loaded Image protocol.
-EFI_STATUS RegisterImage(Platform::Impl &Core, std::unique_ptr<ImageRecord> Image, EFI_HANDLE Parent,
-                         EFI_HANDLE *ImageHandle) {
+EFI_STATUS ImageTable::RegisterImage(std::unique_ptr<ImageRecord> Image, EFI_HANDLE Parent,
+                                     EFI_HANDLE *ImageHandle) {
   const std::string Name = Image->Name;
   const bool IsApplication = Image->IsApplication;
   EFI_LOADED_IMAGE_PROTOCOL &Loaded = Image->Loaded;
   Loaded.Revision = EFI_LOADED_IMAGE_PROTOCOL_REVISION;
   Loaded.ParentHandle = Parent;
-  Loaded.SystemTable = &Core.SystemTable;
+  Loaded.SystemTable = &SystemTable_;
   Loaded.ImageCodeType = IsApplication ? EfiLoaderCode : EfiBootServicesCode;
   Loaded.ImageDataType = IsApplication ? EfiLoaderData : EfiBootServicesData;
 
   EFI_HANDLE Handle = nullptr;
   // The Loaded Image interface lives in the record, whose address is stable.
   ImageRecord *Record = Image.get();
-  EFI_STATUS Status = Core.InstallProtocol(&Handle, CoreGuid::LoadedImage, &Record->Loaded, true);
+  EFI_STATUS Status = Handles_.InstallProtocol(&Handle, CoreGuid::LoadedImage, &Record->Loaded, true);
   if (EFI_ERROR(Status)) {
     return Status;
   }
   Record->Handle = Handle;
-  Core.Watchdog->AddImageCode(Record->Base, Name);
-  Core.Images[Handle] = std::move(Image);
-  Core.Stats[Handle] = ImageStats{};
-  Core.Stats[Handle].Name = Name;
+  Watchdog_->AddImageCode(Record->Base, Name);
+  Images_[Handle] = std::move(Image);
+  Memory_.StatsOf(Handle) = ImageStats{};
+  Memory_.StatsOf(Handle).Name = Name;
   *ImageHandle = Handle;
-  Core.LogLine("load " + Name + ": EFI_SUCCESS");
+  Report_.LogLine("load " + Name + ": EFI_SUCCESS");
   return EFI_SUCCESS;
 }
 
 // <Name>.efi on the AArch64 processor.
-EFI_STATUS LoadGuestModule(Platform::Impl &Core, const std::string &Name, EFI_HANDLE Parent,
-                           EFI_HANDLE *ImageHandle) {
-  const std::filesystem::path ImagePath = Core.Options.Aarch64ImageDir / (Name + ".efi");
+EFI_STATUS ImageTable::LoadGuestModule(const std::string &Name, EFI_HANDLE Parent, EFI_HANDLE *ImageHandle) {
+  const std::filesystem::path ImagePath = Options_.Aarch64ImageDir / (Name + ".efi");
   if (!std::filesystem::is_regular_file(ImagePath)) {
-    Core.LogLine("load " + Name + ": EFI_NOT_FOUND (" + ImagePath.string() + ")");
+    Report_.LogLine("load " + Name + ": EFI_NOT_FOUND (" + ImagePath.string() + ")");
     return EFI_NOT_FOUND;
   }
-  if (!Core.Guest) {
-    Core.Guest = std::make_unique<GuestProcessor>(Core);
+  if (!Guest_) {
+    Guest_ = MakeGuest_();
   }
   auto Image = std::make_unique<ImageRecord>();
   Image->Name = Name;
   Image->IsApplication = IsApplicationModule(ImagePath);
-  if (const EFI_STATUS Status = Core.Guest->Load(ImagePath, *Image); EFI_ERROR(Status)) {
+  if (const EFI_STATUS Status = Guest_->Load(ImagePath, *Image); EFI_ERROR(Status)) {
     return Status;
   }
   const ImageRecord *Record = Image.get();
-  const EFI_STATUS Status = RegisterImage(Core, std::move(Image), Parent, ImageHandle);
+  const EFI_STATUS Status = RegisterImage(std::move(Image), Parent, ImageHandle);
   if (EFI_ERROR(Status)) {
-    Core.Guest->Unload(Record); // by address: the record is gone
+    Guest_->Unload(Record); // by address: the record is gone
   }
   return Status;
 }
 
 // The shared object, or the pages of an image on the AArch64 processor.
-void ReleaseImageCode(Platform::Impl &Core, const ImageRecord &Image) {
+void ImageTable::ReleaseImageCode(const ImageRecord &Image) {
   if (Image.Library != nullptr) {
     dlclose(Image.Library);
-  } else if (Core.Guest) {
-    Core.Guest->Unload(&Image);
+  } else if (Guest_) {
+    Guest_->Unload(&Image);
   }
 }
+
+namespace {
 
 constexpr size_t kScannedRecordBytes = 4096; // how much of an allocated record the unload checks read
 
-bool InsideImage(const Platform::Impl &Core, EFI_HANDLE Image, const void *Address) {
-  return Address != nullptr && Core.ImageFromAddress(Address) == Image;
-}
+} // namespace
 
-// The bytes from Address to the end of the pool buffer or page range it lies in, at most
-// kScannedRecordBytes; 0 outside allocated memory.
-size_t AllocatedSpan(const Platform::Impl &Core, const void *Address) {
-  const auto At = reinterpret_cast<uintptr_t>(Address);
-  for (const auto &[Buffer, Block] : Core.Pool) {
-    const auto Start = reinterpret_cast<uintptr_t>(Buffer);
-    if (At >= Start && At < Start + Block.Size) {
-      return std::min<size_t>(Start + Block.Size - At, kScannedRecordBytes);
-    }
-  }
-  auto Range = Core.PageRanges.upper_bound(At);
-  if (Range == Core.PageRanges.begin()) {
-    return 0;
-  }
-  --Range;
-  const uint64_t End = Range->second.Base + EFI_PAGES_TO_SIZE(Range->second.Pages);
-  return At < End ? std::min<size_t>(End - At, kScannedRecordBytes) : 0;
+bool ImageTable::InsideImage(EFI_HANDLE Image, const void *Address) const {
+  return Address != nullptr && ImageFromAddress(Address) == Image;
 }
 
 // Whether the record at Address is the image's own (in its code or globals) or, in allocated
 // memory, holds a pointer into the image: either way it reaches into the image once it goes.
-bool ReachesIntoImage(const Platform::Impl &Core, EFI_HANDLE Image, const void *Address) {
-  if (InsideImage(Core, Image, Address)) {
+bool ImageTable::ReachesIntoImage(EFI_HANDLE Image, const void *Address) const {
+  if (InsideImage(Image, Address)) {
     return true;
   }
   const auto Start = ALIGN_VALUE(reinterpret_cast<uintptr_t>(Address), sizeof(void *));
-  const size_t Span = AllocatedSpan(Core, Address);
+  const size_t Span = Memory_.AllocatedSpan(Address, kScannedRecordBytes);
   for (uintptr_t At = Start; At + sizeof(void *) <= reinterpret_cast<uintptr_t>(Address) + Span;
        At += sizeof(void *)) {
-    if (InsideImage(Core, Image, *reinterpret_cast<void *const *>(At))) {
+    if (InsideImage(Image, *reinterpret_cast<void *const *>(At))) {
       return true;
     }
   }
@@ -239,7 +224,7 @@ bool ReachesIntoImage(const Platform::Impl &Core, EFI_HANDLE Image, const void *
 }
 
 // BY_DRIVER opens are a driver's hold on a controller: a driver that goes must have stopped.
-void DropOpens(Platform::Impl &Core, EFI_HANDLE ImageHandle, const std::string &Name, HandleRecord *Handle) {
+void ImageTable::DropOpens(EFI_HANDLE ImageHandle, const std::string &Name, HandleRecord *Handle) {
   for (const auto &Protocol : Handle->Protocols) {
     auto &Opens = Protocol->Opens;
     auto Left = std::remove_if(Opens.begin(), Opens.end(),
@@ -247,80 +232,79 @@ void DropOpens(Platform::Impl &Core, EFI_HANDLE ImageHandle, const std::string &
     if (std::any_of(Left, Opens.end(), [](const OpenEntry &Open) {
           return (Open.Attributes & EFI_OPEN_PROTOCOL_BY_DRIVER) != 0;
         })) {
-      Core.ErrorOf("unload", Name,
-                   "left a BY_DRIVER open on handle " + std::to_string(Handle->Key) + " at unload; closed");
+      Report_.ErrorOf("unload", Name,
+                      "left a BY_DRIVER open on handle " + std::to_string(Handle->Key) +
+                          " at unload; closed");
     }
     Opens.erase(Left, Opens.end());
   }
 }
 
-void DropConfigurationTables(Platform::Impl &Core, EFI_HANDLE ImageHandle, const std::string &Name) {
-  auto &Tables = Core.ConfigurationTables;
+void ImageTable::DropConfigurationTables(EFI_HANDLE ImageHandle, const std::string &Name) {
+  auto &Tables = Configuration_.Tables;
   auto Stale = std::remove_if(Tables.begin(), Tables.end(), [&](const EFI_CONFIGURATION_TABLE &Entry) {
-    return ReachesIntoImage(Core, ImageHandle, Entry.VendorTable);
+    return ReachesIntoImage(ImageHandle, Entry.VendorTable);
   });
   if (Stale != Tables.end()) {
-    Core.ErrorOf("unload", Name,
-                 "left " + std::to_string(std::distance(Stale, Tables.end())) +
-                     " configuration table(s) reaching into the image at unload; removed");
+    Report_.ErrorOf("unload", Name,
+                    "left " + std::to_string(std::distance(Stale, Tables.end())) +
+                        " configuration table(s) reaching into the image at unload; removed");
     Tables.erase(Stale, Tables.end());
-    Core.UpdateTableCrcs();
+    Configuration_.Changed();
   }
 }
 
 // What an image leaves behind when it goes: its events, its opens, and the interfaces and
 // configuration tables that are in its globals or, allocated, point into its code or globals.
 // Left in place they would call into unmapped memory later.
-void ReleaseImageObjects(Platform::Impl &Core, EFI_HANDLE ImageHandle, const std::string &Name) {
-  std::vector<EventRecord *> Events = Core.LiveEvents;
+void ImageTable::ReleaseImageObjects(EFI_HANDLE ImageHandle, const std::string &Name) {
+  std::vector<EventRecord *> Events = Events_.Live();
   for (EventRecord *Event : Events) {
     if (Event->OwnerImage == ImageHandle ||
-        InsideImage(Core, ImageHandle, reinterpret_cast<const void *>(Event->NotifyFunction))) {
-      Core.ErrorOf("unload", Name, "left an event open at unload; closed");
-      Core.CloseEvent(Event);
+        InsideImage(ImageHandle, reinterpret_cast<const void *>(Event->NotifyFunction))) {
+      Report_.ErrorOf("unload", Name, "left an event open at unload; closed");
+      Events_.CloseEvent(Event);
     }
   }
-  std::vector<HandleRecord *> Handles = Core.Handles;
+  std::vector<HandleRecord *> Handles = Handles_.All();
   for (HandleRecord *Handle : Handles) {
-    if (Core.ValidHandle(Handle) == nullptr) {
+    if (Handles_.ValidHandle(Handle) == nullptr) {
       continue;
     }
-    DropOpens(Core, ImageHandle, Name, Handle);
+    DropOpens(ImageHandle, Name, Handle);
     auto &List = Handle->Protocols;
     auto Stale = std::remove_if(List.begin(), List.end(), [&](const auto &Protocol) {
-      return ReachesIntoImage(Core, ImageHandle, Protocol->Interface);
+      return ReachesIntoImage(ImageHandle, Protocol->Interface);
     });
     if (Stale != List.end()) {
-      Core.ErrorOf("unload", Name,
-                   "left " + std::to_string(std::distance(Stale, List.end())) +
-                       " protocol interface(s) installed on handle " + std::to_string(Handle->Key) +
-                       " at unload; removed");
+      Report_.ErrorOf("unload", Name,
+                      "left " + std::to_string(std::distance(Stale, List.end())) +
+                          " protocol interface(s) installed on handle " + std::to_string(Handle->Key) +
+                          " at unload; removed");
       List.erase(Stale, List.end());
-      Core.RemoveHandleIfEmpty(Handle);
+      Handles_.RemoveHandleIfEmpty(Handle);
     }
   }
-  DropConfigurationTables(Core, ImageHandle, Name);
+  DropConfigurationTables(ImageHandle, Name);
 }
 
-} // namespace
-
-EFI_STATUS Platform::Impl::LoadModule(const std::string &Name, EFI_HANDLE Parent, EFI_HANDLE *ImageHandle) {
+EFI_STATUS ImageTable::LoadModule(const std::string &Name, EFI_HANDLE Parent, EFI_HANDLE *ImageHandle) {
   if (ImageHandle == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  if (std::find(Options.Aarch64Modules.begin(), Options.Aarch64Modules.end(), Name) !=
-      Options.Aarch64Modules.end()) {
-    return LoadGuestModule(*this, Name, Parent, ImageHandle);
+  if (std::find(Options_.Aarch64Modules.begin(), Options_.Aarch64Modules.end(), Name) !=
+      Options_.Aarch64Modules.end()) {
+    return LoadGuestModule(Name, Parent, ImageHandle);
   }
   static std::once_flag LeftoversRemoved;
   std::call_once(LeftoversRemoved, RemoveLeftoverCopies);
-  std::filesystem::path ModulePath = Options.ModuleDir / (Name + ".so");
+  std::filesystem::path ModulePath = Options_.ModuleDir / (Name + ".so");
   std::vector<char> Bytes;
   if (!ReadFile(ModulePath, Bytes)) {
-    LogLine("load " + Name + ": EFI_NOT_FOUND (" + ModulePath.string() + ")");
+    Report_.LogLine("load " + Name + ": EFI_NOT_FOUND (" + ModulePath.string() + ")");
     return EFI_NOT_FOUND;
   }
-  return LoadFromBuffer(*this, Name, Bytes.data(), Bytes.size(), IsApplicationModule(ModulePath), Parent,
+  return LoadFromBuffer(Name, Bytes.data(), Bytes.size(), IsApplicationModule(ModulePath), Parent,
                         ImageHandle);
 }
 
@@ -337,10 +321,10 @@ std::u16string ExitText(const CHAR16 *Data, UINTN Size) {
 
 } // namespace
 
-ImageResult Platform::Impl::StartImage(EFI_HANDLE ImageHandle, UINTN *ExitDataSize, CHAR16 **ExitData) {
+ImageResult ImageTable::StartImage(EFI_HANDLE ImageHandle, UINTN *ExitDataSize, CHAR16 **ExitData) {
   ImageResult Result;
-  auto Found = Images.find(ImageHandle);
-  if (Found == Images.end() || Found->second->Started) {
+  auto Found = Images_.find(ImageHandle);
+  if (Found == Images_.end() || Found->second->Started) {
     Result.Status = EFI_INVALID_PARAMETER;
     return Result;
   }
@@ -348,12 +332,13 @@ ImageResult Platform::Impl::StartImage(EFI_HANDLE ImageHandle, UINTN *ExitDataSi
   const std::string Name = Image->Name;
   Image->Started = true;
   Image->Running = true;
-  LogLine("start " + Name);
+  Report_.LogLine("start " + Name);
   EFI_STATUS Status = EFI_SUCCESS;
   ImageExit Left{ImageHandle, EFI_SUCCESS};
   Result.Halted = RunFrame(ImageHandle, Name, [&] {
     try {
-      Status = Guest ? Guest->Start(*Image, ImageHandle) : Image->Entry(ImageHandle, &SystemTable);
+      Status = Image->Library == nullptr ? Guest_->Start(*Image, ImageHandle)
+                                         : Image->Entry(ImageHandle, &SystemTable_);
     } catch (const ImageExit &Exit) {
       if (Exit.Image != ImageHandle) {
         throw;
@@ -365,22 +350,22 @@ ImageResult Platform::Impl::StartImage(EFI_HANDLE ImageHandle, UINTN *ExitDataSi
   if (Left.ExitData != nullptr) {
     Result.ExitData = ExitText(Left.ExitData, Left.ExitDataSize);
     if (ExitDataSize != nullptr && ExitData != nullptr) {
-      TransferPool(Left.ExitData, Image->Loaded.ParentHandle);
+      Memory_.TransferPool(Left.ExitData, Image->Loaded.ParentHandle);
       *ExitDataSize = Left.ExitDataSize;
       *ExitData = Left.ExitData;
     } else {
-      FreePool(ImageHandle, Left.ExitData);
+      Memory_.FreePool(ImageHandle, Left.ExitData);
     }
   }
   Image->Running = false;
   if (Result.Halted) {
     // A halted image stopped the board where it stood: nothing is unloaded.
     Result.Status = EFI_ABORTED;
-    LogLine(Name + " halted: " + Result.Halted->Reason);
+    Report_.LogLine(Name + " halted: " + Result.Halted->Reason);
     return Result;
   }
   Result.Status = Status;
-  LogLine(Name + " returned " + StatusName(Status));
+  Report_.LogLine(Name + " returned " + StatusName(Status));
   if (Image->IsApplication || EFI_ERROR(Status)) {
     UnloadImage(ImageHandle, false);
     Result.Unloaded = true;
@@ -388,9 +373,9 @@ ImageResult Platform::Impl::StartImage(EFI_HANDLE ImageHandle, UINTN *ExitDataSi
   return Result;
 }
 
-EFI_STATUS Platform::Impl::UnloadImage(EFI_HANDLE ImageHandle, bool CallUnload) {
-  auto Found = Images.find(ImageHandle);
-  if (Found == Images.end()) {
+EFI_STATUS ImageTable::UnloadImage(EFI_HANDLE ImageHandle, bool CallUnload) {
+  auto Found = Images_.find(ImageHandle);
+  if (Found == Images_.end()) {
     return EFI_INVALID_PARAMETER;
   }
   ImageRecord *Image = Found->second.get();
@@ -405,47 +390,48 @@ EFI_STATUS Platform::Impl::UnloadImage(EFI_HANDLE ImageHandle, bool CallUnload) 
     }
   }
   const std::string Name = Image->Name;
-  ReleaseImageObjects(*this, ImageHandle, Name);
-  ReportLeaks(ImageHandle, "at unload");
-  if (HandleRecord *Record = ValidHandle(ImageHandle)) {
+  ReleaseImageObjects(ImageHandle, Name);
+  Memory_.ReportLeaks(ImageHandle, "at unload");
+  if (HandleRecord *Record = Handles_.ValidHandle(ImageHandle)) {
     auto &List = Record->Protocols;
     List.erase(std::remove_if(List.begin(), List.end(),
                               [&](const auto &Protocol) { return Protocol->Interface == &Image->Loaded; }),
                List.end());
-    RemoveHandleIfEmpty(Record);
+    Handles_.RemoveHandleIfEmpty(Record);
   }
-  Watchdog->RemoveImageCode(Image->Base);
-  ReleaseImageCode(*this, *Image);
+  Watchdog_->RemoveImageCode(Image->Base);
+  ReleaseImageCode(*Image);
   std::error_code Ignored;
   std::filesystem::remove(Image->TempFile, Ignored);
-  Images.erase(Found);
-  LogLine("unload " + Name);
+  Images_.erase(Found);
+  Report_.LogLine("unload " + Name);
   return EFI_SUCCESS;
 }
 
 // Memory a loaded module holds at the end is normal (a driver keeps its records for the OS
 // hand-over); leaks are reported only where an unloaded image left memory behind.
-void Platform::Impl::UnloadAllImages() {
+void ImageTable::UnloadAllImages(bool BootServicesEnded) {
   std::string Held;
-  for (const auto &[Handle, Image] : Images) {
-    const ImageStats &Entry = Stats[Handle];
+  for (const auto &[Handle, Image] : Images_) {
+    const ImageStats &Entry = Memory_.StatsOf(Handle);
     if (Entry.PoolBytes != 0 || Entry.Pages != 0) {
       Held += (Held.empty() ? "" : ", ") + Image->Name + " " + std::to_string(Entry.PoolBytes) +
               " bytes of pool and " + std::to_string(Entry.Pages) + " pages";
     }
   }
   if (!Held.empty()) {
-    LogLine(std::string("memory the loaded modules hold ") +
-            (BootServicesEnded ? "since the hand-over" : "at the end") + " (kept, not leaked): " + Held);
+    Report_.LogLine(std::string("memory the loaded modules hold ") +
+                    (BootServicesEnded ? "since the hand-over" : "at the end") +
+                    " (kept, not leaked): " + Held);
   }
-  while (!Images.empty()) {
-    auto Found = Images.begin();
+  while (!Images_.empty()) {
+    auto Found = Images_.begin();
     ImageRecord *Image = Found->second.get();
-    Watchdog->RemoveImageCode(Image->Base);
-    ReleaseImageCode(*this, *Image);
+    Watchdog_->RemoveImageCode(Image->Base);
+    ReleaseImageCode(*Image);
     std::error_code Ignored;
     std::filesystem::remove(Image->TempFile, Ignored);
-    Images.erase(Found);
+    Images_.erase(Found);
   }
 }
 
@@ -455,15 +441,15 @@ EFI_STATUS EFIAPI LoadImage(BOOLEAN BootPolicy, EFI_HANDLE ParentImageHandle,
                             EFI_DEVICE_PATH_PROTOCOL *DevicePath, VOID *SourceBuffer, UINTN SourceSize,
                             EFI_HANDLE *ImageHandle) {
   CORE_BOOT_SERVICE("LoadImage");
-  if (ImageHandle == nullptr || Core.ValidHandle(ParentImageHandle) == nullptr) {
+  if (ImageHandle == nullptr || Core.Handles.ValidHandle(ParentImageHandle) == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
   if (SourceBuffer == nullptr) {
     // There are no file systems on the emulated board to load a path from.
     return DevicePath == nullptr ? EFI_INVALID_PARAMETER : EFI_NOT_FOUND;
   }
-  return LoadFromBuffer(Core, "image" + std::to_string(Core.Images.size() + 1), SourceBuffer, SourceSize,
-                        false, ParentImageHandle, ImageHandle);
+  return Core.Images.LoadFromBuffer("image" + std::to_string(Core.Images.Count() + 1), SourceBuffer,
+                                    SourceSize, false, ParentImageHandle, ImageHandle);
 }
 
 EFI_STATUS EFIAPI StartImage(EFI_HANDLE ImageHandle, UINTN *ExitDataSize, CHAR16 **ExitData) {
@@ -474,7 +460,7 @@ EFI_STATUS EFIAPI StartImage(EFI_HANDLE ImageHandle, UINTN *ExitDataSize, CHAR16
   if (ExitData != nullptr) {
     *ExitData = nullptr;
   }
-  ImageResult Result = Core.StartImage(ImageHandle, ExitDataSize, ExitData);
+  ImageResult Result = Core.Images.StartImage(ImageHandle, ExitDataSize, ExitData);
   if (Result.Halted) {
     // A halt stops the board, not just the image: the caller does not carry on either.
     throw *Result.Halted;
@@ -484,29 +470,21 @@ EFI_STATUS EFIAPI StartImage(EFI_HANDLE ImageHandle, UINTN *ExitDataSize, CHAR16
 
 EFI_STATUS EFIAPI Exit(EFI_HANDLE ImageHandle, EFI_STATUS ExitStatus, UINTN ExitDataSize, CHAR16 *ExitData) {
   CORE_BOOT_SERVICE("Exit");
-  auto Found = Core.Images.find(ImageHandle);
-  if (Found == Core.Images.end()) {
+  ImageRecord *Found = Core.Images.Find(ImageHandle);
+  if (Found == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  if (!Found->second->Started) {
-    return Core.UnloadImage(ImageHandle, false);
+  if (!Found->Started) {
+    return Core.Images.UnloadImage(ImageHandle, false);
   }
   // Only the innermost running image may exit.
-  for (auto Frame = Core.Frames.rbegin(); Frame != Core.Frames.rend(); ++Frame) {
-    auto Running = Core.Images.find(Frame->Image);
-    if (Running != Core.Images.end() && Running->second->Running) {
-      if (Frame->Image != ImageHandle) {
-        return EFI_INVALID_PARAMETER;
-      }
-      break;
-    }
-  }
-  if (!Found->second->Running) {
+  const EFI_HANDLE Innermost = Core.Images.InnermostRunningImage();
+  if ((Innermost != nullptr && Innermost != ImageHandle) || !Found->Running) {
     return EFI_INVALID_PARAMETER;
   }
   // Exit data is pool the image allocated; anything else cannot be handed on.
-  if (ExitData != nullptr && !Core.IsPoolBuffer(ExitData)) {
-    Core.MemoryError(Found->second->Name + ": Exit() with exit data that is not a pool buffer");
+  if (ExitData != nullptr && !Core.Memory.IsPoolBuffer(ExitData)) {
+    Core.Memory.MemoryError(Found->Name + ": Exit() with exit data that is not a pool buffer");
     ExitData = nullptr;
     ExitDataSize = 0;
   }
@@ -515,12 +493,12 @@ EFI_STATUS EFIAPI Exit(EFI_HANDLE ImageHandle, EFI_STATUS ExitStatus, UINTN Exit
 
 EFI_STATUS EFIAPI UnloadImage(EFI_HANDLE ImageHandle) {
   CORE_BOOT_SERVICE("UnloadImage");
-  return Core.UnloadImage(ImageHandle, true);
+  return Core.Images.UnloadImage(ImageHandle, true);
 }
 
 } // namespace
 
-void Platform::Impl::FillImageServices() {
+void ImageTable::FillServices(EFI_BOOT_SERVICES &BootServices) {
   BootServices.LoadImage = host::LoadImage;
   BootServices.StartImage = host::StartImage;
   BootServices.Exit = host::Exit;

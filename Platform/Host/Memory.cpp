@@ -2,6 +2,8 @@
 // Pages are placed top-down in the DRAM the core holds; pool buffers are carved front to back
 // from chunks of pages of their pool type, each behind a poisoned redzone and followed by a
 // canary, and a freed buffer stays poisoned until its whole chunk is given back.
+#include "CoreMemory.h"
+
 #include "CoreInternal.h"
 
 #include <algorithm>
@@ -47,145 +49,143 @@ std::string HexAddress(uint64_t Address) {
 
 } // namespace
 
-void Platform::Impl::MemoryError(const std::string &Text) {
-  MemoryErrors.push_back(Text);
-  Errors.push_back("memory: " + Text);
-  LogLine("memory error: " + Text);
+void CoreMemory::MemoryError(const std::string &Text) {
+  MemoryErrors_.push_back(Text);
+  Report_.AddError("memory: " + Text);
+  Report_.LogLine("memory error: " + Text);
 }
 
-void Platform::Impl::CheckMapChangeAllowed(const char *Service) {
-  if (InExitBootServicesNotify) {
-    Error("exit-boot-services notification",
-          std::string(Service) + " inside the notification changes the memory map the OS loader holds");
+void CoreMemory::CheckMapChangeAllowed(const char *Service) {
+  if (MapFrozen_) {
+    Report_.Error("exit-boot-services notification",
+                  std::string(Service) +
+                      " inside the notification changes the memory map the OS loader holds");
   }
 }
 
 // Counts a valid allocation by firmware and tells whether it is the one chosen to fail.
-bool Platform::Impl::InjectedAllocationFailure(EFI_HANDLE Owner, const char *Service, uint64_t Bytes) {
-  const std::string Image = ImageNameOf(Owner);
-  if (!FailAllocationImage.empty() && Image != FailAllocationImage) {
+bool CoreMemory::InjectedAllocationFailure(EFI_HANDLE Owner, const char *Service, uint64_t Bytes) {
+  const std::string Image = NameOf(Owner);
+  if (!FailAllocationImage_.empty() && Image != FailAllocationImage_) {
     return false;
   }
-  if (++FirmwareAllocationCount != FailAllocationAt) {
+  if (++FirmwareAllocationCount_ != FailAllocationAt_) {
     return false;
   }
-  LogLine("fail-alloc: allocation " + std::to_string(FirmwareAllocationCount) + " (" + Service + " of " +
-          std::to_string(Bytes) + " bytes by " + Image + ") fails with EFI_OUT_OF_RESOURCES");
+  Report_.LogLine("fail-alloc: allocation " + std::to_string(FirmwareAllocationCount_) + " (" + Service +
+                  " of " + std::to_string(Bytes) + " bytes by " + Image +
+                  ") fails with EFI_OUT_OF_RESOURCES");
   return true;
 }
 
-bool Platform::Impl::FindFreePages(uint64_t Pages, uint64_t MaxAddress, uint64_t &Address) const {
+bool CoreMemory::FindFreePages(uint64_t Pages, uint64_t MaxAddress, uint64_t &Address) const {
   const uint64_t Bytes = EFI_PAGES_TO_SIZE(Pages);
-  const uint64_t Limit = MaxAddress >= Ram.End() - 1 ? Ram.End() : (MaxAddress + 1) & ~kPageMask;
-  uint64_t Top = Ram.End(); // the free gap below the ranges seen so far ends here
-  for (auto Range = PageRanges.rbegin();; ++Range) {
-    const bool Last = Range == PageRanges.rend();
-    const uint64_t Bottom = Last ? Ram.Base() : std::max(Ram.Base(), EndOf(Range->second));
+  const uint64_t Limit = MaxAddress >= Ram_.End() - 1 ? Ram_.End() : (MaxAddress + 1) & ~kPageMask;
+  uint64_t Top = Ram_.End(); // the free gap below the ranges seen so far ends here
+  for (auto Range = PageRanges_.rbegin();; ++Range) {
+    const bool Last = Range == PageRanges_.rend();
+    const uint64_t Bottom = Last ? Ram_.Base() : std::max(Ram_.Base(), EndOf(Range->second));
     const uint64_t High = std::min(Top, Limit);
     if (High > Bottom && High - Bottom >= Bytes) {
       Address = High - Bytes;
       return true;
     }
-    if (Last || Range->first <= Ram.Base()) {
+    if (Last || Range->first <= Ram_.Base()) {
       return false;
     }
     Top = Range->first;
   }
 }
 
-bool Platform::Impl::PagesFree(uint64_t Address, uint64_t Pages) const {
+bool CoreMemory::PagesFree(uint64_t Address, uint64_t Pages) const {
   const uint64_t Bytes = EFI_PAGES_TO_SIZE(Pages);
-  if (!Ram.Contains(Address, Bytes)) {
+  if (!Ram_.Contains(Address, Bytes)) {
     return false;
   }
-  auto Next = PageRanges.lower_bound(Address);
-  if (Next != PageRanges.end() && Next->first < Address + Bytes) {
+  auto Next = PageRanges_.lower_bound(Address);
+  if (Next != PageRanges_.end() && Next->first < Address + Bytes) {
     return false;
   }
-  return Next == PageRanges.begin() || EndOf(std::prev(Next)->second) <= Address;
+  return Next == PageRanges_.begin() || EndOf(std::prev(Next)->second) <= Address;
 }
 
-void Platform::Impl::TakePages(const PageRange &Range) {
-  PageRanges[Range.Base] = Range;
-  MapKey++;
+void CoreMemory::TakePages(const PageRange &Range) {
+  PageRanges_[Range.Base] = Range;
+  MapKey_++;
 }
 
-void Platform::Impl::ReturnPages(uint64_t Base, uint64_t Pages) {
-  Ram.Release(Base, EFI_PAGES_TO_SIZE(Pages));
-  MapKey++;
+void CoreMemory::ReturnPages(uint64_t Base, uint64_t Pages) {
+  Ram_.Release(Base, EFI_PAGES_TO_SIZE(Pages));
+  MapKey_++;
 }
-
-namespace {
 
 // The chunk a block of Bytes is carved from: the type's open chunk when it has room, else a
 // new one (the block's own when it is large). Null when DRAM is full.
-PoolChunk *ChunkFor(Platform::Impl &Core, EFI_MEMORY_TYPE Type, uint64_t Bytes) {
+PoolChunk *CoreMemory::ChunkFor(EFI_MEMORY_TYPE Type, uint64_t Bytes) {
   const uint64_t Needed = Bytes + kPoolRedzone; // the last block too has poison behind it
   const bool Own = Needed > kOwnChunkAbove;
-  auto Open = Core.OpenPoolChunks.find(Type);
-  if (!Own && Open != Core.OpenPoolChunks.end()) {
-    PoolChunk &Chunk = Core.PoolChunks.at(Open->second);
+  auto Open = OpenPoolChunks_.find(Type);
+  if (!Own && Open != OpenPoolChunks_.end()) {
+    PoolChunk &Chunk = PoolChunks_.at(Open->second);
     if (Chunk.Used + Needed <= Chunk.Bytes) {
       return &Chunk;
     }
-    Core.OpenPoolChunks.erase(Open);
+    OpenPoolChunks_.erase(Open);
     if (Chunk.LiveBlocks == 0) {
-      Core.PoolChunks.erase(Chunk.Base);
-      Core.PageRanges.erase(Chunk.Base);
-      Core.ReturnPages(Chunk.Base, EFI_SIZE_TO_PAGES(Chunk.Bytes));
+      PoolChunks_.erase(Chunk.Base);
+      PageRanges_.erase(Chunk.Base);
+      ReturnPages(Chunk.Base, EFI_SIZE_TO_PAGES(Chunk.Bytes));
     }
   }
   const uint64_t Pages = Own ? EFI_SIZE_TO_PAGES(Needed) : kPoolChunkPages;
   uint64_t Base = 0;
-  if (!Core.FindFreePages(Pages, UINT64_MAX, Base)) {
+  if (!FindFreePages(Pages, UINT64_MAX, Base)) {
     return nullptr;
   }
-  Core.TakePages({Base, Pages, Type, nullptr, PageUse::Pool});
-  Core.Ram.Poison(Base, EFI_PAGES_TO_SIZE(Pages));
-  PoolChunk &Chunk = Core.PoolChunks[Base] = {Base, EFI_PAGES_TO_SIZE(Pages), 0, 0, Type};
+  TakePages({Base, Pages, Type, nullptr, PageUse::Pool});
+  Ram_.Poison(Base, EFI_PAGES_TO_SIZE(Pages));
+  PoolChunk &Chunk = PoolChunks_[Base] = {Base, EFI_PAGES_TO_SIZE(Pages), 0, 0, Type};
   if (!Own) {
-    Core.OpenPoolChunks[Type] = Base;
+    OpenPoolChunks_[Type] = Base;
   }
   return &Chunk;
 }
 
-} // namespace
-
-VOID *Platform::Impl::CarvePool(EFI_MEMORY_TYPE Type, size_t Size, EFI_HANDLE Owner) {
-  const uint64_t Offset = (PoolCount++ % 2) * kPoolAlignment;
+VOID *CoreMemory::CarvePool(EFI_MEMORY_TYPE Type, size_t Size, EFI_HANDLE Owner) {
+  const uint64_t Offset = (PoolCount_++ % 2) * kPoolAlignment;
   const uint64_t Bytes = ALIGN_VALUE(kPoolRedzone + Offset + Size + sizeof(kPoolCanary), kHostAlignment);
-  PoolChunk *Chunk = ChunkFor(*this, Type, Bytes);
+  PoolChunk *Chunk = ChunkFor(Type, Bytes);
   if (Chunk == nullptr) {
     return nullptr;
   }
   const uint64_t Start = Chunk->Base + Chunk->Used;
   Chunk->Used += Bytes;
   Chunk->LiveBlocks++;
-  auto *Memory = static_cast<uint8_t *>(Ram.At(Start + kPoolRedzone + Offset));
-  Ram.Unpoison(reinterpret_cast<uint64_t>(Memory), Size + sizeof(kPoolCanary));
+  auto *Memory = static_cast<uint8_t *>(Ram_.At(Start + kPoolRedzone + Offset));
+  Ram_.Unpoison(reinterpret_cast<uint64_t>(Memory), Size + sizeof(kPoolCanary));
   std::memset(Memory, kFreshFill, Size);
   std::memcpy(Memory + Size, &kPoolCanary, sizeof(kPoolCanary));
-  Pool[Memory] = {Start, Bytes, Size, Type, Owner, Chunk->Base};
-  FreedPool.erase(Memory);
+  Pool_[Memory] = {Start, Bytes, Size, Type, Owner, Chunk->Base};
+  FreedPool_.erase(Memory);
   return Memory;
 }
 
 // The block is poisoned (a later access is a use after free) and its chunk given back once
 // nothing in it is live and new buffers come from another.
-void Platform::Impl::FreePoolBlock(const PoolBlock &Block) {
-  Ram.Poison(Block.Base, Block.Bytes);
-  PoolChunk &Chunk = PoolChunks.at(Block.Chunk);
-  auto Open = OpenPoolChunks.find(Chunk.Type);
-  if (--Chunk.LiveBlocks != 0 || (Open != OpenPoolChunks.end() && Open->second == Chunk.Base)) {
+void CoreMemory::FreePoolBlock(const PoolBlock &Block) {
+  Ram_.Poison(Block.Base, Block.Bytes);
+  PoolChunk &Chunk = PoolChunks_.at(Block.Chunk);
+  auto Open = OpenPoolChunks_.find(Chunk.Type);
+  if (--Chunk.LiveBlocks != 0 || (Open != OpenPoolChunks_.end() && Open->second == Chunk.Base)) {
     return;
   }
-  PageRanges.erase(Chunk.Base);
+  PageRanges_.erase(Chunk.Base);
   ReturnPages(Chunk.Base, EFI_SIZE_TO_PAGES(Chunk.Bytes));
-  PoolChunks.erase(Chunk.Base);
+  PoolChunks_.erase(Chunk.Base);
 }
 
-EFI_STATUS Platform::Impl::AllocatePool(EFI_HANDLE Owner, EFI_MEMORY_TYPE Type, UINTN Size, VOID **Buffer,
-                                        bool FromFirmware) {
+EFI_STATUS CoreMemory::AllocatePool(EFI_HANDLE Owner, EFI_MEMORY_TYPE Type, UINTN Size, VOID **Buffer,
+                                    bool FromFirmware) {
   if (Buffer == nullptr || !ValidPoolType(Type)) {
     return EFI_INVALID_PARAMETER;
   }
@@ -198,24 +198,24 @@ EFI_STATUS Platform::Impl::AllocatePool(EFI_HANDLE Owner, EFI_MEMORY_TYPE Type, 
   if (Memory == nullptr) {
     return EFI_OUT_OF_RESOURCES;
   }
-  Stats[Owner].PoolBytes += Size;
-  MapKey++;
+  Stats_[Owner].PoolBytes += Size;
+  MapKey_++;
   *Buffer = Memory;
   return EFI_SUCCESS;
 }
 
-EFI_STATUS Platform::Impl::FreePool(EFI_HANDLE Caller, VOID *Buffer) {
-  Stats[Caller].FreePoolCalls++;
-  const std::string Who = Stats[Caller].Name.empty() ? "core" : Stats[Caller].Name;
+EFI_STATUS CoreMemory::FreePool(EFI_HANDLE Caller, VOID *Buffer) {
+  Stats_[Caller].FreePoolCalls++;
+  const std::string Who = Stats_[Caller].Name.empty() ? "core" : Stats_[Caller].Name;
   char Address[32];
   std::snprintf(Address, sizeof(Address), "%p", Buffer);
   if (Buffer == nullptr) {
     MemoryError(Who + ": FreePool(NULL)");
     return EFI_INVALID_PARAMETER;
   }
-  auto Found = Pool.find(Buffer);
-  if (Found == Pool.end()) {
-    if (FreedPool.count(Buffer) != 0) {
+  auto Found = Pool_.find(Buffer);
+  if (Found == Pool_.end()) {
+    if (FreedPool_.count(Buffer) != 0) {
       MemoryError(Who + ": double free of pool buffer " + Address);
     } else {
       MemoryError(Who + ": FreePool of " + std::string(Address) + ", which is not a pool buffer");
@@ -229,32 +229,32 @@ EFI_STATUS Platform::Impl::FreePool(EFI_HANDLE Caller, VOID *Buffer) {
     MemoryError(Who + ": pool buffer " + Address + " of " + std::to_string(Block.Size) +
                 " bytes was written past its end");
   }
-  Stats[Block.Owner].PoolBytes -= Block.Size;
-  Pool.erase(Found);
-  FreedPool.insert(Buffer);
+  Stats_[Block.Owner].PoolBytes -= Block.Size;
+  Pool_.erase(Found);
+  FreedPool_.insert(Buffer);
   FreePoolBlock(Block);
-  MapKey++;
+  MapKey_++;
   return EFI_SUCCESS;
 }
 
-bool Platform::Impl::IsPoolBuffer(const VOID *Buffer) const {
-  return Pool.count(const_cast<VOID *>(Buffer)) != 0;
+bool CoreMemory::IsPoolBuffer(const VOID *Buffer) const {
+  return Pool_.count(const_cast<VOID *>(Buffer)) != 0;
 }
 
-void Platform::Impl::TransferPool(VOID *Buffer, EFI_HANDLE NewOwner) {
-  auto Found = Pool.find(Buffer);
-  if (Found == Pool.end()) {
+void CoreMemory::TransferPool(VOID *Buffer, EFI_HANDLE NewOwner) {
+  auto Found = Pool_.find(Buffer);
+  if (Found == Pool_.end()) {
     return;
   }
-  Stats[Found->second.Owner].PoolBytes -= Found->second.Size;
-  Stats[NewOwner].PoolBytes += Found->second.Size;
+  Stats_[Found->second.Owner].PoolBytes -= Found->second.Size;
+  Stats_[NewOwner].PoolBytes += Found->second.Size;
   Found->second.Owner = NewOwner;
 }
 
 // Free system memory: AllocateAddress needs the whole range free in DRAM, the searches take
 // the highest free range (below MaxAddress for AllocateMaxAddress).
-EFI_STATUS Platform::Impl::AllocatePages(EFI_HANDLE Owner, EFI_ALLOCATE_TYPE Type, EFI_MEMORY_TYPE MemoryType,
-                                         UINTN Pages, EFI_PHYSICAL_ADDRESS *Memory, bool FromFirmware) {
+EFI_STATUS CoreMemory::AllocatePages(EFI_HANDLE Owner, EFI_ALLOCATE_TYPE Type, EFI_MEMORY_TYPE MemoryType,
+                                     UINTN Pages, EFI_PHYSICAL_ADDRESS *Memory, bool FromFirmware) {
   if (Memory == nullptr || Type >= MaxAllocateType || !ValidPoolType(MemoryType) || Pages == 0) {
     return EFI_INVALID_PARAMETER;
   }
@@ -283,20 +283,20 @@ EFI_STATUS Platform::Impl::AllocatePages(EFI_HANDLE Owner, EFI_ALLOCATE_TYPE Typ
   }
   const uint64_t Bytes = EFI_PAGES_TO_SIZE(Pages);
   TakePages({Base, Pages, MemoryType, Owner, PageUse::Pages});
-  Ram.Unpoison(Base, Bytes);
-  std::memset(Ram.At(Base), kFreshFill, Bytes);
-  Stats[Owner].Pages += Pages;
+  Ram_.Unpoison(Base, Bytes);
+  std::memset(Ram_.At(Base), kFreshFill, Bytes);
+  Stats_[Owner].Pages += Pages;
   *Memory = Base;
   return EFI_SUCCESS;
 }
 
-EFI_STATUS Platform::Impl::FreePages(EFI_PHYSICAL_ADDRESS Memory, UINTN Pages) {
+EFI_STATUS CoreMemory::FreePages(EFI_PHYSICAL_ADDRESS Memory, UINTN Pages) {
   if ((Memory & kPageMask) != 0 || Pages == 0) {
     return EFI_INVALID_PARAMETER;
   }
   const uint64_t End = Memory + EFI_PAGES_TO_SIZE(Pages);
-  auto Found = PageRanges.upper_bound(Memory);
-  if (Found == PageRanges.begin()) {
+  auto Found = PageRanges_.upper_bound(Memory);
+  if (Found == PageRanges_.begin()) {
     return EFI_NOT_FOUND;
   }
   --Found;
@@ -306,36 +306,59 @@ EFI_STATUS Platform::Impl::FreePages(EFI_PHYSICAL_ADDRESS Memory, UINTN Pages) {
     return EFI_NOT_FOUND;
   }
   if (Range.Use != PageUse::Pages) {
-    MemoryError(CurrentImageName() + ": FreePages of " + HexAddress(Memory) + ", which holds " +
+    MemoryError(Report_.CurrentImageName() + ": FreePages of " + HexAddress(Memory) + ", which holds " +
                 (Range.Use == PageUse::Pool ? "pool buffers" : "the core's tables"));
     return EFI_NOT_FOUND;
   }
   CheckMapChangeAllowed("FreePages");
-  PageRanges.erase(Found);
+  PageRanges_.erase(Found);
   if (Memory > Range.Base) {
-    PageRanges[Range.Base] = {Range.Base, (Memory - Range.Base) / EFI_PAGE_SIZE, Range.Type, Range.Owner};
+    PageRanges_[Range.Base] = {Range.Base, (Memory - Range.Base) / EFI_PAGE_SIZE, Range.Type, Range.Owner};
   }
   if (End < RangeEnd) {
-    PageRanges[End] = {End, (RangeEnd - End) / EFI_PAGE_SIZE, Range.Type, Range.Owner};
+    PageRanges_[End] = {End, (RangeEnd - End) / EFI_PAGE_SIZE, Range.Type, Range.Owner};
   }
   ReturnPages(Memory, Pages);
-  Stats[Range.Owner].Pages -= Pages;
+  Stats_[Range.Owner].Pages -= Pages;
   return EFI_SUCCESS;
 }
 
-void Platform::FailAllocation(uint64_t Nth, const std::string &Image) {
-  Impl_->FailAllocationAt = Nth;
-  Impl_->FailAllocationImage = Image;
+void CoreMemory::FailAllocation(uint64_t Nth, const std::string &Image) {
+  FailAllocationAt_ = Nth;
+  FailAllocationImage_ = Image;
 }
 
-uint64_t Platform::FirmwareAllocations() const {
-  return Impl_->FirmwareAllocationCount;
+const ImageStats *CoreMemory::FindStats(EFI_HANDLE Image) const {
+  auto Found = Stats_.find(Image);
+  return Found != Stats_.end() ? &Found->second : nullptr;
 }
 
-void Platform::Impl::ReportLeaks(EFI_HANDLE Image, const std::string &When) {
-  const ImageStats &Entry = Stats[Image];
+std::string CoreMemory::NameOf(EFI_HANDLE Image) const {
+  const ImageStats *Entry = FindStats(Image);
+  return (Entry != nullptr && !Entry->Name.empty()) ? Entry->Name : "core";
+}
+
+size_t CoreMemory::AllocatedSpan(const void *Address, size_t Limit) const {
+  const auto At = reinterpret_cast<uintptr_t>(Address);
+  for (const auto &[Buffer, Block] : Pool_) {
+    const auto Start = reinterpret_cast<uintptr_t>(Buffer);
+    if (At >= Start && At < Start + Block.Size) {
+      return std::min<size_t>(Start + Block.Size - At, Limit);
+    }
+  }
+  auto Range = PageRanges_.upper_bound(At);
+  if (Range == PageRanges_.begin()) {
+    return 0;
+  }
+  --Range;
+  const uint64_t End = Range->second.Base + EFI_PAGES_TO_SIZE(Range->second.Pages);
+  return At < End ? std::min<size_t>(End - At, Limit) : 0;
+}
+
+void CoreMemory::ReportLeaks(EFI_HANDLE Image, const std::string &When) {
+  const ImageStats &Entry = Stats_[Image];
   size_t Blocks =
-      std::count_if(Pool.begin(), Pool.end(), [&](const auto &Item) { return Item.second.Owner == Image; });
+      std::count_if(Pool_.begin(), Pool_.end(), [&](const auto &Item) { return Item.second.Owner == Image; });
   if (Entry.PoolBytes != 0 || Blocks != 0) {
     MemoryError(Entry.Name + " leaked " + std::to_string(Entry.PoolBytes) + " bytes of pool in " +
                 std::to_string(Blocks) + " buffers " + When);
@@ -345,13 +368,12 @@ void Platform::Impl::ReportLeaks(EFI_HANDLE Image, const std::string &When) {
   }
 }
 
-// The end of the boot: DRAM goes with the platform, so only the records are dropped.
-void Platform::Impl::ReleaseAllMemory() {
-  Pool.clear();
-  FreedPool.clear();
-  PoolChunks.clear();
-  OpenPoolChunks.clear();
-  PageRanges.clear();
+void CoreMemory::ReleaseAll() {
+  Pool_.clear();
+  FreedPool_.clear();
+  PoolChunks_.clear();
+  OpenPoolChunks_.clear();
+  PageRanges_.clear();
 }
 
 namespace {
@@ -367,8 +389,8 @@ UINT64 MapAttributes(const EFI_GCD_MEMORY_SPACE_DESCRIPTOR &Gcd) {
   return (Capabilities != 0 ? Capabilities : EFI_MEMORY_WB) | (Gcd.Attributes & EFI_MEMORY_RUNTIME);
 }
 
-const EFI_GCD_MEMORY_SPACE_DESCRIPTOR *GcdRangeAt(const Platform::Impl &Core, uint64_t Address) {
-  for (const EFI_GCD_MEMORY_SPACE_DESCRIPTOR &Entry : Core.Gcd->MemoryDescriptors()) {
+const EFI_GCD_MEMORY_SPACE_DESCRIPTOR *GcdRangeAt(const GcdMap &Gcd, uint64_t Address) {
+  for (const EFI_GCD_MEMORY_SPACE_DESCRIPTOR &Entry : Gcd.MemoryDescriptors()) {
     if (Address >= Entry.BaseAddress && Address - Entry.BaseAddress < Entry.Length) {
       return &Entry;
     }
@@ -376,9 +398,11 @@ const EFI_GCD_MEMORY_SPACE_DESCRIPTOR *GcdRangeAt(const Platform::Impl &Core, ui
   return nullptr;
 }
 
+} // namespace
+
 // Free system memory of one GCD range: the range less the page allocations inside it.
-void AddFreeMemory(const Platform::Impl &Core, const EFI_GCD_MEMORY_SPACE_DESCRIPTOR &Range,
-                   std::vector<EFI_MEMORY_DESCRIPTOR> &Map) {
+void CoreMemory::AddFreeMemory(const EFI_GCD_MEMORY_SPACE_DESCRIPTOR &Range,
+                               std::vector<EFI_MEMORY_DESCRIPTOR> &Map) const {
   const uint64_t End = Range.BaseAddress + Range.Length;
   uint64_t Cursor = Range.BaseAddress;
   auto AddFree = [&](uint64_t From, uint64_t To) {
@@ -386,7 +410,7 @@ void AddFreeMemory(const Platform::Impl &Core, const EFI_GCD_MEMORY_SPACE_DESCRI
       Map.push_back({EfiConventionalMemory, From, 0, (To - From) / EFI_PAGE_SIZE, MapAttributes(Range)});
     }
   };
-  for (const auto &[Base, Allocation] : Core.PageRanges) {
+  for (const auto &[Base, Allocation] : PageRanges_) {
     const uint64_t AllocationEnd = Base + EFI_PAGES_TO_SIZE(Allocation.Pages);
     if (AllocationEnd <= Cursor || Base >= End) {
       continue;
@@ -400,19 +424,19 @@ void AddFreeMemory(const Platform::Impl &Core, const EFI_GCD_MEMORY_SPACE_DESCRI
 // The UEFI memory map, derived from the GCD memory space map and the page allocations: system
 // memory (free or allocated), reserved and persistent memory, and memory-mapped I/O only where
 // the platform declared it runtime.
-std::vector<EFI_MEMORY_DESCRIPTOR> BuildMemoryMap(const Platform::Impl &Core) {
+std::vector<EFI_MEMORY_DESCRIPTOR> CoreMemory::MemoryMap() const {
   std::vector<EFI_MEMORY_DESCRIPTOR> Map;
-  for (const auto &[Base, Range] : Core.PageRanges) {
-    const EFI_GCD_MEMORY_SPACE_DESCRIPTOR *Gcd = GcdRangeAt(Core, Base);
+  for (const auto &[Base, Range] : PageRanges_) {
+    const EFI_GCD_MEMORY_SPACE_DESCRIPTOR *Gcd = GcdRangeAt(Gcd_, Base);
     UINT64 Attributes = Gcd != nullptr ? MapAttributes(*Gcd) & ~EFI_MEMORY_RUNTIME : EFI_MEMORY_WB;
     Attributes |= IsRuntimeType(Range.Type) ? EFI_MEMORY_RUNTIME : 0;
     Map.push_back({Range.Type, Base, 0, Range.Pages, Attributes});
   }
-  for (const EFI_GCD_MEMORY_SPACE_DESCRIPTOR &Range : Core.Gcd->MemoryDescriptors()) {
+  for (const EFI_GCD_MEMORY_SPACE_DESCRIPTOR &Range : Gcd_.MemoryDescriptors()) {
     const uint64_t Pages = Range.Length / EFI_PAGE_SIZE;
     switch (Range.GcdMemoryType) {
     case EfiGcdMemoryTypeSystemMemory:
-      AddFreeMemory(Core, Range, Map);
+      AddFreeMemory(Range, Map);
       break;
     case EfiGcdMemoryTypeMemoryMappedIo:
       if ((Range.Attributes & EFI_MEMORY_RUNTIME) != 0) {
@@ -434,43 +458,40 @@ std::vector<EFI_MEMORY_DESCRIPTOR> BuildMemoryMap(const Platform::Impl &Core) {
   return Map;
 }
 
-} // namespace
-
-std::vector<EFI_MEMORY_DESCRIPTOR> Platform::Impl::MemoryMap() const {
-  return BuildMemoryMap(*this);
-}
-
 namespace {
 
 // Whether the call came from firmware code (an image), not from a host producer or a test.
 bool FromFirmware(const void *ReturnAddress) {
-  return host::CoreAlive() && host::Core().ImageFromAddress(ReturnAddress) != nullptr;
+  return host::CoreAlive() && host::Core().Images.ImageFromAddress(ReturnAddress) != nullptr;
 }
 
 EFI_STATUS EFIAPI AllocatePool(EFI_MEMORY_TYPE PoolType, UINTN Size, VOID **Buffer) {
-  EFI_HANDLE Caller = host::CoreAlive() ? host::Core().CallerImage(__builtin_return_address(0)) : nullptr;
+  EFI_HANDLE Caller =
+      host::CoreAlive() ? host::Core().Images.CallerImage(__builtin_return_address(0)) : nullptr;
   const bool Firmware = FromFirmware(__builtin_return_address(0));
   CORE_BOOT_SERVICE("AllocatePool");
-  return Core.AllocatePool(Caller, PoolType, Size, Buffer, Firmware);
+  return Core.Memory.AllocatePool(Caller, PoolType, Size, Buffer, Firmware);
 }
 
 EFI_STATUS EFIAPI FreePool(VOID *Buffer) {
-  EFI_HANDLE Caller = host::CoreAlive() ? host::Core().CallerImage(__builtin_return_address(0)) : nullptr;
+  EFI_HANDLE Caller =
+      host::CoreAlive() ? host::Core().Images.CallerImage(__builtin_return_address(0)) : nullptr;
   CORE_BOOT_SERVICE("FreePool");
-  return Core.FreePool(Caller, Buffer);
+  return Core.Memory.FreePool(Caller, Buffer);
 }
 
 EFI_STATUS EFIAPI AllocatePages(EFI_ALLOCATE_TYPE Type, EFI_MEMORY_TYPE MemoryType, UINTN Pages,
                                 EFI_PHYSICAL_ADDRESS *Memory) {
-  EFI_HANDLE Caller = host::CoreAlive() ? host::Core().CallerImage(__builtin_return_address(0)) : nullptr;
+  EFI_HANDLE Caller =
+      host::CoreAlive() ? host::Core().Images.CallerImage(__builtin_return_address(0)) : nullptr;
   const bool Firmware = FromFirmware(__builtin_return_address(0));
   CORE_BOOT_SERVICE("AllocatePages");
-  return Core.AllocatePages(Caller, Type, MemoryType, Pages, Memory, Firmware);
+  return Core.Memory.AllocatePages(Caller, Type, MemoryType, Pages, Memory, Firmware);
 }
 
 EFI_STATUS EFIAPI FreePages(EFI_PHYSICAL_ADDRESS Memory, UINTN Pages) {
   CORE_BOOT_SERVICE("FreePages");
-  return Core.FreePages(Memory, Pages);
+  return Core.Memory.FreePages(Memory, Pages);
 }
 
 EFI_STATUS EFIAPI GetMemoryMap(UINTN *MemoryMapSize, EFI_MEMORY_DESCRIPTOR *MemoryMap, UINTN *MapKey,
@@ -479,7 +500,7 @@ EFI_STATUS EFIAPI GetMemoryMap(UINTN *MemoryMapSize, EFI_MEMORY_DESCRIPTOR *Memo
   if (MemoryMapSize == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  std::vector<EFI_MEMORY_DESCRIPTOR> Map = BuildMemoryMap(Core);
+  std::vector<EFI_MEMORY_DESCRIPTOR> Map = Core.Memory.MemoryMap();
   const UINTN Needed = Map.size() * kDescriptorSize;
   if (DescriptorSize != nullptr) {
     *DescriptorSize = kDescriptorSize;
@@ -501,13 +522,13 @@ EFI_STATUS EFIAPI GetMemoryMap(UINTN *MemoryMapSize, EFI_MEMORY_DESCRIPTOR *Memo
     std::memcpy(Out + Index * kDescriptorSize, &Map[Index], sizeof(EFI_MEMORY_DESCRIPTOR));
   }
   *MemoryMapSize = Needed;
-  *MapKey = Core.MapKey;
+  *MapKey = Core.Memory.MapKey();
   return EFI_SUCCESS;
 }
 
 } // namespace
 
-void Platform::Impl::FillMemoryServices() {
+void CoreMemory::FillServices(EFI_BOOT_SERVICES &BootServices) {
   BootServices.AllocatePool = host::AllocatePool;
   BootServices.FreePool = host::FreePool;
   BootServices.AllocatePages = host::AllocatePages;

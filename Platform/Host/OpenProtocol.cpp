@@ -1,6 +1,9 @@
 // OpenProtocol, CloseProtocol and OpenProtocolInformation with the open-list rules of the
 // driver model: BY_DRIVER and EXCLUSIVE users, children, and plain lookups.
+#include "HandleDatabase.h"
+
 #include "CoreInternal.h"
+#include "DriverModel.h"
 
 #include <algorithm>
 
@@ -26,15 +29,15 @@ bool IsKnownAttribute(UINT32 Attributes) {
 }
 
 // What is wrong with the agent and controller handles an attribute requires; empty: nothing.
-std::string OpenHandlesProblem(Platform::Impl &Core, EFI_HANDLE Handle, EFI_HANDLE Agent,
+std::string OpenHandlesProblem(const HandleDatabase &Handles, EFI_HANDLE Handle, EFI_HANDLE Agent,
                                EFI_HANDLE Controller, UINT32 Attributes) {
   const bool NeedsController =
       Attributes == EFI_OPEN_PROTOCOL_BY_CHILD_CONTROLLER || (Attributes & EFI_OPEN_PROTOCOL_BY_DRIVER) != 0;
   const bool NeedsAgent = NeedsController || Attributes == EFI_OPEN_PROTOCOL_EXCLUSIVE;
-  if (NeedsAgent && Core.ValidHandle(Agent) == nullptr) {
+  if (NeedsAgent && Handles.ValidHandle(Agent) == nullptr) {
     return "an agent that is not a handle";
   }
-  if (NeedsController && Core.ValidHandle(Controller) == nullptr) {
+  if (NeedsController && Handles.ValidHandle(Controller) == nullptr) {
     return "a controller that is not a handle";
   }
   if (Attributes == EFI_OPEN_PROTOCOL_BY_CHILD_CONTROLLER && Handle == Controller) {
@@ -45,7 +48,7 @@ std::string OpenHandlesProblem(Platform::Impl &Core, EFI_HANDLE Handle, EFI_HAND
 
 // Applies the conflict rules for BY_DRIVER and EXCLUSIVE requests. A request for exclusive
 // use asks the drivers that hold the interface BY_DRIVER to let go first.
-EFI_STATUS ResolveConflicts(Platform::Impl &Core, HandleRecord *Handle, const EFI_GUID &Guid,
+EFI_STATUS ResolveConflicts(HandleDatabase &Handles, HandleRecord *Handle, const EFI_GUID &Guid,
                             EFI_HANDLE Agent, EFI_HANDLE Controller, UINT32 Attributes,
                             ProtocolInterface **Protocol) {
   if ((Attributes & (EFI_OPEN_PROTOCOL_BY_DRIVER | EFI_OPEN_PROTOCOL_EXCLUSIVE)) == 0) {
@@ -82,9 +85,9 @@ EFI_STATUS ResolveConflicts(Platform::Impl &Core, HandleRecord *Handle, const EF
   }
   const VOID *Interface = (*Protocol)->Interface;
   for (EFI_HANDLE Driver : Drivers) {
-    Core.DisconnectController(Handle, Driver, nullptr);
+    Handles.Drivers().DisconnectController(Handle, Driver, nullptr);
   }
-  *Protocol = Core.ValidHandle(Handle) != nullptr ? Core.FindProtocol(Handle, Guid) : nullptr;
+  *Protocol = Handles.ValidHandle(Handle) != nullptr ? Handles.FindProtocol(Handle, Guid) : nullptr;
   if (*Protocol == nullptr || (*Protocol)->Interface != Interface) {
     return EFI_UNSUPPORTED;
   }
@@ -98,7 +101,7 @@ EFI_STATUS ResolveConflicts(Platform::Impl &Core, HandleRecord *Handle, const EF
 
 } // namespace
 
-EFI_STATUS Platform::Impl::OpenProtocol(EFI_HANDLE Handle, const EFI_GUID &Guid, VOID **Interface,
+EFI_STATUS HandleDatabase::OpenProtocol(EFI_HANDLE Handle, const EFI_GUID &Guid, VOID **Interface,
                                         EFI_HANDLE Agent, EFI_HANDLE Controller, UINT32 Attributes) {
   if (Attributes != EFI_OPEN_PROTOCOL_TEST_PROTOCOL && Interface == nullptr) {
     return EFI_INVALID_PARAMETER;
@@ -111,7 +114,7 @@ EFI_STATUS Platform::Impl::OpenProtocol(EFI_HANDLE Handle, const EFI_GUID &Guid,
                             ? OpenHandlesProblem(*this, Handle, Agent, Controller, Attributes)
                             : "attributes " + std::to_string(Attributes) + ", no combination UEFI defines";
   if (!Problem.empty()) {
-    Error("OpenProtocol", "open with " + Problem + ": refused");
+    Report_.Error("OpenProtocol", "open with " + Problem + ": refused");
     return EFI_INVALID_PARAMETER;
   }
   EFI_STATUS Status = EFI_SUCCESS;
@@ -140,7 +143,7 @@ EFI_STATUS Platform::Impl::OpenProtocol(EFI_HANDLE Handle, const EFI_GUID &Guid,
   return EFI_SUCCESS;
 }
 
-EFI_STATUS Platform::Impl::CloseProtocol(EFI_HANDLE Handle, const EFI_GUID &Guid, EFI_HANDLE Agent,
+EFI_STATUS HandleDatabase::CloseProtocol(EFI_HANDLE Handle, const EFI_GUID &Guid, EFI_HANDLE Agent,
                                          EFI_HANDLE Controller) {
   HandleRecord *Record = ValidHandle(Handle);
   if (Record == nullptr || ValidHandle(Agent) == nullptr ||
@@ -171,7 +174,7 @@ EFI_STATUS EFIAPI OpenProtocol(EFI_HANDLE Handle, EFI_GUID *Protocol, VOID **Int
   if (Protocol == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  return Core.OpenProtocol(Handle, *Protocol, Interface, AgentHandle, ControllerHandle, Attributes);
+  return Core.Handles.OpenProtocol(Handle, *Protocol, Interface, AgentHandle, ControllerHandle, Attributes);
 }
 
 EFI_STATUS EFIAPI CloseProtocol(EFI_HANDLE Handle, EFI_GUID *Protocol, EFI_HANDLE AgentHandle,
@@ -180,27 +183,28 @@ EFI_STATUS EFIAPI CloseProtocol(EFI_HANDLE Handle, EFI_GUID *Protocol, EFI_HANDL
   if (Protocol == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  return Core.CloseProtocol(Handle, *Protocol, AgentHandle, ControllerHandle);
+  return Core.Handles.CloseProtocol(Handle, *Protocol, AgentHandle, ControllerHandle);
 }
 
 EFI_STATUS EFIAPI OpenProtocolInformation(EFI_HANDLE Handle, EFI_GUID *Protocol,
                                           EFI_OPEN_PROTOCOL_INFORMATION_ENTRY **EntryBuffer,
                                           UINTN *EntryCount) {
-  EFI_HANDLE Caller = host::CoreAlive() ? host::Core().CallerImage(__builtin_return_address(0)) : nullptr;
+  EFI_HANDLE Caller =
+      host::CoreAlive() ? host::Core().Images.CallerImage(__builtin_return_address(0)) : nullptr;
   CORE_BOOT_SERVICE("OpenProtocolInformation");
-  HandleRecord *Record = Core.ValidHandle(Handle);
+  HandleRecord *Record = Core.Handles.ValidHandle(Handle);
   if (Record == nullptr || Protocol == nullptr || EntryBuffer == nullptr || EntryCount == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  ProtocolInterface *Found = Core.FindProtocol(Record, *Protocol);
+  ProtocolInterface *Found = Core.Handles.FindProtocol(Record, *Protocol);
   if (Found == nullptr) {
     return EFI_NOT_FOUND;
   }
   const size_t Count = Found->Opens.size();
   VOID *Memory = nullptr;
   // One spare entry so that an empty list still yields a buffer the caller can free.
-  EFI_STATUS Status = Core.AllocatePool(Caller, EfiBootServicesData,
-                                        (Count + 1) * sizeof(EFI_OPEN_PROTOCOL_INFORMATION_ENTRY), &Memory);
+  EFI_STATUS Status = Core.Memory.AllocatePool(
+      Caller, EfiBootServicesData, (Count + 1) * sizeof(EFI_OPEN_PROTOCOL_INFORMATION_ENTRY), &Memory);
   if (EFI_ERROR(Status)) {
     return Status;
   }
@@ -216,7 +220,7 @@ EFI_STATUS EFIAPI OpenProtocolInformation(EFI_HANDLE Handle, EFI_GUID *Protocol,
 
 } // namespace
 
-void Platform::Impl::FillOpenProtocolServices() {
+void HandleDatabase::FillOpenProtocolServices(EFI_BOOT_SERVICES &BootServices) {
   BootServices.OpenProtocol = host::OpenProtocol;
   BootServices.CloseProtocol = host::CloseProtocol;
   BootServices.OpenProtocolInformation = host::OpenProtocolInformation;

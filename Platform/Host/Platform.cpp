@@ -2,8 +2,6 @@
 #include "CoreInternal.h"
 #include "GuestProcessor.h"
 
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <new>
 #include <stdexcept>
@@ -84,11 +82,10 @@ Platform::Impl::Impl(PlatformOptions PlatformOptionsIn)
     Options.ModuleDir = DefaultModuleDir();
   }
   Log.SetEcho(Options.Echo);
-  Watchdog = std::make_unique<ProgressWatchdog>(std::chrono::milliseconds(Options.ProgressLimitMs));
-  Variables = std::make_unique<VariableStore>();
-  Gcd = std::make_unique<GcdMap>();
-  TakePages({reinterpret_cast<uint64_t>(&RuntimeArea), 1, EfiRuntimeServicesData, nullptr, PageUse::Tables});
-  TakePages({reinterpret_cast<uint64_t>(&BootArea), 1, EfiBootServicesData, nullptr, PageUse::Tables});
+  Memory.TakePages(
+      {reinterpret_cast<uint64_t>(&RuntimeArea), 1, EfiRuntimeServicesData, nullptr, PageUse::Tables});
+  Memory.TakePages({reinterpret_cast<uint64_t>(&BootArea), 1, EfiBootServicesData, nullptr, PageUse::Tables});
+  Images.SetGuestFactory([this] { return std::make_unique<GuestProcessor>(*this); });
 }
 
 void Platform::Impl::UpdateTableCrcs() {
@@ -106,39 +103,7 @@ void Platform::Impl::UpdateTableCrcs() {
 }
 
 std::string Platform::Impl::CurrentImageName() const {
-  for (auto Frame = Frames.rbegin(); Frame != Frames.rend(); ++Frame) {
-    if (!Frame->Name.empty()) {
-      return Frame->Name;
-    }
-  }
-  return "core";
-}
-
-EFI_HANDLE Platform::Impl::CurrentImage() const {
-  for (auto Frame = Frames.rbegin(); Frame != Frames.rend(); ++Frame) {
-    if (Frame->Image != nullptr) {
-      return Frame->Image;
-    }
-  }
-  return FirmwareHandle;
-}
-
-EFI_HANDLE Platform::Impl::ImageFromAddress(const void *Address) const {
-  Dl_info Info{};
-  if (Address == nullptr || dladdr(Address, &Info) == 0) {
-    return nullptr;
-  }
-  for (const auto &[Handle, Image] : Images) {
-    if (Image->Base != 0 && Image->Base == reinterpret_cast<uintptr_t>(Info.dli_fbase)) {
-      return Handle;
-    }
-  }
-  return nullptr;
-}
-
-EFI_HANDLE Platform::Impl::CallerImage(const void *ReturnAddress) const {
-  EFI_HANDLE Image = ImageFromAddress(ReturnAddress);
-  return Image != nullptr ? Image : CurrentImage();
+  return Images.CurrentImageName();
 }
 
 Platform::Platform(PlatformOptions Options) {
@@ -168,8 +133,9 @@ Platform::Platform(PlatformOptions Options) {
   FirmwareImage.SystemTable = &Core.SystemTable;
   FirmwareImage.ImageCodeType = EfiBootServicesCode;
   FirmwareImage.ImageDataType = EfiBootServicesData;
-  Core.InstallProtocol(&Core.FirmwareHandle, CoreGuid::LoadedImage, &FirmwareImage, false);
-  Core.Stats[Core.FirmwareHandle].Name = "firmware";
+  Core.Handles.InstallProtocol(&Core.FirmwareHandle, CoreGuid::LoadedImage, &FirmwareImage, false);
+  Core.Images.SetFirmwareHandle(Core.FirmwareHandle);
+  Core.Memory.StatsOf(Core.FirmwareHandle).Name = "firmware";
 
   DeclareDram(Core);
   Core.InitConsoles();
@@ -187,9 +153,9 @@ Platform::Platform(PlatformOptions Options) {
 
 Platform::~Platform() {
   Impl &Core = *Impl_;
-  Core.UnloadAllImages();
-  Core.ReleaseAllMemory();
-  Core.Watchdog.reset();
+  Core.Images.UnloadAllImages(Core.BootServicesEnded);
+  Core.Memory.ReleaseAll();
+  Core.Images.StopWatchdog();
   gCurrentPlatform = nullptr;
   gCurrentImpl = nullptr;
 }
@@ -218,11 +184,11 @@ EFI_HANDLE Platform::FirmwareHandle() {
 }
 
 EFI_STATUS Platform::LoadModule(const std::string &Name, EFI_HANDLE *ImageHandle) {
-  return Impl_->LoadModule(Name, Impl_->FirmwareHandle, ImageHandle);
+  return Impl_->Images.LoadModule(Name, Impl_->FirmwareHandle, ImageHandle);
 }
 
 ImageResult Platform::StartImage(EFI_HANDLE ImageHandle) {
-  return Impl_->StartImage(ImageHandle);
+  return Impl_->Images.StartImage(ImageHandle);
 }
 
 ImageResult Platform::RunModule(const std::string &Name) {
@@ -238,12 +204,12 @@ ImageResult Platform::RunModule(const std::string &Name) {
 }
 
 bool Platform::IsImageLoaded(EFI_HANDLE ImageHandle) const {
-  return Impl_->Images.count(ImageHandle) != 0;
+  return Impl_->Images.IsLoaded(ImageHandle);
 }
 
 std::string Platform::ImageName(EFI_HANDLE ImageHandle) const {
-  auto Found = Impl_->Stats.find(ImageHandle);
-  return Found != Impl_->Stats.end() ? Found->second.Name : std::string();
+  const ImageStats *Found = Impl_->Memory.FindStats(ImageHandle);
+  return Found != nullptr ? Found->Name : std::string();
 }
 
 std::string Platform::CurrentImageName() const {
@@ -251,29 +217,30 @@ std::string Platform::CurrentImageName() const {
 }
 
 std::optional<Halt> Platform::Guard(const std::function<void()> &Call) {
-  return Impl_->RunFrame(nullptr, std::string(), Call);
+  return Impl_->Images.RunFrame(nullptr, std::string(), Call);
 }
 
 const std::vector<Fault> &Platform::Faults() const {
   return Impl_->Space.Faults();
 }
 uint64_t Platform::VirtualTimeNs() const {
-  return Impl_->NowNs;
+  return Impl_->Events.NowNs();
 }
 void Platform::AdvanceTime(uint64_t Nanoseconds) {
-  Impl_->Spend(Impl_->CurrentAccount(), &TimeAccount::ServiceNs, Nanoseconds);
+  Impl_->Events.Spend(Impl_->Events.CurrentAccount(), &TimeAccount::ServiceNs, Nanoseconds);
 }
 void Platform::After(uint64_t DelayNs, std::function<void()> Work) {
-  const uint64_t Due = DelayNs > UINT64_MAX - Impl_->NowNs ? UINT64_MAX : Impl_->NowNs + DelayNs;
+  const uint64_t Now = Impl_->Events.NowNs();
+  const uint64_t Due = DelayNs > UINT64_MAX - Now ? UINT64_MAX : Now + DelayNs;
   // Even a work due now waits for the clock's next step, so that it never runs inside the model
   // access that scheduled it; a work scheduled by a work runs in the same step when it is due.
-  Impl_->Schedule(Due, std::move(Work));
+  Impl_->Events.Schedule(Due, std::move(Work));
 }
 bool Platform::InterruptsEnabled() const {
-  return Impl_->InterruptsEnabled;
+  return Impl_->Events.InterruptsEnabled();
 }
 void Platform::SetInterruptsEnabled(bool Enabled) {
-  Impl_->InterruptsEnabled = Enabled;
+  Impl_->Events.SetInterruptsEnabled(Enabled);
 }
 const std::vector<std::string> &Platform::CpuOperations() const {
   return Impl_->CpuOperations;
@@ -283,33 +250,33 @@ void Platform::SetSystemRegister(const std::string &Name, uint64_t Value) {
 }
 
 uint64_t Platform::OutstandingPoolBytes(EFI_HANDLE ImageHandle) const {
-  auto Found = Impl_->Stats.find(ImageHandle);
-  return Found != Impl_->Stats.end() ? Found->second.PoolBytes : 0;
+  const ImageStats *Found = Impl_->Memory.FindStats(ImageHandle);
+  return Found != nullptr ? Found->PoolBytes : 0;
 }
 
 uint64_t Platform::OutstandingPages(EFI_HANDLE ImageHandle) const {
-  auto Found = Impl_->Stats.find(ImageHandle);
-  return Found != Impl_->Stats.end() ? Found->second.Pages : 0;
+  const ImageStats *Found = Impl_->Memory.FindStats(ImageHandle);
+  return Found != nullptr ? Found->Pages : 0;
 }
 
 uint64_t Platform::FreePoolCalls(EFI_HANDLE ImageHandle) const {
-  auto Found = Impl_->Stats.find(ImageHandle);
-  return Found != Impl_->Stats.end() ? Found->second.FreePoolCalls : 0;
+  const ImageStats *Found = Impl_->Memory.FindStats(ImageHandle);
+  return Found != nullptr ? Found->FreePoolCalls : 0;
 }
 
 const std::map<std::string, TimeAccount> &Platform::TimeAccounts() const {
-  return Impl_->Accounts;
+  return Impl_->Events.Accounts();
 }
 
 const std::vector<std::string> &Platform::MemoryErrors() const {
-  return Impl_->MemoryErrors;
+  return Impl_->Memory.MemoryErrors();
 }
 
 EFI_TPL Platform::CurrentTpl() const {
-  return Impl_->CurrentTpl;
+  return Impl_->Events.CurrentTpl();
 }
 bool Platform::BootServicesActive() const {
-  return !Impl_->ExitingBootServices && !Impl_->BootServicesEnded;
+  return !Impl_->Events.TimerInterruptStopped() && !Impl_->BootServicesEnded;
 }
 
 std::u16string Platform::ConsoleText() const {
@@ -330,13 +297,23 @@ MemoryRange Platform::Dram() const {
 }
 
 VOID *Platform::AllocateRecord(EFI_MEMORY_TYPE Type, size_t Size) {
-  VOID *Record = Impl_->CarvePool(Type, Size, nullptr);
-  Impl_->MapKey += Record != nullptr ? 1 : 0;
+  VOID *Record = Impl_->Memory.CarvePool(Type, Size, nullptr);
+  if (Record != nullptr) {
+    Impl_->Memory.MapChanged();
+  }
   return Record;
 }
 
 void Platform::RequireRecordsInDram(bool On) {
-  Impl_->RecordsInDram = On;
+  Impl_->Handles.RequireRecordsIn(On ? &Impl_->Ram : nullptr);
+}
+
+void Platform::FailAllocation(uint64_t Nth, const std::string &Image) {
+  Impl_->Memory.FailAllocation(Nth, Image);
+}
+
+uint64_t Platform::FirmwareAllocations() const {
+  return Impl_->Memory.FirmwareAllocations();
 }
 
 GcdMap &Platform::Gcd() {

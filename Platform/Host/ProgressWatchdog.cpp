@@ -167,7 +167,7 @@ void ProgressWatchdog::OnSignal(int, siginfo_t *, void *Context) {
     return; // host code: it reaches a check of the trip by itself
   }
   Watchdog->Take();
-  throw Halt(Watchdog->Reason(), Image, Core().NowNs);
+  throw Halt(Watchdog->Reason(), Image, Core().Events.NowNs());
 }
 
 void ProgressWatchdog::AddImageCode(uintptr_t Base, const std::string &Name) {

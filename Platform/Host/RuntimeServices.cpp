@@ -37,7 +37,8 @@ int64_t DaysFromCivil(int Year, unsigned Month, unsigned Day) {
 }
 
 int64_t EpochSeconds(const Platform::Impl &Core) {
-  return kEpochDays * 86400 + static_cast<int64_t>(Core.NowNs / kNsPerSecond) + Core.TimeOffsetSeconds;
+  return kEpochDays * 86400 + static_cast<int64_t>(Core.Events.NowNs() / kNsPerSecond) +
+         Core.TimeOffsetSeconds;
 }
 
 // While boot services last, runtime services have the TPL limits of boot services.
@@ -75,7 +76,7 @@ EFI_STATUS EFIAPI GetTime(EFI_TIME *Time, EFI_TIME_CAPABILITIES *Capabilities) {
   Time->Hour = static_cast<UINT8>(OfDay / 3600);
   Time->Minute = static_cast<UINT8>(OfDay / 60 % 60);
   Time->Second = static_cast<UINT8>(OfDay % 60);
-  Time->Nanosecond = static_cast<UINT32>(Core.NowNs % kNsPerSecond);
+  Time->Nanosecond = static_cast<UINT32>(Core.Events.NowNs() % kNsPerSecond);
   Time->TimeZone = kUnspecifiedTimezone;
   if (Capabilities != nullptr) {
     *Capabilities = {1, kClockAccuracy, FALSE};
@@ -123,7 +124,7 @@ EFI_STATUS EFIAPI SetVirtualAddressMap(UINTN MemoryMapSize, UINTN DescriptorSize
     }
   }
   // Every runtime range of the memory map needs a virtual address, and only those have one.
-  std::vector<EFI_MEMORY_DESCRIPTOR> Runtime = Core.MemoryMap();
+  std::vector<EFI_MEMORY_DESCRIPTOR> Runtime = Core.Memory.MemoryMap();
   std::erase_if(Runtime, [](const EFI_MEMORY_DESCRIPTOR &Entry) {
     return (Entry.Attribute & EFI_MEMORY_RUNTIME) == 0;
   });
@@ -226,7 +227,7 @@ VOID EFIAPI ResetSystem(EFI_RESET_TYPE ResetType, EFI_STATUS ResetStatus, UINTN 
   Platform::Impl &Core = host::Core();
   // The emulated board does not come back: a reset ends the run like a halt.
   throw Halt(std::string("ResetSystem: ") + ResetTypeName(ResetType) + " (" + StatusName(ResetStatus) + ")",
-             Core.CurrentImageName(), Core.NowNs);
+             Core.CurrentImageName(), Core.Events.NowNs());
 }
 
 EFI_STATUS EFIAPI UpdateCapsule(EFI_CAPSULE_HEADER **CapsuleHeaderArray, UINTN CapsuleCount,
@@ -269,9 +270,9 @@ void Platform::Impl::SignalVirtualAddressChange() {
     bool &Flag;
     ~Leave() { Flag = false; }
   } Done{InVirtualAddressChange};
-  EFI_TPL Old = RaiseTpl(TPL_HIGH_LEVEL);
-  SignalGroup(CoreGuid::VirtualAddressChange);
-  RestoreTpl(Old);
+  EFI_TPL Old = Events.RaiseTpl(TPL_HIGH_LEVEL);
+  Events.SignalGroup(CoreGuid::VirtualAddressChange);
+  Events.RestoreTpl(Old);
 }
 
 EFI_STATUS Platform::SetVirtualAddressMap(int64_t Offset) {
@@ -281,13 +282,13 @@ EFI_STATUS Platform::SetVirtualAddressMap(int64_t Offset) {
   }
   // The OS maps the runtime descriptors of the memory map, each moved by the same offset.
   Core.VirtualMap.clear();
-  for (const EFI_MEMORY_DESCRIPTOR &Entry : Core.MemoryMap()) {
+  for (const EFI_MEMORY_DESCRIPTOR &Entry : Core.Memory.MemoryMap()) {
     if ((Entry.Attribute & EFI_MEMORY_RUNTIME) != 0) {
       Core.VirtualMap.push_back({Entry.PhysicalStart, EFI_PAGES_TO_SIZE(Entry.NumberOfPages), Offset});
     }
   }
   std::optional<Halt> Halted =
-      Core.RunFrame(nullptr, std::string(), [&] { Core.SignalVirtualAddressChange(); });
+      Core.Images.RunFrame(nullptr, std::string(), [&] { Core.SignalVirtualAddressChange(); });
   return Halted ? EFI_ABORTED : EFI_SUCCESS;
 }
 

@@ -1,0 +1,155 @@
+// The calls into firmware: the frames that tell which image's code runs now, the lookups of an
+// image by its handle or by an address in its code, and the watchdogs that end a call that
+// never returns.
+#include "ImageTable.h"
+
+#include "GuestProcessor.h"
+
+#include <dlfcn.h>
+
+#include <algorithm>
+
+namespace host {
+
+ImageTable::ImageTable(const PlatformOptions &Options, CoreReport &Report, CoreMemory &Memory,
+                       HandleDatabase &Handles, CoreEvents &Events, AddressSpace &Space,
+                       EFI_SYSTEM_TABLE &SystemTable, ConfigurationTableList Configuration)
+    : Options_(Options), Report_(Report), Memory_(Memory), Handles_(Handles), Events_(Events), Space_(Space),
+      SystemTable_(SystemTable), Configuration_(std::move(Configuration)),
+      Watchdog_(std::make_unique<ProgressWatchdog>(std::chrono::milliseconds(Options.ProgressLimitMs))) {}
+
+ImageTable::~ImageTable() = default;
+
+ImageRecord *ImageTable::Find(EFI_HANDLE ImageHandle) const {
+  auto Found = Images_.find(ImageHandle);
+  return Found != Images_.end() ? Found->second.get() : nullptr;
+}
+
+std::string ImageTable::CurrentImageName() const {
+  for (auto Frame = Frames_.rbegin(); Frame != Frames_.rend(); ++Frame) {
+    if (!Frame->Name.empty()) {
+      return Frame->Name;
+    }
+  }
+  return "core";
+}
+
+EFI_HANDLE ImageTable::CurrentImage() const {
+  for (auto Frame = Frames_.rbegin(); Frame != Frames_.rend(); ++Frame) {
+    if (Frame->Image != nullptr) {
+      return Frame->Image;
+    }
+  }
+  return FirmwareHandle_;
+}
+
+EFI_HANDLE ImageTable::ImageFromAddress(const void *Address) const {
+  Dl_info Info{};
+  if (Address == nullptr || dladdr(Address, &Info) == 0) {
+    return nullptr;
+  }
+  for (const auto &[Handle, Image] : Images_) {
+    if (Image->Base != 0 && Image->Base == reinterpret_cast<uintptr_t>(Info.dli_fbase)) {
+      return Handle;
+    }
+  }
+  return nullptr;
+}
+
+EFI_HANDLE ImageTable::CallerImage(const void *ReturnAddress) const {
+  EFI_HANDLE Image = ImageFromAddress(ReturnAddress);
+  return Image != nullptr ? Image : CurrentImage();
+}
+
+std::string ImageTable::ImageNameOf(EFI_HANDLE Image) const {
+  const ImageStats *Found = Memory_.FindStats(Image);
+  return (Found != nullptr && !Found->Name.empty()) ? Found->Name : "core";
+}
+
+EFI_HANDLE ImageTable::InnermostRunningImage() const {
+  for (auto Frame = Frames_.rbegin(); Frame != Frames_.rend(); ++Frame) {
+    const ImageRecord *Running = Find(Frame->Image);
+    if (Running != nullptr && Running->Running) {
+      return Frame->Image;
+    }
+  }
+  return nullptr;
+}
+
+[[gnu::cold, gnu::noinline]] void ImageTable::WatchdogHalt(uint64_t Elapsed) const {
+  throw Halt("watchdog: " + CurrentImageName() + " ran " + std::to_string(Elapsed / 1'000'000) +
+                 " ms of virtual time without returning",
+             CurrentImageName(), Events_.NowNs());
+}
+
+[[gnu::cold, gnu::noinline]] void ImageTable::ProgressHalt() {
+  Watchdog_->Take();
+  throw Halt(Watchdog_->Reason(), CurrentImageName(), Events_.NowNs());
+}
+
+ImageScope::ImageScope(ImageTable &Images, EFI_HANDLE Image) : Images_(Images) {
+  CallFrame Frame;
+  Frame.Image = Image;
+  const ImageStats *Found = Images.Memory_.FindStats(Image);
+  if (Image != nullptr && Found != nullptr) {
+    Frame.Name = Found->Name;
+  }
+  Frame.StartNs = Images.Frames_.empty() ? Images.Events_.NowNs() : Images.Frames_.back().StartNs;
+  Images.Frames_.push_back(Frame);
+  Images.FrameGeneration_++;
+  Images.Space_.FramesChanged();
+  Depth_ = Images.Frames_.size();
+  // Time the image's code spends is its own, not that of a spender it was called from.
+  Outer_ = Images.Events_.Charged();
+  Images.Events_.SetCharged({});
+}
+
+ImageScope::~ImageScope() {
+  if (Images_.Frames_.size() >= Depth_) {
+    Images_.Frames_.resize(Depth_ - 1);
+    Images_.FrameGeneration_++;
+  }
+  Images_.Space_.FramesChanged();
+  Images_.Events_.SetCharged(Outer_);
+}
+
+std::optional<Halt> ImageTable::RunFrame(EFI_HANDLE Image, const std::string &Name,
+                                         const std::function<void()> &Call) {
+  const size_t Depth = Frames_.size();
+  const EFI_TPL SavedTpl = Events_.CurrentTpl();
+  Frames_.push_back({Image, Name, Events_.NowNs()});
+  FrameGeneration_++;
+  Space_.FramesChanged();
+  struct Unwind {
+    ImageTable &Images;
+    size_t Depth;
+    Spender Outer;
+    ~Unwind() {
+      Images.Frames_.resize(std::min(Images.Frames_.size(), Depth));
+      Images.FrameGeneration_++;
+      Images.Space_.FramesChanged();
+      Images.Events_.SetCharged(Outer);
+    }
+  } Restore{*this, Depth, Events_.Charged()};
+  Events_.SetCharged({});
+  Watchdog_->CallStarted();
+  struct CallEnd {
+    ProgressWatchdog &Watchdog;
+    ~CallEnd() { Watchdog.CallEnded(); }
+  } Ended{*Watchdog_};
+  try {
+    Call();
+  } catch (const Halt &Stopped) {
+    Frames_.resize(Depth);
+    FrameGeneration_++;
+    Space_.FramesChanged();
+    Events_.ResetTpl(SavedTpl);
+    Events_.SetInterruptsEnabled(SavedTpl < TPL_HIGH_LEVEL);
+    Report_.LogLine("halt: " + Stopped.Reason + " in " + Stopped.Image + " at " +
+                    std::to_string(Stopped.VirtualTimeNs) + " ns");
+    return Stopped;
+  }
+  return std::nullopt;
+}
+
+} // namespace host

@@ -1,0 +1,177 @@
+// Images and the calls into them: each module's record, loading, starting and unloading, the
+// call frames that tell which image's code runs now, and the two watchdogs that end a call
+// that never returns (the virtual one on the clock, the progress one on wall time). Host-only;
+// part of the core.
+#pragma once
+
+#include "AddressSpace.h"
+#include "CoreEvents.h"
+#include "CoreMemory.h"
+#include "CoreReport.h"
+#include "HandleDatabase.h"
+#include "HostPlatform.h"
+#include "ProgressWatchdog.h"
+
+#include <Protocol/LoadedImage.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace host {
+
+class GuestProcessor; // GuestProcessor.h
+
+struct ImageRecord {
+  EFI_HANDLE Handle = nullptr;
+  std::string Name;
+  void *Library = nullptr; // dlopen handle
+  std::filesystem::path TempFile;
+  uintptr_t Base = 0; // load address of the shared object
+  EFI_IMAGE_ENTRY_POINT Entry = nullptr;
+  bool IsApplication = false;
+  bool Started = false;
+  bool Running = false;
+  EFI_LOADED_IMAGE_PROTOCOL Loaded{};
+};
+
+// One call into firmware: an image entry, a Guard() or a notification.
+struct CallFrame {
+  EFI_HANDLE Image = nullptr;
+  std::string Name;
+  uint64_t StartNs = 0;
+};
+
+// Unwinds from Exit() to the StartImage of the image that called it.
+struct ImageExit {
+  EFI_HANDLE Image;
+  EFI_STATUS Status;
+  UINTN ExitDataSize = 0;
+  CHAR16 *ExitData = nullptr; // pool of the exiting image, handed to whoever started it
+};
+
+// The configuration tables of the system table, from which an image that goes takes the
+// tables that reach into it; Changed recomputes the tables' CRCs.
+struct ConfigurationTableList {
+  std::vector<EFI_CONFIGURATION_TABLE> &Tables;
+  std::function<void()> Changed;
+};
+
+class ImageTable {
+public:
+  // What an image's load, run and unload touch: its handle and Loaded Image interface, its
+  // events and memory, the clock its frames are measured on, the address space whose charges
+  // follow the frames, and the system table handed to its entry.
+  ImageTable(const PlatformOptions &Options, CoreReport &Report, CoreMemory &Memory, HandleDatabase &Handles,
+             CoreEvents &Events, AddressSpace &Space, EFI_SYSTEM_TABLE &SystemTable,
+             ConfigurationTableList Configuration);
+  ~ImageTable();
+  ImageTable(const ImageTable &) = delete;
+  ImageTable &operator=(const ImageTable &) = delete;
+
+  static void FillServices(EFI_BOOT_SERVICES &Services);
+
+  EFI_STATUS LoadModule(const std::string &Name, EFI_HANDLE Parent, EFI_HANDLE *ImageHandle);
+  // Runs an image's entry. Exit data an image leaves with goes to the caller through the two
+  // out-parameters (the pool then belongs to the image's parent); without them it is freed.
+  ImageResult StartImage(EFI_HANDLE ImageHandle, UINTN *ExitDataSize = nullptr, CHAR16 **ExitData = nullptr);
+  EFI_STATUS UnloadImage(EFI_HANDLE ImageHandle, bool CallUnload);
+  void UnloadAllImages(bool BootServicesEnded); // the end of the boot: before or after the hand-over
+  bool IsLoaded(EFI_HANDLE ImageHandle) const { return Images_.count(ImageHandle) != 0; }
+  ImageRecord *Find(EFI_HANDLE ImageHandle) const;
+  // Loads an image from a copy of a module's shared object; the LoadImage service's path.
+  EFI_STATUS LoadFromBuffer(const std::string &Name, const void *Buffer, size_t Size, bool IsApplication,
+                            EFI_HANDLE Parent, EFI_HANDLE *ImageHandle);
+  size_t Count() const { return Images_.size(); }
+  // How the AArch64 processor is made, at the first load of an .efi image (a module the options
+  // name as such).
+  void SetGuestFactory(std::function<std::unique_ptr<GuestProcessor>()> Make) {
+    MakeGuest_ = std::move(Make);
+  }
+
+  // Which image runs now, by call frame: the firmware's own handle (named "core") outside any.
+  void SetFirmwareHandle(EFI_HANDLE Handle) { FirmwareHandle_ = Handle; }
+  std::string CurrentImageName() const;
+  EFI_HANDLE CurrentImage() const;
+  EFI_HANDLE ImageFromAddress(const void *Address) const; // the image whose code is at Address
+  EFI_HANDLE CallerImage(const void *ReturnAddress) const;
+  std::string ImageNameOf(EFI_HANDLE Image) const; // "core" for none
+
+  // A call into firmware; a halt inside ends it and is returned.
+  std::optional<Halt> RunFrame(EFI_HANDLE Image, const std::string &Name, const std::function<void()> &Call);
+  EFI_HANDLE TopFrameImage() const { return Frames_.empty() ? nullptr : Frames_.back().Image; }
+  uint64_t FrameGeneration() const { return FrameGeneration_; } // counts the changes of the frames
+  EFI_HANDLE InnermostRunningImage() const; // of the frames, the last whose image runs; nullptr for none
+
+  // The virtual watchdog: a call that ran longer than the board's watchdog allows halts. Asked
+  // on every access: small, so that the address space's paths take it inline.
+  void CheckWatchdog() {
+    CheckProgress();
+    if (Frames_.empty() || Options_.WatchdogNs == 0) {
+      return;
+    }
+    const uint64_t Elapsed = Events_.NowNs() - Frames_.back().StartNs;
+    if (Elapsed > Options_.WatchdogNs) {
+      WatchdogHalt(Elapsed);
+    }
+  }
+  // The progress watchdog's trip, taken as a halt.
+  void CheckProgress() {
+    if (Watchdog_->Tripped() && !Frames_.empty()) {
+      ProgressHalt();
+    }
+  }
+  void ClockMoved(uint64_t NowNs) { Watchdog_->ClockMoved(NowNs); }
+  void StopWatchdog() { Watchdog_.reset(); }
+
+private:
+  friend class ImageScope;
+
+  EFI_STATUS RegisterImage(std::unique_ptr<ImageRecord> Image, EFI_HANDLE Parent, EFI_HANDLE *ImageHandle);
+  EFI_STATUS LoadGuestModule(const std::string &Name, EFI_HANDLE Parent, EFI_HANDLE *ImageHandle);
+  void ReleaseImageCode(const ImageRecord &Image);
+  [[noreturn]] void WatchdogHalt(uint64_t Elapsed) const;
+  [[noreturn]] void ProgressHalt();
+  bool InsideImage(EFI_HANDLE Image, const void *Address) const;
+  bool ReachesIntoImage(EFI_HANDLE Image, const void *Address) const;
+  void DropOpens(EFI_HANDLE ImageHandle, const std::string &Name, HandleRecord *Handle);
+  void DropConfigurationTables(EFI_HANDLE ImageHandle, const std::string &Name);
+  void ReleaseImageObjects(EFI_HANDLE ImageHandle, const std::string &Name);
+
+  const PlatformOptions &Options_;
+  CoreReport &Report_;
+  CoreMemory &Memory_;
+  HandleDatabase &Handles_;
+  CoreEvents &Events_;
+  AddressSpace &Space_;
+  EFI_SYSTEM_TABLE &SystemTable_;
+  ConfigurationTableList Configuration_;
+  EFI_HANDLE FirmwareHandle_ = nullptr;
+  std::map<EFI_HANDLE, std::unique_ptr<ImageRecord>> Images_;
+  std::vector<CallFrame> Frames_;
+  std::unique_ptr<ProgressWatchdog> Watchdog_; // the wall-clock one; the virtual one is CheckWatchdog
+  uint64_t FrameGeneration_ = 0;
+  std::function<std::unique_ptr<GuestProcessor>()> MakeGuest_;
+  std::unique_ptr<GuestProcessor> Guest_; // the AArch64 processor, once an .efi image is loaded
+};
+
+// Marks code of an image as running inside the current call (a driver's Supported, a
+// notification), for attribution; the watchdog keeps measuring the enclosing call.
+class ImageScope {
+public:
+  ImageScope(ImageTable &Images, EFI_HANDLE Image);
+  ~ImageScope();
+  ImageScope(const ImageScope &) = delete;
+  ImageScope &operator=(const ImageScope &) = delete;
+
+private:
+  ImageTable &Images_;
+  size_t Depth_;
+  Spender Outer_;
+};
+
+} // namespace host
