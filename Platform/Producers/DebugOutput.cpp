@@ -11,16 +11,16 @@ namespace {
 // Longest message text kept; longer ones are cut by the formatter.
 constexpr size_t MAX_MESSAGE_BYTES = 8192;
 
-std::unique_ptr<DebugOutputProducer> gProducer;
-Platform *gProducerBoard = nullptr;
+std::unique_ptr<DebugOutputProducer> gDebugOutput;
+Platform *gDebugOutputBoard = nullptr;
 
 // The protocol is one record of plain functions without an instance argument, so its members
 // find the producer of the platform that is running now.
 DebugOutputProducer *ActiveProducer() {
-  if (gProducer == nullptr || gProducerBoard != &Platform::Current()) {
+  if (gDebugOutput == nullptr || gDebugOutputBoard != &Platform::Current()) {
     return nullptr;
   }
-  return gProducer.get();
+  return gDebugOutput.get();
 }
 
 EFI_STATUS EFIAPI DebugOutputPrint(UINTN ErrorLevel, const CHAR8 *Format, VA_LIST Marker) {
@@ -67,13 +67,13 @@ void DebugOutputProducer::OnAssert(const CHAR8 *FileName, UINTN LineNumber, cons
 }
 
 DebugOutputProducer &InstallDebugOutputProducer(Platform &Board) {
-  gProducer = std::make_unique<DebugOutputProducer>(Board);
-  gProducerBoard = &Board;
+  gDebugOutput = std::make_unique<DebugOutputProducer>(Board);
+  gDebugOutputBoard = &Board;
   EFI_HANDLE Handle = nullptr;
-  gProducer->InstallStatus_ = Board.BootServices()->InstallProtocolInterface(
+  gDebugOutput->InstallStatus_ = Board.BootServices()->InstallProtocolInterface(
       &Handle, &gDebugOutputProtocolGuid, EFI_NATIVE_INTERFACE, &gDebugOutputProtocol);
-  gProducer->Handle_ = Handle;
-  return *gProducer;
+  gDebugOutput->Handle_ = Handle;
+  return *gDebugOutput;
 }
 
 } // namespace host

@@ -120,7 +120,7 @@ void InstallAllocationFailure(Board &B) {
   }
 }
 
-void Install(Board &B) {
+void CoreInstall(Board &B) {
   Platform &P = B.Core();
   InstallAllocationFailure(B);
   if (!B.Has("no-debug-output")) {
@@ -165,7 +165,7 @@ void WriteDsdt(Board &B) {
 
 // At the end of the boot: the count of firmware allocations (what an allocation-failure sweep
 // walks) and the DSDT.
-void Finish(Board &B) {
+void CoreFinish(Board &B) {
   const uint64_t Allocations = B.Core().FirmwareAllocations();
   B.Core().Log().Append("board", "firmware allocations: " + std::to_string(Allocations) + "\n",
                         B.Core().VirtualTimeNs());
@@ -209,8 +209,8 @@ BoardComponent CoreComponent() {
           {"ipmi-no-interface", "", "the IPMI information protocol is installed without an interface"},
           {"acpi-sdt-no-interface", "", "the ACPI SDT protocol is also installed without an interface"},
       },
-      Install,
-      Finish,
+      CoreInstall,
+      CoreFinish,
   };
 }
 
