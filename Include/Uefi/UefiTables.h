@@ -42,6 +42,7 @@ constexpr UINT64 EFI_MEMORY_RUNTIME = 0x8000000000000000ULL;
 
 constexpr UINTN EFI_PAGE_SIZE = 4096;
 constexpr UINTN EFI_PAGE_SHIFT = 12;
+constexpr UINTN EFI_PAGE_MASK = EFI_PAGE_SIZE - 1;
 constexpr UINTN EFI_SIZE_TO_PAGES(UINTN Size) {
   return (Size >> EFI_PAGE_SHIFT) + ((Size & 0xFFF) ? 1 : 0);
 }

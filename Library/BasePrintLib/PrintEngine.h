@@ -89,22 +89,40 @@ void FormatTime(ScratchText &Scratch, const EFI_TIME *Time);
 void FormatMagnitude(ScratchText &Scratch, UINT64 Magnitude, UINT32 Radix, bool UpperCase,
                      const Directive &Spec);
 
+// A caller's text of 8-bit or 16-bit characters. Every string conversion (%a, %s, %c and the
+// converted scratch texts) goes through one EmitString whatever the width, so an image carries
+// the padding and precision code once.
+struct TextView {
+  const VOID *Text;
+  bool Wide;
+
+  UINT32 At(UINTN Index) const {
+    return Wide ? static_cast<const CHAR16 *>(Text)[Index] : static_cast<const UINT8 *>(Text)[Index];
+  }
+};
+
+inline TextView TextOf(const CHAR8 *Text) {
+  return {Text, false};
+}
+inline TextView TextOf(const CHAR16 *Text) {
+  return {Text, true};
+}
+
 // The precision is checked before the character: "%.4a" may name a buffer of exactly four
 // characters with no terminator, and nothing past it is read.
-template <typename Char> UINTN BoundedLength(const Char *Text, const Directive &Spec) {
+inline UINTN BoundedLength(TextView Text, const Directive &Spec) {
   UINTN Length = 0;
-  while (((Spec.Flags & FlagPrecision) == 0 || Length < Spec.Precision) && Text[Length] != 0) {
+  while (((Spec.Flags & FlagPrecision) == 0 || Length < Spec.Precision) && Text.At(Length) != 0) {
     Length++;
   }
   return Length;
 }
 
 // A string padded with blanks to the width; precision cuts it.
-template <typename OutChar, typename Char>
-void EmitString(OutputText<OutChar> &Out, const Directive &Spec, const Char *Text) {
-  if (Text == NULL) {
+template <typename OutChar> void EmitString(OutputText<OutChar> &Out, const Directive &Spec, TextView Text) {
+  if (Text.Text == NULL) {
     static constexpr CHAR8 NullString[] = "<null string>";
-    EmitString(Out, Directive{Spec.Flags & FlagLeftJustify, Spec.Width, 0}, NullString);
+    EmitString(Out, Directive{Spec.Flags & FlagLeftJustify, Spec.Width, 0}, TextOf(NullString));
     return;
   }
   UINTN Length = BoundedLength(Text, Spec);
@@ -113,7 +131,7 @@ void EmitString(OutputText<OutChar> &Out, const Directive &Spec, const Char *Tex
     Out.Repeat(' ', Pad);
   }
   for (UINTN Index = 0; Index < Length && !Out.Full(); Index++) {
-    Out.Put(sizeof(Char) == 1 ? static_cast<UINT8>(Text[Index]) : static_cast<UINT32>(Text[Index]));
+    Out.Put(Text.At(Index));
   }
   if ((Spec.Flags & FlagLeftJustify) != 0) {
     Out.Repeat(' ', Pad);
@@ -244,7 +262,7 @@ void EmitInteger(OutputText<OutChar> &Out, Directive Spec, UINT32 Conversion, Ar
 
 template <typename OutChar>
 void EmitScratch(OutputText<OutChar> &Out, const Directive &Spec, const ScratchText &Text) {
-  EmitString(Out, Directive{Spec.Flags & FlagLeftJustify, Spec.Width, 0}, Text.Text);
+  EmitString(Out, Directive{Spec.Flags & FlagLeftJustify, Spec.Width, 0}, TextOf(Text.Text));
 }
 
 // One conversion. Unknown conversion characters are copied as text.
@@ -254,15 +272,15 @@ void EmitConversion(OutputText<OutChar> &Out, const Directive &Spec, UINT32 Conv
   ScratchText Scratch;
   switch (Conversion) {
   case 'a':
-    EmitString(Out, Spec, VA_ARG(Args.Marker, const CHAR8 *));
+    EmitString(Out, Spec, TextOf(VA_ARG(Args.Marker, const CHAR8 *)));
     return;
   case 's':
   case 'S':
-    EmitString(Out, Spec, VA_ARG(Args.Marker, const CHAR16 *));
+    EmitString(Out, Spec, TextOf(VA_ARG(Args.Marker, const CHAR16 *)));
     return;
   case 'c': {
     CHAR16 Character[2] = {static_cast<CHAR16>(VA_ARG(Args.Marker, UINT32)), 0};
-    EmitString(Out, Directive{Spec.Flags & FlagLeftJustify, Spec.Width, 0}, Character);
+    EmitString(Out, Directive{Spec.Flags & FlagLeftJustify, Spec.Width, 0}, TextOf(Character));
     return;
   }
   case 'd':

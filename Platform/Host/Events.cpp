@@ -34,10 +34,6 @@ bool ValidEventType(UINT32 Type) {
          std::end(kValidEventTypes);
 }
 
-bool SameGuid(const EFI_GUID &A, const EFI_GUID &B) {
-  return CompareGuidValues(A, B);
-}
-
 // Trigger times are in 100 ns units; a time too far away to count in nanoseconds is never
 // reached rather than wrapped round to a moment in the near future.
 uint64_t SaturatingAdd(uint64_t A, uint64_t B) {
@@ -151,7 +147,7 @@ void CoreEvents::SignalGroup(const EFI_GUID &Group) {
   // A copy: notifications may create or close events.
   std::vector<EventRecord *> Members = LiveEvents_;
   for (EventRecord *Member : Members) {
-    if (Member->Group && SameGuid(*Member->Group, Group) && ValidEvent(Member) != nullptr) {
+    if (Member->Group && CompareGuidValues(*Member->Group, Group) && ValidEvent(Member) != nullptr) {
       SignalOne(Member);
     }
   }

@@ -16,7 +16,6 @@ namespace {
 using MemoryDescriptor = EFI_GCD_MEMORY_SPACE_DESCRIPTOR;
 using IoDescriptor = EFI_GCD_IO_SPACE_DESCRIPTOR;
 
-constexpr uint64_t kPageMask = EFI_PAGE_SIZE - 1;
 constexpr UINTN kAlignmentBits = 64;
 
 bool SameRegion(const MemoryDescriptor &A, const MemoryDescriptor &B) {
@@ -256,7 +255,7 @@ EFI_STATUS CopyMap(const std::vector<D> &Map, UINTN *Count, D **Out, const GcdMa
 
 // Checks shared by the attribute and capability setters: page-granular range in the map.
 EFI_STATUS CheckPageRange(uint64_t Base, uint64_t Length, uint64_t Limit) {
-  if (Length == 0 || (Base & kPageMask) != 0 || (Length & kPageMask) != 0) {
+  if (Length == 0 || (Base & EFI_PAGE_MASK) != 0 || (Length & EFI_PAGE_MASK) != 0) {
     return EFI_INVALID_PARAMETER;
   }
   return InSpace(Base, Length, Limit) ? EFI_SUCCESS : EFI_UNSUPPORTED;

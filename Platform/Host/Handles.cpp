@@ -13,10 +13,6 @@ namespace host {
 
 namespace {
 
-bool SameGuid(const EFI_GUID &A, const EFI_GUID &B) {
-  return CompareGuidValues(A, B);
-}
-
 // Holds the database at TPL_NOTIFY while it changes, so that notifications run afterwards.
 // Those notifications run in the destructor and may halt the board (an assertion, the
 // watchdog): the halt leaves through it like any other, so it must not be noexcept. While
@@ -54,7 +50,7 @@ HandleRecord *HandleDatabase::ValidHandle(EFI_HANDLE Handle) const {
 
 ProtocolInterface *HandleDatabase::FindProtocol(HandleRecord *Handle, const EFI_GUID &Guid) const {
   for (const auto &Protocol : Handle->Protocols) {
-    if (SameGuid(Protocol->Guid, Guid)) {
+    if (CompareGuidValues(Protocol->Guid, Guid)) {
       return Protocol.get();
     }
   }
@@ -131,7 +127,7 @@ EFI_STATUS HandleDatabase::InstallProtocol(EFI_HANDLE *Handle, const EFI_GUID &G
 
 void HandleDatabase::NotifyProtocolInstalled(ProtocolInterface *Protocol) {
   for (const auto &Registration : Registrations_) {
-    if (SameGuid(Registration->Guid, Protocol->Guid)) {
+    if (CompareGuidValues(Registration->Guid, Protocol->Guid)) {
       Registration->Pending.push_back(Protocol->Handle);
       Events_.SignalEvent(Registration->Event);
     }
@@ -558,7 +554,7 @@ EFI_STATUS EFIAPI InstallMultipleProtocolInterfaces(EFI_HANDLE *Handle, ...) {
       break;
     }
     VOID *Interface = va_arg(Args, VOID *);
-    if (SameGuid(*Guid, CoreGuid::DevicePath) &&
+    if (CompareGuidValues(*Guid, CoreGuid::DevicePath) &&
         DevicePathInUse(Core.Handles, static_cast<const EFI_DEVICE_PATH_PROTOCOL *>(Interface))) {
       Status = EFI_ALREADY_STARTED;
       break;

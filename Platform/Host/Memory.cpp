@@ -20,7 +20,6 @@ constexpr size_t kPoolAlignment = 8; // what UEFI promises; every other buffer i
 constexpr uint64_t kPoolCanary = 0x4C4F4F5052455645ull; // "EVERPOOL" right after each block
 constexpr uint8_t kFreshFill = 0xAF;                    // new pool and pages are never silently zero
 constexpr uint64_t kMaxPagesPerAllocation = (1ull << 30) / EFI_PAGE_SIZE;
-constexpr uint64_t kPageMask = EFI_PAGE_SIZE - 1;
 constexpr uint64_t kPoolRedzone = 32; // poisoned bytes in front of every pool buffer
 constexpr uint64_t kPoolChunkPages = 16;
 constexpr uint64_t kOwnChunkAbove = EFI_PAGES_TO_SIZE(kPoolChunkPages) / 4; // larger blocks: a chunk each
@@ -80,7 +79,7 @@ bool CoreMemory::InjectedAllocationFailure(EFI_HANDLE Owner, const char *Service
 
 bool CoreMemory::FindFreePages(uint64_t Pages, uint64_t MaxAddress, uint64_t &Address) const {
   const uint64_t Bytes = EFI_PAGES_TO_SIZE(Pages);
-  const uint64_t Limit = MaxAddress >= Ram_.End() - 1 ? Ram_.End() : (MaxAddress + 1) & ~kPageMask;
+  const uint64_t Limit = MaxAddress >= Ram_.End() - 1 ? Ram_.End() : (MaxAddress + 1) & ~EFI_PAGE_MASK;
   uint64_t Top = Ram_.End(); // the free gap below the ranges seen so far ends here
   for (auto Range = PageRanges_.rbegin();; ++Range) {
     const bool Last = Range == PageRanges_.rend();
@@ -273,7 +272,7 @@ EFI_STATUS CoreMemory::AllocatePages(EFI_HANDLE Owner, EFI_ALLOCATE_TYPE Type, E
     Found = FindFreePages(Pages, *Memory, Base);
     break;
   case AllocateAddress:
-    Found = (Base & kPageMask) == 0 && PagesFree(Base, Pages);
+    Found = (Base & EFI_PAGE_MASK) == 0 && PagesFree(Base, Pages);
     break;
   default:
     return EFI_INVALID_PARAMETER;
@@ -291,7 +290,7 @@ EFI_STATUS CoreMemory::AllocatePages(EFI_HANDLE Owner, EFI_ALLOCATE_TYPE Type, E
 }
 
 EFI_STATUS CoreMemory::FreePages(EFI_PHYSICAL_ADDRESS Memory, UINTN Pages) {
-  if ((Memory & kPageMask) != 0 || Pages == 0) {
+  if ((Memory & EFI_PAGE_MASK) != 0 || Pages == 0) {
     return EFI_INVALID_PARAMETER;
   }
   const uint64_t End = Memory + EFI_PAGES_TO_SIZE(Pages);

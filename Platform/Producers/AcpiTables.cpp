@@ -17,8 +17,8 @@
 namespace host {
 namespace {
 
-std::unique_ptr<AcpiTablesProducer> gProducer;
-Platform *gProducerBoard = nullptr;
+std::unique_ptr<AcpiTablesProducer> gAcpiTables;
+Platform *gAcpiTablesBoard = nullptr;
 
 constexpr uint64_t FOUR_GIB = 1ull << 32;
 constexpr size_t TABLE_ALIGNMENT = 16;
@@ -35,17 +35,17 @@ constexpr uint8_t ACPI_1_0_RSDP_REVISION = 0;
 
 EFI_STATUS EFIAPI SdtGetAcpiTable(UINTN Index, EFI_ACPI_SDT_HEADER **Table, EFI_ACPI_TABLE_VERSION *Version,
                                   UINTN *TableKey) {
-  if (gProducer == nullptr || gProducerBoard != &Platform::Current()) {
+  if (gAcpiTables == nullptr || gAcpiTablesBoard != &Platform::Current()) {
     return EFI_NOT_FOUND;
   }
-  return gProducer->OnGetAcpiTable(Index, Table, Version, TableKey);
+  return gAcpiTables->OnGetAcpiTable(Index, Table, Version, TableKey);
 }
 
 EFI_STATUS EFIAPI SdtRegisterNotify(BOOLEAN Register, EFI_ACPI_NOTIFICATION_FN Notification) {
-  if (gProducer == nullptr || gProducerBoard != &Platform::Current()) {
+  if (gAcpiTables == nullptr || gAcpiTablesBoard != &Platform::Current()) {
     return EFI_INVALID_PARAMETER;
   }
-  return gProducer->OnRegisterNotify(Register, Notification);
+  return gAcpiTables->OnRegisterNotify(Register, Notification);
 }
 
 // The AML namespace members are not provided on this board.
@@ -327,16 +327,16 @@ EFI_STATUS AcpiTablesProducer::OnRegisterNotify(BOOLEAN Register, EFI_ACPI_NOTIF
 }
 
 AcpiTablesProducer &InstallAcpiTables(Platform &Board, const AcpiTablesOptions &Options) {
-  gProducer.reset();
-  gProducer = std::make_unique<AcpiTablesProducer>(Board);
-  gProducerBoard = &Board;
-  gProducer->InstallStatus_ = gProducer->Install(Options);
+  gAcpiTables.reset();
+  gAcpiTables = std::make_unique<AcpiTablesProducer>(Board);
+  gAcpiTablesBoard = &Board;
+  gAcpiTables->InstallStatus_ = gAcpiTables->Install(Options);
   char Line[160];
   std::snprintf(Line, sizeof(Line), "tables installed: DSDT at 0x%llx, FADT 1.0b %s, FADT 6.3 %s: ",
-                static_cast<unsigned long long>(gProducer->DsdtAddress()), Options.Fadt10b ? "yes" : "no",
+                static_cast<unsigned long long>(gAcpiTables->DsdtAddress()), Options.Fadt10b ? "yes" : "no",
                 Options.Fadt20 ? "yes" : "no");
-  Board.Log().Append("acpi", Line + StatusName(gProducer->InstallStatus_) + "\n", Board.VirtualTimeNs());
-  return *gProducer;
+  Board.Log().Append("acpi", Line + StatusName(gAcpiTables->InstallStatus_) + "\n", Board.VirtualTimeNs());
+  return *gAcpiTables;
 }
 
 AmlDisassembly WriteAndDisassembleAml(std::span<const uint8_t> Table, const std::filesystem::path &AmlFile) {

@@ -13,16 +13,16 @@ namespace {
 // Longest message text kept; longer ones are cut by the formatter.
 constexpr size_t MAX_MESSAGE_BYTES = 8192;
 
-std::unique_ptr<DebugOutputProducer> gProducer;
-Platform *gProducerBoard = nullptr;
+std::unique_ptr<DebugOutputProducer> gDebugOutput;
+Platform *gDebugOutputBoard = nullptr;
 
 // The protocol is one record of plain functions without an instance argument, so its members
 // find the producer of the platform that is running now.
 DebugOutputProducer *ActiveProducer() {
-  if (gProducer == nullptr || gProducerBoard != &Platform::Current()) {
+  if (gDebugOutput == nullptr || gDebugOutputBoard != &Platform::Current()) {
     return nullptr;
   }
-  return gProducer.get();
+  return gDebugOutput.get();
 }
 
 EFI_STATUS EFIAPI DebugOutputPrint(UINTN ErrorLevel, const CHAR8 *Format, VA_LIST Marker) {
@@ -69,11 +69,11 @@ void DebugOutputProducer::OnAssert(const CHAR8 *FileName, UINTN LineNumber, cons
 }
 
 DebugOutputProducer &InstallDebugOutputProducer(Platform &Board) {
-  gProducer = std::make_unique<DebugOutputProducer>(Board);
-  gProducerBoard = &Board;
-  gProducer->InstallStatus_ =
-      InstallRecord(Board, gDebugOutputProtocolGuid, DEBUG_OUTPUT, &gProducer->Handle_);
-  return *gProducer;
+  gDebugOutput = std::make_unique<DebugOutputProducer>(Board);
+  gDebugOutputBoard = &Board;
+  gDebugOutput->InstallStatus_ =
+      InstallRecord(Board, gDebugOutputProtocolGuid, DEBUG_OUTPUT, &gDebugOutput->Handle_);
+  return *gDebugOutput;
 }
 
 } // namespace host

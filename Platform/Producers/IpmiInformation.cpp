@@ -47,7 +47,7 @@ OEM_IPMI_INFORMATION_RECORD MakeRecord(UINT64 BmcMemoryBase) {
   return Record;
 }
 
-std::string Hex(UINT64 Value) {
+std::string AddressText(UINT64 Value) {
   std::ostringstream Text;
   Text << "0x" << std::uppercase << std::hex << std::setw(16) << std::setfill('0') << Value;
   return Text.str();
@@ -68,7 +68,7 @@ EFI_STATUS InstallOemIpmiInformation(Platform &P, UINT64 BmcMemoryBase) {
   if (EFI_ERROR(Status)) {
     return Status;
   }
-  P.Log().Append("ipmi", "IPMI information installed, BMC memory base " + Hex(BmcMemoryBase) + "\n",
+  P.Log().Append("ipmi", "IPMI information installed, BMC memory base " + AddressText(BmcMemoryBase) + "\n",
                  P.VirtualTimeNs());
   return EFI_SUCCESS;
 }

@@ -12,10 +12,8 @@ struct ImageCap {
   uint64_t Bytes;
 };
 
-// Images with a cap of their own. Vidframe's goal is 28,730 bytes; the checks it gained (every
-// transfer's status in Blt, the one-step mode switch, the deferred engine-timeout message) took
-// it one 512-byte file-alignment step past, so its cap holds today's size until it shrinks back.
-inline constexpr ImageCap kImageCaps[] = {{"Vidframe", 29'184}, {"Vaultcell", 16'384}};
+// Images with a cap of their own.
+inline constexpr ImageCap kImageCaps[] = {{"Vidframe", 28'730}, {"Vaultcell", 16'384}};
 // Every module of Drivers/ and Application/ together.
 inline constexpr uint64_t kModulesCapBytes = 140 * 1024;
 

@@ -121,7 +121,7 @@ void InstallAllocationFailure(Board &B) {
   }
 }
 
-void Install(Board &B) {
+void CoreInstall(Board &B) {
   Platform &P = B.Core();
   InstallAllocationFailure(B);
   if (!B.Has("no-debug-output")) {
@@ -169,7 +169,7 @@ void WriteDsdt(Board &B) {
 
 // At the end of the boot: the count of firmware allocations (what an allocation-failure sweep
 // walks) and the DSDT.
-void Finish(Board &B) {
+void CoreFinish(Board &B) {
   const uint64_t Allocations = B.Core().FirmwareAllocations();
   B.Core().Log().Append("board", "firmware allocations: " + std::to_string(Allocations) + "\n",
                         B.Core().VirtualTimeNs());
@@ -213,8 +213,8 @@ BoardComponent CoreComponent() {
           {"ipmi-no-interface", "", "the IPMI information protocol is installed without an interface"},
           {"acpi-sdt-no-interface", "", "the ACPI SDT protocol is also installed without an interface"},
       },
-      Install,
-      Finish,
+      CoreInstall,
+      CoreFinish,
   };
 }
 

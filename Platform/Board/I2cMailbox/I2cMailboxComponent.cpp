@@ -58,7 +58,7 @@ void ApplyControllerFaults(Board &B, I2cController &Controller) {
   Controller.Fault().NeverEnables = B.Fault(Controller.Name() + "-never-enables");
 }
 
-void Install(Board &B) {
+void I2cMailboxInstall(Board &B) {
   auto Bus0 = std::make_shared<I2cBus>("i2c-bus0");
   auto Bus1 = std::make_shared<I2cBus>("i2c-bus1");
   const unsigned RxDepth = Count(B, "i2c-rx-depth", false, kDefaultFifoDepth);
@@ -117,7 +117,7 @@ void Install(Board &B) {
 }
 
 // What the counting knobs could name in this boot.
-void Finish(Board &B) {
+void I2cMailboxFinish(Board &B) {
   B.LogFaultSteps("i2c1-nack", B.Producer<I2cBus>("i2c-bus1")->Transfers(), "transfers on I2C bus 1");
   B.LogFaultSteps("mailbox-silent-from", B.Model<ManagementProcessor>("mailbox").Messages().size(),
                   "mailbox messages");
@@ -179,8 +179,8 @@ BoardComponent I2cMailboxComponent() {
           {"i2c0-never-enables", "", "I2C controller 0 never reports itself enabled"},
           {"i2c1-never-enables", "", "I2C controller 1 never reports itself enabled"},
       },
-      Install,
-      Finish,
+      I2cMailboxInstall,
+      I2cMailboxFinish,
   };
 }
 

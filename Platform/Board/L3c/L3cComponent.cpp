@@ -33,7 +33,7 @@ void Note(Board &B, const std::string &Text) {
   B.Core().Log().Append("board", Ended ? Text : Text + "\n", B.Core().VirtualTimeNs());
 }
 
-void Install(Board &B) {
+void L3cInstall(Board &B) {
   const std::string Revision = B.Setting("cpu-revision", kDefaultCpuRevision);
   const std::optional<CpuRevision> Cpu = ParseCpuRevision(Revision);
   if (!Cpu) {
@@ -55,7 +55,7 @@ void Install(Board &B) {
 }
 
 // After Regionhold: the memory space map with the owner of each range.
-void AfterModule(Board &B, const std::string &Module) {
+void L3cAfterModule(Board &B, const std::string &Module) {
   if (Module != "Regionhold") {
     return;
   }
@@ -64,7 +64,7 @@ void AfterModule(Board &B, const std::string &Module) {
 }
 
 // The serial console as the OS loader left it, and the processor operations of the boot.
-void Finish(Board &B) {
+void L3cFinish(Board &B) {
   const std::string &Serial = B.Model<ConsoleUart>("uart0").Output();
   std::string Operations;
   for (const std::string &Operation : B.Core().CpuOperations()) {
@@ -102,10 +102,10 @@ BoardComponent L3cComponent() {
           {"l3c-stuck-busy", "", "the L3 cache controller never finishes a resize"},
           {"uart0-not-ready", "", "the console UART never takes a byte"},
       },
-      Install,
-      Finish,
+      L3cInstall,
+      L3cFinish,
   };
-  Component.AfterModule = AfterModule;
+  Component.AfterModule = L3cAfterModule;
   return Component;
 }
 

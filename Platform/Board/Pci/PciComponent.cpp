@@ -23,7 +23,7 @@ std::vector<SocRegion> Regions() {
   return Rows;
 }
 
-void Install(Board &B) {
+void PciInstall(Board &B) {
   if (!B.Fault("setup-missing") && EnsurePlatformSetup(B.Core().Variables())) {
     B.Core().Log().Append("board", "created the variable Setup (100 zero bytes)\n", B.Core().VirtualTimeNs());
   }
@@ -34,9 +34,12 @@ void Install(Board &B) {
 
 BoardComponent PciComponent() {
   return {
-      "pci",   Regions(),
-      {},      {{"setup-missing", "", "the platform setup variable \"Setup\" is neither there nor created"}},
-      Install, nullptr,
+      "pci",
+      Regions(),
+      {},
+      {{"setup-missing", "", "the platform setup variable \"Setup\" is neither there nor created"}},
+      PciInstall,
+      nullptr,
   };
 }
 

@@ -172,7 +172,7 @@ std::unique_ptr<vga::Screen> &InstalledScreen() {
   return Screen;
 }
 
-void Install(Board &B) {
+void VgaInstall(Board &B) {
   auto Chip = std::make_shared<VgaChip>(ChipConfig(B));
   auto Monitor = std::make_shared<vga::DdcMonitor>(MonitorConfig(B));
   Chip->ConnectMonitor(Monitor);
@@ -209,13 +209,13 @@ void Install(Board &B) {
 }
 
 // The console draws what the module logged once it has returned.
-void AfterModule(Board &B, const std::string &Module) {
+void VgaAfterModule(Board &B, const std::string &Module) {
   if (vga::Screen *Screen = B.Producer<vga::Screen>("vga-screen")) {
     Screen->DrawPending();
   }
 }
 
-void Finish(Board &B) {
+void VgaFinish(Board &B) {
   vga::Screen *Screen = B.Producer<vga::Screen>("vga-screen");
   if (Screen != nullptr && B.Options().Screen.Capture && !B.Options().OutDir.empty()) {
     Screen->Save(B.Options().OutDir);
@@ -260,9 +260,9 @@ BoardComponent VgaComponent() {
           {"vga-engine-stuck", "", "the chip's 2D engine never finishes a copy (status stays busy)"},
           {"vga-memory-test-fails", "N", "the chip's N-th memory test fails on every data line"},
       },
-      Install,
-      Finish,
-      AfterModule,
+      VgaInstall,
+      VgaFinish,
+      VgaAfterModule,
   };
 }
 
