@@ -233,8 +233,21 @@ inline AddressSpace::Region *AddressSpace::Hit(uint64_t Address, unsigned Width)
   return &Entry;
 }
 
-inline uint64_t AddressSpace::Read(uint64_t Address, unsigned Width, const void *Caller) {
+// The virtual-time watchdog can only trip once the clock passes the running call's deadline,
+// which holds while the frames stay as they were; the progress watchdog's trip is one flag.
+inline void AddressSpace::CheckWatchdogs() {
+  if (Core_.NowNs < WatchdogDueNs_ && !Core_.Watchdog->Tripped()) {
+    return;
+  }
   Core_.CheckWatchdog();
+  const uint64_t Limit = Core_.Options.WatchdogNs;
+  const uint64_t Start = Core_.Frames.empty() ? 0 : Core_.Frames.back().StartNs;
+  WatchdogDueNs_ =
+      Core_.Frames.empty() || Limit == 0 || Start > UINT64_MAX - Limit ? UINT64_MAX : Start + Limit;
+}
+
+inline uint64_t AddressSpace::Read(uint64_t Address, unsigned Width, const void *Caller) {
+  CheckWatchdogs();
   Region *Entry = Hit(Address, Width);
   if (Entry == nullptr && (Entry = Resolve(Address, Width, false, 0)) == nullptr) {
     return AllOnes(Width);
@@ -246,7 +259,7 @@ inline uint64_t AddressSpace::Read(uint64_t Address, unsigned Width, const void 
 }
 
 inline void AddressSpace::Write(uint64_t Address, unsigned Width, uint64_t Value, const void *Caller) {
-  Core_.CheckWatchdog();
+  CheckWatchdogs();
   Region *Entry = Hit(Address, Width);
   if (Entry == nullptr && (Entry = Resolve(Address, Width, true, Value)) == nullptr) {
     return;
@@ -346,55 +359,72 @@ bool AddressSpace::Elementwise(bool IsWrite, uint64_t Address, unsigned Width, u
   return Faults_.size() == Faults;
 }
 
-bool AddressSpace::Transfer(bool IsWrite, uint64_t Address, unsigned Width, uint64_t Count,
-                            Platform::BusRun Run, uint8_t *Buffer, const void *Caller) {
-  if (Count == 1 && ValidWidth(Width)) {
-    const size_t Faults = Faults_.size();
-    if (IsWrite) {
-      Write(Address, Width, Load(Buffer, Width), Caller);
-    } else {
-      Store(Buffer, Width, Read(Address, Width, Caller));
-    }
-    return Faults_.size() == Faults;
+// One access of a transfer, as firmware's own MMIO makes it.
+inline bool AddressSpace::One(bool IsWrite, uint64_t Address, unsigned Width, uint8_t *Buffer,
+                              const void *Caller) {
+  const size_t Faults = Faults_.size();
+  if (IsWrite) {
+    Write(Address, Width, Load(Buffer, Width), Caller);
+  } else {
+    Store(Buffer, Width, Read(Address, Width, Caller));
   }
+  return Faults_.size() == Faults;
+}
+
+bool AddressSpace::CheckedRun(bool IsWrite, uint64_t First, uint64_t Second, unsigned Width, uint64_t Count,
+                              bool StaysPut, const char *Wraps, RunShape &Shape) {
+  if (!ValidWidth(Width)) {
+    RecordFault(First, Width, IsWrite, 0, "not an access width");
+    return false;
+  }
+  Shape.Overflows = __builtin_mul_overflow(Count, uint64_t(Width), &Shape.Bytes);
+  Shape.Length = StaysPut ? Width : Shape.Bytes;
+  if ((Shape.Overflows && !StaysPut) || First + Shape.Length < First || Second + Shape.Length < Second) {
+    RecordFault(First, Width, IsWrite, 0, Wraps);
+    return false;
+  }
+  return true;
+}
+
+inline bool AddressSpace::Transfer(bool IsWrite, uint64_t Address, unsigned Width, uint64_t Count,
+                                   Platform::BusRun Run, uint8_t *Buffer, const void *Caller) {
+  if (Count == 1 && ValidWidth(Width)) {
+    return One(IsWrite, Address, Width, Buffer, Caller);
+  }
+  return TransferRun(IsWrite, Address, Width, Count, Run, Buffer, Caller);
+}
+
+bool AddressSpace::TransferRun(bool IsWrite, uint64_t Address, unsigned Width, uint64_t Count,
+                               Platform::BusRun Run, uint8_t *Buffer, const void *Caller) {
+  RunShape Shape;
   if (Count == 0) {
     return true;
   }
-  if (!ValidWidth(Width)) {
-    RecordFault(Address, Width, IsWrite, 0, "not an access width");
-    return false;
-  }
-  uint64_t Bytes = 0;
-  const bool Overflows = __builtin_mul_overflow(Count, uint64_t(Width), &Bytes);
-  const uint64_t Length = Run == Platform::BusRun::Fifo ? Width : Bytes;
-  if ((Overflows && Run != Platform::BusRun::Fifo) || Address + Length < Address) {
-    RecordFault(Address, Width, IsWrite, 0, "the run wraps around the address space");
+  if (!CheckedRun(IsWrite, Address, Address, Width, Count, Run == Platform::BusRun::Fifo,
+                  "the run wraps around the address space", Shape)) {
     return false;
   }
   uint64_t Physical = Address;
-  Region *Entry = Overflows ? nullptr : ResolveRun(Physical, Width, Length);
-  if (uint8_t *Memory = Entry ? Entry->Device->Memory(Physical - Entry->Base, Length, Width) : nullptr) {
-    Core_.CheckWatchdog();
+  Region *Entry = Shape.Overflows ? nullptr : ResolveRun(Physical, Width, Shape.Length);
+  if (uint8_t *Memory =
+          Entry ? Entry->Device->Memory(Physical - Entry->Base, Shape.Length, Width) : nullptr) {
+    CheckWatchdogs();
     Burst(IsWrite, Memory, Width, Count, Run, Buffer);
-    Charge(Entry->Device->BurstCostNs(Bytes), 1, Caller);
+    Charge(Entry->Device->BurstCostNs(Shape.Bytes), 1, Caller);
     return true;
   }
   return Elementwise(IsWrite, Address, Width, Count, Run, Buffer, Caller);
 }
 
 bool AddressSpace::Copy(uint64_t To, uint64_t From, unsigned Width, uint64_t Count, const void *Caller) {
+  RunShape Shape;
   if (Count == 0) {
     return true;
   }
-  if (!ValidWidth(Width)) {
-    RecordFault(To, Width, true, 0, "not an access width");
+  if (!CheckedRun(true, To, From, Width, Count, false, "the copy wraps around the address space", Shape)) {
     return false;
   }
-  uint64_t Bytes = 0;
-  if (__builtin_mul_overflow(Count, uint64_t(Width), &Bytes) || To + Bytes < To || From + Bytes < From) {
-    RecordFault(To, Width, true, 0, "the copy wraps around the address space");
-    return false;
-  }
+  const uint64_t Bytes = Shape.Bytes;
   uint64_t Target = To, Source = From;
   Region *Destination = ResolveRun(Target, Width, Bytes);
   uint8_t *ToMemory =
@@ -402,7 +432,7 @@ bool AddressSpace::Copy(uint64_t To, uint64_t From, unsigned Width, uint64_t Cou
   Region *Origin = ToMemory ? ResolveRun(Source, Width, Bytes) : nullptr;
   uint8_t *FromMemory = Origin ? Origin->Device->Memory(Source - Origin->Base, Bytes, Width) : nullptr;
   if (FromMemory != nullptr) {
-    Core_.CheckWatchdog();
+    CheckWatchdogs();
     std::memmove(ToMemory, FromMemory, Bytes);
     Charge(Origin->Device->BurstCostNs(Bytes) + Destination->Device->BurstCostNs(Bytes), 2, Caller);
     return true;

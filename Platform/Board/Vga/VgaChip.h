@@ -165,6 +165,8 @@ private:
   // Internal bus.
   uint32_t BusRead(uint32_t Address);
   bool InChipMemory(uint32_t Address, const char *What);
+  [[gnu::cold]] void BeyondChipMemory(uint32_t Address, uint32_t End, const char *What);
+  uint8_t *FrameBufferAt(uint32_t Address);
   void BusWrite(uint32_t Address, uint32_t Value);
   void ScuWrite(uint32_t Offset, uint32_t Value);
   void McrWrite(uint32_t Offset, uint32_t Value);
