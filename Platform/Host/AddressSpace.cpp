@@ -90,7 +90,7 @@ void AddressSpace::Attach(uint64_t Base, uint64_t Size, std::shared_ptr<MmioDevi
   auto At = std::lower_bound(Regions_.begin(), Regions_.end(), Base,
                              [](const Region &R, uint64_t Value) { return R.Base < Value; });
   Regions_.insert(At, Entry);
-  LastHit_ = 0;
+  LastHit_ = nullptr;
 }
 
 inline uint64_t AddressSpace::Stamp() const {
@@ -101,16 +101,16 @@ AddressSpace::Region *AddressSpace::Find(uint64_t Address, uint64_t Length) {
   auto Holds = [&](const Region &R) {
     return Address - R.Base < R.Size && Length <= R.Size - (Address - R.Base);
   };
-  if (LastHit_ < Regions_.size() && Holds(Regions_[LastHit_])) {
-    return &Regions_[LastHit_];
+  if (LastHit_ != nullptr && Holds(*LastHit_)) {
+    return LastHit_;
   }
   auto After = std::upper_bound(Regions_.begin(), Regions_.end(), Address,
                                 [](uint64_t Value, const Region &R) { return Value < R.Base; });
   if (After == Regions_.begin() || !Holds(*std::prev(After))) {
     return nullptr;
   }
-  LastHit_ = static_cast<size_t>(std::prev(After) - Regions_.begin());
-  return &Regions_[LastHit_];
+  LastHit_ = &*std::prev(After);
+  return LastHit_;
 }
 
 // After SetVirtualAddressMap addresses are virtual: inside a range of the virtual map they
@@ -208,7 +208,8 @@ AddressSpace::Region *AddressSpace::ResolveRun(uint64_t &Address, unsigned Width
 
 // ---- Accesses and their time ----------------------------------------------------------------
 
-inline void AddressSpace::Charge(uint64_t CostNs, uint64_t Accesses, const void *Caller) {
+[[gnu::always_inline]] inline void AddressSpace::Charge(uint64_t CostNs, uint64_t Accesses,
+                                                        const void *Caller) {
   if (Caller != ChargeCaller_) {
     ChargeAccount_ = &Core_.AccountOf(Caller);
     ChargeCaller_ = Caller;
@@ -220,11 +221,11 @@ inline void AddressSpace::Charge(uint64_t CostNs, uint64_t Accesses, const void 
 // The region a single access reaches when nothing about it needs a closer look: a valid,
 // aligned access inside the region used last, whose map rules still hold, before any virtual
 // map. Everything else goes to Resolve.
-inline AddressSpace::Region *AddressSpace::Hit(uint64_t Address, unsigned Width) {
-  if (Core_.VirtualMapSet || LastHit_ >= Regions_.size()) {
+[[gnu::always_inline]] inline AddressSpace::Region *AddressSpace::Hit(uint64_t Address, unsigned Width) {
+  if (Core_.VirtualMapSet || LastHit_ == nullptr) {
     return nullptr;
   }
-  Region &Entry = Regions_[LastHit_];
+  Region &Entry = *LastHit_;
   const uint64_t Offset = Address - Entry.Base;
   if (Offset >= Entry.Size || Entry.Size - Offset < Width || !Aligned(Address, Width) ||
       Entry.ClearedAt != Stamp()) {
@@ -235,7 +236,7 @@ inline AddressSpace::Region *AddressSpace::Hit(uint64_t Address, unsigned Width)
 
 // The virtual-time watchdog can only trip once the clock passes the running call's deadline,
 // which holds while the frames stay as they were; the progress watchdog's trip is one flag.
-inline void AddressSpace::CheckWatchdogs() {
+[[gnu::always_inline]] inline void AddressSpace::CheckWatchdogs() {
   if (Core_.NowNs < WatchdogDueNs_ && !Core_.Watchdog->Tripped()) {
     return;
   }
@@ -246,7 +247,8 @@ inline void AddressSpace::CheckWatchdogs() {
       Core_.Frames.empty() || Limit == 0 || Start > UINT64_MAX - Limit ? UINT64_MAX : Start + Limit;
 }
 
-inline uint64_t AddressSpace::Read(uint64_t Address, unsigned Width, const void *Caller) {
+[[gnu::always_inline]] inline uint64_t AddressSpace::Read(uint64_t Address, unsigned Width,
+                                                          const void *Caller) {
   CheckWatchdogs();
   Region *Entry = Hit(Address, Width);
   if (Entry == nullptr && (Entry = Resolve(Address, Width, false, 0)) == nullptr) {
@@ -258,7 +260,8 @@ inline uint64_t AddressSpace::Read(uint64_t Address, unsigned Width, const void 
   return Value;
 }
 
-inline void AddressSpace::Write(uint64_t Address, unsigned Width, uint64_t Value, const void *Caller) {
+[[gnu::always_inline]] inline void AddressSpace::Write(uint64_t Address, unsigned Width, uint64_t Value,
+                                                       const void *Caller) {
   CheckWatchdogs();
   Region *Entry = Hit(Address, Width);
   if (Entry == nullptr && (Entry = Resolve(Address, Width, true, Value)) == nullptr) {
@@ -360,8 +363,8 @@ bool AddressSpace::Elementwise(bool IsWrite, uint64_t Address, unsigned Width, u
 }
 
 // One access of a transfer, as firmware's own MMIO makes it.
-inline bool AddressSpace::One(bool IsWrite, uint64_t Address, unsigned Width, uint8_t *Buffer,
-                              const void *Caller) {
+[[gnu::always_inline]] inline bool AddressSpace::One(bool IsWrite, uint64_t Address, unsigned Width,
+                                                     uint8_t *Buffer, const void *Caller) {
   const size_t Faults = Faults_.size();
   if (IsWrite) {
     Write(Address, Width, Load(Buffer, Width), Caller);
@@ -386,8 +389,9 @@ bool AddressSpace::CheckedRun(bool IsWrite, uint64_t First, uint64_t Second, uns
   return true;
 }
 
-inline bool AddressSpace::Transfer(bool IsWrite, uint64_t Address, unsigned Width, uint64_t Count,
-                                   Platform::BusRun Run, uint8_t *Buffer, const void *Caller) {
+[[gnu::always_inline]] inline bool AddressSpace::Transfer(bool IsWrite, uint64_t Address, unsigned Width,
+                                                          uint64_t Count, Platform::BusRun Run,
+                                                          uint8_t *Buffer, const void *Caller) {
   if (Count == 1 && ValidWidth(Width)) {
     return One(IsWrite, Address, Width, Buffer, Caller);
   }

@@ -87,7 +87,7 @@ private:
   Platform::Impl &Core_;
   std::vector<Region> Regions_; // by base
   std::vector<std::shared_ptr<MmioDevice>> Devices_;
-  size_t LastHit_ = 0;
+  Region *LastHit_ = nullptr; // in Regions_
   std::vector<Fault> Faults_;
   // The account the last caller's time went to, while the call frames stay as they were.
   const void *ChargeCaller_ = kNoCaller;

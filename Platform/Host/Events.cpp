@@ -324,23 +324,35 @@ void Platform::Impl::Advance(uint64_t Nanoseconds) {
   MoveClockTo(Target);
 }
 
-void Platform::Impl::Spend(TimeAccount &Account, uint64_t TimeAccount::*Bucket, uint64_t Nanoseconds) {
-  const uint64_t Target = SaturatingAdd(NowNs, Nanoseconds);
-  if (DueQueue.empty() || DueQueue.begin()->first.DueNs > Target) {
-    // Nothing runs on the way (an access, mostly): the whole step is the account's, at once.
-    const Spender Outer = Charged;
-    Charged = {&Account, Bucket};
-    MoveClockTo(Target);
-    Charged = Outer;
-    return;
-  }
+namespace {
+
+// The clock's move through the work and timers due on the way, charged to Bucket of Account.
+[[gnu::noinline]] void SpendThroughDue(Platform::Impl &Core, TimeAccount &Account,
+                                       uint64_t TimeAccount::*Bucket, uint64_t Nanoseconds) {
   struct Restore {
     Spender &Slot;
     Spender Saved;
     ~Restore() { Slot = Saved; }
-  } Back{Charged, Charged};
-  Charged = {&Account, Bucket};
-  Advance(Nanoseconds);
+  } Back{Core.Charged, Core.Charged};
+  Core.Charged = {&Account, Bucket};
+  Core.Advance(Nanoseconds);
+}
+
+} // namespace
+
+void Platform::Impl::Spend(TimeAccount &Account, uint64_t TimeAccount::*Bucket, uint64_t Nanoseconds) {
+  const uint64_t Target = SaturatingAdd(NowNs, Nanoseconds);
+  if (!DueQueue.empty() && DueQueue.begin()->first.DueNs <= Target) {
+    SpendThroughDue(*this, Account, Bucket, Nanoseconds);
+    return;
+  }
+  // Nothing runs on the way (an access, mostly): the one step is the account's, as MoveClockTo
+  // would charge it with the account as the spender.
+  if (Target > NowNs) {
+    Account.*Bucket += Target - NowNs;
+    NowNs = Target;
+    Watchdog->ClockMoved(NowNs);
+  }
 }
 
 void Platform::Impl::Stall(TimeAccount &Account, uint64_t Microseconds) {

@@ -11,7 +11,6 @@
 namespace host {
 namespace {
 
-constexpr unsigned BarCount = 6;
 constexpr uint64_t ConfigAccessCostNs = 200;
 constexpr uint64_t NsPer100NsUnit = 100;
 constexpr uint16_t PciCommandOffset = 0x04;
@@ -218,24 +217,36 @@ void PciIoProducer::ApplyDecoding() {
   Function_->ConfigWrite(PciCommandOffset, 2, Command);
 }
 
+const PciBarInfo &PciIoProducer::BarInfo(UINT8 BarIndex) {
+  if (BarsSeen_ != Function_->BarGeneration()) {
+    for (unsigned Index = 0; Index < BarCount; Index++) {
+      Bars_[Index] = Function_->Bar(Index);
+    }
+    BarsSeen_ = Function_->BarGeneration();
+  }
+  return Bars_[std::min<unsigned>(BarIndex, BarCount)];
+}
+
 EFI_STATUS PciIoProducer::MemAccess(bool IsWrite, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 BarIndex,
                                     UINT64 Offset, UINTN Count, VOID *Buffer, const void *Caller) {
   const auto W = Decode(Width);
   if (!W || Buffer == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
+  // Count accesses on their natural alignment, all inside one memory BAR (or anywhere on the
+  // bus through the pass-through BAR).
   const auto Length = Span(*W, Count);
+  if (!Length || (Offset & (W->Bytes - 1)) != 0) {
+    return EFI_UNSUPPORTED;
+  }
   uint64_t Address = Offset;
   if (BarIndex != EFI_PCI_IO_PASS_THROUGH_BAR) {
-    const PciBarInfo Bar = BarIndex < BarCount ? Function_->Bar(BarIndex) : PciBarInfo{};
-    if (!Bar.Present || !Bar.Memory) {
-      return EFI_UNSUPPORTED;
-    }
-    if (!Length || !InRange(Offset, *Length, Bar.Size) || (Offset & (W->Bytes - 1)) != 0) {
+    const PciBarInfo &Bar = BarInfo(BarIndex);
+    if (!Bar.Present || !Bar.Memory || !InRange(Offset, *Length, Bar.Size)) {
       return EFI_UNSUPPORTED;
     }
     Address = Bar.Base + Offset;
-  } else if (!Length || (Offset & (W->Bytes - 1)) != 0 || Offset > UINT64_MAX - *Length) {
+  } else if (Offset > UINT64_MAX - *Length) {
     return EFI_UNSUPPORTED;
   }
   // The root bridge's side: memory cycles on the board's address space, checked and charged

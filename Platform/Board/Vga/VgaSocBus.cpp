@@ -92,11 +92,15 @@ uint32_t VgaChip::BusRead(uint32_t Address) {
 }
 
 void VgaChip::BusWrite(uint32_t Address, uint32_t Value) {
-  if (Address >= DramFirst && Address < DramEnd) {
-    if (uint8_t *Bytes = InChipMemory(Address, "write") ? FrameBufferAt(Address) : nullptr) {
-      std::memcpy(Bytes, &Value, 4);
-    }
-  } else if (Within(Address, ScuBase, UnitSize)) {
+  if (Address < DramFirst || Address >= DramEnd) {
+    UnitWrite(Address, Value);
+  } else if (uint8_t *Bytes = InChipMemory(Address, "write") ? FrameBufferAt(Address) : nullptr) {
+    std::memcpy(Bytes, &Value, 4);
+  }
+}
+
+void VgaChip::UnitWrite(uint32_t Address, uint32_t Value) {
+  if (Within(Address, ScuBase, UnitSize)) {
     ScuWrite(Address - ScuBase, Value);
   } else if (Within(Address, McrBase, UnitSize)) {
     McrWrite(Address - McrBase, Value);
