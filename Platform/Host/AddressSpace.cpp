@@ -247,29 +247,35 @@ AddressSpace::Region *AddressSpace::ResolveRun(uint64_t &Address, unsigned Width
       Core_.Frames.empty() || Limit == 0 || Start > UINT64_MAX - Limit ? UINT64_MAX : Start + Limit;
 }
 
-[[gnu::always_inline]] inline uint64_t AddressSpace::Read(uint64_t Address, unsigned Width,
-                                                          const void *Caller) {
+// One access: true when it reached a device. A read that faults gives all ones.
+[[gnu::always_inline]] inline bool AddressSpace::Access(bool IsWrite, uint64_t Address, unsigned Width,
+                                                        uint64_t &Value, const void *Caller) {
   CheckWatchdogs();
   Region *Entry = Hit(Address, Width);
-  if (Entry == nullptr && (Entry = Resolve(Address, Width, false, 0)) == nullptr) {
-    return AllOnes(Width);
+  if (Entry == nullptr && (Entry = Resolve(Address, Width, IsWrite, IsWrite ? Value : 0)) == nullptr) {
+    Value = IsWrite ? Value : AllOnes(Width);
+    return false;
   }
   const uint64_t CostNs = Entry->CostNs;
-  const uint64_t Value = Entry->Device->Read(Address - Entry->Base, Width) & AllOnes(Width);
+  if (IsWrite) {
+    Entry->Device->Write(Address - Entry->Base, Width, Value & AllOnes(Width));
+  } else {
+    Value = Entry->Device->Read(Address - Entry->Base, Width) & AllOnes(Width);
+  }
   Charge(CostNs, 1, Caller);
+  return true;
+}
+
+[[gnu::always_inline]] inline uint64_t AddressSpace::Read(uint64_t Address, unsigned Width,
+                                                          const void *Caller) {
+  uint64_t Value = 0;
+  Access(false, Address, Width, Value, Caller);
   return Value;
 }
 
 [[gnu::always_inline]] inline void AddressSpace::Write(uint64_t Address, unsigned Width, uint64_t Value,
                                                        const void *Caller) {
-  CheckWatchdogs();
-  Region *Entry = Hit(Address, Width);
-  if (Entry == nullptr && (Entry = Resolve(Address, Width, true, Value)) == nullptr) {
-    return;
-  }
-  const uint64_t CostNs = Entry->CostNs;
-  Entry->Device->Write(Address - Entry->Base, Width, Value & AllOnes(Width));
-  Charge(CostNs, 1, Caller);
+  Access(true, Address, Width, Value, Caller);
 }
 
 namespace {
@@ -365,13 +371,12 @@ bool AddressSpace::Elementwise(bool IsWrite, uint64_t Address, unsigned Width, u
 // One access of a transfer, as firmware's own MMIO makes it.
 [[gnu::always_inline]] inline bool AddressSpace::One(bool IsWrite, uint64_t Address, unsigned Width,
                                                      uint8_t *Buffer, const void *Caller) {
-  const size_t Faults = Faults_.size();
-  if (IsWrite) {
-    Write(Address, Width, Load(Buffer, Width), Caller);
-  } else {
-    Store(Buffer, Width, Read(Address, Width, Caller));
+  uint64_t Value = IsWrite ? Load(Buffer, Width) : 0;
+  const bool Reached = Access(IsWrite, Address, Width, Value, Caller);
+  if (!IsWrite) {
+    Store(Buffer, Width, Value);
   }
-  return Faults_.size() == Faults;
+  return Reached;
 }
 
 bool AddressSpace::CheckedRun(bool IsWrite, uint64_t First, uint64_t Second, unsigned Width, uint64_t Count,

@@ -76,6 +76,7 @@ private:
   // the fault at First.
   bool CheckedRun(bool IsWrite, uint64_t First, uint64_t Second, unsigned Width, uint64_t Count,
                   bool StaysPut, const char *Wraps, RunShape &Shape);
+  bool Access(bool IsWrite, uint64_t Address, unsigned Width, uint64_t &Value, const void *Caller);
   bool One(bool IsWrite, uint64_t Address, unsigned Width, uint8_t *Buffer, const void *Caller);
   bool TransferRun(bool IsWrite, uint64_t Address, unsigned Width, uint64_t Count, Platform::BusRun Run,
                    uint8_t *Buffer, const void *Caller);
