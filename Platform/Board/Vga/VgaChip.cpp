@@ -343,9 +343,20 @@ void VgaChip::RegisterWrite(uint64_t Offset, unsigned Width, uint64_t Value) {
     return;
   }
   if (Tracing_) {
-    Accesses_.push_back({true, static_cast<uint32_t>(Offset), Width, static_cast<uint32_t>(Value)});
+    TracedWrite(Offset, Width, Value);
+    return;
   }
-  // The bus window first: the words a driver moves through it are most of the accesses.
+  WindowWrite(Offset, Width, Value);
+}
+
+void VgaChip::TracedWrite(uint64_t Offset, unsigned Width, uint64_t Value) {
+  Accesses_.push_back({true, static_cast<uint32_t>(Offset), Width, static_cast<uint32_t>(Value)});
+  WindowWrite(Offset, Width, Value);
+}
+
+// The bus window's registers first: the words a driver moves through it are most of the
+// accesses, three register writes each.
+void VgaChip::WindowWrite(uint64_t Offset, unsigned Width, uint64_t Value) {
   if (Offset >= WindowData && Width == 4) {
     if (WindowEnable_ != 1) {
       ViolationAt("bus window write at ", Offset, " with the window off");
@@ -356,7 +367,13 @@ void VgaChip::RegisterWrite(uint64_t Offset, unsigned Width, uint64_t Value) {
     WindowEnable_ = static_cast<uint32_t>(Value);
   } else if (Offset == WindowBase && Width == 4) {
     WindowBase_ = static_cast<uint32_t>(Value) & 0xFFFF0000;
-  } else if (Offset >= PortsFirst && Offset + Width <= PortsEnd) {
+  } else {
+    PortOrEngineWrite(Offset, Width, Value);
+  }
+}
+
+void VgaChip::PortOrEngineWrite(uint64_t Offset, unsigned Width, uint64_t Value) {
+  if (Offset >= PortsFirst && Offset + Width <= PortsEnd) {
     LegacyIoWrite(Offset, Width, Value);
   } else if (Offset >= EngineFirst && Offset < EngineEnd && Width == 4) {
     EngineWrite(static_cast<uint32_t>(Offset), static_cast<uint32_t>(Value));

@@ -165,6 +165,10 @@ private:
   uint8_t PortRead(uint32_t Port);
   void PortWrite(uint32_t Port, uint8_t Value);
   void CrtcWrite(uint8_t Index, uint8_t Value);
+  // BAR 1 writes after the decode and trace: the bus window, then the ports and the 2D engine.
+  void WindowWrite(uint64_t Offset, unsigned Width, uint64_t Value);
+  [[gnu::noinline]] void TracedWrite(uint64_t Offset, unsigned Width, uint64_t Value);
+  [[gnu::noinline]] void PortOrEngineWrite(uint64_t Offset, unsigned Width, uint64_t Value);
   uint8_t CrtcRead(uint8_t Index);
   // Internal bus.
   uint32_t BusRead(uint32_t Address);
