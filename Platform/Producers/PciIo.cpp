@@ -216,6 +216,7 @@ void PciIoProducer::ApplyDecoding() {
 }
 
 namespace {
+// Out of line: asked only after the function's BARs changed.
 [[gnu::noinline]] void ReadBars(PciFunctionModel &Function, PciBarInfo *Bars, unsigned Count) {
   for (unsigned Index = 0; Index < Count; Index++) {
     Bars[Index] = Function.Bar(Index);
