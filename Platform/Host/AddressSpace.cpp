@@ -67,7 +67,7 @@ void AddressSpace::Attach(uint64_t Base, uint64_t Size, std::shared_ptr<MmioDevi
   auto At = std::lower_bound(Regions_.begin(), Regions_.end(), Base,
                              [](const Region &R, uint64_t Value) { return R.Base < Value; });
   Regions_.insert(At, Entry);
-  LastHit_ = 0;
+  LastHit_ = nullptr;
 }
 
 inline uint64_t AddressSpace::Stamp() const {
@@ -78,16 +78,16 @@ AddressSpace::Region *AddressSpace::Find(uint64_t Address, uint64_t Length) {
   auto Holds = [&](const Region &R) {
     return Address - R.Base < R.Size && Length <= R.Size - (Address - R.Base);
   };
-  if (LastHit_ < Regions_.size() && Holds(Regions_[LastHit_])) {
-    return &Regions_[LastHit_];
+  if (LastHit_ != nullptr && Holds(*LastHit_)) {
+    return LastHit_;
   }
   auto After = std::upper_bound(Regions_.begin(), Regions_.end(), Address,
                                 [](uint64_t Value, const Region &R) { return Value < R.Base; });
   if (After == Regions_.begin() || !Holds(*std::prev(After))) {
     return nullptr;
   }
-  LastHit_ = static_cast<size_t>(std::prev(After) - Regions_.begin());
-  return &Regions_[LastHit_];
+  LastHit_ = &*std::prev(After);
+  return LastHit_;
 }
 
 // After SetVirtualAddressMap addresses are virtual: inside a range of the virtual map they
@@ -185,7 +185,8 @@ AddressSpace::Region *AddressSpace::ResolveRun(uint64_t &Address, unsigned Width
 
 // ---- Accesses and their time ----------------------------------------------------------------
 
-inline void AddressSpace::Charge(uint64_t CostNs, uint64_t Accesses, const void *Caller) {
+[[gnu::always_inline]] inline void AddressSpace::Charge(uint64_t CostNs, uint64_t Accesses,
+                                                        const void *Caller) {
   if (Caller != ChargeCaller_) {
     ChargeAccount_ = &Core_.Events.AccountOf(Caller);
     ChargeCaller_ = Caller;
@@ -197,11 +198,11 @@ inline void AddressSpace::Charge(uint64_t CostNs, uint64_t Accesses, const void 
 // The region a single access reaches when nothing about it needs a closer look: a valid,
 // aligned access inside the region used last, whose map rules still hold, before any virtual
 // map. Everything else goes to Resolve.
-inline AddressSpace::Region *AddressSpace::Hit(uint64_t Address, unsigned Width) {
-  if (Core_.VirtualMapSet || LastHit_ >= Regions_.size()) {
+[[gnu::always_inline]] inline AddressSpace::Region *AddressSpace::Hit(uint64_t Address, unsigned Width) {
+  if (Core_.VirtualMapSet || LastHit_ == nullptr) {
     return nullptr;
   }
-  Region &Entry = Regions_[LastHit_];
+  Region &Entry = *LastHit_;
   const uint64_t Offset = Address - Entry.Base;
   if (Offset >= Entry.Size || Entry.Size - Offset < Width || !Aligned(Address, Width) ||
       Entry.ClearedAt != Stamp()) {
@@ -210,27 +211,33 @@ inline AddressSpace::Region *AddressSpace::Hit(uint64_t Address, unsigned Width)
   return &Entry;
 }
 
-inline uint64_t AddressSpace::Read(uint64_t Address, unsigned Width, const void *Caller) {
+// One access: true when it reached a device. A read that faults gives all ones.
+[[gnu::always_inline]] inline bool AddressSpace::Access(bool IsWrite, uint64_t Address, unsigned Width,
+                                                        uint64_t &Value, const void *Caller) {
   Core_.Images.CheckWatchdog();
   Region *Entry = Hit(Address, Width);
-  if (Entry == nullptr && (Entry = Resolve(Address, Width, false, 0)) == nullptr) {
-    return AllOnes(Width);
+  if (Entry == nullptr && (Entry = Resolve(Address, Width, IsWrite, IsWrite ? Value : 0)) == nullptr) {
+    Value = IsWrite ? Value : AllOnes(Width);
+    return false;
   }
   const uint64_t CostNs = Entry->CostNs;
-  const uint64_t Value = Entry->Device->Read(Address - Entry->Base, Width) & AllOnes(Width);
+  if (IsWrite) {
+    Entry->Device->Write(Address - Entry->Base, Width, Value & AllOnes(Width));
+  } else {
+    Value = Entry->Device->Read(Address - Entry->Base, Width) & AllOnes(Width);
+  }
   Charge(CostNs, 1, Caller);
+  return true;
+}
+
+uint64_t AddressSpace::Read(uint64_t Address, unsigned Width, const void *Caller) {
+  uint64_t Value = 0;
+  Access(false, Address, Width, Value, Caller);
   return Value;
 }
 
-inline void AddressSpace::Write(uint64_t Address, unsigned Width, uint64_t Value, const void *Caller) {
-  Core_.Images.CheckWatchdog();
-  Region *Entry = Hit(Address, Width);
-  if (Entry == nullptr && (Entry = Resolve(Address, Width, true, Value)) == nullptr) {
-    return;
-  }
-  const uint64_t CostNs = Entry->CostNs;
-  Entry->Device->Write(Address - Entry->Base, Width, Value & AllOnes(Width));
-  Charge(CostNs, 1, Caller);
+void AddressSpace::Write(uint64_t Address, unsigned Width, uint64_t Value, const void *Caller) {
+  Access(true, Address, Width, Value, Caller);
 }
 
 namespace {
@@ -323,55 +330,72 @@ bool AddressSpace::Elementwise(bool IsWrite, uint64_t Address, unsigned Width, u
   return Faults_.size() == Faults;
 }
 
-bool AddressSpace::Transfer(bool IsWrite, uint64_t Address, unsigned Width, uint64_t Count,
-                            Platform::BusRun Run, uint8_t *Buffer, const void *Caller) {
-  if (Count == 1 && ValidWidth(Width)) {
-    const size_t Faults = Faults_.size();
-    if (IsWrite) {
-      Write(Address, Width, Load(Buffer, Width), Caller);
-    } else {
-      Store(Buffer, Width, Read(Address, Width, Caller));
-    }
-    return Faults_.size() == Faults;
+// One access of a transfer, as firmware's own MMIO makes it.
+[[gnu::always_inline]] inline bool AddressSpace::One(bool IsWrite, uint64_t Address, unsigned Width,
+                                                     uint8_t *Buffer, const void *Caller) {
+  uint64_t Value = IsWrite ? Load(Buffer, Width) : 0;
+  const bool Reached = Access(IsWrite, Address, Width, Value, Caller);
+  if (!IsWrite) {
+    Store(Buffer, Width, Value);
   }
+  return Reached;
+}
+
+bool AddressSpace::CheckedRun(bool IsWrite, uint64_t First, uint64_t Second, unsigned Width, uint64_t Count,
+                              bool StaysPut, const char *Wraps, RunShape &Shape) {
+  if (!ValidWidth(Width)) {
+    RecordFault(First, Width, IsWrite, 0, "not an access width");
+    return false;
+  }
+  Shape.Overflows = __builtin_mul_overflow(Count, uint64_t(Width), &Shape.Bytes);
+  Shape.Length = StaysPut ? Width : Shape.Bytes;
+  if ((Shape.Overflows && !StaysPut) || First + Shape.Length < First || Second + Shape.Length < Second) {
+    RecordFault(First, Width, IsWrite, 0, Wraps);
+    return false;
+  }
+  return true;
+}
+
+[[gnu::always_inline]] inline bool AddressSpace::Transfer(bool IsWrite, uint64_t Address, unsigned Width,
+                                                          uint64_t Count, Platform::BusRun Run,
+                                                          uint8_t *Buffer, const void *Caller) {
+  if (Count == 1 && ValidWidth(Width)) {
+    return One(IsWrite, Address, Width, Buffer, Caller);
+  }
+  return TransferRun(IsWrite, Address, Width, Count, Run, Buffer, Caller);
+}
+
+bool AddressSpace::TransferRun(bool IsWrite, uint64_t Address, unsigned Width, uint64_t Count,
+                               Platform::BusRun Run, uint8_t *Buffer, const void *Caller) {
+  RunShape Shape;
   if (Count == 0) {
     return true;
   }
-  if (!ValidWidth(Width)) {
-    RecordFault(Address, Width, IsWrite, 0, "not an access width");
-    return false;
-  }
-  uint64_t Bytes = 0;
-  const bool Overflows = __builtin_mul_overflow(Count, uint64_t(Width), &Bytes);
-  const uint64_t Length = Run == Platform::BusRun::Fifo ? Width : Bytes;
-  if ((Overflows && Run != Platform::BusRun::Fifo) || Address + Length < Address) {
-    RecordFault(Address, Width, IsWrite, 0, "the run wraps around the address space");
+  if (!CheckedRun(IsWrite, Address, Address, Width, Count, Run == Platform::BusRun::Fifo,
+                  "the run wraps around the address space", Shape)) {
     return false;
   }
   uint64_t Physical = Address;
-  Region *Entry = Overflows ? nullptr : ResolveRun(Physical, Width, Length);
-  if (uint8_t *Memory = Entry ? Entry->Device->Memory(Physical - Entry->Base, Length, Width) : nullptr) {
+  Region *Entry = Shape.Overflows ? nullptr : ResolveRun(Physical, Width, Shape.Length);
+  if (uint8_t *Memory =
+          Entry ? Entry->Device->Memory(Physical - Entry->Base, Shape.Length, Width) : nullptr) {
     Core_.Images.CheckWatchdog();
     Burst(IsWrite, Memory, Width, Count, Run, Buffer);
-    Charge(Entry->Device->BurstCostNs(Bytes), 1, Caller);
+    Charge(Entry->Device->BurstCostNs(Shape.Bytes), 1, Caller);
     return true;
   }
   return Elementwise(IsWrite, Address, Width, Count, Run, Buffer, Caller);
 }
 
 bool AddressSpace::Copy(uint64_t To, uint64_t From, unsigned Width, uint64_t Count, const void *Caller) {
+  RunShape Shape;
   if (Count == 0) {
     return true;
   }
-  if (!ValidWidth(Width)) {
-    RecordFault(To, Width, true, 0, "not an access width");
+  if (!CheckedRun(true, To, From, Width, Count, false, "the copy wraps around the address space", Shape)) {
     return false;
   }
-  uint64_t Bytes = 0;
-  if (__builtin_mul_overflow(Count, uint64_t(Width), &Bytes) || To + Bytes < To || From + Bytes < From) {
-    RecordFault(To, Width, true, 0, "the copy wraps around the address space");
-    return false;
-  }
+  const uint64_t Bytes = Shape.Bytes;
   uint64_t Target = To, Source = From;
   Region *Destination = ResolveRun(Target, Width, Bytes);
   uint8_t *ToMemory =

@@ -31,7 +31,8 @@ public:
                 uint8_t *Buffer, const void *Caller);
   bool Copy(uint64_t To, uint64_t From, unsigned Width, uint64_t Count, const void *Caller);
 
-  // The call frames changed: the image a caller's time is charged to may differ.
+  // The call frames changed: the image a caller's time is charged to may differ, and so may
+  // the virtual time the call may run to.
   void FramesChanged() { ChargeCaller_ = kNoCaller; }
 
 private:
@@ -58,6 +59,23 @@ private:
   bool Cleared(Region &Entry);
   void RecordFault(uint64_t Address, unsigned Width, bool IsWrite, uint64_t Value, const char *Why);
   void Charge(uint64_t CostNs, uint64_t Accesses, const void *Caller);
+  // The checks every access makes before it reaches a device: the watchdogs, from a deadline
+  // kept while the call frames stay as they were.
+  // The shape of a run of Count accesses of Width bytes that passed its entry checks.
+  struct RunShape {
+    uint64_t Bytes = 0;     // Count * Width, unless that overflows
+    uint64_t Length = 0;    // the bytes the run covers from its start: Width when it stays put
+    bool Overflows = false; // Count * Width overflows (only a run that stays put passes so)
+  };
+  // The entry checks of a run from each of First and Second: a valid width, and a run that
+  // does not wrap around the address space (Wraps: the fault's text). False after recording
+  // the fault at First.
+  bool CheckedRun(bool IsWrite, uint64_t First, uint64_t Second, unsigned Width, uint64_t Count,
+                  bool StaysPut, const char *Wraps, RunShape &Shape);
+  bool Access(bool IsWrite, uint64_t Address, unsigned Width, uint64_t &Value, const void *Caller);
+  bool One(bool IsWrite, uint64_t Address, unsigned Width, uint8_t *Buffer, const void *Caller);
+  bool TransferRun(bool IsWrite, uint64_t Address, unsigned Width, uint64_t Count, Platform::BusRun Run,
+                   uint8_t *Buffer, const void *Caller);
   bool Elementwise(bool IsWrite, uint64_t Address, unsigned Width, uint64_t Count, Platform::BusRun Run,
                    uint8_t *Buffer, const void *Caller);
   void Burst(bool IsWrite, uint8_t *Memory, unsigned Width, uint64_t Count, Platform::BusRun Run,
@@ -66,11 +84,13 @@ private:
   Platform::Impl &Core_;
   std::vector<Region> Regions_; // by base
   std::vector<std::shared_ptr<MmioDevice>> Devices_;
-  size_t LastHit_ = 0;
+  Region *LastHit_ = nullptr; // in Regions_
   std::vector<Fault> Faults_;
   // The account the last caller's time went to, while the call frames stay as they were.
   const void *ChargeCaller_ = kNoCaller;
   TimeAccount *ChargeAccount_ = nullptr;
+  // The virtual time up to which the running call cannot trip the virtual-time watchdog (0:
+  // not known since the frames changed).
 };
 
 } // namespace host

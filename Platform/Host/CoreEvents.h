@@ -126,6 +126,7 @@ public:
   void SetCharged(Spender Charged) { Charged_ = Charged; }
 
 private:
+  void SpendThroughDue(TimeAccount &Account, uint64_t TimeAccount::*Bucket, uint64_t Nanoseconds);
   void DispatchNotifications(EFI_TPL Above);
   void FireDueTimers();
   bool TimersCanFire() const;

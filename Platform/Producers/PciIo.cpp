@@ -13,7 +13,6 @@
 namespace host {
 namespace {
 
-constexpr unsigned BarCount = 6;
 constexpr uint64_t ConfigAccessCostNs = 200;
 constexpr uint64_t NsPer100NsUnit = 100;
 constexpr uint16_t PciCommandOffset = 0x04;
@@ -42,19 +41,16 @@ std::optional<WidthInfo> Decode(EFI_PCI_IO_PROTOCOL_WIDTH Width) {
   return WidthInfo{1u << (Width & 3), Kind};
 }
 
-// Bytes of the device range an access touches, or nullopt when it overflows.
+// Bytes of the device range an access touches; false when they overflow.
+bool SpanOf(const WidthInfo &W, UINTN Count, uint64_t &Bytes) {
+  Bytes = Count == 0 ? 0 : W.Bytes;
+  return Count == 0 || W.Kind == Form::Fifo ||
+         !__builtin_mul_overflow(static_cast<uint64_t>(Count), W.Bytes, &Bytes);
+}
+
 std::optional<uint64_t> Span(const WidthInfo &W, UINTN Count) {
-  if (Count == 0) {
-    return 0;
-  }
-  if (W.Kind == Form::Fifo) {
-    return W.Bytes;
-  }
   uint64_t Bytes = 0;
-  if (__builtin_mul_overflow(static_cast<uint64_t>(Count), W.Bytes, &Bytes)) {
-    return std::nullopt;
-  }
-  return Bytes;
+  return SpanOf(W, Count, Bytes) ? std::optional<uint64_t>(Bytes) : std::nullopt;
 }
 
 bool InRange(uint64_t Offset, uint64_t Length, uint64_t Size) {
@@ -91,12 +87,13 @@ EFI_STATUS EFIAPI PollIo(EFI_PCI_IO_PROTOCOL *This, EFI_PCI_IO_PROTOCOL_WIDTH Wi
                          UINT64 Mask, UINT64 Value, UINT64 Delay, UINT64 *Result) {
   return Self(This).Poll(false, Width, Bar, Offset, Mask, Value, Delay, Result, __builtin_return_address(0));
 }
-EFI_STATUS EFIAPI MemRead(EFI_PCI_IO_PROTOCOL *This, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 Bar,
-                          UINT64 Offset, UINTN Count, VOID *Buffer) {
+// The memory members take the producer's path inline: a register access is one call deep.
+[[gnu::flatten]] EFI_STATUS EFIAPI MemRead(EFI_PCI_IO_PROTOCOL *This, EFI_PCI_IO_PROTOCOL_WIDTH Width,
+                                           UINT8 Bar, UINT64 Offset, UINTN Count, VOID *Buffer) {
   return Self(This).MemAccess(false, Width, Bar, Offset, Count, Buffer, __builtin_return_address(0));
 }
-EFI_STATUS EFIAPI MemWrite(EFI_PCI_IO_PROTOCOL *This, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 Bar,
-                           UINT64 Offset, UINTN Count, VOID *Buffer) {
+[[gnu::flatten]] EFI_STATUS EFIAPI MemWrite(EFI_PCI_IO_PROTOCOL *This, EFI_PCI_IO_PROTOCOL_WIDTH Width,
+                                            UINT8 Bar, UINT64 Offset, UINTN Count, VOID *Buffer) {
   return Self(This).MemAccess(true, Width, Bar, Offset, Count, Buffer, __builtin_return_address(0));
 }
 EFI_STATUS EFIAPI IoRead(EFI_PCI_IO_PROTOCOL *This, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 Bar, UINT64 Offset,
@@ -229,33 +226,52 @@ void PciIoProducer::ApplyDecoding() {
   Function_->ConfigWrite(PciCommandOffset, 2, Command);
 }
 
+namespace {
+// Out of line: asked only after the function's BARs changed.
+[[gnu::noinline]] void ReadBars(PciFunctionModel &Function, PciBarInfo *Bars, unsigned Count) {
+  for (unsigned Index = 0; Index < Count; Index++) {
+    Bars[Index] = Function.Bar(Index);
+  }
+}
+} // namespace
+
+inline const PciBarInfo &PciIoProducer::BarInfo(UINT8 BarIndex) {
+  if (BarsSeen_ != Function_->BarGeneration()) {
+    ReadBars(*Function_, Bars_.data(), BarCount);
+    BarsSeen_ = Function_->BarGeneration();
+  }
+  return Bars_[std::min<unsigned>(BarIndex, BarCount)];
+}
+
 EFI_STATUS PciIoProducer::MemAccess(bool IsWrite, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 BarIndex,
                                     UINT64 Offset, UINTN Count, VOID *Buffer, const void *Caller) {
-  const auto W = Decode(Width);
-  if (!W || Buffer == nullptr) {
+  if (Width >= EfiPciIoWidthMaximum || Buffer == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  const auto Length = Span(*W, Count);
+  const WidthInfo W = *Decode(Width);
+  // Count accesses on their natural alignment, all inside one memory BAR (or anywhere on the
+  // bus through the pass-through BAR).
+  uint64_t Length = 0;
+  if (!SpanOf(W, Count, Length) || (Offset & (W.Bytes - 1)) != 0) {
+    return EFI_UNSUPPORTED;
+  }
   uint64_t Address = Offset;
   if (BarIndex != EFI_PCI_IO_PASS_THROUGH_BAR) {
-    const PciBarInfo Bar = BarIndex < BarCount ? Function_->Bar(BarIndex) : PciBarInfo{};
-    if (!Bar.Present || !Bar.Memory) {
-      return EFI_UNSUPPORTED;
-    }
-    if (!Length || !InRange(Offset, *Length, Bar.Size) || (Offset & (W->Bytes - 1)) != 0) {
+    const PciBarInfo &Bar = BarInfo(BarIndex);
+    if (!Bar.Present || !Bar.Memory || !InRange(Offset, Length, Bar.Size)) {
       return EFI_UNSUPPORTED;
     }
     Address = Bar.Base + Offset;
-  } else if (!Length || (Offset & (W->Bytes - 1)) != 0 || Offset > UINT64_MAX - *Length) {
+  } else if (Offset > UINT64_MAX - Length) {
     return EFI_UNSUPPORTED;
   }
   // The root bridge's side: memory cycles on the board's address space, checked and charged
   // there; a fault is an error of the boot and reads all ones, as a master abort does.
-  const Platform::BusRun Run = RunOf(W->Kind);
+  const Platform::BusRun Run = RunOf(W.Kind);
   if (IsWrite) {
-    P_.BusWrite(Address, W->Bytes, Count, Run, Buffer, Caller);
+    P_.BusWrite(Address, W.Bytes, Count, Run, Buffer, Caller);
   } else {
-    P_.BusRead(Address, W->Bytes, Count, Run, Buffer, Caller);
+    P_.BusRead(Address, W.Bytes, Count, Run, Buffer, Caller);
   }
   return EFI_SUCCESS;
 }

@@ -9,6 +9,7 @@
 #include <HostPlatform.h>
 #include <Protocol/PciIo.h>
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -41,6 +42,15 @@ public:
   // Legacy I/O ports the function decodes when its VGA attributes are on.
   virtual std::optional<uint64_t> LegacyIoRead(uint64_t /*Port*/, unsigned /*Width*/) { return std::nullopt; }
   virtual bool LegacyIoWrite(uint64_t /*Port*/, unsigned /*Width*/, uint64_t /*Value*/) { return false; }
+  // Counts the changes of what Bar answers: a user may keep the answers while the count stays.
+  // A model whose BARs move (configuration writes, resets) calls BarsChanged.
+  uint64_t BarGeneration() const { return BarGeneration_; }
+
+protected:
+  void BarsChanged() { BarGeneration_++; }
+
+private:
+  uint64_t BarGeneration_ = 0;
 };
 
 struct PciLocation {
@@ -94,6 +104,8 @@ public:
 private:
   uint64_t SupportedAttributes() const;
   void ApplyDecoding();
+  // The function's BAR, kept while its BARs stay as they were: memory accesses ask per access.
+  const PciBarInfo &BarInfo(UINT8 BarIndex);
 
   Platform &P_;
   std::shared_ptr<PciFunctionModel> Function_;
@@ -103,6 +115,9 @@ private:
   void *DevicePath_ = nullptr;
   uint64_t Attributes_ = 0;
   std::set<void *> Mappings_;
+  static constexpr unsigned BarCount = 6;
+  std::array<PciBarInfo, BarCount + 1> Bars_{}; // the last: no BAR
+  uint64_t BarsSeen_ = UINT64_MAX;              // the generation Bars_ holds
 };
 
 } // namespace host

@@ -232,6 +232,43 @@ TEST_F(AddressSpace, RunsIntoPlainMemoryAreOneCopy) {
   EXPECT_EQ(Board.TakeErrors(), Faults);
 }
 
+// A run or a copy that cannot be made at all (no access width, a length past the end of the
+// address space from either end) is one fault at its start and reaches nothing.
+TEST_F(AddressSpace, RunsWithoutAWidthOrThatWrapAreOneFault) {
+  using Run = host::Platform::BusRun;
+  constexpr uint64_t Base = 0x10000000, Top = ~0ull - 7;
+  auto Device = std::make_shared<Scratch>();
+  Board.Attach(Base, 0x1000, Device);
+  Map(Base, 0x1000);
+  uint64_t Words[2] = {};
+  const std::string Write0 = "write of 8 bytes at 0x10000000 (value 0x0): ";
+  const struct {
+    std::function<bool()> Transfer;
+    std::string Fault;
+  } Cases[] = {
+      {[&] { return Board.BusRead(Base, 3, 1, Run::Step, Words, nullptr); },
+       "read of 3 bytes at 0x10000000: not an access width"},
+      {[&] { return Board.BusWrite(Base, 3, 2, Run::Fifo, Words, nullptr); },
+       "write of 3 bytes at 0x10000000 (value 0x0): not an access width"},
+      {[&] { return Board.BusRead(Top, 8, 2, Run::Step, Words, nullptr); },
+       "read of 8 bytes at 0xFFFFFFFFFFFFFFF8: the run wraps around the address space"},
+      {[&] { return Board.BusWrite(Base, 8, 1ull << 61, Run::Fill, Words, nullptr); },
+       Write0 + "the run wraps around the address space"},
+      {[&] { return Board.BusCopy(Base, Base + 8, 0, 1, nullptr); },
+       "write of 0 bytes at 0x10000000 (value 0x0): not an access width"},
+      {[&] { return Board.BusCopy(Base, Top, 8, 2, nullptr); },
+       Write0 + "the copy wraps around the address space"},
+      {[&] { return Board.BusCopy(Base, Base + 8, 8, 1ull << 61, nullptr); },
+       Write0 + "the copy wraps around the address space"},
+  };
+  for (const auto &Case : Cases) {
+    EXPECT_FALSE(Case.Transfer()) << Case.Fault;
+    EXPECT_EQ(Board.TakeErrors(), std::vector<std::string>{"MMIO: core: " + Case.Fault});
+  }
+  EXPECT_TRUE(Device->Reads.empty());
+  EXPECT_TRUE(Device->Writes.empty());
+}
+
 TEST_F(AddressSpace, HaltsUnwindToTheGuardAndCpuOperationsAreRecorded) {
   auto Halted = Board.Guard([] { HostAbiHalt("CpuBreakpoint"); });
   ASSERT_TRUE(Halted.has_value());

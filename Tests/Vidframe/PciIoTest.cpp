@@ -174,6 +174,14 @@ TEST(VidframePciIo, FunctionAttributesBarsAndBuffers) {
     Io->Pci.Read(Io, EfiPciIoWidthUint32, 0x14, 1, &Mask);
     EXPECT_EQ(Mask, ~uint32_t(0x20000 - 1));
     Io->Pci.Write(Io, EfiPciIoWidthUint32, 0x14, 1, &Saved);
+    // A moved BAR is where the next memory access through it goes.
+    uint32_t Moved = 0x5C020000, Enable = 7;
+    for (uint32_t *Base : {&Moved, &Saved}) {
+      EXPECT_EQ(Io->Mem.Read(Io, EfiPciIoWidthUint32, 1, 0xF000, 1, &Enable), EFI_SUCCESS);
+      EXPECT_EQ(Enable, 0u);
+      Io->Pci.Write(Io, EfiPciIoWidthUint32, 0x14, 1, Base);
+    }
+    EXPECT_TRUE(Board.Chip().ProtocolErrors().empty());
 
     UINT64 Supported = 0, Current = 0;
     Io->Attributes(Io, EfiPciIoAttributeOperationSupported, 0, &Supported);

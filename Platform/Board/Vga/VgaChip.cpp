@@ -95,6 +95,15 @@ VgaChip::VgaChip(VgaChipConfig Config)
   Reset();
 }
 
+void VgaChip::ViolationAt(const char *Before, uint64_t At, const char *After) {
+  Violation(Before + Hex(At) + After);
+}
+
+void VgaChip::WidthViolation(const char *Access, unsigned Width, uint64_t Offset) {
+  Violation(std::string(Access) + " of " + std::to_string(Width) + " bytes at register offset " +
+            Hex(Offset));
+}
+
 uint64_t VgaChip::Now() const {
   return Platform::Current().VirtualTimeNs();
 }
@@ -148,6 +157,7 @@ void VgaChip::RefreshDecode() {
   for (unsigned Index = 0; Index < BarBase_.size(); Index++) {
     BarBase_[Index] = Pci_.BarAddress(Index).value_or(0);
   }
+  BarsChanged();
 }
 
 uint64_t VgaChip::Read(uint64_t Offset, unsigned Width) {
@@ -160,7 +170,7 @@ uint64_t VgaChip::Read(uint64_t Offset, unsigned Width) {
       Address - BarBase_[0] + Width <= FrameBuffer_.size()) {
     return FrameBufferRead(Address - BarBase_[0], Width);
   }
-  Violation("read at " + Hex(Address) + " that no BAR decodes");
+  ViolationAt("read at ", Address, " that no BAR decodes");
   return ~0ull;
 }
 
@@ -174,7 +184,7 @@ void VgaChip::Write(uint64_t Offset, unsigned Width, uint64_t Value) {
       Address - BarBase_[0] + Width <= FrameBuffer_.size()) {
     return FrameBufferWrite(Address - BarBase_[0], Width, Value);
   }
-  Violation("write at " + Hex(Address) + " that no BAR decodes");
+  ViolationAt("write at ", Address, " that no BAR decodes");
 }
 
 uint32_t VgaChip::ConfigRead(uint32_t Offset, unsigned Width) {
@@ -259,7 +269,7 @@ bool VgaChip::LegacyIoWrite(uint64_t Port, unsigned Width, uint64_t Value) {
 
 uint64_t VgaChip::FrameBufferRead(uint64_t Offset, unsigned Width) {
   if (!MemoryDecodes()) {
-    Violation("frame buffer read at " + Hex(Offset) + " while memory decoding is off");
+    ViolationAt("frame buffer read at ", Offset, " while memory decoding is off");
     return ~0ull;
   }
   uint64_t Value = 0;
@@ -269,7 +279,7 @@ uint64_t VgaChip::FrameBufferRead(uint64_t Offset, unsigned Width) {
 
 void VgaChip::FrameBufferWrite(uint64_t Offset, unsigned Width, uint64_t Value) {
   if (!MemoryDecodes()) {
-    Violation("frame buffer write at " + Hex(Offset) + " while memory decoding is off");
+    ViolationAt("frame buffer write at ", Offset, " while memory decoding is off");
     return;
   }
   std::memcpy(&FrameBuffer_[Offset], &Value, Width);
@@ -301,7 +311,7 @@ uint8_t *VgaChip::WindowMemory(uint64_t Offset, uint64_t Length, unsigned Width)
 
 uint64_t VgaChip::RegisterRead(uint64_t Offset, unsigned Width) {
   if (!MemoryDecodes()) {
-    Violation("register read at " + Hex(Offset) + " while memory decoding is off");
+    ViolationAt("register read at ", Offset, " while memory decoding is off");
     return ~0ull;
   }
   uint64_t Value = 0;
@@ -315,11 +325,11 @@ uint64_t VgaChip::RegisterRead(uint64_t Offset, unsigned Width) {
     Value = WindowBase_;
   } else if (Offset >= WindowData && Width == 4) {
     if (WindowEnable_ != 1) {
-      Violation("bus window read at " + Hex(Offset) + " with the window off");
+      ViolationAt("bus window read at ", Offset, " with the window off");
     }
     Value = BusRead(WindowBase_ | static_cast<uint32_t>(Offset & 0xFFFF));
   } else {
-    Violation("read of " + std::to_string(Width) + " bytes at register offset " + Hex(Offset));
+    WidthViolation("read", Width, Offset);
   }
   if (Tracing_) {
     Accesses_.push_back({false, static_cast<uint32_t>(Offset), Width, static_cast<uint32_t>(Value)});
@@ -329,28 +339,46 @@ uint64_t VgaChip::RegisterRead(uint64_t Offset, unsigned Width) {
 
 void VgaChip::RegisterWrite(uint64_t Offset, unsigned Width, uint64_t Value) {
   if (!MemoryDecodes()) {
-    Violation("register write at " + Hex(Offset) + " while memory decoding is off");
+    ViolationAt("register write at ", Offset, " while memory decoding is off");
     return;
   }
   if (Tracing_) {
-    Accesses_.push_back({true, static_cast<uint32_t>(Offset), Width, static_cast<uint32_t>(Value)});
+    TracedWrite(Offset, Width, Value);
+    return;
   }
-  if (Offset >= PortsFirst && Offset + Width <= PortsEnd) {
-    LegacyIoWrite(Offset, Width, Value);
-  } else if (Offset >= EngineFirst && Offset < EngineEnd && Width == 4) {
-    EngineWrite(static_cast<uint32_t>(Offset), static_cast<uint32_t>(Value));
+  WindowWrite(Offset, Width, Value);
+}
+
+void VgaChip::TracedWrite(uint64_t Offset, unsigned Width, uint64_t Value) {
+  Accesses_.push_back({true, static_cast<uint32_t>(Offset), Width, static_cast<uint32_t>(Value)});
+  WindowWrite(Offset, Width, Value);
+}
+
+// The bus window's registers first: the words a driver moves through it are most of the
+// accesses, three register writes each.
+void VgaChip::WindowWrite(uint64_t Offset, unsigned Width, uint64_t Value) {
+  if (Offset >= WindowData && Width == 4) {
+    if (WindowEnable_ != 1) {
+      ViolationAt("bus window write at ", Offset, " with the window off");
+      return;
+    }
+    BusWrite(WindowBase_ | static_cast<uint32_t>(Offset & 0xFFFF), static_cast<uint32_t>(Value));
   } else if (Offset == WindowEnable && Width == 4) {
     WindowEnable_ = static_cast<uint32_t>(Value);
   } else if (Offset == WindowBase && Width == 4) {
     WindowBase_ = static_cast<uint32_t>(Value) & 0xFFFF0000;
-  } else if (Offset >= WindowData && Width == 4) {
-    if (WindowEnable_ != 1) {
-      Violation("bus window write at " + Hex(Offset) + " with the window off");
-      return;
-    }
-    BusWrite(WindowBase_ | static_cast<uint32_t>(Offset & 0xFFFF), static_cast<uint32_t>(Value));
   } else {
-    Violation("write of " + std::to_string(Width) + " bytes at register offset " + Hex(Offset));
+    PortOrEngineWrite(Offset, Width, Value);
+  }
+}
+
+void VgaChip::PortOrEngineWrite(uint64_t Offset, unsigned Width, uint64_t Value) {
+  if (Offset >= PortsFirst && Offset + Width <= PortsEnd) {
+    LegacyIoWrite(Offset, Width, Value);
+  } else if (Offset >= EngineFirst && Offset < EngineEnd && Width == 4) {
+    EngineWrite(static_cast<uint32_t>(Offset), static_cast<uint32_t>(Value));
+  } else {
+    WidthViolation("write", Width, Offset);
   }
 }
 

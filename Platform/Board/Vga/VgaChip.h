@@ -157,15 +157,26 @@ public:
 
 private:
   void Violation(const std::string &Text) { ProtocolError(Text); }
+  // A violation whose text names an offset or address, built out of line: the register paths
+  // run millions of times per mode set and should not carry the text's building.
+  [[gnu::cold]] void ViolationAt(const char *Before, uint64_t At, const char *After);
+  [[gnu::cold]] void WidthViolation(const char *Access, unsigned Width, uint64_t Offset);
   // VGA ports (BAR 1 offsets 0x3B0 to 0x3DF).
   uint8_t PortRead(uint32_t Port);
   void PortWrite(uint32_t Port, uint8_t Value);
   void CrtcWrite(uint8_t Index, uint8_t Value);
+  // BAR 1 writes after the decode and trace: the bus window, then the ports and the 2D engine.
+  void WindowWrite(uint64_t Offset, unsigned Width, uint64_t Value);
+  [[gnu::noinline]] void TracedWrite(uint64_t Offset, unsigned Width, uint64_t Value);
+  [[gnu::noinline]] void PortOrEngineWrite(uint64_t Offset, unsigned Width, uint64_t Value);
   uint8_t CrtcRead(uint8_t Index);
   // Internal bus.
   uint32_t BusRead(uint32_t Address);
   bool InChipMemory(uint32_t Address, const char *What);
+  [[gnu::cold]] void BeyondChipMemory(uint32_t Address, uint32_t End, const char *What);
+  uint8_t *FrameBufferAt(uint32_t Address);
   void BusWrite(uint32_t Address, uint32_t Value);
+  void UnitWrite(uint32_t Address, uint32_t Value); // the bus outside the chip's DRAM
   void ScuWrite(uint32_t Offset, uint32_t Value);
   void McrWrite(uint32_t Offset, uint32_t Value);
   uint32_t McrRead(uint32_t Offset);

@@ -46,15 +46,37 @@ bool VgaChip::InChipMemory(uint32_t Address, const char *What) {
   if (Address < End) {
     return true;
   }
+  BeyondChipMemory(Address, End, What);
+  return false;
+}
+
+void VgaChip::BeyondChipMemory(uint32_t Address, uint32_t End, const char *What) {
   if (!BeyondMemoryReported_) { // once per reset: a runaway loop would repeat it millions of times
     BeyondMemoryReported_ = true;
     Violation(std::string("bus ") + What + " at " + Hex(Address) +
               ": beyond the chip's memory, which ends at " + Hex(End) + " (later ones not listed)");
   }
-  return false;
+}
+
+// The frame buffer's bytes at a bus address in the chip's memory, or nullptr outside it (memory
+// outside the frame buffer keeps nothing of interest).
+uint8_t *VgaChip::FrameBufferAt(uint32_t Address) {
+  const uint32_t Start = FrameBufferBusAddress();
+  const uint64_t Offset = static_cast<uint64_t>(Address) - Start;
+  return Address >= Start && Offset + 4 <= FrameBuffer_.size() ? FrameBuffer_.data() + Offset : nullptr;
 }
 
 uint32_t VgaChip::BusRead(uint32_t Address) {
+  if (Address >= DramFirst && Address < DramEnd) { // the frame buffer first: the hot path
+    if (!InChipMemory(Address, "read")) {
+      return 0xFFFFFFFF;
+    }
+    uint32_t Value = 0;
+    if (const uint8_t *Bytes = FrameBufferAt(Address)) {
+      std::memcpy(&Value, Bytes, 4);
+    }
+    return Value;
+  }
   if (Within(Address, ScuBase, UnitSize)) {
     const uint32_t Offset = Address - ScuBase;
     return Offset == 0 ? (ScuUnlocked_ ? 1 : 0) : Scu_[Offset / 4];
@@ -65,37 +87,25 @@ uint32_t VgaChip::BusRead(uint32_t Address) {
   if (Within(Address, SramBase, SramSize)) {
     return Sram_[(Address - SramBase) / 4];
   }
-  if (Address >= DramFirst && Address < DramEnd) {
-    if (!InChipMemory(Address, "read")) {
-      return 0xFFFFFFFF;
-    }
-    const uint64_t Offset = static_cast<uint64_t>(Address) - FrameBufferBusAddress();
-    if (Address >= FrameBufferBusAddress() && Offset + 4 <= FrameBuffer_.size()) {
-      uint32_t Value;
-      std::memcpy(&Value, &FrameBuffer_[Offset], 4);
-      return Value;
-    }
-    return 0; // memory outside the frame buffer: nothing of interest is kept
-  }
   Violation("bus read at " + Hex(Address) + ": nothing there");
   return 0xFFFFFFFF;
 }
 
 void VgaChip::BusWrite(uint32_t Address, uint32_t Value) {
+  if (Address < DramFirst || Address >= DramEnd) {
+    UnitWrite(Address, Value);
+  } else if (uint8_t *Bytes = InChipMemory(Address, "write") ? FrameBufferAt(Address) : nullptr) {
+    std::memcpy(Bytes, &Value, 4);
+  }
+}
+
+void VgaChip::UnitWrite(uint32_t Address, uint32_t Value) {
   if (Within(Address, ScuBase, UnitSize)) {
     ScuWrite(Address - ScuBase, Value);
   } else if (Within(Address, McrBase, UnitSize)) {
     McrWrite(Address - McrBase, Value);
   } else if (Within(Address, SramBase, SramSize)) {
     Sram_[(Address - SramBase) / 4] = Value;
-  } else if (Address >= DramFirst && Address < DramEnd) {
-    if (!InChipMemory(Address, "write")) {
-      return;
-    }
-    const uint64_t Offset = static_cast<uint64_t>(Address) - FrameBufferBusAddress();
-    if (Address >= FrameBufferBusAddress() && Offset + 4 <= FrameBuffer_.size()) {
-      std::memcpy(&FrameBuffer_[Offset], &Value, 4);
-    }
   } else {
     Violation("bus write at " + Hex(Address) + ": nothing there");
   }
