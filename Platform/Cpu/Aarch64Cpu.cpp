@@ -1,6 +1,7 @@
 // The processor: its JITs (one per nesting level), calls into guest code, and faults.
 #include "Aarch64Cpu.h"
 
+#include "CpuCommon.h"
 #include "JitCallbacks.h"
 
 #include <dynarmic/interface/exclusive_monitor.h>
@@ -12,8 +13,6 @@ namespace cpu {
 
 namespace {
 
-constexpr unsigned ArgumentRegisters = 8;
-constexpr uint64_t ArgumentBytes = 8;
 constexpr uint64_t StackAlignment = 16;
 constexpr unsigned FramePointerRegister = 29;
 constexpr unsigned LinkRegisterIndex = 30;
@@ -22,12 +21,6 @@ constexpr size_t CodeCacheBytes = 16u << 20; // per level; the JIT wants at leas
 // Every width the JIT may access through the page table: misaligned ones come to the callbacks,
 // which decide by the MMU and alignment-check settings.
 constexpr uint8_t AllAccessWidths = 8 | 16 | 32 | 64 | 128;
-
-std::string Hex(uint64_t Value) {
-  char Text[24];
-  std::snprintf(Text, sizeof(Text), "0x%llX", static_cast<unsigned long long>(Value));
-  return Text;
-}
 
 // Marks the level's JIT as running (for Interrupt) and leaves Depth one lower when the call ends,
 // however it ends.

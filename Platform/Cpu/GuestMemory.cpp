@@ -1,6 +1,8 @@
 // RAM regions, page accesses and the JIT's page table.
 #include "GuestMemory.h"
 
+#include "CpuCommon.h"
+
 #include <sys/mman.h>
 
 #include <cstdio>
@@ -14,12 +16,6 @@ namespace {
 
 constexpr uint64_t PageTableEntries = 1ull << (GuestMemory::AddressBits - GuestMemory::PageShift);
 constexpr uint64_t PageTableBytes = PageTableEntries * sizeof(void *);
-
-std::string Hex(uint64_t Value) {
-  char Text[24];
-  std::snprintf(Text, sizeof(Text), "0x%llX", static_cast<unsigned long long>(Value));
-  return Text;
-}
 
 bool WholePages(uint64_t Base, uint64_t Bytes) {
   return Bytes != 0 && ((Base | Bytes) & (GuestMemory::PageBytes - 1)) == 0 && Base + Bytes > Base;

@@ -13,6 +13,8 @@
 //   reach InterpreterFallback.
 #include "JitCallbacks.h"
 
+#include "CpuCommon.h"
+
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -29,7 +31,6 @@ constexpr uint32_t ImmediateMask = 0xFFFF;
 constexpr uint32_t HaltBreakpoint = 0xF000; // brk #0xf000: CpuBreakpoint, the images' halt
 constexpr uint64_t InstructionBytes = 4;
 constexpr uint64_t ZeroBlockBytes = 64; // DC ZVA's block: 4 << DCZID_EL0.BS, the JIT's default 4
-constexpr unsigned ArgumentRegisters = 8;
 
 // The guest's general registers through the JIT, for the instructions emulated here.
 class JitRegisters final : public GeneralRegisters {
@@ -41,12 +42,6 @@ public:
 private:
   Dynarmic::A64::Jit &Jit_;
 };
-
-std::string Hex(uint64_t Value) {
-  char Text[24];
-  std::snprintf(Text, sizeof(Text), "0x%llX", static_cast<unsigned long long>(Value));
-  return Text;
-}
 
 // "hvc #0x0" or "smc #0x0" (the only exception calls that reach the fallback).
 std::string ExceptionCall(uint32_t Instruction) {

@@ -1,6 +1,8 @@
 // The PE32+ loader: parse and check the file, lay the image out, relocate, copy into guest pages.
 #include "PeLoader.h"
 
+#include "CpuCommon.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -36,12 +38,6 @@ constexpr unsigned RelocationTypeShift = 12;
 constexpr uint16_t RelocationOffsetMask = 0xFFF;
 constexpr uint16_t RelAbsolute = 0; // padding
 constexpr uint16_t RelDir64 = 10;
-
-std::string Hex(uint64_t Value) {
-  char Text[24];
-  std::snprintf(Text, sizeof(Text), "0x%llX", static_cast<unsigned long long>(Value));
-  return Text;
-}
 
 uint64_t PagesOf(uint64_t Bytes) {
   return (Bytes + PageBytes - 1) / PageBytes;

@@ -2,6 +2,7 @@
 #include "TrapStubs.h"
 
 #include "Aarch64Cpu.h"
+#include "CpuCommon.h"
 
 #include <cstring>
 #include <stdexcept>
@@ -15,8 +16,6 @@ constexpr uint32_t SvcBase = 0xD4000001; // svc #imm16: imm16 in bits [20:5]
 constexpr unsigned SvcImmediateShift = 5;
 constexpr uint32_t Ret = 0xD65F03C0; // ret (x30)
 constexpr uint32_t Brk = 0xD4200000; // fills the rest of the page: a jump there is a fault
-constexpr unsigned RegisterArguments = 8;
-constexpr uint64_t ArgumentBytes = 8;
 
 void WriteStub(uint8_t *At, uint32_t Number) {
   const uint32_t Words[] = {SvcBase | Number << SvcImmediateShift, Ret};
@@ -31,11 +30,11 @@ GuestFrame::GuestFrame(Aarch64Cpu &Cpu, const uint64_t (&Registers)[8], uint64_t
 
 // Arguments past the eighth are 8-byte slots upwards from the stack pointer at the call.
 uint64_t GuestFrame::Argument(unsigned Index) const {
-  if (Index < RegisterArguments) {
+  if (Index < ArgumentRegisters) {
     return Registers_[Index];
   }
   uint64_t Value = 0;
-  if (!Cpu_.Ram().Read(Sp_ + (Index - RegisterArguments) * ArgumentBytes, &Value, sizeof(Value))) {
+  if (!Cpu_.Ram().Read(Sp_ + (Index - ArgumentRegisters) * ArgumentBytes, &Value, sizeof(Value))) {
     throw std::out_of_range("stack argument " + std::to_string(Index) + " is outside RAM");
   }
   return Value;
