@@ -98,44 +98,83 @@ void GuestProcessor::BuildTables() {
   cpu::Aarch64Cpu *Processor = Cpu_.get();
   EFI_BOOT_SERVICES &Boot = Tables_->Boot;
   Boot = Core_.BootServices;
-#define GUEST_SERVICE(Table, Member)                                                                         \
-  if (Table.Member != nullptr) {                                                                             \
-    Table.Member = cpu::ExportFunction(Processor, #Member, Table.Member);                                    \
-  }
-#define BOOT(Member) GUEST_SERVICE(Boot, Member)
-  BOOT(RaiseTPL)
-  BOOT(RestoreTPL)
-  BOOT(AllocatePages) BOOT(FreePages) BOOT(GetMemoryMap) BOOT(AllocatePool) BOOT(FreePool) BOOT(CreateEvent)
-      BOOT(SetTimer) BOOT(WaitForEvent) BOOT(SignalEvent) BOOT(CloseEvent) BOOT(CheckEvent)
-          BOOT(InstallProtocolInterface) BOOT(ReinstallProtocolInterface) BOOT(UninstallProtocolInterface)
-              BOOT(HandleProtocol) BOOT(RegisterProtocolNotify) BOOT(LocateHandle) BOOT(LocateDevicePath)
-                  BOOT(InstallConfigurationTable) BOOT(LoadImage) BOOT(StartImage) BOOT(Exit)
-                      BOOT(UnloadImage) BOOT(ExitBootServices) BOOT(GetNextMonotonicCount) BOOT(Stall)
-                          BOOT(SetWatchdogTimer) BOOT(ConnectController) BOOT(DisconnectController)
-                              BOOT(OpenProtocol) BOOT(CloseProtocol) BOOT(OpenProtocolInformation)
-                                  BOOT(ProtocolsPerHandle) BOOT(LocateHandleBuffer) BOOT(LocateProtocol)
-                                      BOOT(InstallMultipleProtocolInterfaces)
-                                          BOOT(UninstallMultipleProtocolInterfaces) BOOT(CalculateCrc32)
-                                              BOOT(CopyMem) BOOT(SetMem) BOOT(CreateEventEx)
-                                                  EFI_RUNTIME_SERVICES &Runtime = Tables_->Runtime;
+  EFI_RUNTIME_SERVICES &Runtime = Tables_->Runtime;
   Runtime = Core_.RuntimeServices;
-#define RUNTIME(Member) GUEST_SERVICE(Runtime, Member)
-  RUNTIME(GetTime)
-  RUNTIME(SetTime)
-  RUNTIME(GetWakeupTime) RUNTIME(SetWakeupTime) RUNTIME(SetVirtualAddressMap) RUNTIME(ConvertPointer) RUNTIME(
-      GetVariable) RUNTIME(GetNextVariableName) RUNTIME(SetVariable) RUNTIME(GetNextHighMonotonicCount)
-      RUNTIME(ResetSystem) RUNTIME(UpdateCapsule) RUNTIME(QueryCapsuleCapabilities)
-          RUNTIME(QueryVariableInfo) for (ConsoleDevice *Console : {Core_.ConOut.get(), Core_.StdErr.get()}) {
+#define GUEST_SERVICE(Table, Member)                                                                         \
+  do {                                                                                                       \
+    if (Table.Member != nullptr) {                                                                           \
+      Table.Member = cpu::ExportFunction(Processor, #Member, Table.Member);                                  \
+    }                                                                                                        \
+  } while (false)
+  GUEST_SERVICE(Boot, RaiseTPL);
+  GUEST_SERVICE(Boot, RestoreTPL);
+  GUEST_SERVICE(Boot, AllocatePages);
+  GUEST_SERVICE(Boot, FreePages);
+  GUEST_SERVICE(Boot, GetMemoryMap);
+  GUEST_SERVICE(Boot, AllocatePool);
+  GUEST_SERVICE(Boot, FreePool);
+  GUEST_SERVICE(Boot, CreateEvent);
+  GUEST_SERVICE(Boot, SetTimer);
+  GUEST_SERVICE(Boot, WaitForEvent);
+  GUEST_SERVICE(Boot, SignalEvent);
+  GUEST_SERVICE(Boot, CloseEvent);
+  GUEST_SERVICE(Boot, CheckEvent);
+  GUEST_SERVICE(Boot, InstallProtocolInterface);
+  GUEST_SERVICE(Boot, ReinstallProtocolInterface);
+  GUEST_SERVICE(Boot, UninstallProtocolInterface);
+  GUEST_SERVICE(Boot, HandleProtocol);
+  GUEST_SERVICE(Boot, RegisterProtocolNotify);
+  GUEST_SERVICE(Boot, LocateHandle);
+  GUEST_SERVICE(Boot, LocateDevicePath);
+  GUEST_SERVICE(Boot, InstallConfigurationTable);
+  GUEST_SERVICE(Boot, LoadImage);
+  GUEST_SERVICE(Boot, StartImage);
+  GUEST_SERVICE(Boot, Exit);
+  GUEST_SERVICE(Boot, UnloadImage);
+  GUEST_SERVICE(Boot, ExitBootServices);
+  GUEST_SERVICE(Boot, GetNextMonotonicCount);
+  GUEST_SERVICE(Boot, Stall);
+  GUEST_SERVICE(Boot, SetWatchdogTimer);
+  GUEST_SERVICE(Boot, ConnectController);
+  GUEST_SERVICE(Boot, DisconnectController);
+  GUEST_SERVICE(Boot, OpenProtocol);
+  GUEST_SERVICE(Boot, CloseProtocol);
+  GUEST_SERVICE(Boot, OpenProtocolInformation);
+  GUEST_SERVICE(Boot, ProtocolsPerHandle);
+  GUEST_SERVICE(Boot, LocateHandleBuffer);
+  GUEST_SERVICE(Boot, LocateProtocol);
+  GUEST_SERVICE(Boot, InstallMultipleProtocolInterfaces);
+  GUEST_SERVICE(Boot, UninstallMultipleProtocolInterfaces);
+  GUEST_SERVICE(Boot, CalculateCrc32);
+  GUEST_SERVICE(Boot, CopyMem);
+  GUEST_SERVICE(Boot, SetMem);
+  GUEST_SERVICE(Boot, CreateEventEx);
+  GUEST_SERVICE(Runtime, GetTime);
+  GUEST_SERVICE(Runtime, SetTime);
+  GUEST_SERVICE(Runtime, GetWakeupTime);
+  GUEST_SERVICE(Runtime, SetWakeupTime);
+  GUEST_SERVICE(Runtime, SetVirtualAddressMap);
+  GUEST_SERVICE(Runtime, ConvertPointer);
+  GUEST_SERVICE(Runtime, GetVariable);
+  GUEST_SERVICE(Runtime, GetNextVariableName);
+  GUEST_SERVICE(Runtime, SetVariable);
+  GUEST_SERVICE(Runtime, GetNextHighMonotonicCount);
+  GUEST_SERVICE(Runtime, ResetSystem);
+  GUEST_SERVICE(Runtime, UpdateCapsule);
+  GUEST_SERVICE(Runtime, QueryCapsuleCapabilities);
+  GUEST_SERVICE(Runtime, QueryVariableInfo);
+  for (ConsoleDevice *Console : {Core_.ConOut.get(), Core_.StdErr.get()}) {
     EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL &Text = Console->Protocol;
-#define TEXT(Member) GUEST_SERVICE(Text, Member)
-    TEXT(Reset)
-    TEXT(OutputString)
-    TEXT(TestString) TEXT(QueryMode) TEXT(SetMode) TEXT(SetAttribute) TEXT(ClearScreen)
-        TEXT(SetCursorPosition) TEXT(EnableCursor)
+    GUEST_SERVICE(Text, Reset);
+    GUEST_SERVICE(Text, OutputString);
+    GUEST_SERVICE(Text, TestString);
+    GUEST_SERVICE(Text, QueryMode);
+    GUEST_SERVICE(Text, SetMode);
+    GUEST_SERVICE(Text, SetAttribute);
+    GUEST_SERVICE(Text, ClearScreen);
+    GUEST_SERVICE(Text, SetCursorPosition);
+    GUEST_SERVICE(Text, EnableCursor);
   }
-#undef TEXT
-#undef RUNTIME
-#undef BOOT
 #undef GUEST_SERVICE
   std::copy(std::begin(kGuestVendor), std::end(kGuestVendor), Tables_->Vendor);
   SyncSystemTable();
