@@ -76,6 +76,22 @@ EFI_HANDLE ImageTable::InnermostRunningImage() const {
   return nullptr;
 }
 
+void ImageTable::CheckWatchdogs() {
+  CheckProgress();
+  if (Frames_.empty() || Options_.WatchdogNs == 0) {
+    WatchdogDueNs_ = UINT64_MAX;
+    return;
+  }
+  const uint64_t StartNs = Frames_.back().StartNs;
+  const uint64_t Elapsed = Events_.NowNs() - StartNs;
+  if (Elapsed > Options_.WatchdogNs) {
+    WatchdogHalt(Elapsed);
+  }
+  // The call halts once more than the limit has passed.
+  WatchdogDueNs_ =
+      Options_.WatchdogNs >= UINT64_MAX - StartNs ? UINT64_MAX : StartNs + Options_.WatchdogNs + 1;
+}
+
 [[gnu::cold, gnu::noinline]] void ImageTable::WatchdogHalt(uint64_t Elapsed) const {
   throw Halt("watchdog: " + CurrentImageName() + " ran " + std::to_string(Elapsed / 1'000'000) +
                  " ms of virtual time without returning",
@@ -96,7 +112,7 @@ ImageScope::ImageScope(ImageTable &Images, EFI_HANDLE Image) : Images_(Images) {
   }
   Frame.StartNs = Images.Frames_.empty() ? Images.Events_.NowNs() : Images.Frames_.back().StartNs;
   Images.Frames_.push_back(Frame);
-  Images.FrameGeneration_++;
+  Images.FramesChanged();
   Images.Space_.FramesChanged();
   Depth_ = Images.Frames_.size();
   // Time the image's code spends is its own, not that of a spender it was called from.
@@ -107,7 +123,7 @@ ImageScope::ImageScope(ImageTable &Images, EFI_HANDLE Image) : Images_(Images) {
 ImageScope::~ImageScope() {
   if (Images_.Frames_.size() >= Depth_) {
     Images_.Frames_.resize(Depth_ - 1);
-    Images_.FrameGeneration_++;
+    Images_.FramesChanged();
   }
   Images_.Space_.FramesChanged();
   Images_.Events_.SetCharged(Outer_);
@@ -118,7 +134,7 @@ std::optional<Halt> ImageTable::RunFrame(EFI_HANDLE Image, const std::string &Na
   const size_t Depth = Frames_.size();
   const EFI_TPL SavedTpl = Events_.CurrentTpl();
   Frames_.push_back({Image, Name, Events_.NowNs()});
-  FrameGeneration_++;
+  FramesChanged();
   Space_.FramesChanged();
   struct Unwind {
     ImageTable &Images;
@@ -126,7 +142,7 @@ std::optional<Halt> ImageTable::RunFrame(EFI_HANDLE Image, const std::string &Na
     Spender Outer;
     ~Unwind() {
       Images.Frames_.resize(std::min(Images.Frames_.size(), Depth));
-      Images.FrameGeneration_++;
+      Images.FramesChanged();
       Images.Space_.FramesChanged();
       Images.Events_.SetCharged(Outer);
     }
@@ -141,7 +157,7 @@ std::optional<Halt> ImageTable::RunFrame(EFI_HANDLE Image, const std::string &Na
     Call();
   } catch (const Halt &Stopped) {
     Frames_.resize(Depth);
-    FrameGeneration_++;
+    FramesChanged();
     Space_.FramesChanged();
     Events_.ResetTpl(SavedTpl);
     Events_.SetInterruptsEnabled(SavedTpl < TPL_HIGH_LEVEL);

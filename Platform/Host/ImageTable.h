@@ -109,14 +109,11 @@ public:
 
   // The virtual watchdog: a call that ran longer than the board's watchdog allows halts. Asked
   // on every access: small, so that the address space's paths take it inline.
+  // Until the clock reaches the running call's deadline (kept while the frames stay as they
+  // are) only the progress watchdog's flag needs a look.
   void CheckWatchdog() {
-    CheckProgress();
-    if (Frames_.empty() || Options_.WatchdogNs == 0) {
-      return;
-    }
-    const uint64_t Elapsed = Events_.NowNs() - Frames_.back().StartNs;
-    if (Elapsed > Options_.WatchdogNs) {
-      WatchdogHalt(Elapsed);
+    if (Events_.NowNs() >= WatchdogDueNs_ || Watchdog_->Tripped()) {
+      CheckWatchdogs();
     }
   }
   // The progress watchdog's trip, taken as a halt.
@@ -134,6 +131,11 @@ private:
   EFI_STATUS RegisterImage(std::unique_ptr<ImageRecord> Image, EFI_HANDLE Parent, EFI_HANDLE *ImageHandle);
   EFI_STATUS LoadGuestModule(const std::string &Name, EFI_HANDLE Parent, EFI_HANDLE *ImageHandle);
   void ReleaseImageCode(const ImageRecord &Image);
+  void CheckWatchdogs(); // both watchdogs, and the running call's deadline
+  void FramesChanged() {
+    FrameGeneration_++;
+    WatchdogDueNs_ = 0;
+  }
   [[noreturn]] void WatchdogHalt(uint64_t Elapsed) const;
   [[noreturn]] void ProgressHalt();
   bool InsideImage(EFI_HANDLE Image, const void *Address) const;
@@ -155,6 +157,7 @@ private:
   std::vector<CallFrame> Frames_;
   std::unique_ptr<ProgressWatchdog> Watchdog_; // the wall-clock one; the virtual one is CheckWatchdog
   uint64_t FrameGeneration_ = 0;
+  uint64_t WatchdogDueNs_ = 0; // the running call's deadline; 0: to be worked out
   std::function<std::unique_ptr<GuestProcessor>()> MakeGuest_;
   std::unique_ptr<GuestProcessor> Guest_; // the AArch64 processor, once an .efi image is loaded
 };
