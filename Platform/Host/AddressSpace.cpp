@@ -347,13 +347,13 @@ bool AddressSpace::Elementwise(bool IsWrite, uint64_t Address, unsigned Width, u
   return Reached;
 }
 
-// OneChecked when nothing needs a closer look: the watchdogs quiet, the region used last hit
-// (Hit), the caller the one charged last. Everything else takes OneChecked from the start, so
-// that this path keeps nothing across a call but what the charge after the device needs.
+// OneChecked when nothing needs a closer look: the watchdogs quiet and the region used last
+// hit (Hit). Everything else takes OneChecked from the start, so that this path keeps nothing
+// across a call but what the charge after the device needs.
 template <bool IsWrite>
 [[gnu::always_inline]] inline bool AddressSpace::One(uint64_t Address, unsigned Width, uint8_t *Buffer,
                                                      const void *Caller) {
-  Region *Entry = Core_.Images.WatchdogQuiet() && Caller == ChargeCaller_ ? Hit(Address, Width) : nullptr;
+  Region *Entry = Core_.Images.WatchdogQuiet() ? Hit(Address, Width) : nullptr;
   if (Entry == nullptr) [[unlikely]] {
     return OneChecked(IsWrite, Address, Width, Buffer, Caller);
   }
