@@ -26,11 +26,6 @@ bool ValidWidth(unsigned Width) {
   return Width == 1 || Width == 2 || Width == 4 || Width == 8;
 }
 
-// A valid width and an address that is a multiple of it.
-bool Aligned(uint64_t Address, unsigned Width) {
-  return (Width & (Width - 1)) == 0 && Width - 1 < 8 && (Address & (Width - 1)) == 0;
-}
-
 std::string Hex(uint64_t Value) {
   char Text[24];
   std::snprintf(Text, sizeof(Text), "0x%llX", static_cast<unsigned long long>(Value));
@@ -185,46 +180,57 @@ AddressSpace::Region *AddressSpace::ResolveRun(uint64_t &Address, unsigned Width
 
 // ---- Accesses and their time ----------------------------------------------------------------
 
-[[gnu::always_inline]] inline void AddressSpace::Charge(uint64_t CostNs, uint64_t Accesses,
-                                                        const void *Caller) {
-  if (Caller != ChargeCaller_) {
-    ChargeAccount_ = &Core_.Events.AccountOf(Caller);
-    ChargeCaller_ = Caller;
-  }
-  ChargeAccount_->RegisterAccesses += Accesses;
-  Core_.Events.Spend(*ChargeAccount_, &TimeAccount::RegisterNs, CostNs);
+// A new caller since the frames changed: the account its time goes to.
+[[gnu::noinline]] void AddressSpace::ChargeTo(const void *Caller) {
+  ChargeAccount_ = &Core_.Events.AccountOf(Caller);
+  ChargeCaller_ = Caller;
 }
 
-// The region a single access reaches when nothing about it needs a closer look: a valid,
-// aligned access inside the region used last, whose map rules still hold, before any virtual
-// map. Everything else goes to Resolve.
+[[gnu::always_inline]] inline void AddressSpace::Charge(uint64_t CostNs, uint64_t Accesses,
+                                                        const void *Caller) {
+  if (Caller != ChargeCaller_) [[unlikely]] {
+    ChargeTo(Caller);
+  }
+  ChargeAccount_->RegisterAccesses += Accesses;
+  if (!Core_.Events.SpendAtOnce(*ChargeAccount_, &TimeAccount::RegisterNs, CostNs)) [[unlikely]] {
+    Core_.Events.Spend(*ChargeAccount_, &TimeAccount::RegisterNs, CostNs);
+  }
+}
+
+// The region a single access of a valid width reaches when nothing about it needs a closer
+// look: an aligned access inside the region used last, whose map rules still hold, before any
+// virtual map. Everything else goes to Resolve.
 [[gnu::always_inline]] inline AddressSpace::Region *AddressSpace::Hit(uint64_t Address, unsigned Width) {
   if (Core_.VirtualMapSet || LastHit_ == nullptr) {
     return nullptr;
   }
   Region &Entry = *LastHit_;
   const uint64_t Offset = Address - Entry.Base;
-  if (Offset >= Entry.Size || Entry.Size - Offset < Width || !Aligned(Address, Width) ||
+  if (Offset >= Entry.Size || Entry.Size - Offset < Width || (Address & (Width - 1)) != 0 ||
       Entry.ClearedAt != Stamp()) {
     return nullptr;
   }
   return &Entry;
 }
 
-// One access: true when it reached a device. A read that faults gives all ones.
+// One access: true when it reached a device. A read that faults gives all ones. Exact: the
+// value written holds no bits above Width, and the caller keeps only Width bytes of a value
+// read, so neither needs masking here.
+template <bool Exact>
 [[gnu::always_inline]] inline bool AddressSpace::Access(bool IsWrite, uint64_t Address, unsigned Width,
                                                         uint64_t &Value, const void *Caller) {
   Core_.Images.CheckWatchdog();
-  Region *Entry = Hit(Address, Width);
+  Region *Entry = ValidWidth(Width) ? Hit(Address, Width) : nullptr;
   if (Entry == nullptr && (Entry = Resolve(Address, Width, IsWrite, IsWrite ? Value : 0)) == nullptr) {
     Value = IsWrite ? Value : AllOnes(Width);
     return false;
   }
   const uint64_t CostNs = Entry->CostNs;
   if (IsWrite) {
-    Entry->Device->Write(Address - Entry->Base, Width, Value & AllOnes(Width));
+    Entry->Device->Write(Address - Entry->Base, Width, Exact ? Value : Value & AllOnes(Width));
   } else {
-    Value = Entry->Device->Read(Address - Entry->Base, Width) & AllOnes(Width);
+    Value = Entry->Device->Read(Address - Entry->Base, Width);
+    Value = Exact ? Value : Value & AllOnes(Width);
   }
   Charge(CostNs, 1, Caller);
   return true;
@@ -232,12 +238,12 @@ AddressSpace::Region *AddressSpace::ResolveRun(uint64_t &Address, unsigned Width
 
 uint64_t AddressSpace::Read(uint64_t Address, unsigned Width, const void *Caller) {
   uint64_t Value = 0;
-  Access(false, Address, Width, Value, Caller);
+  Access<false>(false, Address, Width, Value, Caller);
   return Value;
 }
 
 void AddressSpace::Write(uint64_t Address, unsigned Width, uint64_t Value, const void *Caller) {
-  Access(true, Address, Width, Value, Caller);
+  Access<false>(true, Address, Width, Value, Caller);
 }
 
 namespace {
@@ -331,14 +337,34 @@ bool AddressSpace::Elementwise(bool IsWrite, uint64_t Address, unsigned Width, u
 }
 
 // One access of a transfer, as firmware's own MMIO makes it.
-[[gnu::always_inline]] inline bool AddressSpace::One(bool IsWrite, uint64_t Address, unsigned Width,
-                                                     uint8_t *Buffer, const void *Caller) {
+[[gnu::noinline]] bool AddressSpace::OneChecked(bool IsWrite, uint64_t Address, unsigned Width,
+                                                uint8_t *Buffer, const void *Caller) {
   uint64_t Value = IsWrite ? Load(Buffer, Width) : 0;
-  const bool Reached = Access(IsWrite, Address, Width, Value, Caller);
+  const bool Reached = Access<true>(IsWrite, Address, Width, Value, Caller);
   if (!IsWrite) {
     Store(Buffer, Width, Value);
   }
   return Reached;
+}
+
+// OneChecked when nothing needs a closer look: the watchdogs quiet and the region used last
+// hit (Hit). Everything else takes OneChecked from the start, so that this path keeps nothing
+// across a call but what the charge after the device needs.
+template <bool IsWrite>
+[[gnu::always_inline]] inline bool AddressSpace::One(uint64_t Address, unsigned Width, uint8_t *Buffer,
+                                                     const void *Caller) {
+  Region *Entry = Core_.Images.WatchdogQuiet() ? Hit(Address, Width) : nullptr;
+  if (Entry == nullptr) [[unlikely]] {
+    return OneChecked(IsWrite, Address, Width, Buffer, Caller);
+  }
+  const uint64_t CostNs = Entry->CostNs;
+  if (IsWrite) {
+    Entry->Device->Write(Address - Entry->Base, Width, Load(Buffer, Width));
+  } else {
+    Store(Buffer, Width, Entry->Device->Read(Address - Entry->Base, Width));
+  }
+  Charge(CostNs, 1, Caller);
+  return true;
 }
 
 bool AddressSpace::CheckedRun(bool IsWrite, uint64_t First, uint64_t Second, unsigned Width, uint64_t Count,
@@ -356,11 +382,12 @@ bool AddressSpace::CheckedRun(bool IsWrite, uint64_t First, uint64_t Second, uns
   return true;
 }
 
-[[gnu::always_inline]] inline bool AddressSpace::Transfer(bool IsWrite, uint64_t Address, unsigned Width,
-                                                          uint64_t Count, Platform::BusRun Run,
-                                                          uint8_t *Buffer, const void *Caller) {
-  if (Count == 1 && ValidWidth(Width)) {
-    return One(IsWrite, Address, Width, Buffer, Caller);
+template <bool IsWrite>
+[[gnu::always_inline]] inline bool AddressSpace::Transfer(uint64_t Address, unsigned Width, uint64_t Count,
+                                                          Platform::BusRun Run, uint8_t *Buffer,
+                                                          const void *Caller) {
+  if (Count == 1 && ValidWidth(Width)) [[likely]] {
+    return One<IsWrite>(Address, Width, Buffer, Caller);
   }
   return TransferRun(IsWrite, Address, Width, Count, Run, Buffer, Caller);
 }
@@ -424,14 +451,14 @@ void Platform::Attach(uint64_t Base, uint64_t Size, std::shared_ptr<MmioDevice> 
 
 bool Platform::BusRead(uint64_t Address, unsigned Width, uint64_t Count, BusRun Run, void *Buffer,
                        const void *Caller) {
-  return Impl_->Space.Transfer(false, Address, Width, Count, Run, static_cast<uint8_t *>(Buffer), Caller);
+  return Impl_->Space.Transfer<false>(Address, Width, Count, Run, static_cast<uint8_t *>(Buffer), Caller);
 }
 
 bool Platform::BusWrite(uint64_t Address, unsigned Width, uint64_t Count, BusRun Run, const void *Buffer,
                         const void *Caller) {
   // The buffer is only read from on a write.
-  return Impl_->Space.Transfer(true, Address, Width, Count, Run,
-                               static_cast<uint8_t *>(const_cast<void *>(Buffer)), Caller);
+  return Impl_->Space.Transfer<true>(Address, Width, Count, Run,
+                                     static_cast<uint8_t *>(const_cast<void *>(Buffer)), Caller);
 }
 
 bool Platform::BusCopy(uint64_t To, uint64_t From, unsigned Width, uint64_t Count, const void *Caller) {

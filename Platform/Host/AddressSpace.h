@@ -27,8 +27,9 @@ public:
   // A run of Count accesses of Width bytes (see Platform::BusRun). Where the run stays inside
   // plain memory of one device it is one copy at the device's burst cost; elsewhere element by
   // element. False when an element faulted.
-  bool Transfer(bool IsWrite, uint64_t Address, unsigned Width, uint64_t Count, Platform::BusRun Run,
-                uint8_t *Buffer, const void *Caller);
+  template <bool IsWrite>
+  bool Transfer(uint64_t Address, unsigned Width, uint64_t Count, Platform::BusRun Run, uint8_t *Buffer,
+                const void *Caller);
   bool Copy(uint64_t To, uint64_t From, unsigned Width, uint64_t Count, const void *Caller);
 
   // The call frames changed: the image a caller's time is charged to may differ, and so may
@@ -59,6 +60,7 @@ private:
   bool Cleared(Region &Entry);
   void RecordFault(uint64_t Address, unsigned Width, bool IsWrite, uint64_t Value, const char *Why);
   void Charge(uint64_t CostNs, uint64_t Accesses, const void *Caller);
+  void ChargeTo(const void *Caller);
   // The checks every access makes before it reaches a device: the watchdogs, from a deadline
   // kept while the call frames stay as they were.
   // The shape of a run of Count accesses of Width bytes that passed its entry checks.
@@ -72,8 +74,10 @@ private:
   // the fault at First.
   bool CheckedRun(bool IsWrite, uint64_t First, uint64_t Second, unsigned Width, uint64_t Count,
                   bool StaysPut, const char *Wraps, RunShape &Shape);
+  template <bool Exact>
   bool Access(bool IsWrite, uint64_t Address, unsigned Width, uint64_t &Value, const void *Caller);
-  bool One(bool IsWrite, uint64_t Address, unsigned Width, uint8_t *Buffer, const void *Caller);
+  template <bool IsWrite> bool One(uint64_t Address, unsigned Width, uint8_t *Buffer, const void *Caller);
+  bool OneChecked(bool IsWrite, uint64_t Address, unsigned Width, uint8_t *Buffer, const void *Caller);
   bool TransferRun(bool IsWrite, uint64_t Address, unsigned Width, uint64_t Count, Platform::BusRun Run,
                    uint8_t *Buffer, const void *Caller);
   bool Elementwise(bool IsWrite, uint64_t Address, unsigned Width, uint64_t Count, Platform::BusRun Run,

@@ -71,17 +71,8 @@ void CoreEvents::Advance(uint64_t Nanoseconds) {
 }
 
 void CoreEvents::Spend(TimeAccount &Account, uint64_t TimeAccount::*Bucket, uint64_t Nanoseconds) {
-  const uint64_t Target = SaturatingAdd(NowNs_, Nanoseconds);
-  if (!DueQueue_.empty() && DueQueue_.begin()->first.DueNs <= Target) {
+  if (!SpendAtOnce(Account, Bucket, Nanoseconds)) {
     SpendThroughDue(Account, Bucket, Nanoseconds);
-    return;
-  }
-  // Nothing runs on the way (an access, mostly): the one step is the account's, as MoveClockTo
-  // would charge it with the account as the spender.
-  if (Target > NowNs_) {
-    Account.*Bucket += Target - NowNs_;
-    NowNs_ = Target;
-    Images_.ClockMoved(NowNs_);
   }
 }
 

@@ -108,6 +108,11 @@ public:
   // Advances the clock on behalf of Account: every step the clock makes meanwhile, other than
   // what code called from here spends itself, goes to its Bucket.
   void Spend(TimeAccount &Account, uint64_t TimeAccount::*Bucket, uint64_t Nanoseconds);
+  // Spend when nothing falls due on the way (an access, mostly): the one step is the account's
+  // and the clock moves at once. False, with nothing done, when an item of the queue falls due
+  // by then (Spend runs it). Defined inline in ImageTable.h, where the watchdog it tells is
+  // known, so that the address space's access path charges with an add and a compare.
+  inline bool SpendAtOnce(TimeAccount &Account, uint64_t TimeAccount::*Bucket, uint64_t Nanoseconds);
   void MoveClockTo(uint64_t TimeNs);
   // A stall of firmware code: the clock moves on by its length, charged to Account.
   void Stall(TimeAccount &Account, uint64_t Microseconds);

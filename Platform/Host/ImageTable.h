@@ -112,10 +112,13 @@ public:
   // Until the clock reaches the running call's deadline (kept while the frames stay as they
   // are) only the progress watchdog's flag needs a look.
   void CheckWatchdog() {
-    if (Events_.NowNs() >= WatchdogDueNs_ || Watchdog_->Tripped()) {
+    if (!WatchdogQuiet()) {
       CheckWatchdogs();
     }
   }
+  // CheckWatchdog has nothing to do: the clock is short of the deadline and the progress
+  // watchdog has not tripped.
+  bool WatchdogQuiet() const { return Events_.NowNs() < WatchdogDueNs_ && !Watchdog_->Tripped(); }
   // The progress watchdog's trip, taken as a halt.
   void CheckProgress() {
     if (Watchdog_->Tripped() && !Frames_.empty()) {
@@ -176,5 +179,18 @@ private:
   size_t Depth_;
   Spender Outer_;
 };
+
+inline bool CoreEvents::SpendAtOnce(TimeAccount &Account, uint64_t TimeAccount::*Bucket,
+                                    uint64_t Nanoseconds) {
+  const uint64_t Target = NowNs_ > UINT64_MAX - Nanoseconds ? UINT64_MAX : NowNs_ + Nanoseconds;
+  if (!DueQueue_.empty() && DueQueue_.begin()->first.DueNs <= Target) {
+    return false;
+  }
+  // As MoveClockTo would charge the step with the account as the spender.
+  Account.*Bucket += Target - NowNs_;
+  NowNs_ = Target;
+  Images_.ClockMoved(NowNs_);
+  return true;
+}
 
 } // namespace host

@@ -243,8 +243,27 @@ inline const PciBarInfo &PciIoProducer::BarInfo(UINT8 BarIndex) {
   return Bars_[std::min<unsigned>(BarIndex, BarCount)];
 }
 
+// One aligned access of 1, 2, 4 or 8 bytes inside a memory BAR whose answer is kept (a register
+// access, most calls) goes straight to the bus, calling nothing before it; everything else takes
+// the general path, which gives such an access the same address.
 EFI_STATUS PciIoProducer::MemAccess(bool IsWrite, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 BarIndex,
                                     UINT64 Offset, UINTN Count, VOID *Buffer, const void *Caller) {
+  if (Count == 1 && Width <= EfiPciIoWidthUint64 && Buffer != nullptr && BarIndex < BarCount &&
+      BarsSeen_ == Function_->BarGeneration()) [[likely]] {
+    const unsigned Bytes = 1u << Width;
+    const PciBarInfo &Bar = Bars_[BarIndex];
+    if (Bar.Present && Bar.Memory && (Offset & (Bytes - 1)) == 0 && Offset < Bar.Size &&
+        Bytes <= Bar.Size - Offset) [[likely]] {
+      IsWrite ? P_.BusWrite(Bar.Base + Offset, Bytes, 1, Platform::BusRun::Step, Buffer, Caller)
+              : P_.BusRead(Bar.Base + Offset, Bytes, 1, Platform::BusRun::Step, Buffer, Caller);
+      return EFI_SUCCESS;
+    }
+  }
+  return MemAccessRun(IsWrite, Width, BarIndex, Offset, Count, Buffer, Caller);
+}
+
+EFI_STATUS PciIoProducer::MemAccessRun(bool IsWrite, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 BarIndex,
+                                       UINT64 Offset, UINTN Count, VOID *Buffer, const void *Caller) {
   if (Width >= EfiPciIoWidthMaximum || Buffer == nullptr) {
     return EFI_INVALID_PARAMETER;
   }

@@ -106,6 +106,10 @@ private:
   void ApplyDecoding();
   // The function's BAR, kept while its BARs stay as they were: memory accesses ask per access.
   const PciBarInfo &BarInfo(UINT8 BarIndex);
+  // MemAccess beyond one access inside a memory BAR: runs, fills, FIFOs, the pass-through BAR
+  // and every refusal.
+  [[gnu::noinline]] EFI_STATUS MemAccessRun(bool IsWrite, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 BarIndex,
+                                            UINT64 Offset, UINTN Count, VOID *Buffer, const void *Caller);
 
   Platform &P_;
   std::shared_ptr<PciFunctionModel> Function_;

@@ -3,7 +3,7 @@
 // within the flash budget. The images come from UEFI_IMAGE_DIR (environment first, then the
 // build's setting).
 #include "ImageBudget.h"
-#include "PeImage.h"
+#include "ImageRules.h"
 #include "ScratchFiles.h"
 
 #include <gtest/gtest.h>
@@ -138,7 +138,7 @@ protected:
     std::vector<std::pair<std::string, PeImage>> Parsed;
     for (const fs::path &Path : Paths_) {
       std::string Error;
-      std::optional<PeImage> Image = LoadPeImage(Path, Error);
+      std::optional<PeImage> Image = ReadPeImage(Path, Error);
       EXPECT_TRUE(Image.has_value()) << Path << ": " << Error;
       if (Image) {
         Parsed.emplace_back(Path.stem().string(), std::move(*Image));
@@ -257,7 +257,7 @@ protected:
       return;
     }
     std::string Error;
-    std::optional<PeImage> Image = LoadPeImage(Paths_.front(), Error);
+    std::optional<PeImage> Image = ReadPeImage(Paths_.front(), Error);
     ASSERT_TRUE(Image.has_value()) << Error;
     Original_ = std::move(*Image);
   }
@@ -294,8 +294,8 @@ TEST_F(BrokenImageChecks, HeaderAndImportFaultsAreFound) {
 
   // An import directory whose first descriptor is not the terminator: point it at the headers.
   std::vector<uint8_t> WithImports = Original_.Bytes;
-  const Section &First = Original_.Sections.front();
-  Put<uint32_t>(WithImports, OptionalHeader() + 112 + 8, First.VirtualAddress);
+  const PeSection &First = Original_.Sections.front();
+  Put<uint32_t>(WithImports, OptionalHeader() + 112 + 8, First.Rva);
   Put<uint32_t>(WithImports, OptionalHeader() + 112 + 12, 40);
   EXPECT_FALSE(CheckNoImports(Reparse(WithImports)).empty());
 
@@ -308,25 +308,25 @@ TEST_F(BrokenImageChecks, UnrelocatedPointersAndStrippedRelocationsAreFound) {
   ASSERT_TRUE(CheckRelocatable(Original_).empty());
 
   std::vector<uint8_t> Stripped = Original_.Bytes;
-  Put<uint16_t>(Stripped, OptionalHeader() - 2, Original_.FileCharacteristics | 0x0001);
+  Put<uint16_t>(Stripped, OptionalHeader() - 2, Original_.Characteristics | 0x0001);
   EXPECT_FALSE(CheckRelocatable(Reparse(Stripped)).empty());
 
   // Plant a pointer to the entry point in a data slot that no relocation patches.
   std::vector<std::string> Ignored;
   std::vector<uint32_t> Targets = Dir64RelocationTargets(Original_, Ignored);
   std::optional<size_t> Slot;
-  for (const Section &Each : Original_.Sections) {
-    if (Each.Name == ".reloc" || Each.IsExecutable() || std::min(Each.RawSize, Each.VirtualSize) < 8) {
+  for (const PeSection &Each : Original_.Sections) {
+    if (Each.Name == ".reloc" || Each.Executable() || std::min(Each.RawBytes, Each.VirtualBytes) < 8) {
       continue;
     }
-    if (std::find(Targets.begin(), Targets.end(), Each.VirtualAddress) == Targets.end()) {
+    if (std::find(Targets.begin(), Targets.end(), Each.Rva) == Targets.end()) {
       Slot = Each.RawOffset;
       break;
     }
   }
   ASSERT_TRUE(Slot.has_value()) << "no data section to plant a pointer in";
   std::vector<uint8_t> Planted = Original_.Bytes;
-  Put<uint64_t>(Planted, *Slot, Original_.ImageBase + Original_.AddressOfEntryPoint);
+  Put<uint64_t>(Planted, *Slot, Original_.ImageBase + Original_.Entry);
   std::vector<std::string> Errors = CheckRelocatable(Reparse(Planted));
   ASSERT_EQ(Errors.size(), 1u) << Join(Errors);
   EXPECT_NE(Errors[0].find("has no relocation"), std::string::npos) << Errors[0];
@@ -334,7 +334,7 @@ TEST_F(BrokenImageChecks, UnrelocatedPointersAndStrippedRelocationsAreFound) {
 
 TEST_F(BrokenImageChecks, PlatformRegisterUseIsFound) {
   constexpr uint32_t MovX18FromZero = 0xAA1F03F2; // mov x18, xzr
-  std::optional<size_t> Entry = Original_.FileOffset(Original_.AddressOfEntryPoint, 4);
+  std::optional<size_t> Entry = Original_.FileOffset(Original_.Entry, 4);
   ASSERT_TRUE(Entry.has_value());
   std::vector<uint8_t> Patched = Original_.Bytes;
   Put<uint32_t>(Patched, *Entry, MovX18FromZero);

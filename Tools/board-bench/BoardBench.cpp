@@ -1,10 +1,11 @@
 // board-bench: the emulated board's speed and the images' sizes, each figure beside its yardstick
 // measured in the same run, so that the ratios hold on a busy machine too:
 //   - a whole-board boot with the display up (boardsim boot, a child process, best of five);
-//   - one emulated register access: the 1920x1200 clear through the VGA chip's bus window, beside
-//     a plain loop of volatile loads and stores;
+//   - one emulated register access: the 1920x1200 clear through the VGA chip's bus window (best
+//     of five), beside a plain loop of volatile loads and stores;
 //   - the clear beside a memset of the same bytes, a full-screen Blt from a buffer (Graphics
-//     Output, BufferToVideo) beside a memcpy of the same bytes;
+//     Output, BufferToVideo) beside a memcpy of the same bytes, the transfer and its yardstick
+//     taking turns (best of fifteen each);
 //   - the AArch64 images against their flash budget.
 // Vidframe's chip code runs on a board whose chip memory the BMC has not set up, so the bring-up
 // runs the whole memory set-up and calibration first. Prints; asserts nothing. The exit status
@@ -39,6 +40,9 @@ constexpr UINTN kModeRow = 15; // 1920 x 1200
 constexpr uint32_t kWidth = 1920, kHeight = 1200;
 constexpr uint32_t kScreenBytes = kWidth * kHeight * 4;
 constexpr int kRounds = 5; // every wall figure is the best of this many runs
+// The transfers of a few milliseconds, each run in turn with its yardstick: on a busy machine a
+// run that short is often cut by another process, and the two bests should see the same machine.
+constexpr int kPairedRounds = 15;
 constexpr int kExitFailed = 1;
 
 // The goals the figures are read against.
@@ -51,9 +55,9 @@ double Ms(Clock::duration Duration) {
   return std::chrono::duration<double, std::milli>(Duration).count();
 }
 
-double BestMs(const std::function<void()> &Work) {
+double BestMs(const std::function<void()> &Work, int Rounds = kRounds) {
   double Best = 1e12;
-  for (int Round = 0; Round < kRounds; Round++) {
+  for (int Round = 0; Round < Rounds; Round++) {
     const auto Start = Clock::now();
     Work();
     Best = std::min(Best, Ms(Clock::now() - Start));
@@ -97,19 +101,32 @@ Figure BestOf(host::Platform &Core, const std::function<void()> &Work) {
   return Best;
 }
 
-// The yardsticks, on host memory of the same size.
-double MemcpyMs(std::vector<uint8_t> &To, const std::vector<uint8_t> &From) {
-  return BestMs([&] {
-    std::memcpy(To.data(), From.data(), kScreenBytes);
-    asm volatile("" : : "r"(To.data()) : "memory");
-  });
+// The yardsticks, on host memory of the same size (touched before: no page faults timed).
+void Memcpy(std::vector<uint8_t> &To, const std::vector<uint8_t> &From) {
+  std::memcpy(To.data(), From.data(), kScreenBytes);
+  asm volatile("" : : "r"(To.data()) : "memory");
 }
 
-double MemsetMs(std::vector<uint8_t> &Memory) {
-  return BestMs([&] {
-    std::memset(Memory.data(), Memory[0] + 1, kScreenBytes);
-    asm volatile("" : : "r"(Memory.data()) : "memory");
-  });
+void Memset(std::vector<uint8_t> &Memory) {
+  std::memset(Memory.data(), Memory[0] + 1, kScreenBytes);
+  asm volatile("" : : "r"(Memory.data()) : "memory");
+}
+
+// Work and its yardstick in alternating rounds: the best of each.
+struct Paired {
+  Figure Work;
+  double YardstickMs = 1e12;
+};
+
+Paired BestPaired(host::Platform &Core, const std::function<void()> &Work,
+                  const std::function<void()> &Yardstick) {
+  Paired Best;
+  for (int Round = 0; Round < kPairedRounds; Round++) {
+    const Figure One = Measure(Core, Work);
+    Best.Work = One.WallMs < Best.Work.WallMs ? One : Best.Work;
+    Best.YardstickMs = std::min(Best.YardstickMs, BestMs(Yardstick, 1));
+  }
+  return Best;
 }
 
 // A plain loop of volatile 32-bit loads and stores over a screen's words: ns per access.
@@ -188,12 +205,16 @@ bool PrintDisplay() {
   EFI_STATUS Status = EFI_NOT_READY;
   const Figure BringUp = Measure(Core, [&] { Status = VantorInitController(&Private); });
   const Figure ModeSet = Measure(Core, [&] { VantorProgramMode(&Private, kModeRow); });
-  const Figure Clear = Measure(Core, [&] { VantorClearFrameBuffer(&Private, kScreenBytes); });
+  const Figure Clear = BestOf(Core, [&] { VantorClearFrameBuffer(&Private, kScreenBytes); });
+  std::vector<uint8_t> Plain(kScreenBytes), Copy(kScreenBytes);
   uint32_t Colour = 0;
-  const Figure Fill = BestOf(Core, [&] {
-    Colour++;
-    Io->Mem.Write(Io, EfiPciIoWidthFillUint32, VANTOR_FRAME_BUFFER_BAR, 0, kWidth * kHeight, &Colour);
-  });
+  const Paired Fill = BestPaired(
+      Core,
+      [&] {
+        Colour++;
+        Io->Mem.Write(Io, EfiPciIoWidthFillUint32, VANTOR_FRAME_BUFFER_BAR, 0, kWidth * kHeight, &Colour);
+      },
+      [&] { Memset(Plain); });
 
   // Graphics Output with the one mode 1920x1200; its construction sets that mode.
   const VANTOR_VIDEO_MODE &Row = gVantorVideoModes[kModeRow];
@@ -206,17 +227,18 @@ bool PrintDisplay() {
     Picture[Index] = static_cast<uint8_t>(Index * 7);
   }
   EFI_STATUS BltStatus = EFI_NOT_READY;
-  const Figure Blt = BestOf(Core, [&] {
-    BltStatus = Gop->Blt(Gop, reinterpret_cast<EFI_GRAPHICS_OUTPUT_BLT_PIXEL *>(Picture.data()),
-                         EfiBltBufferToVideo, 0, 0, 0, 0, kWidth, kHeight, 0);
-  });
+  const Paired Blt = BestPaired(
+      Core,
+      [&] {
+        BltStatus = Gop->Blt(Gop, reinterpret_cast<EFI_GRAPHICS_OUTPUT_BLT_PIXEL *>(Picture.data()),
+                             EfiBltBufferToVideo, 0, 0, 0, 0, kWidth, kHeight, 0);
+      },
+      [&] { Memcpy(Copy, Picture); });
   // The last pixel on the screen as the picture has it (the reserved byte is not drawn).
   const bool Drawn = std::memcmp(&Chip.FrameBuffer()[kScreenBytes - 4], &Picture[kScreenBytes - 4], 3) == 0;
   Measure(Core, [&] { VantorGraphicsOutputDestructor(&Private); });
 
-  std::vector<uint8_t> Plain(kScreenBytes), Copy(kScreenBytes);
-  const double Memset = MemsetMs(Plain);
-  const double Memcpy = MemcpyMs(Copy, Picture);
+  const double MemsetMs = Fill.YardstickMs, MemcpyMs = Blt.YardstickMs;
   std::vector<uint32_t> Words(kWidth * kHeight);
   const double VolatileNs = VolatileAccessNs(Words);
 
@@ -226,19 +248,20 @@ bool PrintDisplay() {
   PrintRow("mode set 1920x1200, with its clear", Text("%.1f ms (%.1f ms)", ModeSet.WallMs, ModeSet.VirtualMs),
            "");
   const double AccessNs = Clear.WallMs * 1e6 / std::max<uint64_t>(Clear.Accesses, 1);
-  PrintRow(("register access (" + std::to_string(Clear.Accesses) + " in the clear below)").c_str(),
+  PrintRow(("register access (" + std::to_string(Clear.Accesses) + " in the clear below), best of 5").c_str(),
            Text("%.1f ns", AccessNs),
            Text("volatile load/store %.2f ns: %.0fx; goal <= %.0f ns", VolatileNs, AccessNs / VolatileNs,
                 kAccessGoalNs));
   PrintRow("clear 1920x1200 through the bus window", Text("%.1f ms (%.1f ms)", Clear.WallMs, Clear.VirtualMs),
-           Text("memset %.2f ms: %.0fx; goal <= %.0f ms", Memset, Clear.WallMs / Memset, kClearGoalMs));
-  PrintRow("fill 1920x1200 through PCI I/O (BAR 0), best of 5",
-           Text("%.2f ms (%.1f ms)", Fill.WallMs, Fill.VirtualMs),
-           Text("memset %.2f ms: %.1fx", Memset, Fill.WallMs / Memset));
-  const double MemcpyShare = Memcpy / Blt.WallMs;
+           Text("memset %.2f ms: %.0fx; goal <= %.0f ms", MemsetMs, Clear.WallMs / MemsetMs, kClearGoalMs));
+  PrintRow("fill 1920x1200 through PCI I/O (BAR 0), best of 15",
+           Text("%.2f ms (%.1f ms)", Fill.Work.WallMs, Fill.Work.VirtualMs),
+           Text("memset %.2f ms: %.1fx", MemsetMs, Fill.Work.WallMs / MemsetMs));
+  const double MemcpyShare = MemcpyMs / Blt.Work.WallMs;
   PrintRow(
-      "Blt BufferToVideo 1920x1200, best of 5", Text("%.2f ms (%.1f ms)", Blt.WallMs, Blt.VirtualMs),
-      Text("memcpy %.2f ms: %.2f of its bandwidth; goal >= %.1f", Memcpy, MemcpyShare, kBltGoalOfMemcpy));
+      "Blt BufferToVideo 1920x1200, best of 15",
+      Text("%.2f ms (%.1f ms)", Blt.Work.WallMs, Blt.Work.VirtualMs),
+      Text("memcpy %.2f ms: %.2f of its bandwidth; goal >= %.1f", MemcpyMs, MemcpyShare, kBltGoalOfMemcpy));
   std::printf("  bring-up %s, %u memory tests; Blt %s, %s\n", host::StatusName(Status).c_str(),
               Chip.MemoryTests(), host::StatusName(BltStatus).c_str(), Drawn ? "drawn" : "NOT DRAWN");
   return Status == EFI_SUCCESS && BltStatus == EFI_SUCCESS && Drawn;

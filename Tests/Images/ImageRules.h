@@ -1,7 +1,9 @@
-// A small reader of PE32+ images and the checks every UEFI image of the board must pass:
-// AArch64 PE32+, the right EFI subsystem, no imports, loadable at any base, and an entry
-// point in executable code.
+// The checks every UEFI image of the board must pass: AArch64 PE32+, the right EFI subsystem,
+// no imports, loadable at any base, an entry point in executable code. Images are read with the
+// processor's PE reader (Platform/Cpu/PeFile.h), the one its loader uses.
 #pragma once
+
+#include <PeFile.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -11,48 +13,18 @@
 
 namespace images {
 
-constexpr uint16_t IMAGE_FILE_MACHINE_ARM64 = 0xAA64;
-constexpr uint16_t IMAGE_NT_OPTIONAL_HDR64_MAGIC = 0x20B;
-constexpr uint16_t IMAGE_SUBSYSTEM_EFI_APPLICATION = 10;
-constexpr uint16_t IMAGE_SUBSYSTEM_EFI_BOOT_SERVICE_DRIVER = 11;
+using cpu::IMAGE_SUBSYSTEM_EFI_APPLICATION;
+using cpu::IMAGE_SUBSYSTEM_EFI_BOOT_SERVICE_DRIVER;
+using cpu::PeSection;
 
-struct Section {
-  std::string Name;
-  uint32_t VirtualAddress = 0;
-  uint32_t VirtualSize = 0;
-  uint32_t RawOffset = 0;
-  uint32_t RawSize = 0;
-  uint32_t Characteristics = 0;
-  bool IsExecutable() const;
-};
-
-struct DataDirectory {
-  uint32_t Rva = 0;
-  uint32_t Size = 0;
-};
-
-struct PeImage {
+// An image file with its headers.
+struct PeImage : cpu::PeFile {
   std::vector<uint8_t> Bytes;
-  uint16_t Machine = 0;
-  uint16_t FileCharacteristics = 0;
-  uint16_t Magic = 0;
-  uint32_t AddressOfEntryPoint = 0;
-  uint64_t ImageBase = 0;
-  uint32_t SectionAlignment = 0;
-  uint32_t SizeOfImage = 0;
-  uint16_t Subsystem = 0;
-  std::vector<DataDirectory> Directories;
-  std::vector<Section> Sections;
-
-  const Section *SectionAt(uint32_t Rva) const;
-  // The file bytes behind [Rva, Rva + Length), or nullopt when they are not all in the file.
-  std::optional<size_t> FileOffset(uint32_t Rva, uint32_t Length) const;
-  DataDirectory Directory(size_t Index) const;
 };
 
-// Parses the headers; on failure returns nullopt and says why in Error.
+// Reads the headers; on failure returns nullopt and says why in Error.
 std::optional<PeImage> ParsePeImage(std::vector<uint8_t> Bytes, std::string &Error);
-std::optional<PeImage> LoadPeImage(const std::filesystem::path &Path, std::string &Error);
+std::optional<PeImage> ReadPeImage(const std::filesystem::path &Path, std::string &Error);
 
 // RVAs that the base relocations patch as 64-bit addresses; problems go to Errors.
 std::vector<uint32_t> Dir64RelocationTargets(const PeImage &Image, std::vector<std::string> &Errors);
