@@ -2,6 +2,7 @@
 #include "DriverModel.h"
 
 #include "CoreInternal.h"
+#include "FirmwareCall.h"
 
 #include <algorithm>
 
@@ -151,6 +152,7 @@ EFI_STATUS DriverModel::ConnectController(EFI_HANDLE Controller, EFI_HANDLE *Dri
   std::vector<EFI_DRIVER_BINDING_PROTOCOL *> Done;
   bool AnyStarted = false;
   bool StartedOne = true;
+  cpu::Aarch64Cpu *const Processor = Images_.Processor();
   // After every successful Start the list is rebuilt: Start may have installed new drivers.
   while (StartedOne && Handles_.ValidHandle(Controller) != nullptr) {
     StartedOne = false;
@@ -160,11 +162,13 @@ EFI_STATUS DriverModel::ConnectController(EFI_HANDLE Controller, EFI_HANDLE *Dri
       }
       ImageScope Scope(Images_, Candidate.Binding->ImageHandle);
       // A warning from Supported is not a refusal.
-      if (EFI_ERROR(Candidate.Binding->Supported(Candidate.Binding, Controller, Remaining))) {
+      if (EFI_ERROR(cpu::CallFirmware(Processor, Candidate.Binding->Supported, Candidate.Binding, Controller,
+                                      Remaining))) {
         continue;
       }
       Done.push_back(Candidate.Binding);
-      EFI_STATUS Status = Candidate.Binding->Start(Candidate.Binding, Controller, Remaining);
+      EFI_STATUS Status =
+          cpu::CallFirmware(Processor, Candidate.Binding->Start, Candidate.Binding, Controller, Remaining);
       Report_.LogLine("connect: " + Report_.CurrentImageName() + " Start on handle " +
                       std::to_string(static_cast<HandleRecord *>(Controller)->Key) + ": " +
                       StatusName(Status));
@@ -195,6 +199,7 @@ EFI_STATUS DriverModel::DisconnectController(EFI_HANDLE Controller, EFI_HANDLE D
   }
   bool AnyStopped = false;
   bool AnyFailed = false;
+  cpu::Aarch64Cpu *const Processor = Images_.Processor();
   for (EFI_HANDLE Agent : ManagingDrivers(Record)) {
     if (Driver != nullptr && Agent != Driver) {
       continue;
@@ -215,14 +220,16 @@ EFI_STATUS DriverModel::DisconnectController(EFI_HANDLE Controller, EFI_HANDLE D
     if (!Children.empty()) {
       if (Child != nullptr) {
         Stopping = 1;
-        Status = Binding->Stop(Binding, Controller, 1, &Child);
+        Status = cpu::CallFirmware(Processor, Binding->Stop, Binding, Controller, UINTN{1}, &Child);
       } else {
         Stopping = Children.size();
-        Status = Binding->Stop(Binding, Controller, Children.size(), Children.data());
+        Status = cpu::CallFirmware(Processor, Binding->Stop, Binding, Controller, Children.size(),
+                                   Children.data());
       }
     }
     if (!EFI_ERROR(Status) && (Child == nullptr || Children.size() == Stopping)) {
-      Status = Binding->Stop(Binding, Controller, 0, nullptr);
+      Status = cpu::CallFirmware(Processor, Binding->Stop, Binding, Controller, UINTN{0},
+                                 static_cast<EFI_HANDLE *>(nullptr));
     }
     Report_.LogLine("disconnect: " + Report_.CurrentImageName() + " Stop: " + StatusName(Status));
     (EFI_ERROR(Status) ? AnyFailed : AnyStopped) = true;
