@@ -68,6 +68,7 @@ struct GuestProcessor::GuestTables {
   EFI_RUNTIME_SERVICES Runtime;
   EFI_DXE_SERVICES Dxe;
   EFI_CONFIGURATION_TABLE Configuration[kMaxConfigurationTables];
+  EFI_HANDLE HandleSlot;
   char16_t Vendor[sizeof(kGuestVendor) / sizeof(char16_t)];
 };
 
@@ -237,6 +238,10 @@ void GuestProcessor::SyncSystemTable() {
 
 EFI_SYSTEM_TABLE *GuestProcessor::SystemTable() {
   return &Tables_->System;
+}
+
+EFI_HANDLE *GuestProcessor::HandleSlot() {
+  return &Tables_->HandleSlot;
 }
 
 // The halt breakpoint is CpuBreakpoint, as the host build's seam names it.

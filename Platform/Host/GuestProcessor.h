@@ -35,6 +35,8 @@ public:
   EFI_SYSTEM_TABLE *SystemTable();
   // Brings the guest's system table and configuration tables up to the core's (on every change).
   void SyncSystemTable();
+  // A handle's place in DRAM, for a call of guest code that hands one back (a driver override).
+  EFI_HANDLE *HandleSlot();
   // A fault of guest code as the halt of the boot it is, named by the image it happened in.
   Halt AsHalt(const cpu::GuestFault &Fault) const;
 
