@@ -144,6 +144,7 @@ Platform::Platform(PlatformOptions Options) {
   if (Core.Options.Aarch64Images) {
     // Before any producer installs: what they hand to firmware is exported to it.
     Core.Images.SetGuest(std::make_unique<GuestProcessor>(Core));
+    Core.FirmwareImage.SystemTable = Core.Images.Guest()->SystemTable(); // what firmware may look up
   }
   Core.ConfigurationTables.push_back({CoreGuid::DxeServicesTable, &Core.DxeServices});
   Core.UpdateTableCrcs();
