@@ -238,7 +238,8 @@ int RunBootCommand(int argc, char **argv) {
   Settings.ModuleDir = Options.Value("--module-dir", BOARDSIM_MODULE_DIR);
   Settings.NvramFile = Options.Value("--nvram");
   Settings.Echo = Options.Has("--quiet") ? nullptr : &std::cout;
-  if (const std::string Problem = ApplyImagesOption(Options, Settings); !Problem.empty()) {
+  if (const std::string Problem = ApplyImagesOption(Options, Settings, BOARDSIM_IMAGE_DIR);
+      !Problem.empty()) {
     return UsageError(Problem);
   }
   if (Options.Has("--watchdog-ms")) {

@@ -118,11 +118,12 @@ OptionSpec ImagesOption() {
           "on the board's AArch64 processor"};
 }
 
-std::string ApplyImagesOption(const OptionSet &Options, host::PlatformOptions &Settings) {
+std::string ApplyImagesOption(const OptionSet &Options, host::PlatformOptions &Settings,
+                              const std::filesystem::path &ImageDir) {
   const std::string Images = Options.Value("--images", "host");
   if (Images == "aarch64") {
     Settings.Aarch64Images = true;
-    Settings.Aarch64ImageDir = BOARDSIM_IMAGE_DIR;
+    Settings.Aarch64ImageDir = ImageDir;
   } else if (Images != "host") {
     return "--images is host or aarch64, not " + Images;
   }

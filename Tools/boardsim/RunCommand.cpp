@@ -145,7 +145,8 @@ int RunRunCommand(int argc, char **argv) {
     host::CreateFolder(Nvram.parent_path()); // checked above
   }
   Settings.NvramFile = Options.Value("--nvram");
-  if (const std::string Problem = ApplyImagesOption(Options, Settings); !Problem.empty()) {
+  if (const std::string Problem = ApplyImagesOption(Options, Settings, BOARDSIM_IMAGE_DIR);
+      !Problem.empty()) {
     std::cerr << "boardsim run: " << Problem << "\n";
     return kExitUsage;
   }
