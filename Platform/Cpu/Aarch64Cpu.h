@@ -101,6 +101,33 @@ public:
   // request while no guest code runs stops the next call at its start.
   void Interrupt();
 
+  // The guest code that called the service running now (its return address), for services that
+  // answer by their caller (whose pool, whose call); 0 while host code acts on its own (a
+  // producer's member, or host code the host called).
+  uint64_t ServiceCaller() const { return ServiceCaller_; }
+  // The guest code that called the stub running now, whoever the service acts for: a producer
+  // standing for hardware charges the bus cycles it makes to that code. 0 as above.
+  uint64_t TrapCaller() const { return TrapCaller_; }
+  class CallerScope {
+  public:
+    CallerScope(Aarch64Cpu &Cpu, uint64_t Service, uint64_t Trap)
+        : Cpu_(Cpu), OuterService_(Cpu.ServiceCaller_), OuterTrap_(Cpu.TrapCaller_) {
+      Cpu.ServiceCaller_ = Service;
+      Cpu.TrapCaller_ = Trap;
+    }
+    ~CallerScope() {
+      Cpu_.ServiceCaller_ = OuterService_;
+      Cpu_.TrapCaller_ = OuterTrap_;
+    }
+    CallerScope(const CallerScope &) = delete;
+    CallerScope &operator=(const CallerScope &) = delete;
+
+  private:
+    Aarch64Cpu &Cpu_;
+    uint64_t OuterService_;
+    uint64_t OuterTrap_;
+  };
+
   SystemRegisters &Registers() { return Registers_; }
   Bus &Board() { return Board_; }
   const TrapStubs *Stubs() const { return Stubs_.get(); }
@@ -125,6 +152,8 @@ private:
   std::atomic<bool> Interrupted_{false};
   std::map<uint64_t, uint64_t> Exported_; // host function -> its stub
   size_t Depth_ = 0;                      // levels running now
+  uint64_t ServiceCaller_ = 0;
+  uint64_t TrapCaller_ = 0;
   uint64_t StackTop_ = 0;
 };
 

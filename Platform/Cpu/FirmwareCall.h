@@ -19,8 +19,12 @@ namespace cpu {
 template <typename R, typename... Params, typename... Args>
 R CallFirmware(Aarch64Cpu *Cpu, R (*Function)(Params...), Args &&...Arguments) {
   static_assert(sizeof...(Params) == sizeof...(Args), "one argument per parameter");
+  if (Cpu == nullptr) {
+    return Function(std::forward<Args>(Arguments)...);
+  }
   const uint64_t Address = reinterpret_cast<uint64_t>(Function);
-  if (Cpu == nullptr || !Cpu->IsGuestCode(Address)) {
+  if (!Cpu->IsGuestCode(Address)) {
+    Aarch64Cpu::CallerScope HostActs(*Cpu, 0, 0); // host code calling host code: no guest caller
     return Function(std::forward<Args>(Arguments)...);
   }
   const uint64_t Registers[sizeof...(Params) + 1] = {ToRegister<Params>(std::forward<Args>(Arguments))...};
@@ -30,16 +34,28 @@ R CallFirmware(Aarch64Cpu *Cpu, R (*Function)(Params...), Args &&...Arguments) {
   }
 }
 
+// Who a host function acts for when firmware calls it: a core service answers for its guest
+// caller (Aarch64Cpu::ServiceCaller); a producer's member is host code acting on its own, as in
+// the host build, where what it calls sees a host return address.
+enum class ActsFor { Host, GuestCaller };
+
 // ExportFunction gives the pointer firmware gets for a host function (a service table member, a
 // producer's protocol member): the function itself in the host build, its trap stub when the
 // images run on the processor.
 template <typename R, typename... Params>
-auto ExportFunction(Aarch64Cpu *Cpu, const char *Name, R (*Function)(Params...)) -> R (*)(Params...) {
+auto ExportFunction(Aarch64Cpu *Cpu, const char *Name, R (*Function)(Params...),
+                    ActsFor Acting = ActsFor::Host) -> R (*)(Params...) {
   if (Cpu == nullptr) {
     return Function;
   }
   const uint64_t Stub =
-      Cpu->ExportService(reinterpret_cast<uint64_t>(Function), Name, [&] { return Native(Function); });
+      Cpu->ExportService(reinterpret_cast<uint64_t>(Function), Name, [&]() -> ServiceFunction {
+        return [Acting, Run = Native(Function)](const GuestFrame &Frame) {
+          Aarch64Cpu::CallerScope Caller(Frame.Cpu(), Acting == ActsFor::GuestCaller ? Frame.Lr() : 0,
+                                         Frame.Lr());
+          return Run(Frame);
+        };
+      });
   return reinterpret_cast<R (*)(Params...)>(Stub);
 }
 
@@ -50,11 +66,13 @@ auto ExportFunction(Aarch64Cpu *Cpu, const char *Name, R (*Function)(Params...))
 constexpr unsigned MaxVariadicPairs = 16;
 
 template <typename R, typename First>
-auto ExportFunction(Aarch64Cpu *Cpu, const char *Name, R (*Function)(First, ...)) -> R (*)(First, ...) {
+auto ExportFunction(Aarch64Cpu *Cpu, const char *Name, R (*Function)(First, ...),
+                    ActsFor Acting = ActsFor::Host) -> R (*)(First, ...) {
   if (Cpu == nullptr) {
     return Function;
   }
-  const auto Run = [Function](const GuestFrame &Frame) -> uint64_t {
+  const auto Run = [Function, Acting](const GuestFrame &Frame) -> uint64_t {
+    Aarch64Cpu::CallerScope Caller(Frame.Cpu(), Acting == ActsFor::GuestCaller ? Frame.Lr() : 0, Frame.Lr());
     std::array<void *, 2 * MaxVariadicPairs + 1> List{};
     unsigned Index = 0;
     for (; Index < List.size(); Index++) {

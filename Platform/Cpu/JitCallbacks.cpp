@@ -30,6 +30,7 @@ constexpr uint32_t BrkImmediateShift = 5;
 constexpr uint32_t ImmediateMask = 0xFFFF;
 constexpr uint32_t HaltBreakpoint = 0xF000; // brk #0xf000: CpuBreakpoint, the images' halt
 constexpr uint64_t InstructionBytes = 4;
+constexpr unsigned LinkRegister = 30;   // X30: where a call returns
 constexpr uint64_t ZeroBlockBytes = 64; // DC ZVA's block: 4 << DCZID_EL0.BS, the JIT's default 4
 
 // The guest's general registers through the JIT, for the instructions emulated here.
@@ -207,7 +208,8 @@ void JitCallbacks::RunService(const TrapStubs::Service &Service) {
     Registers[Index] = Jit_->GetRegister(Index);
   }
   try {
-    Jit_->SetRegister(0, Service.Run(GuestFrame(Cpu_, Registers, Jit_->GetSP())));
+    Jit_->SetRegister(
+        0, Service.Run(GuestFrame(Cpu_, Registers, Jit_->GetSP(), Jit_->GetRegister(LinkRegister))));
   } catch (...) {
     Stop.Thrown = std::current_exception();
     Jit_->HaltExecution(Dynarmic::HaltReason::UserDefined2);

@@ -24,7 +24,8 @@ void WriteStub(uint8_t *At, uint32_t Number) {
 
 } // namespace
 
-GuestFrame::GuestFrame(Aarch64Cpu &Cpu, const uint64_t (&Registers)[8], uint64_t Sp) : Cpu_(Cpu), Sp_(Sp) {
+GuestFrame::GuestFrame(Aarch64Cpu &Cpu, const uint64_t (&Registers)[8], uint64_t Sp, uint64_t Lr)
+    : Cpu_(Cpu), Sp_(Sp), Lr_(Lr) {
   std::memcpy(Registers_, Registers, sizeof(Registers_));
 }
 

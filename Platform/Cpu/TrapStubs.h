@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <type_traits>
@@ -19,23 +20,32 @@ class Aarch64Cpu;
 // arguments are passed the same way on this procedure-call standard).
 class GuestFrame {
 public:
-  GuestFrame(Aarch64Cpu &Cpu, const uint64_t (&Registers)[8], uint64_t Sp);
+  GuestFrame(Aarch64Cpu &Cpu, const uint64_t (&Registers)[8], uint64_t Sp, uint64_t Lr = 0);
   uint64_t Argument(unsigned Index) const;
   uint64_t Sp() const { return Sp_; }
+  uint64_t Lr() const { return Lr_; } // where the call returns to in the guest's code
   Aarch64Cpu &Cpu() const { return Cpu_; }
 
 private:
   Aarch64Cpu &Cpu_;
   uint64_t Registers_[8];
   uint64_t Sp_;
+  uint64_t Lr_;
 };
 
 using ServiceFunction = std::function<uint64_t(const GuestFrame &)>;
 
-// A value as it travels in a 64-bit register, and back.
+// A value as it travels in a 64-bit register, and back. A record of up to 8 bytes travels as its
+// bytes (AAPCS64 passes small composites in general registers).
 template <typename T> uint64_t ToRegister(T Value) {
   if constexpr (std::is_pointer_v<T>) {
     return reinterpret_cast<uint64_t>(Value);
+  } else if constexpr (std::is_class_v<T>) {
+    static_assert(sizeof(T) <= sizeof(uint64_t) && std::is_trivially_copyable_v<T>,
+                  "a record in one register");
+    uint64_t Register = 0;
+    std::memcpy(&Register, &Value, sizeof(T));
+    return Register;
   } else {
     return static_cast<uint64_t>(Value);
   }
@@ -45,6 +55,12 @@ template <typename T> T FromRegister(uint64_t Value) {
     return reinterpret_cast<T>(Value);
   } else if constexpr (std::is_same_v<T, bool>) {
     return (Value & 0xFF) != 0; // a bool occupies the low byte; the rest is unspecified
+  } else if constexpr (std::is_class_v<T>) {
+    static_assert(sizeof(T) <= sizeof(uint64_t) && std::is_trivially_copyable_v<T>,
+                  "a record in one register");
+    T Record;
+    std::memcpy(&Record, &Value, sizeof(T));
+    return Record;
   } else {
     return static_cast<T>(Value);
   }

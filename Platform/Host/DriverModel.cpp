@@ -2,6 +2,8 @@
 #include "DriverModel.h"
 
 #include "CoreInternal.h"
+#include "FirmwareCall.h"
+#include "GuestProcessor.h"
 
 #include <algorithm>
 
@@ -53,14 +55,15 @@ void AddDriver(const std::vector<DriverCandidate> &All, EFI_HANDLE Driver,
   }
 }
 
-// Walks an override's GetDriver list (NULL in, then each handle it gave, until an error).
+// Walks an override's GetDriver list (NULL in, then each handle it gave, until an error). The
+// handle goes back and forth in Slot, where the override's code can write it.
 template <class Next>
-void AddOverrideList(const std::vector<DriverCandidate> &All, Next GetNext,
+void AddOverrideList(const std::vector<DriverCandidate> &All, Next GetNext, EFI_HANDLE *Slot,
                      std::vector<DriverCandidate> &List) {
   constexpr int kMaxOverrides = 256; // an override that never ends its list stops here
-  EFI_HANDLE Driver = nullptr;
-  for (int Count = 0; Count < kMaxOverrides && !EFI_ERROR(GetNext(&Driver)) && Driver != nullptr; Count++) {
-    AddDriver(All, Driver, List);
+  *Slot = nullptr;
+  for (int Count = 0; Count < kMaxOverrides && !EFI_ERROR(GetNext(Slot)) && *Slot != nullptr; Count++) {
+    AddDriver(All, *Slot, List);
   }
 }
 
@@ -68,8 +71,11 @@ void AddOverrideList(const std::vector<DriverCandidate> &All, Next GetNext,
 // drivers with a family override (highest family version first), the bus-specific override of
 // the controller, then every other Driver Binding by descending Version (install order among
 // equals).
+// The overrides are firmware's: called through the processor when the images run on it, with
+// the handle in a slot of DRAM (Slot).
 std::vector<DriverCandidate> Candidates(const HandleDatabase &Handles, EFI_HANDLE Controller,
-                                        EFI_HANDLE *DriverImageHandles) {
+                                        EFI_HANDLE *DriverImageHandles, cpu::Aarch64Cpu *Processor,
+                                        EFI_HANDLE *Slot) {
   const std::vector<DriverCandidate> All = AllBindings(Handles);
   std::vector<DriverCandidate> List;
   for (EFI_HANDLE *Entry = DriverImageHandles; Entry != nullptr && *Entry != nullptr; Entry++) {
@@ -79,7 +85,11 @@ std::vector<DriverCandidate> Candidates(const HandleDatabase &Handles, EFI_HANDL
     auto *Platform = static_cast<EFI_PLATFORM_DRIVER_OVERRIDE_PROTOCOL *>(Protocol->Interface);
     if (Platform != nullptr && Platform->GetDriver != nullptr) {
       AddOverrideList(
-          All, [&](EFI_HANDLE *Driver) { return Platform->GetDriver(Platform, Controller, Driver); }, List);
+          All,
+          [&](EFI_HANDLE *Driver) {
+            return cpu::CallFirmware(Processor, Platform->GetDriver, Platform, Controller, Driver);
+          },
+          Slot, List);
     }
   }
   std::vector<std::pair<UINT32, DriverCandidate>> Family;
@@ -87,7 +97,7 @@ std::vector<DriverCandidate> Candidates(const HandleDatabase &Handles, EFI_HANDL
     auto *Override = InterfaceOn<EFI_DRIVER_FAMILY_OVERRIDE_PROTOCOL>(Handles, Candidate.BindingHandle,
                                                                       CoreGuid::DriverFamilyOverride);
     if (Override != nullptr && Override->GetVersion != nullptr) {
-      Family.emplace_back(Override->GetVersion(Override), Candidate);
+      Family.emplace_back(cpu::CallFirmware(Processor, Override->GetVersion, Override), Candidate);
     }
   }
   std::stable_sort(Family.begin(), Family.end(),
@@ -99,7 +109,8 @@ std::vector<DriverCandidate> Candidates(const HandleDatabase &Handles, EFI_HANDL
                                                                      CoreGuid::BusSpecificDriverOverride);
   if (Bus != nullptr && Bus->GetDriver != nullptr) {
     AddOverrideList(
-        All, [&](EFI_HANDLE *Driver) { return Bus->GetDriver(Bus, Driver); }, List);
+        All, [&](EFI_HANDLE *Driver) { return cpu::CallFirmware(Processor, Bus->GetDriver, Bus, Driver); },
+        Slot, List);
   }
   std::vector<DriverCandidate> Others = All;
   std::stable_sort(Others.begin(), Others.end(), [](const DriverCandidate &A, const DriverCandidate &B) {
@@ -151,20 +162,26 @@ EFI_STATUS DriverModel::ConnectController(EFI_HANDLE Controller, EFI_HANDLE *Dri
   std::vector<EFI_DRIVER_BINDING_PROTOCOL *> Done;
   bool AnyStarted = false;
   bool StartedOne = true;
+  cpu::Aarch64Cpu *const Processor = Images_.Processor();
   // After every successful Start the list is rebuilt: Start may have installed new drivers.
   while (StartedOne && Handles_.ValidHandle(Controller) != nullptr) {
     StartedOne = false;
-    for (const DriverCandidate &Candidate : Candidates(Handles_, Controller, DriverImageHandles)) {
+    EFI_HANDLE Local = nullptr;
+    EFI_HANDLE *Slot = Images_.Guest() != nullptr ? Images_.Guest()->HandleSlot() : &Local;
+    for (const DriverCandidate &Candidate :
+         Candidates(Handles_, Controller, DriverImageHandles, Processor, Slot)) {
       if (std::find(Done.begin(), Done.end(), Candidate.Binding) != Done.end()) {
         continue;
       }
       ImageScope Scope(Images_, Candidate.Binding->ImageHandle);
       // A warning from Supported is not a refusal.
-      if (EFI_ERROR(Candidate.Binding->Supported(Candidate.Binding, Controller, Remaining))) {
+      if (EFI_ERROR(cpu::CallFirmware(Processor, Candidate.Binding->Supported, Candidate.Binding, Controller,
+                                      Remaining))) {
         continue;
       }
       Done.push_back(Candidate.Binding);
-      EFI_STATUS Status = Candidate.Binding->Start(Candidate.Binding, Controller, Remaining);
+      EFI_STATUS Status =
+          cpu::CallFirmware(Processor, Candidate.Binding->Start, Candidate.Binding, Controller, Remaining);
       Report_.LogLine("connect: " + Report_.CurrentImageName() + " Start on handle " +
                       std::to_string(static_cast<HandleRecord *>(Controller)->Key) + ": " +
                       StatusName(Status));
@@ -195,6 +212,7 @@ EFI_STATUS DriverModel::DisconnectController(EFI_HANDLE Controller, EFI_HANDLE D
   }
   bool AnyStopped = false;
   bool AnyFailed = false;
+  cpu::Aarch64Cpu *const Processor = Images_.Processor();
   for (EFI_HANDLE Agent : ManagingDrivers(Record)) {
     if (Driver != nullptr && Agent != Driver) {
       continue;
@@ -215,14 +233,16 @@ EFI_STATUS DriverModel::DisconnectController(EFI_HANDLE Controller, EFI_HANDLE D
     if (!Children.empty()) {
       if (Child != nullptr) {
         Stopping = 1;
-        Status = Binding->Stop(Binding, Controller, 1, &Child);
+        Status = cpu::CallFirmware(Processor, Binding->Stop, Binding, Controller, UINTN{1}, &Child);
       } else {
         Stopping = Children.size();
-        Status = Binding->Stop(Binding, Controller, Children.size(), Children.data());
+        Status = cpu::CallFirmware(Processor, Binding->Stop, Binding, Controller, Children.size(),
+                                   Children.data());
       }
     }
     if (!EFI_ERROR(Status) && (Child == nullptr || Children.size() == Stopping)) {
-      Status = Binding->Stop(Binding, Controller, 0, nullptr);
+      Status = cpu::CallFirmware(Processor, Binding->Stop, Binding, Controller, UINTN{0},
+                                 static_cast<EFI_HANDLE *>(nullptr));
     }
     Report_.LogLine("disconnect: " + Report_.CurrentImageName() + " Stop: " + StatusName(Status));
     (EFI_ERROR(Status) ? AnyFailed : AnyStopped) = true;

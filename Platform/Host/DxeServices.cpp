@@ -1,6 +1,7 @@
 // The DXE services table: GCD members delegate to the GCD map; there is nothing to dispatch
 // from firmware volumes on the emulated board.
 #include "CoreInternal.h"
+#include "FirmwareCall.h"
 
 namespace host {
 
@@ -66,7 +67,8 @@ EFI_STATUS EFIAPI SetMemorySpaceAttributes(EFI_PHYSICAL_ADDRESS Base, UINT64 Len
   if (Cpu == nullptr || Cpu->SetMemoryAttributes == nullptr) {
     return EFI_NOT_AVAILABLE_YET;
   }
-  Status = Cpu->SetMemoryAttributes(Cpu, Base, Length, Attributes);
+  Status =
+      cpu::CallFirmware(Core.Images.Processor(), Cpu->SetMemoryAttributes, Cpu, Base, Length, Attributes);
   if (EFI_ERROR(Status)) {
     return Status;
   }

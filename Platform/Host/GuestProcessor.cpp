@@ -50,6 +50,9 @@ public:
     return true;
   }
   uint64_t CounterTicks() override {
+    // STOPGAP until the images' counter spins spend the host build's virtual time: each read
+    // moves the clock one counter tick, so that a spin on the counter ends (charged as services).
+    Core_.Events.Spend(Core_.Events.CurrentAccount(), &TimeAccount::ServiceNs, kNsPerSecond / kCounterHz);
     return static_cast<uint64_t>(static_cast<unsigned __int128>(Core_.Events.NowNs()) * kCounterHz /
                                  kNsPerSecond);
   }
@@ -63,6 +66,9 @@ struct GuestProcessor::GuestTables {
   EFI_SYSTEM_TABLE System;
   EFI_BOOT_SERVICES Boot;
   EFI_RUNTIME_SERVICES Runtime;
+  EFI_DXE_SERVICES Dxe;
+  EFI_CONFIGURATION_TABLE Configuration[kMaxConfigurationTables];
+  EFI_HANDLE HandleSlot;
   char16_t Vendor[sizeof(kGuestVendor) / sizeof(char16_t)];
 };
 
@@ -100,10 +106,13 @@ void GuestProcessor::BuildTables() {
   Boot = Core_.BootServices;
   EFI_RUNTIME_SERVICES &Runtime = Tables_->Runtime;
   Runtime = Core_.RuntimeServices;
+  EFI_DXE_SERVICES &Dxe = Tables_->Dxe;
+  Dxe = Core_.DxeServices;
+  // The core's services answer for the image that called them (its pool, its opens).
 #define GUEST_SERVICE(Table, Member)                                                                         \
   do {                                                                                                       \
     if (Table.Member != nullptr) {                                                                           \
-      Table.Member = cpu::ExportFunction(Processor, #Member, Table.Member);                                  \
+      Table.Member = cpu::ExportFunction(Processor, #Member, Table.Member, cpu::ActsFor::GuestCaller);       \
     }                                                                                                        \
   } while (false)
   GUEST_SERVICE(Boot, RaiseTPL);
@@ -163,6 +172,24 @@ void GuestProcessor::BuildTables() {
   GUEST_SERVICE(Runtime, UpdateCapsule);
   GUEST_SERVICE(Runtime, QueryCapsuleCapabilities);
   GUEST_SERVICE(Runtime, QueryVariableInfo);
+  GUEST_SERVICE(Dxe, AddMemorySpace);
+  GUEST_SERVICE(Dxe, AllocateMemorySpace);
+  GUEST_SERVICE(Dxe, FreeMemorySpace);
+  GUEST_SERVICE(Dxe, RemoveMemorySpace);
+  GUEST_SERVICE(Dxe, GetMemorySpaceDescriptor);
+  GUEST_SERVICE(Dxe, SetMemorySpaceAttributes);
+  GUEST_SERVICE(Dxe, GetMemorySpaceMap);
+  GUEST_SERVICE(Dxe, AddIoSpace);
+  GUEST_SERVICE(Dxe, AllocateIoSpace);
+  GUEST_SERVICE(Dxe, FreeIoSpace);
+  GUEST_SERVICE(Dxe, RemoveIoSpace);
+  GUEST_SERVICE(Dxe, GetIoSpaceDescriptor);
+  GUEST_SERVICE(Dxe, GetIoSpaceMap);
+  GUEST_SERVICE(Dxe, Dispatch);
+  GUEST_SERVICE(Dxe, Schedule);
+  GUEST_SERVICE(Dxe, Trust);
+  GUEST_SERVICE(Dxe, ProcessFirmwareVolume);
+  GUEST_SERVICE(Dxe, SetMemorySpaceCapabilities);
   for (ConsoleDevice *Console : {Core_.ConOut.get(), Core_.StdErr.get()}) {
     EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL &Text = Console->Protocol;
     GUEST_SERVICE(Text, Reset);
@@ -180,14 +207,49 @@ void GuestProcessor::BuildTables() {
   SyncSystemTable();
 }
 
-// The system table's own fields change as the boot goes on (configuration tables): firmware
-// gets them as they are at each start.
+// The system table's own fields change as the boot goes on (configuration tables): the core
+// calls this on every change. Host code keeps the core's entries (the DXE services with native
+// members); firmware finds the table of stubs in that entry of its own array.
 void GuestProcessor::SyncSystemTable() {
   EFI_SYSTEM_TABLE &System = Tables_->System;
   System = Core_.SystemTable;
   System.FirmwareVendor = reinterpret_cast<CHAR16 *>(Tables_->Vendor);
   System.BootServices = &Tables_->Boot;
   System.RuntimeServices = &Tables_->Runtime;
+  const size_t Count = std::min(Core_.ConfigurationTables.size(), kMaxConfigurationTables);
+  for (size_t Index = 0; Index < Count; Index++) {
+    EFI_CONFIGURATION_TABLE &Entry = Tables_->Configuration[Index];
+    Entry = Core_.ConfigurationTables[Index];
+    if (Entry.VendorTable == &Core_.DxeServices) {
+      Entry.VendorTable = &Tables_->Dxe;
+    }
+  }
+  System.NumberOfTableEntries = Count;
+  System.ConfigurationTable = Count == 0 ? nullptr : Tables_->Configuration;
+  for (EFI_TABLE_HEADER *Header :
+       {&Tables_->Boot.Hdr, &Tables_->Runtime.Hdr, &Tables_->Dxe.Hdr, &System.Hdr}) {
+    Header->CRC32 = 0;
+  }
+  Tables_->Boot.Hdr.CRC32 = Crc32(&Tables_->Boot, sizeof(Tables_->Boot));
+  Tables_->Runtime.Hdr.CRC32 = Crc32(&Tables_->Runtime, sizeof(Tables_->Runtime));
+  Tables_->Dxe.Hdr.CRC32 = Crc32(&Tables_->Dxe, sizeof(Tables_->Dxe));
+  System.Hdr.CRC32 = Crc32(&System, sizeof(System));
+}
+
+EFI_SYSTEM_TABLE *GuestProcessor::SystemTable() {
+  return &Tables_->System;
+}
+
+EFI_HANDLE *GuestProcessor::HandleSlot() {
+  return &Tables_->HandleSlot;
+}
+
+// The halt breakpoint is CpuBreakpoint, as the host build's seam names it.
+Halt GuestProcessor::AsHalt(const cpu::GuestFault &Fault) const {
+  const EFI_HANDLE Image = Core_.Images.ImageFromAddress(reinterpret_cast<const void *>(Fault.Pc));
+  return Halt(Fault.Kind == cpu::FaultKind::Breakpoint ? std::string("CpuBreakpoint") : Fault.what(),
+              Image != nullptr ? Core_.Images.ImageNameOf(Image) : Core_.Images.CurrentImageName(),
+              Core_.Events.NowNs());
 }
 
 EFI_STATUS GuestProcessor::Load(const std::filesystem::path &File, ImageRecord &Image) {
@@ -222,14 +284,7 @@ EFI_STATUS GuestProcessor::Load(const std::filesystem::path &File, ImageRecord &
 }
 
 EFI_STATUS GuestProcessor::Start(ImageRecord &Image, EFI_HANDLE Handle) {
-  SyncSystemTable();
-  try {
-    return cpu::CallFirmware(Cpu_.get(), Image.Entry, Handle, &Tables_->System);
-  } catch (const cpu::GuestFault &Fault) {
-    // The halt breakpoint is CpuBreakpoint, as the host build's seam names it.
-    throw Halt(Fault.Kind == cpu::FaultKind::Breakpoint ? std::string("CpuBreakpoint") : Fault.what(),
-               Image.Name, Core_.Events.NowNs());
-  }
+  return cpu::CallFirmware(Cpu_.get(), Image.Entry, Handle, &Tables_->System);
 }
 
 void GuestProcessor::Unload(const ImageRecord *Image) {

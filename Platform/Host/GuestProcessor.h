@@ -30,12 +30,20 @@ public:
   void Unload(const ImageRecord *Image);
 
   cpu::Aarch64Cpu &Cpu() { return *Cpu_; }
+  // The system table firmware sees: the core's, with stubs for every service and its own copy of
+  // the configuration tables, whose DXE services entry is a table of stubs too.
+  EFI_SYSTEM_TABLE *SystemTable();
+  // Brings the guest's system table and configuration tables up to the core's (on every change).
+  void SyncSystemTable();
+  // A handle's place in DRAM, for a call of guest code that hands one back (a driver override).
+  EFI_HANDLE *HandleSlot();
+  // A fault of guest code as the halt of the boot it is, named by the image it happened in.
+  Halt AsHalt(const cpu::GuestFault &Fault) const;
 
 private:
   class BoardBus;
   uint64_t TakePages(EFI_MEMORY_TYPE Type, uint64_t Pages);
   void BuildTables();
-  void SyncSystemTable();
 
   Platform::Impl &Core_;
   std::unique_ptr<BoardBus> Bus_;

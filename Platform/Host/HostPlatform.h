@@ -24,6 +24,10 @@
 
 struct EFI_DXE_SERVICES;
 
+namespace cpu {
+class Aarch64Cpu;
+}
+
 namespace host {
 
 class VariableStore;
@@ -130,9 +134,10 @@ inline constexpr MemoryRange kBoardDram = {0x60000000, 0x10000000};
 
 struct PlatformOptions {
   std::filesystem::path ModuleDir; // where <Name>.so are; defaults to the build's module folder
-  // The modules that run as their AArch64 images (<Name>.efi in Aarch64ImageDir) on the board's
-  // AArch64 processor instead of as <Name>.so.
-  std::vector<std::string> Aarch64Modules;
+  // Every module and application runs as its AArch64 image (<Name>.efi in Aarch64ImageDir) on
+  // the board's AArch64 processor instead of as <Name>.so: all of them, never a mix, as host
+  // code cannot call the images' function pointers nor they its.
+  bool Aarch64Images = false;
   std::filesystem::path Aarch64ImageDir;
   std::filesystem::path NvramFile;         // non-volatile variables persist here; empty: none persist
   uint64_t WatchdogNs = 30'000'000'000ull; // virtual time one call into firmware may take
@@ -167,6 +172,10 @@ public:
   EFI_DXE_SERVICES *DxeServices();
   // The handle that owns what the host producers install (the "firmware" image).
   EFI_HANDLE FirmwareHandle();
+  // The AArch64 processor the images run on (PlatformOptions::Aarch64Images), nullptr in the
+  // host build: host code exports the functions it hands to firmware and calls firmware's
+  // function pointers through it (cpu::ExportFunction, cpu::CallFirmware).
+  cpu::Aarch64Cpu *Processor() const;
 
   // Images. LoadModule finds <ModuleDir>/<Name>.so; every load gets fresh globals.
   EFI_STATUS LoadModule(const std::string &Name, EFI_HANDLE *ImageHandle);

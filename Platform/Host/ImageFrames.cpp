@@ -43,7 +43,22 @@ EFI_HANDLE ImageTable::CurrentImage() const {
   return FirmwareHandle_;
 }
 
+void ImageTable::SetGuest(std::unique_ptr<GuestProcessor> Guest) {
+  Guest_ = std::move(Guest);
+  Processor_ = Guest_ ? &Guest_->Cpu() : nullptr;
+}
+
+// On the AArch64 processor every image is an .efi in DRAM pages: its own range says.
 EFI_HANDLE ImageTable::ImageFromAddress(const void *Address) const {
+  if (Guest_) {
+    const auto At = reinterpret_cast<uintptr_t>(Address);
+    for (const auto &[Handle, Image] : Images_) {
+      if (Image->Library == nullptr && At - Image->Base < Image->Loaded.ImageSize) {
+        return Handle;
+      }
+    }
+    return nullptr;
+  }
   Dl_info Info{};
   if (Address == nullptr || dladdr(Address, &Info) == 0) {
     return nullptr;
@@ -56,8 +71,16 @@ EFI_HANDLE ImageTable::ImageFromAddress(const void *Address) const {
   return nullptr;
 }
 
+EFI_HANDLE ImageTable::FirmwareCaller(const void *ReturnAddress) const {
+  if (Processor_ != nullptr) {
+    const uint64_t Guest = Processor_->ServiceCaller();
+    return Guest != 0 ? ImageFromAddress(reinterpret_cast<const void *>(Guest)) : nullptr;
+  }
+  return ImageFromAddress(ReturnAddress);
+}
+
 EFI_HANDLE ImageTable::CallerImage(const void *ReturnAddress) const {
-  EFI_HANDLE Image = ImageFromAddress(ReturnAddress);
+  EFI_HANDLE Image = FirmwareCaller(ReturnAddress);
   return Image != nullptr ? Image : CurrentImage();
 }
 
@@ -153,9 +176,7 @@ std::optional<Halt> ImageTable::RunFrame(EFI_HANDLE Image, const std::string &Na
     ProgressWatchdog &Watchdog;
     ~CallEnd() { Watchdog.CallEnded(); }
   } Ended{*Watchdog_};
-  try {
-    Call();
-  } catch (const Halt &Stopped) {
+  const auto Stop = [&](const Halt &Stopped) {
     Frames_.resize(Depth);
     FramesChanged();
     Space_.FramesChanged();
@@ -164,6 +185,15 @@ std::optional<Halt> ImageTable::RunFrame(EFI_HANDLE Image, const std::string &Na
     Report_.LogLine("halt: " + Stopped.Reason + " in " + Stopped.Image + " at " +
                     std::to_string(Stopped.VirtualTimeNs) + " ns");
     return Stopped;
+  };
+  try {
+    Call();
+  } catch (const Halt &Stopped) {
+    return Stop(Stopped);
+  } catch (const cpu::GuestFault &Fault) {
+    // A fault of an image, wherever host code called into it (an entry, a notification, a
+    // driver's Start), stops the board as a halt does.
+    return Stop(Guest_->AsHalt(Fault));
   }
   return std::nullopt;
 }

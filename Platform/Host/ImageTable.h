@@ -22,6 +22,10 @@
 #include <string>
 #include <vector>
 
+namespace cpu {
+class Aarch64Cpu;
+}
+
 namespace host {
 
 class GuestProcessor; // GuestProcessor.h
@@ -87,19 +91,23 @@ public:
   EFI_STATUS LoadFromBuffer(const std::string &Name, const void *Buffer, size_t Size, bool IsApplication,
                             EFI_HANDLE Parent, EFI_HANDLE *ImageHandle);
   size_t Count() const { return Images_.size(); }
-  // How the AArch64 processor is made, at the first load of an .efi image (a module the options
-  // name as such).
-  void SetGuestFactory(std::function<std::unique_ptr<GuestProcessor>()> Make) {
-    MakeGuest_ = std::move(Make);
-  }
+  // The AArch64 processor every image of the boot runs on (PlatformOptions::Aarch64Images),
+  // given before any producer installs; none in the host build.
+  void SetGuest(std::unique_ptr<GuestProcessor> Guest);
+  GuestProcessor *Guest() const { return Guest_.get(); }
+  cpu::Aarch64Cpu *Processor() const { return Processor_; }
 
   // Which image runs now, by call frame: the firmware's own handle (named "core") outside any.
   void SetFirmwareHandle(EFI_HANDLE Handle) { FirmwareHandle_ = Handle; }
   std::string CurrentImageName() const;
   EFI_HANDLE CurrentImage() const;
   EFI_HANDLE ImageFromAddress(const void *Address) const; // the image whose code is at Address
-  EFI_HANDLE CallerImage(const void *ReturnAddress) const;
-  std::string ImageNameOf(EFI_HANDLE Image) const; // "core" for none
+  // The image whose code called a service that sees ReturnAddress: by that address in the host
+  // build, by the guest's return address when the service was called through a trap stub;
+  // nullptr when host code called it (a producer, a test).
+  EFI_HANDLE FirmwareCaller(const void *ReturnAddress) const;
+  EFI_HANDLE CallerImage(const void *ReturnAddress) const; // FirmwareCaller, else the image running now
+  std::string ImageNameOf(EFI_HANDLE Image) const;         // "core" for none
 
   // A call into firmware; a halt inside ends it and is returned.
   std::optional<Halt> RunFrame(EFI_HANDLE Image, const std::string &Name, const std::function<void()> &Call);
@@ -160,9 +168,9 @@ private:
   std::vector<CallFrame> Frames_;
   std::unique_ptr<ProgressWatchdog> Watchdog_; // the wall-clock one; the virtual one is CheckWatchdog
   uint64_t FrameGeneration_ = 0;
-  uint64_t WatchdogDueNs_ = 0; // the running call's deadline; 0: to be worked out
-  std::function<std::unique_ptr<GuestProcessor>()> MakeGuest_;
-  std::unique_ptr<GuestProcessor> Guest_; // the AArch64 processor, once an .efi image is loaded
+  uint64_t WatchdogDueNs_ = 0;            // the running call's deadline; 0: to be worked out
+  std::unique_ptr<GuestProcessor> Guest_; // the AArch64 processor of an AArch64 boot
+  cpu::Aarch64Cpu *Processor_ = nullptr;  // its processor
 };
 
 // Marks code of an image as running inside the current call (a driver's Supported, a

@@ -3,6 +3,7 @@
 #include "ImageTable.h"
 
 #include "CoreInternal.h"
+#include "FirmwareCall.h"
 #include "GuestProcessor.h"
 
 #include <dlfcn.h>
@@ -98,6 +99,12 @@ EFI_STATUS ImageTable::LoadFromBuffer(const std::string &Name, const void *Buffe
   if (Size < 4 || std::memcmp(Buffer, kElfMagic, 4) != 0) {
     return EFI_UNSUPPORTED;
   }
+  if (Guest_) {
+    // Host code cannot call the images' function pointers, nor they its: no shared object joins
+    // a boot of AArch64 images.
+    Report_.LogLine("load " + Name + ": EFI_UNSUPPORTED (a shared object in a boot of AArch64 images)");
+    return EFI_UNSUPPORTED;
+  }
   std::filesystem::path TempFile = WriteTempCopy(Name, Buffer, Size);
   if (TempFile.empty()) {
     return EFI_OUT_OF_RESOURCES;
@@ -142,7 +149,7 @@ EFI_STATUS ImageTable::RegisterImage(std::unique_ptr<ImageRecord> Image, EFI_HAN
   EFI_LOADED_IMAGE_PROTOCOL &Loaded = Image->Loaded;
   Loaded.Revision = EFI_LOADED_IMAGE_PROTOCOL_REVISION;
   Loaded.ParentHandle = Parent;
-  Loaded.SystemTable = &SystemTable_;
+  Loaded.SystemTable = Guest_ ? Guest_->SystemTable() : &SystemTable_;
   Loaded.ImageCodeType = IsApplication ? EfiLoaderCode : EfiBootServicesCode;
   Loaded.ImageDataType = IsApplication ? EfiLoaderData : EfiBootServicesData;
 
@@ -169,9 +176,6 @@ EFI_STATUS ImageTable::LoadGuestModule(const std::string &Name, EFI_HANDLE Paren
   if (!std::filesystem::is_regular_file(ImagePath)) {
     Report_.LogLine("load " + Name + ": EFI_NOT_FOUND (" + ImagePath.string() + ")");
     return EFI_NOT_FOUND;
-  }
-  if (!Guest_) {
-    Guest_ = MakeGuest_();
   }
   auto Image = std::make_unique<ImageRecord>();
   Image->Name = Name;
@@ -292,8 +296,7 @@ EFI_STATUS ImageTable::LoadModule(const std::string &Name, EFI_HANDLE Parent, EF
   if (ImageHandle == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  if (std::find(Options_.Aarch64Modules.begin(), Options_.Aarch64Modules.end(), Name) !=
-      Options_.Aarch64Modules.end()) {
+  if (Guest_) {
     return LoadGuestModule(Name, Parent, ImageHandle);
   }
   static std::once_flag LeftoversRemoved;
@@ -384,7 +387,7 @@ EFI_STATUS ImageTable::UnloadImage(EFI_HANDLE ImageHandle, bool CallUnload) {
       return EFI_UNSUPPORTED;
     }
     ImageScope Scope(*this, ImageHandle);
-    EFI_STATUS Status = Image->Loaded.Unload(ImageHandle);
+    EFI_STATUS Status = cpu::CallFirmware(Processor_, Image->Loaded.Unload, ImageHandle);
     if (EFI_ERROR(Status)) {
       return Status;
     }

@@ -461,7 +461,7 @@ namespace {
 
 // Whether the call came from firmware code (an image), not from a host producer or a test.
 bool FromFirmware(const void *ReturnAddress) {
-  return host::CoreAlive() && host::Core().Images.ImageFromAddress(ReturnAddress) != nullptr;
+  return host::CoreAlive() && host::Core().Images.FirmwareCaller(ReturnAddress) != nullptr;
 }
 
 EFI_STATUS EFIAPI AllocatePool(EFI_MEMORY_TYPE PoolType, UINTN Size, VOID **Buffer) {

@@ -85,7 +85,6 @@ Platform::Impl::Impl(PlatformOptions PlatformOptionsIn)
   Memory.TakePages(
       {reinterpret_cast<uint64_t>(&RuntimeArea), 1, EfiRuntimeServicesData, nullptr, PageUse::Tables});
   Memory.TakePages({reinterpret_cast<uint64_t>(&BootArea), 1, EfiBootServicesData, nullptr, PageUse::Tables});
-  Images.SetGuestFactory([this] { return std::make_unique<GuestProcessor>(*this); });
 }
 
 void Platform::Impl::UpdateTableCrcs() {
@@ -100,6 +99,9 @@ void Platform::Impl::UpdateTableCrcs() {
   RuntimeServices.Hdr.CRC32 = Crc32(&RuntimeServices, sizeof(RuntimeServices));
   DxeServices.Hdr.CRC32 = Crc32(&DxeServices, sizeof(DxeServices));
   SystemTable.Hdr.CRC32 = Crc32(&SystemTable, sizeof(SystemTable));
+  if (GuestProcessor *Guest = Images.Guest()) {
+    Guest->SyncSystemTable();
+  }
 }
 
 std::string Platform::Impl::CurrentImageName() const {
@@ -139,6 +141,11 @@ Platform::Platform(PlatformOptions Options) {
 
   DeclareDram(Core);
   Core.InitConsoles();
+  if (Core.Options.Aarch64Images) {
+    // Before any producer installs: what they hand to firmware is exported to it.
+    Core.Images.SetGuest(std::make_unique<GuestProcessor>(Core));
+    Core.FirmwareImage.SystemTable = Core.Images.Guest()->SystemTable(); // what firmware may look up
+  }
   Core.ConfigurationTables.push_back({CoreGuid::DxeServicesTable, &Core.DxeServices});
   Core.UpdateTableCrcs();
 
@@ -181,6 +188,9 @@ EFI_DXE_SERVICES *Platform::DxeServices() {
 }
 EFI_HANDLE Platform::FirmwareHandle() {
   return Impl_->FirmwareHandle;
+}
+cpu::Aarch64Cpu *Platform::Processor() const {
+  return Impl_->Images.Processor();
 }
 
 EFI_STATUS Platform::LoadModule(const std::string &Name, EFI_HANDLE *ImageHandle) {

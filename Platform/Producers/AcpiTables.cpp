@@ -71,18 +71,20 @@ EFI_STATUS EFIAPI SdtFindPath(EFI_ACPI_HANDLE, VOID *, EFI_ACPI_HANDLE *) {
   return EFI_UNSUPPORTED;
 }
 
-constexpr EFI_ACPI_SDT_PROTOCOL SDT_PROTOCOL = {
-    EFI_ACPI_TABLE_VERSION_1_0B | EFI_ACPI_TABLE_VERSION_X,
-    SdtGetAcpiTable,
-    SdtRegisterNotify,
-    SdtOpen,
-    SdtOpenSdt,
-    SdtClose,
-    SdtGetChild,
-    SdtGetOption,
-    SdtSetOption,
-    SdtFindPath,
-};
+EFI_ACPI_SDT_PROTOCOL SdtProtocol(Platform &Board) {
+  return {
+      EFI_ACPI_TABLE_VERSION_1_0B | EFI_ACPI_TABLE_VERSION_X,
+      Exported(Board, "Sdt.GetAcpiTable", SdtGetAcpiTable),
+      Exported(Board, "Sdt.RegisterNotify", SdtRegisterNotify),
+      Exported(Board, "Sdt.Open", SdtOpen),
+      Exported(Board, "Sdt.OpenSdt", SdtOpenSdt),
+      Exported(Board, "Sdt.Close", SdtClose),
+      Exported(Board, "Sdt.GetChild", SdtGetChild),
+      Exported(Board, "Sdt.GetOption", SdtGetOption),
+      Exported(Board, "Sdt.SetOption", SdtSetOption),
+      Exported(Board, "Sdt.FindPath", SdtFindPath),
+  };
+}
 
 // The ACPI Support protocol is only looked for, never called: its interface is one byte.
 constexpr uint8_t ACPI_SUPPORT_INTERFACE = 0;
@@ -250,7 +252,7 @@ EFI_STATUS AcpiTablesProducer::Install(const AcpiTablesOptions &Options) {
     Status = Services->InstallConfigurationTable(&gEfiAcpiTableGuid, Rsdp_);
   }
   if (!EFI_ERROR(Status) && Options.InstallSdtProtocol) {
-    Status = InstallRecord(Board_, gEfiAcpiSdtProtocolGuid, SDT_PROTOCOL);
+    Status = InstallRecord(Board_, gEfiAcpiSdtProtocolGuid, SdtProtocol(Board_));
   }
   if (!EFI_ERROR(Status) && Options.InstallAcpiSupport) {
     Status = InstallRecord(Board_, gEfiAcpiSupportProtocolGuid, ACPI_SUPPORT_INTERFACE);

@@ -70,10 +70,17 @@ std::string Hex(uint64_t Value) {
 
 CpuArchProducer::CpuArchProducer(Platform &Board)
     : Board_(Board),
-      Protocol_(NewRecord(Board, EFI_CPU_ARCH_PROTOCOL{FlushDataCache, EnableInterrupt, DisableInterrupt,
-                                                       GetInterruptState, Init, RegisterInterruptHandler,
-                                                       GetTimerValue, SetMemoryAttributes, kNumberOfTimers,
-                                                       kDmaBufferAlignment})) {}
+      Protocol_(NewRecord(
+          Board,
+          EFI_CPU_ARCH_PROTOCOL{Exported(Board, "Cpu.FlushDataCache", FlushDataCache),
+                                Exported(Board, "Cpu.EnableInterrupt", EnableInterrupt),
+                                Exported(Board, "Cpu.DisableInterrupt", DisableInterrupt),
+                                Exported(Board, "Cpu.GetInterruptState", GetInterruptState),
+                                Exported(Board, "Cpu.Init", Init),
+                                Exported(Board, "Cpu.RegisterInterruptHandler", RegisterInterruptHandler),
+                                Exported(Board, "Cpu.GetTimerValue", GetTimerValue),
+                                Exported(Board, "Cpu.SetMemoryAttributes", SetMemoryAttributes),
+                                kNumberOfTimers, kDmaBufferAlignment})) {}
 
 EFI_CPU_INTERRUPT_HANDLER CpuArchProducer::Handler(EFI_EXCEPTION_TYPE Type) const {
   return Type >= 0 && static_cast<size_t>(Type) < Handlers_.size() ? Handlers_[Type] : nullptr;

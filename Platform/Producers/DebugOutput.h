@@ -35,6 +35,7 @@ public:
   EFI_HANDLE Handle() const { return Handle_; }
 
   void OnPrint(UINTN ErrorLevel, const CHAR8 *Format, VA_LIST Marker);
+  void OnText(UINTN ErrorLevel, std::string Text); // a message formatted already
   void OnAssert(const CHAR8 *FileName, UINTN LineNumber, const CHAR8 *Description);
 
 private:

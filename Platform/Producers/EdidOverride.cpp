@@ -52,7 +52,8 @@ EFI_STATUS EdidOverrideProducer::OnGetEdid(EFI_HANDLE *ChildHandle, UINT32 *Attr
 EdidOverrideProducer &InstallEdidOverride(Platform &Board, std::vector<uint8_t> Edid) {
   gOverride = std::make_unique<EdidOverrideProducer>(Board, std::move(Edid));
   gOverrideBoard = &Board;
-  gOverride->Protocol_ = NewRecord(Board, EFI_EDID_OVERRIDE_PROTOCOL{OverrideGetEdid});
+  gOverride->Protocol_ =
+      NewRecord(Board, EFI_EDID_OVERRIDE_PROTOCOL{Exported(Board, "GetEdid", OverrideGetEdid)});
   EFI_STATUS Status =
       InstallInterface(Board, gEfiEdidOverrideProtocolGuid, gOverride->Protocol_, &gOverride->Handle_);
   if (EFI_ERROR(Status)) {

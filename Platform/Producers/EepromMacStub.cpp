@@ -19,8 +19,6 @@ EFI_STATUS EFIAPI StubGetMacAddresses(CHAR16 *Table) {
   return gStub->OnGetMacAddresses(Table);
 }
 
-constexpr EEPROM_MAC_PROTOCOL EEPROM_MAC = {StubGetMacAddresses};
-
 EepromMacStub::Table Snapshot(const CHAR16 *Slots) {
   EepromMacStub::Table Result;
   for (unsigned Slot = 0; Slot < MAC_STRING_SLOT_COUNT; Slot++) {
@@ -80,7 +78,9 @@ EFI_STATUS EepromMacStub::OnGetMacAddresses(CHAR16 *Slots) {
 EepromMacStub &InstallEepromMacStub(Platform &Board) {
   gStub = std::make_unique<EepromMacStub>(Board);
   gStubBoard = &Board;
-  gStub->InstallStatus_ = InstallRecord(Board, gEepromMacProtocolGuid, EEPROM_MAC, &gStub->Handle_);
+  gStub->InstallStatus_ = InstallRecord(
+      Board, gEepromMacProtocolGuid,
+      EEPROM_MAC_PROTOCOL{Exported(Board, "GetMacAddresses", StubGetMacAddresses)}, &gStub->Handle_);
   return *gStub;
 }
 

@@ -1,6 +1,8 @@
 // The graphics console: text cells drawn through Graphics Output Blt.
 #include "GraphicsConsole.h"
 
+#include <FirmwareCall.h>
+
 #include "ConsoleFont.h"
 
 #include <algorithm>
@@ -28,8 +30,8 @@ size_t GraphicsConsole::TransferPixels(const EFI_GRAPHICS_OUTPUT_PROTOCOL *Outpu
 }
 
 GraphicsConsole::GraphicsConsole(EFI_GRAPHICS_OUTPUT_PROTOCOL *Output,
-                                 EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Transfer)
-    : Output_(Output), Cells_(Transfer) {
+                                 EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Transfer, cpu::Aarch64Cpu *Processor)
+    : Output_(Output), Processor_(Processor), Cells_(Transfer) {
   std::tie(Columns_, Rows_) = Grid(Output);
   if (Cells_ == nullptr) {
     OwnTransfer_.resize(TransferPixels(Output));
@@ -122,8 +124,8 @@ void GraphicsConsole::Blt(EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Buffer, EFI_GRAPHICS_OU
   if (Width == 0 || Height == 0) {
     return;
   }
-  const EFI_STATUS Status = Output_->Blt(Output_, Buffer, Operation, SourceX, SourceY, DestinationX,
-                                         DestinationY, Width, Height, 0);
+  const EFI_STATUS Status = cpu::CallFirmware(Processor_, Output_->Blt, Output_, Buffer, Operation, SourceX,
+                                              SourceY, DestinationX, DestinationY, Width, Height, UINTN{0});
   if (EFI_ERROR(Status) && !EFI_ERROR(Failure_)) {
     Failure_ = Status;
   }

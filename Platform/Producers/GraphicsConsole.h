@@ -10,6 +10,10 @@
 #include <string_view>
 #include <vector>
 
+namespace cpu {
+class Aarch64Cpu;
+}
+
 namespace host {
 
 class GraphicsConsole {
@@ -21,9 +25,10 @@ public:
   // The grid of Output's current mode; none (0 x 0, nothing drawn) when it has no mode set.
   // Transfer: the pixels Blt is handed (a row of cells and the fill colour), at least
   // TransferPixels(Output) of them, in memory the Graphics Output's firmware can reach; the
-  // console keeps its own when none is given.
+  // console keeps its own when none is given. Processor: the one Output's firmware runs on, if any.
   explicit GraphicsConsole(EFI_GRAPHICS_OUTPUT_PROTOCOL *Output,
-                           EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Transfer = nullptr);
+                           EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Transfer = nullptr,
+                           cpu::Aarch64Cpu *Processor = nullptr);
   static size_t TransferPixels(const EFI_GRAPHICS_OUTPUT_PROTOCOL *Output);
 
   // Clears the screen and puts the cursor home.
@@ -45,6 +50,7 @@ private:
            UINTN SourceY, UINTN DestinationX, UINTN DestinationY, UINTN Width, UINTN Height);
 
   EFI_GRAPHICS_OUTPUT_PROTOCOL *Output_;
+  cpu::Aarch64Cpu *Processor_;
   UINT32 Columns_ = 0, Rows_ = 0;
   UINT32 Column_ = 0, Row_ = 0;
   std::u16string Run_; // characters from RunColumn_ on, not drawn yet

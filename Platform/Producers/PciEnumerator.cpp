@@ -1,6 +1,8 @@
 // The host board's PCI bus enumerator.
 #include "PciEnumerator.h"
 
+#include "ProducerRecord.h"
+
 #include <IndustryStandard/Acpi.h>
 #include <IndustryStandard/Pci.h>
 #include <Protocol/PciHostBridgeResourceAllocation.h>
@@ -114,7 +116,7 @@ private:
   }
 
   void Notify(ResAlloc *Alloc, EFI_PCI_HOST_BRIDGE_RESOURCE_ALLOCATION_PHASE Phase) {
-    Expect(Alloc->NotifyPhase(Alloc, Phase), "NotifyPhase(" + std::to_string(Phase) + ")");
+    Expect(CallMember(P_, Alloc->NotifyPhase, Alloc, Phase), "NotifyPhase(" + std::to_string(Phase) + ")");
   }
 
   struct RootBridge {
@@ -129,7 +131,8 @@ private:
     Notify(Alloc, EfiPciHostBridgeBeginEnumeration);
     Notify(Alloc, EfiPciHostBridgeBeginBusAllocation);
     std::vector<RootBridge> Bridges;
-    for (Call_->Handle = nullptr; Alloc->GetNextRootBridge(Alloc, &Call_->Handle) == EFI_SUCCESS;) {
+    for (Call_->Handle = nullptr;
+         CallMember(P_, Alloc->GetNextRootBridge, Alloc, &Call_->Handle) == EFI_SUCCESS;) {
       RootBridge Bridge;
       Bridge.Handle = Call_->Handle;
       if (!OpenRootBridge(Alloc, Bridge)) {
@@ -164,9 +167,10 @@ private:
       return false;
     }
     Bridge.Io = static_cast<RootBridgeIo *>(Interface);
-    Expect(Alloc->GetAllocAttributes(Alloc, Bridge.Handle, &Call_->Attributes), "GetAllocAttributes");
+    Expect(CallMember(P_, Alloc->GetAllocAttributes, Alloc, Bridge.Handle, &Call_->Attributes),
+           "GetAllocAttributes");
     Call_->Buffer = nullptr;
-    EFI_STATUS Status = Alloc->StartBusEnumeration(Alloc, Bridge.Handle, &Call_->Buffer);
+    EFI_STATUS Status = CallMember(P_, Alloc->StartBusEnumeration, Alloc, Bridge.Handle, &Call_->Buffer);
     void *Configuration = Call_->Buffer;
     if (EFI_ERROR(Status)) {
       Expect(Status, "StartBusEnumeration");
@@ -178,20 +182,22 @@ private:
       }
     }
     // The bus range is taken as offered: the same descriptor goes back.
-    Expect(Alloc->SetBusNumbers(Alloc, Bridge.Handle, Configuration), "SetBusNumbers");
+    Expect(CallMember(P_, Alloc->SetBusNumbers, Alloc, Bridge.Handle, Configuration), "SetBusNumbers");
     Bs_->FreePool(Configuration);
     return true;
   }
 
   uint32_t ReadConfig32(RootBridge &Bridge, uint64_t Address) {
     Call_->Value = ALL_ONES_32;
-    Expect(Bridge.Io->Pci.Read(Bridge.Io, EfiPciWidthUint32, Address, 1, &Call_->Value), "Pci.Read");
+    Expect(CallMember(P_, Bridge.Io->Pci.Read, Bridge.Io, EfiPciWidthUint32, Address, 1, &Call_->Value),
+           "Pci.Read");
     return Call_->Value;
   }
 
   void WriteConfig32(RootBridge &Bridge, uint64_t Address, uint32_t Value) {
     Call_->Value = Value;
-    Expect(Bridge.Io->Pci.Write(Bridge.Io, EfiPciWidthUint32, Address, 1, &Call_->Value), "Pci.Write");
+    Expect(CallMember(P_, Bridge.Io->Pci.Write, Bridge.Io, EfiPciWidthUint32, Address, 1, &Call_->Value),
+           "Pci.Write");
   }
 
   void ScanBuses(ResAlloc *Alloc, RootBridge &Bridge) {
@@ -206,8 +212,8 @@ private:
   void ScanDevice(ResAlloc *Alloc, RootBridge &Bridge, uint8_t Bus, uint8_t Device) {
     for (uint8_t Function = 0; Function <= PCI_MAX_FUNC; Function++) {
       Call_->Vendor = NO_DEVICE;
-      Expect(Bridge.Io->Pci.Read(Bridge.Io, EfiPciWidthUint16, EFI_PCI_ADDRESS(Bus, Device, Function, 0), 1,
-                                 &Call_->Vendor),
+      Expect(CallMember(P_, Bridge.Io->Pci.Read, Bridge.Io, EfiPciWidthUint16,
+                        EFI_PCI_ADDRESS(Bus, Device, Function, 0), 1, &Call_->Vendor),
              "Pci.Read");
       if (Call_->Vendor == NO_DEVICE) {
         if (Function == 0) {
@@ -217,7 +223,8 @@ private:
       }
       PciFunctionEntry Entry = ReadHeader(Bridge, Bus, Device, Function);
       EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL_PCI_ADDRESS Address = {0, Function, Device, Bus, 0};
-      Expect(Alloc->PreprocessController(Alloc, Bridge.Handle, Address, EfiPciBeforeResourceCollection),
+      Expect(CallMember(P_, Alloc->PreprocessController, Alloc, Bridge.Handle, Address,
+                        EfiPciBeforeResourceCollection),
              "PreprocessController");
       const bool MultiFunction = (Entry.HeaderType & HEADER_TYPE_MULTI_FUNCTION) != 0;
       Bridge.Functions.push_back(Result_.Functions.size());
@@ -230,8 +237,9 @@ private:
 
   PciFunctionEntry ReadHeader(RootBridge &Bridge, uint8_t Bus, uint8_t Device, uint8_t Function) {
     std::memset(&Call_->Header, 0xFF, sizeof(Call_->Header));
-    Expect(Bridge.Io->Pci.Read(Bridge.Io, EfiPciWidthUint32, EFI_PCI_ADDRESS(Bus, Device, Function, 0),
-                               sizeof(Call_->Header) / sizeof(UINT32), &Call_->Header),
+    Expect(CallMember(P_, Bridge.Io->Pci.Read, Bridge.Io, EfiPciWidthUint32,
+                      EFI_PCI_ADDRESS(Bus, Device, Function, 0), sizeof(Call_->Header) / sizeof(UINT32),
+                      &Call_->Header),
            "Pci.Read");
     const PCI_TYPE00 Header = Call_->Header;
     PciFunctionEntry Entry;
@@ -317,7 +325,7 @@ private:
     Memory.AddrLen = Length;
     std::memcpy(List, &Memory, sizeof(Memory));
     List[DESCRIPTOR_SIZE] = ACPI_END_TAG_DESCRIPTOR;
-    Expect(Alloc->SubmitResources(Alloc, Bridge.Handle, List), "SubmitResources");
+    Expect(CallMember(P_, Alloc->SubmitResources, Alloc, Bridge.Handle, List), "SubmitResources");
   }
 
   // Where each memory BAR goes: from the proposed window when the host bridge proposes one,
@@ -326,7 +334,8 @@ private:
     Call_->Buffer = nullptr;
     uint64_t Next = 0;
     bool HaveProposal = false;
-    const EFI_STATUS Status = Alloc->GetProposedResources(Alloc, Bridge.Handle, &Call_->Buffer);
+    const EFI_STATUS Status =
+        CallMember(P_, Alloc->GetProposedResources, Alloc, Bridge.Handle, &Call_->Buffer);
     void *Proposed = Call_->Buffer;
     if (Status == EFI_SUCCESS && Proposed != nullptr) {
       for (const auto &Descriptor : ParseDescriptors(Proposed, DESCRIPTOR_LIST_LIMIT)) {
@@ -381,7 +390,7 @@ private:
   // The root bridge's current resources: its memory apertures.
   bool ReadWindows(RootBridge &Bridge) {
     Call_->Buffer = nullptr;
-    const EFI_STATUS Status = Bridge.Io->Configuration(Bridge.Io, &Call_->Buffer);
+    const EFI_STATUS Status = CallMember(P_, Bridge.Io->Configuration, Bridge.Io, &Call_->Buffer);
     void *Resources = Call_->Buffer;
     if (EFI_ERROR(Status)) {
       Expect(Status, "Configuration");

@@ -79,22 +79,40 @@ PciIoProducer &Self(EFI_PCI_IO_PROTOCOL *This) {
 
 // ---- Protocol thunks ----------------------------------------------------------------------
 
+// Whose code a member's bus cycles are charged to: the caller's, by its return address in the
+// host build; on the AArch64 processor the guest code that called the member's stub.
+template <bool FromImage> const void *CallerOf(EFI_PCI_IO_PROTOCOL *This, const void *ReturnAddress) {
+  if constexpr (FromImage) {
+    return reinterpret_cast<const void *>(Self(This).Processor()->TrapCaller());
+  } else {
+    return ReturnAddress;
+  }
+}
+
+template <bool FromImage>
 EFI_STATUS EFIAPI PollMem(EFI_PCI_IO_PROTOCOL *This, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 Bar,
                           UINT64 Offset, UINT64 Mask, UINT64 Value, UINT64 Delay, UINT64 *Result) {
-  return Self(This).Poll(true, Width, Bar, Offset, Mask, Value, Delay, Result, __builtin_return_address(0));
+  return Self(This).Poll(true, Width, Bar, Offset, Mask, Value, Delay, Result,
+                         CallerOf<FromImage>(This, __builtin_return_address(0)));
 }
+template <bool FromImage>
 EFI_STATUS EFIAPI PollIo(EFI_PCI_IO_PROTOCOL *This, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 Bar, UINT64 Offset,
                          UINT64 Mask, UINT64 Value, UINT64 Delay, UINT64 *Result) {
-  return Self(This).Poll(false, Width, Bar, Offset, Mask, Value, Delay, Result, __builtin_return_address(0));
+  return Self(This).Poll(false, Width, Bar, Offset, Mask, Value, Delay, Result,
+                         CallerOf<FromImage>(This, __builtin_return_address(0)));
 }
 // The memory members take the producer's path inline: a register access is one call deep.
+template <bool FromImage>
 [[gnu::flatten]] EFI_STATUS EFIAPI MemRead(EFI_PCI_IO_PROTOCOL *This, EFI_PCI_IO_PROTOCOL_WIDTH Width,
                                            UINT8 Bar, UINT64 Offset, UINTN Count, VOID *Buffer) {
-  return Self(This).MemAccess(false, Width, Bar, Offset, Count, Buffer, __builtin_return_address(0));
+  return Self(This).MemAccess(false, Width, Bar, Offset, Count, Buffer,
+                              CallerOf<FromImage>(This, __builtin_return_address(0)));
 }
+template <bool FromImage>
 [[gnu::flatten]] EFI_STATUS EFIAPI MemWrite(EFI_PCI_IO_PROTOCOL *This, EFI_PCI_IO_PROTOCOL_WIDTH Width,
                                             UINT8 Bar, UINT64 Offset, UINTN Count, VOID *Buffer) {
-  return Self(This).MemAccess(true, Width, Bar, Offset, Count, Buffer, __builtin_return_address(0));
+  return Self(This).MemAccess(true, Width, Bar, Offset, Count, Buffer,
+                              CallerOf<FromImage>(This, __builtin_return_address(0)));
 }
 EFI_STATUS EFIAPI IoRead(EFI_PCI_IO_PROTOCOL *This, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 Bar, UINT64 Offset,
                          UINTN Count, VOID *Buffer) {
@@ -112,10 +130,11 @@ EFI_STATUS EFIAPI ConfigWrite(EFI_PCI_IO_PROTOCOL *This, EFI_PCI_IO_PROTOCOL_WID
                               UINTN Count, VOID *Buffer) {
   return Self(This).ConfigAccess(true, Width, Offset, Count, Buffer);
 }
+template <bool FromImage>
 EFI_STATUS EFIAPI CopyMem(EFI_PCI_IO_PROTOCOL *This, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 DestBar,
                           UINT64 DestOffset, UINT8 SrcBar, UINT64 SrcOffset, UINTN Count) {
   return Self(This).CopyMem(Width, DestBar, DestOffset, SrcBar, SrcOffset, Count,
-                            __builtin_return_address(0));
+                            CallerOf<FromImage>(This, __builtin_return_address(0)));
 }
 EFI_STATUS EFIAPI Map(EFI_PCI_IO_PROTOCOL *This, EFI_PCI_IO_PROTOCOL_OPERATION Operation, VOID *HostAddress,
                       UINTN *NumberOfBytes, EFI_PHYSICAL_ADDRESS *DeviceAddress, VOID **Mapping) {
@@ -169,23 +188,28 @@ static_assert(sizeof(PciIoDevicePath) == sizeof(ACPI_HID_DEVICE_PATH) + sizeof(P
 PciIoProducer::PciIoProducer(Platform &P, std::shared_ptr<PciFunctionModel> Function, PciLocation Location)
     : P_(P), Function_(std::move(Function)), Location_(Location) {
   Instance Template;
-  Template.Protocol = {host::PollMem,
-                       host::PollIo,
-                       {MemRead, MemWrite},
-                       {IoRead, IoWrite},
-                       {ConfigRead, ConfigWrite},
-                       host::CopyMem,
-                       host::Map,
-                       host::Unmap,
-                       host::AllocateBuffer,
-                       host::FreeBuffer,
-                       Flush,
-                       host::GetLocation,
-                       Attributes,
-                       host::GetBarAttributes,
-                       host::SetBarAttributes,
-                       0,
-                       nullptr};
+  // On the processor the members that make bus cycles learn their caller from the trap.
+  const bool FromImage = P.Processor() != nullptr;
+#define PCI_IO_CHARGED(Name, Member) (FromImage ? Exported(P, Name, Member<true>) : Member<false>)
+  Template.Protocol = {
+      PCI_IO_CHARGED("PciIo.PollMem", host::PollMem),
+      PCI_IO_CHARGED("PciIo.PollIo", host::PollIo),
+      {PCI_IO_CHARGED("PciIo.Mem.Read", MemRead), PCI_IO_CHARGED("PciIo.Mem.Write", MemWrite)},
+      {Exported(P, "PciIo.Io.Read", IoRead), Exported(P, "PciIo.Io.Write", IoWrite)},
+      {Exported(P, "PciIo.Pci.Read", ConfigRead), Exported(P, "PciIo.Pci.Write", ConfigWrite)},
+      PCI_IO_CHARGED("PciIo.CopyMem", host::CopyMem),
+      Exported(P, "PciIo.Map", host::Map),
+      Exported(P, "PciIo.Unmap", host::Unmap),
+      Exported(P, "PciIo.AllocateBuffer", host::AllocateBuffer),
+      Exported(P, "PciIo.FreeBuffer", host::FreeBuffer),
+      Exported(P, "PciIo.Flush", Flush),
+      Exported(P, "PciIo.GetLocation", host::GetLocation),
+      Exported(P, "PciIo.Attributes", Attributes),
+      Exported(P, "PciIo.GetBarAttributes", host::GetBarAttributes),
+      Exported(P, "PciIo.SetBarAttributes", host::SetBarAttributes),
+      0,
+      nullptr};
+#undef PCI_IO_CHARGED
   Template.Self = this;
   Instance_ = NewRecord(P, Template);
   const PciIoDevicePath Path = {

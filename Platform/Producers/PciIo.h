@@ -70,6 +70,7 @@ public:
   EFI_PCI_IO_PROTOCOL *Interface() { return Instance_ != nullptr ? &Instance_->Protocol : nullptr; }
   PciFunctionModel &Function() { return *Function_; }
   uint64_t CurrentAttributes() const { return Attributes_; }
+  cpu::Aarch64Cpu *Processor() const { return P_.Processor(); }
   size_t OpenMappings() const { return Mappings_.size(); }
 
   struct Instance {

@@ -3,6 +3,7 @@
 // They are pool the core keeps until the platform ends, so they are never destroyed.
 #pragma once
 
+#include <FirmwareCall.h>
 #include <HostPlatform.h>
 
 #include <new>
@@ -16,6 +17,19 @@ template <class T> T *NewRecord(Platform &P, const T &Template, EFI_MEMORY_TYPE 
   static_assert(std::is_trivially_destructible_v<T>, "a record in DRAM is never destroyed");
   void *Memory = P.AllocateRecord(Type, sizeof(T));
   return Memory != nullptr ? new (Memory) T(Template) : nullptr;
+}
+
+// A function a producer hands to firmware in a record (a protocol member): the function itself
+// in the host build, its trap stub when the images run on the board's AArch64 processor.
+template <typename Function> Function Exported(Platform &P, const char *Name, Function Member) {
+  return cpu::ExportFunction(P.Processor(), Name, Member);
+}
+
+// Host code calling a function pointer it found in a record firmware may have filled (or one a
+// producer exported): natively in the host build, on the processor for guest code and stubs.
+template <typename R, typename... Params, typename... Args>
+R CallMember(Platform &P, R (*Member)(Params...), Args &&...Arguments) {
+  return cpu::CallFirmware(P.Processor(), Member, std::forward<Args>(Arguments)...);
 }
 
 // Installs Record as Guid's interface on a new handle (given back through Handle when asked);

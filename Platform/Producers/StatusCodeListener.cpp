@@ -23,8 +23,6 @@ EFI_STATUS EFIAPI ListenerReportStatusCode(EFI_STATUS_CODE_TYPE Type, EFI_STATUS
   return gListener->OnReport(Type, Value, Instance, CallerId, Data);
 }
 
-constexpr EFI_STATUS_CODE_RUNTIME_PROTOCOL STATUS_CODE = {ListenerReportStatusCode};
-
 } // namespace
 
 EFI_STATUS StatusCodeListener::OnReport(EFI_STATUS_CODE_TYPE Type, EFI_STATUS_CODE_VALUE Value,
@@ -64,8 +62,10 @@ StatusCodeListener &InstallStatusCodeListener(Platform &Board) {
   gListener = std::make_unique<StatusCodeListener>(Board);
   gListenerBoard = &Board;
   // A runtime protocol: its record stays in the memory the OS keeps.
-  gListener->InstallStatus_ = InstallRecord(Board, gEfiStatusCodeRuntimeProtocolGuid, STATUS_CODE,
-                                            &gListener->Handle_, EfiRuntimeServicesData);
+  gListener->InstallStatus_ = InstallRecord(
+      Board, gEfiStatusCodeRuntimeProtocolGuid,
+      EFI_STATUS_CODE_RUNTIME_PROTOCOL{Exported(Board, "ReportStatusCode", ListenerReportStatusCode)},
+      &gListener->Handle_, EfiRuntimeServicesData);
   return *gListener;
 }
 

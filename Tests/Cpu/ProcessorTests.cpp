@@ -1,6 +1,7 @@
 // The processor on RAM of its own and a fake board: system instructions, faults, services
 // behind trap stubs, nested calls and the call helper.
 #include "FirmwareCall.h"
+#include "GuestVaList.h"
 #include "ImageFiles.h"
 
 #include <Protocol/OemIpmiInformation.h>
@@ -243,6 +244,42 @@ TEST_F(Processor, CallHelperRunsHostCodeNativelyAndGuestCodeOnTheProcessor) {
   EXPECT_EQ(CallFirmware(&Cpu, Exported, uint64_t{1}, 2u), 3u);
   const uint64_t Variadic = reinterpret_cast<uint64_t>(ExportFunction(&Cpu, "CountPairs", &CountPairs));
   EXPECT_EQ(Cpu.CallGuest(Variadic, std::vector<uint64_t>{7, 1, 2, 3, 4, 5, 6, 7, 8, 0}), 407u);
+}
+
+// A va_list record as the procedure-call standard lays it out, walked from guest RAM: saved
+// registers below __gr_top while __gr_offs is negative, then the stacked slots.
+TEST_F(Processor, WalksTheGuestsArgumentList) {
+  constexpr uint64_t Record = Data + 0x100, GrTop = Data + 0x200, Stack = Data + 0x300;
+  struct VaRow {
+    const char *What;
+    int32_t GrOffs;
+    uint64_t StackAt;
+    std::vector<uint64_t> Expected;
+    bool EndsOutsideRam; // the next slot is not in RAM
+  };
+  const VaRow Rows[] = {
+      {"all in stacked slots, as the images make it", 0, Stack, {0x30, 0x31, 0x32}, false},
+      {"two saved registers, then the stack", -16, Stack, {0x21, 0x22, 0x30, 0x31, 0x32}, false},
+      {"the saved registers used up", 0, Stack + 16, {0x32}, false},
+      {"a stacked slot outside RAM ends the walk", -8, RamBase + RamBytes, {0x22}, true},
+  };
+  const uint64_t Saved[] = {0x21, 0x22}, Slots[] = {0x30, 0x31, 0x32};
+  std::memcpy(reinterpret_cast<void *>(GrTop - sizeof(Saved)), Saved, sizeof(Saved));
+  std::memcpy(reinterpret_cast<void *>(Stack), Slots, sizeof(Slots));
+  for (const VaRow &Row : Rows) {
+    SCOPED_TRACE(Row.What);
+    const uint64_t Fields[4] = {Row.StackAt, GrTop, 0, static_cast<uint32_t>(Row.GrOffs)};
+    std::memcpy(reinterpret_cast<void *>(Record), Fields, sizeof(Fields));
+    std::optional<GuestVaList> List = GuestVaList::At(Cpu.Ram(), Record);
+    ASSERT_TRUE(List.has_value());
+    for (const uint64_t Expected : Row.Expected) {
+      EXPECT_EQ(List->Next(), std::optional<uint64_t>(Expected));
+    }
+    if (Row.EndsOutsideRam) {
+      EXPECT_EQ(List->Next(), std::nullopt);
+    }
+  }
+  EXPECT_FALSE(GuestVaList::At(Cpu.Ram(), RamBase + RamBytes - 8).has_value()) << "a record outside RAM";
 }
 
 // Mgmtprobe.efi as it ships, on tables of its own in guest RAM whose services are host functions.

@@ -25,7 +25,7 @@ constexpr char16_t LOCATE_ERROR_LINE[] = u"Locate Oem Ipmi Information Protocol 
 host::PlatformOptions ForImages(const std::string &Images) {
   host::PlatformOptions Options;
   if (Images == "aarch64") {
-    Options.Aarch64Modules = {"Mgmtprobe"};
+    Options.Aarch64Images = true;
     Options.Aarch64ImageDir = UEFI_IMAGE_DIR_DEFAULT;
   }
   return Options;

@@ -35,6 +35,7 @@ std::vector<OptionSpec> BootOptions() {
       {"--nvram", "FILE", "non-volatile variables persist in FILE from boot to boot"},
       {"--module-dir", "DIR", "where the module shared objects are (default: the build's)"},
       {"--modules", "NAME,...", "dispatch these modules in this order instead of the board's"},
+      ImagesOption(),
       {"--watchdog-ms", "MS", "virtual time one call into firmware may take before it halts"},
       {"--progress-watchdog-ms", "MS",
        "wall time firmware may run without moving the virtual clock before it halts (default 5000; 0: "
@@ -237,6 +238,10 @@ int RunBootCommand(int argc, char **argv) {
   Settings.ModuleDir = Options.Value("--module-dir", BOARDSIM_MODULE_DIR);
   Settings.NvramFile = Options.Value("--nvram");
   Settings.Echo = Options.Has("--quiet") ? nullptr : &std::cout;
+  if (const std::string Problem = ApplyImagesOption(Options, Settings, BOARDSIM_IMAGE_DIR);
+      !Problem.empty()) {
+    return UsageError(Problem);
+  }
   if (Options.Has("--watchdog-ms")) {
     const std::optional<uint64_t> WatchdogMs = host::ParseNumber(Options.Value("--watchdog-ms"));
     if (!WatchdogMs) {

@@ -111,3 +111,21 @@ std::string LoadNvramOption(host::VariableStore &Store, const std::filesystem::p
   }
   return "";
 }
+
+OptionSpec ImagesOption() {
+  return {"--images", "host|aarch64",
+          "run the modules' shared objects (default) or every module and application as its AArch64 image "
+          "on the board's AArch64 processor"};
+}
+
+std::string ApplyImagesOption(const OptionSet &Options, host::PlatformOptions &Settings,
+                              const std::filesystem::path &ImageDir) {
+  const std::string Images = Options.Value("--images", "host");
+  if (Images == "aarch64") {
+    Settings.Aarch64Images = true;
+    Settings.Aarch64ImageDir = ImageDir;
+  } else if (Images != "host") {
+    return "--images is host or aarch64, not " + Images;
+  }
+  return "";
+}

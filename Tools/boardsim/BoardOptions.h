@@ -3,6 +3,7 @@
 // files their options name.
 #pragma once
 
+#include <HostPlatform.h>
 #include <VariableStore.h>
 
 #include <map>
@@ -40,6 +41,13 @@ private:
   std::vector<std::string> Positionals_;
   bool Help_ = false;
 };
+
+// --images host|aarch64: the modules' shared objects (the default) or every module and application
+// as its shipped AArch64 image on the board's AArch64 processor.
+OptionSpec ImagesOption();
+// Sets Settings from --images (the images in ImageDir); the problem as one line, or empty.
+std::string ApplyImagesOption(const OptionSet &Options, host::PlatformOptions &Settings,
+                              const std::filesystem::path &ImageDir);
 
 // Prints one line per option: the option and its value name, then its help in one column.
 void PrintOptionTable(std::ostream &Out, const std::vector<OptionSpec> &Specs);

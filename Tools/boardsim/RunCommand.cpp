@@ -34,8 +34,7 @@ std::vector<OptionSpec> RunOptions() {
       {"--module-dir", "DIR", "where the module shared objects are (default: the build's)"},
       {"--log", "", "print the board log to standard error"},
       {"--out", "DIR", "save the display's picture as DIR/screen.png after the application"},
-      {"--images", "host|aarch64",
-       "run the application's shared object (default) or its AArch64 image on the board's AArch64 processor"},
+      ImagesOption(),
   };
 }
 
@@ -146,11 +145,9 @@ int RunRunCommand(int argc, char **argv) {
     host::CreateFolder(Nvram.parent_path()); // checked above
   }
   Settings.NvramFile = Options.Value("--nvram");
-  if (const std::string Images = Options.Value("--images", "host"); Images == "aarch64") {
-    Settings.Aarch64Modules = {App};
-    Settings.Aarch64ImageDir = BOARDSIM_IMAGE_DIR;
-  } else if (Images != "host") {
-    std::cerr << "boardsim run: --images is host or aarch64, not " << Images << "\n";
+  if (const std::string Problem = ApplyImagesOption(Options, Settings, BOARDSIM_IMAGE_DIR);
+      !Problem.empty()) {
+    std::cerr << "boardsim run: " << Problem << "\n";
     return kExitUsage;
   }
   Settings.Echo = Options.Has("--log") ? &std::cerr : nullptr;

@@ -34,7 +34,10 @@ EFI_STATUS EFIAPI Stop(EFI_DRIVER_BINDING_PROTOCOL *This, EFI_HANDLE Controller,
 
 PciBusDriver::PciBusDriver(Platform &P, PciBarPlacements Placements)
     : P_(P), Placements_(std::move(Placements)) {
-  Binding_ = NewRecord(P, Binding{{Supported, Start, Stop, PCI_BUS_DRIVER_VERSION, nullptr, nullptr}, this});
+  Binding_ =
+      NewRecord(P, Binding{{Exported(P, "PciBus.Supported", Supported), Exported(P, "PciBus.Start", Start),
+                            Exported(P, "PciBus.Stop", Stop), PCI_BUS_DRIVER_VERSION, nullptr, nullptr},
+                           this});
   EFI_HANDLE Handle = nullptr;
   InstallStatus_ = InstallInterface(P, gEfiDriverBindingProtocolGuid, Binding_, &Handle);
   if (!EFI_ERROR(InstallStatus_)) {

@@ -4,6 +4,8 @@
 
 #include "Board.h"
 
+#include <FirmwareCall.h>
+
 #include <Protocol/EdidActive.h>
 #include <Protocol/EdidDiscovered.h>
 #include <Protocol/EdidOverride.h>
@@ -106,7 +108,7 @@ void Screen::Adopt(EFI_HANDLE Handle, EFI_GRAPHICS_OUTPUT_PROTOCOL *Output) {
     const size_t Pixels = GraphicsConsole::TransferPixels(Output);
     auto *Transfer = static_cast<EFI_GRAPHICS_OUTPUT_BLT_PIXEL *>(
         P_.AllocateRecord(EfiBootServicesData, Pixels * sizeof(EFI_GRAPHICS_OUTPUT_BLT_PIXEL)));
-    Console_ = std::make_unique<GraphicsConsole>(Output, Transfer);
+    Console_ = std::make_unique<GraphicsConsole>(Output, Transfer, P_.Processor());
     Console_->Clear();
     Log("console on the display: " + std::to_string(Console_->Columns()) + "x" +
         std::to_string(Console_->Rows()) + " characters of 8x16");
@@ -124,7 +126,8 @@ void Screen::LogModes() {
   } *Answer = static_cast<QueryAnswer *>(P_.AllocateRecord(EfiBootServicesData, sizeof(QueryAnswer)));
   for (UINT32 Number = 0; Answer != nullptr && Number < Mode->MaxMode; Number++) {
     *Answer = {0, nullptr};
-    const EFI_STATUS Status = Output_->QueryMode(Output_, Number, &Answer->Size, &Answer->Info);
+    const EFI_STATUS Status =
+        cpu::CallFirmware(P_.Processor(), Output_->QueryMode, Output_, Number, &Answer->Size, &Answer->Info);
     EFI_GRAPHICS_OUTPUT_MODE_INFORMATION *Info = Answer->Info;
     if (EFI_ERROR(Status)) {
       Log("  mode " + std::to_string(Number) + ": QueryMode " + StatusName(Status));
@@ -160,8 +163,9 @@ void Screen::LogEdidSource() {
     UINT32 Attributes = 0;
     UINTN Size = 0;
     UINT8 *Edid = nullptr;
-    Overridden = !EFI_ERROR(Producer->GetEdid(Producer, &Child, &Attributes, &Size, &Edid)) && Size != 0 &&
-                 (Attributes & EFI_EDID_OVERRIDE_DONT_OVERRIDE) == 0;
+    Overridden = !EFI_ERROR(cpu::CallFirmware(P_.Processor(), Producer->GetEdid, Producer, &Child,
+                                              &Attributes, &Size, &Edid)) &&
+                 Size != 0 && (Attributes & EFI_EDID_OVERRIDE_DONT_OVERRIDE) == 0;
     if (Edid != nullptr) {
       BootServices->FreePool(Edid); // the caller owns the copy GetEdid hands out
     }
