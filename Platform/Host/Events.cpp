@@ -3,6 +3,7 @@
 #include "CoreEvents.h"
 
 #include "CoreInternal.h"
+#include "FirmwareCall.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -205,7 +206,7 @@ void CoreEvents::DispatchNotifications(EFI_TPL Above) {
       Notifying(EFI_TPL &State, EFI_TPL Tpl) : Level(State), Outer(State) { Level = Tpl; }
       ~Notifying() { Level = Outer; } // also when the notification halts
     } Inside{NotifyingTpl_, Tpl};
-    Event->NotifyFunction(Event, Event->NotifyContext);
+    cpu::CallFirmware(Images_.GuestCpu(), Event->NotifyFunction, Event, Event->NotifyContext);
   }
 }
 

@@ -22,6 +22,10 @@
 #include <string>
 #include <vector>
 
+namespace cpu {
+class Aarch64Cpu;
+}
+
 namespace host {
 
 class GuestProcessor; // GuestProcessor.h
@@ -89,6 +93,8 @@ public:
   size_t Count() const { return Images_.size(); }
   // How the AArch64 processor is made, at the first load of an .efi image (a module the options
   // name as such).
+  // The AArch64 processor once an .efi image is loaded, for calls of firmware pointers.
+  cpu::Aarch64Cpu *GuestCpu() const;
   void SetGuestFactory(std::function<std::unique_ptr<GuestProcessor>()> Make) {
     MakeGuest_ = std::move(Make);
   }
@@ -123,6 +129,12 @@ public:
     }
   }
   void ClockMoved(uint64_t NowNs) { Watchdog_->ClockMoved(NowNs); }
+  // How the progress watchdog stops guest code on the AArch64 processor (empty: no processor).
+  void SetGuestStop(std::function<bool()> Stop) {
+    if (Watchdog_) {
+      Watchdog_->SetGuestStop(std::move(Stop));
+    }
+  }
   void StopWatchdog() { Watchdog_.reset(); }
 
 private:

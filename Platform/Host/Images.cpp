@@ -163,6 +163,10 @@ EFI_STATUS ImageTable::RegisterImage(std::unique_ptr<ImageRecord> Image, EFI_HAN
   return EFI_SUCCESS;
 }
 
+cpu::Aarch64Cpu *ImageTable::GuestCpu() const {
+  return Guest_ ? &Guest_->Cpu() : nullptr;
+}
+
 // <Name>.efi on the AArch64 processor.
 EFI_STATUS ImageTable::LoadGuestModule(const std::string &Name, EFI_HANDLE Parent, EFI_HANDLE *ImageHandle) {
   const std::filesystem::path ImagePath = Options_.Aarch64ImageDir / (Name + ".efi");

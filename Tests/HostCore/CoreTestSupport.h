@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <map>
 #include <string>
 #include <vector>
@@ -33,9 +35,12 @@ protected:
     host::PlatformOptions Options;
     Options.ModuleDir = HOST_CORE_TEST_MODULE_DIR;
     Options.WatchdogNs = 1'000'000'000; // one virtual second
+    Options.Aarch64Modules = {"DelayProbe", "SpinProbe"};
+    Options.Aarch64ImageDir = UEFI_IMAGE_DIR_DEFAULT;
     return Options;
   }
   CoreTest() : Board(TestOptions()), BS(Board.BootServices()), RT(Board.RuntimeServices()) {}
+
   // A test fails on an error of the boot it did not declare with ExpectError.
   void TearDown() override {
     for (const std::string &Error : Board.UnexpectedErrors()) {
@@ -50,6 +55,13 @@ protected:
     return Handle;
   }
 
+public:
+  // Whether the uefi-aarch64 build made the test image Name (such as "DelayProbe").
+  static bool HaveImage(const std::string &Name) {
+    return std::filesystem::exists(std::filesystem::path(UEFI_IMAGE_DIR_DEFAULT) / (Name + ".efi"));
+  }
+
+protected:
   host::Platform Board;
   EFI_BOOT_SERVICES *BS;
   EFI_RUNTIME_SERVICES *RT;

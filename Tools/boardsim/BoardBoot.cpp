@@ -39,6 +39,7 @@ std::vector<OptionSpec> BootOptions() {
       {"--progress-watchdog-ms", "MS",
        "wall time firmware may run without moving the virtual clock before it halts (default 5000; 0: "
        "never, for a debugger)"},
+      {"--exception-level", "1|2", "the exception level AArch64 images run at (default 2)"},
       {"--no-exit-boot-services", "", "stop before the hand-over to the OS"},
       {"--virtual-offset", "VALUE",
        "after ExitBootServices, SetVirtualAddressMap moving every address by VALUE"},
@@ -250,6 +251,13 @@ int RunBootCommand(int argc, char **argv) {
       return UsageError("--progress-watchdog-ms needs a number");
     }
     Settings.ProgressLimitMs = *LimitMs;
+  }
+  if (Options.Has("--exception-level")) {
+    const std::optional<uint64_t> Level = host::ParseNumber(Options.Value("--exception-level"));
+    if (!Level || (*Level != 1 && *Level != 2)) {
+      return UsageError("--exception-level is 1 or 2");
+    }
+    Settings.ExceptionLevel = static_cast<unsigned>(*Level);
   }
   const std::filesystem::path OutDir = Options.Value("--out", kDefaultOutDir);
   const host::BoardOptions BoardSettings = ToBoardOptions(Options, OutDir);

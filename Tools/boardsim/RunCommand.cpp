@@ -36,6 +36,7 @@ std::vector<OptionSpec> RunOptions() {
       {"--out", "DIR", "save the display's picture as DIR/screen.png after the application"},
       {"--images", "host|aarch64",
        "run the application's shared object (default) or its AArch64 image on the board's AArch64 processor"},
+      {"--exception-level", "1|2", "the exception level AArch64 images run at (default 2)"},
   };
 }
 
@@ -151,6 +152,12 @@ int RunRunCommand(int argc, char **argv) {
     Settings.Aarch64ImageDir = BOARDSIM_IMAGE_DIR;
   } else if (Images != "host") {
     std::cerr << "boardsim run: --images is host or aarch64, not " << Images << "\n";
+    return kExitUsage;
+  }
+  if (const std::string Level = Options.Value("--exception-level", "2"); Level == "1" || Level == "2") {
+    Settings.ExceptionLevel = Level == "1" ? 1 : 2;
+  } else {
+    std::cerr << "boardsim run: --exception-level is 1 or 2, not " << Level << "\n";
     return kExitUsage;
   }
   Settings.Echo = Options.Has("--log") ? &std::cerr : nullptr;
