@@ -4,6 +4,7 @@
 
 #include "CoreInternal.h"
 #include "FirmwareCall.h"
+#include "GuestProcessor.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -206,7 +207,11 @@ void CoreEvents::DispatchNotifications(EFI_TPL Above) {
       Notifying(EFI_TPL &State, EFI_TPL Tpl) : Level(State), Outer(State) { Level = Tpl; }
       ~Notifying() { Level = Outer; } // also when the notification halts
     } Inside{NotifyingTpl_, Tpl};
-    cpu::CallFirmware(Images_.GuestCpu(), Event->NotifyFunction, Event, Event->NotifyContext);
+    try {
+      cpu::CallFirmware(Images_.GuestCpu(), Event->NotifyFunction, Event, Event->NotifyContext);
+    } catch (const cpu::GuestFault &Fault) {
+      RaiseGuestHalt(Core(), Fault, Images_.CurrentImageName());
+    }
   }
 }
 

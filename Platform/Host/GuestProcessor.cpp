@@ -246,13 +246,17 @@ EFI_STATUS GuestProcessor::Start(ImageRecord &Image, EFI_HANDLE Handle) {
   try {
     return cpu::CallFirmware(Cpu_.get(), Image.Entry, Handle, &Tables_->System);
   } catch (const cpu::GuestFault &Fault) {
-    if (Fault.Kind == cpu::FaultKind::Interrupted) {
-      Core_.Images.CheckProgress(); // the progress watchdog's halt, as in the host build
-    }
-    // The halt breakpoint is CpuBreakpoint, as the host build's seam names it.
-    throw Halt(Fault.Kind == cpu::FaultKind::Breakpoint ? std::string("CpuBreakpoint") : Fault.what(),
-               Image.Name, Core_.Events.NowNs());
+    RaiseGuestHalt(Core_, Fault, Image.Name);
   }
+}
+
+void RaiseGuestHalt(Platform::Impl &Core, const cpu::GuestFault &Fault, const std::string &Image) {
+  if (Fault.Kind == cpu::FaultKind::Interrupted) {
+    Core.Images.CheckProgress(); // the progress watchdog's halt, as in the host build
+  }
+  // The halt breakpoint is CpuBreakpoint, as the host build's seam names it.
+  throw Halt(Fault.Kind == cpu::FaultKind::Breakpoint ? std::string("CpuBreakpoint") : Fault.what(), Image,
+             Core.Events.NowNs());
 }
 
 void GuestProcessor::Unload(const ImageRecord *Image) {

@@ -45,4 +45,8 @@ private:
   std::map<const ImageRecord *, cpu::LoadedImage> Loaded_;
 };
 
+// A fault of guest code as the halt of Image it is (the progress watchdog's own halt when the
+// watchdog interrupted it).
+[[noreturn]] void RaiseGuestHalt(Platform::Impl &Core, const cpu::GuestFault &Fault, const std::string &Image);
+
 } // namespace host
