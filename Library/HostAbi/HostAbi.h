@@ -10,7 +10,9 @@ UINT64 HostAbiMmioRead(UINT64 Address, UINT32 Width);
 VOID HostAbiMmioWrite(UINT64 Address, UINT32 Width, UINT64 Value);
 VOID HostAbiMemoryFence(VOID);
 VOID HostAbiStall(UINT64 Microseconds);
-UINT64 HostAbiVirtualTimeNs(VOID);
+// A wait or measurement on the generic timer's counter (100 MHz ticks of the virtual clock):
+// Reads reads back to back, each taking one tick; returns the first one's value.
+UINT64 HostAbiCounterReads(UINT64 Reads);
 // Dead loop or breakpoint: never returns; the platform unwinds to whoever started the image.
 [[noreturn]] VOID HostAbiHalt(const CHAR8 *Reason);
 // Cache, MMU and interrupt operations, recorded in order ("ArmDisableMmu", ...).

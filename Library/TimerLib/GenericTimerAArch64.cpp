@@ -1,10 +1,9 @@
 // Delays on the AArch64 generic timer: CNTPCT_EL0 counts at CNTFRQ_EL0 Hz.
+#include "GenericTimerTicks.h"
+
 #include <Library/TimerLib.h>
 
 namespace {
-
-constexpr UINT64 MicrosecondsPerSecond = 1000000;
-constexpr UINT64 NanosecondsPerSecond = 1000000000;
 
 UINT64 CounterFrequency() {
   UINT64 Frequency;
@@ -12,36 +11,38 @@ UINT64 CounterFrequency() {
   return Frequency;
 }
 
+// A reading that starts a measurement: the ISB keeps the counter read from being hoisted above
+// earlier instructions. The board's processor takes an ISB before a counter read as the start
+// of a wait or a measurement, and counts the reads that follow without one as its spin.
 UINT64 CounterValue() {
   UINT64 Value;
-  // The ISB keeps the counter read from being hoisted above earlier instructions.
   __asm__ volatile("isb\n\tmrs %0, cntpct_el0" : "=r"(Value)::"memory");
   return Value;
 }
 
-// Ticks for Amount units of 1/UnitsPerSecond s, rounded up, without overflowing the product.
-UINT64 TicksFor(UINT64 Amount, UINT64 UnitsPerSecond) {
-  UINT64 Frequency = CounterFrequency();
-  UINT64 Whole = (Amount / UnitsPerSecond) * Frequency;
-  UINT64 Part = ((Amount % UnitsPerSecond) * Frequency + UnitsPerSecond - 1) / UnitsPerSecond;
-  return Whole + Part;
+// A reading inside a spin: the loop's test orders it well enough.
+UINT64 CounterNow() {
+  UINT64 Value;
+  __asm__ volatile("mrs %0, cntpct_el0" : "=r"(Value)::"memory");
+  return Value;
 }
 
+// GenericTimer::ReadsOfWait counts the reads of this loop: keep the two together.
 void WaitTicks(UINT64 Ticks) {
   UINT64 Start = CounterValue();
-  while (CounterValue() - Start < Ticks) {
+  while (CounterNow() - Start < Ticks) {
   }
 }
 
 } // namespace
 
 UINTN MicroSecondDelay(UINTN MicroSeconds) {
-  WaitTicks(TicksFor(MicroSeconds, MicrosecondsPerSecond));
+  WaitTicks(GenericTimer::TicksFor(MicroSeconds, GenericTimer::MicrosecondsPerSecond, CounterFrequency()));
   return MicroSeconds;
 }
 
 UINTN NanoSecondDelay(UINTN NanoSeconds) {
-  WaitTicks(TicksFor(NanoSeconds, NanosecondsPerSecond));
+  WaitTicks(GenericTimer::TicksFor(NanoSeconds, GenericTimer::NanosecondsPerSecond, CounterFrequency()));
   return NanoSeconds;
 }
 

@@ -126,6 +126,16 @@ uint64_t Aarch64Cpu::AddService(std::string Name, ServiceFunction Run) {
   return Stub;
 }
 
+void Aarch64Cpu::Operation(const std::string &Name) {
+  Caches_.Close(Board_);
+  Board_.Operation(Name);
+}
+
+void Aarch64Cpu::DataCache(DataCacheOp Operation, uint64_t Operand) {
+  Board_.DataCache(Operation, Operand);
+  Caches_.Apply(Operation, Operand, Board_);
+}
+
 uint64_t Aarch64Cpu::ExportService(uint64_t HostFunction, std::string Name,
                                    const std::function<ServiceFunction()> &Make) {
   auto Found = Exported_.find(HostFunction);
@@ -145,6 +155,7 @@ Aarch64Cpu::Level &Aarch64Cpu::LevelAt(size_t Depth) {
     Config.enable_cycle_counting = false; // virtual time is the board's, not instruction counts
     Config.wall_clock_cntpct = true;      // CNTPCT_EL0 always from GetCNTPCT
     Config.hook_data_cache_operations = true;
+    Config.hook_isb = true; // an ISB marks the start of a counter wait
     Config.cntfrq_el0 = Registers_.Processor().Cntfrq;
     if (Registers_.Processor().Ctr != 0) {
       Config.ctr_el0 = Registers_.Processor().Ctr;
@@ -222,6 +233,9 @@ uint64_t Aarch64Cpu::CallGuest(uint64_t Function, std::span<const uint64_t> Argu
               Backtrace(Jit.GetRegister(LinkRegisterIndex), Jit.GetRegister(FramePointerRegister)));
     }
     if (Stop.Returned) {
+      if (Depth_ == 1) {
+        Caches_.Close(Board_); // a walk not finished by the outermost call's end stays incomplete
+      }
       break;
     }
     // Halted for the JIT's own reasons (a cache invalidation): go on where it stopped.
@@ -243,17 +257,26 @@ void Aarch64Cpu::Interrupt() {
   }
 }
 
+bool Aarch64Cpu::InterruptRunning() {
+  for (std::atomic<Dynarmic::A64::Jit *> &Level : Running_) {
+    if (Level.load() != nullptr) {
+      Interrupt();
+      return true;
+    }
+  }
+  return false;
+}
+
 // The frame record at the frame pointer holds the caller's frame pointer and the return address.
-// Images built without frame pointers leave none to walk: then only the link register helps.
+// The images are built without frame pointers (the flash budget has no room for them), so X29 is
+// often an ordinary register: the chain is followed only while it looks like one (records in RAM
+// at rising addresses, return addresses in code), and the link register is always given.
 std::string Aarch64Cpu::Backtrace(uint64_t LinkRegister, uint64_t FramePointer) const {
   std::string Text = "lr " + Ram_.Describe(LinkRegister);
   for (size_t Frame = 0; Frame < BacktraceFrames && FramePointer != 0; Frame++) {
     uint64_t Record[2] = {};
-    if (FramePointer % sizeof(uint64_t) != 0 || !Ram_.Read(FramePointer, Record, sizeof(Record))) {
-      Text += " [frame pointer " + Hex(FramePointer) + " outside RAM]";
-      break;
-    }
-    if (Record[1] == 0) {
+    if (FramePointer % sizeof(uint64_t) != 0 || !Ram_.Read(FramePointer, Record, sizeof(Record)) ||
+        !Ram_.IsExecutable(Record[1]) || (Record[0] != 0 && Record[0] <= FramePointer)) {
       break;
     }
     Text += (Frame == 0 ? ", frames: " : " ") + Ram_.Describe(Record[1]);

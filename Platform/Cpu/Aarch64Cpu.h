@@ -6,6 +6,7 @@
 // JIT counts no cycles, so the board's clock moves only where its models and services move it.
 #pragma once
 
+#include "CacheMaintenance.h"
 #include "GuestFault.h"
 #include "GuestMemory.h"
 #include "PeLoader.h"
@@ -44,21 +45,24 @@ enum class DataCacheOp {
   ZeroByAddress,
 };
 
-// What the board answers for the processor.
-class Bus {
+// What the board answers for the processor; what its instructions do to the processor's state
+// (ProcessorEvents) goes there too.
+class Bus : public ProcessorEvents {
 public:
-  virtual ~Bus() = default;
   // An access outside RAM (the SoC blocks, PCI windows, holes). Width is 1, 2, 4 or 8 bytes.
   // False: the access is an error the board has recorded; the processor stops with a bus error.
   virtual bool Read(uint64_t Address, unsigned Width, uint64_t &Value) = 0;
   virtual bool Write(uint64_t Address, unsigned Width, uint64_t Value) = 0;
   // DC by address (Operand is the address) or by set/way (Operand is the set/way word).
   virtual void DataCache(DataCacheOp /*Operation*/, uint64_t /*Operand*/) {}
-  // CNTPCT_EL0: the board's clock in counter ticks.
-  virtual uint64_t CounterTicks() = 0;
+  // CNTPCT_EL0: the board's clock in counter ticks; a read may move the clock. Starts: the read
+  // follows an ISB, as the first read of a wait or measurement does.
+  virtual uint64_t CounterTicks(bool Starts) = 0;
+  // An error of the boot the processor found (a cache walk that stopped short).
+  virtual void Error(const std::string & /*Text*/) {}
 };
 
-class Aarch64Cpu {
+class Aarch64Cpu final : public ProcessorEvents {
 public:
   // Calls between host and guest may nest this deep (each level has a JIT of its own).
   static constexpr size_t MaxLevels = 16;
@@ -100,6 +104,8 @@ public:
   // the board's wall-clock watchdog ends); the call into it throws GuestFault (Interrupted). A
   // request while no guest code runs stops the next call at its start.
   void Interrupt();
+  // Interrupt, only while guest code runs; false when none does.
+  bool InterruptRunning();
 
   // The guest code that called the service running now (its return address), for services that
   // answer by their caller (whose pool, whose call); 0 while host code acts on its own (a
@@ -129,6 +135,11 @@ public:
   };
 
   SystemRegisters &Registers() { return Registers_; }
+  // What instructions do to the board's processor state: an operation ends the cache walk or
+  // range going on before it is recorded.
+  void Operation(const std::string &Name) override;
+  bool InterruptsEnabled() override { return Board_.InterruptsEnabled(); }
+  void DataCache(DataCacheOp Operation, uint64_t Operand);
   Bus &Board() { return Board_; }
   const TrapStubs *Stubs() const { return Stubs_.get(); }
 
@@ -143,6 +154,7 @@ private:
 
   Bus &Board_;
   SystemRegisters Registers_;
+  CacheMaintenance Caches_{Registers_};
   GuestMemory Ram_;
   std::unique_ptr<Dynarmic::ExclusiveMonitor> Monitor_;
   std::unique_ptr<TrapStubs> Stubs_;

@@ -146,8 +146,14 @@ bool JitCallbacks::BusAccess(uint64_t Address, unsigned Width, bool IsWrite, voi
   }
   uint64_t Value = 0;
   std::memcpy(&Value, Data, IsWrite ? Width : 0);
-  const bool Done =
-      IsWrite ? Cpu_.Board().Write(Address, Width, Value) : Cpu_.Board().Read(Address, Width, Value);
+  bool Done = false;
+  try {
+    Done = IsWrite ? Cpu_.Board().Write(Address, Width, Value) : Cpu_.Board().Read(Address, Width, Value);
+  } catch (...) { // a halt of the board: the guest stops here
+    Stop.Thrown = std::current_exception();
+    Jit_->HaltExecution(Dynarmic::HaltReason::MemoryAbort);
+    return false;
+  }
   if (!Done) {
     Fault(FaultKind::BusError, std::nullopt, Address,
           std::to_string(Width) + "-byte " + Kind + " of " + Hex(Address));
@@ -175,7 +181,7 @@ void JitCallbacks::InterpreterFallback(Dynarmic::A64::VAddr Pc, size_t Instructi
   for (size_t Index = 0; Index < Instructions; Index++, Pc += InstructionBytes) {
     uint32_t Instruction = 0;
     Cpu_.Ram().Read(Pc, &Instruction, sizeof(Instruction));
-    switch (Cpu_.Registers().Execute(Instruction, Registers)) {
+    switch (Cpu_.Registers().Execute(Instruction, Registers, Cpu_)) {
     case SystemRegisters::Outcome::Done:
       continue;
     case SystemRegisters::Outcome::Undefined:
@@ -185,6 +191,18 @@ void JitCallbacks::InterpreterFallback(Dynarmic::A64::VAddr Pc, size_t Instructi
     }
   }
   Jit_->SetPC(Pc);
+}
+
+// A read moves the board's clock, which runs the work due meanwhile and checks the watchdogs:
+// what that throws (a halt) stops the guest and passes to the caller.
+std::uint64_t JitCallbacks::GetCNTPCT() {
+  try {
+    return Cpu_.Board().CounterTicks(std::exchange(AfterBarrier_, false));
+  } catch (...) {
+    Stop.Thrown = std::current_exception();
+    Jit_->HaltExecution(Dynarmic::HaltReason::UserDefined2);
+    return 0;
+  }
 }
 
 void JitCallbacks::CallSVC(std::uint32_t Number) {
@@ -254,7 +272,16 @@ void JitCallbacks::DataCacheOperationRaised(Dynarmic::A64::DataCacheOperation Op
       return;
     }
   }
-  Cpu_.Board().DataCache(BoardOperation(Operation), Value);
+  Cpu_.DataCache(BoardOperation(Operation), Value);
+}
+
+// IC IALLU and IALLUIS invalidate the whole instruction cache, as ArmInvalidateInstructionCache
+// does; IC IVAU by address has no ArmLib call to be recorded as.
+void JitCallbacks::InstructionCacheOperationRaised(Dynarmic::A64::InstructionCacheOperation Operation,
+                                                   Dynarmic::A64::VAddr) {
+  if (Operation != Dynarmic::A64::InstructionCacheOperation::InvalidateByVAToPoU) {
+    Cpu_.Operation("ArmInvalidateInstructionCache");
+  }
 }
 
 } // namespace cpu

@@ -64,9 +64,12 @@ public:
   void ExceptionRaised(Dynarmic::A64::VAddr Pc, Dynarmic::A64::Exception Exception) override;
   void DataCacheOperationRaised(Dynarmic::A64::DataCacheOperation Operation,
                                 Dynarmic::A64::VAddr Value) override;
+  void InstructionCacheOperationRaised(Dynarmic::A64::InstructionCacheOperation Operation,
+                                       Dynarmic::A64::VAddr Value) override;
   void AddTicks(std::uint64_t) override {}
   std::uint64_t GetTicksRemaining() override { return 0; }
-  std::uint64_t GetCNTPCT() override { return Cpu_.Board().CounterTicks(); }
+  std::uint64_t GetCNTPCT() override;
+  void InstructionSynchronizationBarrierRaised() override { AfterBarrier_ = true; }
 
 private:
   template <typename T> T Load(uint64_t Address) {
@@ -84,6 +87,7 @@ private:
 
   Aarch64Cpu &Cpu_;
   Dynarmic::A64::Jit *Jit_ = nullptr;
+  bool AfterBarrier_ = true; // no counter read since the last ISB (or the call's start)
 };
 
 struct Aarch64Cpu::Level {

@@ -45,6 +45,8 @@ constexpr uint32_t PstateDaifOp1 = 3;
 constexpr uint32_t PstateDaifSetOp2 = 6;
 constexpr uint32_t PstateDaifClearOp2 = 7;
 constexpr unsigned DaifShift = 6;
+constexpr uint64_t DaifIrq = 1ull << 7; // I
+constexpr uint64_t DaifFiq = 1ull << 6; // F
 constexpr uint32_t TlbiCRn = 8;
 
 enum class Source { State, Identity, CurrentLevel, CacheSize };
@@ -167,15 +169,16 @@ bool SystemRegisters::Write(uint16_t Key, uint64_t Value) {
   return true;
 }
 
-SystemRegisters::Outcome SystemRegisters::Execute(uint32_t Instruction, GeneralRegisters &Gpr) {
+SystemRegisters::Outcome SystemRegisters::Execute(uint32_t Instruction, GeneralRegisters &Gpr,
+                                                  ProcessorEvents &Events) {
   if (Is(Instruction, Mrs)) {
-    return MoveFrom(Instruction, Gpr);
+    return MoveFrom(Instruction, Gpr, Events);
   }
   if (Is(Instruction, MsrRegister)) {
-    return MoveTo(Instruction, Gpr);
+    return MoveTo(Instruction, Gpr, Events);
   }
   if (Is(Instruction, MsrImmediate)) {
-    return ProcessorState(Instruction);
+    return ProcessorState(Instruction, Events);
   }
   if (Is(Instruction, Sys)) {
     return SystemOperation(Instruction);
@@ -186,10 +189,15 @@ SystemRegisters::Outcome SystemRegisters::Execute(uint32_t Instruction, GeneralR
   return Outcome::Undefined;
 }
 
-SystemRegisters::Outcome SystemRegisters::MoveFrom(uint32_t Instruction, GeneralRegisters &Gpr) const {
+SystemRegisters::Outcome SystemRegisters::MoveFrom(uint32_t Instruction, GeneralRegisters &Gpr,
+                                                   ProcessorEvents &Events) const {
   uint64_t Value = 0;
-  if (!Read(static_cast<uint16_t>((Instruction >> KeyShift) & KeyMask), Value)) {
+  const uint16_t Key = static_cast<uint16_t>((Instruction >> KeyShift) & KeyMask);
+  if (!Read(Key, Value)) {
     return Outcome::Undefined;
+  }
+  if (Key == DaifKey) {
+    Value = Events.InterruptsEnabled() ? Value & ~DaifIrq : Value | DaifIrq;
   }
   const unsigned Rt = Instruction & RtMask;
   if (Rt != Zero) {
@@ -198,15 +206,58 @@ SystemRegisters::Outcome SystemRegisters::MoveFrom(uint32_t Instruction, General
   return Outcome::Done;
 }
 
-SystemRegisters::Outcome SystemRegisters::MoveTo(uint32_t Instruction, GeneralRegisters &Gpr) {
+SystemRegisters::Outcome SystemRegisters::MoveTo(uint32_t Instruction, GeneralRegisters &Gpr,
+                                                 ProcessorEvents &Events) {
   const unsigned Rt = Instruction & RtMask;
   const uint64_t Value = Rt == Zero ? 0 : Gpr.Get(Rt);
   // MSR with op0 2 is a debug register: none is implemented. Bits [20:5] keep op0 in the key.
-  return Write(static_cast<uint16_t>((Instruction >> KeyShift) & KeyMask), Value) ? Outcome::Done
-                                                                                  : Outcome::Undefined;
+  const uint16_t Key = static_cast<uint16_t>((Instruction >> KeyShift) & KeyMask);
+  uint64_t Old = 0;
+  if (!Read(Key, Old) || !Write(Key, Value)) {
+    return Outcome::Undefined;
+  }
+  if (Key == DaifKey) {
+    Old = Events.InterruptsEnabled() ? Old & ~DaifIrq : Old | DaifIrq;
+  }
+  ReportChanges(Key, Old, Value, Events);
+  return Outcome::Done;
 }
 
-SystemRegisters::Outcome SystemRegisters::ProcessorState(uint32_t Instruction) {
+// The operations a write means: masking changes of DAIF, and the cache and MMU enables of the
+// SCTLR that governs the level the processor runs at (the others take effect only there).
+void SystemRegisters::ReportChanges(uint16_t Key, uint64_t Old, uint64_t New, ProcessorEvents &Events) const {
+  const uint64_t Changed = Old ^ New;
+  if (Key == DaifKey) {
+    if ((Changed & DaifIrq) != 0) {
+      Events.Operation((New & DaifIrq) != 0 ? "ArmDisableInterrupts" : "ArmEnableInterrupts");
+    }
+    if ((Changed & New & DaifFiq) != 0) {
+      Events.Operation("ArmDisableFiq");
+    }
+    return;
+  }
+  if (Key != SctlrKeys[ExceptionLevel()]) {
+    return;
+  }
+  struct Enable {
+    uint64_t Bit;
+    const char *Off;
+    const char *On;
+  };
+  constexpr Enable Enables[] = {
+      {SctlrDataCache, "ArmDisableDataCache", "ArmEnableDataCache"},
+      {SctlrInstructionCache, "ArmDisableInstructionCache", "ArmEnableInstructionCache"},
+      {SctlrMmuEnable, "ArmDisableMmu", "ArmEnableMmu"}};
+  for (const Enable &Each : Enables) {
+    if ((Changed & Each.Bit) != 0) {
+      Events.Operation((New & Each.Bit) != 0 ? Each.On : Each.Off);
+    }
+  }
+}
+
+// DAIFSet/DAIFClr: each masks or unmasks what its immediate names, as the host build's ArmLib
+// calls record it (unmasking FIQs has no call there).
+SystemRegisters::Outcome SystemRegisters::ProcessorState(uint32_t Instruction, ProcessorEvents &Events) {
   const uint32_t Op1 = (Instruction >> Op1Shift) & Op1Mask;
   const uint32_t Op2 = (Instruction >> Op2Shift) & Op2Mask;
   const uint64_t Bits = static_cast<uint64_t>((Instruction >> CRmShift) & CRmMask) << DaifShift;
@@ -214,7 +265,14 @@ SystemRegisters::Outcome SystemRegisters::ProcessorState(uint32_t Instruction) {
     return Outcome::Undefined; // SPSel, PAN, UAO ...: not used by firmware images
   }
   uint64_t &Daif = State_[DaifKey];
-  Daif = Op2 == PstateDaifSetOp2 ? Daif | Bits : Daif & ~Bits;
+  const bool Set = Op2 == PstateDaifSetOp2;
+  Daif = Set ? Daif | Bits : Daif & ~Bits;
+  if ((Bits & DaifIrq) != 0) {
+    Events.Operation(Set ? "ArmDisableInterrupts" : "ArmEnableInterrupts");
+  }
+  if ((Bits & DaifFiq) != 0 && Set) {
+    Events.Operation("ArmDisableFiq");
+  }
   return Outcome::Done;
 }
 

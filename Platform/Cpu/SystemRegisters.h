@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <string>
 
 namespace cpu {
 
@@ -27,8 +28,20 @@ struct ProcessorDescription {
 };
 
 // SCTLR_ELx bits the processor acts on.
-constexpr uint64_t SctlrMmuEnable = 1ull << 0;  // M: off makes every access a device access
-constexpr uint64_t SctlrAlignCheck = 1ull << 1; // A: unaligned accesses fault even to normal memory
+constexpr uint64_t SctlrMmuEnable = 1ull << 0;         // M: off makes every access a device access
+constexpr uint64_t SctlrAlignCheck = 1ull << 1;        // A: unaligned accesses fault even to normal memory
+constexpr uint64_t SctlrDataCache = 1ull << 2;         // C
+constexpr uint64_t SctlrInstructionCache = 1ull << 12; // I
+
+// What the board learns from the instructions the processor runs: the processor operations it
+// records under the names the host build's ArmLib seam gives them ("ArmDisableMmu", ...), and
+// the IRQ mask, which the board keeps (its TPL and CPU architectural protocol change it too).
+class ProcessorEvents {
+public:
+  virtual ~ProcessorEvents() = default;
+  virtual void Operation(const std::string & /*Name*/) {}
+  virtual bool InterruptsEnabled() { return true; }
+};
 
 // The guest's general registers, as the instruction being emulated sees them (31 is XZR).
 class GeneralRegisters {
@@ -47,7 +60,9 @@ public:
     Undefined, // not an instruction this processor implements at this level
     Forbidden, // an exception call (hvc, smc) firmware images must not make
   };
-  Outcome Execute(uint32_t Instruction, GeneralRegisters &Gpr);
+  // Emulates one instruction; what it does to the interrupt mask, the caches and the MMU goes
+  // to Events.
+  Outcome Execute(uint32_t Instruction, GeneralRegisters &Gpr, ProcessorEvents &Events);
 
   const ProcessorDescription &Processor() const { return Processor_; }
   unsigned ExceptionLevel() const { return Processor_.ExceptionLevel; }
@@ -62,9 +77,10 @@ public:
   bool Write(uint16_t Key, uint64_t Value);
 
 private:
-  Outcome MoveFrom(uint32_t Instruction, GeneralRegisters &Gpr) const;
-  Outcome MoveTo(uint32_t Instruction, GeneralRegisters &Gpr);
-  Outcome ProcessorState(uint32_t Instruction);
+  Outcome MoveFrom(uint32_t Instruction, GeneralRegisters &Gpr, ProcessorEvents &Events) const;
+  Outcome MoveTo(uint32_t Instruction, GeneralRegisters &Gpr, ProcessorEvents &Events);
+  Outcome ProcessorState(uint32_t Instruction, ProcessorEvents &Events);
+  void ReportChanges(uint16_t Key, uint64_t Old, uint64_t New, ProcessorEvents &Events) const;
   Outcome SystemOperation(uint32_t Instruction);
 
   ProcessorDescription Processor_;

@@ -16,7 +16,6 @@ namespace host {
 namespace {
 
 constexpr uint64_t kUnmappedAccessCostNs = 100;
-constexpr uint64_t kTimeReadCostNs = 10; // reading the clock takes time, so a poll on it ends
 
 uint64_t AllOnes(unsigned Width) {
   return Width >= 8 ? ~0ull : (1ull << (Width * 8)) - 1;
@@ -465,6 +464,17 @@ bool Platform::BusCopy(uint64_t To, uint64_t From, unsigned Width, uint64_t Coun
   return Impl_->Space.Copy(To, From, Width, Count, Caller);
 }
 
+// The one record of processor operations, for the host build's seam and the processor alike; the
+// interrupt mask follows the masking operations.
+void RecordCpuOperation(Platform::Impl &Platform, const std::string &Name) {
+  Platform.CpuOperations.push_back(Name);
+  if (Name == "ArmDisableInterrupts") {
+    Platform.Events.SetInterruptsEnabled(false);
+  } else if (Name == "ArmEnableInterrupts") {
+    Platform.Events.SetInterruptsEnabled(true);
+  }
+}
+
 // Called from the Platform constructor so that the seams below are always linked into an
 // executable that uses the platform: module shared objects resolve them at load time.
 void KeepSeamsLinked() {
@@ -472,7 +482,7 @@ void KeepSeamsLinked() {
                                          reinterpret_cast<const void *>(&HostAbiMmioWrite),
                                          reinterpret_cast<const void *>(&HostAbiMemoryFence),
                                          reinterpret_cast<const void *>(&HostAbiStall),
-                                         reinterpret_cast<const void *>(&HostAbiVirtualTimeNs),
+                                         reinterpret_cast<const void *>(&HostAbiCounterReads),
                                          reinterpret_cast<const void *>(&HostAbiHalt),
                                          reinterpret_cast<const void *>(&HostAbiCpuOperation),
                                          reinterpret_cast<const void *>(&HostAbiInterruptsEnabled),
@@ -513,15 +523,13 @@ extern "C" VOID HostAbiStall(UINT64 Microseconds) {
   Platform.Events.Stall(Platform.Events.AccountOf(__builtin_return_address(0)), Microseconds);
 }
 
-extern "C" UINT64 HostAbiVirtualTimeNs(VOID) {
+extern "C" UINT64 HostAbiCounterReads(UINT64 Reads) {
   if (!CoreAlive()) {
     return 0;
   }
   host::Platform::Impl &Platform = Core();
   Platform.Images.CheckWatchdog();
-  Platform.Events.Spend(Platform.Events.AccountOf(__builtin_return_address(0)), &host::TimeAccount::ServiceNs,
-                        host::kTimeReadCostNs);
-  return Platform.Events.NowNs();
+  return Platform.Timer.Read(Platform.Events.AccountOf(__builtin_return_address(0)), Reads, true);
 }
 
 extern "C" [[noreturn]] VOID HostAbiHalt(const CHAR8 *Reason) {
@@ -539,13 +547,7 @@ extern "C" VOID HostAbiCpuOperation(const CHAR8 *Operation) {
   }
   host::Platform::Impl &Platform = Core();
   Platform.Images.CheckWatchdog();
-  std::string Name = Operation;
-  Platform.CpuOperations.push_back(Name);
-  if (Name == "ArmDisableInterrupts") {
-    Platform.Events.SetInterruptsEnabled(false);
-  } else if (Name == "ArmEnableInterrupts") {
-    Platform.Events.SetInterruptsEnabled(true);
-  }
+  host::RecordCpuOperation(Platform, Operation);
 }
 
 extern "C" BOOLEAN HostAbiInterruptsEnabled(VOID) {

@@ -12,6 +12,7 @@
 #include "Dram.h"
 #include "DriverModel.h"
 #include "GcdMap.h"
+#include "GenericTimer.h"
 #include "HandleDatabase.h"
 #include "HostPlatform.h"
 #include "ImageTable.h"
@@ -135,6 +136,7 @@ struct Platform::Impl final : CoreReport {
 
   // Address space and processor.
   AddressSpace Space{*this};
+  GenericTimer Timer{Events};
   std::vector<std::string> CpuOperations;
   std::map<std::string, uint64_t> SystemRegisters; // the processor's identification registers
 
@@ -177,6 +179,10 @@ struct Platform::Impl final : CoreReport {
   if (!Core.BootServiceAllowed(Name)) {                                                                      \
     return EFI_UNSUPPORTED;                                                                                  \
   }
+
+// Records a processor operation ("ArmDisableMmu", ...) by either build; the interrupt mask
+// follows the masking ones.
+void RecordCpuOperation(Platform::Impl &Platform, const std::string &Name);
 
 // The platform alive now; the table functions and the seams reach it here.
 Platform::Impl &Core();

@@ -15,9 +15,16 @@ namespace {
 
 constexpr uint64_t kStackPages = 64; // 256 KiB, as the board's firmware gives a DXE image
 constexpr uint64_t kGuardPages = 1;
-constexpr uint64_t kNsPerSecond = 1'000'000'000;
-constexpr uint32_t kCounterHz = 100'000'000; // CNTFRQ_EL0: the board's generic timer, 100 MHz
 constexpr char16_t kGuestVendor[] = u"Host Board Emulator";
+
+// The processor's caches up to the point of coherence: L1 separate instruction and data caches
+// (32 KiB, 4 ways, 64-byte lines), L2 unified (1 MiB, 8 ways). CCSIDR_EL1 in its 32-bit layout.
+constexpr uint64_t kClidr = (2ull << 24) | (4ull << 3) | 3; // LoC 2; L2 unified, L1 separate
+constexpr uint64_t CacheSize(uint64_t Sets, uint64_t Ways) {
+  constexpr uint64_t kLineSize64 = 2; // log2(64) - 4
+  return ((Sets - 1) << 13) | ((Ways - 1) << 3) | kLineSize64;
+}
+constexpr size_t kL1Data = 0, kL1Instruction = 1, kL2 = 2; // CSSELR_EL1: Level << 1 | InD
 
 // The processor's identity and caches as the board's ArmLib seam reports them.
 cpu::ProcessorDescription Describe(const Platform::Impl &Core) {
@@ -28,8 +35,14 @@ cpu::ProcessorDescription Describe(const Platform::Impl &Core) {
   };
   Processor.Midr = Value("MIDR_EL1");
   Processor.Revidr = Value("REVIDR_EL1");
-  Processor.Cntfrq = kCounterHz;
-  Processor.Sctlr = cpu::SctlrMmuEnable; // firmware runs with the MMU and caches on
+  Processor.Cntfrq = kCounterHz; // CNTFRQ_EL0: the board's generic timer
+  Processor.ExceptionLevel = Core.Options.ExceptionLevel;
+  Processor.Clidr = kClidr;
+  Processor.Ccsidr[kL1Data] = CacheSize(128, 4);
+  Processor.Ccsidr[kL1Instruction] = CacheSize(256, 2);
+  Processor.Ccsidr[kL2] = CacheSize(2048, 8);
+  // Firmware runs with the MMU and caches on.
+  Processor.Sctlr = cpu::SctlrMmuEnable | cpu::SctlrDataCache | cpu::SctlrInstructionCache;
   return Processor;
 }
 
@@ -49,12 +62,13 @@ public:
     Core_.Space.Write(Address, Width, Value, nullptr);
     return true;
   }
-  uint64_t CounterTicks() override {
-    // STOPGAP until the images' counter spins spend the host build's virtual time: each read
-    // moves the clock one counter tick, so that a spin on the counter ends (charged as services).
-    Core_.Events.Spend(Core_.Events.CurrentAccount(), &TimeAccount::ServiceNs, kNsPerSecond / kCounterHz);
-    return static_cast<uint64_t>(static_cast<unsigned __int128>(Core_.Events.NowNs()) * kCounterHz /
-                                 kNsPerSecond);
+  void Operation(const std::string &Name) override { RecordCpuOperation(Core_, Name); }
+  bool InterruptsEnabled() override { return Core_.Events.InterruptsEnabled(); }
+  void Error(const std::string &Text) override { Core_.Error("cache maintenance", Text); }
+  // One read of the counter, by the image running now; the same reads as the host build's.
+  uint64_t CounterTicks(bool Starts) override {
+    Core_.Images.CheckWatchdog();
+    return Core_.Timer.Read(Core_.Events.CurrentAccount(), 1, Starts);
   }
 
 private:
@@ -82,9 +96,12 @@ GuestProcessor::GuestProcessor(Platform::Impl &Core)
   Cpu_->SetStack(Stack + EFI_PAGES_TO_SIZE(kGuardPages),
                  Stack + EFI_PAGES_TO_SIZE(kGuardPages + kStackPages));
   BuildTables();
+  Core.Images.SetGuestStop([Processor = Cpu_.get()] { return Processor->InterruptRunning(); });
 }
 
-GuestProcessor::~GuestProcessor() = default;
+GuestProcessor::~GuestProcessor() {
+  Core_.Images.SetGuestStop({});
+}
 
 uint64_t GuestProcessor::TakePages(EFI_MEMORY_TYPE Type, uint64_t Pages) {
   EFI_PHYSICAL_ADDRESS Address = 0;
@@ -246,6 +263,13 @@ EFI_HANDLE *GuestProcessor::HandleSlot() {
 
 // The halt breakpoint is CpuBreakpoint, as the host build's seam names it.
 Halt GuestProcessor::AsHalt(const cpu::GuestFault &Fault) const {
+  if (Fault.Kind == cpu::FaultKind::Interrupted) {
+    try {
+      Core_.Images.CheckProgress(); // the progress watchdog's own halt, as in the host build
+    } catch (const Halt &Stopped) {
+      return Stopped;
+    }
+  }
   const EFI_HANDLE Image = Core_.Images.ImageFromAddress(reinterpret_cast<const void *>(Fault.Pc));
   return Halt(Fault.Kind == cpu::FaultKind::Breakpoint ? std::string("CpuBreakpoint") : Fault.what(),
               Image != nullptr ? Core_.Images.ImageNameOf(Image) : Core_.Images.CurrentImageName(),

@@ -134,6 +134,12 @@ public:
     }
   }
   void ClockMoved(uint64_t NowNs) { Watchdog_->ClockMoved(NowNs); }
+  // How the progress watchdog stops guest code on the AArch64 processor (empty: no processor).
+  void SetGuestStop(std::function<bool()> Stop) {
+    if (Watchdog_) {
+      Watchdog_->SetGuestStop(std::move(Stop));
+    }
+  }
   void StopWatchdog() { Watchdog_.reset(); }
 
 private:

@@ -151,7 +151,9 @@ void ProgressWatchdog::Watch() {
       }
     } else if (Now - SignalledAt >= Grace) {
       // The trip was not taken: the thread makes no call into the core at all.
-      pthread_kill(Firmware_, kStopSignal);
+      if (!GuestStop_ || !GuestStop_()) {
+        pthread_kill(Firmware_, kStopSignal);
+      }
       SignalledAt = Now;
     }
   }
@@ -168,6 +170,11 @@ void ProgressWatchdog::OnSignal(int, siginfo_t *, void *Context) {
   }
   Watchdog->Take();
   throw Halt(Watchdog->Reason(), Image, Core().Events.NowNs());
+}
+
+void ProgressWatchdog::SetGuestStop(std::function<bool()> Stop) {
+  std::lock_guard<std::mutex> Guard(Lock_);
+  GuestStop_ = std::move(Stop);
 }
 
 void ProgressWatchdog::AddImageCode(uintptr_t Base, const std::string &Name) {

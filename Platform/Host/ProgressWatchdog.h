@@ -10,7 +10,9 @@
 // firmware's thread, and the handler raises the halt itself, but only when the thread was
 // interrupted in an image's code, which holds no host lock and no half-changed host state
 // (firmware code is built with asynchronous unwind tables, so it unwinds from any instruction).
-// Interrupted in host code, the thread is left alone: it reaches a check soon.
+// Interrupted in host code, the thread is left alone: it reaches a check soon. Code running on
+// the AArch64 processor is JIT code the handler cannot unwind from: the monitor stops the
+// processor instead, and the call into it ends with the same halt.
 #pragma once
 
 #include <pthread.h>
@@ -21,6 +23,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -43,6 +46,9 @@ public:
   bool Tripped() const { return Tripped_.load(std::memory_order_relaxed); }
   void Take();
   std::string Reason() const; // the halt's reason
+
+  // Stops the AArch64 processor's guest code; false when none runs (empty: no processor).
+  void SetGuestStop(std::function<bool()> Stop);
 
   // The code of the loaded images, which the signal handler may unwind from.
   void AddImageCode(uintptr_t Base, const std::string &Name);
@@ -72,6 +78,7 @@ private:
   bool Stopping_ = false;
   std::condition_variable Wake_;
   std::array<CodeRange, kCodeRanges> Code_;
+  std::function<bool()> GuestStop_; // guarded by Lock_
   std::thread Monitor_;
 };
 

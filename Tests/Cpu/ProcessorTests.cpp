@@ -40,15 +40,27 @@ struct FakeBoard : Bus {
     return Address != RefusedDevice;
   }
   void DataCache(DataCacheOp Op, uint64_t Operand) override { CacheOps.push_back({Op, Operand}); }
-  uint64_t CounterTicks() override { return 777; }
+  uint64_t CounterTicks(bool) override { return 777; }
+  // The operations recorded, and the interrupt mask they leave, as the board keeps them.
+  std::vector<std::string> Operations;
+  std::vector<std::string> Errors;
+  bool Enabled = true;
+  void Operation(const std::string &Name) override {
+    Operations.push_back(Name);
+    Enabled = Name == "ArmEnableInterrupts" || (Enabled && Name != "ArmDisableInterrupts");
+  }
+  bool InterruptsEnabled() override { return Enabled; }
+  void Error(const std::string &Text) override { Errors.push_back(Text); }
 };
 
 ProcessorDescription Board() {
   ProcessorDescription Processor;
   Processor.Midr = 0x410FD0C1;
   Processor.Ccsidr[2] = 0x701FE01A;
-  Processor.Sctlr = SctlrMmuEnable;
+  Processor.Sctlr = SctlrMmuEnable | SctlrDataCache | SctlrInstructionCache;
   Processor.Cntfrq = 100000000;
+  Processor.Clidr = (1 << 24) | 2;                // one level: a data cache
+  Processor.Ccsidr[0] = (1 << 13) | (1 << 3) | 2; // 2 sets, 2 ways, 64-byte lines
   return Processor;
 }
 
@@ -126,6 +138,66 @@ TEST_F(Processor, RunsSystemInstructionsAndFaultsAsTheBoard) {
       EXPECT_EQ(Fault.Kind, *Each.Fault) << Fault.what();
     }
   }
+}
+
+// What the instructions do is recorded under the host build's ArmLib names: masking, the cache and
+// MMU enables of the running level, IC IALLU, a set/way walk once it has covered every line (an
+// incomplete one is an error), DC by address over consecutive lines once.
+TEST_F(Processor, InstructionsRecordTheOperationsOfTheHostSeam) {
+  constexpr uint32_t DcCsw = 0xD5087A40, DcCisw = 0xD5087E40, DcCvac = 0xD50B7A20; // Xt = x0 + n
+  const struct {
+    const char *What;
+    std::vector<uint32_t> Code;
+    std::vector<uint64_t> Arguments;
+    std::vector<std::string> Operations;
+    std::string Error = ""; // what the error of an incomplete walk says it missed
+  } Rows[] = {
+      {"daifset #2, daifset #1, daifclr #2",
+       {0xD50342DF, 0xD50341DF, 0xD50342FF},
+       {},
+       {"ArmDisableInterrupts", "ArmDisableFiq", "ArmEnableInterrupts"}},
+      {"msr sctlr_el2: C off",
+       {0xD51C1000},
+       {SctlrMmuEnable | SctlrInstructionCache},
+       {"ArmDisableDataCache"}},
+      {"msr sctlr_el2: all off",
+       {0xD51C1000},
+       {0},
+       {"ArmDisableDataCache", "ArmDisableInstructionCache", "ArmDisableMmu"}},
+      {"msr sctlr_el1 at EL2: not the running level's", {0xD5181000}, {0}, {}},
+      {"ic iallu", {0xD508751F}, {}, {"ArmInvalidateInstructionCache"}},
+      {"dc csw over every set and way",
+       {DcCsw, DcCsw + 1, DcCsw + 2, DcCsw + 3},
+       {0, 0x40, 0x80000000, 0x80000040},
+       {"ArmCleanDataCache"}},
+      {"dc csw missing way 1 of set 1, then dc cisw",
+       {DcCsw, DcCsw + 1, DcCsw + 2, DcCisw, DcCisw + 1, DcCisw + 2, DcCisw + 3},
+       {0, 0x40, 0x80000000, 0x80000040},
+       {"ArmCleanDataCache (incomplete)", "ArmCleanInvalidateDataCache"},
+       "L1: 1 of 4 lines (first: way 1, set 1)"},
+      {"dc csw stopped by the end of the call",
+       {DcCsw},
+       {0},
+       {"ArmCleanDataCache (incomplete)"},
+       "L1: 3 of 4 lines (first: way 0, set 1)"},
+      {"dc cvac over three lines, then one elsewhere",
+       {DcCvac, DcCvac + 1, DcCvac + 2, DcCvac + 3},
+       {Data, Data + 0x40, Data + 0x80, Data + 0x1000},
+       {"ArmCleanDataCacheRange", "ArmCleanDataCacheRange"}},
+  };
+  for (const auto &Each : Rows) {
+    SCOPED_TRACE(Each.What);
+    Cpu.Registers() = SystemRegisters(Board());
+    Fake.Operations.clear();
+    Fake.Errors.clear();
+    Cpu.CallGuest(Put(Each.Code), Each.Arguments);
+    EXPECT_EQ(Fake.Operations, Each.Operations);
+    ASSERT_EQ(Fake.Errors.size(), Each.Error.empty() ? 0u : 1u);
+    if (!Each.Error.empty()) {
+      EXPECT_NE(Fake.Errors[0].find(Each.Error), std::string::npos) << Fake.Errors[0];
+    }
+  }
+  EXPECT_TRUE(Fake.Enabled);
 }
 
 // G(x0, stub x1) calls the stub with x0; the service calls H(x0 + 1) = 2 * (x0 + 1) in the guest.

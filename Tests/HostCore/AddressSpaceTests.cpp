@@ -4,6 +4,9 @@
 #include <GcdMap.h>
 #include <HostAbi.h>
 
+#include <DelayProbe.h>
+#include <Library/TimerLib.h>
+
 #include <cstring>
 #include <functional>
 #include <map>
@@ -289,3 +292,78 @@ TEST_F(AddressSpace, HaltsUnwindToTheGuardAndCpuOperationsAreRecorded) {
 }
 
 } // namespace
+
+namespace {
+
+// What a run of delays did to the clock: the counter ticks it measured, the virtual time it
+// took, when the model work due meanwhile ran, and the stalls it was charged.
+struct DelayRun {
+  uint64_t Ticks = 0;
+  uint64_t Ns = 0;
+  std::vector<uint64_t> WorkAt;
+  uint64_t StallNs = 0;
+  std::map<uint64_t, uint64_t> StallsByUs;
+  bool operator==(const DelayRun &) const = default;
+};
+
+DelayRun Stalls(const host::Platform &Board) {
+  DelayRun Total;
+  for (const auto &[Name, Account] : Board.TimeAccounts()) {
+    Total.StallNs += Account.StallNs;
+    for (const auto &[Length, Times] : Account.StallsByUs) {
+      Total.StallsByUs[Length] += Times;
+    }
+  }
+  return Total;
+}
+
+} // namespace
+
+class AddressSpaceOnProcessor : public CoreTest {
+protected:
+  AddressSpaceOnProcessor() : CoreTest(true) {}
+};
+
+// DelayProbe.efi spins on the counter on the processor; the host build's TimerLib charges the
+// same delays at once. Both take the same time, measure the same ticks, count the same stalls,
+// and model work due in the middle of a delay runs at its due time in both.
+TEST_F(AddressSpaceOnProcessor, DelaysSpendTheSameTimeOnTheProcessorAsInTheHostBuild) {
+  if (!HaveImage("DelayProbe")) {
+    GTEST_SKIP() << "DelayProbe.efi not built (Tools/scripts/build uefi-aarch64)";
+  }
+  const auto Measure = [&](const std::function<uint64_t()> &Delays) {
+    const DelayRun Before = Stalls(Board);
+    const uint64_t Start = Board.VirtualTimeNs();
+    DelayRun Run;
+    for (const uint64_t Due : {5ull, 10'033ull, 1'010'021ull, 3'000'000ull}) {
+      Board.After(Due, [&, Start] { Run.WorkAt.push_back(Board.VirtualTimeNs() - Start); });
+    }
+    Run.Ticks = Delays();
+    Run.Ns = Board.VirtualTimeNs() - Start;
+    const DelayRun After = Stalls(Board);
+    Run.StallNs = After.StallNs - Before.StallNs;
+    for (const auto &[Length, Times] : After.StallsByUs) {
+      const auto Old = Before.StallsByUs.find(Length);
+      if (const uint64_t New = Times - (Old == Before.StallsByUs.end() ? 0 : Old->second)) {
+        Run.StallsByUs[Length] = New;
+      }
+    }
+    return Run;
+  };
+  const DelayRun Host = Measure([] {
+    const UINT64 Start = GetPerformanceCounter();
+    for (const UINTN Delay : DelayProbeNanoseconds) {
+      NanoSecondDelay(Delay);
+    }
+    return GetPerformanceCounter() - Start;
+  });
+  Board.AdvanceTime(3); // the processor's run starts off the tick grid
+  const DelayRun Image = Measure([&] {
+    const host::ImageResult Result = Board.RunModule("DelayProbe");
+    EXPECT_FALSE(Result.Halted) << Result.Halted->what();
+    return Result.Status;
+  });
+  EXPECT_EQ(Image, Host);
+  EXPECT_EQ(Host.WorkAt, (std::vector<uint64_t>{5, 10'033, 1'010'021, 3'000'000}));
+  EXPECT_GE(Host.Ns, 3'510'022u) << "the delays' sum, each rounded up to whole ticks";
+}

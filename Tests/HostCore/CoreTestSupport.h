@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <map>
 #include <string>
 #include <vector>
@@ -29,13 +31,18 @@ std::vector<EFI_MEMORY_DESCRIPTOR> CurrentMemoryMap(EFI_BOOT_SERVICES *BS);
 // A platform per test, with the module folder of the test images.
 class CoreTest : public ::testing::Test {
 protected:
-  static host::PlatformOptions TestOptions() {
+  // OnProcessor: every image the test loads is its .efi on the AArch64 processor.
+  static host::PlatformOptions TestOptions(bool OnProcessor = false) {
     host::PlatformOptions Options;
     Options.ModuleDir = HOST_CORE_TEST_MODULE_DIR;
     Options.WatchdogNs = 1'000'000'000; // one virtual second
+    Options.Aarch64Images = OnProcessor;
+    Options.Aarch64ImageDir = UEFI_IMAGE_DIR_DEFAULT;
     return Options;
   }
-  CoreTest() : Board(TestOptions()), BS(Board.BootServices()), RT(Board.RuntimeServices()) {}
+  explicit CoreTest(bool OnProcessor = false)
+      : Board(TestOptions(OnProcessor)), BS(Board.BootServices()), RT(Board.RuntimeServices()) {}
+
   // A test fails on an error of the boot it did not declare with ExpectError.
   void TearDown() override {
     for (const std::string &Error : Board.UnexpectedErrors()) {
@@ -50,6 +57,13 @@ protected:
     return Handle;
   }
 
+public:
+  // Whether the uefi-aarch64 build made the test image Name (such as "DelayProbe").
+  static bool HaveImage(const std::string &Name) {
+    return std::filesystem::exists(std::filesystem::path(UEFI_IMAGE_DIR_DEFAULT) / (Name + ".efi"));
+  }
+
+protected:
   host::Platform Board;
   EFI_BOOT_SERVICES *BS;
   EFI_RUNTIME_SERVICES *RT;

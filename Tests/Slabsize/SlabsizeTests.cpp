@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <optional>
@@ -39,13 +40,27 @@ struct Case {
   uint32_t SizedMb = 0;
 };
 
+// How Slabsize runs: its shared object, or its AArch64 image on the processor at EL2 or EL1.
+struct Images {
+  const char *Name;
+  unsigned ExceptionLevel = 0;    // 0: the host build
+  const char *OnlyCase = nullptr; // the one case run this way; none: every case
+};
+constexpr Images kImages[] = {
+    {"host build"}, {"Slabsize.efi at EL2", 2}, {"Slabsize.efi at EL1", 1, "efuse 0b0000: 8 MB"}};
+
 // A board with the given options; Regionhold claims the console UART's range first, as the board
 // dispatches, then Slabsize is the only other module dispatched.
 class SlabsizeBoard {
 public:
-  SlabsizeBoard(const Case &Test) {
+  SlabsizeBoard(const Case &Test, const Images &Run) {
     host::PlatformOptions Settings;
     Settings.WatchdogNs = 5'000'000'000ull;
+    if (Run.ExceptionLevel != 0) {
+      Settings.Aarch64Images = true;
+      Settings.Aarch64ImageDir = UEFI_IMAGE_DIR_DEFAULT;
+      Settings.ExceptionLevel = Run.ExceptionLevel;
+    }
     Core = std::make_unique<host::Platform>(Settings);
     host::BoardOptions Options;
     Options.Settings = Test.Settings;
@@ -78,6 +93,10 @@ std::vector<uint32_t> Values(const std::vector<L3cAccess> &Accesses) {
   return Result;
 }
 
+void CheckHandOver(const Case &Test, const Images &Run);
+
+// Every case in both builds: the AArch64 image's instructions leave the operations and the L3
+// writes the host build's ArmLib calls leave, at either exception level.
 TEST(Slabsize, SizesTheL3AtTheHandOver) {
   const std::map<std::string, std::string> Early = {{"cpu-revision", "r0p0:1"}};
   const std::vector<Case> Cases = {
@@ -127,9 +146,22 @@ TEST(Slabsize, SizesTheL3AtTheHandOver) {
        0},
       {"UART never ready", {}, {{"uart0-not-ready", ""}}, false, {0x80200000}, 0x12001F00, true, true, "", 8},
   };
+  const bool HaveImage = std::filesystem::exists(std::string(UEFI_IMAGE_DIR_DEFAULT) + "/Slabsize.efi");
   for (const Case &Test : Cases) {
-    SCOPED_TRACE(Test.Name);
-    SlabsizeBoard Slab(Test);
+    for (const Images &Run : kImages) {
+      if ((Run.ExceptionLevel != 0 && !HaveImage) ||
+          (Run.OnlyCase && Run.OnlyCase != std::string(Test.Name))) {
+        continue; // Slabsize.efi not built (Tools/scripts/build uefi-aarch64), or not this case
+      }
+      SCOPED_TRACE(std::string(Test.Name) + ", " + Run.Name);
+      CheckHandOver(Test, Run);
+    }
+  }
+}
+
+void CheckHandOver(const Case &Test, const Images &Run) {
+  {
+    SlabsizeBoard Slab(Test, Run);
     if (Test.BlockADone) {
       Slab.Board->Model<host::L3cControlBlockA>("l3c-control-a")
           .SetRegister(host::L3cControlBlockA::kState, host::L3cControlBlockA::kBlockBDone);

@@ -36,6 +36,7 @@ std::vector<OptionSpec> BootOptions() {
       {"--module-dir", "DIR", "where the module shared objects are (default: the build's)"},
       {"--modules", "NAME,...", "dispatch these modules in this order instead of the board's"},
       ImagesOption(),
+      ExceptionLevelOption(),
       {"--watchdog-ms", "MS", "virtual time one call into firmware may take before it halts"},
       {"--progress-watchdog-ms", "MS",
        "wall time firmware may run without moving the virtual clock before it halts (default 5000; 0: "

@@ -127,5 +127,14 @@ std::string ApplyImagesOption(const OptionSet &Options, host::PlatformOptions &S
   } else if (Images != "host") {
     return "--images is host or aarch64, not " + Images;
   }
+  if (const std::string Level = Options.Value("--exception-level", "2"); Level == "1" || Level == "2") {
+    Settings.ExceptionLevel = Level == "1" ? 1 : 2;
+  } else {
+    return "--exception-level is 1 or 2, not " + Level;
+  }
   return "";
+}
+
+OptionSpec ExceptionLevelOption() {
+  return {"--exception-level", "1|2", "the exception level AArch64 images run at (default 2)"};
 }

@@ -45,7 +45,10 @@ private:
 // --images host|aarch64: the modules' shared objects (the default) or every module and application
 // as its shipped AArch64 image on the board's AArch64 processor.
 OptionSpec ImagesOption();
-// Sets Settings from --images (the images in ImageDir); the problem as one line, or empty.
+// --exception-level 1|2: the level the AArch64 images run at.
+OptionSpec ExceptionLevelOption();
+// Sets Settings from --images (the images in ImageDir) and --exception-level; the problem as one
+// line, or empty.
 std::string ApplyImagesOption(const OptionSet &Options, host::PlatformOptions &Settings,
                               const std::filesystem::path &ImageDir);
 

@@ -35,6 +35,7 @@ std::vector<OptionSpec> RunOptions() {
       {"--log", "", "print the board log to standard error"},
       {"--out", "DIR", "save the display's picture as DIR/screen.png after the application"},
       ImagesOption(),
+      ExceptionLevelOption(),
   };
 }
 
