@@ -6,6 +6,7 @@
 // JIT counts no cycles, so the board's clock moves only where its models and services move it.
 #pragma once
 
+#include "CpuProfile.h"
 #include "GuestFault.h"
 #include "GuestMemory.h"
 #include "PeLoader.h"
@@ -104,6 +105,9 @@ public:
   SystemRegisters &Registers() { return Registers_; }
   Bus &Board() { return Board_; }
   const TrapStubs *Stubs() const { return Stubs_.get(); }
+  // Wall time by part (CpuProfile.h) while Profile is set; null: not measured.
+  void SetProfile(CpuProfile *Profile) { Profile_ = Profile; }
+  CpuProfile *Profile() const { return Profile_; }
 
   struct Level; // one JIT per nesting depth: a JIT cannot run again inside its own callback
 
@@ -125,6 +129,7 @@ private:
   std::atomic<bool> Interrupted_{false};
   std::map<uint64_t, uint64_t> Exported_; // host function -> its stub
   size_t Depth_ = 0;                      // levels running now
+  CpuProfile *Profile_ = nullptr;
   uint64_t StackTop_ = 0;
 };
 

@@ -137,6 +137,7 @@ bool JitCallbacks::RamAccess(uint64_t Address, unsigned Width, bool IsWrite, voi
 
 // Device memory: the board's models, with the alignment rule of device accesses.
 bool JitCallbacks::BusAccess(uint64_t Address, unsigned Width, bool IsWrite, void *Data) {
+  ProfileScope Profiled(Cpu_.Profile(), CpuProfile::Bus);
   const char *Kind = IsWrite ? "write" : "read";
   if (Width > sizeof(uint64_t) || Address % Width != 0) {
     Fault(FaultKind::AlignmentFault, std::nullopt, Address,
@@ -202,6 +203,7 @@ void JitCallbacks::CallSVC(std::uint32_t Number) {
 // The service runs with the guest's arguments; its result goes to X0, and the stub's ret
 // returns to the guest caller.
 void JitCallbacks::RunService(const TrapStubs::Service &Service) {
+  ProfileScope Profiled(Cpu_.Profile(), CpuProfile::Service);
   uint64_t Registers[ArgumentRegisters];
   for (unsigned Index = 0; Index < ArgumentRegisters; Index++) {
     Registers[Index] = Jit_->GetRegister(Index);
@@ -244,6 +246,7 @@ void JitCallbacks::ExceptionRaised(Dynarmic::A64::VAddr Pc, Dynarmic::A64::Excep
 
 void JitCallbacks::DataCacheOperationRaised(Dynarmic::A64::DataCacheOperation Operation,
                                             Dynarmic::A64::VAddr Value) {
+  ProfileScope Profiled(Cpu_.Profile(), CpuProfile::Bus);
   if (Operation == DataCacheOperation::ZeroByVA) {
     // With the operations hooked the JIT leaves DC ZVA's zeroing to the callback.
     const uint8_t Zeros[ZeroBlockBytes] = {};

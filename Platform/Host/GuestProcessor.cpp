@@ -92,9 +92,22 @@ GuestProcessor::GuestProcessor(Platform::Impl &Core)
   Cpu_->SetStack(Stack + EFI_PAGES_TO_SIZE(kGuardPages),
                  Stack + EFI_PAGES_TO_SIZE(kGuardPages + kStackPages));
   BuildTables();
+  if (const char *File = std::getenv("BOARDSIM_CPU_PROFILE"); File != nullptr && *File != '\0') {
+    ProfileFile_ = File;
+    Profile_ = std::make_unique<cpu::CpuProfile>();
+    Cpu_->SetProfile(Profile_.get());
+  }
 }
 
-GuestProcessor::~GuestProcessor() = default;
+GuestProcessor::~GuestProcessor() {
+  if (Profile_) {
+    std::ofstream Out(ProfileFile_);
+    const char *Names[cpu::CpuProfile::Parts] = {"jit", "services", "models"};
+    for (unsigned Part = 0; Part < cpu::CpuProfile::Parts; Part++) {
+      Out << Names[Part] << " " << Profile_->Ns[Part] << " " << Profile_->Entries[Part] << "\n";
+    }
+  }
+}
 
 // Type says what the pages hold; the processor's memory keeps no memory types.
 uint64_t GuestProcessor::TakePages(EFI_MEMORY_TYPE /*Type*/, uint64_t Pages) {

@@ -2,7 +2,9 @@
 // .efi images loaded into its private memory and started on it, the tables they see (copies in
 // that memory whose services are trap stubs into the core's own functions), the address space
 // behind its bus and the virtual clock behind its counter. Its own pages never come from DRAM,
-// so the core allocates the same DRAM addresses as in the host build.
+// so the core allocates the same DRAM addresses as in the host build. With BOARDSIM_CPU_PROFILE
+// set to a file, the processor measures where its wall time goes and writes it there at the end
+// (board-bench reads it): one line per part, "<part> <ns> <entries>" for jit, services, models.
 #pragma once
 
 #include "Aarch64Cpu.h"
@@ -47,6 +49,8 @@ private:
   struct GuestTables;
   GuestTables *Tables_ = nullptr; // in Memory_
   std::map<const ImageRecord *, cpu::LoadedImage> Loaded_;
+  std::unique_ptr<cpu::CpuProfile> Profile_; // BOARDSIM_CPU_PROFILE
+  std::filesystem::path ProfileFile_;
 };
 
 } // namespace host
