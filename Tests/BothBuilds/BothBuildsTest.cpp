@@ -193,9 +193,11 @@ std::string FirstByteDifference(const std::string &File, const std::string &Host
     return "";
   }
   const auto Byte = [](const std::string &Text, std::string::const_iterator At) {
-    char Hex[16];
-    std::snprintf(Hex, sizeof(Hex), "0x%02X", static_cast<unsigned char>(*At));
-    return At == Text.end() ? std::string("<end of file>") : std::string(Hex);
+    char Hex[16] = "<end of file>";
+    if (At != Text.end()) {
+      std::snprintf(Hex, sizeof(Hex), "0x%02X", static_cast<unsigned char>(*At));
+    }
+    return std::string(Hex);
   };
   return File + " differs at byte " + std::to_string(Left - Host.begin()) + " (host " +
          std::to_string(Host.size()) + " bytes, aarch64 " + std::to_string(Aarch64.size()) + "): host " +
@@ -203,23 +205,18 @@ std::string FirstByteDifference(const std::string &File, const std::string &Host
 }
 
 // Logs and command outputs line by line with the build's lines set aside; the rest byte for byte.
+// The commands' outputs come first: a changed exit status or message explains the files after it.
 std::string FirstDifference(const fs::path &Host, const fs::path &Aarch64) {
   const std::set<std::string> HostFiles = FilesUnder(Host), Aarch64Files = FilesUnder(Aarch64);
-  for (const std::string &File : HostFiles) {
-    if (!Aarch64Files.contains(File)) {
-      return File + ": only the host run left it";
-    }
-  }
-  for (const std::string &File : Aarch64Files) {
-    if (!HostFiles.contains(File)) {
-      return File + ": only the aarch64 run left it";
-    }
-  }
-  // The commands' outputs first: a changed exit status or message explains the files after it.
-  std::vector<std::string> Order(HostFiles.begin(), HostFiles.end());
+  std::set<std::string> Both = HostFiles;
+  Both.insert(Aarch64Files.begin(), Aarch64Files.end());
+  std::vector<std::string> Order(Both.begin(), Both.end());
   std::stable_partition(Order.begin(), Order.end(),
                         [](const std::string &File) { return File.starts_with("step-"); });
   for (const std::string &File : Order) {
+    if (!HostFiles.contains(File) || !Aarch64Files.contains(File)) {
+      return File + ": only the " + (HostFiles.contains(File) ? "host" : "aarch64") + " run left it";
+    }
     const std::string Left = board_test::ReadFile(Host / File), Right = board_test::ReadFile(Aarch64 / File);
     const bool Log = fs::path(File).filename() == "board.log" || File.starts_with("step-");
     if (std::string Difference =

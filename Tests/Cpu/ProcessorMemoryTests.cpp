@@ -4,7 +4,6 @@
 #include "ImageFiles.h"
 
 #include <HostPlatform.h>
-#include <ProcessorMemory.h>
 #include <Protocol/LoadedImage.h>
 
 #include <gtest/gtest.h>
@@ -87,21 +86,6 @@ TEST(ProcessorMemory, ARegionTooSmallForTheImagesIsAnErrorNamingBoth) {
             std::string::npos)
       << Board.Errors()[0];
   Board.TakeErrors();
-}
-
-// First fit from the bottom: the same loads give the same addresses; freed runs are taken again.
-TEST(ProcessorMemory, PagesComeFromTheLowestFreeRun) {
-  host::ProcessorMemory Memory({host::kProcessorMemory.Base, EFI_PAGES_TO_SIZE(8)});
-  const uint64_t Base = Memory.Base();
-  EXPECT_EQ(Memory.Allocate(2), Base);
-  EXPECT_EQ(Memory.Allocate(2), Base + EFI_PAGES_TO_SIZE(2));
-  Memory.Host(Base)[0] = 0x5A;
-  Memory.Free(Base, 2);
-  EXPECT_EQ(Memory.Allocate(3), Base + EFI_PAGES_TO_SIZE(4)) << "the freed run is too short";
-  EXPECT_EQ(Memory.Allocate(2), Base);
-  EXPECT_EQ(Memory.Host(Base)[0], 0) << "freed pages read as zero";
-  EXPECT_EQ(Memory.Allocate(2), std::nullopt);
-  EXPECT_EQ(Memory.FreePages(), 1u);
 }
 
 } // namespace
