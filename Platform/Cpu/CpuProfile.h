@@ -1,6 +1,7 @@
 // Where the processor's wall time goes, for the benchmark: guest code on the JIT (translation,
 // translated code and the instructions it hands back), the host services the images call
-// through trap stubs, and the board's models behind the bus. Each boundary reads the clock once,
+// through trap stubs (with the bus cycles they make), the board's models behind the bus for the
+// images' own accesses, and the counter reads (the board's clock). Each boundary reads the clock once,
 // and only while a profile is attached; a detached processor pays one test of a null pointer.
 #pragma once
 
@@ -11,9 +12,9 @@
 namespace cpu {
 
 struct CpuProfile {
-  enum Part : unsigned { Guest, Service, Bus, Parts };
+  enum Part : unsigned { Guest, Service, Bus, Counter, Parts };
   std::array<uint64_t, Parts> Ns{};      // exclusive: a service's nested guest code is Guest's
-  std::array<uint64_t, Parts> Entries{}; // calls into guest code, service calls, bus accesses
+  std::array<uint64_t, Parts> Entries{}; // guest calls, service calls, bus accesses, counter reads
   Part Current = Parts;                  // Parts: host code outside the processor
   uint64_t Since = 0;
 

@@ -66,7 +66,10 @@ public:
                                 Dynarmic::A64::VAddr Value) override;
   void AddTicks(std::uint64_t) override {}
   std::uint64_t GetTicksRemaining() override { return 0; }
-  std::uint64_t GetCNTPCT() override { return Cpu_.Board().CounterTicks(); }
+  std::uint64_t GetCNTPCT() override {
+    ProfileScope Profiled(Cpu_.Profile(), CpuProfile::Counter);
+    return Cpu_.Board().CounterTicks();
+  }
 
 private:
   template <typename T> T Load(uint64_t Address) {

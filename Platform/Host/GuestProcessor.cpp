@@ -72,7 +72,7 @@ private:
   Platform::Impl &Core_;
 };
 
-// The tables firmware sees, in one run of DRAM pages.
+// The tables firmware sees, in one run of the processor's pages.
 struct GuestProcessor::GuestTables {
   EFI_SYSTEM_TABLE System;
   EFI_BOOT_SERVICES Boot;
@@ -102,7 +102,7 @@ GuestProcessor::GuestProcessor(Platform::Impl &Core)
 GuestProcessor::~GuestProcessor() {
   if (Profile_) {
     std::ofstream Out(ProfileFile_);
-    const char *Names[cpu::CpuProfile::Parts] = {"jit", "services", "models"};
+    const char *Names[cpu::CpuProfile::Parts] = {"jit", "services", "models", "counter"};
     for (unsigned Part = 0; Part < cpu::CpuProfile::Parts; Part++) {
       Out << Names[Part] << " " << Profile_->Ns[Part] << " " << Profile_->Entries[Part] << "\n";
     }

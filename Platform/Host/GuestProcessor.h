@@ -4,7 +4,7 @@
 // behind its bus and the virtual clock behind its counter. Its own pages never come from DRAM,
 // so the core allocates the same DRAM addresses as in the host build. With BOARDSIM_CPU_PROFILE
 // set to a file, the processor measures where its wall time goes and writes it there at the end
-// (board-bench reads it): one line per part, "<part> <ns> <entries>" for jit, services, models.
+// (board-bench reads it): one line per part, "<part> <ns> <entries>" for jit, services, models, counter.
 #pragma once
 
 #include "Aarch64Cpu.h"
