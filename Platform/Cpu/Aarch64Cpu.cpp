@@ -210,6 +210,7 @@ uint64_t Aarch64Cpu::CallGuest(uint64_t Function, std::span<const uint64_t> Argu
   Jit.SetSP(Sp);
   Jit.SetPC(Function);
   DepthGuard Running(Depth_, Running_[Depth_], Jit);
+  ProfileScope Profiled(Profile_, CpuProfile::Guest);
   for (;;) {
     Current.Callbacks.Stop = {};
     if (!Interrupted_.load()) {

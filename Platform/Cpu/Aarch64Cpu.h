@@ -7,6 +7,7 @@
 #pragma once
 
 #include "CacheMaintenance.h"
+#include "CpuProfile.h"
 #include "GuestFault.h"
 #include "GuestMemory.h"
 #include "PeLoader.h"
@@ -142,6 +143,9 @@ public:
   void DataCache(DataCacheOp Operation, uint64_t Operand);
   Bus &Board() { return Board_; }
   const TrapStubs *Stubs() const { return Stubs_.get(); }
+  // Wall time by part (CpuProfile.h) while Profile is set; null: not measured.
+  void SetProfile(CpuProfile *Profile) { Profile_ = Profile; }
+  CpuProfile *Profile() const { return Profile_; }
 
   struct Level; // one JIT per nesting depth: a JIT cannot run again inside its own callback
 
@@ -166,6 +170,7 @@ private:
   size_t Depth_ = 0;                      // levels running now
   uint64_t ServiceCaller_ = 0;
   uint64_t TrapCaller_ = 0;
+  CpuProfile *Profile_ = nullptr;
   uint64_t StackTop_ = 0;
 };
 

@@ -138,6 +138,7 @@ bool JitCallbacks::RamAccess(uint64_t Address, unsigned Width, bool IsWrite, voi
 
 // Device memory: the board's models, with the alignment rule of device accesses.
 bool JitCallbacks::BusAccess(uint64_t Address, unsigned Width, bool IsWrite, void *Data) {
+  ProfileScope Profiled(Cpu_.Profile(), CpuProfile::Bus);
   const char *Kind = IsWrite ? "write" : "read";
   if (Width > sizeof(uint64_t) || Address % Width != 0) {
     Fault(FaultKind::AlignmentFault, std::nullopt, Address,
@@ -196,6 +197,7 @@ void JitCallbacks::InterpreterFallback(Dynarmic::A64::VAddr Pc, size_t Instructi
 // A read moves the board's clock, which runs the work due meanwhile and checks the watchdogs:
 // what that throws (a halt) stops the guest and passes to the caller.
 std::uint64_t JitCallbacks::GetCNTPCT() {
+  ProfileScope Profiled(Cpu_.Profile(), CpuProfile::Counter);
   try {
     return Cpu_.Board().CounterTicks(std::exchange(AfterBarrier_, false));
   } catch (...) {
@@ -221,6 +223,7 @@ void JitCallbacks::CallSVC(std::uint32_t Number) {
 // The service runs with the guest's arguments; its result goes to X0, and the stub's ret
 // returns to the guest caller.
 void JitCallbacks::RunService(const TrapStubs::Service &Service) {
+  ProfileScope Profiled(Cpu_.Profile(), CpuProfile::Service);
   uint64_t Registers[ArgumentRegisters];
   for (unsigned Index = 0; Index < ArgumentRegisters; Index++) {
     Registers[Index] = Jit_->GetRegister(Index);
@@ -264,6 +267,7 @@ void JitCallbacks::ExceptionRaised(Dynarmic::A64::VAddr Pc, Dynarmic::A64::Excep
 
 void JitCallbacks::DataCacheOperationRaised(Dynarmic::A64::DataCacheOperation Operation,
                                             Dynarmic::A64::VAddr Value) {
+  ProfileScope Profiled(Cpu_.Profile(), CpuProfile::Bus);
   if (Operation == DataCacheOperation::ZeroByVA) {
     // With the operations hooked the JIT leaves DC ZVA's zeroing to the callback.
     const uint8_t Zeros[ZeroBlockBytes] = {};

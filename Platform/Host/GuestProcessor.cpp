@@ -4,6 +4,7 @@
 #include "GuestProcessor.h"
 
 #include "CoreInternal.h"
+#include "CpuCommon.h"
 #include "FirmwareCall.h"
 
 #include <fstream>
@@ -46,6 +47,19 @@ cpu::ProcessorDescription Describe(const Platform::Impl &Core) {
   return Processor;
 }
 
+// The processor's memory must not hide a block the board declares: its page table would take
+// the accesses the block's model should decode.
+void CheckClearOfBoard(const Platform::Impl &Core, const ProcessorMemory &Memory) {
+  for (const EFI_GCD_MEMORY_SPACE_DESCRIPTOR &Each : Core.Gcd->MemoryDescriptors()) {
+    if (Each.GcdMemoryType != EfiGcdMemoryTypeNonExistent &&
+        Each.BaseAddress < Memory.Base() + Memory.Size() && Memory.Base() < Each.BaseAddress + Each.Length) {
+      throw std::runtime_error("the processor's memory " + Memory.Describe() + " overlaps the board's " +
+                               GcdMap::MemoryTypeName(Each.GcdMemoryType) + " range at " +
+                               cpu::Hex(Each.BaseAddress));
+    }
+  }
+}
+
 } // namespace
 
 // The bus: the core's address space, with its rules, faults and virtual time, for the image
@@ -75,7 +89,7 @@ private:
   Platform::Impl &Core_;
 };
 
-// The tables firmware sees, in one run of DRAM pages.
+// The tables firmware sees, in one run of the processor's pages.
 struct GuestProcessor::GuestTables {
   EFI_SYSTEM_TABLE System;
   EFI_BOOT_SERVICES Boot;
@@ -87,28 +101,44 @@ struct GuestProcessor::GuestTables {
 };
 
 GuestProcessor::GuestProcessor(Platform::Impl &Core)
-    : Core_(Core), Bus_(std::make_unique<BoardBus>(Core)),
+    : Core_(Core), Memory_(Core.Options.ProcessorMemory), Bus_(std::make_unique<BoardBus>(Core)),
       Cpu_(std::make_unique<cpu::Aarch64Cpu>(*Bus_, Describe(Core))) {
+  CheckClearOfBoard(Core, Memory_);
   Cpu_->Ram().MapRam(Core.Ram.Base(), Core.Ram.End() - Core.Ram.Base(),
                      static_cast<uint8_t *>(Core.Ram.At(Core.Ram.Base())));
+  Cpu_->Ram().MapRam(Memory_.Base(), Memory_.Size(), Memory_.Host(Memory_.Base()));
   Cpu_->SetTrapPage(TakePages(EfiBootServicesCode, 1));
   const uint64_t Stack = TakePages(EfiBootServicesData, kGuardPages + kStackPages);
   Cpu_->SetStack(Stack + EFI_PAGES_TO_SIZE(kGuardPages),
                  Stack + EFI_PAGES_TO_SIZE(kGuardPages + kStackPages));
   BuildTables();
   Core.Images.SetGuestStop([Processor = Cpu_.get()] { return Processor->InterruptRunning(); });
+  if (const char *File = std::getenv("BOARDSIM_CPU_PROFILE"); File != nullptr && *File != '\0') {
+    ProfileFile_ = File;
+    Profile_ = std::make_unique<cpu::CpuProfile>();
+    Cpu_->SetProfile(Profile_.get());
+  }
 }
 
 GuestProcessor::~GuestProcessor() {
   Core_.Images.SetGuestStop({});
+  if (Profile_) {
+    std::ofstream Out(ProfileFile_);
+    const char *Names[cpu::CpuProfile::Parts] = {"jit", "services", "models", "counter"};
+    for (unsigned Part = 0; Part < cpu::CpuProfile::Parts; Part++) {
+      Out << Names[Part] << " " << Profile_->Ns[Part] << " " << Profile_->Entries[Part] << "\n";
+    }
+  }
 }
 
-uint64_t GuestProcessor::TakePages(EFI_MEMORY_TYPE Type, uint64_t Pages) {
-  EFI_PHYSICAL_ADDRESS Address = 0;
-  if (EFI_ERROR(Core_.Memory.AllocatePages(Core_.FirmwareHandle, AllocateAnyPages, Type, Pages, &Address))) {
-    throw std::runtime_error("no DRAM for the AArch64 processor's " + std::to_string(Pages) + " pages");
+// Type says what the pages hold; the processor's memory keeps no memory types.
+uint64_t GuestProcessor::TakePages(EFI_MEMORY_TYPE /*Type*/, uint64_t Pages) {
+  const std::optional<uint64_t> Address = Memory_.Allocate(Pages);
+  if (!Address) {
+    throw std::runtime_error("the processor's memory " + Memory_.Describe() + " has no room for its own " +
+                             std::to_string(Pages) + " pages");
   }
-  return Address;
+  return *Address;
 }
 
 // Copies of the core's tables whose members are the stubs of the core's functions. The core's
@@ -284,14 +314,15 @@ EFI_STATUS GuestProcessor::Load(const std::filesystem::path &File, ImageRecord &
   const std::optional<cpu::LoadedImage> Loaded = cpu::LoadPeImage(
       Bytes,
       [&](uint64_t Pages, uint16_t) -> std::optional<cpu::GuestPages> {
-        EFI_PHYSICAL_ADDRESS Address = 0;
-        if (EFI_ERROR(Core_.Memory.AllocatePages(Core_.FirmwareHandle, AllocateAnyPages,
-                                                 Image.IsApplication ? EfiLoaderCode : EfiBootServicesCode,
-                                                 Pages, &Address))) {
+        const std::optional<uint64_t> Address = Memory_.Allocate(Pages);
+        if (!Address) {
           Status = EFI_OUT_OF_RESOURCES;
+          Core_.ErrorOf("processor memory", Image.Name,
+                        File.filename().string() + " needs " + std::to_string(Pages) +
+                            " pages; the processor's memory " + Memory_.Describe() + " has no run that long");
           return std::nullopt;
         }
-        return cpu::GuestPages{Address, static_cast<uint8_t *>(Core_.Ram.At(Address))};
+        return cpu::GuestPages{*Address, Memory_.Host(*Address)};
       },
       Error);
   if (!Loaded) {
@@ -317,7 +348,7 @@ void GuestProcessor::Unload(const ImageRecord *Image) {
     return;
   }
   Cpu_->RemoveImage(Found->second);
-  Core_.Memory.FreePages(Found->second.Base, EFI_SIZE_TO_PAGES(Found->second.Bytes));
+  Memory_.Free(Found->second.Base, EFI_SIZE_TO_PAGES(Found->second.Bytes));
   Loaded_.erase(Found);
 }
 

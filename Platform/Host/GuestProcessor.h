@@ -1,11 +1,15 @@
 // The board's AArch64 processor as the core uses it (PlatformOptions::Aarch64ImageDir): the
-// .efi images loaded into DRAM pages and started on it, the tables they see (copies in DRAM whose
-// services are trap stubs into the core's own functions), the address space behind its bus and
-// the virtual clock behind its counter.
+// .efi images loaded into its private memory and started on it, the tables they see (copies in
+// that memory whose services are trap stubs into the core's own functions), the address space
+// behind its bus and the virtual clock behind its counter. Its own pages never come from DRAM,
+// so the core allocates the same DRAM addresses as in the host build. With BOARDSIM_CPU_PROFILE
+// set to a file, the processor measures where its wall time goes and writes it there at the end
+// (board-bench reads it): one line per part, "<part> <ns> <entries>" for jit, services, models, counter.
 #pragma once
 
 #include "Aarch64Cpu.h"
 #include "HostPlatform.h"
+#include "ProcessorMemory.h"
 
 #include <filesystem>
 #include <map>
@@ -21,8 +25,9 @@ public:
   GuestProcessor(const GuestProcessor &) = delete;
   GuestProcessor &operator=(const GuestProcessor &) = delete;
 
-  // Loads File into pages of DRAM and fills Image's entry and base; EFI_LOAD_ERROR (the reason in
-  // the board log) for an image the loader refuses, EFI_OUT_OF_RESOURCES without pages.
+  // Loads File into pages of the processor's memory and fills Image's entry and base;
+  // EFI_LOAD_ERROR (the reason in the board log) for an image the loader refuses,
+  // EFI_OUT_OF_RESOURCES (an error of the boot naming the image and the region) without pages.
   EFI_STATUS Load(const std::filesystem::path &File, ImageRecord &Image);
   // Runs the image's entry with the tables firmware sees; a fault of the image is a halt.
   EFI_STATUS Start(ImageRecord &Image, EFI_HANDLE Handle);
@@ -46,11 +51,14 @@ private:
   void BuildTables();
 
   Platform::Impl &Core_;
+  ProcessorMemory Memory_;
   std::unique_ptr<BoardBus> Bus_;
   std::unique_ptr<cpu::Aarch64Cpu> Cpu_;
   struct GuestTables;
-  GuestTables *Tables_ = nullptr; // in DRAM
+  GuestTables *Tables_ = nullptr; // in Memory_
   std::map<const ImageRecord *, cpu::LoadedImage> Loaded_;
+  std::unique_ptr<cpu::CpuProfile> Profile_; // BOARDSIM_CPU_PROFILE
+  std::filesystem::path ProfileFile_;
 };
 
 } // namespace host

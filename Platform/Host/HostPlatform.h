@@ -132,6 +132,12 @@ struct MemoryRange {
 // to the program (its shadow starts at 0x7FFF8000), so one fixed mapping works in every build.
 inline constexpr MemoryRange kBoardDram = {0x60000000, 0x10000000};
 
+// The AArch64 processor's private memory (its stubs, stack, table copies and loaded images):
+// clear of DRAM by a gap (a run past DRAM's end is an unmapped access, not a write here), of the
+// SoC blocks, the PCI windows, the VGA window and the L3 blocks at 0x7E000000, and inside the
+// sanitizer's low application memory like DRAM.
+inline constexpr MemoryRange kProcessorMemory = {0x78000000, 0x02000000};
+
 struct PlatformOptions {
   std::filesystem::path ModuleDir; // where <Name>.so are; defaults to the build's module folder
   // Every module and application runs as its AArch64 image (<Name>.efi in Aarch64ImageDir) on
@@ -148,6 +154,8 @@ struct PlatformOptions {
   // The system memory the platform hands the core, as its resource descriptors do: mapped at
   // these addresses when the platform starts, it holds every page, pool buffer and table.
   MemoryRange Dram = kBoardDram;
+  // The AArch64 processor's own memory, beside DRAM and never the core's (ProcessorMemory.h).
+  MemoryRange ProcessorMemory = kProcessorMemory;
 };
 
 struct ImageResult {

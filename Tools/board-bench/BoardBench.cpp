@@ -1,6 +1,9 @@
 // board-bench: the emulated board's speed and the images' sizes, each figure beside its yardstick
 // measured in the same run, so that the ratios hold on a busy machine too:
 //   - a whole-board boot with the display up (boardsim boot, a child process, best of five);
+//   - the board script's two boots and `boardsim run mgmtprobe`, with the host build and with the
+//     AArch64 images (best and median of five, interleaved), their ratio against the goal, and
+//     where the AArch64 run's wall time goes (the JIT, the trap crossings, the models, the counter);
 //   - one emulated register access: the 1920x1200 clear through the VGA chip's bus window (best
 //     of five), beside a plain loop of volatile loads and stores;
 //   - the clear beside a memset of the same bytes, a full-screen Blt from a buffer (Graphics
@@ -16,6 +19,7 @@
 #include <PciIo.h>
 #include <Vga/VgaChip.h>
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,8 +29,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <map>
 #include <sstream>
+#include <string>
 #include <vector>
 
 #include "VantorGraphics.h"
@@ -50,6 +57,7 @@ constexpr double kBootGoalMs = 500;
 constexpr double kAccessGoalNs = 20;
 constexpr double kClearGoalMs = 140;
 constexpr double kBltGoalOfMemcpy = 0.5; // of memcpy's bandwidth
+constexpr double kAarch64GoalOfHost = 3; // the AArch64 images' wall time against the host build's
 
 double Ms(Clock::duration Duration) {
   return std::chrono::duration<double, std::milli>(Duration).count();
@@ -187,6 +195,156 @@ bool PrintBoot() {
   return true;
 }
 
+// boardsim with Arguments in a child process, its output in Output: exit status (-1: it did not
+// exit) and wall ms. With Profile, the AArch64 processor writes where its time went there.
+struct Outcome {
+  int Status = -1;
+  double Ms = 0;
+};
+
+Outcome Boardsim(std::vector<std::string> Arguments, const fs::path &Output, const fs::path &Profile = {}) {
+  std::vector<char *> Argv{const_cast<char *>(BOARDSIM_PATH)};
+  for (std::string &Each : Arguments) {
+    Argv.push_back(Each.data());
+  }
+  Argv.push_back(nullptr);
+  const auto Start = Clock::now();
+  const pid_t Child = fork();
+  if (Child == 0) {
+    const int Out = open(Output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(Out, STDOUT_FILENO);
+    dup2(Out, STDERR_FILENO);
+    if (!Profile.empty()) {
+      setenv("BOARDSIM_CPU_PROFILE", Profile.c_str(), 1);
+    }
+    execv(BOARDSIM_PATH, Argv.data());
+    _exit(127);
+  }
+  int Status = 0;
+  waitpid(Child, &Status, 0);
+  return {WIFEXITED(Status) ? WEXITSTATUS(Status) : -1, Ms(Clock::now() - Start)};
+}
+
+// Wall ms of one run both ways is measured; the AArch64 run's processor time by part is summed
+// from the profile files its processes wrote (ns).
+struct Sample {
+  double Ms = 0;
+  std::string Failure; // why it did not run as it should
+};
+
+std::string FirstLine(const fs::path &File) {
+  std::ifstream In(File);
+  std::string Line;
+  std::getline(In, Line);
+  return Line;
+}
+
+// Runs one boardsim command of a timed sequence; a failure names the command and its first line.
+bool Step(Sample &Into, std::vector<std::string> Arguments, const fs::path &Dir, bool Timed, bool Aarch64,
+          const fs::path &Profile = {}) {
+  if (Aarch64 && (Arguments[0] == "boot" || Arguments[0] == "run")) {
+    Arguments.insert(Arguments.end(), {"--images", "aarch64"});
+  }
+  const std::string Command = "boardsim " + Arguments[0] + (Aarch64 ? " --images aarch64" : "");
+  const Outcome Done = Boardsim(Arguments, Dir / "output.txt", Profile);
+  Into.Ms += Timed ? Done.Ms : 0;
+  if (Done.Status != 0 && Into.Failure.empty()) {
+    Into.Failure =
+        Command + " exited with " + std::to_string(Done.Status) + ": " + FirstLine(Dir / "output.txt");
+  }
+  return Done.Status == 0;
+}
+
+// Tools/scripts/board's two boots in Dir (the commands between them untimed).
+Sample BoardScriptBoots(const fs::path &Dir, bool Aarch64, bool Profiled) {
+  fs::remove_all(Dir);
+  fs::create_directories(Dir);
+  const std::string Nvram = (Dir / "nvram.bin").string(), Eeprom = (Dir / "eeprom.bin").string();
+  const auto Boot = [&](const char *Out) {
+    return std::vector<std::string>{"boot",    "--quiet", "--out",    (Dir / Out).string(),
+                                    "--nvram", Nvram,     "--eeprom", Eeprom};
+  };
+  Sample Result;
+  Step(Result, Boot("boot1"), Dir, true, Aarch64, Profiled ? Dir / "profile1.txt" : "") &&
+      Step(Result,
+           {"vars", "--nvram", Nvram, "set", "NicpatchSetupSwitchVar", "--guid", "nicpatch-switch", "--u8",
+            "1", "--attrs", "nv,bs,rt"},
+           Dir, false, false) &&
+      Step(Result, {"setup", "--nvram", Nvram, "ahci2", "on", "ahci3", "on"}, Dir, false, false) &&
+      Step(Result, {"eeprom", "--file", Eeprom, "set-mac", "0", "00:1b:21:0a:0b:0c"}, Dir, false, false) &&
+      Step(Result, Boot("boot2"), Dir, true, Aarch64, Profiled ? Dir / "profile2.txt" : "");
+  return Result;
+}
+
+Sample MgmtprobeRun(const fs::path &Dir, bool Aarch64, bool Profiled) {
+  fs::remove_all(Dir);
+  fs::create_directories(Dir);
+  Sample Result;
+  Step(Result, {"run", "mgmtprobe"}, Dir, true, Aarch64, Profiled ? Dir / "profile1.txt" : "");
+  return Result;
+}
+
+// "jit 123 4" lines of the profile files in Dir, summed by part.
+std::map<std::string, double> ProfileNs(const fs::path &Dir) {
+  std::map<std::string, double> Ns;
+  for (const char *File : {"profile1.txt", "profile2.txt"}) {
+    std::ifstream In(Dir / File);
+    std::string Part;
+    double PartNs = 0, Entries = 0;
+    while (In >> Part >> PartNs >> Entries) {
+      Ns[Part] += PartNs;
+    }
+  }
+  return Ns;
+}
+
+// Best and median of kRounds runs of What both ways, interleaved so that a busy spell hits both,
+// then one profiled AArch64 run for its shares. False when a run failed.
+bool PrintBothWays(const char *Title, const std::function<Sample(const fs::path &, bool, bool)> &What) {
+  const fs::path Dir = fs::temp_directory_path() / ("board-bench-both-" + std::to_string(getpid()));
+  std::vector<double> Wall[2];
+  std::string Failure[2];
+  for (int Round = 0; Round < kRounds; Round++) {
+    for (const bool Aarch64 : {false, true}) {
+      const Sample One = Failure[Aarch64].empty() ? What(Dir, Aarch64, false) : Sample{};
+      if (Failure[Aarch64].empty() && !One.Failure.empty()) {
+        Failure[Aarch64] = One.Failure;
+      }
+      Wall[Aarch64].push_back(One.Ms);
+    }
+  }
+  std::printf("%s, host build and AArch64 images, best and median of %d:\n", Title, kRounds);
+  double Best[2] = {};
+  for (const bool Aarch64 : {false, true}) {
+    const char *Build = Aarch64 ? "AArch64 images (.efi on the JIT)" : "host build (.so)";
+    if (!Failure[Aarch64].empty()) {
+      PrintRow(Build, "unavailable", Failure[Aarch64]);
+      continue;
+    }
+    std::sort(Wall[Aarch64].begin(), Wall[Aarch64].end());
+    Best[Aarch64] = Wall[Aarch64].front();
+    PrintRow(Build, Text("best %.0f ms, median %.0f ms", Best[Aarch64], Wall[Aarch64][kRounds / 2]),
+             Aarch64 && Failure[0].empty()
+                 ? Text("%.2fx the host build; goal <= %.0fx", Best[1] / Best[0], kAarch64GoalOfHost)
+                 : "");
+  }
+  if (Failure[1].empty()) {
+    const Sample Profiled = What(Dir, true, true);
+    const std::map<std::string, double> Ns = ProfileNs(Dir);
+    const auto Share = [&](const char *Part) {
+      const auto Found = Ns.find(Part);
+      return Found == Ns.end() ? 0.0 : 100 * Found->second / 1e6 / Profiled.Ms;
+    };
+    const double Rest = 100 - Share("jit") - Share("services") - Share("models") - Share("counter");
+    PrintRow("  AArch64 wall time (one profiled run)",
+             Text("%.0f%% JIT, %.0f%% trap crossings,", Share("jit"), Share("services")),
+             Text("%.0f%% models (the images' bus accesses), %.0f%% counter reads, %.0f%% the rest",
+                  Share("models"), Share("counter"), Rest));
+  }
+  fs::remove_all(Dir);
+  return Failure[0].empty() && Failure[1].empty();
+}
+
 // The chip brought up and set to 1920x1200, its Graphics Output constructed: the register-access,
 // clear and Blt figures.
 bool PrintDisplay() {
@@ -297,7 +455,9 @@ void PrintImageSizes() {
 
 int main() {
   const bool Booted = PrintBoot();
+  const bool ScriptBoots = PrintBothWays("Board script's two boots (Tools/scripts/board)", BoardScriptBoots);
+  const bool Mgmtprobe = PrintBothWays("boardsim run mgmtprobe", MgmtprobeRun);
   const bool Displayed = PrintDisplay();
   PrintImageSizes();
-  return Booted && Displayed ? 0 : kExitFailed;
+  return Booted && ScriptBoots && Mgmtprobe && Displayed ? 0 : kExitFailed;
 }
