@@ -131,6 +131,16 @@ SystemRegisters::SystemRegisters(const ProcessorDescription &Processor) : Proces
   State_[DaifKey] = Processor.Daif;
 }
 
+bool SystemRegisters::SetIdentity(const std::string &Name, uint64_t Value) {
+  for (const RegisterInfo &Info : Registers) {
+    if (Info.From == Source::Identity && Name == Info.Name) {
+      Processor_.*(Info.Identity) = Value;
+      return true;
+    }
+  }
+  return false;
+}
+
 uint64_t SystemRegisters::Sctlr() const {
   return State_.at(SctlrKeys[ExceptionLevel()]);
 }

@@ -65,6 +65,9 @@ public:
   Outcome Execute(uint32_t Instruction, GeneralRegisters &Gpr, ProcessorEvents &Events);
 
   const ProcessorDescription &Processor() const { return Processor_; }
+  // The board sets an identification register ("MIDR_EL1", ...) after the processor is made;
+  // false for a name that is not one.
+  bool SetIdentity(const std::string &Name, uint64_t Value);
   unsigned ExceptionLevel() const { return Processor_.ExceptionLevel; }
   // SCTLR of the level the processor runs at.
   uint64_t Sctlr() const;

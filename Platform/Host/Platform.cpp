@@ -257,6 +257,9 @@ const std::vector<std::string> &Platform::CpuOperations() const {
 }
 void Platform::SetSystemRegister(const std::string &Name, uint64_t Value) {
   Impl_->SystemRegisters[Name] = Value;
+  if (GuestProcessor *Guest = Impl_->Images.Guest()) {
+    Guest->Cpu().Registers().SetIdentity(Name, Value); // the board describes its processor after making it
+  }
 }
 
 uint64_t Platform::OutstandingPoolBytes(EFI_HANDLE ImageHandle) const {
