@@ -1,10 +1,12 @@
 // Processor stop points on AArch64.
 #include <Library/BaseLib.h>
 
-// Spins until a debugger writes a non-zero value into Index, then returns to the caller.
+// Waits until a debugger writes a non-zero value into Index, then returns to the caller. The
+// processor sleeps in WFI between looks (a debugger's halt request wakes it).
 VOID CpuDeadLoop(VOID) {
   volatile UINTN Index = 0;
   while (Index == 0) {
+    __asm__ volatile("wfi" ::: "memory");
   }
 }
 

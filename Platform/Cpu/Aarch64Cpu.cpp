@@ -51,6 +51,8 @@ const char *FaultName(FaultKind Kind) {
     return "exception call from an image";
   case FaultKind::Breakpoint:
     return "halt";
+  case FaultKind::DeadLoop:
+    return "dead loop";
   case FaultKind::WriteToCode:
     return "write to code";
   case FaultKind::ExecuteData:

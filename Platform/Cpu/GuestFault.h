@@ -11,6 +11,7 @@ enum class FaultKind {
   UndefinedInstruction, // an encoding the processor does not implement, or a register at a higher level
   ForbiddenException,   // svc, hvc, smc or brk from an image
   Breakpoint,           // the halt breakpoint (brk #0xf000, CpuBreakpoint)
+  DeadLoop,             // a wait for an interrupt, which never comes (CpuDeadLoop's loop)
   WriteToCode,          // a store to an executable page
   ExecuteData,          // a jump into data or a return to a corrupted address
   StackOverflow,        // an access to the guard page under a stack

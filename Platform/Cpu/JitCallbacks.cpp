@@ -251,6 +251,9 @@ void JitCallbacks::ExceptionRaised(Dynarmic::A64::VAddr Pc, Dynarmic::A64::Excep
   case Exception::NoExecuteFault:
     return Fault(FaultKind::ExecuteData, Pc, Pc, "no code there");
   case Exception::WaitForInterrupt:
+    // The board delivers no interrupts to the processor (its timers are the core's events), so
+    // a wait for one never ends: the images' dead loop waits so, and stops here as a halt.
+    return Fault(FaultKind::DeadLoop, Pc, 0, "wait for an interrupt that never comes");
   case Exception::WaitForEvent:
   case Exception::SendEvent:
   case Exception::SendEventLocal:

@@ -301,8 +301,11 @@ Halt GuestProcessor::AsHalt(const cpu::GuestFault &Fault) const {
     }
   }
   const EFI_HANDLE Image = Core_.Images.ImageFromAddress(reinterpret_cast<const void *>(Fault.Pc));
-  return Halt(Fault.Kind == cpu::FaultKind::Breakpoint ? std::string("CpuBreakpoint") : Fault.what(),
-              Image != nullptr ? Core_.Images.ImageNameOf(Image) : Core_.Images.CurrentImageName(),
+  // The halt breakpoint and the dead loop's wait, as the host build's seam names them.
+  const std::string Reason = Fault.Kind == cpu::FaultKind::Breakpoint ? std::string("CpuBreakpoint")
+                             : Fault.Kind == cpu::FaultKind::DeadLoop ? std::string("CpuDeadLoop")
+                                                                      : std::string(Fault.what());
+  return Halt(Reason, Image != nullptr ? Core_.Images.ImageNameOf(Image) : Core_.Images.CurrentImageName(),
               Core_.Events.NowNs());
 }
 

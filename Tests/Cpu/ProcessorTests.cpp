@@ -112,6 +112,7 @@ TEST_F(Processor, RunsSystemInstructionsAndFaultsAsTheBoard) {
       {"svc #5 from an image", {0xD40000A1}, {}, FaultKind::ForbiddenException, 0},
       {"brk #1", {0xD4200020}, {}, FaultKind::ForbiddenException, 0},
       {"brk #0xf000: the halt", {0xD43E0000}, {}, FaultKind::Breakpoint, 0},
+      {"wfi: the dead loop's wait", {0xD503207F}, {}, FaultKind::DeadLoop, 0},
       {"unaligned device load", {0xF9400020}, {0, Device + 4}, FaultKind::AlignmentFault, 0},
       {"unaligned RAM load with the MMU off",
        {0xD51C101F, 0xF9400020},
