@@ -27,15 +27,10 @@ constexpr uint64_t CacheSize(uint64_t Sets, uint64_t Ways) {
 }
 constexpr size_t kL1Data = 0, kL1Instruction = 1, kL2 = 2; // CSSELR_EL1: Level << 1 | InD
 
-// The processor's identity and caches as the board's ArmLib seam reports them.
+// The processor's caches, counter and level. Its identification registers (MIDR, REVIDR) come
+// later, as the board sets them (Platform::SetSystemRegister): the processor is made first.
 cpu::ProcessorDescription Describe(const Platform::Impl &Core) {
   cpu::ProcessorDescription Processor;
-  const auto Value = [&](const char *Name) {
-    const auto Found = Core.SystemRegisters.find(Name);
-    return Found == Core.SystemRegisters.end() ? uint64_t{0} : Found->second;
-  };
-  Processor.Midr = Value("MIDR_EL1");
-  Processor.Revidr = Value("REVIDR_EL1");
   Processor.Cntfrq = kCounterHz; // CNTFRQ_EL0: the board's generic timer
   Processor.ExceptionLevel = Core.Options.ExceptionLevel;
   Processor.Clidr = kClidr;
@@ -107,8 +102,8 @@ GuestProcessor::GuestProcessor(Platform::Impl &Core)
   Cpu_->Ram().MapRam(Core.Ram.Base(), Core.Ram.End() - Core.Ram.Base(),
                      static_cast<uint8_t *>(Core.Ram.At(Core.Ram.Base())));
   Cpu_->Ram().MapRam(Memory_.Base(), Memory_.Size(), Memory_.Host(Memory_.Base()));
-  Cpu_->SetTrapPage(TakePages(EfiBootServicesCode, 1));
-  const uint64_t Stack = TakePages(EfiBootServicesData, kGuardPages + kStackPages);
+  Cpu_->SetTrapPage(TakePages(1));
+  const uint64_t Stack = TakePages(kGuardPages + kStackPages);
   Cpu_->SetStack(Stack + EFI_PAGES_TO_SIZE(kGuardPages),
                  Stack + EFI_PAGES_TO_SIZE(kGuardPages + kStackPages));
   BuildTables();
@@ -131,8 +126,7 @@ GuestProcessor::~GuestProcessor() {
   }
 }
 
-// Type says what the pages hold; the processor's memory keeps no memory types.
-uint64_t GuestProcessor::TakePages(EFI_MEMORY_TYPE /*Type*/, uint64_t Pages) {
+uint64_t GuestProcessor::TakePages(uint64_t Pages) {
   const std::optional<uint64_t> Address = Memory_.Allocate(Pages);
   if (!Address) {
     throw std::runtime_error("the processor's memory " + Memory_.Describe() + " has no room for its own " +
@@ -145,9 +139,7 @@ uint64_t GuestProcessor::TakePages(EFI_MEMORY_TYPE /*Type*/, uint64_t Pages) {
 // own tables keep the host functions: host code (producers, models) calls through them too.
 // The consoles' records are firmware's only: their members become stubs in place.
 void GuestProcessor::BuildTables() {
-  Tables_ =
-      new (reinterpret_cast<void *>(TakePages(EfiBootServicesData, EFI_SIZE_TO_PAGES(sizeof(GuestTables)))))
-          GuestTables{};
+  Tables_ = new (reinterpret_cast<void *>(TakePages(EFI_SIZE_TO_PAGES(sizeof(GuestTables))))) GuestTables{};
   cpu::Aarch64Cpu *Processor = Cpu_.get();
   EFI_BOOT_SERVICES &Boot = Tables_->Boot;
   Boot = Core_.BootServices;
@@ -291,7 +283,6 @@ EFI_HANDLE *GuestProcessor::HandleSlot() {
   return &Tables_->HandleSlot;
 }
 
-// The halt breakpoint is CpuBreakpoint, as the host build's seam names it.
 Halt GuestProcessor::AsHalt(const cpu::GuestFault &Fault) const {
   if (Fault.Kind == cpu::FaultKind::Interrupted) {
     try {

@@ -47,7 +47,7 @@ public:
 
 private:
   class BoardBus;
-  uint64_t TakePages(EFI_MEMORY_TYPE Type, uint64_t Pages);
+  uint64_t TakePages(uint64_t Pages);
   void BuildTables();
 
   Platform::Impl &Core_;
