@@ -43,16 +43,16 @@ cpu::ProcessorDescription Describe(const Platform::Impl &Core) {
 }
 
 // The processor's memory must not hide a block the board declares: its page table would take
-// the accesses the block's model should decode.
-void CheckClearOfBoard(const Platform::Impl &Core, const ProcessorMemory &Memory) {
+// the accesses the block's model should decode. Empty when it hides none.
+std::string ClashWithBoard(const Platform::Impl &Core, const ProcessorMemory &Memory) {
   for (const EFI_GCD_MEMORY_SPACE_DESCRIPTOR &Each : Core.Gcd->MemoryDescriptors()) {
     if (Each.GcdMemoryType != EfiGcdMemoryTypeNonExistent &&
         Each.BaseAddress < Memory.Base() + Memory.Size() && Memory.Base() < Each.BaseAddress + Each.Length) {
-      throw std::runtime_error("the processor's memory " + Memory.Describe() + " overlaps the board's " +
-                               GcdMap::MemoryTypeName(Each.GcdMemoryType) + " range at " +
-                               cpu::Hex(Each.BaseAddress));
+      return "the processor's memory " + Memory.Describe() + " overlaps the board's " +
+             GcdMap::MemoryTypeName(Each.GcdMemoryType) + " range at " + cpu::Hex(Each.BaseAddress);
     }
   }
+  return {};
 }
 
 } // namespace
@@ -98,7 +98,10 @@ struct GuestProcessor::GuestTables {
 GuestProcessor::GuestProcessor(Platform::Impl &Core)
     : Core_(Core), Memory_(Core.Options.ProcessorMemory), Bus_(std::make_unique<BoardBus>(Core)),
       Cpu_(std::make_unique<cpu::Aarch64Cpu>(*Bus_, Describe(Core))) {
-  CheckClearOfBoard(Core, Memory_);
+  // DRAM is declared by now; the board's blocks come later and are checked at each load.
+  if (std::string Clash = ClashWithBoard(Core, Memory_); !Clash.empty()) {
+    throw std::runtime_error(Clash);
+  }
   Cpu_->Ram().MapRam(Core.Ram.Base(), Core.Ram.End() - Core.Ram.Base(),
                      static_cast<uint8_t *>(Core.Ram.At(Core.Ram.Base())));
   Cpu_->Ram().MapRam(Memory_.Base(), Memory_.Size(), Memory_.Host(Memory_.Base()));
@@ -301,6 +304,10 @@ Halt GuestProcessor::AsHalt(const cpu::GuestFault &Fault) const {
 }
 
 EFI_STATUS GuestProcessor::Load(const std::filesystem::path &File, ImageRecord &Image) {
+  if (std::string Clash = ClashWithBoard(Core_, Memory_); !Clash.empty()) {
+    Core_.ErrorOf("processor memory", Image.Name, Clash);
+    return EFI_OUT_OF_RESOURCES;
+  }
   std::ifstream In(File, std::ios::binary);
   const std::vector<uint8_t> Bytes{std::istreambuf_iterator<char>(In), {}};
   std::string Error;

@@ -27,7 +27,8 @@ public:
 
   // Loads File into pages of the processor's memory and fills Image's entry and base;
   // EFI_LOAD_ERROR (the reason in the board log) for an image the loader refuses,
-  // EFI_OUT_OF_RESOURCES (an error of the boot naming the image and the region) without pages.
+  // EFI_OUT_OF_RESOURCES (an error of the boot naming the image and the region) without pages
+  // or when the processor's memory overlaps a block the board has declared since.
   EFI_STATUS Load(const std::filesystem::path &File, ImageRecord &Image);
   // Runs the image's entry with the tables firmware sees; a fault of the image is a halt.
   EFI_STATUS Start(ImageRecord &Image, EFI_HANDLE Handle);

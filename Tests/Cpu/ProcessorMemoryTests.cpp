@@ -3,6 +3,7 @@
 // for the images is an error of the boot that names the image and the region.
 #include "ImageFiles.h"
 
+#include <GcdMap.h>
 #include <HostPlatform.h>
 #include <Protocol/LoadedImage.h>
 
@@ -84,6 +85,28 @@ TEST(ProcessorMemory, ARegionTooSmallForTheImagesIsAnErrorNamingBoth) {
   EXPECT_NE(Board.Errors()[0].find("processor memory: Mgmtprobe: Mgmtprobe.efi needs "), std::string::npos);
   EXPECT_NE(Board.Errors()[0].find("the processor's memory 0x78000000-0x780FFFFF (256 pages, "),
             std::string::npos)
+      << Board.Errors()[0];
+  Board.TakeErrors();
+}
+
+// The board declares its blocks after the processor is made: a block under the processor's
+// memory is found at the next load, before any of its pages could shadow the block's model.
+TEST(ProcessorMemory, ABoardBlockUnderItIsAnErrorAtTheNextLoad) {
+  if (!MgmtprobeBuilt()) {
+    GTEST_SKIP() << "Mgmtprobe.efi not built (Tools/scripts/build uefi-aarch64)";
+  }
+  host::Platform Board(Aarch64Mgmtprobe());
+  constexpr uint64_t kBlock = host::kProcessorMemory.Base + host::kProcessorMemory.Size - EFI_PAGE_SIZE;
+  ASSERT_EQ(Board.Gcd().AddMemorySpace(EfiGcdMemoryTypeMemoryMappedIo, kBlock, EFI_PAGE_SIZE, EFI_MEMORY_UC),
+            EFI_SUCCESS);
+  EFI_HANDLE Image = nullptr;
+  EXPECT_EQ(Board.LoadModule("Mgmtprobe", &Image), EFI_OUT_OF_RESOURCES);
+  ASSERT_EQ(Board.Errors().size(), 1u);
+  EXPECT_NE(
+      Board.Errors()[0].find("processor memory: Mgmtprobe: the processor's memory 0x78000000-0x79FFFFFF"),
+      std::string::npos)
+      << Board.Errors()[0];
+  EXPECT_NE(Board.Errors()[0].find("overlaps the board's MMIO range at 0x79FFF000"), std::string::npos)
       << Board.Errors()[0];
   Board.TakeErrors();
 }
