@@ -61,6 +61,8 @@ public:
   virtual uint64_t CounterTicks(bool Starts) = 0;
   // An error of the boot the processor found (a cache walk that stopped short).
   virtual void Error(const std::string & /*Text*/) {}
+  // The JIT fetched an instruction to translate it: code run for the first time.
+  virtual void CodeTranslated() {}
 };
 
 class Aarch64Cpu final : public ProcessorEvents {

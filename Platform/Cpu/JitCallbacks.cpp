@@ -93,6 +93,7 @@ std::optional<std::uint32_t> JitCallbacks::MemoryReadCode(Dynarmic::A64::VAddr A
   if (!Cpu_.Ram().IsExecutable(Address) || !Cpu_.Ram().Read(Address, &Instruction, sizeof(Instruction))) {
     return std::nullopt;
   }
+  Cpu_.Board().CodeTranslated();
   return Instruction;
 }
 

@@ -74,6 +74,7 @@ public:
   void Operation(const std::string &Name) override { RecordCpuOperation(Core_, Name); }
   bool InterruptsEnabled() override { return Core_.Events.InterruptsEnabled(); }
   void Error(const std::string &Text) override { Core_.Error("cache maintenance", Text); }
+  void CodeTranslated() override { Core_.Images.CodeTranslated(); }
   // One read of the counter, by the image running now; the same reads as the host build's.
   uint64_t CounterTicks(bool Starts) override {
     Core_.Images.CheckWatchdog();
@@ -288,11 +289,7 @@ EFI_HANDLE *GuestProcessor::HandleSlot() {
 
 Halt GuestProcessor::AsHalt(const cpu::GuestFault &Fault) const {
   if (Fault.Kind == cpu::FaultKind::Interrupted) {
-    try {
-      Core_.Images.CheckProgress(); // the progress watchdog's own halt, as in the host build
-    } catch (const Halt &Stopped) {
-      return Stopped;
-    }
+    return Core_.Images.TakeProgressTrip(); // only the progress watchdog stops the processor
   }
   const EFI_HANDLE Image = Core_.Images.ImageFromAddress(reinterpret_cast<const void *>(Fault.Pc));
   // The halt breakpoint and the dead loop's wait, as the host build's seam names them.

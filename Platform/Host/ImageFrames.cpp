@@ -122,8 +122,12 @@ void ImageTable::CheckWatchdogs() {
 }
 
 [[gnu::cold, gnu::noinline]] void ImageTable::ProgressHalt() {
+  throw TakeProgressTrip();
+}
+
+Halt ImageTable::TakeProgressTrip() {
   Watchdog_->Take();
-  throw Halt(Watchdog_->Reason(), CurrentImageName(), Events_.NowNs());
+  return Halt(Watchdog_->Reason(), CurrentImageName(), Events_.NowNs());
 }
 
 ImageScope::ImageScope(ImageTable &Images, EFI_HANDLE Image) : Images_(Images) {

@@ -134,6 +134,14 @@ public:
     }
   }
   void ClockMoved(uint64_t NowNs) { Watchdog_->ClockMoved(NowNs); }
+  void CodeTranslated() {
+    if (Watchdog_) {
+      Watchdog_->CodeTranslated();
+    }
+  }
+  // The progress watchdog's halt, taken: the guest code it stopped (below) ends with it, even when
+  // the clock or a first translation moved after the stop was sent.
+  Halt TakeProgressTrip();
   // How the progress watchdog stops guest code on the AArch64 processor (empty: no processor).
   void SetGuestStop(std::function<bool()> Stop) {
     if (Watchdog_) {

@@ -127,21 +127,24 @@ std::string ProgressWatchdog::Reason() const {
          " ms of wall time";
 }
 
-// Progress is the clock moving or a call into firmware starting or ending; only a call in
-// progress is measured.
+// Progress is the clock moving, a call into firmware starting or ending, or guest code translated
+// for the first time; only a call in progress is measured.
 void ProgressWatchdog::Watch() {
   const milliseconds Tick = std::clamp(Limit_ / kTicksPerLimit, kShortestTick, kLongestTick);
   const milliseconds Grace = std::max(Limit_ / kGraceDivisor, Tick);
   std::unique_lock<std::mutex> Guard(Lock_);
   uint64_t SeenClock = Clock_.load(std::memory_order_relaxed);
   uint64_t SeenCalls = Calls_;
+  uint64_t SeenCode = Translated_.load(std::memory_order_relaxed);
   Clock::time_point Since = Clock::now(), SignalledAt = Since;
   while (!Wake_.wait_for(Guard, Tick, [this] { return Stopping_; })) {
     const Clock::time_point Now = Clock::now();
     const uint64_t Seen = Clock_.load(std::memory_order_relaxed);
-    if (Depth_ == 0 || Seen != SeenClock || Calls_ != SeenCalls) {
+    const uint64_t Code = Translated_.load(std::memory_order_relaxed);
+    if (Depth_ == 0 || Seen != SeenClock || Calls_ != SeenCalls || Code != SeenCode) {
       SeenClock = Seen;
       SeenCalls = Calls_;
+      SeenCode = Code;
       Since = Now;
       Tripped_.store(false, std::memory_order_relaxed);
     } else if (!Tripped_.load(std::memory_order_relaxed)) {

@@ -40,6 +40,10 @@ public:
 
   // The firmware's thread reports the clock's movement and the calls into firmware.
   void ClockMoved(uint64_t NowNs) { Clock_.store(NowNs, std::memory_order_relaxed); }
+  // The AArch64 processor translated guest code it had not run before: a run that reaches new
+  // code is going somewhere, while a spin runs code it translated long ago. (A sanitized JIT's
+  // first translations take seconds of a loaded machine's wall time with the clock standing.)
+  void CodeTranslated() { Translated_.fetch_add(1, std::memory_order_relaxed); }
   void CallStarted();
   void CallEnded();
   // Whether the watchdog tripped; Take clears the trip as the halt is raised.
@@ -71,6 +75,7 @@ private:
   const std::chrono::milliseconds Limit_;
   std::atomic<uint64_t> Clock_{0};
   std::atomic<bool> Tripped_{false};
+  std::atomic<uint64_t> Translated_{0};
   std::mutex Lock_; // orders trips against calls starting and ending
   uint64_t Calls_ = 0;
   size_t Depth_ = 0;

@@ -19,9 +19,6 @@ host::PlatformOptions Aarch64Boot() {
   host::PlatformOptions Options;
   Options.Aarch64Images = true;
   Options.Aarch64ImageDir = kImageDir;
-  // The JIT's first translations take seconds of a loaded machine's wall time, sanitized, while
-  // the virtual clock rightly stands still.
-  Options.ProgressLimitMs = 0;
   return Options;
 }
 
