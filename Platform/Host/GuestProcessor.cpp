@@ -57,18 +57,20 @@ void CheckClearOfBoard(const Platform::Impl &Core, const ProcessorMemory &Memory
 
 } // namespace
 
-// The bus: the core's address space, with its rules, faults and virtual time, for the image
-// running now. A faulting access is an error of the boot there and the image goes on, as a
-// module of the host build does.
+// The bus: the core's address space, with its rules, faults and virtual time, charged to the
+// image whose code runs on the processor now, as the host build charges the module whose code
+// made the access (the image's base stands for its code). A faulting access is an error of the
+// boot there and the image goes on, as a module of the host build does.
 class GuestProcessor::BoardBus final : public cpu::Bus {
 public:
   explicit BoardBus(Platform::Impl &Core) : Core_(Core) {}
+  void Attach(const cpu::Aarch64Cpu &Processor) { Processor_ = &Processor; }
   bool Read(uint64_t Address, unsigned Width, uint64_t &Value) override {
-    Value = Core_.Space.Read(Address, Width, nullptr);
+    Value = Core_.Space.Read(Address, Width, RunningCode());
     return true;
   }
   bool Write(uint64_t Address, unsigned Width, uint64_t Value) override {
-    Core_.Space.Write(Address, Width, Value, nullptr);
+    Core_.Space.Write(Address, Width, Value, RunningCode());
     return true;
   }
   void Operation(const std::string &Name) override { RecordCpuOperation(Core_, Name); }
@@ -77,11 +79,17 @@ public:
   // One read of the counter, by the image running now; the same reads as the host build's.
   uint64_t CounterTicks(bool Starts) override {
     Core_.Images.CheckWatchdog();
-    return Core_.Timer.Read(Core_.Events.CurrentAccount(), 1, Starts);
+    const void *Code = RunningCode();
+    return Core_.Timer.Read(Code != nullptr ? Core_.Events.AccountOf(Code) : Core_.Events.CurrentAccount(), 1,
+                            Starts);
   }
 
 private:
+  // nullptr while code of no image runs: the image of the current call frame is charged.
+  const void *RunningCode() const { return reinterpret_cast<const void *>(Processor_->RunningImage()); }
+
   Platform::Impl &Core_;
+  const cpu::Aarch64Cpu *Processor_ = nullptr;
 };
 
 // The tables firmware sees, in one run of the processor's pages.
@@ -99,6 +107,7 @@ GuestProcessor::GuestProcessor(Platform::Impl &Core)
     : Core_(Core), Memory_(Core.Options.ProcessorMemory), Bus_(std::make_unique<BoardBus>(Core)),
       Cpu_(std::make_unique<cpu::Aarch64Cpu>(*Bus_, Describe(Core))) {
   CheckClearOfBoard(Core, Memory_);
+  Bus_->Attach(*Cpu_);
   Cpu_->Ram().MapRam(Core.Ram.Base(), Core.Ram.End() - Core.Ram.Base(),
                      static_cast<uint8_t *>(Core.Ram.At(Core.Ram.Base())));
   Cpu_->Ram().MapRam(Memory_.Base(), Memory_.Size(), Memory_.Host(Memory_.Base()));
