@@ -139,10 +139,11 @@ uint64_t Aarch64Cpu::ExportService(uint64_t HostFunction, std::string Name,
 }
 
 // A JIT for Image's code that is not running at any depth: the first such of the image's, or a
-// new one.
+// new one. Code of no image (Image 0: a call of a trap stub) runs on any JIT: making one costs
+// more than translating a stub.
 Aarch64Cpu::ImageJit &Aarch64Cpu::FreeJit(uint64_t Image, uint64_t Function) {
   for (const std::unique_ptr<ImageJit> &Each : Jits_) {
-    if (Each->Image == Image && !Each->Busy) {
+    if ((Each->Image == Image || Image == 0) && !Each->Busy) {
       return *Each;
     }
   }
@@ -203,9 +204,10 @@ Aarch64Cpu::ImageJit &Aarch64Cpu::SwitchTo(ImageJit &From, uint64_t Pc) {
 // it ends.
 class Aarch64Cpu::RunScope {
 public:
-  RunScope(Aarch64Cpu &Cpu, ImageJit &First) : Cpu_(Cpu), Depth_(Cpu.Depth_), Outer_(Cpu.RunningImage_) {
+  RunScope(Aarch64Cpu &Cpu, ImageJit &First, uint64_t Image)
+      : Cpu_(Cpu), Depth_(Cpu.Depth_), Outer_(Cpu.RunningImage_) {
     Cpu_.Depth_++;
-    Enter(First);
+    Enter(First, Image);
   }
   ~RunScope() {
     Cpu_.RunningJits_[Depth_].store(nullptr);
@@ -214,10 +216,11 @@ public:
     Cpu_.RunningImage_ = Outer_;
     Cpu_.Depth_--;
   }
-  void Enter(ImageJit &Jit) {
+  // Image: whose code runs (0: code of no image, which may run on another image's JIT).
+  void Enter(ImageJit &Jit, uint64_t Image) {
     Jit.Busy = true;
     Cpu_.Active_[Depth_] = &Jit;
-    Cpu_.RunningImage_ = Jit.Image;
+    Cpu_.RunningImage_ = Image;
     Cpu_.RunningJits_[Depth_].store(Jit.Jit.get());
   }
   RunScope(const RunScope &) = delete;
@@ -256,7 +259,8 @@ uint64_t Aarch64Cpu::CallGuest(uint64_t Function, std::span<const uint64_t> Argu
                          Ram_.Describe(Function));
   }
   const uint64_t Sp = EntryStack(Arguments);
-  ImageJit *Current = &FreeJit(ImageOf(Function), Function);
+  const uint64_t Image = ImageOf(Function);
+  ImageJit *Current = &FreeJit(Image, Function);
   Dynarmic::A64::Jit *Jit = Current->Jit.get();
   Jit->SetRegisters({});
   for (size_t Index = 0; Index < Arguments.size() && Index < ArgumentRegisters; Index++) {
@@ -265,7 +269,7 @@ uint64_t Aarch64Cpu::CallGuest(uint64_t Function, std::span<const uint64_t> Argu
   Jit->SetRegister(LinkRegisterIndex, Stubs_->ReturnAddress());
   Jit->SetSP(Sp);
   Jit->SetPC(Function);
-  RunScope Running(*this, *Current);
+  RunScope Running(*this, *Current, Image);
   ProfileScope Profiled(Profile_, CpuProfile::Guest);
   for (;;) {
     Current->Callbacks.Stop = {};
@@ -298,7 +302,7 @@ uint64_t Aarch64Cpu::CallGuest(uint64_t Function, std::span<const uint64_t> Argu
     if (Stop.Enter) {
       Current = &SwitchTo(*Current, *Stop.Enter);
       Jit = Current->Jit.get();
-      Running.Enter(*Current);
+      Running.Enter(*Current, Current->Image);
     }
     // Otherwise halted for the JIT's own reasons (a cache invalidation): go on where it stopped.
   }

@@ -79,17 +79,33 @@ public:
   // One read of the counter, by the image running now; the same reads as the host build's.
   uint64_t CounterTicks(bool Starts) override {
     Core_.Images.CheckWatchdog();
-    const void *Code = RunningCode();
-    return Core_.Timer.Read(Code != nullptr ? Core_.Events.AccountOf(Code) : Core_.Events.CurrentAccount(), 1,
-                            Starts);
+    return Core_.Timer.Read(RunningAccount(), 1, Starts);
   }
+  // An image came or went: the account kept for the running one may be another's.
+  void ForgetAccount() { AccountImage_ = 0; }
 
 private:
   // nullptr while code of no image runs: the image of the current call frame is charged.
   const void *RunningCode() const { return reinterpret_cast<const void *>(Processor_->RunningImage()); }
+  // The running image's account, kept while the same image runs: the counter is read millions
+  // of times in a boot, and control moves between images rarely.
+  TimeAccount &RunningAccount() {
+    const uint64_t Image = Processor_->RunningImage();
+    if (Image != AccountImage_ || Image == 0) {
+      const void *Code = reinterpret_cast<const void *>(Image);
+      if (Image == 0 || Core_.Images.ImageFromAddress(Code) == nullptr) {
+        return Core_.Events.CurrentAccount();
+      }
+      Account_ = &Core_.Events.AccountOf(Code);
+      AccountImage_ = Image;
+    }
+    return *Account_;
+  }
 
   Platform::Impl &Core_;
   const cpu::Aarch64Cpu *Processor_ = nullptr;
+  uint64_t AccountImage_ = 0; // whose account Account_ is
+  TimeAccount *Account_ = nullptr;
 };
 
 // The tables firmware sees, in one run of the processor's pages.
@@ -333,6 +349,7 @@ EFI_STATUS GuestProcessor::Load(const std::filesystem::path &File, ImageRecord &
     return Status;
   }
   Cpu_->AddImage(File.filename().string(), *Loaded);
+  Bus_->ForgetAccount();
   Image.Base = Loaded->Base;
   Image.Entry = reinterpret_cast<EFI_IMAGE_ENTRY_POINT>(Loaded->Entry);
   Image.Loaded.ImageBase = reinterpret_cast<VOID *>(Loaded->Base);
@@ -351,6 +368,7 @@ void GuestProcessor::Unload(const ImageRecord *Image) {
     return;
   }
   Cpu_->RemoveImage(Found->second);
+  Bus_->ForgetAccount();
   Memory_.Free(Found->second.Base, EFI_SIZE_TO_PAGES(Found->second.Bytes));
   Loaded_.erase(Found);
 }
