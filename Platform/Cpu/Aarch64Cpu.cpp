@@ -138,14 +138,29 @@ uint64_t Aarch64Cpu::ExportService(uint64_t HostFunction, std::string Name,
   return Found->second;
 }
 
-// A JIT for Image's code that is not running at any depth: the first such of the image's, or a
-// new one. Code of no image (Image 0: a call of a trap stub) runs on any JIT: making one costs
-// more than translating a stub.
+// A JIT for Image's code that is not running at any depth: one of the image's own, or else the
+// free one used longest ago, which becomes the image's (its translations dropped). Images run
+// mostly by turns (the entry points one after another, then the calls into them), so they
+// translate little twice, while making a JIT costs tens of milliseconds of the JIT library's
+// own code generation. A new one is made only while every JIT runs at some depth (and below
+// KeptJits), so there are at most as many as calls nest. Code of no image (Image 0: a call of a
+// trap stub) runs on any JIT.
 Aarch64Cpu::ImageJit &Aarch64Cpu::FreeJit(uint64_t Image, uint64_t Function) {
+  ImageJit *Oldest = nullptr;
   for (const std::unique_ptr<ImageJit> &Each : Jits_) {
-    if ((Each->Image == Image || Image == 0) && !Each->Busy) {
+    if (Each->Busy) {
+      continue;
+    }
+    if (Each->Image == Image || Image == 0) {
       return *Each;
     }
+    Oldest = Oldest == nullptr || Each->LastUsed < Oldest->LastUsed ? Each.get() : Oldest;
+  }
+  if (Oldest != nullptr && Jits_.size() >= KeptJits) {
+    Oldest->Jit->ClearCache();
+    Oldest->Image = Image;
+    Oldest->Callbacks.SetImage(Image);
+    return *Oldest;
   }
   if (Jits_.size() >= MaxJits) {
     throw GuestFault(FaultKind::NestingTooDeep, Function, 0,
@@ -219,6 +234,7 @@ public:
   // Image: whose code runs (0: code of no image, which may run on another image's JIT).
   void Enter(ImageJit &Jit, uint64_t Image) {
     Jit.Busy = true;
+    Jit.LastUsed = ++Cpu_.Uses_;
     Cpu_.Active_[Depth_] = &Jit;
     Cpu_.RunningImage_ = Image;
     Cpu_.RunningJits_[Depth_].store(Jit.Jit.get());

@@ -67,10 +67,12 @@ class Aarch64Cpu final : public ProcessorEvents {
 public:
   // Calls between host and guest may nest this deep.
   static constexpr size_t MaxLevels = 16;
-  // The JITs the processor may make: one per image whose code runs, and one more for each call
-  // into an image whose JIT is already running further out. The exclusive monitor has a slot
-  // for each; a call that needs one more is refused (GuestFault, NestingTooDeep).
-  static constexpr size_t MaxJits = 64;
+  // JITs made before a free one is given to another image (FreeJit).
+  static constexpr size_t KeptJits = 2;
+  // The JITs the processor may make: more than KeptJits only while each runs at some depth, so
+  // at most one per depth. The exclusive monitor has a slot for each; a call that would need
+  // one more is refused (GuestFault, NestingTooDeep).
+  static constexpr size_t MaxJits = MaxLevels;
 
   Aarch64Cpu(Bus &Board, const ProcessorDescription &Processor);
   ~Aarch64Cpu();
@@ -101,8 +103,8 @@ public:
   bool IsGuestCode(uint64_t Address) const { return Ram_.IsExecutable(Address); }
   // The image whose code runs now (its base), for the board to charge what that code does to
   // it; 0 while code of no image (trap stubs, code outside the images) or no guest code runs.
-  // Each image's code runs on a JIT of its own, so a call from one image into another's code
-  // (a protocol member, a notify function) moves to the callee's JIT and back on return.
+  // A JIT runs the code of one image, so a call from one image into another's code (a protocol
+  // member, a notify function) moves to a JIT of the callee and back on return.
   uint64_t RunningImage() const { return RunningImage_; }
   // The image (its base) whose code is at Address; 0 for code of no image.
   uint64_t ImageOf(uint64_t Address) const;
@@ -158,10 +160,10 @@ public:
   void SetProfile(CpuProfile *Profile) { Profile_ = Profile; }
   CpuProfile *Profile() const { return Profile_; }
 
-  // A JIT and its callbacks. It translates the code of one image (and code of no image); a jump
-  // into another image's code stops it there, and the call goes on in that image's JIT. A JIT
-  // cannot run again inside its own callback: a nested call into code whose JIT is running
-  // further out takes another JIT of the same image.
+  // A JIT and its callbacks. It translates the code of one image at a time (and code of no
+  // image); a jump into another image's code stops it there, and the call goes on in a JIT of
+  // that image. A JIT cannot run again inside its own callback: a nested call into code whose
+  // JIT is running further out takes another JIT.
   struct ImageJit;
 
   // "lr <where>, frames: <where> <where> ..." from the guest's frame-pointer chain.
@@ -183,6 +185,7 @@ private:
   std::vector<std::unique_ptr<ImageJit>> Jits_; // every JIT made, in the order made
   std::map<uint64_t, uint64_t> Images_;         // image base -> bytes
   std::array<ImageJit *, MaxLevels> Active_{};  // the JIT running at each depth
+  uint64_t Uses_ = 0;                           // JITs taken so far: the order of ImageJit::LastUsed
   uint64_t RunningImage_ = 0;                   // the image of the innermost one
   // The JITs running now, by depth, for Interrupt from another thread.
   std::array<std::atomic<Dynarmic::A64::Jit *>, MaxLevels> RunningJits_{};

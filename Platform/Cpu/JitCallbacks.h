@@ -31,6 +31,8 @@ public:
   // Image: the base of the image whose code this JIT translates (0: only code of no image).
   JitCallbacks(Aarch64Cpu &Cpu, uint64_t Image) : Cpu_(Cpu), Image_(Image) {}
   void Attach(Dynarmic::A64::Jit *Jit) { Jit_ = Jit; }
+  // The JIT becomes another image's (its translations dropped first).
+  void SetImage(uint64_t Image) { Image_ = Image; }
   StopRecord Stop;
   // Whether a counter read now follows an ISB: processor state, which moves with the call to
   // another image's JIT.
@@ -101,8 +103,9 @@ struct Aarch64Cpu::ImageJit {
   ImageJit(Aarch64Cpu &Cpu, uint64_t Of) : Callbacks(Cpu, Of), Image(Of) {}
   JitCallbacks Callbacks;
   std::unique_ptr<Dynarmic::A64::Jit> Jit;
-  uint64_t Image;    // whose code it translates
-  bool Busy = false; // running at some depth: a call must take another
+  uint64_t Image;        // whose code it translates
+  bool Busy = false;     // running at some depth: a call must take another
+  uint64_t LastUsed = 0; // when a call last went on in it (Aarch64Cpu's count)
 };
 
 } // namespace cpu
