@@ -92,12 +92,11 @@ void JitCallbacks::Fault(FaultKind Kind, std::optional<uint64_t> Pc, uint64_t Ad
 
 // Code of this JIT's image, and code of no image (the trap stubs); nothing elsewhere.
 std::optional<std::uint32_t> JitCallbacks::MemoryReadCode(Dynarmic::A64::VAddr Address) {
+  if (const uint64_t Image = Cpu_.ImageOf(Address); Image != 0 && Image != Image_) {
+    return std::nullopt; // another image's: ExceptionRaised hands the call to a JIT of that image
+  }
   uint32_t Instruction = 0;
   if (!Cpu_.Ram().IsExecutable(Address) || !Cpu_.Ram().Read(Address, &Instruction, sizeof(Instruction))) {
-    return std::nullopt;
-  }
-  const uint64_t Image = Cpu_.ImageOf(Address);
-  if (Image != 0 && Image != Image_) {
     return std::nullopt;
   }
   return Instruction;

@@ -123,7 +123,6 @@ GuestProcessor::GuestProcessor(Platform::Impl &Core)
     : Core_(Core), Memory_(Core.Options.ProcessorMemory), Bus_(std::make_unique<BoardBus>(Core)),
       Cpu_(std::make_unique<cpu::Aarch64Cpu>(*Bus_, Describe(Core))) {
   CheckClearOfBoard(Core, Memory_);
-  Bus_->Attach(*Cpu_);
   Cpu_->Ram().MapRam(Core.Ram.Base(), Core.Ram.End() - Core.Ram.Base(),
                      static_cast<uint8_t *>(Core.Ram.At(Core.Ram.Base())));
   Cpu_->Ram().MapRam(Memory_.Base(), Memory_.Size(), Memory_.Host(Memory_.Base()));
@@ -131,6 +130,7 @@ GuestProcessor::GuestProcessor(Platform::Impl &Core)
   const uint64_t Stack = TakePages(kGuardPages + kStackPages);
   Cpu_->SetStack(Stack + EFI_PAGES_TO_SIZE(kGuardPages),
                  Stack + EFI_PAGES_TO_SIZE(kGuardPages + kStackPages));
+  Bus_->Attach(*Cpu_);
   BuildTables();
   Core.Images.SetGuestStop([Processor = Cpu_.get()] { return Processor->InterruptRunning(); });
   if (const char *File = std::getenv("BOARDSIM_CPU_PROFILE"); File != nullptr && *File != '\0') {
