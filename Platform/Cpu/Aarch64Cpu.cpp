@@ -1,4 +1,4 @@
-// The processor: its JITs (one per image, more for nested calls), calls into guest code, and faults.
+// The processor: its JITs (each runs one image's code at a time), calls into guest code, and faults.
 #include "Aarch64Cpu.h"
 
 #include "CpuCommon.h"

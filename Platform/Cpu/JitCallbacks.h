@@ -1,7 +1,7 @@
-// One JIT of the processor (the code of one image) and the callbacks through which it reaches RAM
-// outside the page table, the board, the system registers and the trap stubs. A callback never
-// lets an exception through the JIT's frames: it records what happened and halts the JIT, and
-// the processor raises it once the JIT has returned.
+// One JIT of the processor (the code of one image at a time) and the callbacks through which it
+// reaches RAM outside the page table, the board, the system registers and the trap stubs. A
+// callback never lets an exception through the JIT's frames: it records what happened and halts
+// the JIT, and the processor raises it once the JIT has returned.
 #pragma once
 
 #include "Aarch64Cpu.h"
