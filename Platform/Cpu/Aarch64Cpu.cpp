@@ -1,4 +1,4 @@
-// The processor: its JITs (one per nesting level), calls into guest code, and faults.
+// The processor: its JITs (each runs one image's code at a time), calls into guest code, and faults.
 #include "Aarch64Cpu.h"
 
 #include "CpuCommon.h"
@@ -17,29 +17,10 @@ constexpr uint64_t StackAlignment = 16;
 constexpr unsigned FramePointerRegister = 29;
 constexpr unsigned LinkRegisterIndex = 30;
 constexpr size_t BacktraceFrames = 16;
-constexpr size_t CodeCacheBytes = 16u << 20; // per level; the JIT wants at least about 8 MiB
+constexpr size_t CodeCacheBytes = 16u << 20; // per JIT; the JIT wants at least about 8 MiB
 // Every width the JIT may access through the page table: misaligned ones come to the callbacks,
 // which decide by the MMU and alignment-check settings.
 constexpr uint8_t AllAccessWidths = 8 | 16 | 32 | 64 | 128;
-
-// Marks the level's JIT as running (for Interrupt) and leaves Depth one lower when the call ends,
-// however it ends.
-class DepthGuard {
-public:
-  DepthGuard(size_t &Depth, std::atomic<Dynarmic::A64::Jit *> &Running, Dynarmic::A64::Jit &Jit)
-      : Depth_(Depth), Running_(Running) {
-    Depth_++;
-    Running_.store(&Jit);
-  }
-  ~DepthGuard() {
-    Running_.store(nullptr);
-    Depth_--;
-  }
-
-private:
-  size_t &Depth_;
-  std::atomic<Dynarmic::A64::Jit *> &Running_;
-};
 
 } // namespace
 
@@ -74,8 +55,7 @@ const char *FaultName(FaultKind Kind) {
 }
 
 Aarch64Cpu::Aarch64Cpu(Bus &Board, const ProcessorDescription &Processor)
-    : Board_(Board), Registers_(Processor),
-      Monitor_(std::make_unique<Dynarmic::ExclusiveMonitor>(MaxLevels)) {}
+    : Board_(Board), Registers_(Processor), Monitor_(std::make_unique<Dynarmic::ExclusiveMonitor>(MaxJits)) {}
 
 Aarch64Cpu::~Aarch64Cpu() = default;
 
@@ -83,7 +63,7 @@ Aarch64Cpu::~Aarch64Cpu() = default;
 // translated afresh.
 void Aarch64Cpu::SetAccess(uint64_t Base, uint64_t Bytes, PageAccess Access) {
   Ram_.SetAccess(Base, Bytes, Access);
-  for (const std::unique_ptr<Level> &Each : Levels_) {
+  for (const std::unique_ptr<ImageJit> &Each : Jits_) {
     Each->Jit->InvalidateCacheRange(Base, Bytes);
   }
 }
@@ -95,11 +75,22 @@ void Aarch64Cpu::AddImage(const std::string &Name, const LoadedImage &Image) {
               Section.Executable ? PageAccess::ReadExecute : PageAccess::ReadWrite);
   }
   Ram_.NameRange(Image.Base, Image.Bytes, Name);
+  Images_[Image.Base] = Image.Bytes;
 }
 
 void Aarch64Cpu::RemoveImage(const LoadedImage &Image) {
   SetAccess(Image.Base, Image.Bytes, PageAccess::ReadWrite);
   Ram_.ForgetRange(Image.Base);
+  Images_.erase(Image.Base);
+}
+
+uint64_t Aarch64Cpu::ImageOf(uint64_t Address) const {
+  auto Next = Images_.upper_bound(Address);
+  if (Next == Images_.begin()) {
+    return 0;
+  }
+  --Next;
+  return Address - Next->first < Next->second ? Next->first : 0;
 }
 
 void Aarch64Cpu::SetStack(uint64_t Bottom, uint64_t Top) {
@@ -122,7 +113,7 @@ uint64_t Aarch64Cpu::AddService(std::string Name, ServiceFunction Run) {
     throw std::logic_error("a service before the trap page: " + Name);
   }
   const uint64_t Stub = Stubs_->Add(std::move(Name), std::move(Run));
-  for (const std::unique_ptr<Level> &Each : Levels_) {
+  for (const std::unique_ptr<ImageJit> &Each : Jits_) {
     Each->Jit->InvalidateCacheRange(Stub, TrapStubs::StubBytes);
   }
   return Stub;
@@ -147,33 +138,115 @@ uint64_t Aarch64Cpu::ExportService(uint64_t HostFunction, std::string Name,
   return Found->second;
 }
 
-Aarch64Cpu::Level &Aarch64Cpu::LevelAt(size_t Depth) {
-  while (Levels_.size() <= Depth) {
-    auto Created = std::make_unique<Level>(*this);
-    Dynarmic::A64::UserConfig Config;
-    Config.callbacks = &Created->Callbacks;
-    Config.processor_id = Levels_.size();
-    Config.global_monitor = Monitor_.get();
-    Config.enable_cycle_counting = false; // virtual time is the board's, not instruction counts
-    Config.wall_clock_cntpct = true;      // CNTPCT_EL0 always from GetCNTPCT
-    Config.hook_data_cache_operations = true;
-    Config.hook_isb = true; // an ISB marks the start of a counter wait
-    Config.cntfrq_el0 = Registers_.Processor().Cntfrq;
-    if (Registers_.Processor().Ctr != 0) {
-      Config.ctr_el0 = Registers_.Processor().Ctr;
+// A JIT for Image's code that is not running at any depth: one of the image's own, or else the
+// free one used longest ago, which becomes the image's (its translations dropped). Images run
+// mostly by turns (the entry points one after another, then the calls into them), so they
+// translate little twice, while making a JIT costs tens of milliseconds of the JIT library's
+// own code generation. A new one is made only while every JIT runs at some depth (and below
+// KeptJits), so there are at most as many as calls nest. Code of no image (Image 0: a call of a
+// trap stub) runs on any JIT.
+Aarch64Cpu::ImageJit &Aarch64Cpu::FreeJit(uint64_t Image, uint64_t Function) {
+  ImageJit *Oldest = nullptr;
+  for (const std::unique_ptr<ImageJit> &Each : Jits_) {
+    if (Each->Busy) {
+      continue;
     }
-    Config.page_table = Ram_.PageTable();
-    Config.page_table_address_space_bits = GuestMemory::AddressBits;
-    Config.silently_mirror_page_table = false;
-    Config.detect_misaligned_access_via_page_table = AllAccessWidths;
-    Config.check_halt_on_memory_access = true;
-    Config.code_cache_size = CodeCacheBytes;
-    Created->Jit = std::make_unique<Dynarmic::A64::Jit>(Config);
-    Created->Callbacks.Attach(Created->Jit.get());
-    Levels_.push_back(std::move(Created));
+    if (Each->Image == Image || Image == 0) {
+      return *Each;
+    }
+    Oldest = Oldest == nullptr || Each->LastUsed < Oldest->LastUsed ? Each.get() : Oldest;
   }
-  return *Levels_[Depth];
+  if (Oldest != nullptr && Jits_.size() >= KeptJits) {
+    Oldest->Jit->ClearCache();
+    Oldest->Image = Image;
+    Oldest->Callbacks.SetImage(Image);
+    return *Oldest;
+  }
+  if (Jits_.size() >= MaxJits) {
+    throw GuestFault(FaultKind::NestingTooDeep, Function, 0,
+                     std::string(FaultName(FaultKind::NestingTooDeep)) + " calling " +
+                         Ram_.Describe(Function) + ": the processor has made its " + std::to_string(MaxJits) +
+                         " JITs");
+  }
+  auto Created = std::make_unique<ImageJit>(*this, Image);
+  Dynarmic::A64::UserConfig Config;
+  Config.callbacks = &Created->Callbacks;
+  Config.processor_id = Jits_.size();
+  Config.global_monitor = Monitor_.get();
+  Config.enable_cycle_counting = false; // virtual time is the board's, not instruction counts
+  Config.wall_clock_cntpct = true;      // CNTPCT_EL0 always from GetCNTPCT
+  Config.hook_data_cache_operations = true;
+  Config.hook_isb = true; // an ISB marks the start of a counter wait
+  Config.cntfrq_el0 = Registers_.Processor().Cntfrq;
+  if (Registers_.Processor().Ctr != 0) {
+    Config.ctr_el0 = Registers_.Processor().Ctr;
+  }
+  Config.page_table = Ram_.PageTable();
+  Config.page_table_address_space_bits = GuestMemory::AddressBits;
+  Config.silently_mirror_page_table = false;
+  Config.detect_misaligned_access_via_page_table = AllAccessWidths;
+  Config.check_halt_on_memory_access = true;
+  Config.code_cache_size = CodeCacheBytes;
+  Created->Jit = std::make_unique<Dynarmic::A64::Jit>(Config);
+  Created->Callbacks.Attach(Created->Jit.get());
+  Jits_.push_back(std::move(Created));
+  return *Jits_.back();
 }
+
+// The guest went into the code of another image at Pc: the processor's state moves to a JIT of
+// that image, which goes on from there at the same depth (the call is not nested).
+Aarch64Cpu::ImageJit &Aarch64Cpu::SwitchTo(ImageJit &From, uint64_t Pc) {
+  ImageJit &To = FreeJit(ImageOf(Pc), Pc);
+  Dynarmic::A64::Jit &Source = *From.Jit, &Target = *To.Jit;
+  Target.SetRegisters(Source.GetRegisters());
+  Target.SetVectors(Source.GetVectors());
+  Target.SetSP(Source.GetSP());
+  Target.SetPC(Pc);
+  Target.SetFpcr(Source.GetFpcr());
+  Target.SetFpsr(Source.GetFpsr());
+  Target.SetPstate(Source.GetPstate());
+  // One processor has one local monitor: no exclusive pair spans a call between images.
+  Source.ClearExclusiveState();
+  Target.ClearExclusiveState();
+  To.Callbacks.SetAfterBarrier(From.Callbacks.AfterBarrier());
+  From.Busy = false;
+  To.Busy = true;
+  return To;
+}
+
+// One call's place in the processor: the JIT running at its depth (which changes as the call
+// moves between images), marked busy and running (for Interrupt) until the call ends, however
+// it ends.
+class Aarch64Cpu::RunScope {
+public:
+  RunScope(Aarch64Cpu &Cpu, ImageJit &First, uint64_t Image)
+      : Cpu_(Cpu), Depth_(Cpu.Depth_), Outer_(Cpu.RunningImage_) {
+    Cpu_.Depth_++;
+    Enter(First, Image);
+  }
+  ~RunScope() {
+    Cpu_.RunningJits_[Depth_].store(nullptr);
+    Cpu_.Active_[Depth_]->Busy = false;
+    Cpu_.Active_[Depth_] = nullptr;
+    Cpu_.RunningImage_ = Outer_;
+    Cpu_.Depth_--;
+  }
+  // Image: whose code runs (0: code of no image, which may run on another image's JIT).
+  void Enter(ImageJit &Jit, uint64_t Image) {
+    Jit.Busy = true;
+    Jit.LastUsed = ++Cpu_.Uses_;
+    Cpu_.Active_[Depth_] = &Jit;
+    Cpu_.RunningImage_ = Image;
+    Cpu_.RunningJits_[Depth_].store(Jit.Jit.get());
+  }
+  RunScope(const RunScope &) = delete;
+  RunScope &operator=(const RunScope &) = delete;
+
+private:
+  Aarch64Cpu &Cpu_;
+  size_t Depth_;
+  uint64_t Outer_;
+};
 
 // Outermost calls start on the board's stack; a nested call continues below its caller's stack
 // pointer. Arguments past the eighth go on the stack, the ninth at the new stack pointer.
@@ -181,7 +254,7 @@ uint64_t Aarch64Cpu::EntryStack(std::span<const uint64_t> Arguments) {
   if (Depth_ == 0 && StackTop_ == 0) {
     throw std::logic_error("a call into guest code before the processor has a stack");
   }
-  uint64_t Sp = Depth_ == 0 ? StackTop_ : Levels_[Depth_ - 1]->Jit->GetSP() & ~(StackAlignment - 1);
+  uint64_t Sp = Depth_ == 0 ? StackTop_ : Active_[Depth_ - 1]->Jit->GetSP() & ~(StackAlignment - 1);
   if (Arguments.size() > ArgumentRegisters) {
     const uint64_t StackArguments = Arguments.size() - ArgumentRegisters;
     Sp -= (StackArguments * ArgumentBytes + StackAlignment - 1) & ~(StackAlignment - 1);
@@ -202,38 +275,39 @@ uint64_t Aarch64Cpu::CallGuest(uint64_t Function, std::span<const uint64_t> Argu
                          Ram_.Describe(Function));
   }
   const uint64_t Sp = EntryStack(Arguments);
-  Level &Current = LevelAt(Depth_);
-  Dynarmic::A64::Jit &Jit = *Current.Jit;
-  Jit.SetRegisters({});
+  const uint64_t Image = ImageOf(Function);
+  ImageJit *Current = &FreeJit(Image, Function);
+  Dynarmic::A64::Jit *Jit = Current->Jit.get();
+  Jit->SetRegisters({});
   for (size_t Index = 0; Index < Arguments.size() && Index < ArgumentRegisters; Index++) {
-    Jit.SetRegister(Index, Arguments[Index]);
+    Jit->SetRegister(Index, Arguments[Index]);
   }
-  Jit.SetRegister(LinkRegisterIndex, Stubs_->ReturnAddress());
-  Jit.SetSP(Sp);
-  Jit.SetPC(Function);
-  DepthGuard Running(Depth_, Running_[Depth_], Jit);
+  Jit->SetRegister(LinkRegisterIndex, Stubs_->ReturnAddress());
+  Jit->SetSP(Sp);
+  Jit->SetPC(Function);
+  RunScope Running(*this, *Current, Image);
   ProfileScope Profiled(Profile_, CpuProfile::Guest);
   for (;;) {
-    Current.Callbacks.Stop = {};
+    Current->Callbacks.Stop = {};
     if (!Interrupted_.load()) {
-      Jit.Run(); // an Interrupt from here on halts it (the halt waits in the JIT's state)
+      Jit->Run(); // an Interrupt from here on halts it (the halt waits in the JIT's state)
     }
     if (Interrupted_.exchange(false)) {
       throw GuestFault(
-          FaultKind::Interrupted, Jit.GetPC(), 0,
-          std::string(FaultName(FaultKind::Interrupted)) + " at " + Ram_.Describe(Jit.GetPC()) + "; " +
-              Backtrace(Jit.GetRegister(LinkRegisterIndex), Jit.GetRegister(FramePointerRegister)));
+          FaultKind::Interrupted, Jit->GetPC(), 0,
+          std::string(FaultName(FaultKind::Interrupted)) + " at " + Ram_.Describe(Jit->GetPC()) + "; " +
+              Backtrace(Jit->GetRegister(LinkRegisterIndex), Jit->GetRegister(FramePointerRegister)));
     }
-    StopRecord Stop = std::move(Current.Callbacks.Stop);
+    StopRecord Stop = std::move(Current->Callbacks.Stop);
     if (Stop.Thrown) {
       std::rethrow_exception(Stop.Thrown);
     }
     if (Stop.Fault) {
-      const uint64_t Pc = Stop.Pc.value_or(Jit.GetPC());
+      const uint64_t Pc = Stop.Pc.value_or(Jit->GetPC());
       throw GuestFault(
           *Stop.Fault, Pc, Stop.Address,
           std::string(FaultName(*Stop.Fault)) + " at " + Ram_.Describe(Pc) + ": " + Stop.Detail + "; " +
-              Backtrace(Jit.GetRegister(LinkRegisterIndex), Jit.GetRegister(FramePointerRegister)));
+              Backtrace(Jit->GetRegister(LinkRegisterIndex), Jit->GetRegister(FramePointerRegister)));
     }
     if (Stop.Returned) {
       if (Depth_ == 1) {
@@ -241,19 +315,24 @@ uint64_t Aarch64Cpu::CallGuest(uint64_t Function, std::span<const uint64_t> Argu
       }
       break;
     }
-    // Halted for the JIT's own reasons (a cache invalidation): go on where it stopped.
+    if (Stop.Enter) {
+      Current = &SwitchTo(*Current, *Stop.Enter);
+      Jit = Current->Jit.get();
+      Running.Enter(*Current, Current->Image);
+    }
+    // Otherwise halted for the JIT's own reasons (a cache invalidation): go on where it stopped.
   }
-  if (Jit.GetSP() != Sp) {
-    throw GuestFault(FaultKind::StackImbalance, Jit.GetPC(), Jit.GetSP(),
+  if (Jit->GetSP() != Sp) {
+    throw GuestFault(FaultKind::StackImbalance, Jit->GetPC(), Jit->GetSP(),
                      std::string(FaultName(FaultKind::StackImbalance)) + ": " + Ram_.Describe(Function) +
-                         " returned with SP " + Hex(Jit.GetSP()) + " instead of " + Hex(Sp));
+                         " returned with SP " + Hex(Jit->GetSP()) + " instead of " + Hex(Sp));
   }
-  return Jit.GetRegister(0);
+  return Jit->GetRegister(0);
 }
 
 void Aarch64Cpu::Interrupt() {
   Interrupted_.store(true);
-  for (std::atomic<Dynarmic::A64::Jit *> &Level : Running_) {
+  for (std::atomic<Dynarmic::A64::Jit *> &Level : RunningJits_) {
     if (Dynarmic::A64::Jit *Jit = Level.load()) {
       Jit->HaltExecution(Dynarmic::HaltReason::UserDefined3);
     }
@@ -261,7 +340,7 @@ void Aarch64Cpu::Interrupt() {
 }
 
 bool Aarch64Cpu::InterruptRunning() {
-  for (std::atomic<Dynarmic::A64::Jit *> &Level : Running_) {
+  for (std::atomic<Dynarmic::A64::Jit *> &Level : RunningJits_) {
     if (Level.load() != nullptr) {
       Interrupt();
       return true;

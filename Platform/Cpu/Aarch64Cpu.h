@@ -67,8 +67,14 @@ public:
 
 class Aarch64Cpu final : public ProcessorEvents {
 public:
-  // Calls between host and guest may nest this deep (each level has a JIT of its own).
+  // Calls between host and guest may nest this deep.
   static constexpr size_t MaxLevels = 16;
+  // JITs made before a free one is given to another image (FreeJit).
+  static constexpr size_t KeptJits = 2;
+  // The JITs the processor may make: more than KeptJits only while each runs at some depth, so
+  // at most one per depth. The exclusive monitor has a slot for each; a call that would need
+  // one more is refused (GuestFault, NestingTooDeep).
+  static constexpr size_t MaxJits = MaxLevels;
 
   Aarch64Cpu(Bus &Board, const ProcessorDescription &Processor);
   ~Aarch64Cpu();
@@ -97,6 +103,13 @@ public:
                          const std::function<ServiceFunction()> &Make);
 
   bool IsGuestCode(uint64_t Address) const { return Ram_.IsExecutable(Address); }
+  // The image whose code runs now (its base), for the board to charge what that code does to
+  // it; 0 while code of no image (trap stubs, code outside the images) or no guest code runs.
+  // A JIT runs the code of one image, so a call from one image into another's code (a protocol
+  // member, a notify function) moves to a JIT of the callee and back on return.
+  uint64_t RunningImage() const { return RunningImage_; }
+  // The image (its base) whose code is at Address; 0 for code of no image.
+  uint64_t ImageOf(uint64_t Address) const;
   // Runs the guest function at Function with the AAPCS64 convention (X0-X7, then the stack)
   // until it returns; returns X0. Calls nest: a service may call guest code again, on the stack
   // below its caller's. A fault of the guest throws GuestFault; an exception a service throws
@@ -149,14 +162,21 @@ public:
   void SetProfile(CpuProfile *Profile) { Profile_ = Profile; }
   CpuProfile *Profile() const { return Profile_; }
 
-  struct Level; // one JIT per nesting depth: a JIT cannot run again inside its own callback
+  // A JIT and its callbacks. It translates the code of one image at a time (and code of no
+  // image); a jump into another image's code stops it there, and the call goes on in a JIT of
+  // that image. A JIT cannot run again inside its own callback: a nested call into code whose
+  // JIT is running further out takes another JIT.
+  struct ImageJit;
 
   // "lr <where>, frames: <where> <where> ..." from the guest's frame-pointer chain.
   std::string Backtrace(uint64_t LinkRegister, uint64_t FramePointer) const;
 
 private:
-  Level &LevelAt(size_t Depth);
+  ImageJit &FreeJit(uint64_t Image, uint64_t Function);
+  ImageJit &SwitchTo(ImageJit &From, uint64_t Pc);
   uint64_t EntryStack(std::span<const uint64_t> Arguments);
+  [[noreturn]] void RaiseStop(ImageJit &Current);
+  class RunScope;
 
   Bus &Board_;
   SystemRegisters Registers_;
@@ -164,9 +184,13 @@ private:
   GuestMemory Ram_;
   std::unique_ptr<Dynarmic::ExclusiveMonitor> Monitor_;
   std::unique_ptr<TrapStubs> Stubs_;
-  std::vector<std::unique_ptr<Level>> Levels_;
-  // The JITs running now, by level, for Interrupt from another thread.
-  std::array<std::atomic<Dynarmic::A64::Jit *>, MaxLevels> Running_{};
+  std::vector<std::unique_ptr<ImageJit>> Jits_; // every JIT made, in the order made
+  std::map<uint64_t, uint64_t> Images_;         // image base -> bytes
+  std::array<ImageJit *, MaxLevels> Active_{};  // the JIT running at each depth
+  uint64_t Uses_ = 0;                           // JITs taken so far: the order of ImageJit::LastUsed
+  uint64_t RunningImage_ = 0;                   // the image of the innermost one
+  // The JITs running now, by depth, for Interrupt from another thread.
+  std::array<std::atomic<Dynarmic::A64::Jit *>, MaxLevels> RunningJits_{};
   std::atomic<bool> Interrupted_{false};
   std::map<uint64_t, uint64_t> Exported_; // host function -> its stub
   size_t Depth_ = 0;                      // levels running now

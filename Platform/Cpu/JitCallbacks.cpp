@@ -6,7 +6,9 @@
 //   instruction (check_halt_on_memory_access) with the PC at the faulting one; other halt reasons
 //   are seen only at the end of a block.
 // - Instructions are fetched through MemoryReadCode when translated; a nullopt there raises
-//   Exception::NoExecuteFault at that PC.
+//   Exception::NoExecuteFault at that PC, ending the block (the instructions before it in the
+//   block run first). The code of another image is fetched so: the JIT stops where the guest
+//   enters it, and the processor goes on in that image's JIT.
 // - CallSVC runs with the PC already past the svc. brk raises Exception::Breakpoint; wfi, wfe,
 //   yield and sev raise their hint exceptions even without hook_hint_instructions. Every system
 //   instruction the JIT does not run itself, hvc, smc and unallocated encodings (udf included)
@@ -88,7 +90,11 @@ void JitCallbacks::Fault(FaultKind Kind, std::optional<uint64_t> Pc, uint64_t Ad
   Jit_->HaltExecution(Pc ? Dynarmic::HaltReason::UserDefined2 : Dynarmic::HaltReason::MemoryAbort);
 }
 
+// Code of this JIT's image, and code of no image (the trap stubs); nothing elsewhere.
 std::optional<std::uint32_t> JitCallbacks::MemoryReadCode(Dynarmic::A64::VAddr Address) {
+  if (const uint64_t Image = Cpu_.ImageOf(Address); Image != 0 && Image != Image_) {
+    return std::nullopt; // another image's: ExceptionRaised hands the call to a JIT of that image
+  }
   uint32_t Instruction = 0;
   if (!Cpu_.Ram().IsExecutable(Address) || !Cpu_.Ram().Read(Address, &Instruction, sizeof(Instruction))) {
     return std::nullopt;
@@ -250,6 +256,11 @@ void JitCallbacks::ExceptionRaised(Dynarmic::A64::VAddr Pc, Dynarmic::A64::Excep
     return Fault(FaultKind::ForbiddenException, Pc, Immediate, "brk #" + Hex(Immediate));
   }
   case Exception::NoExecuteFault:
+    if (Cpu_.Ram().IsExecutable(Pc) && Cpu_.ImageOf(Pc) != Image_) {
+      Stop.Enter = Pc; // another image's code: its JIT goes on from here
+      Jit_->SetPC(Pc);
+      return Jit_->HaltExecution(Dynarmic::HaltReason::UserDefined2);
+    }
     return Fault(FaultKind::ExecuteData, Pc, Pc, "no code there");
   case Exception::WaitForInterrupt:
     // The board delivers no interrupts to the processor (its timers are the core's events), so

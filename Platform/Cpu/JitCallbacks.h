@@ -1,7 +1,7 @@
-// One nesting level of the processor: a JIT and the callbacks through which it reaches RAM
-// outside the page table, the board, the system registers and the trap stubs. A callback never
-// lets an exception through the JIT's frames: it records what happened and halts the JIT, and
-// the processor raises it once the JIT has returned.
+// One JIT of the processor (the code of one image at a time) and the callbacks through which it
+// reaches RAM outside the page table, the board, the system registers and the trap stubs. A
+// callback never lets an exception through the JIT's frames: it records what happened and halts
+// the JIT, and the processor raises it once the JIT has returned.
 #pragma once
 
 #include "Aarch64Cpu.h"
@@ -23,13 +23,21 @@ struct StopRecord {
   uint64_t Address = 0;           // the data address or operand of the fault
   std::string Detail;             // what the fault message adds
   std::exception_ptr Thrown;      // a service threw this
+  std::optional<uint64_t> Enter;  // the guest went into another image's code, here
 };
 
 class JitCallbacks final : public Dynarmic::A64::UserCallbacks {
 public:
-  explicit JitCallbacks(Aarch64Cpu &Cpu) : Cpu_(Cpu) {}
+  // Image: the base of the image whose code this JIT translates (0: only code of no image).
+  JitCallbacks(Aarch64Cpu &Cpu, uint64_t Image) : Cpu_(Cpu), Image_(Image) {}
   void Attach(Dynarmic::A64::Jit *Jit) { Jit_ = Jit; }
+  // The JIT becomes another image's (its translations dropped first).
+  void SetImage(uint64_t Image) { Image_ = Image; }
   StopRecord Stop;
+  // Whether a counter read now follows an ISB: processor state, which moves with the call to
+  // another image's JIT.
+  bool AfterBarrier() const { return AfterBarrier_; }
+  void SetAfterBarrier(bool After) { AfterBarrier_ = After; }
 
   std::optional<std::uint32_t> MemoryReadCode(Dynarmic::A64::VAddr Address) override;
   std::uint8_t MemoryRead8(Dynarmic::A64::VAddr Address) override { return Load<uint8_t>(Address); }
@@ -86,14 +94,18 @@ private:
   void RunService(const TrapStubs::Service &Service);
 
   Aarch64Cpu &Cpu_;
+  uint64_t Image_;
   Dynarmic::A64::Jit *Jit_ = nullptr;
   bool AfterBarrier_ = true; // no counter read since the last ISB (or the call's start)
 };
 
-struct Aarch64Cpu::Level {
-  explicit Level(Aarch64Cpu &Cpu) : Callbacks(Cpu) {}
+struct Aarch64Cpu::ImageJit {
+  ImageJit(Aarch64Cpu &Cpu, uint64_t Of) : Callbacks(Cpu, Of), Image(Of) {}
   JitCallbacks Callbacks;
   std::unique_ptr<Dynarmic::A64::Jit> Jit;
+  uint64_t Image;        // whose code it translates
+  bool Busy = false;     // running at some depth: a call must take another
+  uint64_t LastUsed = 0; // when a call last went on in it (Aarch64Cpu's count)
 };
 
 } // namespace cpu

@@ -32,7 +32,7 @@ EFI_STATUS EFIAPI GetNextMonotonicCount(UINT64 *Count) {
 EFI_STATUS EFIAPI Stall(UINTN Microseconds) {
   CORE_BOOT_SERVICE("Stall");
   Core.Images.CheckWatchdog();
-  Core.Events.Stall(Core.Events.AccountOf(__builtin_return_address(0)), Microseconds);
+  Core.Events.Stall(Core.Events.AccountOf(Core.Images.CallerCode(__builtin_return_address(0))), Microseconds);
   return EFI_SUCCESS;
 }
 

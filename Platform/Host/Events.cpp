@@ -332,7 +332,7 @@ EFI_STATUS EFIAPI SignalEvent(EFI_EVENT Event) {
 
 EFI_STATUS EFIAPI CheckEvent(EFI_EVENT Event) {
   CORE_BOOT_SERVICE("CheckEvent");
-  return CheckOne(Core, Event, Core.Events.AccountOf(__builtin_return_address(0)));
+  return CheckOne(Core, Event, Core.Events.AccountOf(Core.Images.CallerCode(__builtin_return_address(0))));
 }
 
 EFI_STATUS EFIAPI WaitForEvent(UINTN NumberOfEvents, EFI_EVENT *Event, UINTN *Index) {
@@ -343,7 +343,7 @@ EFI_STATUS EFIAPI WaitForEvent(UINTN NumberOfEvents, EFI_EVENT *Event, UINTN *In
   if (Core.Events.CurrentTpl() != TPL_APPLICATION) {
     return EFI_UNSUPPORTED;
   }
-  TimeAccount &Caller = Core.Events.AccountOf(__builtin_return_address(0));
+  TimeAccount &Caller = Core.Events.AccountOf(Core.Images.CallerCode(__builtin_return_address(0)));
   while (true) {
     for (UINTN Number = 0; Number < NumberOfEvents; Number++) {
       EFI_STATUS Status = CheckOne(Core, Event[Number], Caller);

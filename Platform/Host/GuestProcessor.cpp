@@ -57,18 +57,20 @@ std::string ClashWithBoard(const Platform::Impl &Core, const ProcessorMemory &Me
 
 } // namespace
 
-// The bus: the core's address space, with its rules, faults and virtual time, for the image
-// running now. A faulting access is an error of the boot there and the image goes on, as a
-// module of the host build does.
+// The bus: the core's address space, with its rules, faults and virtual time, charged to the
+// image whose code runs on the processor now, as the host build charges the module whose code
+// made the access (the image's base stands for its code). A faulting access is an error of the
+// boot there and the image goes on, as a module of the host build does.
 class GuestProcessor::BoardBus final : public cpu::Bus {
 public:
   explicit BoardBus(Platform::Impl &Core) : Core_(Core) {}
+  void Attach(const cpu::Aarch64Cpu &Processor) { Processor_ = &Processor; }
   bool Read(uint64_t Address, unsigned Width, uint64_t &Value) override {
-    Value = Core_.Space.Read(Address, Width, nullptr);
+    Value = Core_.Space.Read(Address, Width, RunningCode());
     return true;
   }
   bool Write(uint64_t Address, unsigned Width, uint64_t Value) override {
-    Core_.Space.Write(Address, Width, Value, nullptr);
+    Core_.Space.Write(Address, Width, Value, RunningCode());
     return true;
   }
   void Operation(const std::string &Name) override { RecordCpuOperation(Core_, Name); }
@@ -78,11 +80,33 @@ public:
   // One read of the counter, by the image running now; the same reads as the host build's.
   uint64_t CounterTicks(bool Starts) override {
     Core_.Images.CheckWatchdog();
-    return Core_.Timer.Read(Core_.Events.CurrentAccount(), 1, Starts);
+    return Core_.Timer.Read(RunningAccount(), 1, Starts);
   }
+  // An image came or went: the account kept for the running one may be another's.
+  void ForgetAccount() { AccountImage_ = 0; }
 
 private:
+  // nullptr while code of no image runs: the image of the current call frame is charged.
+  const void *RunningCode() const { return reinterpret_cast<const void *>(Processor_->RunningImage()); }
+  // The running image's account, kept while the same image runs: the counter is read millions
+  // of times in a boot, and control moves between images rarely.
+  TimeAccount &RunningAccount() {
+    const uint64_t Image = Processor_->RunningImage();
+    if (Image != AccountImage_ || Image == 0) {
+      const void *Code = reinterpret_cast<const void *>(Image);
+      if (Image == 0 || Core_.Images.ImageFromAddress(Code) == nullptr) {
+        return Core_.Events.CurrentAccount();
+      }
+      Account_ = &Core_.Events.AccountOf(Code);
+      AccountImage_ = Image;
+    }
+    return *Account_;
+  }
+
   Platform::Impl &Core_;
+  const cpu::Aarch64Cpu *Processor_ = nullptr;
+  uint64_t AccountImage_ = 0; // whose account Account_ is
+  TimeAccount *Account_ = nullptr;
 };
 
 // The tables firmware sees, in one run of the processor's pages.
@@ -110,6 +134,7 @@ GuestProcessor::GuestProcessor(Platform::Impl &Core)
   const uint64_t Stack = TakePages(kGuardPages + kStackPages);
   Cpu_->SetStack(Stack + EFI_PAGES_TO_SIZE(kGuardPages),
                  Stack + EFI_PAGES_TO_SIZE(kGuardPages + kStackPages));
+  Bus_->Attach(*Cpu_);
   BuildTables();
   Core.Images.SetGuestStop([Processor = Cpu_.get()] { return Processor->InterruptRunning(); });
   if (const char *File = std::getenv("BOARDSIM_CPU_PROFILE"); File != nullptr && *File != '\0') {
@@ -328,6 +353,7 @@ EFI_STATUS GuestProcessor::Load(const std::filesystem::path &File, ImageRecord &
     return Status;
   }
   Cpu_->AddImage(File.filename().string(), *Loaded);
+  Bus_->ForgetAccount();
   Image.Base = Loaded->Base;
   Image.Entry = reinterpret_cast<EFI_IMAGE_ENTRY_POINT>(Loaded->Entry);
   Image.Loaded.ImageBase = reinterpret_cast<VOID *>(Loaded->Base);
@@ -346,6 +372,7 @@ void GuestProcessor::Unload(const ImageRecord *Image) {
     return;
   }
   Cpu_->RemoveImage(Found->second);
+  Bus_->ForgetAccount();
   Memory_.Free(Found->second.Base, EFI_SIZE_TO_PAGES(Found->second.Bytes));
   Loaded_.erase(Found);
 }

@@ -79,6 +79,11 @@ EFI_HANDLE ImageTable::FirmwareCaller(const void *ReturnAddress) const {
   return ImageFromAddress(ReturnAddress);
 }
 
+const void *ImageTable::CallerCode(const void *ReturnAddress) const {
+  const uint64_t Guest = Processor_ != nullptr ? Processor_->ServiceCaller() : 0;
+  return Guest != 0 ? reinterpret_cast<const void *>(Guest) : ReturnAddress;
+}
+
 EFI_HANDLE ImageTable::CallerImage(const void *ReturnAddress) const {
   EFI_HANDLE Image = FirmwareCaller(ReturnAddress);
   return Image != nullptr ? Image : CurrentImage();

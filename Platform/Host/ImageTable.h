@@ -107,7 +107,12 @@ public:
   // nullptr when host code called it (a producer, a test).
   EFI_HANDLE FirmwareCaller(const void *ReturnAddress) const;
   EFI_HANDLE CallerImage(const void *ReturnAddress) const; // FirmwareCaller, else the image running now
-  std::string ImageNameOf(EFI_HANDLE Image) const;         // "core" for none
+  // The code a service that spends time (a stall, a wait) charges it to: ReturnAddress in the
+  // host build; on the processor the guest code that called the service's stub, which may be an
+  // image called by another image's code without a frame of its own (ReturnAddress while host
+  // code calls).
+  const void *CallerCode(const void *ReturnAddress) const;
+  std::string ImageNameOf(EFI_HANDLE Image) const; // "core" for none
 
   // A call into firmware; a halt inside ends it and is returned.
   std::optional<Halt> RunFrame(EFI_HANDLE Image, const std::string &Name, const std::function<void()> &Call);

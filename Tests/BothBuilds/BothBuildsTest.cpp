@@ -24,11 +24,6 @@ namespace fs = std::filesystem;
 
 // A line that names an image file ("Nicpatch.so", "Nicpatch.efi"): which build ran.
 const std::regex kBuildLine(R"([A-Za-z0-9_+-]+\.(so|efi)\b)");
-// An image's own time account. Set aside until the processor can tell which image's instruction
-// made an access: when one image calls another's protocol without leaving the processor (Nicpatch
-// calling Vaultcell's), the callee's accesses and delays are charged to the caller. The boot's end
-// time and "virtual time unaccounted" stay compared, so the time itself must agree.
-const std::regex kImageAccountLine(R"(^\[boardsim\] virtual time of [A-Za-z0-9]+: )");
 // dsdt.dsl is iasl's disassembly of dsdt.aml (compared) and carries the time it was made.
 const std::set<std::string> kNotCompared = {"dsdt.dsl"};
 // Exit statuses of boardsim that mean the command itself went wrong (usage, crash), which a
@@ -169,7 +164,7 @@ std::vector<std::pair<size_t, std::string>> ComparedLines(const std::string &Tex
   size_t Number = 0;
   for (std::string Line; std::getline(In, Line);) {
     Number++;
-    if (!std::regex_search(Line, kBuildLine) && !std::regex_search(Line, kImageAccountLine)) {
+    if (!std::regex_search(Line, kBuildLine)) {
       Lines.emplace_back(Number, Line);
     }
   }

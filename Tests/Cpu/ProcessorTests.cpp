@@ -31,7 +31,12 @@ constexpr uint32_t Ret = 0xD65F03C0;
 struct FakeBoard : Bus {
   std::map<uint64_t, uint64_t> Registers;
   std::vector<std::pair<DataCacheOp, uint64_t>> CacheOps;
+  const Aarch64Cpu *Cpu = nullptr; // set: each read records the image running (Readers)
+  std::vector<uint64_t> Readers;
   bool Read(uint64_t Address, unsigned, uint64_t &Value) override {
+    if (Cpu != nullptr) {
+      Readers.push_back(Cpu->RunningImage());
+    }
     Value = Registers[Address];
     return Address != RefusedDevice;
   }
@@ -224,6 +229,23 @@ TEST_F(Processor, ServicesAndGuestCallsNest) {
       Cpu.CallGuest(Put({0xF94007E0}, Code + 0x300), std::vector<uint64_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 99}),
       99u);
   EXPECT_EQ(Cpu.CallGuest(G, std::vector<uint64_t>{1, Twice}), 4u) << "a fault leaves the processor usable";
+}
+
+// A calls B, which calls C; each reads the device after its call returns. Each read is made by
+// the image whose code runs, through the JITs going from image to image and back.
+TEST_F(Processor, EachImagesCodeRunsAsThatImage) {
+  const uint64_t A = Code, B = Code + 0x1000, C = Code + 0x2000; // x1: the device, x2: B, x3: C
+  // stp x29, x30, [sp, #-16]!; blr x2 (B) or blr x3 (C); ldr w0, [x1]; ldp x29, x30, [sp], #16
+  for (const auto &[Image, Call] : {std::pair{A, 0xD63F0040u}, {B, 0xD63F0060u}}) {
+    Put({0xA9BF7BFD, Call, 0xB9400020, 0xA8C17BFD}, Image);
+  }
+  Put({0xB9400020}, C);
+  for (const uint64_t Image : {A, B, C}) {
+    Cpu.AddImage("Image", LoadedImage{Image, 0x1000, Image, 0, {{"code", Image, 0x1000, true, false}}});
+  }
+  Fake.Cpu = &Cpu;
+  Cpu.CallGuest(A, std::vector<uint64_t>{0, Device, B, C});
+  EXPECT_EQ(Fake.Readers, (std::vector<uint64_t>{C, B, A}));
 }
 
 // TrapProbe.efi, built by the AArch64 tool chain, commits the fault its image handle selects.
