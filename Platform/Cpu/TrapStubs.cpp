@@ -24,16 +24,10 @@ void WriteStub(uint8_t *At, uint32_t Number) {
 
 } // namespace
 
-GuestFrame::GuestFrame(Aarch64Cpu &Cpu, const uint64_t (&Registers)[8], uint64_t Sp, uint64_t Lr)
-    : Cpu_(Cpu), Sp_(Sp), Lr_(Lr) {
-  std::memcpy(Registers_, Registers, sizeof(Registers_));
-}
+static_assert(ArgumentRegisters == 8, "X0-X7 carry the arguments");
 
 // Arguments past the eighth are 8-byte slots upwards from the stack pointer at the call.
-uint64_t GuestFrame::Argument(unsigned Index) const {
-  if (Index < ArgumentRegisters) {
-    return Registers_[Index];
-  }
+uint64_t GuestFrame::StackArgument(unsigned Index) const {
   uint64_t Value = 0;
   if (!Cpu_.Ram().Read(Sp_ + (Index - ArgumentRegisters) * ArgumentBytes, &Value, sizeof(Value))) {
     throw std::out_of_range("stack argument " + std::to_string(Index) + " is outside RAM");
