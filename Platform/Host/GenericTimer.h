@@ -4,12 +4,12 @@
 // processor each read as the image makes it. Host-only; part of the core.
 #pragma once
 
+#include "CoreEvents.h"
+#include "ImageTable.h" // CoreEvents::SpendAtOnce
+
 #include <cstdint>
 
 namespace host {
-
-class CoreEvents;
-struct TimeAccount;
 
 inline constexpr uint64_t kCounterHz = 100'000'000;
 inline constexpr uint64_t kCounterTickNs = 1'000'000'000 / kCounterHz;
@@ -21,8 +21,30 @@ public:
   // Starts: the first read starts a wait or measurement (TimerLib's read after an ISB);
   // otherwise the reads go on with the spin before them.
   uint64_t Read(TimeAccount &Account, uint64_t Reads, bool Starts);
+  // One more read of the spin Account's reads are making, when the clock moves straight on (no
+  // work or timer falls due) and the spin's length in whole microseconds stays: what Read(Account,
+  // 1, false) does, in a few adds, for the processor's reads one by one. False, with nothing
+  // done, otherwise (Read then does it all).
+  bool ContinueSpin(TimeAccount &Account, uint64_t &Value) {
+    const uint64_t Now = Events_.NowNs();
+    if (&Account != SpinAccount_ || Now != SpinEndNs_ || SpinReads_ < 2 ||
+        SpinMicroseconds(SpinReads_) != SpinMicroseconds(SpinReads_ + 1) ||
+        !Events_.SpendAtOnce(Account, &TimeAccount::StallNs, kCounterTickNs)) {
+      return false;
+    }
+    SpinReads_++;
+    SpinEndNs_ = Events_.NowNs();
+    Value = Now / kCounterTickNs;
+    return true;
+  }
 
 private:
+  // A spin of Reads reads waited Reads - 1 ticks: the first read is its start. Counted in whole
+  // microseconds, rounded up.
+  static constexpr uint64_t SpinMicroseconds(uint64_t Reads) {
+    constexpr uint64_t kNsPerUs = 1000;
+    return ((Reads - 1) * kCounterTickNs + kNsPerUs - 1) / kNsPerUs;
+  }
   void CountSpin(TimeAccount &Account, uint64_t ReadsBefore, uint64_t ReadsAfter);
 
   CoreEvents &Events_;
