@@ -27,8 +27,7 @@ public:
   // done, otherwise (Read then does it all).
   bool ContinueSpin(TimeAccount &Account, uint64_t &Value) {
     const uint64_t Now = Events_.NowNs();
-    if (&Account != SpinAccount_ || Now != SpinEndNs_ || SpinReads_ < 2 ||
-        SpinMicroseconds(SpinReads_) != SpinMicroseconds(SpinReads_ + 1) ||
+    if (&Account != SpinAccount_ || Now != SpinEndNs_ || SpinReads_ == SpinRecountAt_ ||
         !Events_.SpendAtOnce(Account, &TimeAccount::StallNs, kCounterTickNs)) {
       return false;
     }
@@ -38,13 +37,21 @@ public:
     return true;
   }
 
-private:
   // A spin of Reads reads waited Reads - 1 ticks: the first read is its start. Counted in whole
   // microseconds, rounded up.
+  static constexpr uint64_t kNsPerUs = 1000;
   static constexpr uint64_t SpinMicroseconds(uint64_t Reads) {
-    constexpr uint64_t kNsPerUs = 1000;
     return ((Reads - 1) * kCounterTickNs + kNsPerUs - 1) / kNsPerUs;
   }
+  // The length of a spin of Reads reads or more at which one more read changes its count (a
+  // spin counts from its second read, and then at each whole microsecond).
+  static constexpr uint64_t RecountAt(uint64_t Reads) {
+    constexpr uint64_t kReadsPerUs = kNsPerUs / kCounterTickNs;
+    static_assert(kReadsPerUs * kCounterTickNs == kNsPerUs, "whole ticks per microsecond");
+    return Reads < 2 ? Reads : 1 + kReadsPerUs * ((Reads - 1 + kReadsPerUs - 1) / kReadsPerUs);
+  }
+
+private:
   void CountSpin(TimeAccount &Account, uint64_t ReadsBefore, uint64_t ReadsAfter);
 
   CoreEvents &Events_;
@@ -52,6 +59,7 @@ private:
   TimeAccount *SpinAccount_ = nullptr;
   uint64_t SpinEndNs_ = 0;
   uint64_t SpinReads_ = 0;
+  uint64_t SpinRecountAt_ = 0; // RecountAt(SpinReads_)
 };
 
 } // namespace host
