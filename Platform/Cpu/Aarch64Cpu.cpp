@@ -75,9 +75,16 @@ const char *FaultName(FaultKind Kind) {
 
 Aarch64Cpu::Aarch64Cpu(Bus &Board, const ProcessorDescription &Processor)
     : Board_(Board), Registers_(Processor),
-      Monitor_(std::make_unique<Dynarmic::ExclusiveMonitor>(MaxLevels)) {}
+      Monitor_(std::make_unique<Dynarmic::ExclusiveMonitor>(MaxLevels)) {
+  PrepareLevel(0);
+}
 
-Aarch64Cpu::~Aarch64Cpu() = default;
+// A level still being made is waited for: it refers to this processor.
+Aarch64Cpu::~Aarch64Cpu() {
+  if (Prepared_.valid()) {
+    Prepared_.wait();
+  }
+}
 
 // The JITs keep translations of code pages: new code under a page made executable must be
 // translated afresh.
@@ -147,30 +154,51 @@ uint64_t Aarch64Cpu::ExportService(uint64_t HostFunction, std::string Name,
   return Found->second;
 }
 
+// A JIT with its callbacks. Safe on the helper thread: it reads only what the processor fixes
+// at its making (the description's counter frequency and cache type, the page table's address,
+// the exclusive monitor); the JIT translates nothing until it runs.
+std::unique_ptr<Aarch64Cpu::Level> Aarch64Cpu::MakeLevel(size_t ProcessorId) {
+  auto Created = std::make_unique<Level>(*this);
+  Dynarmic::A64::UserConfig Config;
+  Config.callbacks = &Created->Callbacks;
+  Config.processor_id = ProcessorId;
+  Config.global_monitor = Monitor_.get();
+  Config.enable_cycle_counting = false; // virtual time is the board's, not instruction counts
+  Config.wall_clock_cntpct = true;      // CNTPCT_EL0 always from GetCNTPCT
+  Config.hook_data_cache_operations = true;
+  Config.hook_isb = true; // an ISB marks the start of a counter wait
+  Config.cntfrq_el0 = Registers_.Processor().Cntfrq;
+  if (Registers_.Processor().Ctr != 0) {
+    Config.ctr_el0 = Registers_.Processor().Ctr;
+  }
+  Config.page_table = Ram_.PageTable();
+  Config.page_table_address_space_bits = GuestMemory::AddressBits;
+  Config.silently_mirror_page_table = false;
+  Config.detect_misaligned_access_via_page_table = AllAccessWidths;
+  Config.check_halt_on_memory_access = true;
+  Config.code_cache_size = CodeCacheBytes;
+  Created->Jit = std::make_unique<Dynarmic::A64::Jit>(Config);
+  Created->Callbacks.Attach(Created->Jit.get());
+  return Created;
+}
+
+void Aarch64Cpu::PrepareLevel(size_t ProcessorId) {
+  if (ProcessorId < PreparedLevels) {
+    Prepared_ = std::async(std::launch::async, [this, ProcessorId] { return MakeLevel(ProcessorId); });
+  }
+}
+
+// The level made ahead when there is one (a failure to make it passes on here), else one made now.
+std::unique_ptr<Aarch64Cpu::Level> Aarch64Cpu::NextLevel() {
+  const size_t ProcessorId = Levels_.size();
+  std::unique_ptr<Level> Next = Prepared_.valid() ? Prepared_.get() : MakeLevel(ProcessorId);
+  PrepareLevel(ProcessorId + 1);
+  return Next;
+}
+
 Aarch64Cpu::Level &Aarch64Cpu::LevelAt(size_t Depth) {
   while (Levels_.size() <= Depth) {
-    auto Created = std::make_unique<Level>(*this);
-    Dynarmic::A64::UserConfig Config;
-    Config.callbacks = &Created->Callbacks;
-    Config.processor_id = Levels_.size();
-    Config.global_monitor = Monitor_.get();
-    Config.enable_cycle_counting = false; // virtual time is the board's, not instruction counts
-    Config.wall_clock_cntpct = true;      // CNTPCT_EL0 always from GetCNTPCT
-    Config.hook_data_cache_operations = true;
-    Config.hook_isb = true; // an ISB marks the start of a counter wait
-    Config.cntfrq_el0 = Registers_.Processor().Cntfrq;
-    if (Registers_.Processor().Ctr != 0) {
-      Config.ctr_el0 = Registers_.Processor().Ctr;
-    }
-    Config.page_table = Ram_.PageTable();
-    Config.page_table_address_space_bits = GuestMemory::AddressBits;
-    Config.silently_mirror_page_table = false;
-    Config.detect_misaligned_access_via_page_table = AllAccessWidths;
-    Config.check_halt_on_memory_access = true;
-    Config.code_cache_size = CodeCacheBytes;
-    Created->Jit = std::make_unique<Dynarmic::A64::Jit>(Config);
-    Created->Callbacks.Attach(Created->Jit.get());
-    Levels_.push_back(std::move(Created));
+    Levels_.push_back(NextLevel());
   }
   return *Levels_[Depth];
 }

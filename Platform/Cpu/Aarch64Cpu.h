@@ -18,6 +18,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <map>
 #include <memory>
 #include <span>
@@ -154,6 +155,13 @@ public:
 
 private:
   Level &LevelAt(size_t Depth);
+  // A JIT takes tens of milliseconds to make (its dispatch table and memory fallbacks), as long
+  // as a short run of the board: the first PreparedLevels are made ahead, one at a time, on a
+  // helper thread, while the board gets ready and the outer levels run.
+  static constexpr size_t PreparedLevels = 2;
+  std::unique_ptr<Level> MakeLevel(size_t ProcessorId);
+  std::unique_ptr<Level> NextLevel();
+  void PrepareLevel(size_t ProcessorId);
   uint64_t EntryStack(std::span<const uint64_t> Arguments);
 
   Bus &Board_;
@@ -172,6 +180,8 @@ private:
   uint64_t TrapCaller_ = 0;
   CpuProfile *Profile_ = nullptr;
   uint64_t StackTop_ = 0;
+  // The next level, being made on the helper thread (last: it uses the members above).
+  std::future<std::unique_ptr<Level>> Prepared_;
 };
 
 } // namespace cpu
