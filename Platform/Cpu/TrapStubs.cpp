@@ -52,11 +52,4 @@ uint64_t TrapStubs::Add(std::string Name, ServiceFunction Run) {
   return Base_ + Number * StubBytes;
 }
 
-const TrapStubs::Service *TrapStubs::At(uint64_t Pc, uint32_t Number) const {
-  if (Number == ReturnNumber || Number > Services_.size() || Pc != Base_ + Number * StubBytes) {
-    return nullptr;
-  }
-  return &Services_[Number - 1];
-}
-
 } // namespace cpu

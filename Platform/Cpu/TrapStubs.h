@@ -113,7 +113,12 @@ public:
   };
   // The service whose stub's svc is at Pc with immediate Number, or nullptr when Pc is not that
   // stub (an svc of an image, or a jump into the middle of the page).
-  const Service *At(uint64_t Pc, uint32_t Number) const;
+  const Service *At(uint64_t Pc, uint32_t Number) const {
+    if (Number == ReturnNumber || Number > Services_.size() || Pc != Base_ + Number * StubBytes) {
+      return nullptr;
+    }
+    return &Services_[Number - 1];
+  }
   bool IsReturn(uint64_t Pc, uint32_t Number) const { return Pc == Base_ && Number == ReturnNumber; }
 
 private:
