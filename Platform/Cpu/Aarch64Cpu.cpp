@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <stdexcept>
+#include <system_error>
 
 namespace cpu {
 
@@ -182,9 +183,15 @@ std::unique_ptr<Aarch64Cpu::Level> Aarch64Cpu::MakeLevel(size_t ProcessorId) {
   return Created;
 }
 
+// Without a thread to spare the level is made when it is needed.
 void Aarch64Cpu::PrepareLevel(size_t ProcessorId) {
-  if (ProcessorId < PreparedLevels) {
+  if (ProcessorId >= PreparedLevels) {
+    return;
+  }
+  try {
     Prepared_ = std::async(std::launch::async, [this, ProcessorId] { return MakeLevel(ProcessorId); });
+  } catch (const std::system_error &) {
+    Prepared_ = {};
   }
 }
 
