@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <stdexcept>
+#include <system_error>
 
 namespace cpu {
 
@@ -55,9 +56,16 @@ const char *FaultName(FaultKind Kind) {
 }
 
 Aarch64Cpu::Aarch64Cpu(Bus &Board, const ProcessorDescription &Processor)
-    : Board_(Board), Registers_(Processor), Monitor_(std::make_unique<Dynarmic::ExclusiveMonitor>(MaxJits)) {}
+    : Board_(Board), Registers_(Processor), Monitor_(std::make_unique<Dynarmic::ExclusiveMonitor>(MaxJits)) {
+  PrepareJit(0);
+}
 
-Aarch64Cpu::~Aarch64Cpu() = default;
+// A JIT still being made is waited for: it refers to this processor.
+Aarch64Cpu::~Aarch64Cpu() {
+  if (Prepared_.valid()) {
+    Prepared_.wait();
+  }
+}
 
 // The JITs keep translations of code pages: new code under a page made executable must be
 // translated afresh.
@@ -168,10 +176,20 @@ Aarch64Cpu::ImageJit &Aarch64Cpu::FreeJit(uint64_t Image, uint64_t Function) {
                          Ram_.Describe(Function) + ": the processor has made its " + std::to_string(MaxJits) +
                          " JITs");
   }
-  auto Created = std::make_unique<ImageJit>(*this, Image);
+  Jits_.push_back(NextJit());
+  Jits_.back()->Image = Image;
+  Jits_.back()->Callbacks.SetImage(Image);
+  return *Jits_.back();
+}
+
+// A JIT with its callbacks, of no image yet. Safe on the helper thread: it reads only what the
+// processor fixes at its making (the description's counter frequency and cache type, the page
+// table's address, the exclusive monitor); the JIT translates nothing until it runs.
+std::unique_ptr<Aarch64Cpu::ImageJit> Aarch64Cpu::MakeJit(size_t ProcessorId) {
+  auto Created = std::make_unique<ImageJit>(*this, 0);
   Dynarmic::A64::UserConfig Config;
   Config.callbacks = &Created->Callbacks;
-  Config.processor_id = Jits_.size();
+  Config.processor_id = ProcessorId;
   Config.global_monitor = Monitor_.get();
   Config.enable_cycle_counting = false; // virtual time is the board's, not instruction counts
   Config.wall_clock_cntpct = true;      // CNTPCT_EL0 always from GetCNTPCT
@@ -189,8 +207,27 @@ Aarch64Cpu::ImageJit &Aarch64Cpu::FreeJit(uint64_t Image, uint64_t Function) {
   Config.code_cache_size = CodeCacheBytes;
   Created->Jit = std::make_unique<Dynarmic::A64::Jit>(Config);
   Created->Callbacks.Attach(Created->Jit.get());
-  Jits_.push_back(std::move(Created));
-  return *Jits_.back();
+  return Created;
+}
+
+// Without a thread to spare the JIT is made when it is needed.
+void Aarch64Cpu::PrepareJit(size_t ProcessorId) {
+  if (ProcessorId >= PreparedJits) {
+    return;
+  }
+  try {
+    Prepared_ = std::async(std::launch::async, [this, ProcessorId] { return MakeJit(ProcessorId); });
+  } catch (const std::system_error &) {
+    Prepared_ = {};
+  }
+}
+
+// The JIT made ahead when there is one (a failure to make it passes on here), else one made now.
+std::unique_ptr<Aarch64Cpu::ImageJit> Aarch64Cpu::NextJit() {
+  const size_t ProcessorId = Jits_.size();
+  std::unique_ptr<ImageJit> Next = Prepared_.valid() ? Prepared_.get() : MakeJit(ProcessorId);
+  PrepareJit(ProcessorId + 1);
+  return Next;
 }
 
 // The guest went into the code of another image at Pc: the processor's state moves to a JIT of

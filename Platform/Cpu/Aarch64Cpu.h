@@ -18,6 +18,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <map>
 #include <memory>
 #include <span>
@@ -174,6 +175,13 @@ public:
 private:
   ImageJit &FreeJit(uint64_t Image, uint64_t Function);
   ImageJit &SwitchTo(ImageJit &From, uint64_t Pc);
+  // A JIT takes tens of milliseconds to make (its dispatch table and memory fallbacks), as long
+  // as a short run of the board: the first PreparedJits are made ahead, one at a time, on a
+  // helper thread, while the board gets ready and the first calls run.
+  static constexpr size_t PreparedJits = 2;
+  std::unique_ptr<ImageJit> MakeJit(size_t ProcessorId);
+  std::unique_ptr<ImageJit> NextJit();
+  void PrepareJit(size_t ProcessorId);
   uint64_t EntryStack(std::span<const uint64_t> Arguments);
   [[noreturn]] void RaiseStop(ImageJit &Current);
   class RunScope;
@@ -198,6 +206,8 @@ private:
   uint64_t TrapCaller_ = 0;
   CpuProfile *Profile_ = nullptr;
   uint64_t StackTop_ = 0;
+  // The next JIT, being made on the helper thread (last: it uses the members above).
+  std::future<std::unique_ptr<ImageJit>> Prepared_;
 };
 
 } // namespace cpu

@@ -50,10 +50,10 @@ auto ExportFunction(Aarch64Cpu *Cpu, const char *Name, R (*Function)(Params...),
   }
   const uint64_t Stub =
       Cpu->ExportService(reinterpret_cast<uint64_t>(Function), Name, [&]() -> ServiceFunction {
-        return [Acting, Run = Native(Function)](const GuestFrame &Frame) {
+        return [Acting, Function](const GuestFrame &Frame) {
           Aarch64Cpu::CallerScope Caller(Frame.Cpu(), Acting == ActsFor::GuestCaller ? Frame.Lr() : 0,
                                          Frame.Lr());
-          return Run(Frame);
+          return CallNative(Function, Frame);
         };
       });
   return reinterpret_cast<R (*)(Params...)>(Stub);

@@ -17,6 +17,7 @@
 
 #include "CpuCommon.h"
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -32,8 +33,9 @@ constexpr uint32_t BrkImmediateShift = 5;
 constexpr uint32_t ImmediateMask = 0xFFFF;
 constexpr uint32_t HaltBreakpoint = 0xF000; // brk #0xf000: CpuBreakpoint, the images' halt
 constexpr uint64_t InstructionBytes = 4;
-constexpr unsigned LinkRegister = 30;   // X30: where a call returns
-constexpr uint64_t ZeroBlockBytes = 64; // DC ZVA's block: 4 << DCZID_EL0.BS, the JIT's default 4
+constexpr unsigned LinkRegister = 30;       // X30: where a call returns
+constexpr size_t GeneralRegisterCount = 31; // X0-X30, as the JIT hands them over
+constexpr uint64_t ZeroBlockBytes = 64;     // DC ZVA's block: 4 << DCZID_EL0.BS, the JIT's default 4
 
 // The guest's general registers through the JIT, for the instructions emulated here.
 class JitRegisters final : public GeneralRegisters {
@@ -231,13 +233,10 @@ void JitCallbacks::CallSVC(std::uint32_t Number) {
 // returns to the guest caller.
 void JitCallbacks::RunService(const TrapStubs::Service &Service) {
   ProfileScope Profiled(Cpu_.Profile(), CpuProfile::Service);
-  uint64_t Registers[ArgumentRegisters];
-  for (unsigned Index = 0; Index < ArgumentRegisters; Index++) {
-    Registers[Index] = Jit_->GetRegister(Index);
-  }
+  const std::array<uint64_t, GeneralRegisterCount> Registers = Jit_->GetRegisters();
   try {
     Jit_->SetRegister(
-        0, Service.Run(GuestFrame(Cpu_, Registers, Jit_->GetSP(), Jit_->GetRegister(LinkRegister))));
+        0, Service.Run(GuestFrame(Cpu_, Registers.data(), Jit_->GetSP(), Registers[LinkRegister])));
   } catch (...) {
     Stop.Thrown = std::current_exception();
     Jit_->HaltExecution(Dynarmic::HaltReason::UserDefined2);

@@ -24,16 +24,10 @@ void WriteStub(uint8_t *At, uint32_t Number) {
 
 } // namespace
 
-GuestFrame::GuestFrame(Aarch64Cpu &Cpu, const uint64_t (&Registers)[8], uint64_t Sp, uint64_t Lr)
-    : Cpu_(Cpu), Sp_(Sp), Lr_(Lr) {
-  std::memcpy(Registers_, Registers, sizeof(Registers_));
-}
+static_assert(ArgumentRegisters == 8, "X0-X7 carry the arguments");
 
 // Arguments past the eighth are 8-byte slots upwards from the stack pointer at the call.
-uint64_t GuestFrame::Argument(unsigned Index) const {
-  if (Index < ArgumentRegisters) {
-    return Registers_[Index];
-  }
+uint64_t GuestFrame::StackArgument(unsigned Index) const {
   uint64_t Value = 0;
   if (!Cpu_.Ram().Read(Sp_ + (Index - ArgumentRegisters) * ArgumentBytes, &Value, sizeof(Value))) {
     throw std::out_of_range("stack argument " + std::to_string(Index) + " is outside RAM");
@@ -56,13 +50,6 @@ uint64_t TrapStubs::Add(std::string Name, ServiceFunction Run) {
   WriteStub(Host_ + Number * StubBytes, static_cast<uint32_t>(Number));
   Services_.push_back({std::move(Name), std::move(Run)});
   return Base_ + Number * StubBytes;
-}
-
-const TrapStubs::Service *TrapStubs::At(uint64_t Pc, uint32_t Number) const {
-  if (Number == ReturnNumber || Number > Services_.size() || Pc != Base_ + Number * StubBytes) {
-    return nullptr;
-  }
-  return &Services_[Number - 1];
 }
 
 } // namespace cpu

@@ -18,17 +18,25 @@ class Aarch64Cpu;
 
 // The guest's arguments at a call into a host service: X0-X7, then the stack (AAPCS64; variadic
 // arguments are passed the same way on this procedure-call standard).
+// The frame refers to the caller's registers (at least X0-X7), which must outlive it: a trap
+// reads them once, in one call, and every argument is then a load.
 class GuestFrame {
 public:
-  GuestFrame(Aarch64Cpu &Cpu, const uint64_t (&Registers)[8], uint64_t Sp, uint64_t Lr = 0);
-  uint64_t Argument(unsigned Index) const;
+  GuestFrame(Aarch64Cpu &Cpu, const uint64_t *Registers, uint64_t Sp, uint64_t Lr = 0)
+      : Cpu_(Cpu), Registers_(Registers), Sp_(Sp), Lr_(Lr) {}
+  uint64_t Argument(unsigned Index) const {
+    return Index < RegisterArguments ? Registers_[Index] : StackArgument(Index);
+  }
   uint64_t Sp() const { return Sp_; }
   uint64_t Lr() const { return Lr_; } // where the call returns to in the guest's code
   Aarch64Cpu &Cpu() const { return Cpu_; }
 
 private:
+  static constexpr unsigned RegisterArguments = 8; // X0-X7
+  uint64_t StackArgument(unsigned Index) const;
+
   Aarch64Cpu &Cpu_;
-  uint64_t Registers_[8];
+  const uint64_t *Registers_;
   uint64_t Sp_;
   uint64_t Lr_;
 };
@@ -66,20 +74,24 @@ template <typename T> T FromRegister(uint64_t Value) {
   }
 }
 
-// A service that calls a native function with the guest's arguments converted to its parameter
-// types (pointers, integers, enums; guest and host addresses of RAM are the same).
-template <typename R, typename... Params> ServiceFunction Native(R (*Function)(Params...)) {
-  return [Function](const GuestFrame &Frame) -> uint64_t {
-    return [&]<size_t... Index>(std::index_sequence<Index...>)->uint64_t {
-      if constexpr (std::is_void_v<R>) {
-        Function(FromRegister<Params>(Frame.Argument(Index))...);
-        return 0;
-      } else {
-        return ToRegister<R>(Function(FromRegister<Params>(Frame.Argument(Index))...));
-      }
+// Calls a native function with the guest's arguments converted to its parameter types (pointers,
+// integers, enums; guest and host addresses of RAM are the same); its result as a register.
+template <typename R, typename... Params>
+inline uint64_t CallNative(R (*Function)(Params...), const GuestFrame &Frame) {
+  return [&]<size_t... Index>(std::index_sequence<Index...>)->uint64_t {
+    if constexpr (std::is_void_v<R>) {
+      Function(FromRegister<Params>(Frame.Argument(Index))...);
+      return 0;
+    } else {
+      return ToRegister<R>(Function(FromRegister<Params>(Frame.Argument(Index))...));
     }
-    (std::index_sequence_for<Params...>{});
-  };
+  }
+  (std::index_sequence_for<Params...>{});
+}
+
+// A service that calls a native function with the guest's arguments (CallNative).
+template <typename R, typename... Params> ServiceFunction Native(R (*Function)(Params...)) {
+  return [Function](const GuestFrame &Frame) -> uint64_t { return CallNative(Function, Frame); };
 }
 
 class TrapStubs {
@@ -101,7 +113,12 @@ public:
   };
   // The service whose stub's svc is at Pc with immediate Number, or nullptr when Pc is not that
   // stub (an svc of an image, or a jump into the middle of the page).
-  const Service *At(uint64_t Pc, uint32_t Number) const;
+  const Service *At(uint64_t Pc, uint32_t Number) const {
+    if (Number == ReturnNumber || Number > Services_.size() || Pc != Base_ + Number * StubBytes) {
+      return nullptr;
+    }
+    return &Services_[Number - 1];
+  }
   bool IsReturn(uint64_t Pc, uint32_t Number) const { return Pc == Base_ && Number == ReturnNumber; }
 
 private:

@@ -77,13 +77,28 @@ public:
   bool InterruptsEnabled() override { return Core_.Events.InterruptsEnabled(); }
   void Error(const std::string &Text) override { Core_.Error("cache maintenance", Text); }
   void CodeTranslated() override { Core_.Images.CodeTranslated(); }
-  // One read of the counter, by the image running now; the same reads as the host build's.
+  // One read of the counter, by the image running now; the same reads as the host build's. A
+  // spin on the counter makes millions: while the same image runs, the frames stay as they were
+  // at the spin's last full read (so its account and deadline too) and the watchdogs are quiet,
+  // the timer continues the spin in place.
   uint64_t CounterTicks(bool Starts) override {
+    uint64_t Value = 0;
+    if (!Starts && SpinAccount_ != nullptr && Processor_->RunningImage() == SpinImage_ &&
+        Core_.Images.FrameGeneration() == SpinFrames_ && Core_.Images.WatchdogQuiet() &&
+        Core_.Timer.ContinueSpin(*SpinAccount_, Value)) [[likely]] {
+      return Value;
+    }
     Core_.Images.CheckWatchdog();
-    return Core_.Timer.Read(RunningAccount(), 1, Starts);
+    SpinFrames_ = Core_.Images.FrameGeneration();
+    SpinImage_ = Processor_->RunningImage();
+    SpinAccount_ = &RunningAccount();
+    return Core_.Timer.Read(*SpinAccount_, 1, Starts);
   }
   // An image came or went: the account kept for the running one may be another's.
-  void ForgetAccount() { AccountImage_ = 0; }
+  void ForgetAccount() {
+    AccountImage_ = 0;
+    SpinAccount_ = nullptr;
+  }
 
 private:
   // nullptr while code of no image runs: the image of the current call frame is charged.
@@ -107,6 +122,10 @@ private:
   const cpu::Aarch64Cpu *Processor_ = nullptr;
   uint64_t AccountImage_ = 0; // whose account Account_ is
   TimeAccount *Account_ = nullptr;
+  // The account of the last full read, and the image and frames it was worked out for.
+  TimeAccount *SpinAccount_ = nullptr;
+  uint64_t SpinImage_ = 0;
+  uint64_t SpinFrames_ = 0;
 };
 
 // The tables firmware sees, in one run of the processor's pages.

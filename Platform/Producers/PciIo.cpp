@@ -186,7 +186,7 @@ static_assert(sizeof(PciIoDevicePath) == sizeof(ACPI_HID_DEVICE_PATH) + sizeof(P
 } // namespace
 
 PciIoProducer::PciIoProducer(Platform &P, std::shared_ptr<PciFunctionModel> Function, PciLocation Location)
-    : P_(P), Function_(std::move(Function)), Location_(Location) {
+    : P_(P), Processor_(P.Processor()), Function_(std::move(Function)), Location_(Location) {
   Instance Template;
   // On the processor the members that make bus cycles learn their caller from the trap.
   const bool FromImage = P.Processor() != nullptr;

@@ -70,7 +70,7 @@ public:
   EFI_PCI_IO_PROTOCOL *Interface() { return Instance_ != nullptr ? &Instance_->Protocol : nullptr; }
   PciFunctionModel &Function() { return *Function_; }
   uint64_t CurrentAttributes() const { return Attributes_; }
-  cpu::Aarch64Cpu *Processor() const { return P_.Processor(); }
+  cpu::Aarch64Cpu *Processor() const { return Processor_; }
   size_t OpenMappings() const { return Mappings_.size(); }
 
   struct Instance {
@@ -113,6 +113,7 @@ private:
                                             UINT64 Offset, UINTN Count, VOID *Buffer, const void *Caller);
 
   Platform &P_;
+  cpu::Aarch64Cpu *Processor_; // the board's, fixed before any producer installs; asked per access
   std::shared_ptr<PciFunctionModel> Function_;
   PciLocation Location_;
   Instance *Instance_ = nullptr; // in DRAM, as the device path
