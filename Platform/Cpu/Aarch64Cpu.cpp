@@ -329,6 +329,7 @@ uint64_t Aarch64Cpu::CallGuest(uint64_t Function, std::span<const uint64_t> Argu
     if (!Interrupted_.load()) {
       Jit->Run(); // an Interrupt from here on halts it (the halt waits in the JIT's state)
     }
+    Board_.Settle();
     if (Interrupted_.exchange(false)) {
       throw GuestFault(
           FaultKind::Interrupted, Jit->GetPC(), 0,

@@ -64,6 +64,9 @@ public:
   virtual void Error(const std::string & /*Text*/) {}
   // The JIT fetched an instruction to translate it: code run for the first time.
   virtual void CodeTranslated() {}
+  // Host code is about to look at the board (a service runs, a run of guest code ended): counter
+  // reads answered ahead of the clock are charged now.
+  virtual void Settle() {}
 };
 
 class Aarch64Cpu final : public ProcessorEvents {

@@ -235,6 +235,7 @@ void JitCallbacks::RunService(const TrapStubs::Service &Service) {
   ProfileScope Profiled(Cpu_.Profile(), CpuProfile::Service);
   const std::array<uint64_t, GeneralRegisterCount> Registers = Jit_->GetRegisters();
   try {
+    Cpu_.Board().Settle();
     Jit_->SetRegister(
         0, Service.Run(GuestFrame(Cpu_, Registers.data(), Jit_->GetSP(), Registers[LinkRegister])));
   } catch (...) {

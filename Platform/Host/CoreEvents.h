@@ -119,6 +119,8 @@ public:
   void Schedule(uint64_t DueNs, std::function<void()> Work);
   // When the first item that can run now falls due; nothing when the queue holds none.
   std::optional<uint64_t> NextDueNs();
+  // When the queue's first item falls due, whether or not it can run now; UINT64_MAX: empty.
+  uint64_t FirstDueNs() const { return DueQueue_.empty() ? UINT64_MAX : DueQueue_.begin()->first.DueNs; }
 
   // Time accounts.
   TimeAccount &AccountOf(const void *Caller);

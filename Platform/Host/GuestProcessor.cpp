@@ -7,6 +7,7 @@
 #include "CpuCommon.h"
 #include "FirmwareCall.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -66,36 +67,62 @@ public:
   explicit BoardBus(Platform::Impl &Core) : Core_(Core) {}
   void Attach(const cpu::Aarch64Cpu &Processor) { Processor_ = &Processor; }
   bool Read(uint64_t Address, unsigned Width, uint64_t &Value) override {
+    Settle();
     Value = Core_.Space.Read(Address, Width, RunningCode());
     return true;
   }
   bool Write(uint64_t Address, unsigned Width, uint64_t Value) override {
+    Settle();
     Core_.Space.Write(Address, Width, Value, RunningCode());
     return true;
   }
-  void Operation(const std::string &Name) override { RecordCpuOperation(Core_, Name); }
+  void Operation(const std::string &Name) override {
+    Settle();
+    RecordCpuOperation(Core_, Name);
+  }
   bool InterruptsEnabled() override { return Core_.Events.InterruptsEnabled(); }
-  void Error(const std::string &Text) override { Core_.Error("cache maintenance", Text); }
+  void Error(const std::string &Text) override {
+    Settle();
+    Core_.Error("cache maintenance", Text);
+  }
   void CodeTranslated() override { Core_.Images.CodeTranslated(); }
   // One read of the counter, by the image running now; the same reads as the host build's. A
   // spin on the counter makes millions: while the same image runs, the frames stay as they were
   // at the spin's last full read (so its account and deadline too) and the watchdogs are quiet,
-  // the timer continues the spin in place.
+  // the timer continues the spin in place. And while nothing can fall due, the reads that follow
+  // are answered ahead of the clock and charged together when host code next looks (Settle):
+  // each read still costs one tick, the clock ends where the reads one by one would leave it.
   uint64_t CounterTicks(bool Starts) override {
-    uint64_t Value = 0;
-    if (!Starts && SpinAccount_ != nullptr && Processor_->RunningImage() == SpinImage_ &&
-        Core_.Images.FrameGeneration() == SpinFrames_ && Core_.Images.WatchdogQuiet() &&
-        Core_.Timer.ContinueSpin(*SpinAccount_, Value)) [[likely]] {
-      return Value;
+    if (!Starts && Ahead_.Left != 0) [[likely]] {
+      Ahead_.Left--;
+      Ahead_.Reads++;
+      return Ahead_.Next++;
     }
-    Core_.Images.CheckWatchdog();
-    SpinFrames_ = Core_.Images.FrameGeneration();
-    SpinImage_ = Processor_->RunningImage();
-    SpinAccount_ = &RunningAccount();
-    return Core_.Timer.Read(*SpinAccount_, 1, Starts);
+    Settle();
+    uint64_t Value = 0;
+    if (Starts || SpinAccount_ == nullptr || Processor_->RunningImage() != SpinImage_ ||
+        Core_.Images.FrameGeneration() != SpinFrames_ || !Core_.Images.WatchdogQuiet() ||
+        !Core_.Timer.ContinueSpin(*SpinAccount_, Value)) {
+      Core_.Images.CheckWatchdog();
+      SpinFrames_ = Core_.Images.FrameGeneration();
+      SpinImage_ = Processor_->RunningImage();
+      SpinAccount_ = &RunningAccount();
+      Value = Core_.Timer.Read(*SpinAccount_, 1, Starts);
+    }
+    ReadAhead(Value);
+    return Value;
+  }
+  void Settle() override {
+    if (Ahead_.Reads != 0) {
+      const uint64_t Reads = Ahead_.Reads;
+      Ahead_ = {};
+      Core_.Timer.Read(*SpinAccount_, Reads, false);
+    }
+    Ahead_.Left = 0;
   }
   // An image came or went: the account kept for the running one may be another's.
   void ForgetAccount() {
+    Settle();
     AccountImage_ = 0;
     SpinAccount_ = nullptr;
   }
@@ -126,6 +153,24 @@ private:
   TimeAccount *SpinAccount_ = nullptr;
   uint64_t SpinImage_ = 0;
   uint64_t SpinFrames_ = 0;
+  // Reads of the spin answered ahead of the clock: Left more may be, Reads were, the next one
+  // reads Next. Read j after the clock's N ns starts at N + (j - 1) ticks and ends at N + j: none
+  // may reach the queue's first item or start at the running call's deadline.
+  struct {
+    uint64_t Left = 0;
+    uint64_t Reads = 0;
+    uint64_t Next = 0;
+  } Ahead_;
+  static constexpr uint64_t kMostReadsAhead = 1u << 16; // the progress watchdog's trip waits no longer
+  void ReadAhead(uint64_t Value) {
+    if (!Core_.Images.WatchdogQuiet()) {
+      return;
+    }
+    const uint64_t Now = Core_.Events.NowNs();
+    const uint64_t Due = std::min(Core_.Events.FirstDueNs() - 1, Core_.Images.WatchdogDueNs());
+    Ahead_.Left = Due > Now ? std::min((Due - Now) / kCounterTickNs, kMostReadsAhead) : 0;
+    Ahead_.Next = Value + 1;
+  }
 };
 
 // The tables firmware sees, in one run of the processor's pages.

@@ -132,6 +132,8 @@ public:
   // CheckWatchdog has nothing to do: the clock is short of the deadline and the progress
   // watchdog has not tripped.
   bool WatchdogQuiet() const { return Events_.NowNs() < WatchdogDueNs_ && !Watchdog_->Tripped(); }
+  // The running call's deadline, once WatchdogQuiet has found the clock short of it.
+  uint64_t WatchdogDueNs() const { return WatchdogDueNs_; }
   // The progress watchdog's trip, taken as a halt.
   void CheckProgress() {
     if (Watchdog_->Tripped() && !Frames_.empty()) {
