@@ -4,8 +4,6 @@
 namespace host {
 
 // A spin of 2 to 101 reads waited 1 us; the 102nd read makes it 2.
-static_assert(GenericTimer::RecountAt(2) == 101 && GenericTimer::RecountAt(101) == 101 &&
-              GenericTimer::RecountAt(102) == 201 && GenericTimer::RecountAt(1) == 1);
 static_assert(GenericTimer::SpinMicroseconds(101) == 1 && GenericTimer::SpinMicroseconds(102) == 2);
 
 uint64_t GenericTimer::Read(TimeAccount &Account, uint64_t Reads, bool Starts) {
@@ -20,7 +18,6 @@ uint64_t GenericTimer::Read(TimeAccount &Account, uint64_t Reads, bool Starts) {
   SpinReads_ = Before + Reads;
   Events_.Spend(Account, &TimeAccount::StallNs, Spent);
   SpinEndNs_ = Events_.NowNs();
-  SpinRecountAt_ = RecountAt(SpinReads_);
   CountSpin(Account, Before, Before + Reads);
   return Value;
 }

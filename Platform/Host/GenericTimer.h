@@ -21,34 +21,11 @@ public:
   // Starts: the first read starts a wait or measurement (TimerLib's read after an ISB);
   // otherwise the reads go on with the spin before them.
   uint64_t Read(TimeAccount &Account, uint64_t Reads, bool Starts);
-  // One more read of the spin Account's reads are making, when the clock moves straight on (no
-  // work or timer falls due) and the spin's length in whole microseconds stays: what Read(Account,
-  // 1, false) does, in a few adds, for the processor's reads one by one. False, with nothing
-  // done, otherwise (Read then does it all).
-  bool ContinueSpin(TimeAccount &Account, uint64_t &Value) {
-    const uint64_t Now = Events_.NowNs();
-    if (&Account != SpinAccount_ || Now != SpinEndNs_ || SpinReads_ == SpinRecountAt_ ||
-        !Events_.SpendAtOnce(Account, &TimeAccount::StallNs, kCounterTickNs)) {
-      return false;
-    }
-    SpinReads_++;
-    SpinEndNs_ = Events_.NowNs();
-    Value = Now / kCounterTickNs;
-    return true;
-  }
-
   // A spin of Reads reads waited Reads - 1 ticks: the first read is its start. Counted in whole
   // microseconds, rounded up.
   static constexpr uint64_t kNsPerUs = 1000;
   static constexpr uint64_t SpinMicroseconds(uint64_t Reads) {
     return ((Reads - 1) * kCounterTickNs + kNsPerUs - 1) / kNsPerUs;
-  }
-  // The length of a spin of Reads reads or more at which one more read changes its count (a
-  // spin counts from its second read, and then at each whole microsecond).
-  static constexpr uint64_t RecountAt(uint64_t Reads) {
-    constexpr uint64_t kReadsPerUs = kNsPerUs / kCounterTickNs;
-    static_assert(kReadsPerUs * kCounterTickNs == kNsPerUs, "whole ticks per microsecond");
-    return Reads < 2 ? Reads : 1 + kReadsPerUs * ((Reads - 1 + kReadsPerUs - 1) / kReadsPerUs);
   }
 
 private:
@@ -59,7 +36,6 @@ private:
   TimeAccount *SpinAccount_ = nullptr;
   uint64_t SpinEndNs_ = 0;
   uint64_t SpinReads_ = 0;
-  uint64_t SpinRecountAt_ = 0; // RecountAt(SpinReads_)
 };
 
 } // namespace host

@@ -87,11 +87,9 @@ public:
   }
   void CodeTranslated() override { Core_.Images.CodeTranslated(); }
   // One read of the counter, by the image running now; the same reads as the host build's. A
-  // spin on the counter makes millions: while the same image runs, the frames stay as they were
-  // at the spin's last full read (so its account and deadline too) and the watchdogs are quiet,
-  // the timer continues the spin in place. And while nothing can fall due, the reads that follow
-  // are answered ahead of the clock and charged together when host code next looks (Settle):
-  // each read still costs one tick, the clock ends where the reads one by one would leave it.
+  // spin on the counter makes millions: while nothing can fall due, the reads that follow one are
+  // answered ahead of the clock and charged together when host code next looks (Settle). Each
+  // read still costs one tick; the clock ends where the reads one by one would leave it.
   uint64_t CounterTicks(bool Starts) override {
     if (!Starts && Ahead_.Left != 0) [[likely]] {
       Ahead_.Left--;
@@ -99,16 +97,11 @@ public:
       return Ahead_.Next++;
     }
     Settle();
-    uint64_t Value = 0;
-    if (Starts || SpinAccount_ == nullptr || Processor_->RunningImage() != SpinImage_ ||
-        Core_.Images.FrameGeneration() != SpinFrames_ || !Core_.Images.WatchdogQuiet() ||
-        !Core_.Timer.ContinueSpin(*SpinAccount_, Value)) {
-      Core_.Images.CheckWatchdog();
-      SpinFrames_ = Core_.Images.FrameGeneration();
-      SpinImage_ = Processor_->RunningImage();
-      SpinAccount_ = &RunningAccount();
-      Value = Core_.Timer.Read(*SpinAccount_, 1, Starts);
-    }
+    Core_.Images.CheckWatchdog();
+    const uint64_t Image = Processor_->RunningImage();
+    SpinAccount_ = Image != 0 ? &Core_.Events.AccountOf(reinterpret_cast<const void *>(Image))
+                              : &Core_.Events.CurrentAccount();
+    const uint64_t Value = Core_.Timer.Read(*SpinAccount_, 1, Starts);
     ReadAhead(Value);
     return Value;
   }
@@ -120,39 +113,14 @@ public:
     }
     Ahead_.Left = 0;
   }
-  // An image came or went: the account kept for the running one may be another's.
-  void ForgetAccount() {
-    Settle();
-    AccountImage_ = 0;
-    SpinAccount_ = nullptr;
-  }
 
 private:
   // nullptr while code of no image runs: the image of the current call frame is charged.
   const void *RunningCode() const { return reinterpret_cast<const void *>(Processor_->RunningImage()); }
-  // The running image's account, kept while the same image runs: the counter is read millions
-  // of times in a boot, and control moves between images rarely.
-  TimeAccount &RunningAccount() {
-    const uint64_t Image = Processor_->RunningImage();
-    if (Image != AccountImage_ || Image == 0) {
-      const void *Code = reinterpret_cast<const void *>(Image);
-      if (Image == 0 || Core_.Images.ImageFromAddress(Code) == nullptr) {
-        return Core_.Events.CurrentAccount();
-      }
-      Account_ = &Core_.Events.AccountOf(Code);
-      AccountImage_ = Image;
-    }
-    return *Account_;
-  }
 
   Platform::Impl &Core_;
   const cpu::Aarch64Cpu *Processor_ = nullptr;
-  uint64_t AccountImage_ = 0; // whose account Account_ is
-  TimeAccount *Account_ = nullptr;
-  // The account of the last full read, and the image and frames it was worked out for.
-  TimeAccount *SpinAccount_ = nullptr;
-  uint64_t SpinImage_ = 0;
-  uint64_t SpinFrames_ = 0;
+  TimeAccount *SpinAccount_ = nullptr; // whose spin the last full read made
   // Reads of the spin answered ahead of the clock: Left more may be, Reads were, the next one
   // reads Next. Read j after the clock's N ns starts at N + (j - 1) ticks and ends at N + j: none
   // may reach the queue's first item or start at the running call's deadline.
@@ -417,7 +385,6 @@ EFI_STATUS GuestProcessor::Load(const std::filesystem::path &File, ImageRecord &
     return Status;
   }
   Cpu_->AddImage(File.filename().string(), *Loaded);
-  Bus_->ForgetAccount();
   Image.Base = Loaded->Base;
   Image.Entry = reinterpret_cast<EFI_IMAGE_ENTRY_POINT>(Loaded->Entry);
   Image.Loaded.ImageBase = reinterpret_cast<VOID *>(Loaded->Base);
@@ -436,7 +403,6 @@ void GuestProcessor::Unload(const ImageRecord *Image) {
     return;
   }
   Cpu_->RemoveImage(Found->second);
-  Bus_->ForgetAccount();
   Memory_.Free(Found->second.Base, EFI_SIZE_TO_PAGES(Found->second.Bytes));
   Loaded_.erase(Found);
 }
