@@ -302,6 +302,15 @@ uint64_t Aarch64Cpu::EntryStack(std::span<const uint64_t> Arguments) {
   return Sp;
 }
 
+// "<fault> at <where>[: <detail>]; lr <where>, frames: ..."
+GuestFault Aarch64Cpu::FaultIn(const Dynarmic::A64::Jit &Jit, FaultKind Kind, uint64_t Pc, uint64_t Address,
+                               const std::string &Detail) const {
+  return GuestFault(Kind, Pc, Address,
+                    std::string(FaultName(Kind)) + " at " + Ram_.Describe(Pc) + (Detail.empty() ? "" : ": ") +
+                        Detail + "; " +
+                        Backtrace(Jit.GetRegister(LinkRegisterIndex), Jit.GetRegister(FramePointerRegister)));
+}
+
 uint64_t Aarch64Cpu::CallGuest(uint64_t Function, std::span<const uint64_t> Arguments) {
   if (!Stubs_) {
     throw std::logic_error("a call into guest code before the trap page");
@@ -331,21 +340,14 @@ uint64_t Aarch64Cpu::CallGuest(uint64_t Function, std::span<const uint64_t> Argu
     }
     Board_.Settle();
     if (Interrupted_.exchange(false)) {
-      throw GuestFault(
-          FaultKind::Interrupted, Jit->GetPC(), 0,
-          std::string(FaultName(FaultKind::Interrupted)) + " at " + Ram_.Describe(Jit->GetPC()) + "; " +
-              Backtrace(Jit->GetRegister(LinkRegisterIndex), Jit->GetRegister(FramePointerRegister)));
+      throw FaultIn(*Jit, FaultKind::Interrupted, Jit->GetPC(), 0, "");
     }
     StopRecord Stop = std::move(Current->Callbacks.Stop);
     if (Stop.Thrown) {
       std::rethrow_exception(Stop.Thrown);
     }
     if (Stop.Fault) {
-      const uint64_t Pc = Stop.Pc.value_or(Jit->GetPC());
-      throw GuestFault(
-          *Stop.Fault, Pc, Stop.Address,
-          std::string(FaultName(*Stop.Fault)) + " at " + Ram_.Describe(Pc) + ": " + Stop.Detail + "; " +
-              Backtrace(Jit->GetRegister(LinkRegisterIndex), Jit->GetRegister(FramePointerRegister)));
+      throw FaultIn(*Jit, *Stop.Fault, Stop.Pc.value_or(Jit->GetPC()), Stop.Address, Stop.Detail);
     }
     if (Stop.Returned) {
       if (Depth_ == 1) {

@@ -186,7 +186,9 @@ private:
   std::unique_ptr<ImageJit> NextJit();
   void PrepareJit(size_t ProcessorId);
   uint64_t EntryStack(std::span<const uint64_t> Arguments);
-  [[noreturn]] void RaiseStop(ImageJit &Current);
+  // A fault at Pc of the guest code Jit runs, with its backtrace.
+  GuestFault FaultIn(const Dynarmic::A64::Jit &Jit, FaultKind Kind, uint64_t Pc, uint64_t Address,
+                     const std::string &Detail) const;
   class RunScope;
 
   Bus &Board_;
