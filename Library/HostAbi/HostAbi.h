@@ -18,7 +18,7 @@ UINT64 HostAbiCounterReads(UINT64 Reads);
 // Cache, MMU and interrupt operations, recorded in order ("ArmDisableMmu", ...).
 VOID HostAbiCpuOperation(const CHAR8 *Operation);
 BOOLEAN HostAbiInterruptsEnabled(VOID);
-// Identification registers of the emulated processor ("MIDR_EL1", "REVIDR_EL1"); 0 when the
-// board sets none.
+// Identification registers of the emulated processor ("MIDR_EL1", "REVIDR_EL1"; 0 when the
+// board sets none) and the generic timer's frequency ("CNTFRQ_EL0").
 UINT64 HostAbiReadSystemRegister(const CHAR8 *Name);
 }

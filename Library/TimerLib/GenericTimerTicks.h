@@ -9,9 +9,6 @@ namespace GenericTimer {
 
 constexpr UINT64 MicrosecondsPerSecond = 1000000;
 constexpr UINT64 NanosecondsPerSecond = 1000000000;
-// CNTFRQ_EL0 of the board; the host build's counter runs at it too.
-constexpr UINT64 BoardFrequencyHz = 100000000;
-
 // Ticks for Amount units of 1/UnitsPerSecond s at Frequency Hz, rounded up, without overflowing
 // the product.
 constexpr UINT64 TicksFor(UINT64 Amount, UINT64 UnitsPerSecond, UINT64 Frequency) {
@@ -25,9 +22,10 @@ constexpr UINT64 ReadsOfWait(UINT64 Ticks) {
   return 1 + (Ticks > 1 ? Ticks : 1);
 }
 
-static_assert(TicksFor(10, MicrosecondsPerSecond, BoardFrequencyHz) == 1000);
-static_assert(TicksFor(15, NanosecondsPerSecond, BoardFrequencyHz) == 2);
-static_assert(TicksFor(3000001, MicrosecondsPerSecond, BoardFrequencyHz) == 300000100);
+constexpr UINT64 ExampleHz = 100000000;
+static_assert(TicksFor(10, MicrosecondsPerSecond, ExampleHz) == 1000);
+static_assert(TicksFor(15, NanosecondsPerSecond, ExampleHz) == 2);
+static_assert(TicksFor(3000001, MicrosecondsPerSecond, ExampleHz) == 300000100);
 static_assert(ReadsOfWait(0) == 2 && ReadsOfWait(1) == 2 && ReadsOfWait(1000) == 1001);
 
 } // namespace GenericTimer

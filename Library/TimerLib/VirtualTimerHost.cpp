@@ -1,11 +1,16 @@
 // Delays on the host: the emulated board's generic timer, whose counter reads move the virtual
-// clock. A delay charges the reads the AArch64 variant's spin makes, all at once.
+// clock. A delay charges the reads the AArch64 variant's spin makes, all at once, at the
+// frequency the board's timer reports (the AArch64 variant reads CNTFRQ_EL0).
 #include "GenericTimerTicks.h"
 
 #include <HostAbi.h>
 #include <Library/TimerLib.h>
 
 namespace {
+
+UINT64 CounterFrequency() {
+  return HostAbiReadSystemRegister("CNTFRQ_EL0");
+}
 
 void WaitTicks(UINT64 Ticks) {
   HostAbiCounterReads(GenericTimer::ReadsOfWait(Ticks));
@@ -14,14 +19,12 @@ void WaitTicks(UINT64 Ticks) {
 } // namespace
 
 UINTN MicroSecondDelay(UINTN MicroSeconds) {
-  WaitTicks(GenericTimer::TicksFor(MicroSeconds, GenericTimer::MicrosecondsPerSecond,
-                                   GenericTimer::BoardFrequencyHz));
+  WaitTicks(GenericTimer::TicksFor(MicroSeconds, GenericTimer::MicrosecondsPerSecond, CounterFrequency()));
   return MicroSeconds;
 }
 
 UINTN NanoSecondDelay(UINTN NanoSeconds) {
-  WaitTicks(GenericTimer::TicksFor(NanoSeconds, GenericTimer::NanosecondsPerSecond,
-                                   GenericTimer::BoardFrequencyHz));
+  WaitTicks(GenericTimer::TicksFor(NanoSeconds, GenericTimer::NanosecondsPerSecond, CounterFrequency()));
   return NanoSeconds;
 }
 
@@ -36,9 +39,10 @@ UINT64 GetPerformanceCounterProperties(UINT64 *StartValue, UINT64 *EndValue) {
   if (EndValue != NULL) {
     *EndValue = ~static_cast<UINT64>(0);
   }
-  return GenericTimer::BoardFrequencyHz;
+  return CounterFrequency();
 }
 
+// A counter that does not tick would make every delay endless.
 EFI_STATUS TimerLibConstructor(EFI_HANDLE, EFI_SYSTEM_TABLE *) {
-  return EFI_SUCCESS;
+  return CounterFrequency() != 0 ? EFI_SUCCESS : EFI_DEVICE_ERROR;
 }

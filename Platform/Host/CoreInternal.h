@@ -138,7 +138,9 @@ struct Platform::Impl final : CoreReport {
   AddressSpace Space{*this};
   GenericTimer Timer{Events};
   std::vector<std::string> CpuOperations;
-  std::map<std::string, uint64_t> SystemRegisters; // the processor's identification registers
+  // The processor's identification registers as the board sets them, and the frequency of the
+  // core's generic timer (the host build's TimerLib reads it as the images read CNTFRQ_EL0).
+  std::map<std::string, uint64_t> SystemRegisters{{"CNTFRQ_EL0", kCounterHz}};
 
   // Consoles.
   ConsolePointer ConOut;
