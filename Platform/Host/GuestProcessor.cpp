@@ -179,10 +179,12 @@ GuestProcessor::GuestProcessor(Platform::Impl &Core)
 GuestProcessor::~GuestProcessor() {
   Core_.Images.SetGuestStop({});
   if (Profile_) {
+    Profile_->Stop();
     std::ofstream Out(ProfileFile_);
     const char *Names[cpu::CpuProfile::Parts] = {"jit", "services", "models", "counter"};
     for (unsigned Part = 0; Part < cpu::CpuProfile::Parts; Part++) {
-      Out << Names[Part] << " " << Profile_->Ns[Part] << " " << Profile_->Entries[Part] << "\n";
+      const auto Which = static_cast<cpu::CpuProfile::Part>(Part);
+      Out << Names[Part] << " " << Profile_->Ns(Which) << " " << Profile_->Entries(Which) << "\n";
     }
   }
 }
