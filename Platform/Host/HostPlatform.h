@@ -145,7 +145,7 @@ struct PlatformOptions {
   // code cannot call the images' function pointers nor they its.
   bool Aarch64Images = false;
   std::filesystem::path Aarch64ImageDir;
-  unsigned ExceptionLevel = 2; // the AArch64 processor's: 1 or 2 (server firmware runs at EL2)
+  unsigned ExceptionLevel = 2;             // the AArch64 processor's: 1 or 2 (server firmware runs at EL2)
   std::filesystem::path NvramFile;         // non-volatile variables persist here; empty: none persist
   uint64_t WatchdogNs = 30'000'000'000ull; // virtual time one call into firmware may take
   uint64_t ProgressLimitMs = 5'000;        // wall time a call into firmware may run without the
@@ -156,6 +156,11 @@ struct PlatformOptions {
   MemoryRange Dram = kBoardDram;
   // The AArch64 processor's own memory, beside DRAM and never the core's (ProcessorMemory.h).
   MemoryRange ProcessorMemory = kProcessorMemory;
+
+  // The file the core loads module Name from: its shared object or its AArch64 image.
+  std::filesystem::path ModuleFile(const std::string &Name) const {
+    return Aarch64Images ? Aarch64ImageDir / (Name + ".efi") : ModuleDir / (Name + ".so");
+  }
 };
 
 struct ImageResult {

@@ -172,7 +172,7 @@ EFI_STATUS ImageTable::RegisterImage(std::unique_ptr<ImageRecord> Image, EFI_HAN
 
 // <Name>.efi on the AArch64 processor.
 EFI_STATUS ImageTable::LoadGuestModule(const std::string &Name, EFI_HANDLE Parent, EFI_HANDLE *ImageHandle) {
-  const std::filesystem::path ImagePath = Options_.Aarch64ImageDir / (Name + ".efi");
+  const std::filesystem::path ImagePath = Options_.ModuleFile(Name);
   if (!std::filesystem::is_regular_file(ImagePath)) {
     Report_.LogLine("load " + Name + ": EFI_NOT_FOUND (" + ImagePath.string() + ")");
     return EFI_NOT_FOUND;
@@ -301,7 +301,7 @@ EFI_STATUS ImageTable::LoadModule(const std::string &Name, EFI_HANDLE Parent, EF
   }
   static std::once_flag LeftoversRemoved;
   std::call_once(LeftoversRemoved, RemoveLeftoverCopies);
-  std::filesystem::path ModulePath = Options_.ModuleDir / (Name + ".so");
+  const std::filesystem::path ModulePath = Options_.ModuleFile(Name);
   std::vector<char> Bytes;
   if (!ReadFile(ModulePath, Bytes)) {
     Report_.LogLine("load " + Name + ": EFI_NOT_FOUND (" + ModulePath.string() + ")");

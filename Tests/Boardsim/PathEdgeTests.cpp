@@ -155,11 +155,24 @@ TEST_F(BoardsimPaths, EveryBadPathIsOneLineAndChangesNoFile) {
   }
 }
 
-TEST_F(BoardsimPaths, AnUnknownApplicationIsAUsageErrorThatListsTheApplications) {
-  const Outcome Run = Boardsim("run nosuchapp");
-  EXPECT_EQ(Run.Status, 2);
-  EXPECT_NE(Run.Stderr.find("no application nosuchapp"), std::string::npos) << Run.Stderr;
-  EXPECT_NE(Run.Stderr.find("applications: gopdemo, mgmtprobe"), std::string::npos) << Run.Stderr;
+// A name or a count that means nothing on this board is a usage error that says so (a boot
+// without the module named would exit as booted).
+TEST_F(BoardsimPaths, ANameOrCountThatMeansNothingIsAUsageError) {
+  const struct {
+    const char *Command;
+    const char *Says;
+  } Cases[] = {
+      {"run nosuchapp", "applications: gopdemo, mgmtprobe"},
+      {"boot --modules Nicpatch,Nosuch", "--modules: no module Nosuch ("},
+      {"boot --modules , --images aarch64", "--modules names no module"},
+      {"boot --fail-alloc 0", "fail-alloc counts allocations from 1, not \"0\""},
+  };
+  for (const auto &Case : Cases) {
+    SCOPED_TRACE(Case.Command);
+    const Outcome Run = Boardsim(std::string(Case.Command) + " --out '" + (Work / "out").string() + "'");
+    EXPECT_EQ(Run.Status, 2);
+    EXPECT_NE(Run.Stderr.find(Case.Says), std::string::npos) << Run.Stderr;
+  }
 }
 
 } // namespace

@@ -217,6 +217,25 @@ std::string CheckPaths(const OptionSet &Options, const host::BoardOptions &Board
   return host::Board::CheckFiles(Board);
 }
 
+// --modules names modules the core can load: a name without its file is a typo, which would
+// otherwise boot without the module and exit as booted.
+std::string CheckModules(const OptionSet &Options, const host::BoardOptions &Board,
+                         const host::PlatformOptions &Settings) {
+  if (!Options.Has("--modules")) {
+    return "";
+  }
+  if (Board.Modules.empty()) {
+    return "--modules names no module";
+  }
+  for (const std::string &Name : Board.Modules) {
+    if (const std::filesystem::path File = Settings.ModuleFile(Name);
+        !std::filesystem::is_regular_file(File)) {
+      return "--modules: no module " + Name + " (" + File.string() + ")";
+    }
+  }
+  return "";
+}
+
 int UsageError(const std::string &Text) {
   std::cerr << "boardsim boot: " << Text << "\n";
   PrintUsage(std::cerr);
@@ -260,6 +279,9 @@ int RunBootCommand(int argc, char **argv) {
   const std::filesystem::path OutDir = Options.Value("--out", kDefaultOutDir);
   const host::BoardOptions BoardSettings = ToBoardOptions(Options, OutDir);
   if (std::string Problem = host::Board::Check(BoardSettings); !Problem.empty()) {
+    return UsageError(Problem);
+  }
+  if (std::string Problem = CheckModules(Options, BoardSettings, Settings); !Problem.empty()) {
     return UsageError(Problem);
   }
   if (std::string Problem = CheckPaths(Options, BoardSettings); !Problem.empty()) {

@@ -113,11 +113,22 @@ void InstallEepromMac(Board &B) {
   B.Provide("eeprom-mac-stub", &Stub);
 }
 
+// --fail-alloc N: the allocation that fails, counted from 1; 0 without the option.
+uint64_t FailingAllocation(const Board &B) {
+  if (!B.Has("fail-alloc")) {
+    return 0;
+  }
+  const uint64_t Nth = Number("fail-alloc", B.Setting("fail-alloc"));
+  if (Nth == 0) {
+    throw std::invalid_argument("fail-alloc counts allocations from 1, not \"0\"");
+  }
+  return Nth;
+}
+
 // --fail-alloc N [--fail-alloc-in IMAGE]: the core fails that firmware allocation.
 void InstallAllocationFailure(Board &B) {
   if (B.Has("fail-alloc") || B.Has("fail-alloc-in")) {
-    B.Core().FailAllocation(B.Has("fail-alloc") ? Number("fail-alloc", B.Setting("fail-alloc")) : 0,
-                            B.Setting("fail-alloc-in"));
+    B.Core().FailAllocation(FailingAllocation(B), B.Setting("fail-alloc-in"));
   }
 }
 
@@ -173,8 +184,7 @@ void CoreFinish(Board &B) {
   const uint64_t Allocations = B.Core().FirmwareAllocations();
   B.Core().Log().Append("board", "firmware allocations: " + std::to_string(Allocations) + "\n",
                         B.Core().VirtualTimeNs());
-  if (const uint64_t Nth = B.Has("fail-alloc") ? Number("fail-alloc", B.Setting("fail-alloc")) : 0;
-      Nth > Allocations) {
+  if (const uint64_t Nth = FailingAllocation(B); Nth > Allocations) {
     B.Core().Log().Append("board",
                           "fail-alloc: allocation " + std::to_string(Nth) + " never fired: the boot made " +
                               std::to_string(Allocations) + " firmware allocations\n",
