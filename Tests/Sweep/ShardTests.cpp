@@ -41,5 +41,20 @@ TEST(SweepShards, ShardIsIndexOverCount) {
   }
 }
 
+// A count that is no number is left to the caller as an unknown option (a usage error), where
+// it used to end the program with an uncaught exception.
+TEST(SweepSettings, ACountThatIsNoNumberIsLeftUnparsed) {
+  for (std::string Flag : {"--steps", "--records"}) {
+    std::string Value = Flag == "--steps" ? "abc" : "nvram=-1";
+    std::string Program = "sweep", Boardsim = "--boardsim", Path = "x", Work = "--work";
+    char *Argv[] = {Program.data(), Boardsim.data(), Path.data(), Work.data(),
+                    Path.data(),    Flag.data(),     Value.data()};
+    Settings S;
+    std::vector<std::pair<std::string, std::string>> Rest;
+    ASSERT_TRUE(ParseSettings(7, Argv, S, Rest)) << Flag;
+    EXPECT_EQ(Rest, (std::vector<std::pair<std::string, std::string>>{{Flag, Value}}));
+  }
+}
+
 } // namespace
 } // namespace sweep

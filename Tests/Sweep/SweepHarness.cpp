@@ -605,20 +605,22 @@ bool ParseSettings(int argc, char **argv, Settings &S,
     const std::string Flag = argv[Index];
     const std::string Value = argv[Index + 1];
     std::string Name, Assigned;
+    std::optional<uint64_t> Number;
     if (Flag == "--boardsim") {
       S.Boardsim = Value;
     } else if (Flag == "--work") {
       S.Work = Value;
-    } else if (Flag == "--steps") {
-      S.Steps = std::stoull(Value);
+    } else if (Flag == "--steps" && (Number = host::ParseNumber(Value))) {
+      S.Steps = *Number;
     } else if (Flag == "--shard" && ParseShard(Value)) {
       S.Part = *ParseShard(Value);
     } else if (Flag == "--start" && (Value == "empty" || Value == "booted")) {
       S.StartBooted = Value == "booted";
     } else if (Flag == "--stored-file" && SplitAssignment(Value, Name, Assigned)) {
       S.StoredFiles[Name] = Assigned;
-    } else if (Flag == "--records" && SplitAssignment(Value, Name, Assigned)) {
-      S.RecordBytes[Name] = std::stoull(Assigned);
+    } else if (Flag == "--records" && SplitAssignment(Value, Name, Assigned) &&
+               (Number = host::ParseNumber(Assigned))) {
+      S.RecordBytes[Name] = *Number;
     } else if (Flag == "--boot-option") {
       S.BootOptions.push_back(Value);
     } else if (Flag == "--allowed-halts") {
