@@ -81,10 +81,15 @@ std::optional<std::vector<uint32_t>> Relocations(const std::vector<uint8_t> &Mem
 
 } // namespace
 
-std::optional<LoadedImage> LoadPeImage(std::span<const uint8_t> File, const PageAllocator &Allocate,
-                                       std::string &Error) {
+std::optional<LoadedImage> LoadPeImage(std::span<const uint8_t> File, uint64_t MostBytes,
+                                       const PageAllocator &Allocate, std::string &Error) {
   std::optional<PeFile> Image = ReadPeFile(File, Error);
   if (!Image || !Loadable(*Image, Error)) {
+    return std::nullopt;
+  }
+  if (PagesOf(Image->SizeOfImage) > MostBytes / PageBytes) {
+    Error = "the image needs " + std::to_string(PagesOf(Image->SizeOfImage)) + " pages, more than the " +
+            std::to_string(MostBytes / PageBytes) + " of the memory images load into";
     return std::nullopt;
   }
   std::vector<uint8_t> Memory = Layout(File, *Image);
@@ -111,6 +116,20 @@ std::optional<LoadedImage> LoadPeImage(std::span<const uint8_t> File, const Page
         {S.Name, Pages->Base + S.Rva, PagesOf(S.Extent()) * PageBytes, S.Executable(), S.Writable()});
   }
   return Loaded;
+}
+
+std::string PeImageProblem(std::span<const uint8_t> File, uint64_t MostBytes) {
+  constexpr uint64_t ScratchBase = 0; // any page serves: the relocations only move words
+  std::vector<uint8_t> Scratch;
+  std::string Error;
+  LoadPeImage(
+      File, MostBytes,
+      [&](uint64_t Pages, uint16_t) {
+        Scratch.assign(Pages * PageBytes, 0);
+        return std::optional<GuestPages>({ScratchBase, Scratch.data()});
+      },
+      Error);
+  return Error;
 }
 
 } // namespace cpu

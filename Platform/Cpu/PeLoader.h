@@ -39,8 +39,12 @@ struct GuestPages {
 using PageAllocator = std::function<std::optional<GuestPages>(uint64_t Pages, uint16_t Subsystem)>;
 
 // The image, or nullopt with the reason in Error ("not a PE32+ image for AArch64", "unknown
-// relocation type 3 at RVA 0x2010", "section .data lies outside the image" ...).
-std::optional<LoadedImage> LoadPeImage(std::span<const uint8_t> File, const PageAllocator &Allocate,
-                                       std::string &Error);
+// relocation type 3 at RVA 0x2010", "section .data lies outside the image" ...). An image larger
+// than MostBytes (the memory images load into) is refused before it is laid out.
+std::optional<LoadedImage> LoadPeImage(std::span<const uint8_t> File, uint64_t MostBytes,
+                                       const PageAllocator &Allocate, std::string &Error);
+
+// Why LoadPeImage would refuse File, or empty: a load into scratch pages.
+std::string PeImageProblem(std::span<const uint8_t> File, uint64_t MostBytes);
 
 } // namespace cpu

@@ -56,6 +56,11 @@ std::string ClashWithBoard(const Platform::Impl &Core, const ProcessorMemory &Me
   return {};
 }
 
+std::vector<uint8_t> ImageBytes(const std::filesystem::path &File) {
+  std::ifstream In(File, std::ios::binary);
+  return {std::istreambuf_iterator<char>(In), {}};
+}
+
 } // namespace
 
 // The bus: the core's address space, with its rules, faults and virtual time, charged to the
@@ -364,12 +369,11 @@ EFI_STATUS GuestProcessor::Load(const std::filesystem::path &File, ImageRecord &
     Core_.ErrorOf("processor memory", Image.Name, Clash);
     return EFI_OUT_OF_RESOURCES;
   }
-  std::ifstream In(File, std::ios::binary);
-  const std::vector<uint8_t> Bytes{std::istreambuf_iterator<char>(In), {}};
+  const std::vector<uint8_t> Bytes = ImageBytes(File);
   std::string Error;
   EFI_STATUS Status = EFI_LOAD_ERROR;
   const std::optional<cpu::LoadedImage> Loaded = cpu::LoadPeImage(
-      Bytes,
+      Bytes, Memory_.Size(),
       [&](uint64_t Pages, uint16_t) -> std::optional<cpu::GuestPages> {
         const std::optional<uint64_t> Address = Memory_.Allocate(Pages);
         if (!Address) {
@@ -407,6 +411,15 @@ void GuestProcessor::Unload(const ImageRecord *Image) {
   Cpu_->RemoveImage(Found->second);
   Memory_.Free(Found->second.Base, EFI_SIZE_TO_PAGES(Found->second.Bytes));
   Loaded_.erase(Found);
+}
+
+std::string ModuleImageProblem(const PlatformOptions &Options, const std::string &Name) {
+  const std::filesystem::path File = Options.ModuleFile(Name);
+  if (!Options.Aarch64Images || !std::filesystem::is_regular_file(File)) {
+    return "";
+  }
+  const std::string Problem = cpu::PeImageProblem(ImageBytes(File), Options.ProcessorMemory.Size);
+  return Problem.empty() ? "" : File.string() + ": " + Problem;
 }
 
 } // namespace host

@@ -157,11 +157,17 @@ struct PlatformOptions {
   // The AArch64 processor's own memory, beside DRAM and never the core's (ProcessorMemory.h).
   MemoryRange ProcessorMemory = kProcessorMemory;
 
-  // The file the core loads module Name from: its shared object or its AArch64 image.
+  // Where the modules the core loads are, and the file of module Name there: its shared object
+  // or its AArch64 image.
+  const std::filesystem::path &ModuleFolder() const { return Aarch64Images ? Aarch64ImageDir : ModuleDir; }
   std::filesystem::path ModuleFile(const std::string &Name) const {
-    return Aarch64Images ? Aarch64ImageDir / (Name + ".efi") : ModuleDir / (Name + ".so");
+    return ModuleFolder() / (Name + (Aarch64Images ? ".efi" : ".so"));
   }
 };
+
+// Why the core would refuse module Name's AArch64 image as Options stand ("<file>: <reason>"),
+// or empty (also for a shared object, which is checked when it loads, and a missing file).
+std::string ModuleImageProblem(const PlatformOptions &Options, const std::string &Name);
 
 struct ImageResult {
   EFI_STATUS Status = EFI_SUCCESS;

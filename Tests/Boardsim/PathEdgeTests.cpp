@@ -175,4 +175,26 @@ TEST_F(BoardsimPaths, ANameOrCountThatMeansNothingIsAUsageError) {
   }
 }
 
+// A broken AArch64 image that the boot or the shell would load is refused before anything runs
+// or is written: one line naming the file and what the loader finds wrong with it.
+TEST_F(BoardsimPaths, ABrokenImageIsRefusedBeforeTheBoot) {
+  const fs::path Images = Work / "images", Broken = Images / "Vidframe.efi";
+  fs::copy(BOARDSIM_IMAGE_DIR, Images);
+  if (!fs::exists(Broken)) {
+    GTEST_SKIP() << "the AArch64 images are not built (Tools/scripts/build uefi-aarch64)";
+  }
+  std::fstream(Broken, std::ios::binary | std::ios::in | std::ios::out) << "XX"; // no DOS header
+  for (const std::string Command : {"boot", "run"}) {
+    SCOPED_TRACE(Command);
+    const auto Before = Snapshot(Work);
+    const Outcome Run = Boardsim(Command + (Command == "run" ? " mgmtprobe" : " --quiet") +
+                                 " --images aarch64 --module-dir '" + Images.string() + "' --out '" +
+                                 (Work / "out").string() + "'");
+    EXPECT_EQ(Run.Status, 2);
+    EXPECT_EQ(Run.Stderr,
+              "boardsim " + Command + ": " + Broken.string() + ": not a PE image: no DOS header\n");
+    EXPECT_EQ(Snapshot(Work), Before);
+  }
+}
+
 } // namespace

@@ -50,7 +50,7 @@ protected:
   std::optional<LoadedImage> Load(const std::vector<uint8_t> &Image, uint64_t Base,
                                   std::vector<uint8_t> &Host, std::string &Error) {
     return LoadPeImage(
-        Image,
+        Image, MostBytes,
         [&](uint64_t Pages, uint16_t) {
           Allocations++;
           Host.assign(Pages * 4096, 0xCC);
@@ -58,6 +58,7 @@ protected:
         },
         Error);
   }
+  static constexpr uint64_t MostBytes = 32u << 20; // the processor's memory
   std::vector<uint8_t> File;
   int Allocations = 0;
 };
@@ -109,6 +110,9 @@ TEST_F(PeLoader, RefusesBrokenImagesBeforeAskingForPages) {
       {"unknown relocation type 3 at RVA", [&](auto &I) { Set<uint16_t>(I, At.RelocationFile + 8, 0x3000); }},
       {"lies outside the image", [&](auto &I) { Set<uint32_t>(I, At.RelocationFile, 0x7FFFF000); }},
       {"is malformed", [&](auto &I) { Set<uint32_t>(I, At.RelocationFile + 4, 3); }},
+      // Refused before it is laid out in host memory (it used to take 4 GiB and seconds first).
+      {"the image needs 1048575 pages, more than the 8192 of the memory images load into",
+       [&](auto &I) { Set<uint32_t>(I, At.Optional + 56, 0xFFFFF000); }},
   };
   ASSERT_NE(At.RelocationFile, 0u);
   for (const auto &Row : Rows) {

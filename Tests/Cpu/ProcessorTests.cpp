@@ -24,6 +24,7 @@ namespace {
 
 constexpr uint64_t RamBase = 0x50000000, RamBytes = 0x100000;
 constexpr uint64_t Code = RamBase + 0x10000, Data = RamBase + 0x20000, Traps = RamBase + 0x30000;
+constexpr uint64_t AnySize = ~uint64_t(0); // images loaded here are not limited by size
 constexpr uint64_t StackBottom = RamBase + 0x41000, StackTop = RamBase + 0x50000;
 constexpr uint64_t Device = 0x10000000, RefusedDevice = 0x10001000;
 constexpr uint32_t Ret = 0xD65F03C0;
@@ -256,7 +257,7 @@ TEST_F(Processor, ImageFaultsNameTheImageAndOffset) {
   }
   std::string Error;
   const std::optional<LoadedImage> Image = LoadPeImage(
-      File,
+      File, AnySize,
       [](uint64_t, uint16_t) {
         return std::optional<GuestPages>({Code, reinterpret_cast<uint8_t *>(Code)});
       },
@@ -399,7 +400,7 @@ TEST_F(Processor, RunsTheShippedMgmtprobeImage) {
   constexpr uint64_t ImageBase = RamBase + 0x60000;
   std::string Error;
   const std::optional<LoadedImage> Image = LoadPeImage(
-      File,
+      File, AnySize,
       [](uint64_t, uint16_t) {
         return std::optional<GuestPages>({ImageBase, reinterpret_cast<uint8_t *>(ImageBase)});
       },

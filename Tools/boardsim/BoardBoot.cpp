@@ -33,7 +33,7 @@ std::vector<OptionSpec> BootOptions() {
   return {
       {"--out", "DIR", std::string("artifacts folder (default ") + kDefaultOutDir + ")"},
       {"--nvram", "FILE", "non-volatile variables persist in FILE from boot to boot"},
-      {"--module-dir", "DIR", "where the module shared objects are (default: the build's)"},
+      ModuleDirOption(),
       {"--modules", "NAME,...", "dispatch these modules in this order instead of the board's"},
       ImagesOption(),
       ExceptionLevelOption(),
@@ -236,6 +236,17 @@ std::string CheckModules(const OptionSet &Options, const host::BoardOptions &Boa
   return "";
 }
 
+// The AArch64 images the boot dispatches, each loaded as the core would, into scratch memory:
+// a broken one is refused before the boot, as a bad file (the first problem, or empty).
+std::string CheckImages(const host::BoardOptions &Board, const host::PlatformOptions &Settings) {
+  for (const std::string &Name : Board.Modules.empty() ? host::DefaultDispatchOrder() : Board.Modules) {
+    if (std::string Problem = host::ModuleImageProblem(Settings, Name); !Problem.empty()) {
+      return Problem;
+    }
+  }
+  return "";
+}
+
 int UsageError(const std::string &Text) {
   std::cerr << "boardsim boot: " << Text << "\n";
   PrintUsage(std::cerr);
@@ -255,10 +266,10 @@ int RunBootCommand(int argc, char **argv) {
     return kExitOk;
   }
   host::PlatformOptions Settings;
-  Settings.ModuleDir = Options.Value("--module-dir", BOARDSIM_MODULE_DIR);
   Settings.NvramFile = Options.Value("--nvram");
   Settings.Echo = Options.Has("--quiet") ? nullptr : &std::cout;
-  if (const std::string Problem = ApplyImagesOption(Options, Settings, BOARDSIM_IMAGE_DIR);
+  if (const std::string Problem =
+          ApplyImagesOption(Options, Settings, BOARDSIM_MODULE_DIR, BOARDSIM_IMAGE_DIR);
       !Problem.empty()) {
     return UsageError(Problem);
   }
@@ -283,6 +294,9 @@ int RunBootCommand(int argc, char **argv) {
   }
   if (std::string Problem = CheckModules(Options, BoardSettings, Settings); !Problem.empty()) {
     return UsageError(Problem);
+  }
+  if (std::string Problem = CheckImages(BoardSettings, Settings); !Problem.empty()) {
+    return ReportBadPath("boot", Problem);
   }
   if (std::string Problem = CheckPaths(Options, BoardSettings); !Problem.empty()) {
     return ReportBadPath("boot", Problem);

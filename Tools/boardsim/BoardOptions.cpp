@@ -118,12 +118,19 @@ OptionSpec ImagesOption() {
           "on the board's AArch64 processor"};
 }
 
+OptionSpec ModuleDirOption() {
+  return {"--module-dir", "DIR",
+          "where the modules are: their shared objects, or their AArch64 images with --images aarch64 "
+          "(default: the build's)"};
+}
+
 std::string ApplyImagesOption(const OptionSet &Options, host::PlatformOptions &Settings,
-                              const std::filesystem::path &ImageDir) {
+                              const std::filesystem::path &ModuleDir, const std::filesystem::path &ImageDir) {
   const std::string Images = Options.Value("--images", "host");
+  Settings.ModuleDir = Options.Value("--module-dir", ModuleDir);
   if (Images == "aarch64") {
     Settings.Aarch64Images = true;
-    Settings.Aarch64ImageDir = ImageDir;
+    Settings.Aarch64ImageDir = Options.Value("--module-dir", ImageDir);
   } else if (Images != "host") {
     return "--images is host or aarch64, not " + Images;
   }

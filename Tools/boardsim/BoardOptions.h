@@ -47,10 +47,12 @@ private:
 OptionSpec ImagesOption();
 // --exception-level 1|2: the level the AArch64 images run at.
 OptionSpec ExceptionLevelOption();
-// Sets Settings from --images (the images in ImageDir) and --exception-level; the problem as one
-// line, or empty.
+// --module-dir DIR: where the modules are, as shared objects or as AArch64 images.
+OptionSpec ModuleDirOption();
+// Sets Settings from --module-dir, --images (the images in --module-dir, else in ImageDir) and
+// --exception-level; the problem as one line, or empty.
 std::string ApplyImagesOption(const OptionSet &Options, host::PlatformOptions &Settings,
-                              const std::filesystem::path &ImageDir);
+                              const std::filesystem::path &ModuleDir, const std::filesystem::path &ImageDir);
 
 // Prints one line per option: the option and its value name, then its help in one column.
 void PrintOptionTable(std::ostream &Out, const std::vector<OptionSpec> &Specs);

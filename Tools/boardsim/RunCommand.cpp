@@ -24,6 +24,7 @@ constexpr int kExitHalted = 3;
 // Written next to each module by the build: "DRIVER" or "APPLICATION".
 constexpr char kKindSuffix[] = ".kind";
 constexpr char kApplicationKind[] = "APPLICATION";
+constexpr char kShellDriver[] = "Vidframe"; // the one driver the shell's board dispatches
 
 std::vector<OptionSpec> RunOptions() {
   return {
@@ -31,7 +32,7 @@ std::vector<OptionSpec> RunOptions() {
       {"--ipmi-bmc-base", "VALUE",
        "the BMC memory base the IPMI information protocol reports (default 0xF0000000)"},
       {"--no-ipmi", "", "do not install the IPMI information protocol"},
-      {"--module-dir", "DIR", "where the module shared objects are (default: the build's)"},
+      ModuleDirOption(),
       {"--log", "", "print the board log to standard error"},
       {"--out", "DIR", "save the display's picture as DIR/screen.png after the application"},
       ImagesOption(),
@@ -62,7 +63,7 @@ std::string Lower(std::string Text) {
   return Text;
 }
 
-// The application modules of ModuleDir (each <Name>.kind the build writes beside <Name>.so) by
+// The application modules of ModuleDir (each <Name>.kind the build writes beside <Name>.so or .efi) by
 // the names `run` takes ("mgmtprobe" for Mgmtprobe), each with its file name as built.
 std::map<std::string, std::string> Applications(const std::filesystem::path &ModuleDir) {
   std::map<std::string, std::string> Found;
@@ -129,15 +130,25 @@ int RunRunCommand(int argc, char **argv) {
     return ReportBadPath("run", Problem);
   }
   host::PlatformOptions Settings;
-  Settings.ModuleDir = Options.Value("--module-dir", BOARDSIM_MODULE_DIR);
-  const std::map<std::string, std::string> Known = Applications(Settings.ModuleDir);
+  if (const std::string Problem =
+          ApplyImagesOption(Options, Settings, BOARDSIM_MODULE_DIR, BOARDSIM_IMAGE_DIR);
+      !Problem.empty()) {
+    std::cerr << "boardsim run: " << Problem << "\n";
+    return kExitUsage;
+  }
+  const std::map<std::string, std::string> Known = Applications(Settings.ModuleFolder());
   const auto Chosen = Known.find(Lower(Options.Positionals().front()));
   if (Chosen == Known.end()) {
     std::cerr << "boardsim run: no application " << Options.Positionals().front() << " in "
-              << Settings.ModuleDir.string() << "; applications: " << NameList(Known) << "\n";
+              << Settings.ModuleFolder().string() << "; applications: " << NameList(Known) << "\n";
     return kExitUsage;
   }
   const std::string App = Chosen->second;
+  for (const std::string &Name : {std::string(kShellDriver), App}) {
+    if (std::string Problem = host::ModuleImageProblem(Settings, Name); !Problem.empty()) {
+      return ReportBadPath("run", Problem);
+    }
+  }
   const std::filesystem::path OutDir = Options.Value("--out");
   if (std::string Problem = OutDir.empty() ? "" : host::CreateFolder(OutDir); !Problem.empty()) {
     return ReportBadPath("run", host::PathMessage("--out", OutDir, Problem));
@@ -146,16 +157,11 @@ int RunRunCommand(int argc, char **argv) {
     host::CreateFolder(Nvram.parent_path()); // checked above
   }
   Settings.NvramFile = Options.Value("--nvram");
-  if (const std::string Problem = ApplyImagesOption(Options, Settings, BOARDSIM_IMAGE_DIR);
-      !Problem.empty()) {
-    std::cerr << "boardsim run: " << Problem << "\n";
-    return kExitUsage;
-  }
   Settings.Echo = Options.Has("--log") ? &std::cerr : nullptr;
   // The shell runs on the board as built by default, with the IPMI choices of the command line.
   host::BoardOptions BoardSettings;
   BoardSettings.NvramFile = Settings.NvramFile;
-  BoardSettings.Modules = {"Vidframe"};
+  BoardSettings.Modules = {kShellDriver};
   BoardSettings.Screen.Capture = true;
   for (const char *Flag : {"--ipmi-bmc-base", "--no-ipmi"}) {
     if (Options.Has(Flag)) {
