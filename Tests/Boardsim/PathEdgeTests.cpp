@@ -155,9 +155,10 @@ TEST_F(BoardsimPaths, EveryBadPathIsOneLineAndChangesNoFile) {
   }
 }
 
-// A name or a count that means nothing on this board is a usage error that says so (a boot
-// without the module named would exit as booted).
-TEST_F(BoardsimPaths, ANameOrCountThatMeansNothingIsAUsageError) {
+// A name or a number that means nothing on this board is a usage error that says so (a boot
+// without the module named would exit as booted; a watchdog past 64 bits of nanoseconds wrapped
+// round to a few milliseconds and halted the boot).
+TEST_F(BoardsimPaths, ANameOrNumberThatMeansNothingIsAUsageError) {
   const struct {
     const char *Command;
     const char *Says;
@@ -166,6 +167,9 @@ TEST_F(BoardsimPaths, ANameOrCountThatMeansNothingIsAUsageError) {
       {"boot --modules Nicpatch,Nosuch", "--modules: no module Nosuch ("},
       {"boot --modules , --images aarch64", "--modules names no module"},
       {"boot --fail-alloc 0", "fail-alloc counts allocations from 1, not \"0\""},
+      {"boot --watchdog-ms 18446744073710", "--watchdog-ms needs a number up to 18446744073709\n"},
+      {"boot --progress-watchdog-ms 9223372036855",
+       "--progress-watchdog-ms needs a number up to 9223372036854\n"},
   };
   for (const auto &Case : Cases) {
     SCOPED_TRACE(Case.Command);

@@ -11,6 +11,7 @@
 #include <I2cMailbox/I2cMailbox.h>
 #include <VariableStore.h>
 
+#include <cstdint>
 #include <fstream>
 #include <iostream>
 #include <optional>
@@ -27,6 +28,10 @@ constexpr char kNvramFile[] = "nvram.bin";
 constexpr char kFaultOption[] = "--fault";
 constexpr unsigned long long kNsPerMs = 1'000'000;
 constexpr unsigned long long kNsPerUs = 1000;
+// The longest watchdogs: the core counts virtual time in 64-bit nanoseconds, the wall clock in
+// signed 64-bit ones.
+constexpr uint64_t kMostWatchdogMs = UINT64_MAX / kNsPerMs;
+constexpr uint64_t kMostProgressMs = INT64_MAX / kNsPerMs;
 
 // The options of the boot itself; the board's own follow from its components.
 std::vector<OptionSpec> BootOptions() {
@@ -37,7 +42,8 @@ std::vector<OptionSpec> BootOptions() {
       {"--modules", "NAME,...", "dispatch these modules in this order instead of the board's"},
       ImagesOption(),
       ExceptionLevelOption(),
-      {"--watchdog-ms", "MS", "virtual time one call into firmware may take before it halts"},
+      {"--watchdog-ms", "MS",
+       "virtual time one call into firmware may take before it halts (default 30000; 0: never)"},
       {"--progress-watchdog-ms", "MS",
        "wall time firmware may run without moving the virtual clock before it halts (default 5000; 0: "
        "never, for a debugger)"},
@@ -275,15 +281,15 @@ int RunBootCommand(int argc, char **argv) {
   }
   if (Options.Has("--watchdog-ms")) {
     const std::optional<uint64_t> WatchdogMs = host::ParseNumber(Options.Value("--watchdog-ms"));
-    if (!WatchdogMs) {
-      return UsageError("--watchdog-ms needs a number");
+    if (!WatchdogMs || *WatchdogMs > kMostWatchdogMs) {
+      return UsageError("--watchdog-ms needs a number up to " + std::to_string(kMostWatchdogMs));
     }
     Settings.WatchdogNs = *WatchdogMs * kNsPerMs;
   }
   if (Options.Has("--progress-watchdog-ms")) {
     const std::optional<uint64_t> LimitMs = host::ParseNumber(Options.Value("--progress-watchdog-ms"));
-    if (!LimitMs) {
-      return UsageError("--progress-watchdog-ms needs a number");
+    if (!LimitMs || *LimitMs > kMostProgressMs) {
+      return UsageError("--progress-watchdog-ms needs a number up to " + std::to_string(kMostProgressMs));
     }
     Settings.ProgressLimitMs = *LimitMs;
   }

@@ -216,7 +216,8 @@ std::optional<std::vector<uint8_t>> BuildValue(const Options &Opts, std::string 
   if (Opts.Size) {
     auto Size = host::ParseNumber(*Opts.Size);
     if (!Size || *Size < Bytes.size() || *Size > VariableStore::Limits{}.MaxVariableSize) {
-      Error = "--size must hold the text and its NUL (" + std::to_string(Bytes.size()) + " bytes)";
+      Error = "--size takes " + std::to_string(Bytes.size()) + " (the text and its NUL) to " +
+              std::to_string(VariableStore::Limits{}.MaxVariableSize) + " bytes";
       return std::nullopt;
     }
     Bytes.resize(*Size, 0);
