@@ -167,6 +167,8 @@ TEST_F(BoardsimPaths, ANameOrNumberThatMeansNothingIsAUsageError) {
       {"boot --modules Nicpatch,Nosuch", "--modules: no module Nosuch ("},
       {"boot --modules , --images aarch64", "--modules names no module"},
       {"boot --fail-alloc 0", "fail-alloc counts allocations from 1, not \"0\""},
+      {"boot --ipmi-bmc-base 0x1000 --no-ipmi", "--ipmi-bmc-base and --no-ipmi exclude each other"},
+      {"run mgmtprobe --no-ipmi --ipmi-bmc-base 0x1000", "--ipmi-bmc-base and --no-ipmi exclude each other"},
       {"boot --watchdog-ms 18446744073710", "--watchdog-ms needs a number up to 18446744073709\n"},
       {"boot --progress-watchdog-ms 9223372036855",
        "--progress-watchdog-ms needs a number up to 9223372036854\n"},

@@ -121,10 +121,6 @@ int RunRunCommand(int argc, char **argv) {
     PrintUsage(std::cerr, Options);
     return kExitUsage;
   }
-  if (Options.Has("--ipmi-bmc-base") && Options.Has("--no-ipmi")) {
-    std::cerr << "boardsim run: --ipmi-bmc-base and --no-ipmi exclude each other\n";
-    return kExitUsage;
-  }
 
   if (std::string Problem = CheckPaths(Options); !Problem.empty()) {
     return ReportBadPath("run", Problem);

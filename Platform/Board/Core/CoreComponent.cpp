@@ -153,6 +153,9 @@ void CoreInstall(Board &B) {
   if (B.Fault("acpi-sdt-no-interface")) {
     InstallWithoutInterface(P, EFI_ACPI_SDT_PROTOCOL_GUID);
   }
+  if (B.Has("no-ipmi") && B.Has("ipmi-bmc-base")) {
+    throw std::invalid_argument("--ipmi-bmc-base and --no-ipmi exclude each other");
+  }
   if (B.Fault("ipmi-no-interface")) {
     InstallWithoutInterface(P, gOemIpmiInformationProtocolGuid);
   } else if (!B.Has("no-ipmi")) {
