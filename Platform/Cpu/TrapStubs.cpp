@@ -24,8 +24,6 @@ void WriteStub(uint8_t *At, uint32_t Number) {
 
 } // namespace
 
-static_assert(ArgumentRegisters == 8, "X0-X7 carry the arguments");
-
 // Arguments past the eighth are 8-byte slots upwards from the stack pointer at the call.
 uint64_t GuestFrame::StackArgument(unsigned Index) const {
   uint64_t Value = 0;

@@ -4,6 +4,8 @@
 // return stub: guest code that the host called returns there, which ends the host's call.
 #pragma once
 
+#include "CpuCommon.h"
+
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -25,14 +27,13 @@ public:
   GuestFrame(Aarch64Cpu &Cpu, const uint64_t *Registers, uint64_t Sp, uint64_t Lr = 0)
       : Cpu_(Cpu), Registers_(Registers), Sp_(Sp), Lr_(Lr) {}
   uint64_t Argument(unsigned Index) const {
-    return Index < RegisterArguments ? Registers_[Index] : StackArgument(Index);
+    return Index < ArgumentRegisters ? Registers_[Index] : StackArgument(Index);
   }
   uint64_t Sp() const { return Sp_; }
   uint64_t Lr() const { return Lr_; } // where the call returns to in the guest's code
   Aarch64Cpu &Cpu() const { return Cpu_; }
 
 private:
-  static constexpr unsigned RegisterArguments = 8; // X0-X7
   uint64_t StackArgument(unsigned Index) const;
 
   Aarch64Cpu &Cpu_;

@@ -1,10 +1,24 @@
 // The generic timer's counter reads, and the spins they make counted among the stalls.
 #include "GenericTimer.h"
 
+#include "CoreEvents.h"
+
 namespace host {
 
+namespace {
+
+constexpr uint64_t kNsPerUs = 1000;
+
+// A spin of Reads reads waited Reads - 1 ticks: the first read is its start. Counted in whole
+// microseconds, rounded up.
+constexpr uint64_t SpinMicroseconds(uint64_t Reads) {
+  return ((Reads - 1) * kCounterTickNs + kNsPerUs - 1) / kNsPerUs;
+}
+
 // A spin of 2 to 101 reads waited 1 us; the 102nd read makes it 2.
-static_assert(GenericTimer::SpinMicroseconds(101) == 1 && GenericTimer::SpinMicroseconds(102) == 2);
+static_assert(SpinMicroseconds(101) == 1 && SpinMicroseconds(102) == 2);
+
+} // namespace
 
 uint64_t GenericTimer::Read(TimeAccount &Account, uint64_t Reads, bool Starts) {
   const uint64_t Now = Events_.NowNs();

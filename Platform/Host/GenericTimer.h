@@ -4,12 +4,12 @@
 // processor each read as the image makes it. Host-only; part of the core.
 #pragma once
 
-#include "CoreEvents.h"
-#include "ImageTable.h" // CoreEvents::SpendAtOnce
-
 #include <cstdint>
 
 namespace host {
+
+class CoreEvents;
+struct TimeAccount;
 
 inline constexpr uint64_t kCounterHz = 100'000'000;
 inline constexpr uint64_t kCounterTickNs = 1'000'000'000 / kCounterHz;
@@ -21,12 +21,6 @@ public:
   // Starts: the first read starts a wait or measurement (TimerLib's read after an ISB);
   // otherwise the reads go on with the spin before them.
   uint64_t Read(TimeAccount &Account, uint64_t Reads, bool Starts);
-  // A spin of Reads reads waited Reads - 1 ticks: the first read is its start. Counted in whole
-  // microseconds, rounded up.
-  static constexpr uint64_t kNsPerUs = 1000;
-  static constexpr uint64_t SpinMicroseconds(uint64_t Reads) {
-    return ((Reads - 1) * kCounterTickNs + kNsPerUs - 1) / kNsPerUs;
-  }
 
 private:
   void CountSpin(TimeAccount &Account, uint64_t ReadsBefore, uint64_t ReadsAfter);
